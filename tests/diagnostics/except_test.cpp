@@ -1,0 +1,64 @@
+// The fatal-error path and the in-memory debug lines kept before set-up.
+#include <gtest/gtest.h>
+
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+
+TEST(Except, ReportsPositionOnStandardErrorAndExitsFour) {
+    EXPECT_EXIT(EXCEPT("broken %d", 7), testing::ExitedWithCode(4),
+                "ERROR \"broken 7\" at line [0-9]+ in file .*except_test.cpp");
+}
+
+TEST(Except, AssertionNamesTheCondition) {
+    int value = 3;
+    EXPECT_EXIT(ASSERT(value == 4), testing::ExitedWithCode(4),
+                "Assertion ERROR on \\(value == 4\\)");
+}
+
+namespace {
+int cleanup_line = 0;
+void record_cleanup(int line, int, const char *message) {
+    cleanup_line = line;
+    fprintf(stderr, "cleanup saw [%s]\n", message);
+}
+}  // namespace
+
+TEST(Except, CallsCleanupBeforeExit) {
+    EXPECT_EXIT(
+        {
+            _EXCEPT_Cleanup = record_cleanup;
+            EXCEPT("why");
+        },
+        testing::ExitedWithCode(4), "cleanup saw \\[why\\]");
+}
+
+TEST(Except, LongMessagesAreCutNotOverflowed) {
+    std::string huge(20000, 'x');
+    EXPECT_EXIT(EXCEPT("%s", huge.c_str()), testing::ExitedWithCode(4), "ERROR \"x+");
+}
+
+TEST(DebugLog, LinesBeforeSetUpAreKeptThenWrittenInOrder) {
+    EXPECT_EXIT(
+        {
+            dprintf(D_ALWAYS, "first %d", 1);
+            dprintf(D_ALWAYS, "second");
+            DebugFlags = D_ALWAYS | D_NOHEADER;
+            _torvel_dprintf_works = 1;
+            _torvel_dprintf_saved_lines();
+            _torvel_dprintf_saved_lines();  // the list is empty now
+            exit(0);
+        },
+        testing::ExitedWithCode(0), "^first 1\nsecond\n$");
+}
+
+TEST(DebugLog, OnlySelectedCategoriesAreWritten) {
+    EXPECT_EXIT(
+        {
+            DebugFlags = D_ALWAYS | D_NOHEADER;
+            _torvel_dprintf_works = 1;
+            dprintf(D_FULLDEBUG, "hidden\n");
+            dprintf(D_ALWAYS | D_FULLDEBUG, "shown\n");
+            exit(0);
+        },
+        testing::ExitedWithCode(0), "^shown\n$");
+}
