@@ -1,11 +1,16 @@
 // The debug log's interface: category bits, dprintf and the process-wide
 // log variables. Until a set-up step sets _torvel_dprintf_works, every line
-// is kept in memory (saved lines) instead of written.
+// is kept in memory (saved lines) instead of written. Once it is set, each
+// line goes to the main log (DebugFile[0], or DebugFP when that is null)
+// and to the per-category logs DebugFile[1..28], under the lock file
+// DebugLock, with rotation to "<log>.old" past MaxLog bytes. A log that
+// cannot be written ends the process with status 44.
 #ifndef TORVEL_DIAGNOSTICS_DEBUG_LOG_H_
 #define TORVEL_DIAGNOSTICS_DEBUG_LOG_H_
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <time.h>
 
 // Category bits; the bit number is the index into _torvel_DebugFlagNames.
 #define D_ALWAYS (1 << 0)
@@ -49,19 +54,76 @@
 extern "C" {
 extern int DebugFlags;
 extern int _torvel_dprintf_works;
+// The category names, index = bit number ("D_ALWAYS" .. "D_NOHEADER").
+extern const char *_torvel_DebugFlagNames[D_NUMLEVELS];
 extern FILE *DebugFP;
 extern char *DebugFile[D_MAX_LOG_FILES];
 extern int MaxLog[D_MAX_LOG_FILES];
 extern char *DebugLock;
 extern int LockFd;
+// Called with the stream after each line's header, when set.
+extern void (*DebugId)(FILE *stream);
+// Returned by dprintf_last_modification; kept for a set-up step to fill.
+extern time_t DebugLastMod;
 }
 
 // Shares its name and signature with the C library's dprintf(fd, ...), which
 // the library's own definition replaces at link time; the result is always 0.
 extern "C" int dprintf(int flags, const char *format, ...) __attribute__((format(printf, 2, 3)));
-void _torvel_dprintf_va(int flags, const char *format, va_list args);
+// C names: the dprintf_shim object expects this from the program linking it.
+extern "C" void _torvel_dprintf_va(int flags, const char *format, va_list args);
+
+// Adjusts DebugFlags from white-space separated category names ("D_ALL",
+// "D_CONFIG", "-D_NET_REMAP", any case); D_ALWAYS is always added. Input
+// longer than 8191 characters is cut. set_debug_flags is the same function.
+extern "C" void _torvel_set_debug_flags(const char *names);
+extern "C" void set_debug_flags(const char *names);
 
 // Writes out and discards the lines kept before set-up, oldest first.
 void _torvel_dprintf_saved_lines();
+
+// Once the log is set up, sets the main log's access and modification times
+// to now; nothing otherwise.
+void dprintf_touch_log();
+// DebugLastMod.
+time_t dprintf_last_modification();
+
+// ---- The steps of one write, each usable alone. All run as PRIV_TORVEL
+// and restore the privilege state they found. ----
+
+// Takes the lock file (when DebugLock is set) and, for a level with a
+// DebugFile entry, opens that log for appending as DebugFP, seeks to its end
+// and rotates it past MaxLog[level]. The stream to write to, or null when a
+// per-category level (above 0) cannot be opened and is skipped. Failures of
+// the lock, of rotation and of level 0 end the process (status 44).
+// REQUIRES: 0 <= level < D_MAX_LOG_FILES.
+FILE *debug_lock(int level);
+// Flushes the stream, releases the lock, and closes the level's own log
+// (DebugFP becomes null for level 0, the stream in force before
+// debug_lock for the others). Does nothing after a failed release.
+void debug_unlock(int level);
+// fopen of DebugFile[level] with mode. On failure: "Can't open" on DebugFP
+// (or standard error) and null; for level 0 the process ends (status 44);
+// EMFILE goes to _torvel_fd_panic. Caller fclose()s the stream.
+FILE *open_debug_file(int level, const char *mode);
+// Moves the open log of level (DebugFP) to "<log>.old", replacing any older
+// copy, and opens a fresh log as DebugFP that begins "Now in new log file".
+// Any failure ends the process (status 44). Nothing for a level without a
+// DebugFile entry.
+void preserve_log_file(int level);
+// Opens path with open(2) flags and mode; when its directory is missing,
+// creates that directory (mode 0777 before the umask; as root, given to the
+// service account, when the service account may not) and tries once more.
+// The descriptor, or -1 with errno from the failed open (also for a null
+// path).
+int _torvel_open_lock_file(const char *path, int flags, int mode);
+// For exhausted descriptors: closes descriptors 0 to 49, writes a panic line
+// naming line and file into the main log and ends the process (status 44).
+[[noreturn]] void _torvel_fd_panic(int line, const char *file);
+// The log's own fatal exit: reports message (with error's strerror when
+// error is non-zero) into "<LOG>/dprintf_failure.<subsystem>", or standard
+// error when that cannot be written, stops all further output, calls
+// _EXCEPT_Cleanup and exits with status 44.
+[[noreturn]] void _torvel_dprintf_exit(int error, const char *message);
 
 #endif  // TORVEL_DIAGNOSTICS_DEBUG_LOG_H_

@@ -29,6 +29,9 @@ fi
 
 echo "installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
+# Slim Debian images drop /usr/share/man; the JDK's post-install step fails
+# without the directory for its manual-page alternatives.
+$SUDO mkdir -p /usr/share/man/man1
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086
 $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null

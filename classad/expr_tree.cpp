@@ -1,0 +1,664 @@
+// Expression-tree nodes: construction with interning, destruction without
+// recursion, deep copies, the exact printed text and its length, the debug
+// display with its parenthesisation, attribute references and structural
+// equality. Evaluation lives beside the evaluator.
+//
+// Printing computes the exact length first, then writes every node at the
+// end of the text so far (printAt_), so a tree prints in one pass and one
+// allocation. Both carry whether an operator follows the node, which only
+// a negative integer cares about (see format_int). Numbers are formatted in the "C" locale whatever the process
+// locale, so the printed text always reads back.
+#include "classad/expr_tree.h"
+
+#include <locale.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include "classad/attr_list.h"
+#include "core/ext_array.h"
+#include "core/my_string.h"
+#include "core/string_list.h"
+#include "core/string_space.h"
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+
+StringSpace *ExprTree::string_space = nullptr;
+int ExprTree::string_space_references = 0;
+
+namespace {
+
+const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+// Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
+const int kNumberBufferSize = 64;
+
+locale_t c_locale() {
+    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return loc;
+}
+
+// "%f" of v in the "C" locale; returns the length.
+int format_float(char *buf, float v) {
+    locale_t previous = uselocale(c_locale());
+    int n = snprintf(buf, kNumberBufferSize, "%f", static_cast<double>(v));
+    uselocale(previous);
+    return n;
+}
+
+// "%d", except that a negative value followed by an operator prints as its
+// unsigned 32-bit equivalent, which reads back as the same value (only a
+// literal of 2^31 or more, wrapped by the scanner, gets there in parsed
+// trees; a folded negative literal always ends its expression).
+int format_int(char *buf, int v, bool followed) {
+    if (v < 0 && followed) {
+        return snprintf(buf, kNumberBufferSize, "%u", static_cast<unsigned int>(v));
+    }
+    return snprintf(buf, kNumberBufferSize, "%d", v);
+}
+
+char *put_text(char *end, const char *text, size_t n) {
+    memcpy(end, text, n);
+    return end + n;
+}
+
+char *put_text(char *end, const char *text) {
+    return put_text(end, text, strlen(text));
+}
+
+void display_text(const char *text) {
+    dprintf(kDisplayFlags, "%s", text);
+}
+
+bool kind_between(LexemeType kind, LexemeType low, LexemeType high) {
+    return kind >= low && kind <= high;
+}
+
+// Whether Display wraps an operand of kind `operand` of a node of kind `op`
+// in parentheses; `left` says which side the operand is on.
+bool display_wraps(LexemeType op, LexemeType operand, bool left) {
+    switch (op) {
+        case LX_SUB:
+            return !left && (operand == LX_ADD || operand == LX_SUB);
+        case LX_MULT:
+            return operand == LX_ADD || operand == LX_SUB;
+        case LX_DIV:
+            if (left) {
+                return operand == LX_ADD || operand == LX_SUB || operand == LX_DIV;
+            }
+            return kind_between(operand, LX_ADD, LX_DIV);
+        case LX_EQ:
+        case LX_NEQ:
+        case LX_LT:
+        case LX_LE:
+        case LX_GT:
+        case LX_GE:
+        case LX_META_EQ:
+        case LX_META_NEQ:
+            return kind_between(operand, LX_EQ, LX_GE);
+        case LX_AND:
+            return operand == LX_OR || kind_between(operand, LX_EQ, LX_DIV);
+        case LX_OR:
+            return operand == LX_AND || kind_between(operand, LX_EQ, LX_DIV);
+        default:
+            return false;
+    }
+}
+
+void display_operand(ExprTree *operand, LexemeType op, bool left) {
+    if (operand == nullptr) {
+        return;
+    }
+    bool wrap = display_wraps(op, operand->MyType(), left);
+    if (wrap) {
+        display_text("(");
+    }
+    operand->Display();
+    if (wrap) {
+        display_text(")");
+    }
+}
+
+// Records a referenced name in `list` unless it is there in any case.
+void add_reference(StringList &list, const char *name) {
+    if (!list.contains_anycase(name)) {
+        list.append(name);
+    }
+}
+
+bool is_group(LexemeType kind, const ExprTree *left) {
+    return kind == LX_ADD && left == nullptr;
+}
+
+}  // namespace
+
+// ---- ExprTree ----
+
+ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false) {
+    if (string_space_references++ == 0) {
+        string_space = new StringSpace(256, true);
+    }
+}
+
+ExprTree::~ExprTree() {
+    if (--string_space_references == 0) {
+        delete string_space;
+        string_space = nullptr;
+    }
+}
+
+ExprTree &ExprTree::operator=(const ExprTree &other) {
+    type = other.type;
+    evalFlag = other.evalFlag;
+    return *this;
+}
+
+void ExprTree::CopyBaseExprTree(ExprTree *target) const {
+    if (target != nullptr) {
+        *target = *this;
+    }
+}
+
+int ExprTree::intern_(const char *text, const char *&canonical) {
+    char *copy = const_cast<char *>(text != nullptr ? text : "");
+    // ADOPT_DUPLICATE never changes or keeps the caller's pointer.
+    int slot = string_space->getCanonical(copy, ADOPT_DUPLICATE);
+    canonical = slot >= 0 ? string_space->textOf(slot) : "";
+    return slot;
+}
+
+void ExprTree::releaseInterned_(int slot) {
+    if (slot >= 0 && string_space != nullptr) {
+        string_space->disposeByIndex(slot);
+    }
+}
+
+void ExprTree::disposeTree_(ExprTree *tree) {
+    // Subtrees waiting to be deleted. Kept for the life of the process (it
+    // is reachable, never leaked) so that destroying small trees allocates
+    // nothing.
+    static ExtArray<ExprTree *> *pending = nullptr;
+    static bool draining = false;
+    if (tree == nullptr) {
+        return;
+    }
+    if (pending == nullptr) {
+        pending = new ExtArray<ExprTree *>(64);
+    }
+    pending->add(tree);
+    if (draining) {
+        return;
+    }
+    draining = true;
+    while (pending->getlast() >= 0) {
+        int top = pending->getlast();
+        ExprTree *node = (*pending)[top];
+        pending->truncate(top - 1);
+        node->releaseChildren_(*pending);
+        delete node;
+    }
+    draining = false;
+}
+
+bool ExprTree::operator==(ExprTree &) { return false; }
+bool ExprTree::operator>(ExprTree &) { return false; }
+bool ExprTree::operator>=(ExprTree &) { return false; }
+bool ExprTree::operator<(ExprTree &) { return false; }
+bool ExprTree::operator<=(ExprTree &) { return false; }
+
+int ExprTree::CalcPrintToStr() {
+    return lengthOf_(false);
+}
+
+void ExprTree::PrintToNewStr(char **out) {
+    int expected = CalcPrintToStr();
+    char *buffer = static_cast<char *>(malloc(expected + 1));
+    char *end = printAt_(buffer, false);
+    *end = '\0';
+    int got = static_cast<int>(end - buffer);
+    if (got != expected) {
+        EXCEPT("Bad length calculation in class ads. Expected %d, got %d (\"%s\"", expected, got,
+               buffer);
+    }
+    *out = buffer;
+}
+
+void ExprTree::PrintToStr(char *buffer) {
+    char *end = printAt_(buffer + strlen(buffer), false);
+    *end = '\0';
+}
+
+void ExprTree::PrintToStr(MyString &out) {
+    char *text = nullptr;
+    PrintToNewStr(&text);
+    out = text;
+    free(text);
+}
+
+void ExprTree::GetReferences(const AttrList *, StringList &, StringList &) const {}
+
+// ---- Variable ----
+
+VariableBase::VariableBase(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
+    stringSpaceIndex = intern_(n, name);
+}
+
+VariableBase::~VariableBase() {
+    releaseInterned_(stringSpaceIndex);
+}
+
+bool VariableBase::operator==(ExprTree &other) {
+    return other.MyType() == LX_VARIABLE &&
+           strcmp(name, static_cast<VariableBase &>(other).name) == 0;
+}
+
+void VariableBase::GetReferences(const AttrList *ad, StringList &internal,
+                                 StringList &external) const {
+    const char *dot = strchr(name, '.');
+    if (dot != nullptr) {
+        bool is_target = dot - name == 6 && strncasecmp(name, "TARGET", 6) == 0;
+        add_reference(is_target ? external : internal, dot + 1);
+        return;
+    }
+    if (ad == nullptr) {
+        add_reference(external, name);  // no ad holds anything
+        return;
+    }
+    char *recorded = nullptr;
+    bool is_external = ad->IsExternalReference(name, &recorded);
+    add_reference(is_external ? external : internal, recorded != nullptr ? recorded : name);
+    free(recorded);
+}
+
+ExprTree *Variable::DeepCopy() const {
+    Variable *copy = new Variable(name);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void Variable::Display() { display_text(name); }
+int Variable::lengthOf_(bool) { return static_cast<int>(strlen(name)); }
+char *Variable::printAt_(char *end, bool) { return put_text(end, name); }
+
+// ---- Integer ----
+
+bool IntegerBase::operator==(ExprTree &other) {
+    return other.MyType() == LX_INTEGER && static_cast<IntegerBase &>(other).value == value;
+}
+
+ExprTree *Integer::DeepCopy() const {
+    Integer *copy = new Integer(value);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void Integer::Display() { dprintf(kDisplayFlags, "%d", value); }
+
+int Integer::lengthOf_(bool followed) {
+    char scratch[kNumberBufferSize];
+    return format_int(scratch, value, followed);
+}
+
+char *Integer::printAt_(char *end, bool followed) {
+    char scratch[kNumberBufferSize];
+    return put_text(end, scratch, format_int(scratch, value, followed));
+}
+
+// ---- Float ----
+
+bool FloatBase::operator==(ExprTree &other) {
+    return other.MyType() == LX_FLOAT && static_cast<FloatBase &>(other).value == value;
+}
+
+ExprTree *Float::DeepCopy() const {
+    Float *copy = new Float(value);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void Float::Display() {
+    char scratch[kNumberBufferSize];
+    format_float(scratch, value);
+    display_text(scratch);
+}
+
+int Float::lengthOf_(bool) {
+    char scratch[kNumberBufferSize];
+    return format_float(scratch, value);
+}
+
+char *Float::printAt_(char *end, bool) {
+    char scratch[kNumberBufferSize];
+    return put_text(end, scratch, format_float(scratch, value));
+}
+
+// ---- String ----
+
+StringBase::StringBase(const char *text) : ExprTree(LX_STRING), value(nullptr) {
+    stringSpaceIndex = intern_(text, value);
+}
+
+StringBase::~StringBase() {
+    releaseInterned_(stringSpaceIndex);
+}
+
+bool StringBase::operator==(ExprTree &other) {
+    return other.MyType() == LX_STRING &&
+           strcmp(value, static_cast<StringBase &>(other).value) == 0;
+}
+
+ExprTree *String::DeepCopy() const {
+    String *copy = new String(value);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void String::Display() { dprintf(kDisplayFlags, "\"%s\"", value); }
+
+int String::lengthOf_(bool) {
+    int n = 2;
+    for (const char *p = value; *p != '\0'; p++) {
+        n += *p == '"' ? 2 : 1;
+    }
+    return n;
+}
+
+char *String::printAt_(char *end, bool) {
+    *end++ = '"';
+    for (const char *p = value; *p != '\0'; p++) {
+        if (*p == '"') {
+            *end++ = '\\';
+        }
+        *end++ = *p;
+    }
+    *end++ = '"';
+    return end;
+}
+
+// ---- ISOTime ----
+
+ISOTimeBase::ISOTimeBase(const char *text) : ExprTree(LX_TIME), time(nullptr) {
+    stringSpaceIndex = intern_(text, time);
+}
+
+ISOTimeBase::~ISOTimeBase() {
+    releaseInterned_(stringSpaceIndex);
+}
+
+bool ISOTimeBase::operator==(ExprTree &other) {
+    return other.MyType() == LX_TIME && strcmp(time, static_cast<ISOTimeBase &>(other).time) == 0;
+}
+
+ExprTree *ISOTime::DeepCopy() const {
+    ISOTime *copy = new ISOTime(time);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void ISOTime::Display() { dprintf(kDisplayFlags, "\"%s\"", time); }
+int ISOTime::lengthOf_(bool) { return static_cast<int>(strlen(time)) + 2; }
+
+char *ISOTime::printAt_(char *end, bool) {
+    *end++ = '\'';
+    end = put_text(end, time);
+    *end++ = '\'';
+    return end;
+}
+
+// ---- ClassadBoolean, Undefined, Error ----
+
+bool BooleanBase::operator==(ExprTree &other) {
+    return other.MyType() == LX_BOOL && static_cast<BooleanBase &>(other).value == value;
+}
+
+ExprTree *ClassadBoolean::DeepCopy() const {
+    ClassadBoolean *copy = new ClassadBoolean(value);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void ClassadBoolean::Display() { display_text(value ? "TRUE" : "FALSE"); }
+int ClassadBoolean::lengthOf_(bool) { return value ? 4 : 5; }
+char *ClassadBoolean::printAt_(char *end, bool) { return put_text(end, value ? "TRUE" : "FALSE"); }
+
+bool UndefinedBase::operator==(ExprTree &other) { return other.MyType() == LX_UNDEFINED; }
+
+ExprTree *Undefined::DeepCopy() const {
+    Undefined *copy = new Undefined();
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void Undefined::Display() { display_text("UNDEFINED"); }
+int Undefined::lengthOf_(bool) { return 9; }
+char *Undefined::printAt_(char *end, bool) { return put_text(end, "UNDEFINED"); }
+
+bool ErrorBase::operator==(ExprTree &other) { return other.MyType() == LX_ERROR; }
+
+ExprTree *Error::DeepCopy() const {
+    Error *copy = new Error();
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+void Error::Display() { display_text("ERROR"); }
+int Error::lengthOf_(bool) { return 5; }
+char *Error::printAt_(char *end, bool) { return put_text(end, "ERROR"); }
+
+// ---- binary operators ----
+
+const char *BinaryOpBase::OperatorText(LexemeType kind) {
+    switch (kind) {
+        case LX_ADD: return " + ";
+        case LX_SUB: return " - ";
+        case LX_MULT: return " * ";
+        case LX_DIV: return " / ";
+        case LX_META_EQ: return " =?= ";
+        case LX_META_NEQ: return " =!= ";
+        case LX_EQ: return " == ";
+        case LX_NEQ: return " != ";
+        case LX_GT: return " > ";
+        case LX_GE: return " >= ";
+        case LX_LT: return " < ";
+        case LX_LE: return " <= ";
+        case LX_AND: return " && ";
+        case LX_OR: return " || ";
+        case LX_ASSIGN: return " = ";
+        default: return "";
+    }
+}
+
+BinaryOpBase::~BinaryOpBase() {
+    disposeTree_(lArg);
+    disposeTree_(rArg);
+}
+
+void BinaryOpBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
+    if (lArg != nullptr) {
+        pending.add(lArg);
+    }
+    if (rArg != nullptr) {
+        pending.add(rArg);
+    }
+    lArg = nullptr;
+    rArg = nullptr;
+}
+
+bool BinaryOpBase::operator==(ExprTree &other) {
+    if (other.MyType() != type) {
+        return false;
+    }
+    ExprTree *ol = other.LArg();
+    ExprTree *orr = other.RArg();
+    bool left_equal = lArg == nullptr ? ol == nullptr : (ol != nullptr && *lArg == *ol);
+    if (!left_equal) {
+        return false;
+    }
+    return rArg == nullptr ? orr == nullptr : (orr != nullptr && *rArg == *orr);
+}
+
+// The left operand is followed by this node's operator, except for "=",
+// which ends an expression as far as a unary minus is concerned.
+int BinaryOpBase::lengthOf_(bool followed) {
+    if (is_group(type, lArg)) {
+        return (rArg != nullptr ? rArg->lengthOf_(false) : 0) + 2;
+    }
+    int left = lArg != nullptr ? lArg->lengthOf_(type != LX_ASSIGN) : 0;
+    int right = rArg != nullptr ? rArg->lengthOf_(followed) : 0;
+    return left + static_cast<int>(strlen(OperatorText(type))) + right;
+}
+
+char *BinaryOpBase::printAt_(char *end, bool followed) {
+    if (is_group(type, lArg)) {
+        *end++ = '(';
+        if (rArg != nullptr) {
+            end = rArg->printAt_(end, false);
+        }
+        *end++ = ')';
+        return end;
+    }
+    if (lArg != nullptr) {
+        end = lArg->printAt_(end, type != LX_ASSIGN);
+    }
+    end = put_text(end, OperatorText(type));
+    if (rArg != nullptr) {
+        end = rArg->printAt_(end, followed);
+    }
+    return end;
+}
+
+void BinaryOpBase::Display() {
+    if (is_group(type, lArg)) {
+        display_text("(");
+        if (rArg != nullptr) {
+            rArg->Display();
+        }
+        display_text(")");
+        return;
+    }
+    display_operand(lArg, type, true);
+    display_text(OperatorText(type));
+    display_operand(rArg, type, false);
+}
+
+void BinaryOpBase::GetReferences(const AttrList *ad, StringList &internal,
+                                 StringList &external) const {
+    if (lArg != nullptr && type != LX_ASSIGN) {
+        lArg->GetReferences(ad, internal, external);
+    }
+    if (rArg != nullptr) {
+        rArg->GetReferences(ad, internal, external);
+    }
+}
+
+template <class Op>
+ExprTree *BinaryOpBase::copyAs_() const {
+    ExprTree *left = lArg != nullptr ? lArg->DeepCopy() : nullptr;
+    ExprTree *right = rArg != nullptr ? rArg->DeepCopy() : nullptr;
+    Op *copy = new Op(left, right);
+    CopyBaseExprTree(copy);
+    return copy;
+}
+
+ExprTree *AddOp::DeepCopy() const { return copyAs_<AddOp>(); }
+ExprTree *SubOp::DeepCopy() const { return copyAs_<SubOp>(); }
+ExprTree *MultOp::DeepCopy() const { return copyAs_<MultOp>(); }
+ExprTree *DivOp::DeepCopy() const { return copyAs_<DivOp>(); }
+ExprTree *MetaEqOp::DeepCopy() const { return copyAs_<MetaEqOp>(); }
+ExprTree *MetaNeqOp::DeepCopy() const { return copyAs_<MetaNeqOp>(); }
+ExprTree *EqOp::DeepCopy() const { return copyAs_<EqOp>(); }
+ExprTree *NeqOp::DeepCopy() const { return copyAs_<NeqOp>(); }
+ExprTree *GtOp::DeepCopy() const { return copyAs_<GtOp>(); }
+ExprTree *GeOp::DeepCopy() const { return copyAs_<GeOp>(); }
+ExprTree *LtOp::DeepCopy() const { return copyAs_<LtOp>(); }
+ExprTree *LeOp::DeepCopy() const { return copyAs_<LeOp>(); }
+ExprTree *AndOp::DeepCopy() const { return copyAs_<AndOp>(); }
+ExprTree *OrOp::DeepCopy() const { return copyAs_<OrOp>(); }
+ExprTree *AssignOp::DeepCopy() const { return copyAs_<AssignOp>(); }
+
+// ---- Function ----
+
+FunctionBase::FunctionBase(const char *n)
+    : ExprTree(LX_FUNCTION), name(nullptr), arguments(new List<ExprTree>()) {
+    stringSpaceIndex = intern_(n, name);
+}
+
+FunctionBase::~FunctionBase() {
+    if (arguments != nullptr) {
+        ListIterator<ExprTree> it(*arguments);
+        ExprTree *arg;
+        while ((arg = it.Next()) != nullptr) {
+            disposeTree_(arg);
+        }
+        delete arguments;
+    }
+    releaseInterned_(stringSpaceIndex);
+}
+
+void FunctionBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
+    ListIterator<ExprTree> it(*arguments);
+    ExprTree *arg;
+    while ((arg = it.Next()) != nullptr) {
+        pending.add(arg);
+    }
+    delete arguments;
+    arguments = nullptr;
+}
+
+void FunctionBase::AppendArgument(ExprTree *arg) {
+    arguments->Append(arg);
+}
+
+// Calls are never equal, not even to an identical call.
+bool FunctionBase::operator==(ExprTree &) { return false; }
+
+void FunctionBase::GetReferences(const AttrList *ad, StringList &internal,
+                                 StringList &external) const {
+    ListIterator<ExprTree> it(*arguments);
+    ExprTree *arg;
+    while ((arg = it.Next()) != nullptr) {
+        arg->GetReferences(ad, internal, external);
+    }
+}
+
+ExprTree *Function::DeepCopy() const {
+    Function *copy = new Function(name);
+    CopyBaseExprTree(copy);
+    ListIterator<ExprTree> it(*arguments);
+    ExprTree *arg;
+    while ((arg = it.Next()) != nullptr) {
+        copy->AppendArgument(arg->DeepCopy());
+    }
+    return copy;
+}
+
+void Function::Display() { display_text("Unknown type"); }
+
+int Function::lengthOf_(bool) {
+    int n = static_cast<int>(strlen(name)) + 2;
+    int count = 0;
+    ListIterator<ExprTree> it(*arguments);
+    ExprTree *arg;
+    while ((arg = it.Next()) != nullptr) {
+        n += arg->lengthOf_(false);
+        count++;
+    }
+    return count > 1 ? n + 2 * (count - 1) : n;
+}
+
+char *Function::printAt_(char *end, bool) {
+    end = put_text(end, name);
+    *end++ = '(';
+    bool first = true;
+    ListIterator<ExprTree> it(*arguments);
+    ExprTree *arg;
+    while ((arg = it.Next()) != nullptr) {
+        if (!first) {
+            end = put_text(end, "; ", 2);
+        }
+        end = arg->printAt_(end, false);
+        first = false;
+    }
+    *end++ = ')';
+    return end;
+}

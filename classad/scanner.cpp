@@ -1,0 +1,258 @@
+// The ClassAd scanner and its Token. Character classes are tested on the
+// byte with the POSIX locale's rules, written out here so that neither the
+// process locale nor a byte of 0x80 or more changes what a token is; floating
+// literals are converted in the "C" locale for the same reason.
+#include "classad/scanner.h"
+
+#include <float.h>
+#include <locale.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const int kInitialTextCapacity = 1024;
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ident_char(char c) { return is_alpha(c) || is_digit(c) || c == '_' || c == '.'; }
+char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+struct Keyword {
+    const char *text;  // upper case
+    int length;
+    LexemeType type;
+    int value;
+};
+
+// Tried in this order; the first that matches wins.
+const Keyword kKeywords[] = {
+    {"ERROR", 5, LX_ERROR, 0},  {"UNDEFINED", 9, LX_UNDEFINED, 0},
+    {"TRUE", 4, LX_BOOL, 1},    {"T", 1, LX_BOOL, 1},
+    {"FALSE", 5, LX_BOOL, 0},   {"F", 1, LX_BOOL, 0},
+};
+
+// Matches the keyword case-blind over exactly its length, and only when the
+// next character cannot continue a name (a "." may follow).
+bool matches_keyword(const char *s, const Keyword &k) {
+    for (int i = 0; i < k.length; i++) {
+        if (to_upper(s[i]) != k.text[i]) {
+            return false;  // also stops at the terminator, which never matches
+        }
+    }
+    char next = s[k.length];
+    return !is_alpha(next) && !is_digit(next) && next != '_';
+}
+
+void scan_word(char *&s, Token &token) {
+    for (const Keyword &k : kKeywords) {
+        if (matches_keyword(s, k)) {
+            token.type = k.type;
+            token.intVal = k.value;
+            token.length += k.length;
+            s += k.length;
+            return;
+        }
+    }
+    const char *start = s;
+    while (is_ident_char(*s)) {
+        s++;
+    }
+    int n = static_cast<int>(s - start);
+    token.setText(start, n);
+    token.type = LX_VARIABLE;
+    token.length += n;
+}
+
+locale_t c_locale() {
+    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return loc;
+}
+
+// Single precision without relying on an out-of-range conversion.
+float to_float(double d) {
+    if (d > FLT_MAX) {
+        return __builtin_inff();
+    }
+    if (d < -FLT_MAX) {
+        return -__builtin_inff();
+    }
+    return static_cast<float>(d);
+}
+
+void scan_number(char *&s, Token &token) {
+    char *start = s;
+    char *p = s;
+    while (is_digit(*p)) {
+        p++;
+    }
+    if (*p == '.') {
+        char *end = nullptr;
+        double d = strtod_l(start, &end, c_locale());
+        token.type = LX_FLOAT;
+        token.floatVal = to_float(d);
+        token.length += static_cast<int>(end - start);
+        s = end;
+        return;
+    }
+    // Saturate at the 64-bit limit; the value is the low 32 bits.
+    int64_t v = 0;
+    for (const char *q = start; q < p; q++) {
+        int digit = *q - '0';
+        if (v > (INT64_MAX - digit) / 10) {
+            v = INT64_MAX;
+        } else {
+            v = v * 10 + digit;
+        }
+    }
+    token.type = LX_INTEGER;
+    token.intVal = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
+    token.length += static_cast<int>(p - start);
+    s = p;
+}
+
+// A backslash that, with the quote after it, stands for one double quote:
+// only when a character other than the end of the text, a newline or a
+// carriage return follows the quote.
+bool is_escaped_quote(const char *p) {
+    return p[0] == '\\' && p[1] == '"' && p[2] != '\0' && p[2] != '\n' && p[2] != '\r';
+}
+
+void scan_string(char *&s, Token &token) {
+    char *body = s + 1;
+    // First pass: find the end and the length of the unescaped text.
+    int n = 0;
+    const char *p = body;
+    while (*p != '\0' && *p != '"') {
+        p += is_escaped_quote(p) ? 2 : 1;
+        n++;
+    }
+    if (*p == '\0') {
+        token.type = LX_ERROR;
+        token.length = 0;
+        s = body;
+        return;
+    }
+    if (n > token.capacity) {
+        token.setText(body, n);  // grows the buffer; its bytes are rewritten below
+    }
+    char *out = token.text;
+    for (const char *q = body; q < p;) {
+        if (is_escaped_quote(q)) {
+            *out++ = '"';
+            q += 2;
+        } else {
+            *out++ = *q++;
+        }
+    }
+    *out = '\0';
+    token.type = LX_STRING;
+    token.length += static_cast<int>(p + 1 - s);
+    s = const_cast<char *>(p) + 1;
+}
+
+void scan_time(char *&s, Token &token) {
+    char *body = s + 1;
+    char *close = strchr(body, '\'');
+    if (close == nullptr) {
+        token.type = LX_ERROR;
+        token.length = 0;
+        s = body;
+        return;
+    }
+    token.setText(body, static_cast<int>(close - body));
+    token.type = LX_TIME;
+    token.length += static_cast<int>(close + 1 - s);
+    s = close + 1;
+}
+
+void emit(char *&s, Token &token, LexemeType type, int consumed) {
+    token.type = type;
+    token.length += consumed;
+    s += consumed;
+}
+
+void scan_operator(char *&s, Token &token) {
+    switch (*s) {
+        case '\0': return emit(s, token, LX_EOF, 0);
+        case '(': return emit(s, token, LX_LPAREN, 1);
+        case ')': return emit(s, token, LX_RPAREN, 1);
+        case '+': return emit(s, token, LX_ADD, 1);
+        case '-': return emit(s, token, LX_SUB, 1);
+        case '*': return emit(s, token, LX_MULT, 1);
+        case '/': return emit(s, token, LX_DIV, 1);
+        case '$': return emit(s, token, LX_DOLLAR, 1);
+        case ',': return emit(s, token, LX_COMMA, 1);
+        case ';': return emit(s, token, LX_SEMICOLON, 1);
+        case '<': return s[1] == '=' ? emit(s, token, LX_LE, 2) : emit(s, token, LX_LT, 1);
+        case '>': return s[1] == '=' ? emit(s, token, LX_GE, 2) : emit(s, token, LX_GT, 1);
+        case '=':
+            if (s[1] == '=') {
+                return emit(s, token, LX_EQ, 2);
+            }
+            if (s[1] == '?' && s[2] == '=') {
+                return emit(s, token, LX_META_EQ, 3);
+            }
+            if (s[1] == '!' && s[2] == '=') {
+                return emit(s, token, LX_META_NEQ, 3);
+            }
+            return emit(s, token, LX_ASSIGN, 1);
+        case '!': return s[1] == '=' ? emit(s, token, LX_NEQ, 2) : emit(s, token, LX_ERROR, 1);
+        case '&': return s[1] == '&' ? emit(s, token, LX_AND, 2) : emit(s, token, LX_ERROR, 1);
+        case '|': return s[1] == '|' ? emit(s, token, LX_OR, 2) : emit(s, token, LX_ERROR, 1);
+        default:
+            // Not consumed: scanning again here yields the same error.
+            return emit(s, token, LX_ERROR, 0);
+    }
+}
+
+}  // namespace
+
+Token::Token() : intVal(0), type(LX_NONE), length(0), text(nullptr), capacity(kInitialTextCapacity) {
+    text = new char[kInitialTextCapacity + 1];
+    reset();
+}
+
+Token::~Token() {
+    delete[] text;
+}
+
+void Token::reset() {
+    type = LX_NONE;
+    length = 0;
+    intVal = 0;
+    text[0] = '\0';
+}
+
+void Token::setText(const char *s, int n) {
+    if (n > capacity) {
+        delete[] text;
+        text = new char[n + 1];
+        capacity = n;
+    }
+    memcpy(text, s, n);
+    text[n] = '\0';
+}
+
+void Scanner(char *&cursor, Token &token) {
+    while (is_space(*cursor)) {
+        cursor++;
+        token.length++;
+    }
+    char c = *cursor;
+    if (is_alpha(c) || c == '_' || c == '.') {
+        scan_word(cursor, token);
+    } else if (is_digit(c)) {
+        scan_number(cursor, token);
+    } else if (c == '"') {
+        scan_string(cursor, token);
+    } else if (c == '\'') {
+        scan_time(cursor, token);
+    } else {
+        scan_operator(cursor, token);
+    }
+}

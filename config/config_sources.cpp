@@ -1,0 +1,229 @@
+// Finding the global and root configuration sources and reading them, the
+// local sources and the local directories into ConfigTab. Every failure
+// prints to standard error and ends the process with status 1.
+#include "config/config_sources.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "config/config_startup.h"
+#include "config/distribution.h"
+#include "config/line_reader.h"
+#include "config/macro_table.h"
+#include "config/param.h"
+#include "config/param_provenance.h"
+#include "config/read_config.h"
+#include "config/well_known_names.h"
+#include "core/my_string.h"
+#include "core/string_list.h"
+#include "files/directory.h"
+#include "files/path_helpers.h"
+#include "files/stat_info.h"
+
+namespace {
+
+// Entries beyond this many in one local directory are ignored.
+constexpr int kMaxDirectoryEntries = 65535;
+
+// Local sources must be readable unless REQUIRE_LOCAL_CONFIG_FILE is false.
+int local_sources_required() {
+    char *require = param("REQUIRE_LOCAL_CONFIG_FILE");
+    int required = 1;
+    if (require != nullptr && (require[0] == 'f' || require[0] == 'F')) {
+        required = 0;
+    }
+    free(require);
+    return required;
+}
+
+// A piped source is one item; anything else is split at blanks and commas.
+void fill_source_list(StringList &list, const char *value) {
+    list.clearAll();
+    if (strchr(value, '|') != nullptr) {
+        list.append(value);
+    } else {
+        list.initializeFromString(value);
+    }
+}
+
+int compare_paths(const void *a, const void *b) {
+    return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+}
+
+// Reads every non-directory entry of dir in byte order of the full paths.
+void process_one_directory(const char *dir, const char *host, int required) {
+    StringList files(nullptr, " ,");
+    Directory walker(dir);
+    while (walker.Next() != nullptr && files.number() < kMaxDirectoryEntries) {
+        if (!walker.IsDirectory()) {
+            files.append(walker.GetFullPath());
+        }
+    }
+    int count = files.number();
+    if (count == 0) {
+        return;
+    }
+    char **paths = new char *[count];
+    files.rewind();
+    for (int i = 0; i < count; i++) {
+        paths[i] = files.next();
+    }
+    qsort(paths, count, sizeof paths[0], compare_paths);
+    for (int i = 0; i < count; i++) {
+        process_config_source(paths[i], "config source", host, required);
+        local_config_sources.append(paths[i]);
+    }
+    delete[] paths;
+}
+
+// A candidate location is accepted when it can be opened for reading.
+bool readable_candidate(const char *path) {
+    FILE *f = fopen(path, "r");
+    if (f == nullptr) {
+        return false;
+    }
+    fclose(f);
+    return true;
+}
+
+// The value of a source-naming environment variable, checked; ends the
+// process when it names nothing usable.
+char *checked_environment_source(const char *env_name, const char *value) {
+    StatInfo info(value);
+    switch (info.Error()) {
+        case STAT_NO_FILE:
+            if (is_valid_command(value)) {
+                return strdup(value);
+            }
+            fprintf(stderr, "File specified in %s environment variable:\n\"%s\" does not exist.\n",
+                    env_name, value);
+            exit(1);
+        case STAT_FAILED:
+            fprintf(stderr,
+                    "Cannot stat file specified in %s environment variable:\n\"%s\", errno: %d\n",
+                    env_name, value, info.Errno());
+            exit(1);
+        case STAT_OK:
+            break;
+    }
+    if (info.IsDirectory()) {
+        fprintf(stderr,
+                "File specified in %s environment variable:\n\"%s\" is a directory.  "
+                "Please specify a file.\n",
+                env_name, value);
+        exit(1);
+    }
+    return strdup(value);
+}
+
+}  // namespace
+
+void process_config_source(const char *source, const char *description, const char *host,
+                           int required) {
+    if (!is_piped_command(source) && access_euid(source, R_OK) != 0) {
+        if (!required || host != nullptr) {
+            return;
+        }
+        fprintf(stderr, "ERROR: Can't read %s %s\n", description, source);
+        exit(1);
+    }
+    if (Read_config(source, ConfigTab, CONFIG_TABLE_SIZE, 1, false, extra_info) < 0) {
+        fprintf(stderr, "Configuration Error Line %d while reading %s %s\n", ConfigLineNo,
+                description, source);
+        exit(1);
+    }
+}
+
+void process_locals(const char *param_name, const char *host) {
+    int required = local_sources_required();
+    char *current = param(param_name);
+    if (current == nullptr) {
+        return;
+    }
+    StringList todo(nullptr, " ,");
+    StringList done(nullptr, " ,");
+    fill_source_list(todo, current);
+    todo.rewind();
+    const char *source;
+    while ((source = todo.next()) != nullptr) {
+        // A list ending in a blank or comma yields an empty item: no source.
+        if (source[0] == '\0') {
+            continue;
+        }
+        process_config_source(source, "config source", host, required);
+        local_config_sources.append(source);
+        done.append(source);
+
+        // A source just read may have redefined the list: follow the new
+        // one, less what was read already.
+        char *now = param(param_name);
+        if (now == nullptr || strcmp(now, current) == 0) {
+            free(now);
+            continue;
+        }
+        fill_source_list(todo, now);
+        done.rewind();
+        const char *read;
+        while ((read = done.next()) != nullptr) {
+            todo.remove(read);
+        }
+        todo.rewind();
+        free(current);
+        current = now;
+    }
+    free(current);
+}
+
+void process_directory(const char *dir_list, const char *host) {
+    int required = local_sources_required();
+    StringList dirs(dir_list, " ,");
+    dirs.rewind();
+    const char *dir;
+    while ((dir = dirs.next()) != nullptr) {
+        if (dir[0] != '\0') {
+            process_one_directory(dir, host, required);
+        }
+    }
+}
+
+char *find_global() {
+    MyString file_name;
+    file_name.sprintf("%s_config", myDistro->Get());
+    return find_file(EnvGetName(ENVIRON_CONFIG), file_name.Value());
+}
+
+char *find_global_root() {
+    MyString file_name;
+    file_name.sprintf("%s_config.root", myDistro->Get());
+    return find_file(EnvGetName(ENVIRON_CONFIG_ROOT), file_name.Value());
+}
+
+char *find_file(const char *env_name, const char *file_name) {
+    const char *value = env_name != nullptr ? getenv(env_name) : nullptr;
+    if (value != nullptr) {
+        return checked_environment_source(env_name, value);
+    }
+
+    MyString candidate;
+    candidate.sprintf("/etc/%s/%s", myDistro->Get(), file_name);
+    if (readable_candidate(candidate.Value())) {
+        return strdup(candidate.Value());
+    }
+    const char *home = _torvel_known_tilde();
+    if (home != nullptr) {
+        candidate.sprintf("%s/%s", home, file_name);
+        if (readable_candidate(candidate.Value())) {
+            return strdup(candidate.Value());
+        }
+    }
+    const char *globus = getenv("GLOBUS_LOCATION");
+    if (globus != nullptr) {
+        candidate.sprintf("%s/etc/%s", globus, file_name);
+        if (readable_candidate(candidate.Value())) {
+            return strdup(candidate.Value());
+        }
+    }
+    return nullptr;
+}

@@ -1,0 +1,180 @@
+// Typed reads of configuration values: param with the subsystem rule and
+// the empty-value rule, the integer, float and boolean forms that parse,
+// bound and log their fallbacks at D_CONFIG, word membership, and where a
+// value came from. Reads ConfigTab and the provenance table extra_info;
+// never writes them.
+#include "config/param.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "config/macro_expand.h"
+#include "config/macro_table.h"
+#include "config/param_provenance.h"
+#include "config/subsystem.h"
+#include "core/mkargv.h"
+#include "core/my_string.h"
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+
+namespace {
+
+const char *bool_text(bool value) {
+    return value ? "True" : "False";
+}
+
+// The raw (unexpanded) value param works from: the "<SUBSYS>.name" key when
+// it exists, even if empty, else "name". Owned by the table.
+const char *raw_value(const char *name) {
+    MyString specific(mySubSystem);
+    specific += ".";
+    specific += name;
+    const char *raw = lookup_macro(specific.Value(), ConfigTab, CONFIG_TABLE_SIZE);
+    if (raw == nullptr) {
+        raw = lookup_macro(name, ConfigTab, CONFIG_TABLE_SIZE);
+    }
+    return raw;
+}
+
+}  // namespace
+
+char *param(const char *name) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    const char *raw = raw_value(name);
+    if (raw == nullptr || raw[0] == '\0') {
+        return nullptr;
+    }
+    char *expanded = expand_macro(raw, ConfigTab, CONFIG_TABLE_SIZE, nullptr);
+    if (expanded != nullptr && expanded[0] == '\0') {
+        free(expanded);
+        return nullptr;
+    }
+    return expanded;
+}
+
+int param_integer(const char *name, int default_value, int min_value, int max_value) {
+    ASSERT(name);
+    char *text = param(name);
+    if (text == nullptr) {
+        dprintf(D_CONFIG, "%s is undefined, using default value of %d\n", name, default_value);
+        return default_value;
+    }
+    int result = default_value;
+    int value = 0;
+    if (sscanf(text, "%d", &value) != 1) {
+        dprintf(D_CONFIG, "WARNING: %s not an integer (\"%s\"), using default value of %d\n",
+                name, text, default_value);
+    } else if (value < min_value) {
+        dprintf(D_CONFIG, "WARNING: %s too low (%d), using minimum value of %d\n", name, value,
+                min_value);
+        result = min_value;
+    } else if (value > max_value) {
+        dprintf(D_CONFIG, "WARNING: %s too high (%d), using maximum value of %d\n", name, value,
+                max_value);
+        result = max_value;
+    } else {
+        result = value;
+    }
+    free(text);
+    return result;
+}
+
+float param_float(const char *name, float default_value, float min_value, float max_value) {
+    ASSERT(name);
+    char *text = param(name);
+    if (text == nullptr) {
+        dprintf(D_CONFIG, "%s is undefined, using default value of %f\n", name, default_value);
+        return default_value;
+    }
+    float result = default_value;
+    float value = 0;
+    if (sscanf(text, "%f", &value) != 1) {
+        dprintf(D_CONFIG, "WARNING: %s not an float (\"%s\"), using default value of %f\n", name,
+                text, default_value);
+    } else if (min_value > value) {
+        dprintf(D_CONFIG, "WARNING: %s too low (%f), using minimum value of %f\n", name, value,
+                min_value);
+        result = min_value;
+    } else if (value > max_value) {
+        dprintf(D_CONFIG, "WARNING: %s too high (%f), using maximum value of %f\n", name, value,
+                max_value);
+        result = max_value;
+    } else {
+        // Also a nan, which passes both comparisons.
+        result = value;
+    }
+    free(text);
+    return result;
+}
+
+bool param_boolean(const char *name, bool default_value) {
+    ASSERT(name);
+    char *text = param(name);
+    if (text == nullptr) {
+        dprintf(D_CONFIG, "%s is undefined, using default value of %s\n", name,
+                bool_text(default_value));
+        return default_value;
+    }
+    bool result = default_value;
+    switch (text[0]) {
+        case 'T':
+        case 't':
+        case '1':
+            result = true;
+            break;
+        case 'F':
+        case 'f':
+        case '0':
+            result = false;
+            break;
+        default:
+            dprintf(D_CONFIG, "WARNING: %s not a boolean (\"%s\"), using default value of %s\n",
+                    name, text, bool_text(default_value));
+            break;
+    }
+    free(text);
+    return result;
+}
+
+int param_boolean_int(const char *name, int default_value) {
+    return param_boolean(name, default_value != 0) ? 1 : 0;
+}
+
+char *macro_expand(const char *text) {
+    return expand_macro(text, ConfigTab, CONFIG_TABLE_SIZE, nullptr);
+}
+
+int param_in_pattern(const char *name, const char *word) {
+    char *text = param(name);
+    if (text == nullptr || word == nullptr) {
+        free(text);
+        return 0;
+    }
+    // Words are at least one character apart, so this many slots (with the
+    // terminator) hold every word however long the value is.
+    size_t slots = strlen(text) / 2 + 2;
+    char **words = static_cast<char **>(malloc(slots * sizeof(char *)));
+    if (words == nullptr) {
+        free(text);
+        EXCEPT("Out of memory!");
+    }
+    int count = 0;
+    mkargv(&count, words, text);
+    int found = 0;
+    for (int i = count - 1; i >= 0 && !found; --i) {
+        found = strcmp(words[i], word) == 0 ? 1 : 0;
+    }
+    free(words);
+    free(text);
+    return found;
+}
+
+bool param_get_location(const char *name, MyString &file, int &line) {
+    if (name == nullptr || extra_info == nullptr) {
+        return false;
+    }
+    return extra_info->GetParam(name, file, line);
+}

@@ -1,0 +1,266 @@
+// Reading one configuration source into a macro table: opening the file or
+// starting the command, the runtime-source ownership checks, and parsing
+// "NAME = value" / "NAME : value" lines with name and value expansion.
+#include "config/read_config.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "config/line_reader.h"
+#include "config/macro_expand.h"
+#include "config/param_provenance.h"
+#include "core/my_string.h"
+#include "diagnostics/debug_log.h"
+#include "identity/privileges.h"
+#include "process/arg_list.h"
+#include "process/my_popen.h"
+
+namespace {
+
+constexpr int kInitialLineSize = 128;
+
+bool is_white(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool is_identifier(const char *name) {
+    if (*name == '\0') {
+        return false;  // an empty name ("= 5", or one that expands to "")
+    }
+    for (const char *p = name; *p != '\0'; ++p) {
+        if (!torvel_isalnum(*p) && *p != '_' && *p != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// An open source: a file, or a command's output.
+struct Source {
+    FILE *stream = nullptr;
+    bool piped = false;
+};
+
+// Starts the command of a piped source. -1 with the message printed.
+int open_piped(const char *source, Source *opened) {
+    if (!is_valid_command(source)) {
+        printf("Specified cmd, %s, not a valid command to execute.  It must have a '|' "
+               "character at the end.\n",
+               source);
+        return -1;
+    }
+    MyString command(source);
+    command.setChar(command.Length() - 1, '\0');
+    ArgList args;
+    MyString error;
+    if (args.AppendArgsV1RawOrV2Quoted(command.Value(), &error) && args.Count() > 0) {
+        opened->stream = my_popen(args, "r", 0);
+    }
+    if (opened->stream == nullptr) {
+        printf("Can't open cmd %s\n", command.Value());
+        return -1;
+    }
+    opened->piped = true;
+    return 0;
+}
+
+// Refuses a runtime source not owned as it must be. -1 with the message.
+int check_runtime_owner(const char *source, FILE *stream) {
+    struct stat info;
+    if (fstat(fileno(stream), &info) < 0) {
+        int error = errno;
+        fprintf(stderr, "Configuration Error File <%s>, fstat() failed: %s (errno: %d)\n", source,
+                strerror(error), error);
+        return -1;
+    }
+    if (can_switch_ids()) {
+        if (info.st_uid != 0) {
+            fprintf(stderr,
+                    "Configuration Error File <%s>, running as root yet runtime config file "
+                    "owned by uid %d, not 0!\n",
+                    source, static_cast<int>(info.st_uid));
+            return -1;
+        }
+    } else if (info.st_uid != get_my_uid()) {
+        fprintf(stderr,
+                "Configuration Error File <%s>, running as uid %d yet runtime config file owned "
+                "by uid %d!\n",
+                source, static_cast<int>(get_my_uid()), static_cast<int>(info.st_uid));
+        return -1;
+    }
+    return 0;
+}
+
+// Splits line (trimmed, not a comment, not blank) into name and raw value,
+// in place. Returns 1 on success, 0 for a skipped "[Section]" line, -1 for
+// a malformed line.
+int split_assignment(char *line, char **name, char **value) {
+    char *end = line;
+    while (*end != '\0' && !is_white(*end) && *end != '=' && *end != ':') {
+        ++end;
+    }
+    if (*end == '\0') {
+        return line[0] == '[' ? 0 : -1;
+    }
+    char *op = end;
+    if (is_white(*op)) {
+        op = strpbrk(end, "=:");
+        if (op == nullptr) {
+            return -1;
+        }
+    }
+    *end = '\0';
+    char *rest = op + 1;
+    while (is_white(*rest)) {
+        ++rest;
+    }
+    *name = line;
+    *value = rest;
+    return 1;
+}
+
+// Parses and stores one line. -1 on an error (messages printed as needed).
+int handle_line(const char *source, char *line, MacroBucket **table, int table_size,
+                int expand_mode, ExtraParamTable *provenance) {
+    char *raw_name = nullptr;
+    char *raw_value = nullptr;
+    int split = split_assignment(line, &raw_name, &raw_value);
+    if (split <= 0) {
+        return split;
+    }
+    char *name = expand_macro(raw_name, table, table_size, nullptr);
+    if (name == nullptr) {
+        return -1;
+    }
+    if (!is_identifier(name)) {
+        fprintf(stderr, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n",
+                source, ConfigLineNo, name);
+        free(name);
+        return -1;
+    }
+    if (strlen(name) > static_cast<size_t>(MACRO_NAME_MAX)) {
+        fprintf(stderr,
+                "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
+                "<%.64s...>\n",
+                source, ConfigLineNo, MACRO_NAME_MAX, name);
+        free(name);
+        return -1;
+    }
+    char *value = expand_mode == 2 ? expand_macro(raw_value, table, table_size, nullptr)
+                                   : expand_macro(raw_value, table, table_size, name);
+    if (value == nullptr) {
+        free(name);
+        return -1;
+    }
+    insert(name, value, table, table_size);
+    if (provenance != nullptr) {
+        provenance->AddFileParam(name, source, ConfigLineNo);
+    }
+    free(value);
+    free(name);
+    return 0;
+}
+
+// Reads every line of an open source. -1 on the first error.
+int read_lines(const char *source, FILE *stream, MacroBucket **table, int table_size,
+               int expand_mode, ExtraParamTable *provenance) {
+    bool any_line = false;
+    int problems = 0;
+    char *line = nullptr;
+    while ((line = read_logical_line(stream, kInitialLineSize, &problems)) != nullptr) {
+        any_line = true;
+        if ((problems & LINE_HAS_NUL) != 0) {
+            fprintf(stderr, "Configuration Error File <%s>, Line %d: line holds a NUL byte\n",
+                    source, ConfigLineNo);
+            return -1;
+        }
+        if ((problems & LINE_TOO_LONG) != 0) {
+            fprintf(stderr,
+                    "Configuration Error File <%s>, Line %d: line longer than %ld bytes\n",
+                    source, ConfigLineNo, LOGICAL_LINE_MAX);
+            return -1;
+        }
+        if (line[0] == '#' || blankline(line)) {
+            continue;
+        }
+        if (handle_line(source, line, table, table_size, expand_mode, provenance) < 0) {
+            return -1;
+        }
+    }
+    if (ferror(stream)) {
+        fprintf(stderr, "Configuration Error File <%s>, Line %d: read failed: %s\n", source,
+                ConfigLineNo, strerror(errno));
+        return -1;
+    }
+    if (!any_line) {
+        dprintf(D_FULLDEBUG, "WARNING: Config source is empty: %s\n", source);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool is_piped_command(const char *source) {
+    return source != nullptr && strchr(source, '|') != nullptr;
+}
+
+bool is_valid_command(const char *source) {
+    if (source == nullptr) {
+        return false;
+    }
+    size_t length = strlen(source);
+    return length > 0 && source[length - 1] == '|';
+}
+
+int Read_config(const char *source, MacroBucket **table, int table_size, int expand_mode,
+                bool runtime_checks, ExtraParamTable *provenance) {
+    ConfigLineNo = 0;
+    if (source == nullptr) {
+        return -1;
+    }
+    Source opened;
+    if (is_piped_command(source)) {
+        // Refused before the command is started: running a command whose
+        // output would be thrown away serves nothing.
+        if (runtime_checks && is_valid_command(source)) {
+            fprintf(stderr,
+                    "Configuration Error File <%s>: runtime config not allowed to come from a "
+                    "pipe command\n",
+                    source);
+            return -1;
+        }
+        if (open_piped(source, &opened) < 0) {
+            return -1;
+        }
+    } else {
+        opened.stream = fopen(source, "r");
+        if (opened.stream == nullptr) {
+            printf("Can't open file %s\n", source);
+            return -1;
+        }
+    }
+
+    int result = 0;
+    if (runtime_checks) {
+        result = check_runtime_owner(source, opened.stream);
+    }
+    if (result == 0) {
+        result = read_lines(source, opened.stream, table, table_size, expand_mode, provenance);
+    }
+    release_logical_line_buffer();
+
+    if (opened.piped) {
+        int status = my_pclose(opened.stream);
+        if (result == 0 && status != 0) {
+            fprintf(stderr, "Configuration Error File <%s>: command terminated with exit code %d\n",
+                    source, status);
+            result = -1;
+        }
+    } else {
+        fclose(opened.stream);
+    }
+    return result;
+}

@@ -1,0 +1,212 @@
+// Taking and releasing one log level around a write: the lock file shared by
+// every process writing the log (DebugLock, opened once into LockFd), and
+// the level's own log file, opened for appending before each line and
+// closed after it so that a rotation by another process is seen at once.
+// Everything here runs as PRIV_TORVEL. Which level is open is kept here
+// between debug_lock and debug_unlock.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "diagnostics/debug_log.h"
+#include "diagnostics/debug_log_internal.h"
+#include "files/path_helpers.h"
+#include "identity/privileges.h"
+
+namespace {
+
+bool lock_held = false;
+// Whether debug_lock opened the level's own log as DebugFP, and the stream
+// DebugFP was before that.
+bool level_open = false;
+FILE *stream_before_level = nullptr;
+
+priv_state become(priv_state s) {
+    return _set_priv(s, __FILE__, __LINE__, 0);
+}
+
+void take_lock_file() {
+    if (DebugLock == nullptr) {
+        return;
+    }
+    if (LockFd < 0) {
+        LockFd = _torvel_open_lock_file(DebugLock, O_WRONLY | O_CREAT, 0660);
+        if (LockFd < 0) {
+            _torvel_dprintf_exitf(errno, "Can't open \"%s\"\n", DebugLock);
+        }
+    }
+    if (flock(LockFd, LOCK_EX) < 0) {
+        _torvel_dprintf_exitf(errno, "Can't get exclusive lock on \"%s\", LockFd: %d\n",
+                              DebugLock, LockFd);
+    }
+    lock_held = true;
+}
+
+void rotate_if_long(int level) {
+    if (MaxLog[level] == 0) {
+        return;
+    }
+    long length = ftell(DebugFP);
+    if (length > MaxLog[level]) {
+        fprintf(DebugFP, "MaxLog = %d, length = %d\n", MaxLog[level], static_cast<int>(length));
+        preserve_log_file(level);
+    }
+}
+
+// Opens the level's own log as DebugFP, at its end and rotated if too long.
+// False when a per-category level is to be skipped.
+bool open_level(int level) {
+    FILE *before = DebugFP;
+    FILE *stream = open_debug_file(level, "a");
+    if (stream == nullptr) {
+        if (level == 0) {
+            // open_debug_file has already ended the process for level 0;
+            // this keeps the level's contract if that ever changes.
+            if (errno == EMFILE) {
+                _torvel_fd_panic(__LINE__, __FILE__);
+            }
+            _torvel_dprintf_exitf(errno, "Could not open DebugFile \"%s\"\n", DebugFile[0]);
+        }
+        return false;
+    }
+    stream_before_level = before;
+    DebugFP = stream;
+    level_open = true;
+    if (fseek(stream, 0, SEEK_END) != 0) {
+        if (level == 0) {
+            _torvel_dprintf_exitf(errno, "Can't seek to end of DebugFP file\n");
+        }
+        fclose(stream);
+        DebugFP = before;
+        level_open = false;
+        return false;
+    }
+    rotate_if_long(level);
+    return true;
+}
+
+// Creates the directory of a lock file; true when it exists afterwards.
+bool make_lock_directory(const char *dir) {
+    if (mkdir(dir, 0777) == 0 || errno == EEXIST) {
+        return true;
+    }
+    if (errno == EACCES) {
+        // The service account may not create it there; root may, and then
+        // hands it over.
+        priv_state previous = become(PRIV_ROOT);
+        bool made = mkdir(dir, 0777) == 0;
+        int error = errno;
+        if (made && chown(dir, get_torvel_uid(), get_torvel_gid()) < 0) {
+            error = errno;
+            made = false;
+        }
+        become(previous);
+        if (!made) {
+            fprintf(stderr, "Can't create lock directory \"%s\", errno: %d (%s)\n", dir, error,
+                    strerror(error));
+        }
+        return made;
+    }
+    int error = errno;
+    fprintf(stderr, "Can't create lock directory: \"%s\"errno: %d (%s)\n", dir, error,
+            strerror(error));
+    return false;
+}
+
+}  // namespace
+
+FILE *debug_lock(int level) {
+    priv_state previous = become(PRIV_TORVEL);
+    take_lock_file();
+    level_open = false;
+    FILE *stream = nullptr;
+    if (DebugFile[level] != nullptr) {
+        if (open_level(level)) {
+            stream = DebugFP;
+        }
+    } else {
+        if (DebugFP == nullptr) {
+            DebugFP = stderr;
+        }
+        stream = DebugFP;
+    }
+    become(previous);
+    return stream;
+}
+
+void debug_unlock(int level) {
+    if (_torvel_dprintf_unlock_failed) {
+        return;
+    }
+    priv_state previous = become(PRIV_TORVEL);
+    if (DebugFP != nullptr) {
+        fflush(DebugFP);
+    }
+    if (DebugLock != nullptr && lock_held && LockFd >= 0) {
+        lock_held = false;
+        if (flock(LockFd, LOCK_UN) < 0) {
+            _torvel_dprintf_unlock_failed = 1;
+            _torvel_dprintf_exitf(errno, "Can't release exclusive lock on \"%s\"\n", DebugLock);
+        }
+    }
+    if (level_open) {
+        level_open = false;
+        if (DebugFP != nullptr) {
+            fclose(DebugFP);
+        }
+        // The main log leaves no stream behind; a per-category log gives
+        // back the stream in use before it, which is a caller's stream when
+        // the main log has no file of its own.
+        DebugFP = level == 0 ? nullptr : stream_before_level;
+    }
+    become(previous);
+}
+
+FILE *open_debug_file(int level, const char *mode) {
+    priv_state previous = become(PRIV_TORVEL);
+    const char *name = DebugFile[level];
+    FILE *stream = name != nullptr ? fopen(name, mode) : nullptr;
+    if (stream == nullptr) {
+        int error = name != nullptr ? errno : EINVAL;
+        if (error == EMFILE) {
+            _torvel_fd_panic(__LINE__, __FILE__);
+        }
+        FILE *out = DebugFP != nullptr ? DebugFP : stderr;
+        fprintf(out, "Can't open \"%s\"\n", name != nullptr ? name : "(null)");
+        fflush(out);
+        if (level == 0) {
+            _torvel_dprintf_exitf(error, "Can't open \"%s\"\n", name != nullptr ? name : "(null)");
+        }
+        errno = error;
+    }
+    become(previous);
+    return stream;
+}
+
+int _torvel_open_lock_file(const char *path, int flags, int mode) {
+    if (path == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    priv_state previous = become(PRIV_TORVEL);
+    int fd = open(path, flags, mode);
+    if (fd < 0 && errno == ENOENT) {
+        int open_error = errno;
+        char *dir = torvel_dirname(path);
+        bool made = dir != nullptr && make_lock_directory(dir);
+        free(dir);
+        if (made) {
+            fd = open(path, flags, mode);
+        } else {
+            errno = open_error;
+        }
+    }
+    int error = errno;
+    become(previous);
+    errno = error;
+    return fd;
+}

@@ -1,0 +1,174 @@
+// StatInfo: takes one file's status through a StatWrapper, retries a call
+// refused with EACCES as the service account, and keeps the facts (see
+// stat_info.h). The retry switches the process-wide privilege state and
+// switches it back before returning.
+#include "files/stat_info.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+#include "files/path_helpers.h"
+#include "files/stat_wrapper.h"
+#include "identity/privileges.h"
+
+namespace {
+
+char *copy_array(const char *s) {
+    char *copy = new char[strlen(s) + 1];
+    strcpy(copy, s);
+    return copy;
+}
+
+// Whether path itself, its final link not followed, is a symbolic link.
+bool path_is_link(const char *path) {
+    struct stat64 buf;
+    return lstat64(path, &buf) == 0 && S_ISLNK(buf.st_mode);
+}
+
+}  // namespace
+
+StatInfo::StatInfo(const char *path)
+    : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(-1) {
+    reset();
+    if (path == nullptr) {
+        error_number = EINVAL;
+        return;
+    }
+    full_path = copy_array(path);
+    dir_path = copy_array(path);
+    const char *last = nullptr;
+    for (const char *p = path; *p != '\0'; p++) {
+        if (*p == '/' || *p == '\\') {
+            last = p;
+        }
+    }
+    if (last != nullptr && last[1] != '\0') {
+        base_name = copy_array(last + 1);
+        dir_path[last - path + 1] = '\0';
+    }
+    stat_file(full_path);
+}
+
+StatInfo::StatInfo(const char *dir, const char *name)
+    : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(-1) {
+    ASSERT(dir != nullptr && name != nullptr);
+    dir_path = make_dirpath(dir);
+    base_name = copy_array(name);
+    full_path = dircat(dir, name);
+    stat_file(full_path);
+}
+
+StatInfo::StatInfo(int fd)
+    : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(fd) {
+    stat_file(fd);
+}
+
+StatInfo::~StatInfo() {
+    delete[] dir_path;
+    delete[] base_name;
+    delete[] full_path;
+}
+
+mode_t StatInfo::GetMode() {
+    if (!mode_valid) {
+        if (full_path != nullptr) {
+            stat_file(full_path);
+        } else if (fd_ >= 0) {
+            stat_file(fd_);
+        }
+    }
+    return mode;
+}
+
+void StatInfo::reset() {
+    error = STAT_FAILED;
+    error_number = 0;
+    is_directory = is_executable = is_symlink = mode_valid = false;
+    atime = mtime = ctime = 0;
+    owner = 0;
+    group = 0;
+    mode = 0;
+    size = 0;
+}
+
+void StatInfo::stat_file(const char *path) {
+    // For a path that is not a link, lstat64 gives the very record stat64
+    // would, so one call gives both the facts and the link bit. Links and
+    // failures take the full road below.
+    struct stat64 buf;
+    if (lstat64(path, &buf) == 0 && !S_ISLNK(buf.st_mode)) {
+        reset();
+        keep(buf, false);
+        return;
+    }
+    StatWrapper call(path);
+    finish(call, path);
+}
+
+void StatInfo::stat_file(int fd) {
+    StatWrapper call(fd);
+    finish(call, nullptr);
+}
+
+void StatInfo::finish(StatWrapper &call, const char *path) {
+    reset();
+    bool link = false;
+    if (call.GetStatus() == 0) {
+        link = path != nullptr && path_is_link(path);
+    } else {
+        error_number = call.GetErrno();
+        if (error_number == EACCES) {
+            // The link test runs under the same identity as the call that
+            // succeeded, since the same directories must be searched.
+            priv_state previous = _set_priv(PRIV_TORVEL, __FILE__, __LINE__, 1);
+            if (call.Retry() == 0) {
+                link = path != nullptr && path_is_link(path);
+            } else {
+                error_number = call.GetErrno();
+            }
+            _set_priv(previous, __FILE__, __LINE__, 1);
+        }
+    }
+    if (call.GetStatus() != 0) {
+        if (error_number == ENOENT || error_number == EBADF) {
+            error = STAT_NO_FILE;
+        } else if (path != nullptr) {
+            dprintf(D_FULLDEBUG, "StatInfo::%s(%s) failed, errno: %d = %s\n", call.GetStatFn(),
+                    path, error_number, strerror(error_number));
+        } else {
+            dprintf(D_FULLDEBUG, "StatInfo::%s(fd=%d) failed, errno: %d = %s\n",
+                    call.GetStatFn(), fd_, error_number, strerror(error_number));
+        }
+        return;
+    }
+    keep(call.GetStatBuf(), link);
+}
+
+void StatInfo::keep(const struct stat64 &buf, bool link) {
+    error = STAT_OK;
+    atime = buf.st_atime;
+    mtime = buf.st_mtime;
+    ctime = buf.st_ctime;
+    size = buf.st_size;
+    mode = buf.st_mode;
+    owner = buf.st_uid;
+    group = buf.st_gid;
+    mode_valid = true;
+    is_directory = S_ISDIR(buf.st_mode);
+    is_executable = (buf.st_mode & 0111) != 0;
+    is_symlink = link;
+}
+
+char *make_dirpath(const char *dir) {
+    ASSERT(dir != nullptr);
+    size_t len = strlen(dir);
+    char *result = new char[len + 2];
+    strcpy(result, dir);
+    if (len > 0 && dir[len - 1] != '/') {
+        result[len] = '/';
+        result[len + 1] = '\0';
+    }
+    return result;
+}

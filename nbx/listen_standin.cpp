@@ -1,0 +1,14 @@
+// Stand-in for the brokered listen: it initialises the layer and performs the
+// plain system call, leaving the NBX error code in _NBX_errno. The real
+// brokered listen replaces this file.
+#include "nbx/nbx_errno.h"
+#include "nbx/nbx_ops.h"
+#include "nbx/sock_table.h"
+#include "nbx/wrappers.h"
+
+extern "C" int NBX_listen(int fd, int backlog) {
+  if (!_CB_initialized) _CB_initialize();
+  int result = __real_listen(fd, backlog);
+  _NBX_errno = result < 0 ? NBX_ERRNO_SYSTEM : NBX_ERRNO_NONE;
+  return result;
+}

@@ -1,0 +1,234 @@
+// Stream: the abstract base of every message channel. One call per value,
+// code(x), sends or receives depending on the direction, so one routine
+// both writes and reads a record. The base fixes the wire form of every
+// value type and holds the channel's cipher and digest state; the byte
+// transport (buffering, message boundaries, encrypting the bytes it moves,
+// digests) belongs to the concrete subclass.
+//
+// Everything decoded is untrusted: lengths and counts read from the wire are
+// bounded and checked before any allocation or copy, and every refusal
+// returns 0 with a D_NETWORK line.
+//
+// Process-wide state: the counters putcount and getcount.
+#ifndef TORVEL_STREAM_STREAM_H_
+#define TORVEL_STREAM_STREAM_H_
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/utsname.h>
+#include <sys/vfs.h>
+#include <utime.h>
+
+#include "crypto/crypt_base.h"
+#include "crypto/key_info.h"
+#include "stream/stream_types.h"
+
+// Bytes put as int or unsigned int since the last get, and the reverse.
+extern int putcount;
+extern int getcount;
+
+class Stream {
+public:
+    enum stream_code : int { internal = 0, portable = 1, text = 2 };
+
+    // Largest string (terminator included) sent or accepted, and largest
+    // array count accepted into a new array.
+    static constexpr int max_string_length = 1 << 20;
+    static constexpr int max_array_count = 1 << 20;
+
+    // No cipher, encryption off, digest mode 0, direction ENCODING.
+    explicit Stream(stream_code form = portable);
+    // Deletes the cipher and the digest key.
+    virtual ~Stream();
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+
+    // --- What a concrete stream supplies, in this order. ---
+    // Bytes accepted / delivered; fewer than length is a failure.
+    virtual int write_bytes(const void *data, int length) = 0;
+    virtual int read_bytes(void *data, int length) = 0;
+    // Points data at the next bytes of the current message up to and
+    // including delimiter, inside the stream's own buffer (valid until the
+    // next read); returns their count, 0 or less on failure.
+    virtual int read_until(void *&data, char delimiter) = 0;
+    // The next byte without consuming it; non-zero on success.
+    virtual int peek_byte(char &c) = 0;
+    // Ends the current message in the current direction; non-zero on success.
+    virtual int finish_message() = 0;
+    virtual void allow_one_empty_message();
+    // Not called by the base; defined by the concrete stream.
+    virtual int type() const = 0;
+    virtual int timeout(int seconds) = 0;
+    // The stream's own local IPv4 address as dotted text, owned by the stream.
+    virtual const char *my_ip_str() = 0;
+    virtual const char *peer_description() = 0;
+    virtual int get_file_desc() const = 0;
+    // Begins or ends digesting messages with key (borrowed for the call).
+    virtual bool start_digest(TORVEL_MD_MODE mode, KeyInfo *key, const char *key_id) = 0;
+    virtual bool set_key_id(const char *key_id) = 0;
+    virtual const char *get_key_id() const = 0;
+    virtual int close() = 0;
+
+    // --- Direction. ---
+    void encode() { _coding = ENCODING; }
+    void decode() { _coding = DECODING; }
+    bool is_encode() const { return _coding == ENCODING; }
+    bool is_decode() const { return _coding == DECODING; }
+
+    // --- code: get when decoding, put when encoding; 1 on success, 0 on
+    // failure. REQUIRES: direction is ENCODING or DECODING (fatal otherwise).
+    int code(char &c);
+    int code(unsigned char &c);
+    int code(int &i);
+    int code(unsigned int &i);
+    int code(long &l);
+    int code(unsigned long &l);
+    int code(long long &l);
+    int code(unsigned long long &l);
+    int code(short &s);
+    int code(unsigned short &s);
+    int code(float &f);
+    int code(double &d);
+    // Strings follow get(char *&) and put(const char *).
+    int code(char *&s);
+    int code(char *&s, int &len);
+    // Raw bytes, no length: the count transferred, or -1 for len < 0.
+    int code_bytes(void *p, int len);
+    // True only when all len bytes were transferred.
+    bool code_bytes_bool(void *p, int len);
+    int code(void *&) { return 1; }
+
+    // --- Records, coded field by field. ---
+    int code(PROC_ID &id);
+    int code(STARTUP_INFO &start);
+    int code(PORTS &p);
+    int code(StartdRec &rec);
+    int code(open_flags_t &flags);
+    int code(torvel_errno_t &errno_num);
+    int code(torvel_signal_t &sig_num);
+    int code(fcntl_cmd_t &cmd);
+    int code(torvel_mode_t &mode);
+    int code(struct rusage &r);
+    int code(struct stat &st);
+    int code(struct statfs &st);
+    int code(struct timezone &tz);
+    int code(struct timeval &tv);
+    int code(struct utimbuf &ut);
+    int code(struct rlimit &rl);
+    int code(struct utsname &un);
+    // Encoding: a positive count with a null array fails. Decoding into a
+    // non-null array: count is its capacity on entry, and a received count
+    // above it fails. Decoding into null: a new[] array of the received count
+    // (at most max_array_count) the caller delete[]s; on failure array is
+    // left null. count receives the received count.
+    int code_array(unsigned int *&array, int &count);
+
+    // --- put: 1 on success, 0 on failure. ---
+    int put(char c);
+    int put(unsigned char c);
+    int put(int i);
+    int put(unsigned int i);
+    int put(long l);
+    int put(unsigned long l);
+    int put(long long l);
+    int put(unsigned long long l);
+    int put(short s);
+    int put(unsigned short s);
+    int put(float f);
+    int put(double d);
+    // The string with its terminator; null is sent as the null marker. A
+    // string beginning with the marker byte 0xAD, or longer than
+    // max_string_length, is refused: the peer could not read it back.
+    int put(const char *s);
+    // Exactly len bytes of data (no terminator added); null data is the null
+    // string.
+    int put(const char *data, int len);
+
+    // --- get: 1 on success, 0 on failure (the value is then unchanged,
+    // except the bytes of a caller's string buffer). ---
+    int get(char &c);
+    int get(unsigned char &c);
+    int get(int &i);
+    int get(unsigned int &i);
+    int get(long &l);
+    int get(unsigned long &l);
+    int get(long long &l);
+    int get(unsigned long long &l);
+    int get(short &s);
+    int get(unsigned short &s);
+    int get(float &f);
+    int get(double &d);
+    // Into the caller's buffer when s is non-null (REQUIRES: it holds any
+    // string the peer may send, up to max_string_length bytes), otherwise s
+    // receives a new malloc()ed copy the caller free()s. The null string
+    // leaves a null s unchanged and empties a caller's buffer.
+    int get(char *&s);
+    // As get(char *&), and len receives the length + 1. With a null s, s
+    // points into a buffer owned by the stream, valid until the next read.
+    int get(char *&s, int &len);
+    // Bounded form for fixed buffers: a string (terminator included) longer
+    // than buffer_size fails and buffer is left empty. The null string
+    // becomes "".
+    int get_string_into(char *buffer, int buffer_size);
+
+    // encode(), code(value) and, when end is non-zero, finish_message().
+    int snd_int(int value, int end);
+    int rcv_int(int &value, int end);
+
+    // --- Encryption and digests. ---
+    // With a key: initialize_crypto(key). Without: no cipher, and
+    // REQUIRES: key_id null and enable false (fatal otherwise). Then
+    // set_key_id(key_id) and set_crypto_mode(enable). key is copied.
+    bool set_crypto_key(bool enable, const KeyInfo *key, const char *keyId = nullptr);
+    // Replaces the cipher by the one key's protocol names (none for
+    // CIPHER_NONE or no key); encryption is off afterwards. True when a
+    // cipher exists.
+    bool initialize_crypto(const KeyInfo *key);
+    // On only if enable and a cipher exists.
+    void set_crypto_mode(bool enable);
+    bool get_encryption() const { return crypto_mode_; }
+    // Encrypt / decrypt len bytes into a new buffer (caller free()s) when
+    // encryption is on; false without output otherwise.
+    bool wrap(const unsigned char *in, int len, unsigned char *&out, int &out_len);
+    bool unwrap(const unsigned char *in, int len, unsigned char *&out, int &out_len);
+    void resetCrypto();
+    // REQUIRES: a cipher exists (fatal otherwise).
+    const KeyInfo &get_crypto_key() const;
+    // Stores mode and a copy of key, then start_digest on the concrete stream.
+    bool set_MD_mode(TORVEL_MD_MODE mode, const KeyInfo *key, const char *keyId = nullptr);
+    // REQUIRES: a digest key is stored (fatal otherwise). Owned by the stream.
+    KeyInfo *get_md_key() const;
+
+protected:
+    TORVEL_MD_MODE md_mode() const { return md_mode_; }
+    int one_empty_message_allowed() const { return allow_empty_message_flag_; }
+    stream_code form() const { return _code; }
+    // For subclasses that must drive the direction themselves (and tests of
+    // the fatal paths).
+    void set_direction(stream_coding direction) { _coding = direction; }
+
+private:
+    template <typename T>
+    int dispatch(T &value, const char *what);
+    int put_string_bytes(const char *data, int len);
+    int get_encrypted_string(char *&buffer, int &len);
+    int get_plain_string(char *&bytes, int &len);
+    int read_string(char *&bytes, int &count);
+    int put_raw(const void *data, int len);
+    int read_padded(unsigned char *wire, const char *what);
+    static int check_padding(const unsigned char *wire, unsigned char expected, const char *what);
+    int get_raw(void *data, int len);
+
+    Torvel_Crypt_Base *crypto_;
+    bool crypto_mode_;
+    TORVEL_MD_MODE md_mode_;
+    KeyInfo *md_key_;
+    stream_code _code;
+    stream_coding _coding;
+    int allow_empty_message_flag_;
+    // The decrypted text that get(char *&, int &) hands out by pointer.
+    char *decrypt_buffer_;
+};
+
+#endif  // TORVEL_STREAM_STREAM_H_

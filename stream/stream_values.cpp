@@ -1,0 +1,480 @@
+// Stream: put and get of characters and numbers in the three encoding
+// forms. Portable integers are 8 bytes, most significant first; a double is
+// a 31-bit fraction and an exponent, both sent as ints.
+#include <float.h>
+#include <limits.h>
+#include <math.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "diagnostics/debug_log.h"
+#include "stream/stream.h"
+
+namespace {
+// Fraction scale of the portable double.
+constexpr double kFractionScale = 2147483647.0;
+// Exponent that marks the values frexp cannot describe. With a fraction of
+// +-kFractionScale (never produced by a finite value, whose fraction is
+// below 1) the ordinary rebuild gives +-infinity; with a fraction of 0 it
+// stands for NaN.
+constexpr int kSpecialExponent = INT_MAX;
+
+void store_be64(unsigned char *out, uint64_t value) {
+    for (int i = 7; i >= 0; i--) {
+        out[i] = static_cast<unsigned char>(value & 0xff);
+        value >>= 8;
+    }
+}
+
+uint64_t load_be64(const unsigned char *in) {
+    uint64_t value = 0;
+    for (int i = 0; i < 8; i++) {
+        value = (value << 8) | in[i];
+    }
+    return value;
+}
+
+uint32_t load_be32(const unsigned char *in) {
+    return (static_cast<uint32_t>(in[0]) << 24) | (static_cast<uint32_t>(in[1]) << 16) |
+           (static_cast<uint32_t>(in[2]) << 8) | static_cast<uint32_t>(in[3]);
+}
+
+void split_double(double value, int &fraction, int &exponent) {
+    if (isnan(value)) {
+        fraction = 0;
+        exponent = kSpecialExponent;
+    } else if (isinf(value)) {
+        fraction = value > 0 ? INT_MAX : -INT_MAX;
+        exponent = kSpecialExponent;
+    } else {
+        int e = 0;
+        double f = frexp(value, &e);
+        fraction = static_cast<int>(trunc(f * kFractionScale));
+        exponent = e;
+    }
+}
+
+double join_double(int fraction, int exponent) {
+    if (fraction == 0 && exponent == kSpecialExponent) {
+        return NAN;
+    }
+    return ldexp(fraction / kFractionScale, exponent);
+}
+
+float narrow_to_float(double value) {
+    // Out-of-range doubles become infinities rather than an undefined cast.
+    if (value > FLT_MAX) {
+        return INFINITY;
+    }
+    if (value < -FLT_MAX) {
+        return -INFINITY;
+    }
+    return static_cast<float>(value);
+}
+
+bool known_form(Stream::stream_code form) {
+    return form == Stream::internal || form == Stream::portable || form == Stream::text;
+}
+}  // namespace
+
+// Reads the 8 bytes of a portable int in one transfer; the count tells
+// which half was missing.
+int Stream::read_padded(unsigned char *wire, const char *what) {
+    int got = read_bytes(wire, 8);
+    if (got == 8) {
+        return 1;
+    }
+    if (got < 4) {
+        dprintf(D_NETWORK, "Stream::get(%s) failed to read padding\n", what);
+    } else {
+        dprintf(D_NETWORK, "Stream::get(%s) failed to read int\n", what);
+    }
+    return 0;
+}
+
+int Stream::check_padding(const unsigned char *wire, unsigned char expected, const char *what) {
+    for (int k = 0; k < 4; k++) {
+        if (wire[k] != expected) {
+            dprintf(D_NETWORK, "Stream::get(%s) incorrect pad received: %x\n", what, wire[k]);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int Stream::put_raw(const void *data, int len) { return write_bytes(data, len) == len ? 1 : 0; }
+
+int Stream::get_raw(void *data, int len) { return read_bytes(data, len) == len ? 1 : 0; }
+
+// --- characters: transferred in every known form, text included ---
+
+int Stream::put(char c) {
+    getcount = 0;
+    if (!known_form(_code)) {
+        return 1;
+    }
+    return put_raw(&c, 1);
+}
+
+int Stream::put(unsigned char c) {
+    getcount = 0;
+    if (!known_form(_code)) {
+        return 1;
+    }
+    return put_raw(&c, 1);
+}
+
+int Stream::get(char &c) {
+    putcount = 0;
+    if (!known_form(_code)) {
+        return 1;
+    }
+    if (!get_raw(&c, 1)) {
+        dprintf(D_NETWORK, "Stream::get(char) failed\n");
+        return 0;
+    }
+    return 1;
+}
+
+int Stream::get(unsigned char &c) {
+    putcount = 0;
+    if (!known_form(_code)) {
+        return 1;
+    }
+    if (!get_raw(&c, 1)) {
+        dprintf(D_NETWORK, "Stream::get(uchar) failed\n");
+        return 0;
+    }
+    return 1;
+}
+
+// --- int and unsigned int ---
+
+int Stream::put(int i) {
+    putcount += 4;
+    getcount = 0;
+    switch (_code) {
+    case internal:
+        return put_raw(&i, sizeof(i));
+    case portable: {
+        unsigned char wire[8];
+        store_be64(wire, static_cast<uint64_t>(static_cast<int64_t>(i)));
+        return put_raw(wire, sizeof(wire));
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::put(unsigned int i) {
+    putcount += 4;
+    getcount = 0;
+    switch (_code) {
+    case internal:
+        return put_raw(&i, sizeof(i));
+    case portable: {
+        unsigned char wire[8];
+        store_be64(wire, i);
+        return put_raw(wire, sizeof(wire));
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::get(int &i) {
+    switch (_code) {
+    case internal: {
+        int value;
+        if (!get_raw(&value, sizeof(value))) {
+            dprintf(D_NETWORK, "Stream::get(int) from internal failed\n");
+            return 0;
+        }
+        i = value;
+        break;
+    }
+    case portable: {
+        unsigned char wire[8];
+        if (!read_padded(wire, "int")) {
+            return 0;
+        }
+        int value = static_cast<int>(load_be32(wire + 4));
+        // The padding is the sign extension: anything else is a wider
+        // value that does not fit an int.
+        if (!check_padding(wire, value < 0 ? 0xff : 0x00, "int")) {
+            return 0;
+        }
+        i = value;
+        break;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+int Stream::get(unsigned int &i) {
+    switch (_code) {
+    case internal: {
+        unsigned int value;
+        if (!get_raw(&value, sizeof(value))) {
+            dprintf(D_NETWORK, "Stream::get(uint) from internal failed\n");
+            return 0;
+        }
+        i = value;
+        break;
+    }
+    case portable: {
+        unsigned char wire[8];
+        if (!read_padded(wire, "uint") || !check_padding(wire, 0x00, "uint")) {
+            return 0;
+        }
+        i = load_be32(wire + 4);
+        break;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+// --- 64-bit integers: 8 bytes, most significant first ---
+
+namespace {
+template <typename T>
+int put_wide(Stream &stream, Stream::stream_code form, T value,
+             int (Stream::*raw)(const void *, int)) {
+    switch (form) {
+    case Stream::internal:
+        return (stream.*raw)(&value, sizeof(value));
+    case Stream::portable: {
+        unsigned char wire[8];
+        store_be64(wire, static_cast<uint64_t>(value));
+        return (stream.*raw)(wire, sizeof(wire));
+    }
+    case Stream::text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+template <typename T>
+int get_wide(Stream &stream, Stream::stream_code form, T &value, int (Stream::*raw)(void *, int),
+             const char *what) {
+    static_assert(sizeof(T) == 8, "wide integers travel as 8 bytes");
+    switch (form) {
+    case Stream::internal: {
+        T native;
+        if (!(stream.*raw)(&native, sizeof(native))) {
+            dprintf(D_NETWORK, "Stream::get(%s) from internal failed\n", what);
+            return 0;
+        }
+        value = native;
+        return 1;
+    }
+    case Stream::portable: {
+        unsigned char wire[8];
+        if (!(stream.*raw)(wire, sizeof(wire))) {
+            dprintf(D_NETWORK, "Stream::get(%s) failed\n", what);
+            return 0;
+        }
+        value = static_cast<T>(load_be64(wire));
+        return 1;
+    }
+    case Stream::text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+}  // namespace
+
+int Stream::put(long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
+int Stream::put(unsigned long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
+int Stream::put(long long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
+int Stream::put(unsigned long long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
+
+int Stream::get(long &l) { return get_wide(*this, _code, l, &Stream::get_raw, "long"); }
+int Stream::get(unsigned long &l) { return get_wide(*this, _code, l, &Stream::get_raw, "ulong"); }
+int Stream::get(long long &l) { return get_wide(*this, _code, l, &Stream::get_raw, "long long"); }
+int Stream::get(unsigned long long &l) {
+    return get_wide(*this, _code, l, &Stream::get_raw, "ulong long");
+}
+
+// --- short: native 2 bytes internally, otherwise an int ---
+
+int Stream::put(short s) {
+    switch (_code) {
+    case internal:
+        return put_raw(&s, sizeof(s));
+    case portable:
+        return put(static_cast<int>(s));
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::put(unsigned short s) {
+    switch (_code) {
+    case internal:
+        return put_raw(&s, sizeof(s));
+    case portable:
+        return put(static_cast<unsigned int>(s));
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::get(short &s) {
+    switch (_code) {
+    case internal: {
+        short value;
+        if (!get_raw(&value, sizeof(value))) {
+            dprintf(D_NETWORK, "Stream::get(short) from internal failed\n");
+            return 0;
+        }
+        s = value;
+        return 1;
+    }
+    case portable: {
+        int value;
+        if (!get(value)) {
+            return 0;
+        }
+        s = static_cast<short>(value);
+        return 1;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::get(unsigned short &s) {
+    switch (_code) {
+    case internal: {
+        unsigned short value;
+        if (!get_raw(&value, sizeof(value))) {
+            dprintf(D_NETWORK, "Stream::get(ushort) from internal failed\n");
+            return 0;
+        }
+        s = value;
+        return 1;
+    }
+    case portable: {
+        unsigned int value;
+        if (!get(value)) {
+            return 0;
+        }
+        s = static_cast<unsigned short>(value);
+        return 1;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+// --- float and double ---
+
+int Stream::put(double d) {
+    switch (_code) {
+    case internal:
+        return put_raw(&d, sizeof(d));
+    case portable: {
+        int fraction = 0;
+        int exponent = 0;
+        split_double(d, fraction, exponent);
+        return put(fraction) && put(exponent);
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::get(double &d) {
+    switch (_code) {
+    case internal: {
+        double value;
+        if (!get_raw(&value, sizeof(value))) {
+            dprintf(D_NETWORK, "Stream::get(double) from internal failed\n");
+            return 0;
+        }
+        d = value;
+        return 1;
+    }
+    case portable: {
+        int fraction = 0;
+        int exponent = 0;
+        if (!get(fraction) || !get(exponent)) {
+            return 0;
+        }
+        d = join_double(fraction, exponent);
+        return 1;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::put(float f) {
+    switch (_code) {
+    case internal:
+        return put_raw(&f, sizeof(f));
+    case portable:
+        return put(static_cast<double>(f));
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}
+
+int Stream::get(float &f) {
+    switch (_code) {
+    case internal: {
+        float value;
+        if (!get_raw(&value, sizeof(value))) {
+            dprintf(D_NETWORK, "Stream::get(float) from internal failed\n");
+            return 0;
+        }
+        f = value;
+        return 1;
+    }
+    case portable: {
+        double value;
+        if (!get(value)) {
+            return 0;
+        }
+        f = narrow_to_float(value);
+        return 1;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+}

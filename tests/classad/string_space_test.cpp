@@ -1,0 +1,240 @@
+// Tests of StringSpace and SSString: slot reuse, reference counts, the four
+// adoption methods, case-blind spaces, handle copying, purge and dump, and
+// releases that hold no reference.
+#include "core/string_space.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace {
+
+class StringSpaceTest : public ::testing::Test {
+ protected:
+    StringSpaceTest() : space_(64, true) {}
+
+    // Interns a literal by duplication (the caller's text is untouched).
+    int Dup(const char *text) {
+        char *p = const_cast<char *>(text);
+        int slot = space_.getCanonical(p, ADOPT_DUPLICATE);
+        EXPECT_EQ(text, p);
+        return slot;
+    }
+
+    std::string Dump(StringSpace &space) {
+        testing::internal::CaptureStdout();
+        space.dump();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    StringSpace space_;
+};
+
+TEST_F(StringSpaceTest, DuplicateInterningSharesOneSlot) {
+    char first[] = "abc";
+    char second[] = "abc";
+    char *p1 = first;
+    char *p2 = second;
+    int a = space_.getCanonical(p1, ADOPT_DUPLICATE);
+    int b = space_.getCanonical(p2, ADOPT_DUPLICATE);
+    EXPECT_EQ(0, a);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(2, space_.referencesOf(a));
+    EXPECT_EQ(first, p1);
+    EXPECT_EQ(second, p2);
+    EXPECT_STREQ("abc", first);
+    // The space holds its own copy.
+    EXPECT_NE(first, space_.textOf(a));
+    EXPECT_EQ(1, space_.numberOfStrings());
+
+    Dup("other");
+    space_.disposeByIndex(a);
+    EXPECT_EQ(1, space_.referencesOf(a));
+    EXPECT_STREQ("abc", space_.textOf(a));
+    space_.disposeByIndex(a);
+    EXPECT_EQ(nullptr, space_.textOf(a));
+    EXPECT_EQ(1, space_.numberOfStrings());
+    // The freed slot is the first free one again.
+    EXPECT_EQ(a, Dup("new"));
+}
+
+TEST_F(StringSpaceTest, MallocAdoptionFreesADuplicate) {
+    char *owned = strdup("abc");
+    int slot = space_.getCanonical(owned, ADOPT_MALLOC);
+    EXPECT_EQ(nullptr, owned);  // taken over
+    char *again = strdup("abc");
+    EXPECT_EQ(slot, space_.getCanonical(again, ADOPT_MALLOC));
+    EXPECT_EQ(nullptr, again);  // freed (ASan would report a leak otherwise)
+    EXPECT_EQ(2, space_.referencesOf(slot));
+}
+
+TEST_F(StringSpaceTest, NewArrayAdoption) {
+    char *owned = new char[4];
+    strcpy(owned, "xyz");
+    int slot = space_.getCanonical(owned, ADOPT_NEW_ARRAY);
+    EXPECT_EQ(nullptr, owned);
+    char *again = new char[4];
+    strcpy(again, "xyz");
+    EXPECT_EQ(slot, space_.getCanonical(again, ADOPT_NEW_ARRAY));
+    EXPECT_EQ(nullptr, again);
+    space_.disposeByIndex(slot);
+    space_.disposeByIndex(slot);  // released with delete[]
+    EXPECT_EQ(0, space_.numberOfStrings());
+}
+
+TEST_F(StringSpaceTest, BorrowedTextIsStoredAsIs) {
+    static char borrowed[] = "kept";
+    char *p = borrowed;
+    int slot = space_.getCanonical(p, ADOPT_BORROW);
+    EXPECT_EQ(nullptr, p);
+    EXPECT_EQ(borrowed, space_.textOf(slot));
+    // A second borrow of equal text leaves the caller's pointer.
+    char other[] = "kept";
+    char *q = other;
+    EXPECT_EQ(slot, space_.getCanonical(q, ADOPT_BORROW));
+    EXPECT_EQ(other, q);
+    space_.disposeByIndex(slot);
+    space_.disposeByIndex(slot);
+    EXPECT_STREQ("kept", borrowed);  // never released
+}
+
+TEST_F(StringSpaceTest, NullTextFails) {
+    char *p = nullptr;
+    EXPECT_EQ(-1, space_.getCanonical(p, ADOPT_DUPLICATE));
+    SSString handle;
+    EXPECT_EQ(-1, space_.getCanonical(p, handle, ADOPT_DUPLICATE));
+    EXPECT_EQ(-1, handle.getSlot());
+    EXPECT_EQ(nullptr, handle.Value());
+}
+
+TEST_F(StringSpaceTest, CaseBlindSpaceKeepsTheFirstCase) {
+    StringSpace blind(16, false);
+    char upper[] = "ABC";
+    char lower[] = "abc";
+    char *pu = upper;
+    char *pl = lower;
+    int a = blind.getCanonical(pu, ADOPT_DUPLICATE);
+    int b = blind.getCanonical(pl, ADOPT_DUPLICATE);
+    EXPECT_EQ(a, b);
+    EXPECT_STREQ("ABC", blind.textOf(a));
+    blind.disposeByIndex(a);
+    blind.disposeByIndex(b);
+    EXPECT_EQ(0, blind.numberOfStrings());
+    pl = lower;
+    int c = blind.getCanonical(pl, ADOPT_DUPLICATE);
+    EXPECT_STREQ("abc", blind.textOf(c));
+    blind.disposeByIndex(c);
+}
+
+TEST_F(StringSpaceTest, CaseSensitiveSpaceSeparatesCases) {
+    EXPECT_NE(Dup("Abc"), Dup("abc"));
+    EXPECT_EQ(2, space_.numberOfStrings());
+}
+
+TEST_F(StringSpaceTest, SlotsAreReusedLowestFirst) {
+    EXPECT_EQ(0, Dup("s0"));
+    EXPECT_EQ(1, Dup("s1"));
+    EXPECT_EQ(2, Dup("s2"));
+    space_.disposeByIndex(1);
+    EXPECT_EQ(1, Dup("n1"));
+    EXPECT_EQ(3, Dup("n3"));
+    // Releasing the top slot moves the top down; dump shows slots 0-2 only.
+    space_.disposeByIndex(3);
+    std::string dump = Dump(space_);
+    EXPECT_EQ(
+        "String space dump:  3 strings\n#000 s0 (1)\n#001 n1 (1)\n#002 s2 (1)\n\nDone\n", dump);
+}
+
+TEST_F(StringSpaceTest, TheTableGrowsPastItsFirstSlots) {
+    char name[16];
+    for (int i = 0; i < 200; i++) {
+        snprintf(name, sizeof(name), "n%d", i);
+        ASSERT_EQ(i, Dup(name));
+    }
+    EXPECT_EQ(200, space_.numberOfStrings());
+    EXPECT_EQ(150, Dup("n150"));
+    EXPECT_EQ(2, space_.referencesOf(150));
+    EXPECT_STREQ("n199", space_.textOf(199));
+}
+
+TEST_F(StringSpaceTest, HandlesCountReferences) {
+    char text[] = "h";
+    char *p = text;
+    SSString handle;
+    int slot = space_.getCanonical(p, handle, ADOPT_DUPLICATE);
+    EXPECT_EQ(slot, handle.getSlot());
+    EXPECT_STREQ("h", handle.Value());
+    {
+        SSString copy(handle);
+        EXPECT_TRUE(copy == handle);
+        EXPECT_EQ(2, space_.referencesOf(slot));
+    }
+    EXPECT_EQ(1, space_.referencesOf(slot));
+    SSString other = handle;
+    EXPECT_EQ(2, space_.referencesOf(slot));
+    other = SSString();  // assigning an empty handle releases one
+    EXPECT_EQ(1, space_.referencesOf(slot));
+    EXPECT_EQ(nullptr, other.Value());
+    handle = handle;  // self-assignment keeps the count
+    EXPECT_EQ(1, space_.referencesOf(slot));
+    handle.dispose();
+    EXPECT_EQ(0, space_.numberOfStrings());
+    handle.dispose();  // an empty handle does nothing
+}
+
+TEST_F(StringSpaceTest, NewHandleForm) {
+    char text[] = "ptr";
+    char *p = text;
+    SSString *handle = nullptr;
+    int slot = space_.getCanonical(p, handle, ADOPT_DUPLICATE);
+    ASSERT_NE(nullptr, handle);
+    EXPECT_EQ(slot, handle->getSlot());
+    delete handle;
+    EXPECT_EQ(0, space_.numberOfStrings());
+}
+
+TEST_F(StringSpaceTest, HighBytesInternLikeAnyOther) {
+    int a = Dup("\x80\xff\xc3\xa9");
+    int b = Dup("\x80\xff\xc3\xa9");
+    EXPECT_EQ(a, b);
+    EXPECT_STREQ("\x80\xff\xc3\xa9", space_.textOf(a));
+    EXPECT_NE(a, Dup("\x80\xff\xc3"));
+}
+
+TEST_F(StringSpaceTest, EmptySpaceDump) {
+    EXPECT_EQ("String space dump:  0 strings\n\nDone\n", Dump(space_));
+}
+
+TEST_F(StringSpaceTest, PurgeEmptiesEverything) {
+    Dup("a");
+    char *owned = strdup("b");
+    space_.getCanonical(owned, ADOPT_MALLOC);
+    space_.purge();
+    EXPECT_EQ(0, space_.numberOfStrings());
+    EXPECT_EQ(nullptr, space_.textOf(0));
+    EXPECT_EQ(0, Dup("a"));  // a fresh entry in the first slot
+    EXPECT_EQ(1, space_.referencesOf(0));
+}
+
+TEST_F(StringSpaceTest, StaleReleasesAfterPurgeAreHarmless) {
+    char text[] = "x";
+    char *p = text;
+    SSString stale;
+    space_.getCanonical(p, stale, ADOPT_DUPLICATE);
+    space_.purge();  // the handle is not told
+    SSString fresh;
+    space_.getCanonical(p, fresh, ADOPT_DUPLICATE);
+    EXPECT_EQ(1, space_.numberOfStrings());
+    fresh.dispose();
+    stale.dispose();  // slot 0 is no longer in use: nothing to release
+    EXPECT_EQ(0, space_.numberOfStrings());
+    space_.disposeByIndex(0);
+    space_.disposeByIndex(-1);
+    space_.disposeByIndex(1000);
+    EXPECT_EQ(0, Dup("y"));
+}
+
+}  // namespace

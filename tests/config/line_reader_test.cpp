@@ -1,0 +1,151 @@
+// Tests of the logical-line reader: trimming, continuation lines, line
+// counting (also of a last line without newline), NUL bytes and long lines,
+// and the blankline/ltrunc helpers.
+#include "config/line_reader.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Reads every logical line of bytes; nul_flags gets each line's NUL flag.
+std::vector<std::string> ReadAll(const std::string &bytes, std::vector<bool> *nul_flags = nullptr,
+                                 int initial_size = 128) {
+    FILE *file = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+    std::vector<std::string> lines;
+    if (file == nullptr) {
+        ADD_FAILURE() << "fmemopen failed";
+        return lines;
+    }
+    ConfigLineNo = 0;
+    int problems = 0;
+    while (char *line = read_logical_line(file, initial_size, &problems)) {
+        lines.emplace_back(line);
+        EXPECT_EQ(0, problems & LINE_TOO_LONG);
+        if (nul_flags != nullptr) {
+            nul_flags->push_back((problems & LINE_HAS_NUL) != 0);
+        }
+    }
+    fclose(file);
+    return lines;
+}
+
+TEST(LineReaderTest, TrimsBothEndsOfEachLine) {
+    auto lines = ReadAll("  A = 1  \n\tB=2\t\r\n\n   \n");
+    std::vector<std::string> expected{"A = 1", "B=2", "", ""};
+    EXPECT_EQ(expected, lines);
+    EXPECT_EQ(4, ConfigLineNo);
+}
+
+TEST(LineReaderTest, ContinuationJoinsWithoutSeparator) {
+    auto lines = ReadAll("A = x \\\n   y\nB = 1\\\n2\\\n  3\nC\n");
+    std::vector<std::string> expected{"A = x y", "B = 123", "C"};
+    EXPECT_EQ(expected, lines);
+    EXPECT_EQ(6, ConfigLineNo);
+}
+
+TEST(LineReaderTest, OnlyAFinalBackslashContinues) {
+    // Trailing blanks go first, so "c\ " ends in a backslash after
+    // trimming; at end of input the backslash stays.
+    auto lines = ReadAll("A = a\\b\nB = c\\ \n");
+    std::vector<std::string> expected{"A = a\\b", "B = c\\"};
+    EXPECT_EQ(expected, lines);
+}
+
+TEST(LineReaderTest, CountsPhysicalLinesAcrossContinuations) {
+    FILE *file = fmemopen(const_cast<char *>("a \\\nb \\\nc\nd\n"), 12, "r");
+    ASSERT_NE(nullptr, file);
+    ConfigLineNo = 0;
+    ASSERT_STREQ("a b c", read_logical_line(file, 128));
+    EXPECT_EQ(3, ConfigLineNo);
+    ASSERT_STREQ("d", read_logical_line(file, 128));
+    EXPECT_EQ(4, ConfigLineNo);
+    EXPECT_EQ(nullptr, read_logical_line(file, 128));
+    EXPECT_EQ(nullptr, read_logical_line(file, 128));
+    fclose(file);
+}
+
+TEST(LineReaderTest, LastLineWithoutNewlineIsTrimmedAndCounted) {
+    auto lines = ReadAll("A = 1\n  B = 2   ");
+    std::vector<std::string> expected{"A = 1", "B = 2"};
+    EXPECT_EQ(expected, lines);
+    EXPECT_EQ(2, ConfigLineNo);
+}
+
+TEST(LineReaderTest, BackslashOnTheLastLineStays) {
+    EXPECT_EQ(std::vector<std::string>{"A = x \\"}, ReadAll("A = x \\\n"));
+    EXPECT_EQ(std::vector<std::string>{"A = x \\"}, ReadAll("A = x \\"));
+}
+
+TEST(LineReaderTest, EmptyInputGivesNoLine) {
+    EXPECT_TRUE(ReadAll("").empty());
+    EXPECT_EQ(0, ConfigLineNo);
+}
+
+TEST(LineReaderTest, LongLinesAreReadWhole) {
+    std::string value(100000, 'v');
+    for (int initial : {1, 6, 128, 4096}) {
+        auto lines = ReadAll("A = " + value + "\nB = 1\n", nullptr, initial);
+        ASSERT_EQ(2u, lines.size()) << initial;
+        EXPECT_EQ("A = " + value, lines[0]);
+        EXPECT_EQ("B = 1", lines[1]);
+    }
+}
+
+TEST(LineReaderTest, LongContinuedLinesAreReadWhole) {
+    std::string part(5000, 'p');
+    auto lines = ReadAll(part + "\\\n" + part + "\\\n" + part + "\n");
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(part + part + part, lines[0]);
+}
+
+TEST(LineReaderTest, NulBytesAreReportedNotHidden) {
+    std::vector<bool> flags;
+    auto lines = ReadAll(std::string("A = 1\nB = x\0y\nC = 3\n", 20), &flags);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ((std::vector<bool>{false, true, false}), flags);
+    EXPECT_EQ("C = 3", lines[2]);
+}
+
+TEST(LineReaderTest, LinesStopAtTheLengthBound) {
+    FILE *zeros = fopen("/dev/zero", "r");
+    ASSERT_NE(nullptr, zeros);
+    ConfigLineNo = 0;
+    int problems = 0;
+    ASSERT_NE(nullptr, read_logical_line(zeros, 128, &problems));
+    EXPECT_EQ(LINE_HAS_NUL | LINE_TOO_LONG, problems);
+    EXPECT_EQ(1, ConfigLineNo);
+    fclose(zeros);
+    release_logical_line_buffer();
+
+    std::string exact(LOGICAL_LINE_MAX - 1, 'x');
+    auto lines = ReadAll(exact + "\nnext\n");
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(exact.size(), lines[0].size());
+}
+
+TEST(LineReaderTest, NonAsciiBytesPassThrough) {
+    auto lines = ReadAll("A = caf\xc3\xa9 \xff\n");
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("A = caf\xc3\xa9 \xff", lines[0]);
+}
+
+TEST(LineReaderTest, BlanklineAndLtrunc) {
+    EXPECT_TRUE(blankline(""));
+    EXPECT_TRUE(blankline(" \t\r\n\v\f"));
+    EXPECT_FALSE(blankline("  x "));
+    EXPECT_FALSE(blankline("\xa0"));  // not white space in the C locale
+
+    char text[] = "  \t word  more \n\t ";
+    char *first = ltrunc(text);
+    EXPECT_STREQ("word  more", first);
+    EXPECT_STREQ("  \t word  more", text);
+    char blank[] = "   ";
+    EXPECT_STREQ("", ltrunc(blank));
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// Tests of macro expansion: plain references, "$$", $(DOLLAR), $ENV and
+// $RANDOM_CHOICE (with their fatal cases), self-reference mode, the
+// reference finders, and the bounds that stop reference cycles.
+#include "config/macro_expand.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <map>
+#include <string>
+
+#include "core/random_numbers.h"
+#include "reader_test_support.h"
+
+namespace {
+
+using reader_test::LocalTable;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+class MacroExpandTest : public ::testing::Test {
+ protected:
+    void Set(const char *name, const char *value) { insert(name, value, table_.heads, table_.size); }
+    // Expansion result, "<null>" for null; stderr kept in err_.
+    std::string Expand(const char *text, const char *self = nullptr) {
+        CaptureStderr();
+        char *result = expand_macro(text, table_.heads, table_.size, self);
+        err_ = GetCapturedStderr();
+        std::string out = result != nullptr ? result : "<null>";
+        free(result);
+        return out;
+    }
+    LocalTable<113> table_;
+    std::string err_;
+};
+
+TEST_F(MacroExpandTest, PlainReferences) {
+    Set("x", "1");
+    Set("y", "$(X)$(x)");
+    EXPECT_EQ("a 11 b", Expand("a $(Y) b"));
+    EXPECT_EQ("x", Expand("$(UNDEFINED_NAME)x"));
+    EXPECT_EQ("", Expand(""));
+    EXPECT_EQ("<null>", Expand(nullptr));
+    EXPECT_EQ("", err_);
+}
+
+TEST_F(MacroExpandTest, ReferencesFormedBySubstitutionAreExpanded) {
+    Set("x", "found");
+    Set("dollar_sign", "$");
+    // "$" brought in before "(X)" forms $(X), found by the next pass.
+    EXPECT_EQ("found", Expand("$(DOLLAR_SIGN)(X)"));
+    // ... while a "$" brought in before a reference makes it "$$(...)".
+    Set("open", "(X)");
+    EXPECT_EQ("$$(OPEN)", Expand("$(DOLLAR_SIGN)$(OPEN)"));
+}
+
+TEST_F(MacroExpandTest, DoubleDollarKeepsTheReference) {
+    Set("x", "1");
+    EXPECT_EQ("$$(X) 1", Expand("$$(X) $(X)"));
+    EXPECT_EQ("$ 1", Expand("$ $(X)"));
+    EXPECT_EQ("$x", Expand("$x"));
+}
+
+TEST_F(MacroExpandTest, DollarMacro) {
+    Set("x", "1");
+    EXPECT_EQ("$", Expand("$(DOLLAR)"));
+    EXPECT_EQ("$(X)", Expand("$(dollar)(X)"));  // produced text is not expanded
+    EXPECT_EQ("a$b$c", Expand("a$(DOLLAR)b$(Dollar)c"));
+    EXPECT_EQ("$$(DOLLAR)", Expand("$$(DOLLAR)"));
+    Set("d", "$(DOLLAR)");
+    EXPECT_EQ("$", Expand("$(D)"));
+}
+
+TEST_F(MacroExpandTest, NamesWithOtherCharactersAreNotReferences) {
+    Set("a", "1");
+    EXPECT_EQ("$(a b) $(a-) $(", Expand("$(a b) $(a-) $("));
+    EXPECT_EQ("$(a1", Expand("$(a$(A)"));
+    EXPECT_EQ("$(\xc3\xa9)", Expand("$(\xc3\xa9)"));
+}
+
+TEST_F(MacroExpandTest, EnvReferences) {
+    setenv("MACRO_EXPAND_TEST", "from env", 1);
+    EXPECT_EQ("[from env]", Expand("[$ENV(MACRO_EXPAND_TEST)]"));
+    // The value is expanded again: it may hold references.
+    Set("x", "1");
+    setenv("MACRO_EXPAND_TEST", "$(X)", 1);
+    EXPECT_EQ("1", Expand("$ENV(MACRO_EXPAND_TEST)"));
+    // Case-sensitive prefix, "(" directly after it, restricted names.
+    EXPECT_EQ("$env(MACRO_EXPAND_TEST)", Expand("$env(MACRO_EXPAND_TEST)"));
+    EXPECT_EQ("$ENV (X)", Expand("$ENV (X)"));
+    EXPECT_EQ("$ENV(A B)", Expand("$ENV(A B)"));
+    unsetenv("MACRO_EXPAND_TEST");
+}
+
+TEST_F(MacroExpandTest, RandomChoiceDrawsEveryItem) {
+    set_seed(12345);
+    std::map<std::string, int> seen;
+    for (int i = 0; i < 300; ++i) {
+        ++seen[Expand("$RANDOM_CHOICE(a,b,c)")];
+    }
+    ASSERT_EQ(3u, seen.size());
+    EXPECT_GT(seen["a"], 50);
+    EXPECT_GT(seen["b"], 50);
+    EXPECT_GT(seen["c"], 50);
+    EXPECT_EQ("only", Expand("$RANDOM_CHOICE(only)"));
+    Set("x", "1");
+    EXPECT_EQ("1", Expand("$RANDOM_CHOICE($(X))"));  // any text up to ")"
+}
+
+TEST_F(MacroExpandTest, SelfModeExpandsOnlySelf) {
+    Set("x", "old");
+    Set("y", "other");
+    EXPECT_EQ("old more $(Y) $ENV(HOME) $(DOLLAR) $RANDOM_CHOICE(a)",
+              Expand("$(X) more $(Y) $ENV(HOME) $(DOLLAR) $RANDOM_CHOICE(a)", "x"));
+    EXPECT_EQ("oldold", Expand("$(x)$(X)", "X"));
+    EXPECT_EQ("$(XX)", Expand("$(XX)", "X"));  // same prefix, other length
+    EXPECT_EQ("", Expand("$(NEW)", "new"));
+}
+
+TEST_F(MacroExpandTest, CyclesEndWithAMessageNamingAMacro) {
+    Set("a", "$(B)");
+    Set("b", "$(A)");
+    EXPECT_EQ("<null>", Expand("$(A)"));
+    EXPECT_EQ(0u, err_.find("Configuration Error: $("));
+    EXPECT_NE(std::string::npos, err_.find("still expanding after 4096 passes")) << err_;
+    EXPECT_TRUE(err_.find("$(A)") != std::string::npos || err_.find("$(B)") != std::string::npos);
+
+    // A self-referencing stored value loops in self mode too.
+    Set("s", "$(S)");
+    EXPECT_EQ("<null>", Expand("$(S)", "s"));
+    EXPECT_EQ(0u, err_.find("Configuration Error: $(S) still expanding"));
+}
+
+TEST_F(MacroExpandTest, GrowingCyclesHitTheLengthBound) {
+    std::string big(10000, 'g');
+    Set("g", ("$(G)" + big).c_str());
+    EXPECT_EQ("<null>", Expand("$(G)"));
+    EXPECT_EQ(0u, err_.find("Configuration Error: expanding $(G) makes the text longer than "
+                            "262144 bytes"))
+        << err_;
+    // Through the environment as well.
+    setenv("MACRO_EXPAND_GROW", ("$ENV(MACRO_EXPAND_GROW)" + big).c_str(), 1);
+    EXPECT_EQ("<null>", Expand("$ENV(MACRO_EXPAND_GROW)"));
+    EXPECT_EQ(0u, err_.find("Configuration Error: expanding $ENV(MACRO_EXPAND_GROW)")) << err_;
+    unsetenv("MACRO_EXPAND_GROW");
+}
+
+TEST_F(MacroExpandTest, LongTextsThatDoNotGrowAreFine) {
+    std::string big(300000, 'b');
+    Set("e", "");
+    EXPECT_EQ(big, Expand((big + "$(E)").c_str()));
+    EXPECT_EQ("", err_);
+}
+
+TEST_F(MacroExpandTest, ManyReferencesBelowTheBoundsExpand) {
+    Set("one", "1");
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        text += "$(ONE)";
+    }
+    EXPECT_EQ(std::string(2000, '1'), Expand(text.c_str()));
+}
+
+TEST(GetVarTest, CutsTheTextInPlace) {
+    char text[] = "left $(Name.1_x) tail";
+    char *left = nullptr;
+    char *name = nullptr;
+    char *tail = nullptr;
+    ASSERT_TRUE(get_var(text, &left, &name, &tail, nullptr));
+    EXPECT_EQ(text, left);
+    EXPECT_STREQ("left ", left);
+    EXPECT_STREQ("Name.1_x", name);
+    EXPECT_STREQ(" tail", tail);
+}
+
+TEST(GetVarTest, SkipsWhatIsNotAReference) {
+    char *left = nullptr;
+    char *name = nullptr;
+    char *tail = nullptr;
+    char skipped[] = "$$(A) $x $(b c) $(DOLLAR) $(d";
+    EXPECT_FALSE(get_var(skipped, &left, &name, &tail, nullptr));
+    char self_text[] = "$(AB) $(a) $(A)";
+    ASSERT_TRUE(get_var(self_text, &left, &name, &tail, "A"));
+    EXPECT_STREQ("$(AB) ", left);
+    EXPECT_STREQ("a", name);
+    EXPECT_STREQ(" $(A)", tail);
+    char dollar[] = "x $(dollar)";
+    ASSERT_TRUE(get_var(dollar, &left, &name, &tail, "DOLLAR"));
+    EXPECT_STREQ("dollar", name);
+}
+
+TEST(GetSpecialVarTest, RestrictedAndFreeNames) {
+    char *left = nullptr;
+    char *name = nullptr;
+    char *tail = nullptr;
+    char env[] = "$ENV(a b) $ENVX(A) $ENV(OK_1.x) end";
+    ASSERT_TRUE(get_special_var("$ENV", true, env, &left, &name, &tail));
+    EXPECT_STREQ("$ENV(a b) $ENVX(A) ", left);
+    EXPECT_STREQ("OK_1.x", name);
+    EXPECT_STREQ(" end", tail);
+
+    char choice[] = "<$RANDOM_CHOICE(a b, $(c)) x>";
+    ASSERT_TRUE(get_special_var("$RANDOM_CHOICE", false, choice, &left, &name, &tail));
+    EXPECT_STREQ("<", left);
+    EXPECT_STREQ("a b, $(c", name);
+    EXPECT_STREQ(") x>", tail);
+
+    char open[] = "$RANDOM_CHOICE(a,b";
+    EXPECT_FALSE(get_special_var("$RANDOM_CHOICE", false, open, &left, &name, &tail));
+}
+
+using MacroExpandDeathTest = MacroExpandTest;
+
+TEST_F(MacroExpandDeathTest, UnsetEnvironmentVariableIsFatal) {
+    unsetenv("MACRO_EXPAND_SURELY_UNSET");
+    EXPECT_EXIT(expand_macro("$ENV(MACRO_EXPAND_SURELY_UNSET)", table_.heads, table_.size),
+                ::testing::ExitedWithCode(4), "Can't find MACRO_EXPAND_SURELY_UNSET in environment!");
+}
+
+TEST_F(MacroExpandDeathTest, EmptyRandomChoiceIsFatal) {
+    EXPECT_EXIT(expand_macro("$RANDOM_CHOICE()", table_.heads, table_.size),
+                ::testing::ExitedWithCode(4), "\\$RANDOM_CHOICE\\(\\) macro in config file empty!");
+    // Also when the empty list is formed by a substitution.
+    Set("p", "(");
+    EXPECT_EXIT(expand_macro("$RANDOM_CHOICE$(P))", table_.heads, table_.size),
+                ::testing::ExitedWithCode(4), "macro in config file empty!");
+}
+
+}  // namespace

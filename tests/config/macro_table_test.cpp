@@ -1,0 +1,184 @@
+// Tests of the macro table: case-insensitive names, replacement, the hash,
+// the name-length bound, freeing, and the walk with its misuse checks.
+#include "config/macro_table.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "reader_test_support.h"
+
+namespace {
+
+using reader_test::LocalTable;
+
+TEST(MacroTableTest, NamesIgnoreCaseAndAreStoredLowerCase) {
+    LocalTable<113> table;
+    ASSERT_EQ(0, insert("Name", "A", table.heads, table.size));
+    ASSERT_EQ(0, insert("NAME", "B", table.heads, table.size));
+    EXPECT_STREQ("B", table.Lookup("name"));
+    EXPECT_STREQ("B", table.Lookup("nAmE"));
+
+    MacroTableCursor *iter = hash_iter_begin(table.heads, table.size);
+    ASSERT_FALSE(hash_iter_done(iter));
+    EXPECT_STREQ("name", hash_iter_key(iter));
+    EXPECT_FALSE(hash_iter_next(iter));
+    hash_iter_delete(&iter);
+    EXPECT_EQ(nullptr, iter);
+}
+
+TEST(MacroTableTest, ReplacingWithItsOwnStoredValueIsSafe) {
+    LocalTable<7> table;
+    insert("x", "value", table.heads, table.size);
+    insert("x", table.Lookup("x"), table.heads, table.size);
+    EXPECT_STREQ("value", table.Lookup("x"));
+}
+
+TEST(MacroTableTest, UnknownAndNullNamesAreNotFound) {
+    LocalTable<7> table;
+    EXPECT_EQ(nullptr, table.Lookup("missing"));
+    EXPECT_EQ(nullptr, table.Lookup(nullptr));
+    EXPECT_EQ(-1, insert(nullptr, "v", table.heads, table.size));
+    EXPECT_EQ(-1, insert("n", nullptr, table.heads, table.size));
+}
+
+TEST(MacroTableTest, HashFollowsTheDoublingRule) {
+    // h = 1; h = 2h + c per byte; h >> 1; modulo size.
+    unsigned int h = 1;
+    for (const char *p = "abc"; *p; ++p) {
+        h = h * 2 + static_cast<unsigned char>(*p);
+    }
+    EXPECT_EQ(static_cast<int>((h >> 1) % 113), torvel_hash("abc", 113));
+    EXPECT_EQ(torvel_hash("abc", 113), torvel_hash("ABC", 113));
+    EXPECT_EQ(0, torvel_hash("", 1));
+}
+
+TEST(MacroTableTest, HashStaysInRangeForHighBytes) {
+    const char name[] = "\xff\xfe\x80\x81\xc3\xa9";
+    for (int size : {1, 2, 7, 113, 1009}) {
+        int bucket = torvel_hash(name, size);
+        EXPECT_GE(bucket, 0);
+        EXPECT_LT(bucket, size);
+    }
+    LocalTable<113> table;
+    ASSERT_EQ(0, insert(name, "v", table.heads, table.size));
+    EXPECT_STREQ("v", table.Lookup(name));
+}
+
+TEST(MacroTableTest, IsalnumIsAsciiOnly) {
+    std::string accepted;
+    for (int c = -128; c < 256; ++c) {
+        if (torvel_isalnum(c)) {
+            accepted += static_cast<char>(c);
+        }
+    }
+    EXPECT_EQ("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", accepted);
+}
+
+TEST(MacroTableTest, NamesBeyondTheBufferAreRefusedNotOverrun) {
+    LocalTable<113> table;
+    std::string longest(MACRO_NAME_MAX, 'n');
+    ASSERT_EQ(0, insert(longest.c_str(), "fits", table.heads, table.size));
+    EXPECT_STREQ("fits", table.Lookup(longest.c_str()));
+
+    std::string too_long(MACRO_NAME_MAX + 1, 'n');
+    EXPECT_EQ(-1, insert(too_long.c_str(), "v", table.heads, table.size));
+    EXPECT_EQ(nullptr, table.Lookup(too_long.c_str()));
+    std::string huge(100000, 'Q');
+    EXPECT_EQ(-1, insert(huge.c_str(), "v", table.heads, table.size));
+    EXPECT_EQ(nullptr, table.Lookup(huge.c_str()));
+}
+
+TEST(MacroTableTest, ClearFreesEverythingAndEmptiesTheTable) {
+    LocalTable<3> table;
+    for (int i = 0; i < 50; ++i) {
+        std::string name = "n" + std::to_string(i);
+        insert(name.c_str(), "v", table.heads, table.size);
+    }
+    clear_macro_table(table.heads, table.size);
+    for (MacroBucket *head : table.heads) {
+        EXPECT_EQ(nullptr, head);
+    }
+    EXPECT_EQ(nullptr, table.Lookup("n7"));
+}
+
+TEST(MacroTableTest, WalkGoesBucketByBucketNewestFirst) {
+    LocalTable<113> table;
+    // Gather names per bucket so the expected order can be built.
+    std::vector<std::vector<std::string>> buckets(113);
+    for (int i = 0; i < 400; ++i) {
+        std::string name = "key" + std::to_string(i);
+        insert(name.c_str(), name.c_str(), table.heads, table.size);
+        auto &chain = buckets[torvel_hash(name.c_str(), 113)];
+        chain.insert(chain.begin(), name);  // newest first
+    }
+    std::vector<std::string> expected;
+    for (const auto &chain : buckets) {
+        expected.insert(expected.end(), chain.begin(), chain.end());
+    }
+    std::vector<std::string> walked;
+    MacroTableCursor *iter = hash_iter_begin(table.heads, table.size);
+    for (; !hash_iter_done(iter); hash_iter_next(iter)) {
+        walked.push_back(hash_iter_key(iter));
+        EXPECT_STREQ(hash_iter_key(iter), hash_iter_value(iter));
+    }
+    hash_iter_delete(&iter);
+    EXPECT_EQ(expected, walked);
+}
+
+TEST(MacroTableTest, WalkOfAnEmptyTableIsDoneAtOnce) {
+    LocalTable<113> table;
+    MacroTableCursor *iter = hash_iter_begin(table.heads, table.size);
+    EXPECT_TRUE(hash_iter_done(iter));
+    EXPECT_FALSE(hash_iter_next(iter));
+    EXPECT_TRUE(hash_iter_done(iter));
+    hash_iter_delete(&iter);
+}
+
+TEST(MacroTableTest, WalkSkipsEmptyBucketsAtBothEnds) {
+    LocalTable<113> table;
+    insert("only", "1", table.heads, table.size);
+    MacroTableCursor *iter = hash_iter_begin(table.heads, table.size);
+    ASSERT_FALSE(hash_iter_done(iter));
+    EXPECT_STREQ("only", hash_iter_key(iter));
+    EXPECT_FALSE(hash_iter_next(iter));
+    EXPECT_TRUE(hash_iter_done(iter));
+    hash_iter_delete(&iter);
+}
+
+using MacroTableDeathTest = ::testing::Test;
+
+TEST_F(MacroTableDeathTest, MisuseOfTheWalkIsFatal) {
+    LocalTable<5> table;
+    EXPECT_EXIT(hash_iter_begin(nullptr, 5), ::testing::ExitedWithCode(4),
+                "Assertion ERROR on \\(table != nullptr\\)");
+    EXPECT_EXIT(hash_iter_begin(table.heads, 0), ::testing::ExitedWithCode(4),
+                "Assertion ERROR on \\(table_size >= 1\\)");
+    EXPECT_EXIT(hash_iter_done(nullptr), ::testing::ExitedWithCode(4), "Assertion ERROR");
+    EXPECT_EXIT(hash_iter_next(nullptr), ::testing::ExitedWithCode(4), "Assertion ERROR");
+    EXPECT_EXIT(hash_iter_key(nullptr), ::testing::ExitedWithCode(4), "Assertion ERROR");
+    EXPECT_EXIT(
+        {
+            MacroTableCursor *iter = hash_iter_begin(table.heads, table.size);
+            hash_iter_key(iter);
+        },
+        ::testing::ExitedWithCode(4), "Assertion ERROR on \\(!hash_iter_done\\(iter\\)\\)");
+    EXPECT_EXIT(
+        {
+            MacroTableCursor *iter = hash_iter_begin(table.heads, table.size);
+            hash_iter_value(iter);
+        },
+        ::testing::ExitedWithCode(4), "Assertion ERROR on \\(!hash_iter_done\\(iter\\)\\)");
+    EXPECT_EXIT(hash_iter_delete(nullptr), ::testing::ExitedWithCode(4), "Assertion ERROR");
+    EXPECT_EXIT(
+        {
+            MacroTableCursor *iter = nullptr;
+            hash_iter_delete(&iter);
+        },
+        ::testing::ExitedWithCode(4), "Assertion ERROR on \\(\\*iter != nullptr\\)");
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// Tests of provenance records: each kind of source, replacement of a
+// record by a later one, case-blind names, and the record itself.
+#include "config/param_provenance.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ParamProvenanceTest, EachKindOfSource) {
+    ExtraParamTable table;
+    table.AddFileParam("FromFile", "/etc/torvel/torvel_config", 12);
+    table.AddInternalParam("hostname");
+    table.AddEnvironmentParam("Foo");
+    MyString file;
+    int line = 0;
+    ASSERT_TRUE(table.GetParam("fromfile", file, line));
+    EXPECT_STREQ("/etc/torvel/torvel_config", file.Value());
+    EXPECT_EQ(12, line);
+    ASSERT_TRUE(table.GetParam("HOSTNAME", file, line));
+    EXPECT_STREQ("<Internal>", file.Value());
+    EXPECT_EQ(-1, line);
+    ASSERT_TRUE(table.GetParam("foo", file, line));
+    EXPECT_STREQ("<Environment>", file.Value());
+    EXPECT_EQ(-1, line);
+    EXPECT_FALSE(table.GetParam("absent", file, line));
+    EXPECT_STREQ("<Undefined>", file.Value());
+    EXPECT_EQ(-1, line);
+}
+
+TEST(ParamProvenanceTest, LaterRecordsReplaceEarlierOnes) {
+    ExtraParamTable table;
+    table.AddFileParam("x", "first", 1);
+    table.AddFileParam("X", "second", 9);
+    MyString file;
+    int line = 0;
+    ASSERT_TRUE(table.GetParam("x", file, line));
+    EXPECT_STREQ("second", file.Value());
+    EXPECT_EQ(9, line);
+    table.AddEnvironmentParam("x");
+    ASSERT_TRUE(table.GetParam("x", file, line));
+    EXPECT_STREQ("<Environment>", file.Value());
+
+    MyString name("x");
+    table.ClearOldParam(name);
+    EXPECT_FALSE(table.GetParam("x", file, line));
+    table.ClearOldParam(name);  // nothing left to remove
+}
+
+TEST(ParamProvenanceTest, ManyNames) {
+    ExtraParamTable table;
+    for (int i = 0; i < 2000; ++i) {
+        std::string name = "name" + std::to_string(i);
+        table.AddFileParam(name.c_str(), "f", i);
+    }
+    MyString file;
+    int line = 0;
+    ASSERT_TRUE(table.GetParam("NAME1234", file, line));
+    EXPECT_EQ(1234, line);
+}
+
+TEST(ExtraParamInfoTest, SetAndGet) {
+    ExtraParamInfo info;
+    ExtraParamInfo::ParamSource source = ExtraParamInfo::SourceFile;
+    const char *file = "x";
+    int line = 0;
+    info.GetInfo(source, file, line);
+    EXPECT_EQ(ExtraParamInfo::SourceNone, source);
+    EXPECT_EQ(nullptr, file);
+    EXPECT_EQ(-1, line);
+
+    info.SetInfo("config", 3);
+    info.GetInfo(source, file, line);
+    EXPECT_EQ(ExtraParamInfo::SourceFile, source);
+    EXPECT_STREQ("config", file);
+    EXPECT_EQ(3, line);
+
+    info.SetInfo(nullptr, 7);  // a null file changes nothing
+    info.GetInfo(source, file, line);
+    EXPECT_STREQ("config", file);
+    EXPECT_EQ(3, line);
+
+    info.SetInfo(ExtraParamInfo::SourceInternal);
+    info.GetInfo(source, file, line);
+    EXPECT_EQ(ExtraParamInfo::SourceInternal, source);
+    EXPECT_EQ(nullptr, file);
+    EXPECT_EQ(-1, line);
+}
+
+}  // namespace

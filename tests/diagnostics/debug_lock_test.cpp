@@ -1,0 +1,186 @@
+// The lock file around each write: created with its directory, opened once,
+// held against other processes for the whole line and released after it;
+// _torvel_open_lock_file's failures; a lock that cannot be opened ending
+// the process.
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "debug_log_fixture.h"
+#include "diagnostics/debug_log.h"
+#include "files/path_helpers.h"
+
+namespace {
+
+using debug_log_test::DebugLogTest;
+
+class DebugLockTest : public DebugLogTest {
+ protected:
+    void SetUp() override {
+        DebugLogTest::SetUp();
+        DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    }
+    std::string SetLock(const std::string &name) {
+        std::string path = Path(name);
+        free(DebugLock);
+        DebugLock = strdup(path.c_str());
+        return path;
+    }
+};
+
+TEST_F(DebugLockTest, LockFileIsCreatedWithItsDirectoryAndKept) {
+    std::string log = SetLog(0, "main");
+    std::string lock = SetLock("locks/log.lock");
+    dprintf(D_ALWAYS, "one\n");
+    ASSERT_GE(LockFd, 0);
+    int first_fd = LockFd;
+    dprintf(D_ALWAYS, "two\n");
+    EXPECT_EQ(first_fd, LockFd);  // opened once
+    EXPECT_EQ("one\ntwo\n", Read(log));
+
+    struct stat status;
+    ASSERT_EQ(0, stat(Path("locks").c_str(), &status));
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    EXPECT_EQ(0755u, status.st_mode & 0777);  // 0777 under the write's umask
+    ASSERT_EQ(0, stat(lock.c_str(), &status));
+    EXPECT_EQ(0640u, status.st_mode & 0777);
+}
+
+// Waits for a child and gives its exit status, or -1.
+int ChildStatus(pid_t child) {
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST_F(DebugLockTest, LineWaitsForAnotherProcessHoldingTheLock) {
+    std::string log = SetLog(0, "main");
+    std::string lock = SetLock("log.lock");
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = open(lock.c_str(), O_WRONLY | O_CREAT, 0660);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0) {
+            _exit(1);
+        }
+        if (write(ready[1], "L", 1) != 1) {
+            _exit(2);
+        }
+        // Long enough that a writer ignoring the lock would come first.
+        usleep(300 * 1000);
+        FILE *out = fopen(log.c_str(), "a");
+        if (out == nullptr) {
+            _exit(3);
+        }
+        fputs("child\n", out);
+        fclose(out);
+        flock(fd, LOCK_UN);
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(1, read(ready[0], &byte, 1));
+    close(ready[0]);
+    dprintf(D_ALWAYS, "parent\n");
+    EXPECT_EQ(0, ChildStatus(child));
+    EXPECT_EQ("child\nparent\n", Read(log));
+}
+
+TEST_F(DebugLockTest, LockIsReleasedAfterEachLine) {
+    SetLog(0, "main");
+    std::string lock = SetLock("log.lock");
+    dprintf(D_ALWAYS, "line\n");
+    ASSERT_GE(LockFd, 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int fd = open(lock.c_str(), O_WRONLY);
+        _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    }
+    EXPECT_EQ(0, ChildStatus(child));
+}
+
+TEST_F(DebugLockTest, OpenLockFileResults) {
+    errno = 0;
+    EXPECT_EQ(-1, _torvel_open_lock_file(nullptr, O_WRONLY | O_CREAT, 0660));
+
+    int fd = _torvel_open_lock_file(Path("plain.lock").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    close(fd);
+
+    // Only the last missing directory is created.
+    std::string missing = Path("a/b");
+    testing::internal::CaptureStderr();
+    errno = 0;
+    fd = _torvel_open_lock_file((missing + "/x.lock").c_str(), O_WRONLY | O_CREAT, 0600);
+    int error = errno;
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(-1, fd);
+    EXPECT_EQ(ENOENT, error);
+    EXPECT_EQ("Can't create lock directory: \"" + missing + "\"errno: 2 (" + strerror(ENOENT) +
+                  ")\n",
+              err);
+    EXPECT_FALSE(Exists(Path("a")));
+
+    // Without O_CREAT a missing file in an existing directory stays missing.
+    fd = _torvel_open_lock_file(Path("absent.lock").c_str(), O_WRONLY, 0600);
+    EXPECT_EQ(-1, fd);
+    EXPECT_EQ(ENOENT, errno);
+}
+
+// As an account that may not create the directory (and cannot become root
+// to retry), the creation failure is reported with its errno.
+TEST_F(DebugLockTest, DirectoryRefusedToTheAccountIsReported) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to become another account";
+    }
+    ASSERT_EQ(0, chmod(dir_.c_str(), 0755));
+    std::string err_path = Path("err");
+    std::string missing = Path("sub");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (err < 0 || dup2(err, 2) < 0) {
+            _exit(1);
+        }
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(2);
+        }
+        if (access(dir_.c_str(), X_OK) != 0) {
+            _exit(77);  // the test directory is out of this account's reach
+        }
+        int fd = _torvel_open_lock_file((missing + "/x.lock").c_str(), O_WRONLY | O_CREAT, 0600);
+        _exit(fd == -1 && errno == ENOENT ? 0 : 3);
+    }
+    int status = ChildStatus(child);
+    if (status == 77) {
+        GTEST_SKIP() << dir_ << " is not reachable by uid 65534";
+    }
+    EXPECT_EQ(0, status);
+    EXPECT_EQ("Can't create lock directory \"" + missing + "\", errno: " + std::to_string(EACCES) +
+                  " (" + strerror(EACCES) + ")\n",
+              Read(err_path));
+    EXPECT_FALSE(Exists(missing));
+}
+
+TEST_F(DebugLockTest, UnopenableLockEndsTheProcess) {
+    SetLog(0, "main");
+    std::string lock = SetLock("a/b/log.lock");
+    EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
+                "dprintf\\(\\) had a fatal error in pid [0-9]+\nCan't open \"" + lock +
+                    "\"\nerrno: 2 ");
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+// Writing debug lines once the log is set up: the header and its modifiers,
+// category selection, per-category logs, what a write restores (errno,
+// umask, signal mask, DebugFlags, privilege state), the final user state,
+// saved lines, touching the log, and fatal errors landing in the log.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <regex>
+#include <string>
+
+#include "debug_log_fixture.h"
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+#include "identity/privileges.h"
+
+namespace {
+
+using debug_log_test::DebugLogTest;
+using debug_log_test::kHeader;
+
+std::string HeaderAt(time_t when) {
+    struct tm local;
+    localtime_r(&when, &local);
+    char text[64];
+    snprintf(text, sizeof text, "%d/%d %02d:%02d:%02d ", local.tm_mon + 1, local.tm_mday,
+             local.tm_hour, local.tm_min, local.tm_sec);
+    return text;
+}
+
+bool Matches(const std::string &text, const std::string &pattern) {
+    return std::regex_match(text, std::regex(pattern, std::regex::extended));
+}
+
+TEST_F(DebugLogTest, HeaderIsMonthDayAndTime) {
+    std::string path = SetLog(0, "main");
+    time_t before = time(nullptr);
+    dprintf(D_ALWAYS, "hello %d\n", 5);
+    time_t after = time(nullptr);
+    std::string text = Read(path);
+    bool at_a_second_of_the_call = false;
+    for (time_t t = before; t <= after; ++t) {
+        at_a_second_of_the_call |= text == HeaderAt(t) + "hello 5\n";
+    }
+    EXPECT_TRUE(at_a_second_of_the_call) << text;
+    EXPECT_EQ(nullptr, DebugFP);  // the main log is closed after each line
+}
+
+void WriteId(FILE *stream) {
+    fputs("[id] ", stream);
+}
+
+TEST_F(DebugLogTest, HeaderModifiers) {
+    std::string path = SetLog(0, "main");
+    DebugFlags = D_ALWAYS | D_PID;
+    dprintf(D_ALWAYS, "pid\n");
+    dprintf(D_ALWAYS | D_FDS, "both\n");
+    dprintf(D_ALWAYS | D_NOHEADER, "bare\n");
+    DebugId = WriteId;
+    dprintf(D_ALWAYS, "id\n");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    dprintf(D_ALWAYS, "bare too\n");
+    std::string pid = "\\(pid:" + std::to_string(getpid()) + "\\) ";
+    EXPECT_TRUE(Matches(Read(path), std::string("") + kHeader + pid + "pid\n" + kHeader +
+                                        "\\(fd:[0-9]+\\) " + pid + "both\n" + "bare\n" +
+                                        kHeader + pid + "\\[id] id\n" + "bare too\n"))
+        << Read(path);
+}
+
+TEST_F(DebugLogTest, OnlySelectedCategoriesAreWritten) {
+    std::string path = SetLog(0, "main");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    dprintf(D_FULLDEBUG, "hidden\n");
+    dprintf(D_ALWAYS | D_FULLDEBUG, "shown\n");
+    EXPECT_EQ("shown\n", Read(path));
+}
+
+TEST_F(DebugLogTest, CategoryLogsGetTheirCategoryOnly) {
+    std::string main_log = SetLog(0, "main");
+    std::string config_log = SetLog(13, "config");      // bit 12, D_CONFIG
+    std::string full_log = SetLog(11, "fulldebug");     // bit 10, D_FULLDEBUG
+    std::string failure_log = SetLog(28, "failure");    // bit 27, D_FAILURE
+    DebugFlags = static_cast<int>(D_ALWAYS | D_CONFIG | D_FULLDEBUG | D_NOHEADER);
+    dprintf(D_ALWAYS, "a\n");
+    dprintf(D_CONFIG, "c\n");
+    dprintf(D_CONFIG | D_FULLDEBUG, "cf\n");
+    dprintf(D_FAILURE, "not selected\n");
+    EXPECT_EQ("a\nc\ncf\n", Read(main_log));
+    EXPECT_EQ("c\ncf\n", Read(config_log));
+    EXPECT_EQ("cf\n", Read(full_log));
+    EXPECT_EQ("<missing>", Read(failure_log));
+}
+
+TEST_F(DebugLogTest, UnopenableCategoryLogIsSkipped) {
+    std::string main_log = SetLog(0, "main");
+    std::string config_log = SetLog(13, "missing/config");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_CONFIG | D_NOHEADER);
+    testing::internal::CaptureStderr();
+    dprintf(D_CONFIG, "still here\n");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ("still here\n", Read(main_log));
+    EXPECT_EQ("Can't open \"" + config_log + "\"\n", err);
+}
+
+// Regression: a category log used to leave DebugFP null, so a caller's main
+// stream was replaced by standard error after the first category line.
+TEST_F(DebugLogTest, CallerStreamSurvivesCategoryLogs) {
+    FILE *stream = tmpfile();
+    ASSERT_NE(nullptr, stream);
+    DebugFP = stream;
+    std::string config_log = SetLog(13, "config");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_CONFIG | D_NOHEADER);
+    dprintf(D_CONFIG, "one\n");
+    dprintf(D_CONFIG, "two\n");
+    EXPECT_EQ(stream, DebugFP);
+    EXPECT_EQ("one\ntwo\n", Read(config_log));
+    rewind(stream);
+    char text[64] = {};
+    EXPECT_EQ(8u, fread(text, 1, sizeof text - 1, stream));
+    EXPECT_STREQ("one\ntwo\n", text);
+}
+
+// What the DebugId hook sees while a line is being written.
+struct DuringWrite {
+    int flags = -1;
+    mode_t mask = 0;
+    priv_state priv = PRIV_UNKNOWN;
+    bool blocked_int = false;
+    bool blocked_term = false;
+    bool blocked_usr2 = false;
+    bool blocked_segv = true;
+    bool blocked_abrt = true;
+};
+DuringWrite during;
+
+void RecordDuringWrite(FILE *) {
+    during.flags = DebugFlags;
+    during.mask = umask(0);
+    umask(during.mask);
+    during.priv = get_priv();
+    sigset_t now;
+    sigprocmask(SIG_BLOCK, nullptr, &now);
+    during.blocked_int = sigismember(&now, SIGINT) == 1;
+    during.blocked_term = sigismember(&now, SIGTERM) == 1;
+    during.blocked_usr2 = sigismember(&now, SIGUSR2) == 1;
+    during.blocked_segv = sigismember(&now, SIGSEGV) == 1;
+    during.blocked_abrt = sigismember(&now, SIGABRT) == 1;
+}
+
+bool SameSignalMask(const sigset_t &a, const sigset_t &b) {
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sigismember(&a, sig) != sigismember(&b, sig)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(DebugLogTest, WriteBlocksSignalsAndRestoresEverything) {
+    std::string path = SetLog(0, "main");
+    DebugId = RecordDuringWrite;
+    DebugFlags = D_ALWAYS | D_CONFIG;
+    sigset_t usr1, before, after;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &usr1, &before);
+    sigprocmask(SIG_BLOCK, nullptr, &before);
+    mode_t old_mask = umask(077);
+    priv_state old_priv = _set_priv(PRIV_ROOT, __FILE__, __LINE__, 0);
+
+    errno = EACCES;
+    dprintf(D_CONFIG, "line\n");
+    int error = errno;
+
+    sigprocmask(SIG_BLOCK, nullptr, &after);
+    mode_t mask_after = umask(old_mask);
+    priv_state priv_after = _set_priv(old_priv, __FILE__, __LINE__, 0);
+    sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+
+    EXPECT_EQ(EACCES, error);
+    EXPECT_EQ(077u, mask_after);
+    EXPECT_TRUE(SameSignalMask(before, after));
+    EXPECT_EQ(D_ALWAYS | D_CONFIG, DebugFlags);
+    EXPECT_EQ(PRIV_ROOT, priv_after);
+
+    EXPECT_EQ(0, during.flags);  // nested lines are dropped
+    EXPECT_EQ(022u, during.mask);
+    EXPECT_EQ(PRIV_TORVEL, during.priv);
+    EXPECT_TRUE(during.blocked_int);
+    EXPECT_TRUE(during.blocked_term);
+    EXPECT_TRUE(during.blocked_usr2);
+    EXPECT_FALSE(during.blocked_segv);
+    EXPECT_FALSE(during.blocked_abrt);
+
+    // The log was created under the write's umask, not the caller's.
+    struct stat status;
+    ASSERT_EQ(0, stat(path.c_str(), &status));
+    EXPECT_EQ(0644u, status.st_mode & 0777);
+}
+
+// The final user state is one-way, so it is tried in a child that reports
+// by its exit status what differed.
+int WriteAsFinalUser(const std::string &path) {
+    _set_priv(PRIV_USER_FINAL, __FILE__, __LINE__, 0);
+    DebugFlags = D_ALWAYS;
+    sigset_t usr1, before, after;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &usr1, nullptr);
+    sigprocmask(SIG_BLOCK, nullptr, &before);
+    umask(027);
+    errno = EPERM;
+    dprintf(D_ALWAYS, "never\n");
+    int error = errno;
+    sigprocmask(SIG_BLOCK, nullptr, &after);
+    if (access(path.c_str(), F_OK) == 0) {
+        return 1;
+    }
+    if (DebugFlags != D_ALWAYS) {
+        return 2;
+    }
+    if (umask(0) != 027) {
+        return 3;
+    }
+    if (!SameSignalMask(before, after)) {
+        return 4;
+    }
+    if (error != EPERM) {
+        return 5;
+    }
+    return 0;
+}
+
+TEST_F(DebugLogTest, FinalUserStateWritesNothingAndRestoresState) {
+    std::string path = SetLog(0, "main");
+    EXPECT_EXIT(exit(WriteAsFinalUser(path)), testing::ExitedWithCode(0), "^$");
+}
+
+TEST_F(DebugLogTest, SavedLinesKeepTheirCategoriesAndOrder) {
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    SetLog(0, "earlier");
+    _torvel_dprintf_saved_lines();  // lines left by earlier tests go here
+    std::string path = SetLog(0, "main");
+
+    _torvel_dprintf_works = 0;
+    dprintf(D_ALWAYS, "first %d", 1);
+    dprintf(D_FULLDEBUG, "not selected");
+    dprintf(D_ALWAYS | D_FULLDEBUG, "second %s", "two");
+    dprintf(D_ALWAYS, "third");
+    EXPECT_EQ("<missing>", Read(path));  // kept in memory only
+
+    _torvel_dprintf_works = 1;
+    _torvel_dprintf_saved_lines();
+    EXPECT_EQ("first 1\nsecond two\nthird\n", Read(path));
+    _torvel_dprintf_saved_lines();  // the list is empty now
+    EXPECT_EQ("first 1\nsecond two\nthird\n", Read(path));
+}
+
+TEST_F(DebugLogTest, TouchLogOnlyOnceSetUp) {
+    std::string path = SetLog(0, "main");
+    Write(path, "x\n");
+    struct utimbuf old_times = {1000, 1000};
+    ASSERT_EQ(0, utime(path.c_str(), &old_times));
+    struct stat status;
+
+    _torvel_dprintf_works = 0;
+    dprintf_touch_log();
+    ASSERT_EQ(0, stat(path.c_str(), &status));
+    EXPECT_EQ(1000, status.st_mtime);
+
+    _torvel_dprintf_works = 1;
+    time_t before = time(nullptr);
+    dprintf_touch_log();
+    ASSERT_EQ(0, stat(path.c_str(), &status));
+    EXPECT_GE(status.st_mtime, before);
+    EXPECT_GE(status.st_atime, before);
+
+    time_t saved = DebugLastMod;
+    DebugLastMod = 123456;
+    EXPECT_EQ(123456, dprintf_last_modification());
+    DebugLastMod = saved;
+}
+
+TEST_F(DebugLogTest, FatalErrorGoesToTheLogOnceSetUp) {
+    std::string main_log = SetLog(0, "main");
+    std::string failure_log = SetLog(28, "failure");  // D_FAILURE
+    EXPECT_EXIT(EXCEPT("bad %d", 3), testing::ExitedWithCode(4), "^$");
+    std::string expected = std::string(kHeader) +
+                           "ERROR \"bad 3\" at line [0-9]+ in file .*debug_log_test.cpp\n";
+    EXPECT_TRUE(Matches(Read(main_log), expected)) << Read(main_log);
+    EXPECT_TRUE(Matches(Read(failure_log), expected)) << Read(failure_log);
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+// The log's own fatal exit (status 44): a main log that cannot be opened or
+// written, the report on standard error or in the LOG directory, the
+// cleanup hook and the silence afterwards, and the panic for exhausted
+// descriptors.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+#include "config/macro_table.h"
+#include "debug_log_fixture.h"
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+
+namespace {
+
+using debug_log_test::DebugLogTest;
+
+std::string IdsLine() {
+    return "euid: " + std::to_string(geteuid()) + ", ruid: " + std::to_string(getuid()) + "\n";
+}
+
+// The report's first line, as a pattern.
+const char kFirstLine[] =
+    "[0-9]{1,2}/[0-9]{1,2} [0-9]{2}:[0-9]{2}:[0-9]{2} dprintf\\(\\) had a fatal error in pid "
+    "[0-9]+\n";
+
+// Every test that sets LOG does so in its child, so the runner's ConfigTab
+// stays empty.
+using DprintfExitTest = DebugLogTest;
+
+TEST_F(DprintfExitTest, MainLogInMissingDirectory) {
+    std::string path = SetLog(0, "missing/dir/log");
+    std::string open_text = "Can't open \"" + path + "\"\n";
+    EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
+                "^" + open_text + kFirstLine + open_text + "errno: 2 \\(" + strerror(ENOENT) +
+                    "\\)\n" + IdsLine() + "$");
+}
+
+TEST_F(DprintfExitTest, MainLogThatCannotBeWritten) {
+    free(DebugFile[0]);
+    DebugFile[0] = strdup("/dev/full");
+    EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
+                std::string(kFirstLine) + "Can't write to DebugFile \"/dev/full\"\nerrno: " +
+                    std::to_string(ENOSPC) + " \\(" + strerror(ENOSPC) + "\\)\n");
+}
+
+TEST_F(DprintfExitTest, ReportGoesIntoTheLogDirectory) {
+    std::string path = SetLog(0, "missing/log");
+    EXPECT_EXIT(
+        {
+            insert("LOG", dir_.c_str(), ConfigTab, CONFIG_TABLE_SIZE);
+            dprintf(D_ALWAYS, "x\n");
+        },
+        testing::ExitedWithCode(44), "^Can't open \"[^\"]*\"\n$");
+    std::string report = Read(Path("dprintf_failure.TOOL"));
+    std::string expected = std::string(kFirstLine) + "Can't open \"" + path + "\"\nerrno: 2 \\(" +
+                           strerror(ENOENT) + "\\)\n" + IdsLine();
+    EXPECT_TRUE(std::regex_match(report, std::regex(expected, std::regex::extended))) << report;
+}
+
+TEST_F(DprintfExitTest, UnwritableLogDirectoryFallsBackToStandardError) {
+    EXPECT_EXIT(
+        {
+            std::string missing = dir_ + "/no/such";
+            insert("LOG", missing.c_str(), ConfigTab, CONFIG_TABLE_SIZE);
+            _torvel_dprintf_exit(0, "plain message\n");
+        },
+        testing::ExitedWithCode(44), std::string("^") + kFirstLine + "plain message\n" +
+                                         IdsLine() + "$");  // no errno line for error 0
+}
+
+// Set up by the next test: once the cleanup hook runs, the log is
+// reconfigured to a writable file, which must still receive nothing.
+std::string *writable_log = nullptr;
+void CleanupThenLog(int line, int error, const char *message) {
+    fprintf(stderr, "cleanup %d [%s]", line, message);
+    free(DebugLock);
+    DebugLock = nullptr;
+    free(DebugFile[0]);
+    DebugFile[0] = strdup(writable_log->c_str());
+    dprintf(D_ALWAYS, "after the failure\n");
+}
+
+TEST_F(DprintfExitTest, CleanupRunsAndNothingIsWrittenAfterwards) {
+    std::string good = SetLog(0, "good");
+    writable_log = &good;
+    free(DebugLock);
+    DebugLock = strdup(Path("a/b/lock").c_str());
+    EXPECT_EXIT(
+        {
+            _EXCEPT_Cleanup = CleanupThenLog;
+            dprintf(D_ALWAYS, "x\n");
+        },
+        testing::ExitedWithCode(44), "cleanup 821 \\[dprintf hit fatal errors\n\\]$");
+    EXPECT_FALSE(Exists(good));
+    writable_log = nullptr;
+}
+
+TEST_F(DprintfExitTest, DirectPanicWritesIntoTheMainLog) {
+    std::string path = SetLog(0, "main");
+    Write(path, "start\n");
+    EXPECT_EXIT(_torvel_fd_panic(77, "somewhere.cpp"), testing::ExitedWithCode(44), "");
+    EXPECT_EQ("start\n**** PANIC -- OUT OF FILE DESCRIPTORS at line 77 in somewhere.cpp\n",
+              Read(path));
+}
+
+// Lowers the descriptor limit to the descriptors already open, then logs.
+void LogWithoutDescriptors() {
+    int probe = open("/dev/null", O_RDONLY);
+    if (probe < 0) {
+        exit(1);
+    }
+    close(probe);
+    struct rlimit limit;
+    limit.rlim_cur = static_cast<rlim_t>(probe);
+    limit.rlim_max = static_cast<rlim_t>(probe);
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        exit(2);
+    }
+    dprintf(D_ALWAYS, "needs a descriptor\n");
+    exit(3);
+}
+
+TEST_F(DprintfExitTest, ExhaustedDescriptorsPanic) {
+    std::string path = SetLog(0, "main");
+    Write(path, "start\n");
+    EXPECT_EXIT(LogWithoutDescriptors(), testing::ExitedWithCode(44), "");
+    std::string text = Read(path);
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex("start\n\\*\\*\\*\\* PANIC -- OUT OF FILE DESCRIPTORS at line [0-9]+ "
+                         "in .*debug_lock.cpp\n",
+                         std::regex::extended)))
+        << text;
+}
+
+}  // namespace

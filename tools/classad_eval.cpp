@@ -1,0 +1,219 @@
+// classad_eval: shows an administrator what a ClassAd expression really
+// evaluates to, with the library's own parser, printer and evaluator:
+//
+//   classad_eval [--my FILE] [--target FILE] EXPR...
+//   classad_eval --print EXPR...
+//   classad_eval --match FILE1 FILE2
+//
+// An ad FILE ("-" for standard input) holds one "Name = expression" per
+// line; blank lines and lines starting with "#" are skipped, and a later
+// attribute replaces an earlier one of the same name. Each EXPR prints one
+// line: INTEGER:v, FLOAT:v ("%.17g"), STRING:text (raw), TIME:text (a time
+// literal), UNDEFINED, ERROR, or PARSE_ERROR:position. With --print each
+// EXPR prints its canonical text instead.
+//
+// Exit status: 0; 1 when an EXPR does not parse or an ad file cannot be
+// read; 2 for bad usage and for --match, which needs ClassAd matching and
+// is not available yet. The configuration is not read.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "classad/attr_list.h"
+#include "classad/eval_result.h"
+#include "classad/expr_tree.h"
+#include "classad/parser.h"
+#include "config/subsystem.h"
+
+const char *mySubSystem = "TOOL";
+
+namespace {
+
+const char kUsage[] =
+    "Usage: classad_eval [--my FILE] [--target FILE] EXPR... | --print EXPR..."
+    " | --match FILE1 FILE2\n";
+
+// Skips blanks and tabs, as the attribute-list file form does.
+const char *skip_blanks(const char *s) {
+    while (*s == ' ' || *s == '\t') {
+        ++s;
+    }
+    return s;
+}
+
+// Reads the attribute-list text form from file into ad, one assignment per
+// line, each parsed and inserted (replacing) by the attribute list itself.
+// False, with a message naming the line, at the first line that is not an
+// assignment.
+bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
+    char *line = nullptr;
+    size_t capacity = 0;
+    int number = 0;
+    bool ok = true;
+    ssize_t length;
+    while ((length = getline(&line, &capacity, file)) >= 0) {
+        ++number;
+        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
+            line[--length] = '\0';
+        }
+        const char *text = skip_blanks(line);
+        if (*text == '\0' || *text == '#') {
+            continue;
+        }
+        if (!ad.Insert(text, true)) {
+            fprintf(stderr, "ERROR: Line %d of %s is not an attribute assignment: %s\n", number,
+                    path, text);
+            ok = false;
+            break;
+        }
+    }
+    free(line);
+    return ok;
+}
+
+// Fills ad from path ("-": standard input); false with a message on failure.
+bool load_ad(const char *path, AttrList &ad) {
+    bool from_stdin = strcmp(path, "-") == 0;
+    FILE *file = from_stdin ? stdin : fopen(path, "r");
+    if (file == nullptr) {
+        fprintf(stderr, "ERROR: Can't read ad file %s\n", path);
+        return false;
+    }
+    bool ok = read_ad_lines(file, from_stdin ? "standard input" : path, ad);
+    if (!from_stdin) {
+        fclose(file);
+    }
+    return ok;
+}
+
+// Parses text; prints PARSE_ERROR and returns null on failure. Caller
+// deletes the tree.
+ExprTree *parse_or_report(const char *text) {
+    ExprTree *tree = nullptr;
+    int position = Parse(text, tree);
+    if (position != 0 || tree == nullptr) {
+        delete tree;
+        printf("PARSE_ERROR:%d\n", position);
+        return nullptr;
+    }
+    return tree;
+}
+
+void print_result(const EvalResult &result) {
+    switch (result.type) {
+        case LX_INTEGER:
+            printf("INTEGER:%d\n", result.i);
+            break;
+        case LX_FLOAT:
+            printf("FLOAT:%.17g\n", static_cast<double>(result.f));
+            break;
+        case LX_STRING:
+            printf("STRING:%s\n", result.s);
+            break;
+        case LX_TIME:
+            printf("TIME:%s\n", result.s);
+            break;
+        case LX_UNDEFINED:
+            printf("UNDEFINED\n");
+            break;
+        case LX_ERROR:
+            printf("ERROR\n");
+            break;
+        default:
+            // Evaluation produces none of the other kinds; say so if it did.
+            printf("UNKNOWN:%d\n", static_cast<int>(result.type));
+            break;
+    }
+}
+
+// One line per expression: its value with MY = my and TARGET = target.
+int evaluate_all(char **exprs, int count, const AttrList *my, const AttrList *target) {
+    int status = 0;
+    for (int k = 0; k < count; ++k) {
+        ExprTree *tree = parse_or_report(exprs[k]);
+        if (tree == nullptr) {
+            status = 1;
+            continue;
+        }
+        EvalResult result;
+        tree->EvalTree(my, target, &result);
+        print_result(result);
+        delete tree;
+    }
+    return status;
+}
+
+// One line per expression: the printed text of its parsed tree.
+int print_all(char **exprs, int count) {
+    int status = 0;
+    for (int k = 0; k < count; ++k) {
+        ExprTree *tree = parse_or_report(exprs[k]);
+        if (tree == nullptr) {
+            status = 1;
+            continue;
+        }
+        char *text = nullptr;
+        tree->PrintToNewStr(&text);
+        printf("%s\n", text != nullptr ? text : "");
+        free(text);
+        delete tree;
+    }
+    return status;
+}
+
+int usage() {
+    fputs(kUsage, stderr);
+    return 2;
+}
+
+// [--my FILE] [--target FILE] EXPR...
+int run_evaluate(int argc, char **argv) {
+    const char *my_path = nullptr;
+    const char *target_path = nullptr;
+    int i = 1;
+    for (; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--my") == 0 && my_path == nullptr) {
+            my_path = argv[i + 1];
+        } else if (strcmp(argv[i], "--target") == 0 && target_path == nullptr) {
+            target_path = argv[i + 1];
+        } else {
+            break;
+        }
+    }
+    // Standard input holds one ad at most.
+    bool both_stdin = my_path != nullptr && target_path != nullptr &&
+                      strcmp(my_path, "-") == 0 && strcmp(target_path, "-") == 0;
+    // A first EXPR that looks like an option is a repeated or misspelt one.
+    if (i >= argc || strncmp(argv[i], "--", 2) == 0 || both_stdin) {
+        return usage();
+    }
+    AttrList my;
+    AttrList target;
+    if ((my_path != nullptr && !load_ad(my_path, my)) ||
+        (target_path != nullptr && !load_ad(target_path, target))) {
+        return 1;
+    }
+    return evaluate_all(argv + i, argc - i, my_path != nullptr ? &my : nullptr,
+                        target_path != nullptr ? &target : nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        return usage();
+    }
+    if (strcmp(argv[1], "--print") == 0) {
+        return argc < 3 ? usage() : print_all(argv + 2, argc - 2);
+    }
+    if (strcmp(argv[1], "--match") == 0) {
+        if (argc != 4) {
+            return usage();
+        }
+        fprintf(stderr,
+                "ERROR: --match is not available: this build has no ClassAds or "
+                "ClassAd matching yet\n");
+        return 2;
+    }
+    return run_evaluate(argc, argv);
+}

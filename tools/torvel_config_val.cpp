@@ -1,0 +1,299 @@
+// torvel_config_val: shows an administrator what the configuration really
+// says. Loads the configuration exactly as the launcher does (config(0):
+// same search order, same failures, messages and exit statuses), then
+// answers one query with the library's own lookups:
+//
+//   torvel_config_val [--subsystem NAME] [--debug] NAME...
+//                     | --where NAME | --raw NAME | --expand TEXT | --dump
+//                     | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX
+//                     | --bool NAME DEFAULT
+//
+// Exit status: 0, or 1 when a name is undefined (or an expansion fails), 2
+// for bad usage (checked before the configuration is read). --subsystem
+// points mySubSystem at its argument; --debug writes the debug lines the
+// library kept in memory to standard error before exiting.
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "config/config_startup.h"
+#include "config/macro_table.h"
+#include "config/param.h"
+#include "config/subsystem.h"
+#include "core/my_string.h"
+#include "diagnostics/debug_log.h"
+
+// "TOOL" as in the launcher, unless --subsystem names another.
+const char *mySubSystem = "TOOL";
+
+namespace {
+
+const char kUsage[] =
+    "Usage: torvel_config_val [--subsystem NAME] [--debug] {NAME... | --where NAME"
+    " | --raw NAME | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX"
+    " | --bool NAME DEFAULT | --expand TEXT | --dump}\n";
+
+enum class Mode { kNames, kWhere, kRaw, kInt, kFloat, kBool, kExpand, kDump };
+
+// One parsed command line. operands borrows argv.
+struct Request {
+    Mode mode = Mode::kNames;
+    bool debug = false;
+    char **operands = nullptr;
+    int operand_count = 0;
+    int int_default = 0, int_min = 0, int_max = 0;
+    float float_default = 0, float_min = 0, float_max = 0;
+    bool bool_default = false;
+};
+
+// A query option and the exact number of operands it takes.
+struct ModeOption {
+    const char *option;
+    Mode mode;
+    int operands;
+};
+
+const ModeOption kModes[] = {
+    {"--where", Mode::kWhere, 1}, {"--raw", Mode::kRaw, 1},
+    {"--int", Mode::kInt, 4},     {"--float", Mode::kFloat, 4},
+    {"--bool", Mode::kBool, 2},   {"--expand", Mode::kExpand, 1},
+    {"--dump", Mode::kDump, 0},
+};
+
+bool parse_int(const char *text, int &out) {
+    char *end = nullptr;
+    errno = 0;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || value < INT_MIN || value > INT_MAX) {
+        return false;
+    }
+    out = static_cast<int>(value);
+    return true;
+}
+
+bool parse_float(const char *text, float &out) {
+    char *end = nullptr;
+    errno = 0;
+    float value = strtof(text, &end);
+    if (end == text || *end != '\0' || errno == ERANGE) {
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parse_bool(const char *text, bool &out) {
+    if (strcmp(text, "true") == 0 || strcmp(text, "false") == 0) {
+        out = text[0] == 't';
+        return true;
+    }
+    return false;
+}
+
+// The DEFAULT MIN MAX (or DEFAULT) operands of the typed queries.
+bool parse_typed_operands(Request &request) {
+    char **ops = request.operands;
+    switch (request.mode) {
+        case Mode::kInt:
+            return parse_int(ops[1], request.int_default) && parse_int(ops[2], request.int_min) &&
+                   parse_int(ops[3], request.int_max);
+        case Mode::kFloat:
+            return parse_float(ops[1], request.float_default) &&
+                   parse_float(ops[2], request.float_min) && parse_float(ops[3], request.float_max);
+        case Mode::kBool:
+            return parse_bool(ops[1], request.bool_default);
+        default:
+            return true;
+    }
+}
+
+// Reads the command line into request; false for bad usage.
+bool parse_command_line(int argc, char **argv, Request &request) {
+    int i = 1;
+    for (; i < argc; ++i) {
+        if (strcmp(argv[i], "--subsystem") == 0 && i + 1 < argc) {
+            mySubSystem = argv[++i];
+        } else if (strcmp(argv[i], "--debug") == 0) {
+            request.debug = true;
+        } else {
+            break;
+        }
+    }
+    if (i >= argc) {
+        return false;
+    }
+    request.operands = argv + i + 1;
+    request.operand_count = argc - i - 1;
+    if (argv[i][0] != '-') {
+        request.mode = Mode::kNames;
+        request.operands = argv + i;
+        request.operand_count = argc - i;
+        // Configuration names never begin with "-": such a word is a
+        // misplaced or misspelt option.
+        for (int k = 0; k < request.operand_count; ++k) {
+            if (request.operands[k][0] == '-') {
+                return false;
+            }
+        }
+        return true;
+    }
+    for (const ModeOption &option : kModes) {
+        if (strcmp(argv[i], option.option) == 0) {
+            request.mode = option.mode;
+            return request.operand_count == option.operands && parse_typed_operands(request);
+        }
+    }
+    return false;
+}
+
+// param(name) on its own line, as "name = value" with with_name; false
+// (with the message) when undefined.
+bool print_value(const char *name, bool with_name) {
+    char *value = param(name);
+    if (value == nullptr) {
+        fprintf(stderr, "Not defined: %s\n", name);
+        return false;
+    }
+    if (with_name) {
+        printf("%s = %s\n", name, value);
+    } else {
+        printf("%s\n", value);
+    }
+    free(value);
+    return true;
+}
+
+// The provenance line of the key param used: "<SUBSYS>.name" when that key
+// exists (even empty, it decides the value), else name itself.
+void print_location(const char *name) {
+    std::string specific = std::string(mySubSystem) + "." + name;
+    const char *key = lookup_macro(specific.c_str(), ConfigTab, CONFIG_TABLE_SIZE) != nullptr
+                          ? specific.c_str()
+                          : name;
+    MyString file("<Undefined>");
+    int line = -1;
+    param_get_location(key, file, line);
+    printf("  # file %s, line %d\n", file.Value(), line);
+}
+
+int query_names(const Request &request) {
+    int status = 0;
+    for (int k = 0; k < request.operand_count; ++k) {
+        if (!print_value(request.operands[k], false)) {
+            status = 1;
+        }
+    }
+    return status;
+}
+
+int query_raw(const char *name) {
+    const char *raw = lookup_macro(name, ConfigTab, CONFIG_TABLE_SIZE);
+    if (raw == nullptr) {
+        fprintf(stderr, "Not defined: %s\n", name);
+        return 1;
+    }
+    printf("%s\n", raw);
+    return 0;
+}
+
+int query_expand(const char *text) {
+    char *expanded = macro_expand(text);
+    if (expanded == nullptr) {
+        return 1;  // expansion exceeded its bounds; the library said why
+    }
+    printf("%s\n", expanded);
+    free(expanded);
+    return 0;
+}
+
+int query_dump() {
+    MacroTableCursor *iter = hash_iter_begin(ConfigTab, CONFIG_TABLE_SIZE);
+    for (; !hash_iter_done(iter); hash_iter_next(iter)) {
+        printf("%s = %s\n", hash_iter_key(iter), hash_iter_value(iter));
+    }
+    hash_iter_delete(&iter);
+    return 0;
+}
+
+int run_query(const Request &request) {
+    const char *name = request.operand_count > 0 ? request.operands[0] : nullptr;
+    switch (request.mode) {
+        case Mode::kNames:
+            return query_names(request);
+        case Mode::kWhere: {
+            int status = print_value(name, true) ? 0 : 1;
+            print_location(name);
+            return status;
+        }
+        case Mode::kRaw:
+            return query_raw(name);
+        case Mode::kInt:
+            printf("%d\n",
+                   param_integer(name, request.int_default, request.int_min, request.int_max));
+            return 0;
+        case Mode::kFloat:
+            printf("%f\n", param_float(name, request.float_default, request.float_min,
+                                       request.float_max));
+            return 0;
+        case Mode::kBool:
+            printf("%s\n", param_boolean(name, request.bool_default) ? "true" : "false");
+            return 0;
+        case Mode::kExpand:
+            return query_expand(name);
+        case Mode::kDump:
+            return query_dump();
+    }
+    return 0;
+}
+
+// Writes the debug lines kept in memory to standard error, one per line.
+// The library writes each saved text followed by a newline, and most texts
+// end with their own, so the lines go through a buffer and empty lines are
+// dropped.
+void write_saved_debug_lines() {
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *capture = open_memstream(&text, &size);
+    if (capture == nullptr) {
+        fprintf(stderr, "ERROR: Can't capture the debug lines\n");
+        return;
+    }
+    FILE *previous = DebugFP;
+    DebugFP = capture;
+    DebugFlags = static_cast<int>(D_ALL | D_NOHEADER);
+    _torvel_dprintf_works = 1;
+    _torvel_dprintf_saved_lines();
+    _torvel_dprintf_works = 0;
+    DebugFP = previous;
+    fclose(capture);
+    for (char *line = text; line != nullptr && *line != '\0';) {
+        char *end = strchr(line, '\n');
+        size_t length = end != nullptr ? static_cast<size_t>(end - line) : strlen(line);
+        if (length > 0) {
+            fprintf(stderr, "%.*s\n", static_cast<int>(length), line);
+        }
+        line = end != nullptr ? end + 1 : nullptr;
+    }
+    free(text);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Request request;
+    if (!parse_command_line(argc, argv, request)) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    config(0);
+    int status = run_query(request);
+    if (request.debug) {
+        fflush(stdout);
+        write_saved_debug_lines();
+    }
+    return status;
+}
