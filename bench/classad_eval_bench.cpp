@@ -8,7 +8,6 @@
 #include <stdio.h>
 #include <strings.h>
 
-#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/baseline_timer.h"
 #include "classad/attr_list.h"
 #include "classad/eval_result.h"
 #include "classad/expr_tree.h"
@@ -24,8 +24,6 @@
 const char *mySubSystem = "TOOL";
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 const char kRequirements[] =
     "Memory >= 64 && Arch == \"X86_64\" && OpSys == \"LINUX\" && Disk > 1000 * 1024";
@@ -99,35 +97,29 @@ void BM_EvalRequirements(benchmark::State &state) {
         matches += evaluated;
     }
 
-    double eval_seconds = 0;
-    double native_seconds = 0;
-    for (auto _ : state) {
-        Clock::time_point t0 = Clock::now();
-        int eval_count = 0;
-        for (int i = 0; i < kRecords; i++) {
-            EvalResult r;
-            tree->EvalTree(ads[i].get(), nullptr, &r);
-            eval_count += r.type == LX_INTEGER && r.i != 0;
-        }
-        benchmark::DoNotOptimize(eval_count);
-        Clock::time_point t1 = Clock::now();
-        int native_count = 0;
-        for (int i = 0; i < kRecords; i++) {
-            const Machine *m = &machines[i];
-            benchmark::DoNotOptimize(m);
-            native_count += NativeMatch(*m);
-        }
-        benchmark::DoNotOptimize(native_count);
-        Clock::time_point t2 = Clock::now();
-        double eval = std::chrono::duration<double>(t1 - t0).count();
-        eval_seconds += eval;
-        native_seconds += std::chrono::duration<double>(t2 - t1).count();
-        state.SetIterationTime(eval);
-    }
+    RunWithBaseline(
+        state,
+        [&] {
+            int eval_count = 0;
+            for (int i = 0; i < kRecords; i++) {
+                EvalResult r;
+                tree->EvalTree(ads[i].get(), nullptr, &r);
+                eval_count += r.type == LX_INTEGER && r.i != 0;
+            }
+            benchmark::DoNotOptimize(eval_count);
+        },
+        [&] {
+            int native_count = 0;
+            for (int i = 0; i < kRecords; i++) {
+                const Machine *m = &machines[i];
+                benchmark::DoNotOptimize(m);
+                native_count += NativeMatch(*m);
+            }
+            benchmark::DoNotOptimize(native_count);
+        },
+        kRecords);
     delete tree;
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kRecords);
     state.counters["matches"] = matches;
-    state.counters["ratio"] = native_seconds > 0 ? eval_seconds / native_seconds : 0;
 }
 BENCHMARK(BM_EvalRequirements)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -8,20 +8,18 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/baseline_timer.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 
 const char *mySubSystem = "TOOL";
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // 200 assignments, built from a few templates with varying names and values
 // so that no two texts are equal.
@@ -66,33 +64,27 @@ void ParseCorpus(benchmark::State &state) {
         delete tree;
     }
 
-    double parse_seconds = 0;
-    double strlen_seconds = 0;
-    for (auto _ : state) {
-        Clock::time_point t0 = Clock::now();
-        for (const std::string &text : corpus) {
-            ExprTree *tree = nullptr;
-            Parse(text.c_str(), tree);
-            benchmark::DoNotOptimize(tree);
-            delete tree;
-        }
-        Clock::time_point t1 = Clock::now();
-        size_t total = 0;
-        for (const std::string &text : corpus) {
-            const char *p = text.c_str();
-            benchmark::DoNotOptimize(p);
-            total += strlen(p);
-        }
-        benchmark::DoNotOptimize(total);
-        Clock::time_point t2 = Clock::now();
-        double parse = std::chrono::duration<double>(t1 - t0).count();
-        parse_seconds += parse;
-        strlen_seconds += std::chrono::duration<double>(t2 - t1).count();
-        state.SetIterationTime(parse);
-    }
+    RunWithBaseline(
+        state,
+        [&] {
+            for (const std::string &text : corpus) {
+                ExprTree *tree = nullptr;
+                Parse(text.c_str(), tree);
+                benchmark::DoNotOptimize(tree);
+                delete tree;
+            }
+        },
+        [&] {
+            size_t total = 0;
+            for (const std::string &text : corpus) {
+                const char *p = text.c_str();
+                benchmark::DoNotOptimize(p);
+                total += strlen(p);
+            }
+            benchmark::DoNotOptimize(total);
+        });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
     state.counters["corpus_bytes"] = static_cast<double>(bytes);
-    state.counters["ratio"] = strlen_seconds > 0 ? parse_seconds / strlen_seconds : 0;
 }
 // No other node lives between parses, so every parse also creates and
 // destroys the process-wide string space.

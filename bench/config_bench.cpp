@@ -10,10 +10,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <time.h>
 #include <string>
 #include <unordered_map>
 
+#include "bench/baseline_timer.h"
 #include "config/macro_table.h"
 #include "config/param.h"
 #include "config/read_config.h"
@@ -43,30 +43,6 @@ std::unordered_map<std::string, std::string> BaselineMap() {
     return map;
 }
 
-double CpuSeconds() {
-    struct timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// CPU seconds per iteration of fn over n iterations (CPU time, so that a
-// loaded machine does not skew the ratio).
-template <typename Fn>
-double SecondsPer(int n, Fn fn) {
-    double start = CpuSeconds();
-    for (int i = 0; i < n; ++i) {
-        fn();
-    }
-    return (CpuSeconds() - start) / n;
-}
-
-double BaselineLookup(const std::unordered_map<std::string, std::string> &map) {
-    return SecondsPer(200000, [&] {
-        std::string copy = map.find("key_500")->second;
-        benchmark::DoNotOptimize(copy);
-    });
-}
-
 void BM_BaselineMapLookup(benchmark::State &state) {
     auto map = BaselineMap();
     for (auto _ : state) {
@@ -78,14 +54,16 @@ void BM_BaselineMapLookup(benchmark::State &state) {
 void ParamCase(benchmark::State &state, const char *key) {
     FillConfigTab();
     auto map = BaselineMap();
-    double baseline = BaselineLookup(map);
-    double mine = SecondsPer(200000, [&] { free(param(key)); });
+    SetCpuRatio(state, 200000, [&] { free(param(key)); },
+                [&] {
+                    std::string copy = map.find("key_500")->second;
+                    benchmark::DoNotOptimize(copy);
+                });
     for (auto _ : state) {
         char *value = param(key);
         benchmark::DoNotOptimize(value);
         free(value);
     }
-    state.counters["ratio"] = mine / baseline;
     clear_macro_table(ConfigTab, CONFIG_TABLE_SIZE);
 }
 
@@ -146,12 +124,10 @@ void BM_BaselineFgets(benchmark::State &state) {
 }
 
 void BM_ReadConfig10000Lines(benchmark::State &state) {
-    double baseline = SecondsPer(50, FgetsOnly);
-    double mine = SecondsPer(50, ReadIntoTable);
+    SetCpuRatio(state, 50, ReadIntoTable, FgetsOnly);
     for (auto _ : state) {
         ReadIntoTable();
     }
-    state.counters["ratio"] = mine / baseline;
 }
 
 BENCHMARK(BM_BaselineMapLookup);

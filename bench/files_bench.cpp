@@ -8,39 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/baseline_timer.h"
 #include "config/subsystem.h"
 #include "files/stat_info.h"
 
 const char *mySubSystem = "TOOL";
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Times work as the benchmark's own time and baseline beside it, each
-// iteration, and reports the ratio of the totals.
-template <class Work, class Baseline>
-void RunWithBaseline(benchmark::State &state, Work work, Baseline baseline) {
-    double work_seconds = 0;
-    double baseline_seconds = 0;
-    for (auto _ : state) {
-        Clock::time_point t0 = Clock::now();
-        work();
-        Clock::time_point t1 = Clock::now();
-        baseline();
-        Clock::time_point t2 = Clock::now();
-        double w = std::chrono::duration<double>(t1 - t0).count();
-        work_seconds += w;
-        baseline_seconds += std::chrono::duration<double>(t2 - t1).count();
-        state.SetIterationTime(w);
-    }
-    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
-}
 
 void BM_StatInfoExistingPath(benchmark::State &state) {
     char dir[] = "/tmp/torvel_files_bench.XXXXXX";

@@ -3,12 +3,12 @@
 // "ratio" = wrapper time / raw time per call, measured back to back after
 // the timed loop, so the figure survives a change of machine.
 #include <pcre.h>
-#include <time.h>
 
 #include <string>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/baseline_timer.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/regex.h"
@@ -43,23 +43,6 @@ int RawExec(pcre *re, const pcre_extra *extra, const std::string &subject) {
                      30);
 }
 
-double ThreadCpuNanos() {
-    struct timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-// CPU nanoseconds per call of fn over n calls: CPU time, not wall time, so
-// other load on a shared machine does not skew the ratio.
-template <class Fn>
-double NanosPerCall(int64_t n, Fn fn) {
-    double start = ThreadCpuNanos();
-    for (int64_t i = 0; i < n; ++i) {
-        fn();
-    }
-    return (ThreadCpuNanos() - start) / static_cast<double>(n);
-}
-
 void BM_RawPcreExec(benchmark::State &state) {
     const Case &c = CaseAt(static_cast<int>(state.range(0)));
     pcre *re = RawCompile(c.pattern);
@@ -88,13 +71,11 @@ void BM_RegexMatch(benchmark::State &state) {
     _torvel_regex_limits(&extra);
     // As many calls as the timed loop made, so slow cases stay affordable.
     const int64_t n = state.iterations() > 0 ? state.iterations() : 1;
-    double raw_ns =
-        NanosPerCall(n, [&] { benchmark::DoNotOptimize(RawExec(raw, &extra, c.subject)); });
-    double wrapped_ns =
-        NanosPerCall(n, [&] { benchmark::DoNotOptimize(regex.match(subject, out)); });
+    double raw_seconds = SetCpuRatio(
+        state, n, [&] { benchmark::DoNotOptimize(regex.match(subject, out)); },
+        [&] { benchmark::DoNotOptimize(RawExec(raw, &extra, c.subject)); });
     pcre_free(raw);
-    state.counters["raw_ns"] = raw_ns;
-    state.counters["ratio"] = raw_ns > 0 ? wrapped_ns / raw_ns : 0;
+    state.counters["raw_ns"] = raw_seconds * 1e9;
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 // Conversions from a real to an integer (int, floor, ceiling, round, the
 // numeric string lists) give ERROR when the value does not fit in 32 bits,
 // and random(0) gives ERROR, so no function can reach undefined behaviour.
+// A library function is called only when the library itself defines it as
+// a function: dlsym also finds what the library's dependencies define (exit
+// from the C library, say), and dladdr tells which object that was.
 // Process-wide state: classad_debug_function_run, the random generator.
 #include "classad/functions.h"
 
 #include <ctype.h>
 #include <dlfcn.h>
-#include <float.h>
 #include <link.h>
 #include <math.h>
 #include <stddef.h>

@@ -25,6 +25,14 @@ struct Reference {
     const char *name;
 };
 
+// Gives up on an expansion whose error is already printed: frees *text,
+// leaves it null and returns false for the caller to pass on.
+bool abandon(char **text) {
+    free(*text);
+    *text = nullptr;
+    return false;
+}
+
 // Replaces *text by left + middle + tail (which point into *text or
 // elsewhere). On exceeding the length bound prints the error, frees *text
 // and returns false.
@@ -40,9 +48,7 @@ bool substitute(char **text, const char *left, const char *middle, const char *t
                 "Configuration Error: expanding %s(%s) makes the text longer than %d bytes; "
                 "macros probably refer to each other in a cycle\n",
                 ref.prefix, ref.name, MACRO_EXPAND_MAX_LENGTH);
-        free(*text);
-        *text = nullptr;
-        return false;
+        return abandon(text);
     }
     char *result = static_cast<char *>(malloc(length + 1));
     if (result == nullptr) {
@@ -65,9 +71,7 @@ bool within_passes(int pass, char **text, const Reference &ref) {
             "Configuration Error: %s(%s) still expanding after %d passes; "
             "macros probably refer to each other in a cycle\n",
             ref.prefix, ref.name, MACRO_EXPAND_MAX_PASSES);
-    free(*text);
-    *text = nullptr;
-    return false;
+    return abandon(text);
 }
 
 // One item of a $RANDOM_CHOICE list, drawn at random. Borrowed from list.

@@ -18,6 +18,17 @@ class List;
 template <class T>
 class ListIterator;
 
+// Copies *obj to out when obj is not null: the by-value forms of the
+// accessors below. False, out untouched, for null.
+template <class T>
+bool _torvel_copy_out(const T *obj, T &out) {
+    if (obj == nullptr) {
+        return false;
+    }
+    out = *obj;
+    return true;
+}
+
 // One link of the ring. `object` is borrowed; null only in the dummy.
 template <class T>
 class Item {
@@ -81,14 +92,7 @@ class List {
         current = current->next;
         return current->object;
     }
-    bool Next(T &out) {
-        T *obj = Next();
-        if (obj == nullptr) {
-            return false;
-        }
-        out = *obj;
-        return true;
-    }
+    bool Next(T &out) { return _torvel_copy_out(Next(), out); }
     bool Next(T *&out) {
         out = Next();
         return out != nullptr;
@@ -98,25 +102,11 @@ class List {
 
     // Object under the cursor; null before the first or when empty.
     T *Current() const { return current == &dummy ? nullptr : current->object; }
-    bool Current(T &out) const {
-        T *obj = Current();
-        if (obj == nullptr) {
-            return false;
-        }
-        out = *obj;
-        return true;
-    }
+    bool Current(T &out) const { return _torvel_copy_out(Current(), out); }
 
     // First object, without moving the cursor; null when empty.
     T *Head() const { return dummy.next->object; }
-    bool Head(T &out) const {
-        T *obj = Head();
-        if (obj == nullptr) {
-            return false;
-        }
-        out = *obj;
-        return true;
-    }
+    bool Head(T &out) const { return _torvel_copy_out(Head(), out); }
 
     // Unlinks the cursor item and steps the cursor back to the previous item
     // (or before the first), so Next() continues with the item that followed.
@@ -204,14 +194,7 @@ class ListIterator {
         position = position->next;
         return position->object;
     }
-    bool Next(T &out) {
-        T *obj = Next();
-        if (obj == nullptr) {
-            return false;
-        }
-        out = *obj;
-        return true;
-    }
+    bool Next(T &out) { return _torvel_copy_out(Next(), out); }
     bool Next(T *&out) {
         out = Next();
         return out != nullptr;
@@ -226,25 +209,11 @@ class ListIterator {
         position = position == nullptr ? list->dummy.prev : position->prev;
         return position->object;
     }
-    bool Prev(T &out) {
-        T *obj = Prev();
-        if (obj == nullptr) {
-            return false;
-        }
-        out = *obj;
-        return true;
-    }
+    bool Prev(T &out) { return _torvel_copy_out(Prev(), out); }
 
     // Object at the position; null before the first or after the last.
     T *Current() const { return position == nullptr ? nullptr : position->object; }
-    bool Current(T &out) const {
-        T *obj = Current();
-        if (obj == nullptr) {
-            return false;
-        }
-        out = *obj;
-        return true;
-    }
+    bool Current(T &out) const { return _torvel_copy_out(Current(), out); }
 
  private:
     const List<T> *list;

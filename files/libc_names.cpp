@@ -1,19 +1,17 @@
-// The library's basename and dirname under their C names, taking the place
-// of the C library's functions in every program linking the library. This
-// file must not see <string.h> or <libgen.h>, whose C++ declarations of
-// these names differ. dirname allocates (the caller free()s), unlike the C
-// library's.
+// The library's basename under its C name, taking the place of the C
+// library's in every program linking the library: it returns a pointer into
+// the caller's text, as the C library's does, so other code in the process
+// keeps working. dirname is deliberately NOT replaced: the library's
+// allocating version (torvel_dirname) would leak or mislead every other
+// caller of the platform's in-place dirname (libFuzzer's driver is one).
+// This file must not see <string.h>, whose C++ declaration of basename
+// differs.
 #include "files/path_helpers.h"
 
 extern "C" {
 
 char *basename(const char *path) {
-    // A pointer into the caller's own text, as the C library's is.
     return const_cast<char *>(torvel_basename(path));
-}
-
-char *dirname(const char *path) {
-    return torvel_dirname(path);
 }
 
 }  // extern "C"

@@ -3,12 +3,12 @@
 // ownership change of a whole tree, an access test with the effective ids,
 // renaming for log rotation and a whole-file lock on record locks.
 //
-// The library also defines the C names basename, dirname (as
-// torvel_basename and torvel_dirname below; dirname allocates) and flock
-// (below), which take the place of the C library's functions of those names
-// in every program linking the library. basename and dirname are not
-// declared here, since <string.h> and <libgen.h> declare them differently
-// in C++.
+// The library also defines the C names basename (as torvel_basename below)
+// and flock (below), which take the place of the C library's functions of
+// those names in every program linking the library. basename is not
+// declared here, since <string.h> declares it differently in C++. The
+// allocating dirname is only available as torvel_dirname: under the C name
+// it would break every other caller of the platform's dirname.
 #ifndef TORVEL_FILES_PATH_HELPERS_H_
 #define TORVEL_FILES_PATH_HELPERS_H_
 

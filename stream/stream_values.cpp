@@ -72,6 +72,18 @@ float narrow_to_float(double value) {
     return static_cast<float>(value);
 }
 
+// The internal form of a number: its native bytes.
+template <typename T>
+int get_native(Stream &stream, T &value, int (Stream::*raw)(void *, int), const char *what) {
+    T native;
+    if (!(stream.*raw)(&native, sizeof(native))) {
+        dprintf(D_NETWORK, "Stream::get(%s) from internal failed\n", what);
+        return 0;
+    }
+    value = native;
+    return 1;
+}
+
 bool known_form(Stream::stream_code form) {
     return form == Stream::internal || form == Stream::portable || form == Stream::text;
 }
@@ -188,15 +200,11 @@ int Stream::put(unsigned int i) {
 
 int Stream::get(int &i) {
     switch (_code) {
-    case internal: {
-        int value;
-        if (!get_raw(&value, sizeof(value))) {
-            dprintf(D_NETWORK, "Stream::get(int) from internal failed\n");
+    case internal:
+        if (!get_native(*this, i, &Stream::get_raw, "int")) {
             return 0;
         }
-        i = value;
         break;
-    }
     case portable: {
         unsigned char wire[8];
         if (!read_padded(wire, "int")) {
@@ -223,15 +231,11 @@ int Stream::get(int &i) {
 
 int Stream::get(unsigned int &i) {
     switch (_code) {
-    case internal: {
-        unsigned int value;
-        if (!get_raw(&value, sizeof(value))) {
-            dprintf(D_NETWORK, "Stream::get(uint) from internal failed\n");
+    case internal:
+        if (!get_native(*this, i, &Stream::get_raw, "uint")) {
             return 0;
         }
-        i = value;
         break;
-    }
     case portable: {
         unsigned char wire[8];
         if (!read_padded(wire, "uint") || !check_padding(wire, 0x00, "uint")) {
@@ -276,15 +280,8 @@ int get_wide(Stream &stream, Stream::stream_code form, T &value, int (Stream::*r
              const char *what) {
     static_assert(sizeof(T) == 8, "wide integers travel as 8 bytes");
     switch (form) {
-    case Stream::internal: {
-        T native;
-        if (!(stream.*raw)(&native, sizeof(native))) {
-            dprintf(D_NETWORK, "Stream::get(%s) from internal failed\n", what);
-            return 0;
-        }
-        value = native;
-        return 1;
-    }
+    case Stream::internal:
+        return get_native(stream, value, raw, what);
     case Stream::portable: {
         unsigned char wire[8];
         if (!(stream.*raw)(wire, sizeof(wire))) {
@@ -316,82 +313,62 @@ int Stream::get(unsigned long long &l) {
 
 // --- short: native 2 bytes internally, otherwise an int ---
 
-int Stream::put(short s) {
-    switch (_code) {
-    case internal:
-        return put_raw(&s, sizeof(s));
-    case portable:
-        return put(static_cast<int>(s));
-    case text:
+namespace {
+// Types narrower than their portable form: native bytes internally,
+// otherwise coded as the wider type Wide.
+template <typename Wide, typename T>
+int put_narrow(Stream &stream, Stream::stream_code form, T value,
+               int (Stream::*raw)(const void *, int)) {
+    switch (form) {
+    case Stream::internal:
+        return (stream.*raw)(&value, sizeof(value));
+    case Stream::portable:
+        return stream.put(static_cast<Wide>(value));
+    case Stream::text:
         return 0;
     default:
         return 1;
     }
 }
 
-int Stream::put(unsigned short s) {
-    switch (_code) {
-    case internal:
-        return put_raw(&s, sizeof(s));
-    case portable:
-        return put(static_cast<unsigned int>(s));
-    case text:
+// The decoding side of put_narrow; narrow turns the Wide value into a T.
+template <typename Wide, typename T, typename Narrow>
+int get_narrow(Stream &stream, Stream::stream_code form, T &value,
+               int (Stream::*raw)(void *, int), const char *what, Narrow narrow) {
+    switch (form) {
+    case Stream::internal:
+        return get_native(stream, value, raw, what);
+    case Stream::portable: {
+        Wide wide;
+        if (!stream.get(wide)) {
+            return 0;
+        }
+        value = narrow(wide);
+        return 1;
+    }
+    case Stream::text:
         return 0;
     default:
         return 1;
     }
+}
+}  // namespace
+
+int Stream::put(short s) { return put_narrow<int>(*this, _code, s, &Stream::put_raw); }
+int Stream::put(unsigned short s) {
+    return put_narrow<unsigned int>(*this, _code, s, &Stream::put_raw);
 }
 
 int Stream::get(short &s) {
-    switch (_code) {
-    case internal: {
-        short value;
-        if (!get_raw(&value, sizeof(value))) {
-            dprintf(D_NETWORK, "Stream::get(short) from internal failed\n");
-            return 0;
-        }
-        s = value;
-        return 1;
-    }
-    case portable: {
-        int value;
-        if (!get(value)) {
-            return 0;
-        }
-        s = static_cast<short>(value);
-        return 1;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
+    return get_narrow<int>(*this, _code, s, &Stream::get_raw, "short",
+                           [](int wide) { return static_cast<short>(wide); });
 }
 
 int Stream::get(unsigned short &s) {
-    switch (_code) {
-    case internal: {
-        unsigned short value;
-        if (!get_raw(&value, sizeof(value))) {
-            dprintf(D_NETWORK, "Stream::get(ushort) from internal failed\n");
-            return 0;
-        }
-        s = value;
-        return 1;
-    }
-    case portable: {
-        unsigned int value;
-        if (!get(value)) {
-            return 0;
-        }
-        s = static_cast<unsigned short>(value);
-        return 1;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
+    return get_narrow<unsigned int>(*this, _code, s, &Stream::get_raw, "ushort",
+                                    [](unsigned int wide) {
+                                        return static_cast<unsigned short>(wide);
+                                    });
 }
 
 // --- float and double ---
@@ -415,15 +392,8 @@ int Stream::put(double d) {
 
 int Stream::get(double &d) {
     switch (_code) {
-    case internal: {
-        double value;
-        if (!get_raw(&value, sizeof(value))) {
-            dprintf(D_NETWORK, "Stream::get(double) from internal failed\n");
-            return 0;
-        }
-        d = value;
-        return 1;
-    }
+    case internal:
+        return get_native(*this, d, &Stream::get_raw, "double");
     case portable: {
         int fraction = 0;
         int exponent = 0;
@@ -440,41 +410,8 @@ int Stream::get(double &d) {
     }
 }
 
-int Stream::put(float f) {
-    switch (_code) {
-    case internal:
-        return put_raw(&f, sizeof(f));
-    case portable:
-        return put(static_cast<double>(f));
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
-}
+int Stream::put(float f) { return put_narrow<double>(*this, _code, f, &Stream::put_raw); }
 
 int Stream::get(float &f) {
-    switch (_code) {
-    case internal: {
-        float value;
-        if (!get_raw(&value, sizeof(value))) {
-            dprintf(D_NETWORK, "Stream::get(float) from internal failed\n");
-            return 0;
-        }
-        f = value;
-        return 1;
-    }
-    case portable: {
-        double value;
-        if (!get(value)) {
-            return 0;
-        }
-        f = narrow_to_float(value);
-        return 1;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
+    return get_narrow<double>(*this, _code, f, &Stream::get_raw, "float", narrow_to_float);
 }

@@ -8,7 +8,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -16,6 +15,7 @@
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "diagnostics/debug_log.h"
+#include "tests/support/capture.h"
 
 namespace classad_test {
 
@@ -107,49 +107,10 @@ inline bool SameTree(ExprTree *a, ExprTree *b) {
     return *a == *b;
 }
 
-// Sends D_ALWAYS lines to a temporary file while it lives.
-class DisplayCapture {
+// Captures D_ALWAYS lines (Display's output) while it lives.
+class DisplayCapture : public DebugCapture {
  public:
-    DisplayCapture()
-        : saved_fp_(DebugFP), saved_flags_(DebugFlags), saved_works_(_torvel_dprintf_works) {
-        file_ = tmpfile();
-        DebugFP = file_;
-        DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
-        _torvel_dprintf_works = 1;
-    }
-    ~DisplayCapture() {
-        DebugFP = saved_fp_;
-        DebugFlags = saved_flags_;
-        _torvel_dprintf_works = saved_works_;
-        if (file_ != nullptr) {
-            fclose(file_);
-        }
-    }
-    DisplayCapture(const DisplayCapture &) = delete;
-    DisplayCapture &operator=(const DisplayCapture &) = delete;
-
-    // Everything written since the last call.
-    std::string Take() {
-        std::string all;
-        fflush(file_);
-        rewind(file_);
-        char chunk[512];
-        size_t n;
-        while ((n = fread(chunk, 1, sizeof(chunk), file_)) > 0) {
-            all.append(chunk, n);
-        }
-        rewind(file_);
-        if (ftruncate(fileno(file_), 0) != 0) {
-            all += "<truncate failed>";
-        }
-        return all;
-    }
-
- private:
-    FILE *file_;
-    FILE *saved_fp_;
-    int saved_flags_;
-    int saved_works_;
+    DisplayCapture() : DebugCapture(D_ALWAYS) {}
 };
 
 }  // namespace classad_test

@@ -10,7 +10,6 @@
 // never touched. The namespace, and with it the overlay, ends with the probe.
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,6 +33,8 @@
 #include "files/path_helpers.h"
 #include "files/stat_info.h"
 #include "gtest/gtest.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -70,20 +71,7 @@ struct ProbeResult {
     }
 };
 
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
-    return remove(path);
-}
-
-void RemoveTree(const std::string &path) {
-    nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
+using torvel_test::RemoveTree;
 
 std::string ShortHostName() {
     char buf[256] = {0};
@@ -184,43 +172,27 @@ class ConfigStartupTest : public testing::Test {
         std::string work = root_ + "/work" + std::to_string(++runs_);
         mkdir(work.c_str(), 0755);
         std::string opts = "lowerdir=/etc,upperdir=" + upper_ + ",workdir=" + work;
-        std::string out_path = root_ + "/probe.out", err_path = root_ + "/probe.err";
 
         std::vector<std::string> envs = {"PATH=/usr/bin:/bin"};
-        for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-            if (getenv(keep) != nullptr) {
-                envs.push_back(std::string(keep) + "=" + getenv(keep));
-            }
-        }
+        for (const std::string &keep : torvel_test::SanitizerEnv()) envs.push_back(keep);
         envs.insert(envs.end(), env_.begin(), env_.end());
-        std::vector<char *> argv = {const_cast<char *>(kProbe)};
-        for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char *> envp;
-        for (std::string &e : envs) envp.push_back(&e[0]);
-        envp.push_back(nullptr);
-
-        pid_t pid = fork();
-        if (pid == 0) {
-            int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int in = open("/dev/null", O_RDONLY);
-            if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-                dup2(err, 2) < 0 || unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                mount("overlay", "/etc", "overlay", 0, opts.c_str()) != 0 ||
-                chdir(root_.c_str()) != 0) {
-                _exit(kSetupFailed);
-            }
-            execve(kProbe, argv.data(), envp.data());
-            _exit(kSetupFailed);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
+        torvel_test::ProgramOptions options;
+        // In the child: a private mount namespace whose /etc is our overlay.
+        options.child_setup = [&] {
+            return unshare(CLONE_NEWNS) == 0 &&
+                   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   mount("overlay", "/etc", "overlay", 0, opts.c_str()) == 0 &&
+                   chdir(root_.c_str()) == 0;
+        };
+        options.setup_failed_status = kSetupFailed;
+        options.exec_failed_status = kSetupFailed;
+        torvel_test::ProgramRun run = torvel_test::RunProgram(kProbe, args, envs, options);
         ProbeResult result;
-        result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = ReadFile(out_path);
-        result.err = ReadFile(err_path);
+        result.exit_code = run.status;
+        result.out = run.out;
+        result.err = run.err;
+        EXPECT_TRUE(run.failure.empty()) << run.failure;
+        EXPECT_FALSE(run.timed_out) << "probe did not finish";
         EXPECT_NE(result.exit_code, kSetupFailed) << "probe set-up failed";
         return result;
     }

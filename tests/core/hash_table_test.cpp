@@ -16,6 +16,7 @@
 
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
+#include "tests/support/capture.h"
 
 namespace {
 
@@ -47,40 +48,6 @@ std::vector<int> Keys(HashTable<int, int> &table) {
     }
     return keys;
 }
-
-// Sends the debug log to a temporary file while alive; text() reads it back.
-class CapturedLog {
-public:
-    CapturedLog()
-        : file_(tmpfile()), oldFP_(DebugFP), oldWorks_(_torvel_dprintf_works), oldFlags_(DebugFlags) {
-        DebugFP = file_;
-        _torvel_dprintf_works = 1;
-        DebugFlags = D_ALWAYS;
-    }
-    ~CapturedLog() {
-        DebugFP = oldFP_;
-        _torvel_dprintf_works = oldWorks_;
-        DebugFlags = oldFlags_;
-        fclose(file_);
-    }
-    std::string text() {
-        fflush(file_);
-        rewind(file_);
-        std::string out;
-        char buffer[256];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file_)) > 0) {
-            out.append(buffer, n);
-        }
-        return out;
-    }
-
-private:
-    FILE *file_;
-    FILE *oldFP_;
-    int oldWorks_;
-    int oldFlags_;
-};
 
 TEST(HashTableTest, BucketCountIsAPrimeNearTheRequest) {
     const std::pair<int, int> cases[] = {{0, 5},     {-3, 5},    {1, 1},       {4, 4},
@@ -152,7 +119,7 @@ TEST(HashTableTest, LookupByPointerReachesTheStoredValue) {
 TEST(HashTableTest, BrokenHashFunctionIsLoggedAndFails) {
     HashTable<int, int> table(11, BrokenHash);
     ASSERT_EQ(11, table.getTableSize());
-    CapturedLog log;
+    DebugCapture log(D_ALWAYS, /*with_headers=*/true);
     EXPECT_EQ(-1, table.insert(1, 1));
     EXPECT_NE(std::string::npos,
               log.text().find("hashfcn() is broken (returned 11 when tablesize = 11)!\n"));

@@ -9,20 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "core/iso8601.h"
+#include "tests/support/calendar.h"
 
 namespace {
 
-struct tm Fields(int year, int month, int day, int hour, int minute, int second) {
-    struct tm t;
-    memset(&t, 0, sizeof t);
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
-}
+using torvel_test::CalendarFields;
 
 // The text written, freed here so each check is one line.
 std::string Write(const struct tm &t, int format, int type, bool is_utc) {
@@ -63,7 +54,7 @@ void ExpectTime(const struct tm &t, int hour, int minute, int second) {
 }
 
 TEST(Iso8601Write, EveryTypeInBothForms) {
-    struct tm t = Fields(2024, 2, 29, 13, 45, 9);
+    struct tm t = CalendarFields(2024, 2, 29, 13, 45, 9);
     EXPECT_EQ(Write(t, ISO_EXTENDED, ISO_DATE_TIME, true), "2024-02-29T13:45:09Z");
     EXPECT_EQ(Write(t, ISO_EXTENDED, ISO_DATE_TIME, false), "2024-02-29T13:45:09");
     EXPECT_EQ(Write(t, ISO_BASIC, ISO_DATE_TIME, true), "20240229T134509Z");
@@ -74,14 +65,14 @@ TEST(Iso8601Write, EveryTypeInBothForms) {
 }
 
 TEST(Iso8601Write, OutOfRangeEnumValuesMeanExtendedAndDateTime) {
-    struct tm t = Fields(2024, 2, 29, 13, 45, 9);
+    struct tm t = CalendarFields(2024, 2, 29, 13, 45, 9);
     EXPECT_EQ(Write(t, 7, ISO_DATE, false), "2024-02-29");
     EXPECT_EQ(Write(t, ISO_BASIC, 9, false), "20240229T134509");
     EXPECT_EQ(Write(t, ISO_BASIC, -1, false), "20240229T134509");
 }
 
 TEST(Iso8601Write, ClampsDateFields) {
-    struct tm t = Fields(2024, 1, 1, 0, 0, 0);
+    struct tm t = CalendarFields(2024, 1, 1, 0, 0, 0);
     t.tm_mon = 12;  // a thirteenth month
     t.tm_mday = 0;
     EXPECT_EQ(Write(t, ISO_EXTENDED, ISO_DATE, false), "2024-12-01");
@@ -100,7 +91,7 @@ TEST(Iso8601Write, ClampsDateFields) {
 }
 
 TEST(Iso8601Write, ClampsTimeFields) {
-    struct tm t = Fields(2024, 1, 1, 25, 61, -3);
+    struct tm t = CalendarFields(2024, 1, 1, 25, 61, -3);
     EXPECT_EQ(Write(t, ISO_EXTENDED, ISO_TIME, false), "T24:60:00");
     t.tm_hour = -1;
     t.tm_min = -1;
@@ -170,7 +161,7 @@ TEST(Iso8601Read, LeavesDaylightFlagAlone) {
 }
 
 TEST(Iso8601Read, NullTextResetsFieldsOnly) {
-    struct tm t = Fields(2024, 2, 29, 13, 45, 9);
+    struct tm t = CalendarFields(2024, 2, 29, 13, 45, 9);
     bool is_utc = true;
     iso8601_to_time(nullptr, &t, &is_utc);
     ExpectDate(t, -1, -1, -1);
@@ -190,7 +181,7 @@ TEST(Iso8601Read, EmptyAndShortTextsSetNothing) {
 }
 
 TEST(Iso8601RoundTrip, WrittenTextReadsBack) {
-    struct tm t = Fields(1999, 12, 31, 23, 59, 58);
+    struct tm t = CalendarFields(1999, 12, 31, 23, 59, 58);
     for (int format : {ISO_BASIC, ISO_EXTENDED}) {
         std::string text = Write(t, format, ISO_DATE_TIME, true);
         Parsed p = Read(text.c_str());

@@ -7,13 +7,13 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <wchar.h>
 
 #include <sstream>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/support/address_space.h"
 
 namespace {
 
@@ -504,22 +504,7 @@ TEST(MyStringTest, ReplaceWithTextsFromItself) {
 #if !defined(__SANITIZE_ADDRESS__)
 // Memory shortage is provoked with an address-space limit in a child
 // process; the sanitizer's own reservations make that impossible there.
-namespace {
-
-// Allows the process only `extra` more bytes of address space.
-void LimitAddressSpace(size_t extra) {
-    unsigned long pages = 0;
-    FILE *statm = fopen("/proc/self/statm", "r");
-    if (statm == nullptr || fscanf(statm, "%lu", &pages) != 1) {
-        exit(2);
-    }
-    fclose(statm);
-    struct rlimit limit;
-    limit.rlim_cur = limit.rlim_max = pages * 4096UL + extra;
-    setrlimit(RLIMIT_AS, &limit);
-}
-
-}  // namespace
+using torvel_test::LimitAddressSpace;
 
 TEST(MyStringDeathTest, GrowthFailureLeavesTextUnchanged) {
     EXPECT_EXIT(

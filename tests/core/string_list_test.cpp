@@ -7,12 +7,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/address_space.h"
 
 namespace {
 
@@ -322,15 +322,7 @@ TEST(StringListDeathTest, PrintToStringOutOfMemoryIsFatal) {
             std::string big(64 << 20, 'b');
             StringList list(nullptr, ",");
             list.append(big.c_str());
-            unsigned long pages = 0;
-            FILE *statm = fopen("/proc/self/statm", "r");
-            if (statm == nullptr || fscanf(statm, "%lu", &pages) != 1) {
-                exit(2);
-            }
-            fclose(statm);
-            struct rlimit limit;
-            limit.rlim_cur = limit.rlim_max = pages * 4096UL + (16UL << 20);
-            setrlimit(RLIMIT_AS, &limit);
+            torvel_test::LimitAddressSpace(16UL << 20);
             free(list.print_to_string());
             exit(0);
         },

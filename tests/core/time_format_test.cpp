@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/time_format.h"
+#include "tests/support/calendar.h"
 
 namespace {
 
@@ -36,14 +37,7 @@ class TimeFormatTest : public testing::Test {
     }
     // Seconds since the epoch of a UTC calendar time.
     static time_t Utc(int year, int month, int day, int hour, int minute, int second) {
-        struct tm fields;
-        memset(&fields, 0, sizeof fields);
-        fields.tm_year = year - 1900;
-        fields.tm_mon = month - 1;
-        fields.tm_mday = day;
-        fields.tm_hour = hour;
-        fields.tm_min = minute;
-        fields.tm_sec = second;
+        struct tm fields = torvel_test::CalendarFields(year, month, day, hour, minute, second);
         return timegm(&fields);
     }
 

@@ -14,7 +14,7 @@
 #include "crypto/crypt_3des.h"
 #include "crypto/crypt_base.h"
 #include "crypto/crypt_blowfish.h"
-#include "tests/stream/debug_capture.h"
+#include "tests/support/capture.h"
 
 namespace {
 using Bytes = std::vector<unsigned char>;

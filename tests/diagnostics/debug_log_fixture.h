@@ -1,12 +1,13 @@
 // A fixture for tests that set up the debug log: a private directory for
 // log files, the log's process-wide variables saved before each test and
 // put back after it (file names freed, the lock descriptor closed), and
-// helpers to read and fill files.
+// helpers to read, fill and match files.
 #ifndef TORVEL_TESTS_DIAGNOSTICS_DEBUG_LOG_FIXTURE_H_
 #define TORVEL_TESTS_DIAGNOSTICS_DEBUG_LOG_FIXTURE_H_
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <regex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -135,6 +136,18 @@ class DebugLogTest : public ::testing::Test {
     char *saved_files_[D_MAX_LOG_FILES] = {};
     int saved_max_[D_MAX_LOG_FILES] = {};
 };
+
+// Whether the whole of text matches the POSIX extended pattern.
+inline bool MatchesWhole(const std::string &text, const std::string &pattern) {
+    regex_t compiled;
+    if (regcomp(&compiled, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+        ADD_FAILURE() << "bad pattern " << pattern;
+        return false;
+    }
+    bool matched = regexec(&compiled, text.c_str(), 0, nullptr, 0) == 0;
+    regfree(&compiled);
+    return matched;
+}
 
 // The pattern of a line header: "%d/%d %02d:%02d:%02d ".
 constexpr const char *kHeader = "[0-9]{1,2}/[0-9]{1,2} [0-9]{2}:[0-9]{2}:[0-9]{2} ";

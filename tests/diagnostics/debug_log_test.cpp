@@ -10,7 +10,6 @@
 #include <unistd.h>
 #include <utime.h>
 
-#include <regex>
 #include <string>
 
 #include "debug_log_fixture.h"
@@ -22,6 +21,7 @@ namespace {
 
 using debug_log_test::DebugLogTest;
 using debug_log_test::kHeader;
+using debug_log_test::MatchesWhole;
 
 std::string HeaderAt(time_t when) {
     struct tm local;
@@ -30,10 +30,6 @@ std::string HeaderAt(time_t when) {
     snprintf(text, sizeof text, "%d/%d %02d:%02d:%02d ", local.tm_mon + 1, local.tm_mday,
              local.tm_hour, local.tm_min, local.tm_sec);
     return text;
-}
-
-bool Matches(const std::string &text, const std::string &pattern) {
-    return std::regex_match(text, std::regex(pattern, std::regex::extended));
 }
 
 TEST_F(DebugLogTest, HeaderIsMonthDayAndTime) {
@@ -65,7 +61,7 @@ TEST_F(DebugLogTest, HeaderModifiers) {
     DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
     dprintf(D_ALWAYS, "bare too\n");
     std::string pid = "\\(pid:" + std::to_string(getpid()) + "\\) ";
-    EXPECT_TRUE(Matches(Read(path), std::string("") + kHeader + pid + "pid\n" + kHeader +
+    EXPECT_TRUE(MatchesWhole(Read(path), std::string("") + kHeader + pid + "pid\n" + kHeader +
                                         "\\(fd:[0-9]+\\) " + pid + "both\n" + "bare\n" +
                                         kHeader + pid + "\\[id] id\n" + "bare too\n"))
         << Read(path);
@@ -291,8 +287,8 @@ TEST_F(DebugLogTest, FatalErrorGoesToTheLogOnceSetUp) {
     EXPECT_EXIT(EXCEPT("bad %d", 3), testing::ExitedWithCode(4), "^$");
     std::string expected = std::string(kHeader) +
                            "ERROR \"bad 3\" at line [0-9]+ in file .*debug_log_test.cpp\n";
-    EXPECT_TRUE(Matches(Read(main_log), expected)) << Read(main_log);
-    EXPECT_TRUE(Matches(Read(failure_log), expected)) << Read(failure_log);
+    EXPECT_TRUE(MatchesWhole(Read(main_log), expected)) << Read(main_log);
+    EXPECT_TRUE(MatchesWhole(Read(failure_log), expected)) << Read(failure_log);
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
-// Shared pieces of the file tests: a scratch tree under /tmp removed with
-// everything in it, forked children that report a failure text back to the
+// Shared pieces of the file tests: a scratch tree removed with everything
+// in it, forked children that report a failure text back to the
 // test, and small file makers. Children never run test assertions; they
 // return "" or the text of the first check that failed.
 #ifndef TORVEL_TESTS_FILES_FILES_TEST_SUPPORT_H_
 #define TORVEL_TESTS_FILES_FILES_TEST_SUPPORT_H_
 
-#include <fcntl.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +14,8 @@
 
 #include <functional>
 #include <string>
+
+#include "tests/support/temp_dir.h"
 
 // In a child body: return the failing condition with its line.
 #define CHILD_CHECK(cond)                                                        \
@@ -69,59 +69,17 @@ inline std::string InChild(const std::function<std::string()> &body) {
 
 // A fresh directory (mode 0755, so other identities can enter it) removed
 // with its whole content, links not followed, when the object goes.
-class ScratchTree {
+class ScratchTree : public torvel_test::TempDir {
  public:
-    ScratchTree() {
-        char name[] = "/tmp/torvel_files_test.XXXXXX";
-        if (mkdtemp(name) != nullptr) {
-            root_ = name;
-            chmod(name, 0755);
-        }
-    }
-    ~ScratchTree() {
-        if (!root_.empty()) {
-            nftw(root_.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
-        }
-    }
-    ScratchTree(const ScratchTree &) = delete;
-    ScratchTree &operator=(const ScratchTree &) = delete;
-
-    const std::string &root() const { return root_; }
-    std::string Path(const std::string &relative) const { return root_ + "/" + relative; }
-
- private:
-    static int RemoveOne(const char *path, const struct stat *, int, struct FTW *) {
-        remove(path);
-        return 0;
-    }
-    std::string root_;
+    // Always under /tmp: children running as other identities must reach it.
+    ScratchTree() : TempDir("torvel_files_test", "/tmp") {}
 };
 
-// Writes text to path (created with mode 0644 or truncated); true on success.
-inline bool WriteFile(const std::string &path, const std::string &text, mode_t mode = 0644) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    return ok;
-}
+using torvel_test::WriteFile;
 
 // The whole content of path, or "<missing>".
 inline std::string ReadFile(const std::string &path) {
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) {
-        return "<missing>";
-    }
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) {
-        text.append(chunk, static_cast<size_t>(n));
-    }
-    close(fd);
-    return text;
+    return torvel_test::ReadFile(path, "<missing>");
 }
 
 // Owner of path itself (a link is not followed), or -1.

@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/files/files_test_support.h"
-#include "tests/stream/debug_capture.h"
+#include "tests/support/capture.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "files/stat_wrapper.h"
 #include "identity/privileges.h"
 #include "tests/files/files_test_support.h"
-#include "tests/stream/debug_capture.h"
+#include "tests/support/capture.h"
 
 namespace {
 

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -70,11 +72,7 @@ const int kFakeJavaStatus = 7;
 
 const char kWebroot[] = "-Dorg.globus.ogsa.server.webroot=";
 
-struct RunResult {
-  int status = -1;  // exit status, or -1 when the child did not exit normally
-  std::string out;
-  std::string err;
-};
+using RunResult = torvel_test::ProgramRun;
 
 // How the child is set up before it execs the launcher.
 struct RunOptions {
@@ -103,109 +101,29 @@ bool deny_chdir() {
          prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-// Environment entries handed through so a sanitizer build keeps its settings;
-// none of them is read by configuration.
-std::vector<std::string> sanitizer_env() {
-  std::vector<std::string> env;
-  for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-    const char *value = getenv(name);
-    if (value != nullptr) {
-      env.push_back(std::string(name) + "=" + value);
-    }
-  }
-  return env;
-}
-
-[[noreturn]] void exec_child(const std::string &config, const RunOptions &options,
-                             int in_fd, int out_fd, int err_fd) {
-  dup2(in_fd, 0);
-  dup2(out_fd, 1);
-  dup2(err_fd, 2);
-  std::vector<std::string> env = {"PATH=/usr/bin:/bin",
-                                  "TORVEL_CONFIG=" + config};
-  for (const std::string &entry : sanitizer_env()) env.push_back(entry);
-  for (const std::string &entry : options.extra_env) env.push_back(entry);
-  std::vector<char *> envp;
-  for (std::string &entry : env) envp.push_back(&entry[0]);
-  envp.push_back(nullptr);
-
-  std::string program = kLauncher;
-  std::vector<std::string> args = options.extra_args;
-  std::vector<char *> argv = {&program[0]};
-  for (std::string &arg : args) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-
-  if (options.deny_chdir && !deny_chdir()) {
-    _exit(120);
-  }
-  execve(kLauncher, argv.data(), envp.data());
-  _exit(121);
-}
-
-// Reads both pipes to their end, giving up after timeout_seconds.
-bool drain(int out_fd, int err_fd, RunResult *result, int timeout_seconds) {
-  struct pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string *sinks[2] = {&result->out, &result->err};
-  time_t deadline = time(nullptr) + timeout_seconds;
-  int open_count = 2;
-  while (open_count > 0) {
-    int left = static_cast<int>(deadline - time(nullptr));
-    if (left <= 0 || poll(fds, 2, left * 1000) <= 0) {
-      return false;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
-      if (n > 0) {
-        sinks[i]->append(buffer, n);
-      } else {
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  return true;
-}
-
 // Runs the launcher with config as TORVEL_CONFIG and collects its output.
 RunResult run_launcher(const std::string &config, const RunOptions &options,
                        int timeout_seconds = 60) {
-  RunResult result;
-  int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
-    ADD_FAILURE() << "pipe: " << strerror(errno);
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "TORVEL_CONFIG=" + config};
+  for (const std::string &entry : torvel_test::SanitizerEnv()) env.push_back(entry);
+  for (const std::string &entry : options.extra_env) env.push_back(entry);
+  torvel_test::ProgramOptions run_options;
+  run_options.input = options.input;
+  run_options.timeout_seconds = timeout_seconds;
+  if (options.deny_chdir) run_options.child_setup = deny_chdir;
+  run_options.setup_failed_status = 120;
+  run_options.exec_failed_status = 121;
+  RunResult result = torvel_test::RunProgram(kLauncher, options.extra_args, env, run_options);
+  if (!result.failure.empty()) {
+    ADD_FAILURE() << result.failure;
     return result;
   }
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(in[1]);
-    close(out[0]);
-    close(err[0]);
-    exec_child(config, options, in[0], out[1], err[1]);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  // Inputs are a few lines, far below the pipe's capacity.
-  if (!options.input.empty() &&
-      write(in[1], options.input.data(), options.input.size()) !=
-          static_cast<ssize_t>(options.input.size())) {
+  if (result.input_short) {
     ADD_FAILURE() << "could not write the child's input";
   }
-  close(in[1]);
-  bool finished = drain(out[0], err[0], &result, timeout_seconds);
-  close(out[0]);
-  close(err[0]);
-  if (!finished) {
+  if (result.timed_out) {
     ADD_FAILURE() << "launcher did not finish within " << timeout_seconds
                   << "s; stdout so far: " << result.out;
-    kill(pid, SIGKILL);
-  }
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  if (WIFEXITED(wait_status)) {
-    result.status = WEXITSTATUS(wait_status);
   }
   EXPECT_NE(result.status, 120) << "could not install the chdir filter";
   EXPECT_NE(result.status, 121) << "could not exec " << kLauncher;
@@ -213,12 +131,7 @@ RunResult run_launcher(const std::string &config, const RunOptions &options,
 }
 
 void write_file(const std::string &path, const std::string &text, mode_t mode) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-  ASSERT_GE(fd, 0) << path << ": " << strerror(errno);
-  ASSERT_EQ(write(fd, text.data(), text.size()),
-            static_cast<ssize_t>(text.size()));
-  close(fd);
-  ASSERT_EQ(chmod(path.c_str(), mode), 0);
+  ASSERT_TRUE(torvel_test::WriteFile(path, text, mode)) << path << ": " << strerror(errno);
 }
 
 // The class-path variable the launcher should build for location, computed
@@ -257,8 +170,8 @@ class LauncherTest : public testing::Test {
 
   void TearDown() override {
     if (root_.empty()) return;
-    std::string command = "rm -rf '" + root_ + "'";
-    EXPECT_EQ(system(command.c_str()), 0);
+    torvel_test::RemoveTree(root_);
+    EXPECT_NE(access(root_.c_str(), F_OK), 0) << root_ << " was not removed";
   }
 
   std::string jar_path(const char *jar) const {

@@ -5,7 +5,6 @@
 // A launcher that cannot start fails the test.
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +18,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -43,39 +44,9 @@ std::string find_in_path(const std::string &program) {
     }
 }
 
-std::string read_file(const std::string &path) {
-    std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return text;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, got);
-    }
-    fclose(file);
-    return text;
-}
-
-bool write_file(const std::string &path, const std::string &text, mode_t mode) {
-    FILE *file = fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-    ok = fclose(file) == 0 && ok;
-    return ok && chmod(path.c_str(), mode) == 0;
-}
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-    remove(path);
-    return 0;
-}
-
-void remove_tree(const std::string &path) {
-    nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
+using torvel_test::ReadFile;
+using torvel_test::RemoveTree;
+using torvel_test::WriteFile;
 
 size_t count(const std::string &text, const std::string &piece) {
     size_t found = 0;
@@ -105,8 +76,8 @@ Outcome run(const std::vector<std::string> &argv, const std::string &input = "",
     std::string dir = dir_pattern;
     chmod(dir.c_str(), 0755);
     std::string in_path = dir + "/in", out_path = dir + "/out", err_path = dir + "/err";
-    if (!write_file(in_path, input, 0644)) {
-        remove_tree(dir);
+    if (!WriteFile(in_path, input, 0644)) {
+        RemoveTree(dir);
         return result;
     }
     pid_t pid = fork();
@@ -152,9 +123,9 @@ Outcome run(const std::vector<std::string> &argv, const std::string &input = "",
             result.status = WEXITSTATUS(status);
         }
     }
-    result.out = read_file(out_path);
-    result.err = read_file(err_path);
-    remove_tree(dir);
+    result.out = ReadFile(out_path);
+    result.err = ReadFile(err_path);
+    RemoveTree(dir);
     return result;
 }
 
@@ -278,10 +249,10 @@ protected:
         home_ = dir_ + "/home";
         program_ = dir_ + "/mpi_stdio_test_lam";
         // The build tree may not be reachable for the account: run a copy.
-        std::string binary = read_file(kLamProgram);
+        std::string binary = ReadFile(kLamProgram);
         ASSERT_FALSE(binary.empty()) << kLamProgram << " is missing";
-        ASSERT_TRUE(write_file(program_, binary, 0755));
-        ASSERT_TRUE(write_file(dir_ + "/hosts", "localhost\n", 0644));
+        ASSERT_TRUE(WriteFile(program_, binary, 0755));
+        ASSERT_TRUE(WriteFile(dir_ + "/hosts", "localhost\n", 0644));
 
         user_ = std::string(kAccountPrefix) + std::to_string(getpid());
         Outcome add = retry_account_tool({find_in_path("useradd"), "-M", "-d", home_, "-s",
@@ -312,7 +283,7 @@ protected:
             remove_lam_session_dirs(user_);
         }
         if (!dir_.empty()) {
-            remove_tree(dir_);
+            RemoveTree(dir_);
         }
         booted_ = created_ = false;
         uid_ = -1;
@@ -376,7 +347,7 @@ private:
                 if (pid <= 0 || *end != '\0') {
                     continue;
                 }
-                std::string status = read_file("/proc/" + std::string(entry->d_name) + "/status");
+                std::string status = ReadFile("/proc/" + std::string(entry->d_name) + "/status");
                 size_t at = status.find("\nUid:");
                 if (at != std::string::npos && strtol(status.c_str() + at + 5, nullptr, 10) == uid) {
                     found = true;
@@ -405,14 +376,14 @@ private:
         }
         closedir(tmp);
         for (const std::string &path : found) {
-            remove_tree(path);
+            RemoveTree(path);
         }
     }
 
     // Accounts of earlier runs of this test whose process is gone (killed
     // before its clean-up), with their processes.
     static void remove_stale_accounts() {
-        std::string passwd = read_file("/etc/passwd");
+        std::string passwd = ReadFile("/etc/passwd");
         size_t start = 0;
         while (start < passwd.size()) {
             size_t end = passwd.find('\n', start);

@@ -3,15 +3,15 @@
 #ifndef TORVEL_TESTS_OBJECTS_PROBE_RUNNER_H_
 #define TORVEL_TESTS_OBJECTS_PROBE_RUNNER_H_
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/support/run_program.h"
 
 namespace torvel_objects_test {
 
@@ -23,59 +23,42 @@ inline std::string probe_path(const std::string &name) {
     return std::string(TORVEL_BINARY_DIR) + "/objects/objects_" + name + "_probe";
 }
 
-struct RunResult {
-    int status = -1;  // exit status, or -1 when the program did not exit normally
-    std::string out;
-};
+using RunResult = torvel_test::ProgramRun;
 
-// Runs argv[0] (a path) with argv, environment entries set ("NAME=value") or
-// removed ("NAME"), standard input from /dev/null and standard error kept.
-inline RunResult run_program(const std::vector<std::string> &argv,
-                             const std::vector<std::string> &env = {}) {
-    RunResult result;
-    int pipe_fds[2];
-    if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-        return result;
+// This process's environment with entries set ("NAME=value") or removed
+// ("NAME").
+inline std::vector<std::string> changed_environment(const std::vector<std::string> &changes) {
+    std::vector<std::string> env;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        env.push_back(*entry);
     }
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(pipe_fds[0]);
-        dup2(pipe_fds[1], 1);
-        close(pipe_fds[1]);
-        int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
-        for (const std::string &entry : env) {
-            size_t equals = entry.find('=');
-            if (equals == std::string::npos) {
-                unsetenv(entry.c_str());
+    for (const std::string &change : changes) {
+        std::string name = change.substr(0, change.find('='));
+        for (size_t i = 0; i < env.size();) {
+            if (env[i].compare(0, name.size() + 1, name + "=") == 0) {
+                env.erase(env.begin() + static_cast<long>(i));
             } else {
-                setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
+                ++i;
             }
         }
-        std::vector<char *> args;
-        for (const std::string &arg : argv) {
-            args.push_back(const_cast<char *>(arg.c_str()));
+        if (change.find('=') != std::string::npos) {
+            env.push_back(change);
         }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
     }
-    close(pipe_fds[1]);
-    if (pid < 0) {
-        close(pipe_fds[0]);
-        return result;
+    return env;
+}
+
+// Runs argv[0] (a path) with argv, environment entries set ("NAME=value") or
+// removed ("NAME"), standard input empty; its standard error is passed on to
+// ours.
+inline RunResult run_program(const std::vector<std::string> &argv,
+                             const std::vector<std::string> &env = {}) {
+    std::vector<std::string> args(argv.begin() + 1, argv.end());
+    RunResult run = torvel_test::RunProgram(argv[0], args, changed_environment(env));
+    if (!run.err.empty()) {
+        fputs(run.err.c_str(), stderr);
     }
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
-        result.out.append(buffer, static_cast<size_t>(got));
-    }
-    close(pipe_fds[0]);
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    }
-    return result;
+    return run;
 }
 
 // The key=value lines of a probe's output; later keys win.

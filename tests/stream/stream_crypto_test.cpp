@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/stream/debug_capture.h"
+#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
 
 namespace {

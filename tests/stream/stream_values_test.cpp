@@ -6,7 +6,7 @@
 #include <math.h>
 #include <string.h>
 
-#include "tests/stream/debug_capture.h"
+#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
 
 TEST(PortableInt, MinusOneIsEightFfAndOneIsSevenZerosThenOne) {

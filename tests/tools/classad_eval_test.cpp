@@ -1,0 +1,224 @@
+// End-to-end tests of classad_eval: the built program runs on temporary ad
+// files (and standard input) with a minimal environment. Covers every
+// result kind, MY/TARGET scoping, ad file reading, parse failures and their
+// positions (checked against the library's parser in this process), the
+// printed form, --match while matching is unavailable, and bad usage.
+#include <stdlib.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "classad/expr_tree.h"
+#include "classad/parser.h"
+#include "gtest/gtest.h"
+#include "tests/tools/tool_runner.h"
+
+namespace {
+
+using tools_test::Lines;
+using tools_test::RunResult;
+
+RunResult Eval(const std::vector<std::string> &args, const std::string &input = "") {
+    return tools_test::RunProgram(tools_test::kClassadEval, args, {}, input);
+}
+
+// The failure position the library's parser reports for text.
+int ParsePosition(const char *text) {
+    ExprTree *tree = nullptr;
+    int position = Parse(text, tree);
+    delete tree;
+    return position;
+}
+
+class ClassadEvalTest : public testing::Test {
+ protected:
+    tools_test::ScratchDir dir_;
+};
+
+TEST_F(ClassadEvalTest, EveryResultKind) {
+    RunResult r = Eval({"1 + 2", "7 / 2", "7.0 / 2", "0.1", "\"say \\\"hi\\\"\"", "x",
+                        "7 / 0", "TRUE", "\"a\" + \"b\"", "'2004-01-01'", "2147483647 + 1",
+                        "\"abc\" == \"ABC\"", "UNDEFINED =?= UNDEFINED", "1.0 / 0"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(
+        "INTEGER:3\n"
+        "INTEGER:3\n"
+        "FLOAT:3.5\n"
+        "FLOAT:0.10000000149011612\n"  // single precision, printed exactly
+        "STRING:say \"hi\"\n"          // the raw text: no quotes, no escapes
+        "UNDEFINED\n"
+        "ERROR\n"
+        "INTEGER:1\n"
+        "ERROR\n"
+        "TIME:2004-01-01\n"
+        "INTEGER:-2147483648\n"
+        "INTEGER:1\n"
+        "INTEGER:1\n"
+        "FLOAT:inf\n",
+        r.out);
+    EXPECT_EQ("", r.err);
+}
+
+TEST_F(ClassadEvalTest, CurrentTimeIsTheClock) {
+    time_t before = time(nullptr);
+    RunResult r = Eval({"CurrentTime", "currenttime"});
+    time_t after = time(nullptr);
+    std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(2u, lines.size()) << r.out;
+    ASSERT_EQ(0u, lines[0].rfind("INTEGER:", 0)) << lines[0];
+    long now = strtol(lines[0].c_str() + 8, nullptr, 10);
+    EXPECT_LE(static_cast<long>(before), now);
+    EXPECT_GE(static_cast<long>(after), now);
+    EXPECT_EQ("UNDEFINED", lines[1]);
+}
+
+TEST_F(ClassadEvalTest, MyAndTargetScoping) {
+    std::string my = dir_.Write("my.ad", "a = 1\nb = a + 1\nonlymine = 3\n");
+    std::string target = dir_.Write("target.ad", "a = 10\nc = 5\nd = a\ne = onlymine\n");
+    RunResult r = Eval({"--my", my, "--target", target, "a", "MY.a", "TARGET.a", "b",
+                        "TARGET.b", "c", "MY.c", "TARGET.c", "d", "TARGET.d", "e",
+                        "TARGET.MY.a", "TARGET.TARGET.a", "OTHER.a", "A + C"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(
+        "INTEGER:1\n"    // a: my own first
+        "INTEGER:1\n"    // MY.a
+        "INTEGER:10\n"   // TARGET.a
+        "INTEGER:2\n"    // b = a + 1 in my ad
+        "UNDEFINED\n"    // TARGET.b: the target has no b
+        "INTEGER:5\n"    // c: found in the target
+        "UNDEFINED\n"    // MY.c: restricted to my ad
+        "INTEGER:5\n"    // TARGET.c
+        "INTEGER:10\n"   // d: the target's, evaluated with the target as MY
+        "INTEGER:10\n"   // TARGET.d
+        "INTEGER:3\n"    // e = onlymine: the target's view falls back to my ad
+        "INTEGER:10\n"   // TARGET.MY.a
+        "INTEGER:1\n"    // TARGET.TARGET.a
+        "UNDEFINED\n"    // OTHER.a: an unknown scope
+        "INTEGER:6\n",   // names ignore case
+        r.out);
+
+    // Either ad may be absent.
+    r = Eval({"--target", target, "a", "MY.a", "TARGET.a"});
+    EXPECT_EQ("INTEGER:10\nUNDEFINED\nINTEGER:10\n", r.out);
+    r = Eval({"--my", my, "a", "TARGET.a"});
+    EXPECT_EQ("INTEGER:1\nUNDEFINED\n", r.out);
+    // The options may come in either order.
+    r = Eval({"--target", target, "--my", my, "TARGET.a - a"});
+    EXPECT_EQ("INTEGER:9\n", r.out);
+}
+
+TEST_F(ClassadEvalTest, AdFilesSkipCommentsAndBlanksAndLaterAttributesWin) {
+    std::string my = dir_.Write("my.ad",
+                                "# a comment\n"
+                                "\n"
+                                "   \t\n"
+                                "  x = 1\n"
+                                "X = 2\n"
+                                "s = \"text\"\n"
+                                "loop = loop + 1\n"
+                                "last = 42");  // no final newline
+    RunResult r = Eval({"--my", my, "x", "s", "loop", "last"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("INTEGER:2\nSTRING:text\nERROR\nINTEGER:42\n", r.out);
+}
+
+TEST_F(ClassadEvalTest, AdFromStandardInput) {
+    RunResult r = Eval({"--target", "-", "TARGET.mem * 2"}, "mem = 64\n");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("INTEGER:128\n", r.out);
+    // Standard input can feed only one of the two ads.
+    r = Eval({"--my", "-", "--target", "-", "1"}, "a = 1\n");
+    EXPECT_EQ(2, r.status);
+}
+
+TEST_F(ClassadEvalTest, BadAdFilesFail) {
+    std::string bad = dir_.Write("bad.ad", "a = 1\n1 + 2\n");
+    RunResult r = Eval({"--my", bad, "a"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, r.err.find("Line 2 of " + bad)) << r.err;
+
+    r = Eval({"--target", dir_.path() + "/missing.ad", "a"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, r.err.find("missing.ad")) << r.err;
+}
+
+TEST_F(ClassadEvalTest, ParseFailuresReportTheParsersPosition) {
+    const std::vector<std::string> bad = {"1 +", ")", "", "(1 + 2", "f(1, 2", "a = b = c",
+                                          "\"open", "1 2"};
+    std::vector<std::string> args = {"1"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    args.push_back("2");
+    RunResult r = Eval(args);
+    EXPECT_EQ(1, r.status);
+    std::string expected = "INTEGER:1\n";
+    for (const std::string &text : bad) {
+        expected += "PARSE_ERROR:" + std::to_string(ParsePosition(text.c_str())) + "\n";
+    }
+    expected += "INTEGER:2\n";
+    EXPECT_EQ(expected, r.out);
+    // Fixed points, independent of this process's parser.
+    EXPECT_EQ("PARSE_ERROR:0\n", Eval({")"}).out);
+    EXPECT_EQ("PARSE_ERROR:3\n", Eval({"1 +"}).out);
+}
+
+TEST_F(ClassadEvalTest, PrintShowsTheCanonicalText) {
+    RunResult r = Eval({"--print", "a+b*2", "x=\"q\\\"t\"", "(  a  )", "1 +", "a>=b&&c",
+                        "strcat(x,\"y\")", "2.5", "-x", "t"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(
+        "a + b * 2\n"
+        "x = \"q\\\"t\"\n"
+        "(a)\n"
+        "PARSE_ERROR:3\n"
+        "a >= b && c\n"
+        "strcat(x; \"y\")\n"
+        "2.500000\n"
+        " - x\n"
+        "TRUE\n",
+        r.out);
+    // Printing is the library's own: the same text as PrintToNewStr here.
+    const char *text = "MY.x =?= TARGET.y || fn(1, 2.5, 'T', \"s\") && -3 < (a)";
+    ExprTree *tree = nullptr;
+    ASSERT_EQ(0, Parse(text, tree));
+    char *printed = nullptr;
+    tree->PrintToNewStr(&printed);
+    EXPECT_EQ(std::string(printed) + "\n", Eval({"--print", text}).out);
+    free(printed);
+    delete tree;
+}
+
+TEST_F(ClassadEvalTest, MatchIsNotAvailableYet) {
+    std::string a = dir_.Write("a.ad", "Requirements = TRUE\n");
+    RunResult r = Eval({"--match", a, a});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, r.err.find("not available")) << r.err;
+}
+
+TEST_F(ClassadEvalTest, BadUsageExitsTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--print"},
+        {"--match"},
+        {"--match", "a"},
+        {"--match", "a", "b", "c"},
+        {"--my"},
+        {"--my", "f"},
+        {"--my", "f", "--my", "g", "1"},
+        {"--bogus", "1"},
+    };
+    for (const std::vector<std::string> &args : cases) {
+        RunResult r = Eval(args);
+        std::string shown;
+        for (const std::string &a : args) shown += " " + a;
+        EXPECT_EQ(2, r.status) << shown;
+        EXPECT_EQ("", r.out) << shown;
+        EXPECT_EQ(0u, r.err.rfind("Usage: classad_eval ", 0)) << shown << ": " << r.err;
+        EXPECT_EQ(1u, Lines(r.err).size()) << shown;
+    }
+}
+
+}  // namespace
