@@ -5,6 +5,9 @@
 // never writes them.
 #include "config/param.h"
 
+#include <errno.h>
+#include <limits.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -55,6 +58,28 @@ char *param(const char *name) {
     return expanded;
 }
 
+namespace {
+// Reads a leading decimal integer as sscanf "%d" would (leading white space
+// and trailing text ignored), but clamps values beyond the int range to
+// INT_MIN/INT_MAX instead of leaving them undefined, so the bound checks
+// then report them as too low or too high.
+bool parse_leading_int(const char *text, int *value) {
+    char *end = nullptr;
+    errno = 0;
+    long parsed = strtol(text, &end, 10);
+    if (end == text) {
+        return false;
+    }
+    if (parsed > INT_MAX) {
+        parsed = INT_MAX;
+    } else if (parsed < INT_MIN) {
+        parsed = INT_MIN;
+    }
+    *value = static_cast<int>(parsed);
+    return true;
+}
+}  // namespace
+
 int param_integer(const char *name, int default_value, int min_value, int max_value) {
     ASSERT(name);
     char *text = param(name);
@@ -64,7 +89,7 @@ int param_integer(const char *name, int default_value, int min_value, int max_va
     }
     int result = default_value;
     int value = 0;
-    if (sscanf(text, "%d", &value) != 1) {
+    if (!parse_leading_int(text, &value)) {
         dprintf(D_CONFIG, "WARNING: %s not an integer (\"%s\"), using default value of %d\n",
                 name, text, default_value);
     } else if (value < min_value) {

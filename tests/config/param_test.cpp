@@ -105,6 +105,22 @@ TEST_F(ParamTest, IntegerParsingAndBounds) {
     EXPECT_EQ(99, param_integer("UNSET", 99, 0, 10));  // the default is not bounded
 }
 
+// Numbers beyond the int range are clamped, never left to sscanf's
+// undefined overflow, and then reported by the bound checks.
+TEST_F(ParamTest, IntegersBeyondTheIntRangeAreClamped) {
+    LogCapture log(D_CONFIG);
+    Set("N", "99999999999999999999");
+    EXPECT_EQ(10, param_integer("N", 3, 0, 10));
+    EXPECT_NE(std::string::npos,
+              log.Text().find("WARNING: N too high (2147483647), using maximum value of 10\n"));
+    EXPECT_EQ(2147483647, param_integer("N", 3, -5, 2147483647));
+    Set("N", "-99999999999");
+    EXPECT_EQ(-2147483647 - 1, param_integer("N", 3, -2147483647 - 1, 0));
+    EXPECT_EQ(-7, param_integer("N", 3, -7, 0));
+    Set("N", "+");
+    EXPECT_EQ(3, param_integer("N", 3, 0, 10));
+}
+
 TEST_F(ParamTest, FloatParsingAndBounds) {
     LogCapture log(D_CONFIG);
     Set("F", "2.5");
