@@ -1,6 +1,8 @@
 // The category-name parser as the log's users see it: names in any case,
 // "-" removal applied in written order, D_ALL, unknown words, and commas
 // that do not separate.
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "diagnostics/debug_log.h"
@@ -57,6 +59,27 @@ TEST_F(DebugFlagsTest, NamesTableMatchesTheBits) {
         EXPECT_EQ((1u << bit) | D_ALWAYS, Parse(0, _torvel_DebugFlagNames[bit]))
             << _torvel_DebugFlagNames[bit];
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Texts beyond the 8192-byte copy are cut there: words wholly inside it
+// count, the rest is ignored, and nothing is written past the buffer.
+TEST_F(DebugFlagsTest, TextsLongerThanTheBufferAreCut) {
+    std::string text = "D_CONFIG";
+    while (text.size() < 8100) {
+        text += " x";
+    }
+    text += " D_PID" + std::string(20000, ' ') + "D_MATCH";
+    EXPECT_EQ(static_cast<unsigned>(D_ALWAYS | D_CONFIG | D_PID), Parse(0, text.c_str()));
+
+    std::string words;
+    while (words.size() < 30000) {
+        words += "a ";  // far more words than the 8192-byte text can hold
+    }
+    EXPECT_EQ(static_cast<unsigned>(D_ALWAYS), Parse(0, words.c_str()));
 }
 
 }  // namespace
