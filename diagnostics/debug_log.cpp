@@ -188,8 +188,12 @@ extern "C" void _torvel_dprintf_va(int flags, const char *format, va_list args) 
 }
 
 void _torvel_dprintf_saved_lines() {
-    // Detached first: a line written while the log is still unconfigured is
-    // saved again instead of looping.
+    // Before set-up a replay would only save each line again (with one more
+    // newline); the lines stay as they are until there is a log to write to.
+    if (!_torvel_dprintf_works) {
+        return;
+    }
+    // Detached first, so nothing written during the replay joins the list.
     SavedLine *line = saved_head;
     saved_head = nullptr;
     saved_tail = &saved_head;

@@ -62,3 +62,17 @@ TEST(DebugLog, OnlySelectedCategoriesAreWritten) {
         },
         testing::ExitedWithCode(0), "^shown\n$");
 }
+
+TEST(DebugLog, ReplayBeforeSetUpLeavesTheSavedLinesAlone) {
+    EXPECT_EXIT(
+        {
+            dprintf(D_ALWAYS, "kept\n");
+            _torvel_dprintf_saved_lines();  // still unconfigured: nothing happens
+            _torvel_dprintf_saved_lines();
+            DebugFlags = D_ALWAYS | D_NOHEADER;
+            _torvel_dprintf_works = 1;
+            _torvel_dprintf_saved_lines();
+            exit(0);
+        },
+        testing::ExitedWithCode(0), "^kept\n\n$");
+}
