@@ -3,13 +3,17 @@
 // to /dev/null against __real_write, __wrap_close(-1) against
 // __real_close(-1), a zero-timeout __wrap_select against __real_select),
 // with the environment holding 20 and then 500 variables (NBX_ENABLE not
-// among them, so each lookup walks all of them), laid out as after exec. Counters: "ratio" (wrapped
-// time over raw time), "wrapped_ns" and "raw_ns" (per call) and
-// "overhead_ns" (extra nanoseconds per call). The benchmark's own time is
-// that of one batch of kBatch wrapped calls.
+// among them, so each lookup walks all of them), laid out as after exec.
+// The write is also measured against the system's call plus the dispatch's
+// own environment lookup. Counters: "ratio" (wrapped time over raw time),
+// "wrapped_ns" and "raw_ns" (per call) and "overhead_ns" (extra nanoseconds
+// per call). The benchmark's own time is that of one batch of kBatch
+// wrapped calls.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <strings.h>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -83,6 +87,23 @@ void BM_WriteDevNull(benchmark::State &state) {
   __real_close(fd);
 }
 BENCHMARK(BM_WriteDevNull)->Arg(20)->Arg(500)->UseManualTime();
+
+// The least a wrapped call may cost with brokering off: the system's call
+// plus the one environment lookup and comparison that decide the dispatch.
+// A ratio near 1 here means the wrapper adds nothing beyond that lookup,
+// whose cost grows with the size of the environment.
+void BM_WriteDevNullAgainstCallPlusLookup(benchmark::State &state) {
+  int fd = open("/dev/null", O_WRONLY);
+  RunWithBaseline(
+      state, [fd] { benchmark::DoNotOptimize(__wrap_write(fd, "x", 1)); },
+      [fd] {
+        const char *value = getenv("NBX_ENABLE");
+        benchmark::DoNotOptimize(value != nullptr && strcasecmp(value, "true") == 0);
+        benchmark::DoNotOptimize(__real_write(fd, "x", 1));
+      });
+  __real_close(fd);
+}
+BENCHMARK(BM_WriteDevNullAgainstCallPlusLookup)->Arg(20)->Arg(500)->UseManualTime();
 
 void BM_CloseInvalid(benchmark::State &state) {
   RunWithBaseline(

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "openssl/bio.h"
 #include "nbx/generic.h"
 #include "nbx/generic_log.h"
 #include "nbx/nbx_ops.h"
@@ -336,6 +337,33 @@ TEST(SwitchTest, ErrorCallbackIsInstalledOnlyWithBrokeringOn) {
     CHILD_EXPECT_EQ(r, 0, static_cast<int>(_Broker_down_since));
   });
   EXPECT_EQ(failures, "");
+}
+
+// The cryptographic library is linked into the same program, and its own
+// descriptor calls must reach the wrappers too: a file-descriptor BIO reads,
+// writes and closes with the plain calls inside libcrypto.
+TEST(CryptoLibraryTest, ItsDescriptorCallsGoThroughTheWrappers) {
+  for (bool on : {false, true}) {
+    std::string failures = RunInChild([on](ChildReport &r) {
+      ApplyMode(on ? Mode{"true", true} : Mode{nullptr, false});
+      int p[2];
+      CHILD_EXPECT_EQ(r, 0, pipe(p));
+      BIO *out = BIO_new_fd(p[1], BIO_CLOSE);
+      BIO *in = BIO_new_fd(p[0], BIO_CLOSE);
+      CHILD_EXPECT_EQ(r, 3, BIO_write(out, "abc", 3));
+      CHILD_EXPECT_EQ(r, on ? 1 : 0, _CB_initialized);
+      char text[4] = {0};
+      CHILD_EXPECT_EQ(r, 3, BIO_read(in, text, 3));
+      CHILD_EXPECT_EQ(r, std::string("abc"), std::string(text));
+      BIO_free(out);
+      BIO_free(in);
+      // BIO_CLOSE closed both ends through the wrapped close.
+      CHILD_EXPECT_EQ(r, -1, fcntl(p[0], F_GETFD));
+      CHILD_EXPECT_EQ(r, -1, fcntl(p[1], F_GETFD));
+      CHILD_EXPECT_EQ(r, 0, _CB_inWrapper);
+    });
+    EXPECT_EQ(failures, "") << (on ? "brokering on" : "brokering off");
+  }
 }
 
 TEST(ReentrancyTest, CallWithFlagSetGoesStraightToTheSystem) {
