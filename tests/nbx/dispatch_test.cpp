@@ -838,6 +838,14 @@ TEST(WrapLinkTest, ProgramsDefineEveryWrapperAndCallNoFortifiedVariant) {
   }
 }
 
+// The cryptographic library is part of the launcher itself, not a shared
+// library whose calls the link-time wrapping could never reach.
+TEST(WrapLinkTest, LauncherCarriesTheCryptographicLibrary) {
+  std::string symbols = Symbols(TORVEL_BINARY_DIR "/launcher/gt3_gahp_launcher");
+  EXPECT_TRUE(HasLine(symbols, "T RAND_bytes"));
+  EXPECT_FALSE(HasLine(symbols, "U RAND_bytes"));
+}
+
 TEST(WrapLinkTest, LibraryReachesTheSystemOnlyThroughRealNames) {
   std::string symbols = Symbols(TORVEL_BINARY_DIR "/libtorvel.a");
   ASSERT_FALSE(symbols.empty());
