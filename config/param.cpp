@@ -80,25 +80,55 @@ bool parse_leading_int(const char *text, int *value) {
 }
 }  // namespace
 
-int param_integer(const char *name, int default_value, int min_value, int max_value) {
+namespace {
+
+// The D_CONFIG messages of one numeric form: (name, default), (name, text,
+// default), (name, value, minimum), (name, value, maximum).
+struct BoundedMessages {
+    const char *undefined;
+    const char *not_a_number;
+    const char *too_low;
+    const char *too_high;
+};
+
+const BoundedMessages kIntegerMessages = {
+    "%s is undefined, using default value of %d\n",
+    "WARNING: %s not an integer (\"%s\"), using default value of %d\n",
+    "WARNING: %s too low (%d), using minimum value of %d\n",
+    "WARNING: %s too high (%d), using maximum value of %d\n"};
+
+const BoundedMessages kFloatMessages = {
+    "%s is undefined, using default value of %f\n",
+    "WARNING: %s not an float (\"%s\"), using default value of %f\n",
+    "WARNING: %s too low (%f), using minimum value of %f\n",
+    "WARNING: %s too high (%f), using maximum value of %f\n"};
+
+bool parse_leading_float(const char *text, float *value) {
+    return sscanf(text, "%f", value) == 1;
+}
+
+// The shared shape of the numeric forms: look the name up, parse, keep the
+// value within the bounds, and log every fallback. A value that fails both
+// comparisons (a float NaN) is taken as it is.
+template <typename Number>
+Number bounded_param(const char *name, Number default_value, Number min_value,
+                     Number max_value, bool (*parse)(const char *, Number *),
+                     const BoundedMessages &messages) {
     ASSERT(name);
     char *text = param(name);
     if (text == nullptr) {
-        dprintf(D_CONFIG, "%s is undefined, using default value of %d\n", name, default_value);
+        dprintf(D_CONFIG, messages.undefined, name, default_value);
         return default_value;
     }
-    int result = default_value;
-    int value = 0;
-    if (!parse_leading_int(text, &value)) {
-        dprintf(D_CONFIG, "WARNING: %s not an integer (\"%s\"), using default value of %d\n",
-                name, text, default_value);
-    } else if (value < min_value) {
-        dprintf(D_CONFIG, "WARNING: %s too low (%d), using minimum value of %d\n", name, value,
-                min_value);
+    Number result = default_value;
+    Number value = 0;
+    if (!parse(text, &value)) {
+        dprintf(D_CONFIG, messages.not_a_number, name, text, default_value);
+    } else if (min_value > value) {
+        dprintf(D_CONFIG, messages.too_low, name, value, min_value);
         result = min_value;
     } else if (value > max_value) {
-        dprintf(D_CONFIG, "WARNING: %s too high (%d), using maximum value of %d\n", name, value,
-                max_value);
+        dprintf(D_CONFIG, messages.too_high, name, value, max_value);
         result = max_value;
     } else {
         result = value;
@@ -107,32 +137,16 @@ int param_integer(const char *name, int default_value, int min_value, int max_va
     return result;
 }
 
+}  // namespace
+
+int param_integer(const char *name, int default_value, int min_value, int max_value) {
+    return bounded_param(name, default_value, min_value, max_value, parse_leading_int,
+                         kIntegerMessages);
+}
+
 float param_float(const char *name, float default_value, float min_value, float max_value) {
-    ASSERT(name);
-    char *text = param(name);
-    if (text == nullptr) {
-        dprintf(D_CONFIG, "%s is undefined, using default value of %f\n", name, default_value);
-        return default_value;
-    }
-    float result = default_value;
-    float value = 0;
-    if (sscanf(text, "%f", &value) != 1) {
-        dprintf(D_CONFIG, "WARNING: %s not an float (\"%s\"), using default value of %f\n", name,
-                text, default_value);
-    } else if (min_value > value) {
-        dprintf(D_CONFIG, "WARNING: %s too low (%f), using minimum value of %f\n", name, value,
-                min_value);
-        result = min_value;
-    } else if (value > max_value) {
-        dprintf(D_CONFIG, "WARNING: %s too high (%f), using maximum value of %f\n", name, value,
-                max_value);
-        result = max_value;
-    } else {
-        // Also a nan, which passes both comparisons.
-        result = value;
-    }
-    free(text);
-    return result;
+    return bounded_param(name, default_value, min_value, max_value, parse_leading_float,
+                         kFloatMessages);
 }
 
 bool param_boolean(const char *name, bool default_value) {
