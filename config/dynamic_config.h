@@ -1,13 +1,41 @@
 // Runtime and persistent configuration: settings given to a running program
 // by remote administration, kept in memory (runtime) or in files read again
 // at every start (persistent), and applied after the ordinary sources at
-// every configuration load.
+// every configuration load. Each setting belongs to an administrator name;
+// one name holds one configuration text.
+//
+// Process-wide, unlocked state: the enable flags (read once, at the first
+// load), the top-level persistent file's path, the list of administrator
+// names with a persistent file, and the runtime items. Reading problems end
+// the process with status 1; writing problems are reported by -1.
 #ifndef TORVEL_CONFIG_DYNAMIC_CONFIG_H_
 #define TORVEL_CONFIG_DYNAMIC_CONFIG_H_
 
+// One runtime setting. Both texts are malloc'd and owned by the item; a
+// copy duplicates them, so the item can live in a growable array that
+// copies its elements when it grows.
+struct RuntimeConfigItem {
+    RuntimeConfigItem() { initialize(); }
+    RuntimeConfigItem(const RuntimeConfigItem &other);
+    RuntimeConfigItem &operator=(const RuntimeConfigItem &other);
+    ~RuntimeConfigItem();
+
+    // Sets both texts to null without freeing them (their owner moved).
+    void initialize() {
+        admin = nullptr;
+        config = nullptr;
+    }
+
+    char *admin;
+    char *config;
+};
+
 // Both take ownership of admin and config (malloc'd; freed on every path).
 // 0 on success, -1 on failure or when that kind of setting is disabled. An
-// empty or null config removes the admin name's setting.
+// empty or null config removes the admin name's setting. Changes take
+// effect at the next configuration load. set_persistent_config also
+// refuses admin names that cannot be a file-name suffix or a list entry
+// (containing '/', a blank, a comma, '$' or a control character).
 int set_persistent_config(char *admin, char *config);
 int set_runtime_config(char *admin, char *config);
 

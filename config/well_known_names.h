@@ -34,13 +34,15 @@ enum TORVEL_ENVIRON {
     ENVIRON_PARENT_ID,
 };
 
-// Clear the name caches; -1 (with a message on standard error) when a table
-// is out of order.
+// Clear the name caches (names returned before become invalid), so the next
+// lookups use the current distribution name; 0, or -1 with a message on
+// standard error when a table is out of order.
 int AttrInit();
 int EnvInit();
 
-// The name, built at first use. Owned by the table: callers never free it.
-// Null for an unknown entry.
+// The name, built at first use. Owned by the table: callers never free it;
+// valid until the next AttrInit or EnvInit. Null for an unknown entry or when
+// memory runs out.
 const char *AttrGetName(TORVEL_ATTR which);
 const char *EnvGetName(TORVEL_ENVIRON which);
 

@@ -47,6 +47,38 @@ void copySock(int from, int to);
 // REQUIRES: fd is in the table with a TCP or UDP entry.
 void _CB_releaseFd(int fd);
 
+// Reading a brokered TCP descriptor: a blocking read waits in the layer's
+// select, which keeps serving broker commands meanwhile.
+ssize_t TCPrecv(int fd, void *buffer, size_t size, int flags);
+// Takes one buffered datagram of a brokered UDP descriptor; address and
+// length may be null.
+ssize_t UDPrecv(int fd, void *buffer, size_t size, int flags,
+                struct sockaddr *address, socklen_t *length);
+
+// The layer's internal wait: select over the caller's sets plus the layer's
+// own descriptors, handling broker traffic as it arrives. Does not touch
+// _NBX_errno.
+int _CB_select(int count, fd_set *read_set, fd_set *write_set,
+               fd_set *except_set, struct timeval *timeout);
+
+// 0 when a call on fd with flags must not block (MSG_DONTWAIT, or the
+// descriptor has O_NONBLOCK), 1 when it may, -1 when the descriptor's flags
+// cannot be read (callers treat that like 1). *status_flags receives the
+// descriptor's file status flags (0 when unreadable).
+int _NBX_is_blocking(int fd, int flags, int *status_flags);
+
+// A blocking send or receive as non-blocking calls plus _CB_select. The
+// receive gives -1 with EAGAIN at once when status_flags has O_NONBLOCK or
+// flags has MSG_DONTWAIT, and when a given timeout runs out; a null timeout
+// waits without limit.
+ssize_t _NBX_nonblock_send(int fd, const void *buffer, size_t size, int flags,
+                           int status_flags);
+ssize_t _NBX_nonblock_recv(int fd, void *buffer, size_t size, int flags,
+                           struct timeval *timeout, int status_flags);
+ssize_t _NBX_nonblock_recvfrom(int fd, void *buffer, size_t size, int flags,
+                               struct sockaddr *address, socklen_t *length,
+                               struct timeval *timeout, int status_flags);
+
 // The exec road: hand the table over, then exec through the wrapper.
 // Return only on failure (-1 with errno from the exec).
 int NBX_execv(const char *path, char *const argv[]);

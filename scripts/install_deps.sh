@@ -9,7 +9,7 @@ libssl-dev libpcre3-dev
 mpich libmpich-dev lam4-dev lam-runtime
 openjdk-17-jdk-headless
 clang-14 libclang-rt-14-dev
-util-linux passwd"
+util-linux passwd iproute2"
 
 missing=""
 for p in $PACKAGES; do

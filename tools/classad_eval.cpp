@@ -10,16 +10,21 @@
 // attribute replaces an earlier one of the same name. Each EXPR prints one
 // line: INTEGER:v, FLOAT:v ("%.17g"), STRING:text (raw), TIME:text (a time
 // literal), UNDEFINED, ERROR, or PARSE_ERROR:position. With --print each
-// EXPR prints its canonical text instead.
+// EXPR prints its canonical text instead. With --match the two files are
+// read as ClassAds (their MyType and TargetType attributes become the ads'
+// types) and one line tells whether they match symmetrically: 1 or 0.
 //
 // Exit status: 0; 1 when an EXPR does not parse or an ad file cannot be
-// read; 2 for bad usage and for --match, which needs ClassAd matching and
-// is not available yet. The configuration is not read.
+// read; 2 for bad usage. The configuration is not read.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "classad/attr_list.h"
+#include "classad/attr_names.h"
+#include "classad/class_ad.h"
 #include "classad/eval_result.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
@@ -197,6 +202,36 @@ int run_evaluate(int argc, char **argv) {
                         target_path != nullptr ? &target : nullptr);
 }
 
+// Moves the string value of the attribute name into the ad's type (set by
+// set_type), as reading a ClassAd from a file does; anything else leaves
+// the ad without that type.
+void take_type(ClassAd &ad, const char *name, void (ClassAd::*set_type)(const char *)) {
+    char *value = nullptr;
+    if (ad.EvalString(name, nullptr, &value)) {
+        (ad.*set_type)(value);
+        free(value);
+    }
+    ad.Delete(name);
+}
+
+// --match FILE1 FILE2
+int run_match(const char *first_path, const char *second_path) {
+    if (strcmp(first_path, "-") == 0 && strcmp(second_path, "-") == 0) {
+        return usage();
+    }
+    ClassAd first;
+    ClassAd second;
+    if (!load_ad(first_path, first) || !load_ad(second_path, second)) {
+        return 1;
+    }
+    for (ClassAd *ad : {&first, &second}) {
+        take_type(*ad, ATTR_MY_TYPE, &ClassAd::SetMyTypeName);
+        take_type(*ad, ATTR_TARGET_TYPE, &ClassAd::SetTargetTypeName);
+    }
+    printf("%d\n", first.IsAMatch(&second));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -210,10 +245,7 @@ int main(int argc, char **argv) {
         if (argc != 4) {
             return usage();
         }
-        fprintf(stderr,
-                "ERROR: --match is not available: this build has no ClassAds or "
-                "ClassAd matching yet\n");
-        return 2;
+        return run_match(argv[2], argv[3]);
     }
     return run_evaluate(argc, argv);
 }

@@ -16,6 +16,7 @@
 #include "debug_log_fixture.h"
 #include "diagnostics/debug_log.h"
 #include "files/path_helpers.h"
+#include "identity/privileges.h"
 
 namespace {
 
@@ -152,11 +153,19 @@ TEST_F(DebugLockTest, DirectoryRefusedToTheAccountIsReported) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err < 0 || dup2(err, 2) < 0) {
+        if (err < 0) {
             _exit(1);
         }
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+        // Root given up for good through the privilege module, which then
+        // refuses every switch back.
+        uid_t r, e, s;
+        if (!set_user_ids(65534, 65534) ||
+            _set_priv(PRIV_USER_FINAL, __FILE__, __LINE__, 0) == PRIV_USER_FINAL ||
+            getresuid(&r, &e, &s) != 0 || r != 65534 || e != 65534 || s != 65534) {
             _exit(2);
+        }
+        if (dup2(err, 2) < 0) {
+            _exit(1);
         }
         if (access(dir_.c_str(), X_OK) != 0) {
             _exit(77);  // the test directory is out of this account's reach
@@ -173,6 +182,50 @@ TEST_F(DebugLockTest, DirectoryRefusedToTheAccountIsReported) {
                   " (" + strerror(EACCES) + ")\n",
               Read(err_path));
     EXPECT_FALSE(Exists(missing));
+}
+
+// The service account may not create the lock's directory: root makes it
+// and hands it over, and the lock file is then the service account's.
+TEST_F(DebugLockTest, DirectoryRefusedToTheServiceAccountIsMadeByRoot) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to switch ids";
+    }
+    ASSERT_EQ(0, chmod(dir_.c_str(), 0755));
+    std::string lock = SetLock("locks/log.lock");
+    DebugFP = tmpfile();
+    ASSERT_NE(nullptr, DebugFP);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // "nobody" serves as the service account, learned afresh here; the
+        // lines logged while learning stay in memory, or they would be
+        // written as the service account learned before.
+        setenv("TORVEL_IDS", "65534.65534", 1);
+        _torvel_dprintf_works = 0;
+        init_torvel_ids();
+        _torvel_dprintf_works = 1;
+        if (get_torvel_uid() != 65534) {
+            _exit(77);
+        }
+        dprintf(D_ALWAYS, "locked line\n");
+        _exit(get_priv() == PRIV_UNKNOWN && geteuid() == 0 ? 0 : 3);
+    }
+    int status = ChildStatus(child);
+    if (status == 77) {
+        GTEST_SKIP() << "no account with uid 65534 to serve as the service account";
+    }
+    EXPECT_EQ(0, status);
+    struct stat info;
+    ASSERT_EQ(0, stat(Path("locks").c_str(), &info));
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(65534u, info.st_uid);
+    EXPECT_EQ(65534u, info.st_gid);
+    ASSERT_EQ(0, stat(lock.c_str(), &info));
+    EXPECT_EQ(65534u, info.st_uid);
+    rewind(DebugFP);
+    char line[64] = {};
+    EXPECT_NE(nullptr, fgets(line, sizeof line, DebugFP));
+    EXPECT_STREQ("locked line\n", line);
 }
 
 TEST_F(DebugLockTest, UnopenableLockEndsTheProcess) {

@@ -199,8 +199,12 @@ TEST_F(DebugLogTest, WriteBlocksSignalsAndRestoresEverything) {
 }
 
 // The final user state is one-way, so it is tried in a child that reports
-// by its exit status what differed.
+// by its exit status what differed. The user is an id without an account
+// (switching to a user whose ids are unknown ends the process).
 int WriteAsFinalUser(const std::string &path) {
+    if (!set_user_ids(4403, 4403)) {
+        return 6;
+    }
     _set_priv(PRIV_USER_FINAL, __FILE__, __LINE__, 0);
     DebugFlags = D_ALWAYS;
     sigset_t usr1, before, after;

@@ -15,6 +15,7 @@
 #include "debug_log_fixture.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
+#include "identity/privileges.h"
 
 namespace {
 
@@ -103,6 +104,9 @@ TEST_F(DprintfExitTest, CleanupRunsAndNothingIsWrittenAfterwards) {
 }
 
 TEST_F(DprintfExitTest, DirectPanicWritesIntoTheMainLog) {
+    // The panic switches ids; learning them first keeps the account lookup
+    // (and its log line) out of the panic, which has no descriptors for it.
+    init_torvel_ids();
     std::string path = SetLog(0, "main");
     Write(path, "start\n");
     EXPECT_EXIT(_torvel_fd_panic(77, "somewhere.cpp"), testing::ExitedWithCode(44), "");
@@ -145,6 +149,9 @@ void LogWithoutDescriptors() {
 }
 
 TEST_F(DprintfExitTest, ExhaustedDescriptorsPanic) {
+    // The panic switches ids; learning them first keeps the account lookup
+    // (and its log line) out of the panic, which has no descriptors for it.
+    init_torvel_ids();
     std::string path = SetLog(0, "main");
     Write(path, "start\n");
     EXPECT_EXIT(LogWithoutDescriptors(), testing::ExitedWithCode(44), "");

@@ -263,7 +263,7 @@ const WrappedCall kCalls[] = {
     {"accept", CallAccept, false},       {"select", CallSelect, false},
     {"recv", CallRecv, false},           {"read", CallRead, false},
     {"recvfrom", CallRecvfrom, false},   {"send", CallSend, false},
-    {"sendto", CallSendto, false},       {"write", CallWrite, true},
+    {"sendto", CallSendto, true},       {"write", CallWrite, true},
     {"close", CallClose, false},         {"dup", CallDup, false},
     {"dup2", CallDup2, false},           {"getsockname", CallGetsockname, false},
     {"getsockopt", CallGetsockopt, false},
@@ -499,7 +499,7 @@ TEST(BindRewriteTest, NullShortAndForeignAddressesPassUnchanged) {
   EXPECT_EQ(failures, "");
 }
 
-// The stand-in operations keep the table in step with the descriptors, which
+// The brokered operations keep the table in step with the descriptors, which
 // is what the exec hand-over serialises.
 TEST(TableBookkeepingTest, SocketDupAndCloseShareAndReleaseRecords) {
   std::string failures = RunInChild([](ChildReport &r) {

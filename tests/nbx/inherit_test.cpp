@@ -30,6 +30,8 @@ using nbx_test::NewRecord;
 using nbx_test::RawSocket;
 using nbx_test::ReadFile;
 using nbx_test::RunInChild;
+using nbx_test::StartLogCapture;
+using nbx_test::WasLogged;
 using nbx_test::TempDir;
 
 std::string HandOverName() {
@@ -42,20 +44,6 @@ std::string HandOverName() {
 std::string HandOverValue() {
   const char *value = getenv(HandOverName().c_str());
   return value == nullptr ? "<absent>" : value;
-}
-
-std::vector<std::string> logged;
-void Capture(int, const char *format, va_list args) {
-  char text[4096];
-  vsnprintf(text, sizeof text, format, args);
-  logged.push_back(text);
-}
-
-bool WasLogged(const std::string &piece) {
-  for (const std::string &line : logged) {
-    if (line.find(piece) != std::string::npos) return true;
-  }
-  return false;
 }
 
 int EntriesInUse() {
@@ -91,8 +79,7 @@ TEST(InheritToTest, RecordsAreJoinedWithDollarAndCloseOnExecIsDropped) {
     int doomed = BrokeredSocket(SOCK_STREAM);
     fcntl(doomed, F_SETFD, FD_CLOEXEC);
     int b = BrokeredSocket(SOCK_DGRAM, BOUND);
-    logged.clear();
-    Generic_set_log_va(Capture);
+    StartLogCapture();
     CHILD_EXPECT_EQ(r, 0, _CB_inheritTo());
     std::string expected = std::to_string(a) +
                            "#-1#T#<0.0.0.0:0>##p#N#<0.0.0.0:0>#$" + std::to_string(b) +
@@ -112,8 +99,7 @@ TEST(InheritToTest, EntryWhoseDescriptorIsGoneIsClosedThroughTheLayer) {
     _CB_initialize();
     int fd = BrokeredSocket(SOCK_STREAM);
     __real_close(fd);  // behind the layer's back
-    logged.clear();
-    Generic_set_log_va(Capture);
+    StartLogCapture();
     CHILD_EXPECT_EQ(r, 0, _CB_inheritTo());
     CHILD_EXPECT(r, WasLogged("_CB_inheritTo: fcntl(" + std::to_string(fd) + ") failed"));
     CHILD_EXPECT_EQ(r, static_cast<int>(NOT_DEFINED), _CB_fdInfo[fd].type);
@@ -133,8 +119,7 @@ TEST(InheritToTest, TwentySocketsFitAndTheTwentyFirstRemovesTheValue) {
     CHILD_EXPECT(r, value.size() < CB_INHERIT_VALUE_SIZE);
 
     fds.push_back(BrokeredSocket(SOCK_DGRAM));
-    logged.clear();
-    Generic_set_log_va(Capture);
+    StartLogCapture();
     CHILD_EXPECT_EQ(r, -1, _CB_inheritTo());
     CHILD_EXPECT(r, WasLogged("_CB_inheritTo: too many CB_sockets to inherit"));
     // The earlier value would hand over sockets this program no longer
@@ -151,8 +136,7 @@ TEST(InheritToTest, UnwritableSocketFailsTheWholeHandOver) {
       BrokeredSocket(SOCK_STREAM);
       BrokeredSocket(SOCK_STREAM, status);
       setenv(HandOverName().c_str(), "stale", 1);
-      logged.clear();
-      Generic_set_log_va(Capture);
+      StartLogCapture();
       CHILD_EXPECT_EQ(r, -1, _CB_inheritTo());
       CHILD_EXPECT(r, WasLogged("_CB_inheritTo: failed to serialize CB_socket"));
       CHILD_EXPECT_EQ(r, std::string("<absent>"), HandOverValue());
@@ -314,8 +298,7 @@ TEST_P(HostileValueTest, IsRefusedCleanly) {
     d.file = open("/dev/null", O_RDONLY);
     std::string value = hostile.value(d);
     setenv(HandOverName().c_str(), value.c_str(), 1);
-    logged.clear();
-    Generic_set_log_va(Capture);
+    StartLogCapture();
     CHILD_EXPECT_EQ(r, -1, _CB_inheritFrom());
     CHILD_EXPECT_EQ(r, hostile.kept, EntriesInUse());
     CHILD_EXPECT(r, WasLogged("ERROR \"_CB_inheritFrom: "));

@@ -16,11 +16,15 @@
 #include <unistd.h>
 
 #include <functional>
+#include <stdarg.h>
+#include <stdio.h>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <arpa/inet.h>
 
+#include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 #include "nbx/wrappers.h"
 
@@ -185,6 +189,28 @@ inline void AddConn(SockInfo *info, int fd, const CBAddr &peer) {
     info->conn_q_tail->next = conn;
   }
   info->conn_q_tail = conn;
+}
+
+// The layer's log lines, caught by replacing its writer: StartLogCapture()
+// forgets earlier lines and routes every later one (all levels) here.
+inline std::vector<std::string> &CapturedLog() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+inline void CaptureLogLine(int, const char *format, va_list args) {
+  char text[4096];
+  vsnprintf(text, sizeof text, format, args);
+  CapturedLog().push_back(text);
+}
+inline void StartLogCapture() {
+  CapturedLog().clear();
+  Generic_set_log_va(CaptureLogLine);
+}
+inline bool WasLogged(const std::string &piece) {
+  for (const std::string &line : CapturedLog()) {
+    if (line.find(piece) != std::string::npos) return true;
+  }
+  return false;
 }
 
 // An open AF_INET socket of the given type, made with the system's call so

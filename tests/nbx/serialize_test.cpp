@@ -25,25 +25,13 @@ using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RawSocket;
 using nbx_test::RunInChild;
+using nbx_test::StartLogCapture;
+using nbx_test::WasLogged;
 
 std::string Serialized(int fd) {
   char out[CB_SOCK_RECORD_SIZE];
   if (_CB_serializeSock(fd, _CB_fdInfo[fd].info, out) != 0) return "<failed>";
   return out;
-}
-
-std::vector<std::string> errors;
-void CaptureErrors(int, const char *format, va_list args) {
-  char text[1024];
-  vsnprintf(text, sizeof text, format, args);
-  errors.push_back(text);
-}
-
-bool Logged(const std::string &piece) {
-  for (const std::string &line : errors) {
-    if (line.find(piece) != std::string::npos) return true;
-  }
-  return false;
 }
 
 // Takes fd's entry out of the table without closing fd, as if the record
@@ -297,8 +285,7 @@ TEST_P(BadRecordTest, IsRefusedWithoutTouchingTheTable) {
     int udp = RawSocket(SOCK_DGRAM);
     int file = open("/dev/null", O_RDONLY);
     std::string text = bad.text(tcp, udp, file);
-    errors.clear();
-    Generic_set_log_va(CaptureErrors);
+    StartLogCapture();
     int fd = -7;
     CHILD_EXPECT(r, _CB_unserializeSock(text.c_str(), &fd) == nullptr);
     CHILD_EXPECT_EQ(r, -7, fd);
@@ -309,8 +296,8 @@ TEST_P(BadRecordTest, IsRefusedWithoutTouchingTheTable) {
         break;
       }
     }
-    CHILD_EXPECT(r, Logged(bad.logged));
-    CHILD_EXPECT(r, Logged("ERROR"));
+    CHILD_EXPECT(r, WasLogged(bad.logged));
+    CHILD_EXPECT(r, WasLogged("ERROR"));
   });
   EXPECT_EQ(failures, "") << bad.name;
 }
@@ -333,11 +320,10 @@ TEST(UnserializeTest, AliasMustShareTheOwnersSocket) {
     int fd = -1;
     std::string text = Owner(owner, kTail);
     CHILD_EXPECT(r, _CB_unserializeSock(text.c_str(), &fd) != nullptr);
-    errors.clear();
-    Generic_set_log_va(CaptureErrors);
+    StartLogCapture();
     text = std::to_string(stranger) + "#!" + std::to_string(owner);
     CHILD_EXPECT(r, _CB_unserializeSock(text.c_str(), &fd) == nullptr);
-    CHILD_EXPECT(r, Logged("shared with fd"));
+    CHILD_EXPECT(r, WasLogged("shared with fd"));
     CHILD_EXPECT_EQ(r, static_cast<int>(NOT_DEFINED), _CB_fdInfo[stranger].type);
     CHILD_EXPECT_EQ(r, 1u, _CB_fdInfo[owner].info->refs);
     // A descriptor the table already manages is never taken twice.
@@ -366,13 +352,12 @@ TEST(UnserializeTest, QueueEntriesMustBeComplete) {
          "unserializeConns: fd"},
         {head + "|<1.2.3.4:5>*x", "unserializeConns: invalid token 'x'"},
     };
-    Generic_set_log_va(CaptureErrors);
     for (const auto &c : cases) {
-      errors.clear();
+      StartLogCapture();
       int fd = -1;
       CHILD_EXPECT(r, _CB_unserializeSock(c.text.c_str(), &fd) == nullptr);
-      CHILD_EXPECT(r, Logged(c.logged));
-      CHILD_EXPECT(r, Logged("unserializeConns failed"));
+      CHILD_EXPECT(r, WasLogged(c.logged));
+      CHILD_EXPECT(r, WasLogged("unserializeConns failed"));
       CHILD_EXPECT_EQ(r, 0, _CB_maxfd);
     }
     int fd = -1;

@@ -2,7 +2,7 @@
 // files (and standard input) with a minimal environment. Covers every
 // result kind, MY/TARGET scoping, ad file reading, parse failures and their
 // positions (checked against the library's parser in this process), the
-// printed form, --match while matching is unavailable, and bad usage.
+// printed form, --match with ClassAd types and requirements, and bad usage.
 #include <stdlib.h>
 #include <time.h>
 
@@ -190,12 +190,58 @@ TEST_F(ClassadEvalTest, PrintShowsTheCanonicalText) {
     delete tree;
 }
 
-TEST_F(ClassadEvalTest, MatchIsNotAvailableYet) {
-    std::string a = dir_.Write("a.ad", "Requirements = TRUE\n");
-    RunResult r = Eval({"--match", a, a});
+TEST_F(ClassadEvalTest, MatchIsSymmetricAndTyped) {
+    std::string machine = dir_.Write("machine.ad",
+                                     "MyType = \"Machine\"\n"
+                                     "TargetType = \"Job\"\n"
+                                     "Memory = 128\n"
+                                     "Requirements = TARGET.ImageSize <= Memory\n");
+    std::string job = dir_.Write("job.ad",
+                                 "MyType = \"Job\"\n"
+                                 "TargetType = \"Machine\"\n"
+                                 "ImageSize = 64\n"
+                                 "Requirements = TARGET.Memory >= MY.ImageSize\n");
+    std::string big_job = dir_.Write("big.ad",
+                                     "MyType = \"Job\"\nTargetType = \"Machine\"\n"
+                                     "ImageSize = 256\nRequirements = TRUE\n");
+    std::string other = dir_.Write("other.ad",
+                                   "MyType = \"Job\"\nTargetType = \"Other\"\n"
+                                   "ImageSize = 1\nRequirements = TRUE\n");
+    std::string any = dir_.Write("any.ad",
+                                 "MyType = \"Job\"\nTargetType = \"any\"\n"
+                                 "ImageSize = 1\nRequirements = TRUE\n");
+    std::string real = dir_.Write("real.ad",
+                                  "MyType = \"Job\"\nTargetType = \"Machine\"\n"
+                                  "ImageSize = 1\nRequirements = 1.0\n");
+    struct Case {
+        std::string first, second, want;
+    } cases[] = {
+        {job, machine, "1\n"},
+        {machine, job, "1\n"},
+        {big_job, machine, "0\n"},  // the machine's Requirements fails
+        {other, machine, "0\n"},    // the job does not want a Machine
+        {any, machine, "1\n"},      // "Any" accepts every type
+        {real, machine, "0\n"},     // a real is not a match, even 1.0
+    };
+    for (const Case &c : cases) {
+        RunResult r = Eval({"--match", c.first, c.second});
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(c.want, r.out) << c.first << " " << c.second;
+        EXPECT_EQ("", r.err);
+    }
+    // One of the two may come from standard input.
+    RunResult r = Eval({"--match", "-", machine},
+                       "MyType = \"Job\"\nTargetType = \"Machine\"\nImageSize = 8\n"
+                       "Requirements = TRUE\n");
+    EXPECT_EQ("1\n", r.out) << r.err;
+    r = Eval({"--match", "-", "-"});
     EXPECT_EQ(2, r.status);
+
+    std::string bad = dir_.Write("bad.ad", "Requirements = TRUE\n1 +\n");
+    r = Eval({"--match", bad, machine});
+    EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
-    EXPECT_NE(std::string::npos, r.err.find("not available")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("Line 2 of " + bad)) << r.err;
 }
 
 TEST_F(ClassadEvalTest, BadUsageExitsTwo) {

@@ -3,6 +3,8 @@
 // query, every warning path of the typed lookups, provenance after
 // redefinition, the precedence of --subsystem keys, the iteration order of
 // --dump, bad usage, and start-up failures compared with the launcher's.
+#include <unistd.h>
+
 #include <algorithm>
 #include <set>
 #include <string>
@@ -25,7 +27,11 @@ class ConfigValTest : public testing::Test {
 
     RunResult Tool(const std::vector<std::string> &args,
                    const std::vector<std::string> &env = {}) {
-        std::vector<std::string> full_env = {"TORVEL_CONFIG=" + config_};
+        // The tool runs as root here; its own ids serve as the service
+        // account, as the test program's do.
+        std::vector<std::string> full_env = {"TORVEL_CONFIG=" + config_,
+                                             "TORVEL_IDS=" + std::to_string(getuid()) + "." +
+                                                 std::to_string(getgid())};
         full_env.insert(full_env.end(), env.begin(), env.end());
         return RunProgram(tools_test::kConfigVal, args, full_env);
     }

@@ -1,0 +1,449 @@
+// AttrList core: construction, copying, insertion and deletion, lookup by
+// name (own attributes first, then the chained parent's), dirty flags,
+// the two iteration cursors, chaining and list membership. The literal and
+// evaluating lookups are in attr_list_values.cpp, the text and wire forms
+// in attr_list_text.cpp.
+#include "classad/attr_list.h"
+
+#include <ctype.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include "classad/attr_list_list.h"
+#include "classad/expr_tree.h"
+#include "classad/parser.h"
+#include "core/strnewp.h"
+
+namespace {
+
+bool is_assignment(ExprTree *tree) {
+    return tree != nullptr && tree->MyType() == LX_ASSIGN && tree->LArg() != nullptr &&
+           tree->LArg()->MyType() == LX_VARIABLE;
+}
+
+}  // namespace
+
+// ---- AttrListElem, AttrListRep ----
+
+AttrListElem::AttrListElem(ExprTree *t)
+    : tree(t), dirty(false), name(static_cast<VariableBase *>(t->LArg())->Name()),
+      next(nullptr) {}
+
+AttrListElem::~AttrListElem() {
+    delete tree;
+}
+
+AttrListRep::AttrListRep(AttrList *list, AttrListList *in)
+    : AttrListAbstract(ATTRLISTREP), attrList(list), nextRep(nullptr) {
+    inList = in;
+}
+
+// ---- construction ----
+
+AttrList::AttrList()
+    : AttrListAbstract(ATTRLISTENTITY), chainedAttrs(nullptr), exprList(nullptr),
+      tail(nullptr), associatedList(nullptr), ptrExpr(nullptr), ptrExprInChain(false),
+      ptrName(nullptr), ptrNameInChain(false), seq(0), inside_insert(false) {}
+
+AttrList::AttrList(AttrListList *associated) : AttrList() {
+    if (associated != nullptr) {
+        joinAssociated_(associated);
+    }
+}
+
+AttrList::AttrList(const AttrList &other) : AttrList() {
+    copyElements_(other);
+    chainedAttrs = other.chainedAttrs;
+    seq = other.seq;
+    if (other.associatedList != nullptr) {
+        joinAssociated_(other.associatedList);
+    }
+}
+
+AttrList &AttrList::operator=(const AttrList &other) {
+    if (this == &other) {
+        return *this;
+    }
+    clear();
+    leaveAssociated_();
+    copyElements_(other);
+    chainedAttrs = other.chainedAttrs;
+    seq = other.seq;
+    if (other.associatedList != nullptr) {
+        joinAssociated_(other.associatedList);
+    }
+    return *this;
+}
+
+AttrList::~AttrList() {
+    clear();
+    leaveAllLists_();
+}
+
+void AttrList::joinAssociated_(AttrListList *associated) {
+    associatedList = associated;
+    if (associated->associatedAttrLists == nullptr) {
+        associated->associatedAttrLists = new AttrListList;
+    }
+    associated->associatedAttrLists->Insert(this);
+}
+
+void AttrList::leaveAssociated_() {
+    if (associatedList != nullptr && associatedList->associatedAttrLists != nullptr) {
+        associatedList->associatedAttrLists->detach_(this);
+    }
+    associatedList = nullptr;
+}
+
+void AttrList::leaveAllLists_() {
+    if (inList != nullptr) {
+        inList->detach_(this);
+    }
+    // A represented list: each detach_ removes the first representative.
+    while (inList == nullptr && next != nullptr) {
+        AttrListRep *rep = static_cast<AttrListRep *>(next);
+        if (!rep->inList->detach_(this)) {
+            break;  // cannot happen: every representative is in its list
+        }
+    }
+}
+
+void AttrList::copyElements_(const AttrList &other) {
+    for (AttrListElem *e = other.exprList; e != nullptr; e = e->next) {
+        AttrListElem *copy = new AttrListElem(e->tree->DeepCopy());
+        if (tail != nullptr) {
+            tail->next = copy;
+        } else {
+            exprList = copy;
+        }
+        tail = copy;
+    }
+}
+
+void AttrList::exchange_(AttrList &other) {
+    auto swap = [](auto &a, auto &b) {
+        auto t = a;
+        a = b;
+        b = t;
+    };
+    swap(exprList, other.exprList);
+    swap(tail, other.tail);
+    swap(ptrExpr, other.ptrExpr);
+    swap(ptrExprInChain, other.ptrExprInChain);
+    swap(ptrName, other.ptrName);
+    swap(ptrNameInChain, other.ptrNameInChain);
+    swap(seq, other.seq);
+    // The associated lists stay: each list remains a member of the
+    // collection its associated list points at, so neither can be left
+    // pointing at a collection that may go before it.
+}
+
+// ---- changing attributes ----
+
+bool AttrList::Insert(const char *text, bool replace) {
+    ExprTree *tree = nullptr;
+    if (text == nullptr || Parse(text, tree) != 0 || tree == nullptr) {
+        delete tree;
+        return false;
+    }
+    if (!Insert(tree, replace)) {
+        delete tree;
+        return false;
+    }
+    return true;
+}
+
+bool AttrList::Insert(ExprTree *tree, bool replace) {
+    if (!is_assignment(tree)) {
+        return false;
+    }
+    inside_insert = true;
+    if (replace) {
+        deleteOwn_(static_cast<VariableBase *>(tree->LArg())->Name());
+    }
+    AttrListElem *elem = new AttrListElem(tree);
+    elem->dirty = true;
+    if (tail != nullptr) {
+        tail->next = elem;
+    } else {
+        exprList = elem;
+    }
+    tail = elem;
+    inside_insert = false;
+    return true;
+}
+
+bool AttrList::Delete(const char *name) {
+    if (name == nullptr) {
+        return false;
+    }
+    bool done = deleteOwn_(name);
+    if (chainedAttrs != nullptr && !inside_insert && find_(name, *chainedAttrs) != nullptr) {
+        // Mask the parent's value. Built as a tree, not parsed, so that any
+        // name the parent could hold can be masked.
+        if (Insert(new AssignOp(new Variable(name), new Undefined()), true)) {
+            done = true;
+        }
+    }
+    return done;
+}
+
+bool AttrList::deleteOwn_(const char *name) {
+    AttrListElem *prev = nullptr;
+    for (AttrListElem *e = exprList; e != nullptr; prev = e, e = e->next) {
+        if (e->name != name && strcasecmp(e->name, name) != 0) {
+            continue;
+        }
+        (prev != nullptr ? prev->next : exprList) = e->next;
+        if (tail == e) {
+            tail = prev;
+        }
+        if (ptrExpr == e && !ptrExprInChain) {
+            ptrExpr = e->next;
+        }
+        if (ptrName == e && !ptrNameInChain) {
+            ptrName = e->next;
+        }
+        delete e;
+        return true;
+    }
+    return false;
+}
+
+void AttrList::clear() {
+    chainedAttrs = nullptr;
+    while (exprList != nullptr) {
+        AttrListElem *next_elem = exprList->next;
+        delete exprList;
+        exprList = next_elem;
+    }
+    tail = nullptr;
+    ptrExpr = nullptr;
+    ptrExprInChain = false;
+    ptrName = nullptr;
+    ptrNameInChain = false;
+}
+
+// ---- lookup ----
+
+AttrListElem *AttrList::find_(const char *name, AttrListElem *from) const {
+    // Names are interned, so a reference spelled as the attribute is the
+    // same pointer. Otherwise the first two characters, folded with 0x20,
+    // reject most names before strcasecmp: folding maps the two cases of a
+    // letter together (and some other pairs too, which strcasecmp then
+    // sorts out), so equal names are never rejected. The second character
+    // is read only after the first matched, so both are within the names.
+    const unsigned char first = static_cast<unsigned char>(name[0]) | 0x20;
+    const unsigned char second = name[0] != '\0' ? static_cast<unsigned char>(name[1]) | 0x20 : 0;
+    for (AttrListElem *e = from; e != nullptr; e = e->next) {
+        const char *candidate = e->name;
+        if (candidate == name) {
+            return e;
+        }
+        if ((static_cast<unsigned char>(candidate[0]) | 0x20) != first) {
+            continue;
+        }
+        if (candidate[0] != '\0' &&
+            (static_cast<unsigned char>(candidate[1]) | 0x20) != second) {
+            continue;
+        }
+        if (strcasecmp(candidate, name) == 0) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+AttrListElem *AttrList::LookupElem(const char *name) const {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    AttrListElem *e = find_(name, exprList);
+    if (e == nullptr && chainedAttrs != nullptr && !inside_insert) {
+        e = find_(name, *chainedAttrs);
+    }
+    return e;
+}
+
+ExprTree *AttrList::Lookup(const char *name) const {
+    AttrListElem *e = LookupElem(name);
+    return e != nullptr ? e->tree : nullptr;
+}
+
+ExprTree *AttrList::Lookup(const ExprTree *variable) const {
+    if (variable == nullptr || variable->MyType() != LX_VARIABLE) {
+        return nullptr;
+    }
+    return Lookup(static_cast<const VariableBase *>(variable)->Name());
+}
+
+void AttrList::GetReferences(const char *name, StringList &internal,
+                             StringList &external) const {
+    ExprTree *tree = Lookup(name);
+    if (tree != nullptr) {
+        tree->GetReferences(this, internal, external);
+    }
+}
+
+bool AttrList::IsExternalReference(const char *name, char **out) const {
+    if (name == nullptr) {
+        return false;
+    }
+    const char *dot = strchr(name, '.');
+    bool external;
+    const char *referred = name;
+    if (dot != nullptr) {
+        external = dot - name == 6 && strncasecmp(name, "TARGET", 6) == 0;
+        referred = dot + 1;
+    } else {
+        external = Lookup(name) == nullptr;
+    }
+    if (out != nullptr) {
+        *out = strdup(referred);
+    }
+    return external;
+}
+
+// ---- dirty flags (own attributes only) ----
+
+void AttrList::SetDirtyFlag(const char *name, bool dirty) {
+    AttrListElem *e = name != nullptr ? find_(name, exprList) : nullptr;
+    if (e != nullptr) {
+        e->dirty = dirty;
+    }
+}
+
+void AttrList::GetDirtyFlag(const char *name, bool *exists, bool *dirty) const {
+    AttrListElem *e = name != nullptr ? find_(name, exprList) : nullptr;
+    if (exists != nullptr) {
+        *exists = e != nullptr;
+    }
+    if (e != nullptr && dirty != nullptr) {
+        *dirty = e->dirty;
+    }
+}
+
+void AttrList::ClearAllDirtyFlags() {
+    for (AttrListElem *e = exprList; e != nullptr; e = e->next) {
+        e->dirty = false;
+    }
+}
+
+// ---- iteration ----
+
+AttrListElem *AttrList::nextElem_(AttrListElem *&cursor, bool &inChain) {
+    if (cursor == nullptr && !inChain && chainedAttrs != nullptr) {
+        inChain = true;
+        cursor = *chainedAttrs;
+    }
+    AttrListElem *e = cursor;
+    if (e != nullptr) {
+        cursor = e->next;
+    }
+    return e;
+}
+
+void AttrList::ResetExpr() {
+    ptrExpr = exprList;
+    ptrExprInChain = false;
+}
+
+ExprTree *AttrList::NextExpr() {
+    AttrListElem *e = nextElem_(ptrExpr, ptrExprInChain);
+    return e != nullptr ? e->tree : nullptr;
+}
+
+ExprTree *AttrList::NextDirtyExpr() {
+    if (ptrExprInChain) {
+        return nullptr;
+    }
+    while (ptrExpr != nullptr && !ptrExpr->dirty) {
+        ptrExpr = ptrExpr->next;
+    }
+    if (ptrExpr == nullptr) {
+        return nullptr;
+    }
+    AttrListElem *e = ptrExpr;
+    ptrExpr = e->next;
+    return e->tree;
+}
+
+void AttrList::ResetName() {
+    ptrName = exprList;
+    ptrNameInChain = false;
+}
+
+const char *AttrList::NextNameOriginal() {
+    AttrListElem *e = nextElem_(ptrName, ptrNameInChain);
+    return e != nullptr ? e->name : nullptr;
+}
+
+char *AttrList::NextName() {
+    const char *name = NextNameOriginal();
+    return name != nullptr ? strnewp(name) : nullptr;
+}
+
+char *AttrList::NextDirtyName() {
+    if (ptrNameInChain) {
+        return nullptr;
+    }
+    while (ptrName != nullptr && !ptrName->dirty) {
+        ptrName = ptrName->next;
+    }
+    if (ptrName == nullptr) {
+        return nullptr;
+    }
+    AttrListElem *e = ptrName;
+    ptrName = e->next;
+    return strnewp(e->name);
+}
+
+// ---- chaining ----
+
+void AttrList::ChainToAd(AttrList *parent) {
+    if (parent != nullptr) {
+        chainedAttrs = &parent->exprList;
+    }
+}
+
+AttrListElem **AttrList::unchain() {
+    AttrListElem **chain = chainedAttrs;
+    chainedAttrs = nullptr;
+    return chain;
+}
+
+void AttrList::RestoreChain(void *chain) {
+    chainedAttrs = static_cast<AttrListElem **>(chain);
+}
+
+void AttrList::ChainCollapse(bool copy) {
+    if (chainedAttrs == nullptr) {
+        return;
+    }
+    AttrListElem *parent = *unchain();
+    for (AttrListElem *e = parent; e != nullptr; e = e->next) {
+        if (find_(e->name, exprList) != nullptr) {
+            continue;
+        }
+        Insert(copy ? e->tree->DeepCopy() : e->tree, false);
+    }
+}
+
+// ---- membership ----
+
+bool AttrList::IsInList(AttrListList *list) const {
+    if (list == nullptr) {
+        return false;
+    }
+    if (inList != nullptr) {
+        return inList == list;
+    }
+    for (AttrListRep *rep = static_cast<AttrListRep *>(next); rep != nullptr;
+         rep = rep->nextRep) {
+        if (rep->inList == list) {
+            return true;
+        }
+    }
+    return false;
+}

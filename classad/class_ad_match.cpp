@@ -1,0 +1,51 @@
+// ClassAd matching: type compatibility in each direction and each ad's
+// Requirements evaluated with itself as MY and the other ad as TARGET.
+#include <strings.h>
+
+#include "classad/attr_names.h"
+#include "classad/class_ad.h"
+#include "classad/eval_result.h"
+#include "classad/expr_tree.h"
+
+namespace {
+
+// Whether ad accepts partner's type: ad's target type is partner's type,
+// or "Any". Two ads without types accept each other (-1 == -1).
+bool accepts(const ClassAd &ad, const ClassAd &partner) {
+    return ad.GetTargetTypeNumber() == partner.GetMyTypeNumber() ||
+           strcasecmp(ad.GetTargetTypeName(), "Any") == 0;
+}
+
+// Whether MY.Requirements holds (is a non-zero integer) with my as MY and
+// target as TARGET. The reference MY.Requirements looks in my only and is
+// UNDEFINED when my lacks it, so the attribute is evaluated directly.
+bool requirements_hold(const ClassAd &my, const ClassAd &target) {
+    ExprTree *requirements = my.Lookup(ATTR_REQUIREMENTS);
+    if (requirements == nullptr) {
+        return false;
+    }
+    EvalResult result;
+    requirements->EvalTree(&my, &target, &result);
+    return result.type == LX_INTEGER && result.i != 0;
+}
+
+}  // namespace
+
+int ClassAd::IsAMatch(ClassAd *other) {
+    if (other == nullptr || !accepts(*this, *other) || !accepts(*other, *this)) {
+        return 0;
+    }
+    return requirements_hold(*this, *other) && requirements_hold(*other, *this) ? 1 : 0;
+}
+
+int operator>=(ClassAd &a, ClassAd &b) {
+    return accepts(b, a) && requirements_hold(b, a) ? 1 : 0;
+}
+
+int operator<=(ClassAd &a, ClassAd &b) {
+    return b >= a;
+}
+
+int operator==(ClassAd &a, ClassAd &b) {
+    return (a >= b) && (b >= a) ? 1 : 0;
+}

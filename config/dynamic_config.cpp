@@ -1,0 +1,420 @@
+// Runtime and persistent settings: storing them (set_runtime_config,
+// set_persistent_config) and feeding them into every configuration load
+// (apply_dynamic_sources). Persistent settings live in one file per
+// administrator name beside a top-level file listing the names; each file
+// is replaced only by renaming a completely written temporary file, so a
+// failed write leaves the previous settings in place.
+//
+// Reads and writes ConfigTab and the provenance table during a load;
+// switches to PRIV_ROOT for the persistent files and back.
+#include "config/dynamic_config.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include "config/distribution.h"
+#include "config/line_reader.h"
+#include "config/macro_table.h"
+#include "config/param.h"
+#include "config/param_provenance.h"
+#include "config/read_config.h"
+#include "config/subsystem.h"
+#include "config/well_known_names.h"
+#include "core/ext_array.h"
+#include "core/my_string.h"
+#include "core/string_list.h"
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+#include "files/path_helpers.h"
+#include "identity/privileges.h"
+
+namespace {
+
+bool initialized = false;
+bool enable_runtime = false;
+bool enable_persistent = false;
+MyString toplevel_persistent_config;
+// Admin names with a persistent file, in the order they were added.
+StringList PersistAdminList(nullptr, " ,");
+ExtArray<RuntimeConfigItem> rArray(64);
+
+// A creation that keeps finding the temporary name taken gives up after
+// this many removals, so a name that cannot be removed never spins.
+constexpr int kMaxCreateAttempts = 100;
+
+char *copy_or_null(const char *s) { return s != nullptr ? strdup(s) : nullptr; }
+
+bool is_empty(const char *s) { return s == nullptr || s[0] == '\0'; }
+
+// Reading failures end the process. Until the debug log is set up its lines
+// are only kept in memory and would vanish with the exit, so the text also
+// goes to standard error then.
+[[noreturn]] void load_failure(const MyString &text) {
+    dprintf(D_ALWAYS, "%s", text.Value());
+    if (!_torvel_dprintf_works) {
+        fputs(text.Value(), stderr);
+    }
+    exit(1);
+}
+
+// Whether a global source is required: not when TORVEL_CONFIG says
+// ONLY_ENV, which start-up has just read in the same load.
+bool global_source_required() {
+    const char *env = getenv(EnvGetName(ENVIRON_CONFIG));
+    return env == nullptr || strcasecmp(env, "ONLY_ENV") != 0;
+}
+
+void find_toplevel_path() {
+    MyString key;
+    key.sprintf("%s_CONFIG", mySubSystem);
+    char *path = param(key.Value());
+    if (path != nullptr) {
+        toplevel_persistent_config = path;
+        free(path);
+        return;
+    }
+    char *dir = param("PERSISTENT_CONFIG_DIR");
+    if (dir != nullptr) {
+        toplevel_persistent_config.sprintf("%s%c.config.%s", dir, '/', mySubSystem);
+        free(dir);
+        return;
+    }
+    if (strcmp(mySubSystem, "SUBMIT") == 0 || strcmp(mySubSystem, "TOOL") == 0 ||
+        !global_source_required()) {
+        return;
+    }
+    fprintf(stderr,
+            "%s error: ENABLE_PERSISTENT_CONFIG is TRUE, but neither %s nor "
+            "PERSISTENT_CONFIG_DIR is specified in the configuration file\n",
+            myDistro->GetCap(), key.Value());
+    exit(1);
+}
+
+// One persistent source; a failure ends the process with text (which holds
+// "%d" for the line and "%s" for the path).
+void read_persistent_source(const char *path, const char *text) {
+    if (Read_config(path, ConfigTab, CONFIG_TABLE_SIZE, 1, true, extra_info) < 0) {
+        MyString message;
+        message.sprintf(text, ConfigLineNo, path);
+        load_failure(message);
+    }
+}
+
+// Admin names become a file-name suffix and an entry of a list that is read
+// back as configuration, so separators, '/', '$' and control characters
+// are refused.
+bool valid_admin_name(const char *admin) {
+    for (const char *p = admin; *p != '\0'; p++) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '/' || c == ',' || c == '$' || isspace(c) || iscntrl(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Creates path exclusively (mode 0644), removing whatever holds the name
+// first. The descriptor, or -1 after the open failure line.
+int create_fresh(const char *path) {
+    int fd = -1;
+    for (int attempt = 0; attempt < kMaxCreateAttempts; attempt++) {
+        if (unlink(path) != 0 && errno != ENOENT) {
+            break;  // a name that cannot be removed would be found taken again
+        }
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0 || errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    }
+    if (fd < 0) {
+        int error = errno;
+        dprintf(D_ALWAYS, "open(%s) returned %d '%s' (errno %d) in set_persistent_config()\n",
+                path, fd, strerror(error), error);
+    }
+    return fd;
+}
+
+// Writes all of text to fd; false after a short or failed write.
+bool write_all(int fd, const char *text) {
+    size_t left = strlen(text);
+    while (left > 0) {
+        ssize_t n = write(fd, text, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        text += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces target by a new file holding text, through target + ".tmp".
+// 0, or -1 after the failure line (the target is then untouched).
+int replace_file(const char *target, const char *text) {
+    MyString tmp;
+    tmp.sprintf("%s.tmp", target);
+    int fd = create_fresh(tmp.Value());
+    if (fd < 0) {
+        return -1;
+    }
+    if (!write_all(fd, text)) {
+        int error = errno;
+        dprintf(D_ALWAYS, "write() failed with '%s' (errno %d) in set_persistent_config()\n",
+                strerror(error), error);
+        close(fd);
+        unlink(tmp.Value());
+        return -1;
+    }
+    if (close(fd) != 0) {
+        int error = errno;
+        dprintf(D_ALWAYS, "close() failed with '%s' (errno %d) in set_persistent_config()\n",
+                strerror(error), error);
+        unlink(tmp.Value());
+        return -1;
+    }
+    if (rotate_file(tmp.Value(), target) != 0) {
+        int error = errno;
+        dprintf(D_ALWAYS,
+                "rotate_file(%s,%s) failed with '%s' (errno %d) in set_persistent_config()\n",
+                tmp.Value(), target, strerror(error), error);
+        unlink(tmp.Value());
+        return -1;
+    }
+    return 0;
+}
+
+int rewrite_toplevel() {
+    MyString text("RUNTIME_CONFIG_ADMIN = ");
+    PersistAdminList.rewind();
+    const char *name;
+    bool first = true;
+    while ((name = PersistAdminList.next()) != nullptr) {
+        text.sprintf_cat("%s%s", first ? "" : ", ", name);
+        first = false;
+    }
+    text += "\n";
+    return replace_file(toplevel_persistent_config.Value(), text.Value());
+}
+
+// The file work of set_persistent_config, run as root.
+int store_persistent(const char *admin, const char *config) {
+    MyString admin_path;
+    admin_path.sprintf("%s.%s", toplevel_persistent_config.Value(), admin);
+    if (!is_empty(config)) {
+        if (replace_file(admin_path.Value(), config) != 0) {
+            return -1;
+        }
+        if (PersistAdminList.contains(admin)) {
+            return 0;  // the top-level list already names it
+        }
+        PersistAdminList.append(admin);
+    } else {
+        PersistAdminList.remove(admin);
+    }
+    if (rewrite_toplevel() != 0) {
+        return -1;
+    }
+    if (is_empty(config)) {
+        unlink(admin_path.Value());
+        if (PersistAdminList.isEmpty()) {
+            unlink(toplevel_persistent_config.Value());
+        }
+    }
+    return 0;
+}
+
+int find_runtime_item(const char *admin) {
+    for (int i = 0; i <= rArray.getlast(); i++) {
+        if (strcmp(rArray[i].admin, admin) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Removes item i: the last item moves into its place.
+void remove_runtime_item(int i) {
+    int last = rArray.getlast();
+    RuntimeConfigItem &gone = rArray[i];
+    free(gone.admin);
+    free(gone.config);
+    gone.initialize();
+    if (i != last) {
+        RuntimeConfigItem &moved = rArray[last];
+        gone.admin = moved.admin;
+        gone.config = moved.config;
+        moved.initialize();
+    }
+    rArray.truncate(last - 1);
+}
+
+// Writes one runtime item to a fresh temporary file and reads it.
+void read_runtime_item(const RuntimeConfigItem &item) {
+    char tmp[] = "/tmp/trvltmpXXXXXX";
+    int fd = mkstemp(tmp);
+    MyString message;
+    if (fd < 0) {
+        int error = errno;
+        message.sprintf("mkstemp(%s) returned %d, '%s' (errno %d) in process_dynamic_configs()\n",
+                        tmp, fd, strerror(error), error);
+        load_failure(message);
+    }
+    if (!write_all(fd, item.config)) {
+        message.sprintf("write failed with errno %d in process_dynamic_configs\n", errno);
+        close(fd);
+        unlink(tmp);
+        load_failure(message);
+    }
+    if (close(fd) != 0) {
+        message.sprintf("close failed with errno %d in process_dynamic_configs\n", errno);
+        unlink(tmp);
+        load_failure(message);
+    }
+    int rc = Read_config(tmp, ConfigTab, CONFIG_TABLE_SIZE, 1, false, extra_info);
+    unlink(tmp);
+    if (rc < 0) {
+        message.sprintf("Configuration Error Line %d while reading %s, runtime config: %s\n",
+                        ConfigLineNo, tmp, item.admin);
+        load_failure(message);
+    }
+}
+
+}  // namespace
+
+RuntimeConfigItem::RuntimeConfigItem(const RuntimeConfigItem &other)
+    : admin(copy_or_null(other.admin)), config(copy_or_null(other.config)) {}
+
+RuntimeConfigItem &RuntimeConfigItem::operator=(const RuntimeConfigItem &other) {
+    if (this != &other) {
+        char *new_admin = copy_or_null(other.admin);
+        char *new_config = copy_or_null(other.config);
+        free(admin);
+        free(config);
+        admin = new_admin;
+        config = new_config;
+    }
+    return *this;
+}
+
+RuntimeConfigItem::~RuntimeConfigItem() {
+    free(admin);
+    free(config);
+}
+
+void setup_dynamic_config() {
+    if (initialized) {
+        return;
+    }
+    enable_runtime = param_boolean("ENABLE_RUNTIME_CONFIG", false);
+    enable_persistent = param_boolean("ENABLE_PERSISTENT_CONFIG", false);
+    initialized = true;
+    if (enable_persistent) {
+        find_toplevel_path();
+    }
+}
+
+int read_persistent_sources() {
+    int result = 0;
+    const char *top = toplevel_persistent_config.Value();
+    if (top != nullptr && access_euid(top, R_OK) == 0 && PersistAdminList.isEmpty()) {
+        result = 1;
+        read_persistent_source(
+            top, "Configuration Error Line %d while reading top-level persistent config source: %s\n");
+        char *admins = param("RUNTIME_CONFIG_ADMIN");
+        if (admins != nullptr) {
+            PersistAdminList.initializeFromString(admins);
+            free(admins);
+        }
+    }
+    PersistAdminList.rewind();
+    const char *admin;
+    while ((admin = PersistAdminList.next()) != nullptr) {
+        result = 1;
+        MyString path;
+        path.sprintf("%s.%s", toplevel_persistent_config.Value(), admin);
+        read_persistent_source(path.Value(),
+                               "Configuration Error Line %d while reading persistent config "
+                               "source: %s\n");
+    }
+    return result;
+}
+
+int process_dynamic_configs() {
+    int result = 0;
+    for (int i = 0; i <= rArray.getlast(); i++) {
+        result = 1;
+        read_runtime_item(rArray[i]);
+    }
+    return result;
+}
+
+int apply_dynamic_sources() {
+    setup_dynamic_config();
+    int persistent = enable_persistent ? read_persistent_sources() : 0;
+    int runtime = enable_runtime ? process_dynamic_configs() : 0;
+    if (persistent < 0 || runtime < 0) {
+        return -1;
+    }
+    return (persistent != 0 || runtime != 0) ? 1 : 0;
+}
+
+int set_runtime_config(char *admin, char *config) {
+    if (is_empty(admin) || !enable_runtime) {
+        free(admin);
+        free(config);
+        return -1;
+    }
+    int i = find_runtime_item(admin);
+    if (!is_empty(config)) {
+        if (i >= 0) {
+            free(admin);
+            free(rArray[i].config);
+            rArray[i].config = config;
+        } else {
+            int slot = rArray.getlast() + 1;
+            rArray[slot].admin = admin;  // the slot holds the filler's nulls
+            rArray[slot].config = config;
+        }
+        return 0;
+    }
+    free(admin);
+    free(config);
+    if (i >= 0) {
+        remove_runtime_item(i);
+    }
+    return 0;
+}
+
+int set_persistent_config(char *admin, char *config) {
+    if (is_empty(admin) || !enable_persistent || !valid_admin_name(admin)) {
+        free(admin);
+        free(config);
+        return -1;
+    }
+    setup_dynamic_config();
+    if (toplevel_persistent_config.Length() == 0) {
+        free(admin);
+        free(config);
+        EXCEPT("Impossible: programmer error: toplevel_persistent_config is 0-length, but we "
+               "already initialized, enable_persistent is TRUE, and set_persistent_config() has "
+               "been called");
+    }
+    priv_state previous = _set_priv(PRIV_ROOT, __FILE__, __LINE__, 1);
+    int result = store_persistent(admin, config);
+    _set_priv(previous, __FILE__, __LINE__, 1);
+    free(admin);
+    free(config);
+    return result;
+}

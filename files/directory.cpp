@@ -1,0 +1,551 @@
+// Directory: walking one directory, its size, and the removal ladder for
+// files and trees (as the identity asked for, as the owner, and as the
+// owner after opening up every subdirectory). Switches the process-wide
+// privilege state and always switches back; runs /bin/rm as a child.
+//
+// Links are never followed out of a tree: entries are judged without
+// following a final link, a path is handed to /bin/rm without trailing
+// '/'s (with one, rm would empty the link's target), modes are changed
+// without following a final link, and the owner of a link is the link's.
+#include "files/directory.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/my_string.h"
+#include "core/status_string.h"
+#include "core/strnewp.h"
+#include "diagnostics/debug_log.h"
+#include "diagnostics/except.h"
+#include "files/path_helpers.h"
+#include "process/my_popen.h"
+
+namespace {
+
+// Something other than a directory (a link to one included), or nothing,
+// is now at path. False when that cannot be told: the removal ladder, whose
+// /bin/rm never follows a link it is handed, then goes on.
+bool no_longer_a_directory(const char *path) {
+    struct stat64 buf;
+    if (lstat64(path, &buf) != 0) {
+        return errno == ENOENT || errno == ENOTDIR;
+    }
+    return !S_ISDIR(buf.st_mode);
+}
+
+// Nothing is left at path, not even a dangling link. The status (with its
+// permission retry) decides, lstat catches a link whose target is gone.
+bool path_gone(const char *path) {
+    StatInfo info(path);
+    if (info.Error() != STAT_NO_FILE) {
+        return false;
+    }
+    struct stat64 buf;
+    return lstat64(path, &buf) != 0;
+}
+
+// The owner of path: a link's own owner, else that of the file (GetIds,
+// with its permission retry).
+bool owner_of(const char *path, uid_t *uid, gid_t *gid) {
+    struct stat64 buf;
+    if (lstat64(path, &buf) == 0 && S_ISLNK(buf.st_mode)) {
+        *uid = buf.st_uid;
+        *gid = buf.st_gid;
+        return true;
+    }
+    return GetIds(path, uid, gid);
+}
+
+// Runs as the file owner uid.gid. New owner ids only take effect when the
+// state is entered, so a process already running as another file owner
+// steps out first. False when the state could not be entered.
+bool become_owner(uid_t uid, gid_t gid) {
+    if (get_priv() == PRIV_FILE_OWNER &&
+        (get_file_owner_uid() != uid || get_file_owner_gid() != gid)) {
+        _set_priv(PRIV_ROOT, __FILE__, __LINE__, 1);
+    }
+    uninit_file_owner_ids();
+    set_file_owner_ids(uid, gid);
+    _set_priv(PRIV_FILE_OWNER, __FILE__, __LINE__, 1);
+    return get_priv() == PRIV_FILE_OWNER;
+}
+
+// The last component of path (trailing '/'s already gone) is "." or "..".
+bool ends_in_dot(const char *path) {
+    const char *last = strrchr(path, '/');
+    last = last != nullptr ? last + 1 : path;
+    return strcmp(last, ".") == 0 || strcmp(last, "..") == 0;
+}
+
+// path without trailing '/'s (new[]); null for "", "/" and paths ending in
+// "." or "..", which are never removed.
+char *removable_path(const char *path) {
+    if (path == nullptr) {
+        return nullptr;
+    }
+    size_t len = strlen(path);
+    while (len > 0 && path[len - 1] == '/') {
+        len--;
+    }
+    if (len == 0) {
+        return nullptr;
+    }
+    char *copy = new char[len + 1];
+    memcpy(copy, path, len);
+    copy[len] = '\0';
+    if (ends_in_dot(copy)) {
+        delete[] copy;
+        return nullptr;
+    }
+    return copy;
+}
+
+}  // namespace
+
+Directory::Directory(const char *path, priv_state priv) {
+    curr_dir = strnewp(path);
+    ASSERT(curr_dir);
+    initialize(priv);
+    dir_owner_uid = 0;
+    dir_owner_gid = 0;
+    dir_owner_known = false;
+    if (priv == PRIV_FILE_OWNER) {
+        EXCEPT("Programmer error: Directory object instantiated with PRIV_FILE_OWNER requested, "
+               "but no StatInfo object!");
+    }
+}
+
+Directory::Directory(StatInfo *info, priv_state priv) {
+    ASSERT(info);
+    curr_dir = strnewp(info->FullPath());
+    ASSERT(curr_dir);
+    initialize(priv);
+    dir_owner_uid = info->GetOwner();
+    dir_owner_gid = info->GetGroup();
+    dir_owner_known = true;
+}
+
+Directory::~Directory() {
+    delete[] curr_dir;
+    delete current;
+    if (handle != nullptr) {
+        closedir(handle);
+    }
+}
+
+void Directory::initialize(priv_state priv) {
+    current = nullptr;
+    handle = nullptr;
+    if (can_switch_ids()) {
+        work_priv = priv;
+        switch_privs = priv != PRIV_UNKNOWN;
+    } else {
+        work_priv = PRIV_TORVEL;
+        switch_privs = false;
+    }
+}
+
+void Directory::remember(SavedPriv &saved) {
+    saved.state = get_priv();
+    saved.owner_known = saved.state == PRIV_FILE_OWNER;
+    saved.owner_uid = saved.owner_known ? get_file_owner_uid() : 0;
+    saved.owner_gid = saved.owner_known ? get_file_owner_gid() : 0;
+}
+
+bool Directory::enter(SavedPriv &saved) {
+    remember(saved);
+    if (!switch_privs) {
+        return true;
+    }
+    if (work_priv == PRIV_FILE_OWNER) {
+        // Another object may have made someone else the file owner since.
+        return setOwnerPriv(curr_dir);
+    }
+    _set_priv(work_priv, __FILE__, __LINE__, 1);
+    return true;
+}
+
+void Directory::leave(const SavedPriv &saved) {
+    if (!switch_privs) {
+        return;
+    }
+    if (saved.owner_known) {
+        become_owner(saved.owner_uid, saved.owner_gid);
+    } else {
+        _set_priv(saved.state, __FILE__, __LINE__, 1);
+    }
+}
+
+bool Directory::setOwnerPriv(const char *path) {
+    bool is_curr = strcmp(path, curr_dir) == 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (is_curr && dir_owner_known) {
+        uid = dir_owner_uid;
+        gid = dir_owner_gid;
+    } else {
+        if (!owner_of(path, &uid, &gid)) {
+            dprintf(D_ALWAYS, "Directory::setOwnerPriv() -- failed to find owner of %s\n", path);
+            return false;
+        }
+        if (is_curr) {
+            dir_owner_uid = uid;
+            dir_owner_gid = gid;
+            dir_owner_known = true;
+        }
+    }
+    if (uid == 0 || gid == 0) {
+        dprintf(D_ALWAYS,
+                "Directory::setOwnerPriv(): NOT changing priv state to owner of \"%s\" (%d.%d), "
+                "that's root!\n",
+                path, static_cast<int>(uid), static_cast<int>(gid));
+        return false;
+    }
+    return become_owner(uid, gid);
+}
+
+bool Directory::Rewind() {
+    delete current;
+    current = nullptr;
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return false;
+    }
+    if (handle == nullptr) {
+        errno = 0;
+        handle = opendir(curr_dir);
+        if (handle == nullptr) {
+            int error = errno;
+            if (!switch_privs) {
+                dprintf(D_ALWAYS, "Can't open directory \"%s\" as %s, errno: %d (%s)\n", curr_dir,
+                        priv_to_string(get_priv()), error, strerror(error));
+                leave(saved);
+                return false;
+            }
+            if (!setOwnerPriv(curr_dir)) {
+                dprintf(D_ALWAYS, "Directory::Rewind(): failed to find owner of \"%s\"\n", curr_dir);
+                leave(saved);
+                return false;
+            }
+            errno = 0;
+            handle = opendir(curr_dir);
+            if (handle == nullptr) {
+                error = errno;
+                dprintf(D_ALWAYS, "Can't open directory \"%s\" as owner, errno: %d (%s)", curr_dir,
+                        error, strerror(error));
+                leave(saved);
+                return false;
+            }
+            work_priv = PRIV_FILE_OWNER;
+        }
+    }
+    rewinddir(handle);
+    leave(saved);
+    return true;
+}
+
+const char *Directory::Next() {
+    delete current;
+    current = nullptr;
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return nullptr;
+    }
+    if (handle == nullptr && !Rewind()) {
+        leave(saved);
+        return nullptr;
+    }
+    struct dirent *entry;
+    while (current == nullptr && (entry = readdir(handle)) != nullptr) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+            continue;
+        }
+        StatInfo *info = new StatInfo(curr_dir, entry->d_name);
+        switch (info->Error()) {
+            case STAT_OK:
+                current = info;
+                break;
+            case STAT_NO_FILE:
+                delete info;  // vanished since it was read
+                break;
+            case STAT_FAILED:
+                dprintf(D_FULLDEBUG, "Directory::stat() failed for \"%s\", errno: %d (%s)\n",
+                        info->FullPath(), info->Errno(), strerror(info->Errno()));
+                delete info;
+                break;
+        }
+    }
+    leave(saved);
+    return current != nullptr ? current->BaseName() : nullptr;
+}
+
+const char *Directory::GetFullPath() const {
+    return current != nullptr ? current->FullPath() : nullptr;
+}
+
+off_t Directory::GetFileSize() const {
+    return current != nullptr ? current->GetFileSize() : 0;
+}
+
+bool Directory::IsDirectory() const {
+    return current != nullptr && current->IsDirectory();
+}
+
+bool Directory::IsSymlink() const {
+    return current != nullptr && current->IsSymlink();
+}
+
+long long Directory::GetDirectorySize() {
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return 0;
+    }
+    long long total = 0;
+    Rewind();
+    while (Next() != nullptr) {
+        if (current->IsDirectory()) {
+            if (!current->IsSymlink()) {
+                // Built on the entry's status, so it knows its owner.
+                Directory sub(current, work_priv);
+                total += sub.GetDirectorySize();
+            }
+        } else {
+            total += current->GetFileSize();
+        }
+    }
+    leave(saved);
+    return total;
+}
+
+bool Directory::Find_Named_Entry(const char *name) {
+    if (name == nullptr) {
+        return false;
+    }
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return false;
+    }
+    bool found = false;
+    Rewind();
+    const char *entry;
+    while (!found && (entry = Next()) != nullptr) {
+        found = strcmp(entry, name) == 0;
+    }
+    leave(saved);
+    return found;
+}
+
+bool Directory::Remove_Entire_Directory() {
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return false;
+    }
+    if (!Rewind()) {
+        leave(saved);
+        return path_gone(curr_dir);  // nothing to remove is no failure
+    }
+    bool all = true;
+    while (Next() != nullptr) {
+        if (!Remove_Current_File()) {
+            all = false;
+        }
+    }
+    leave(saved);
+    return all;
+}
+
+bool Directory::Remove_Entry(const char *name) {
+    if (name == nullptr || name[0] == '\0' || strchr(name, '/') != nullptr ||
+        strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+        dprintf(D_ALWAYS, "Directory::Remove_Entry(): \"%s\" is not an entry of \"%s\", not removed\n",
+                name != nullptr ? name : "(null)", curr_dir);
+        return false;
+    }
+    char *path = dircat(curr_dir, name);
+    bool ok = do_remove(path, false);
+    delete[] path;
+    return ok;
+}
+
+bool Directory::Remove_Full_Path(const char *path) {
+    char *target = removable_path(path);
+    if (target == nullptr) {
+        dprintf(D_ALWAYS, "Directory::Remove_Full_Path(): refusing to remove \"%s\"\n",
+                path != nullptr ? path : "(null)");
+        return false;
+    }
+    bool ok = do_remove(target, false);
+    delete[] target;
+    return ok;
+}
+
+bool Directory::Remove_Current_File() {
+    if (current == nullptr) {
+        return false;
+    }
+    return do_remove(current->FullPath(), true);
+}
+
+bool Directory::Recursive_Chown(uid_t src_uid, uid_t dst_uid, gid_t dst_gid,
+                                bool allow_non_root) {
+    return recursive_chown(curr_dir, src_uid, dst_uid, dst_gid, allow_non_root);
+}
+
+bool Directory::Recursive_Chown(const char *user, const char *group) {
+    return false;
+}
+
+bool Directory::do_remove(const char *path, bool use_current) {
+    bool is_dir;
+    if (use_current) {
+        is_dir = current != nullptr && current->IsDirectory() && !current->IsSymlink();
+    } else {
+        StatInfo info(path);
+        is_dir = info.Error() == STAT_OK && info.IsDirectory() && !info.IsSymlink();
+    }
+    return is_dir ? do_remove_dir(path) : do_remove_file(path);
+}
+
+bool Directory::do_remove_file(const char *path) {
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return false;
+    }
+    errno = 0;
+    int rc = unlink(path);
+    if (rc != 0 && errno == EACCES) {
+        if (switch_privs && work_priv == PRIV_ROOT) {
+            if (!setOwnerPriv(path)) {
+                dprintf(D_ALWAYS,
+                        "Directory::do_remove_file(): Failed to unlink(%s) as %s and can't find "
+                        "file owner, giving up\n",
+                        path, priv_to_string(get_priv()));
+                leave(saved);
+                return false;
+            }
+        }
+        errno = 0;
+        rc = unlink(path);
+    }
+    bool ok = rc == 0 || errno == ENOENT;
+    leave(saved);
+    return ok;
+}
+
+void Directory::rmdirAttempt(const char *path, priv_state priv) {
+    SavedPriv saved;
+    remember(saved);
+    if (switch_privs) {
+        switch (priv) {
+            case PRIV_FILE_OWNER:
+                if (!setOwnerPriv(path)) {
+                    dprintf(D_FULLDEBUG,
+                            "Not attempting to remove %s as its owner: the owner cannot be "
+                            "switched to\n",
+                            path);
+                    return;
+                }
+                break;
+            case PRIV_ROOT:
+            case PRIV_TORVEL:
+            case PRIV_USER:
+                _set_priv(priv, __FILE__, __LINE__, 1);
+                break;
+            case PRIV_UNKNOWN:
+                break;
+            default:
+                EXCEPT("Programmer error: Directory::rmdirAttempt() called with unexpected "
+                       "priv_state (%d: %s)",
+                       static_cast<int>(priv), priv_to_string(priv));
+        }
+    }
+    MyString who(priv_identifier(get_priv()));
+    dprintf(D_FULLDEBUG, "Attempting to remove %s as %s\n", path, who.Value());
+    // A path that begins with '-' would be read as options.
+    MyString arg;
+    arg.sprintf("%s%s", path[0] == '-' ? "./" : "", path);
+    int rc = my_spawnl("/bin/rm", "/bin/rm", "-rf", arg.Value(), static_cast<char *>(nullptr));
+    leave(saved);
+    if (rc != 0) {
+        MyString reason;
+        if (rc < 0) {
+            reason.sprintf("my_spawnl returned %d", rc);
+        } else {
+            reason = "/bin/rm ";
+            statusString(rc, reason);
+        }
+        dprintf(D_FULLDEBUG, "Removing \"%s\" as %s failed: %s\n", path, who.Value(),
+                reason.Value());
+    }
+}
+
+bool Directory::do_remove_dir(const char *path) {
+    if (no_longer_a_directory(path)) {
+        return do_remove_file(path);  // became a link or a file, or went
+    }
+    rmdirAttempt(path, work_priv);
+    if (path_gone(path)) {
+        return true;
+    }
+    if (switch_privs) {
+        dprintf(D_FULLDEBUG, "Removing %s as %s failed, trying again as file owner\n", path,
+                priv_to_string(get_priv()));
+        rmdirAttempt(path, PRIV_FILE_OWNER);
+        if (path_gone(path)) {
+            return true;
+        }
+        dprintf(D_FULLDEBUG, "WARNING: %s still exists after trying to remove it as the owner\n",
+                path);
+    }
+    MyString who(switch_privs ? "directory owner" : priv_identifier(get_priv()));
+    StatInfo info(path);
+    Directory opened(&info, PRIV_FILE_OWNER);
+    dprintf(D_FULLDEBUG, "Attempting to chmod(0700) %s and all subdirs\n", path);
+    if (!opened.chmodDirectories(0700)) {
+        dprintf(D_ALWAYS, "Failed to chmod(0700) %s and all subdirs\n", path);
+        dprintf(D_ALWAYS, "Can't remove \"%s\" as %s, giving up!\n", path, who.Value());
+        return false;
+    }
+    rmdirAttempt(path, PRIV_FILE_OWNER);
+    if (path_gone(path)) {
+        return true;
+    }
+    dprintf(D_ALWAYS, "After chmod(), still can't remove \"%s\" as %s, giving up!\n", path,
+            who.Value());
+    return false;
+}
+
+bool Directory::chmodDirectories(mode_t mode) {
+    SavedPriv saved;
+    remember(saved);
+    if (switch_privs) {
+        if (!setOwnerPriv(curr_dir)) {
+            dprintf(D_ALWAYS, "Directory::chmodDirectories(): failed to find owner of \"%s\"\n",
+                    curr_dir);
+            return false;
+        }
+    }
+    dprintf(D_FULLDEBUG, "Attempting to chmod %s as %s\n", curr_dir, priv_identifier(get_priv()));
+    // Not through a link: it may have been swapped in since the walk saw a
+    // directory here.
+    if (fchmodat(AT_FDCWD, curr_dir, mode, AT_SYMLINK_NOFOLLOW) != 0) {
+        int error = errno;
+        dprintf(D_ALWAYS, "chmod(%s) failed: %s (errno %d)\n", curr_dir, strerror(error), error);
+        leave(saved);
+        return false;
+    }
+    bool result = true;
+    while (Next() != nullptr) {
+        if (current->IsDirectory() && !current->IsSymlink()) {
+            Directory sub(current, work_priv);
+            if (!sub.chmodDirectories(mode)) {
+                result = false;
+            }
+        }
+    }
+    leave(saved);
+    return result;
+}

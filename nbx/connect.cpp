@@ -1,0 +1,492 @@
+// The brokered connect. A UDP socket may dissolve its association; a
+// destination that the routing table sends through the brokers is met as
+// the destination's broker says (connect actively to an address, or wait
+// for the peer to connect in; a UDP channel for datagram sockets); every
+// other destination, and every case the brokers cannot help with, gets a
+// direct connection that waits at most CB_CONNECT_TIMEOUT seconds.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "nbx/broker_client.h"
+#include "nbx/broker_message.h"
+#include "nbx/connection.h"
+#include "nbx/generic_log.h"
+#include "nbx/nbx_errno.h"
+#include "nbx/nbx_ops.h"
+#include "nbx/route_table.h"
+#include "nbx/sock_table.h"
+#include "nbx/udp_channel.h"
+#include "nbx/wrappers.h"
+#include "net/nbx_address.h"
+
+#define NBX_LOG_MODULE "connect"
+
+namespace {
+
+int fail(int code) {
+  _NBX_errno = code;
+  return -1;
+}
+
+void close_keeping_errno(int fd) {
+  int saved = errno;
+  __real_close(fd);
+  errno = saved;
+}
+
+// Records the peer of a connected UDP socket (allocated on first use).
+void remember_peer(SockInfo *info, struct in_addr ip, in_port_t port) {
+  if (info->connected == nullptr) {
+    info->connected = static_cast<CBAddr *>(calloc(1, sizeof(CBAddr)));
+    if (info->connected == nullptr) NBX_ABORT("malloc failed");
+  }
+  info->connected->ip = ip;
+  info->connected->port = port;
+}
+
+void forget_peer(SockInfo *info) {
+  free(info->connected);
+  info->connected = nullptr;
+}
+
+void log_returning(int result) {
+  int saved = errno;
+  NBX_LOG(D_FULL, "returning %d(%s)\n", result, strerror(saved));
+  errno = saved;
+}
+
+// connect(AF_UNSPEC): dissolves a UDP socket's association.
+int unconnect(int fd, SockInfo *info, const struct sockaddr *address, socklen_t length) {
+  if (_CB_fdInfo[fd].type != UDP) {
+    NBX_LOG(D_BASIC, "[NBX_connect] unconnect call for nonUDP socket\n");
+    errno = EOPNOTSUPP;
+    return fail(NBX_ERRNO_NOT_SUPPORTED);
+  }
+  if (info->status != CONNECTED) {
+    _NBX_errno = NBX_ERRNO_NONE;
+    return 0;
+  }
+  // The caller's length: an AF_UNSPEC address may be shorter than 16 bytes.
+  if (__real_connect(fd, address, length) != 0) {
+    int saved = errno;
+    NBX_ERROR("NBX_connect: unconnect failed");
+    info->status = CONN_FAILED;
+    forget_peer(info);
+    info->error = saved;
+    errno = saved;
+    return fail(NBX_ERRNO_SYSTEM);
+  }
+  info->status = info->phyAddr.port != 0 ? BOUND : CREATED;
+  forget_peer(info);
+  _NBX_errno = NBX_ERRNO_NONE;
+  return 0;
+}
+
+// A destination that is not a 16-byte AF_INET address: the system decides.
+int connect_other(int fd, SockInfo *info, const struct sockaddr *address, socklen_t length) {
+  NBX_LOG(D_FULL, "connect(%d[NBX_SOCKET], not sinaddr_in...)\n", fd);
+  int result = __real_connect(fd, address, length);
+  if (result != 0 && errno == EINPROGRESS) {
+    info->status = ACTIVE_CONNECTING;
+    _NBX_errno = NBX_ERRNO_NONE;
+  } else if (result != 0) {
+    info->error = errno;
+    _NBX_errno = NBX_ERRNO_SYSTEM;
+  } else {
+    _NBX_errno = NBX_ERRNO_NONE;
+  }
+  log_returning(result);
+  return result;
+}
+
+// Binds a brokered socket about to connect through the brokers, and sets its
+// physical and canonical addresses. 0 or -1.
+int prepare_brokered(int fd, SockInfo *info, const char *destination) {
+  if (info->status == CREATED) {
+    struct sockaddr_in any;
+    memset(&any, 0, sizeof any);
+    any.sin_family = AF_INET;
+    if (__real_bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0) {
+      info->error = errno;
+      NBX_ERROR("[NBX_connect(%d)]%s: bind failed", fd, destination);
+      return fail(NBX_ERRNO_SYSTEM);
+    }
+  }
+  if (_myIP(&info->phyAddr.ip) < 0) {
+    errno = EADDRNOTAVAIL;
+    info->error = errno;
+    NBX_LOG(D_BASIC, "[NBX_connect(%d)]%s: _myIP() failed", fd, destination);
+    return fail(NBX_ERRNO_SYSTEM);
+  }
+  struct sockaddr_in bound;
+  socklen_t length = sizeof bound;
+  memset(&bound, 0, sizeof bound);
+  if (__real_getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &length) != 0) {
+    info->error = errno;
+    NBX_ERROR("[NBX_connect(%d)]%s: getsockname failed", fd, destination);
+    return fail(NBX_ERRNO_SYSTEM);
+  }
+  info->phyAddr.port = bound.sin_port;
+  struct sockaddr_in *broker = getBroker();
+  info->canon.ip = broker != nullptr ? broker->sin_addr : info->phyAddr.ip;
+  info->canon.port = info->phyAddr.port;
+  info->status = BOUND;
+  return 0;
+}
+
+// The direct connection, TCP or UDP.
+int connect_direct(int fd, SockInfo *info, const struct sockaddr_in *destination,
+                   const char *text) {
+  if (_CB_fdInfo[fd].type == UDP) {
+    if (__real_connect(fd, reinterpret_cast<const sockaddr *>(destination),
+                       sizeof *destination) != 0) {
+      info->error = errno;
+      NBX_ERROR("[NBX_connect(%d)]%s: UDP connect failed", fd, text);
+      return fail(NBX_ERRNO_SYSTEM);
+    }
+    remember_peer(info, destination->sin_addr, destination->sin_port);
+    info->status = CONNECTED;
+    _NBX_errno = NBX_ERRNO_NONE;
+    return 0;
+  }
+  struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
+  if (_CB_do_connect(fd, reinterpret_cast<const sockaddr *>(destination), sizeof *destination,
+                     &limit) == 0) {
+    info->status = CONNECTED;
+    _NBX_errno = NBX_ERRNO_NONE;
+    return 0;
+  }
+  if (errno == EINPROGRESS) {
+    info->status = ACTIVE_CONNECTING;
+    info->error = EINPROGRESS;
+    log_returning(-1);
+    return -1;
+  }
+  int saved = errno;
+  NBX_LOG(D_BASIC, "[NBX_connect(%d)]%s: direct connect using _CB_do_connect failed\n", fd, text);
+  info->status = CONN_FAILED;
+  info->error = saved;
+  _NBX_errno = NBX_ERRNO_SYSTEM;
+  errno = saved;
+  log_returning(-1);
+  return -1;
+}
+
+// A UDP socket's channel through the brokers: 1 connected, 0 go direct, -1.
+int connect_channel(int fd, SockInfo *info, const struct sockaddr_in *destination,
+                    const char *text) {
+  struct sockaddr_in physical;
+  int channel = _CB_openchannel(info, destination->sin_addr, destination->sin_port, &physical);
+  if (channel < 0) {
+    NBX_LOG(D_BASIC, "[NBX_connect(%d)]%s: _CB_openchannel failed\n", fd, text);
+    return -1;
+  }
+  if (channel == 0) return 0;
+  if (__real_connect(fd, reinterpret_cast<sockaddr *>(&physical), sizeof physical) != 0) {
+    info->error = errno;
+    char physical_text[CB_ADDR_TEXT_SIZE];
+    _CB_addrText(physical_text, physical.sin_addr, physical.sin_port);
+    NBX_ERROR("[NBX_connect(%d)]%s: _CB_openchannel succeed. Now connecting to %s... UDP "
+              "connect failed",
+              fd, text, physical_text);
+    fail(NBX_ERRNO_SYSTEM);
+    return -1;
+  }
+  remember_peer(info, physical.sin_addr, physical.sin_port);
+  info->status = CONNECTED;
+  _NBX_errno = NBX_ERRNO_NONE;
+  return 1;
+}
+
+// The brokered TCP connection: 1 connected, 0 go direct, -1.
+int connect_tcp_brokered(int fd, SockInfo *info, const struct sockaddr_in *destination,
+                         const char *text) {
+  int result = NBX_TCP_connect(info, destination);
+  if (result < 0) {
+    if (errno == EINPROGRESS) {
+      _NBX_errno = NBX_ERRNO_NONE;
+    } else {
+      int saved = errno;
+      NBX_LOG(D_BASIC, "[NBX_connect(%d)]%s: NBX_TCP_connect failed\n", fd, text);
+      errno = saved;
+    }
+    return -1;
+  }
+  if (result > 0) _NBX_errno = NBX_ERRNO_NONE;
+  return result;
+}
+
+// The socket became a listening one for a passive connect; the connection
+// that comes in takes its place.
+int finish_passive(SockInfo *info, const char *text) {
+  int fd = info->owner;
+  struct sockaddr_in peer;
+  socklen_t length = sizeof peer;
+  memset(&peer, 0, sizeof peer);
+  struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
+  int accepted = _CB_do_accept(fd, reinterpret_cast<sockaddr *>(&peer), &length, &limit);
+  if (accepted < 0 && errno == EAGAIN) {
+    errno = EINPROGRESS;
+    info->error = EINPROGRESS;
+    info->pendingSince = time(nullptr);
+    return -1;
+  }
+  if (accepted < 0) {
+    int saved = errno;
+    NBX_LOG(D_BASIC,
+            "NBX_TCP_connect(%d):%s: CONNECT sent; PASSIVE_CONNECT received; but _CB_do_accept "
+            "failed\n",
+            fd, text);
+    info->status = CONN_FAILED;
+    info->error = saved;
+    errno = saved;
+    return fail(NBX_ERRNO_SYSTEM);
+  }
+  int flags = fcntl(fd, F_GETFL);
+  const char *failed = nullptr;
+  if (flags < 0) {
+    failed = "NBX_TCP_connect: fcntl(F_GETFL) failed";
+  } else if (fcntl(accepted, F_SETFL, flags) < 0) {
+    failed = "NBX_TCP_connect: fcntl(F_SETFL) failed";
+  } else if (__real_dup2(accepted, fd) < 0) {
+    failed = "NBX_TCP_connect: dup2 failed";
+  }
+  if (failed != nullptr) {
+    NBX_ERROR("%s", failed);
+    info->status = CONN_FAILED;
+    info->error = errno;
+    close_keeping_errno(accepted);
+    return fail(NBX_ERRNO_SYSTEM);
+  }
+  __real_close(accepted);
+  info->status = CONNECTED;
+  NBX_LOG(D_FULL, "\tPassively connected to %s\n", _ipport2str(peer.sin_addr, peer.sin_port));
+  return 1;
+}
+
+// A request connection to the destination's broker; -1 with *socket_failed
+// saying whether no socket could be made.
+int connect_dest_broker(struct in_addr ip, bool *socket_failed) {
+  int request = __real_socket(AF_INET, SOCK_STREAM, 0);
+  *socket_failed = request < 0;
+  if (request < 0) return -1;
+  struct sockaddr_in broker = _CB_sockaddr(ip, htons(CB_DEST_BROKER_PORT));
+  if (__real_connect(request, reinterpret_cast<sockaddr *>(&broker), sizeof broker) != 0) {
+    close_keeping_errno(request);
+    return -1;
+  }
+  return request;
+}
+
+}  // namespace
+
+extern "C" {
+
+int NBX_connect(int fd, const struct sockaddr *address, socklen_t length) {
+  if (!_CB_initialized) _CB_initialize();
+  if (fd < 0 || fd >= _NBX_max_no_fds) {
+    NBX_LOG(D_BASIC, "NBX_connect: fd is too big. Returning error...\n");
+    errno = EBADF;
+    return fail(NBX_ERRNO_INVALID_ARGUMENT);
+  }
+  int type = _CB_fdInfo[fd].type;
+  if (type == MANAGER) {
+    NBX_LOG(D_BASIC, "NBX_connect called for MANAGER\n");
+    errno = EBADF;
+    return fail(NBX_ERRNO_INTERNAL_SOCKET);
+  }
+  if (type == NOT_DEFINED) {
+    NBX_LOG(D_FULL, "connect(%d[NOT_DEFINED], ...)\n", fd);
+    int result = __real_connect(fd, address, length);
+    int saved = errno;
+    NBX_LOG(D_FULL, "returning %d\n", result);
+    _NBX_errno = result != 0 ? NBX_ERRNO_SYSTEM : NBX_ERRNO_NONE;
+    errno = saved;
+    return result;
+  }
+  SockInfo *info = _CB_fdInfo[fd].info;
+  if (address != nullptr && address->sa_family == AF_UNSPEC) {
+    return unconnect(fd, info, address, length);
+  }
+  if (address == nullptr || address->sa_family != AF_INET ||
+      length != sizeof(struct sockaddr_in)) {
+    return connect_other(fd, info, address, length);
+  }
+  const struct sockaddr_in *destination = reinterpret_cast<const struct sockaddr_in *>(address);
+  char text[CB_ADDR_TEXT_SIZE];
+  _CB_addrText(text, destination->sin_addr, destination->sin_port);
+  NBX_LOG(D_FULL, "NBX_connect(%d[NBX_SOCKET], %s)\n", fd, text);
+  if (type == TCP) {
+    if (info->manager == NEED_RECOVER) info->manager = -1;
+    if (info->manager >= 0) {
+      NBX_LOG(D_FULL, "deleting manager[%d]\n", info->manager);
+      _CB_rmManager(info->manager);
+    }
+    info->canon.port = 0;
+  }
+  int route = _CB_directConnect(destination->sin_addr);
+  if (route < 0) {
+    NBX_LOG(D_BASIC, "Routing table must be in a bad shape. Trying direct connection anyway...\n");
+  }
+  if (route == 0) {
+    if (prepare_brokered(fd, info, text) != 0) return -1;
+    int result = type == TCP ? connect_tcp_brokered(fd, info, destination, text)
+                             : connect_channel(fd, info, destination, text);
+    if (result < 0) return -1;
+    if (result > 0) return 0;
+  }
+  return connect_direct(fd, info, destination, text);
+}
+
+int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
+  int fd = info->owner;
+  char text[CB_ADDR_TEXT_SIZE];
+  _CB_addrText(text, destination->sin_addr, destination->sin_port);
+  bool socket_failed = false;
+  int request = connect_dest_broker(destination->sin_addr, &socket_failed);
+  if (request < 0) {
+    if (socket_failed) {
+      NBX_ERROR("NBX_TCP_connect(%d)-%s: socket failed", fd, text);
+      return fail(NBX_ERRNO_SYSTEM);
+    }
+    NBX_ERROR("NBX_TCP_connect: connection to the dest broker failed");
+    return 0;
+  }
+  if (_CBsend(request, CB_CONNECT, info->canon.ip, info->canon.port, info->mode,
+              info->phyAddr.ip, info->phyAddr.port, destination->sin_addr,
+              destination->sin_port, 0) < 0) {
+    NBX_LOG(D_BASIC, "NBX_TCP_connect: can't send CONNECT to the broker\n");
+    _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    close_keeping_errno(request);
+    return -1;
+  }
+  char opcode = 0;
+  struct in_addr answer_ip = {};
+  in_port_t answer_port = 0;
+  int got = _CBrecv(request, &opcode, nullptr, nullptr, nullptr, &answer_ip, &answer_port,
+                    nullptr, nullptr, nullptr);
+  if (got <= 0) {
+    NBX_LOG(D_BASIC, "NBX_TCP_connect: can't recv resp to CONNECT from the broker\n");
+    _NBX_errno = got == 0 ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    if (got == 0) errno = ECONNRESET;
+    close_keeping_errno(request);
+    return -1;
+  }
+  if (opcode == CB_ACTIVE_CONNECT) {
+    __real_close(request);
+    NBX_LOG(D_FULL, "\tconnecting actively to %s...\n", _ipport2str(answer_ip, answer_port));
+    struct sockaddr_in target = _CB_sockaddr(answer_ip, answer_port);
+    struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
+    if (_CB_do_connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target, &limit) == 0) {
+      info->status = CONNECTED;
+      return 1;
+    }
+    if (errno == EINPROGRESS) {
+      info->status = ACTIVE_CONNECTING;
+      info->error = EINPROGRESS;
+      return -1;
+    }
+    info->status = CONN_FAILED;
+    info->error = errno;
+    return fail(NBX_ERRNO_SYSTEM);
+  }
+  if (opcode == CB_PASSIVE_CONNECT) {
+    if (__real_listen(fd, CB_PASSIVE_BACKLOG) != 0) {
+      info->status = CONN_FAILED;
+      info->error = errno;
+      close_keeping_errno(request);
+      return fail(NBX_ERRNO_SYSTEM);
+    }
+    struct in_addr none = {};
+    if (_CBsend(request, CB_ACK, none, 0, 0, none, 0, none, 0, 0) < 0) {
+      NBX_LOG(D_BASIC, "NBX_TCP_connect: Failed to send ACK for PASSIVE_CONNECT\n");
+      _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+      info->status = CONN_FAILED;
+      info->error = errno;
+      close_keeping_errno(request);
+      return -1;
+    }
+    __real_close(request);
+    info->status = PASSIVE_CONNECTING;
+    return finish_passive(info, text);
+  }
+  __real_close(request);
+  if (opcode != CB_NAK) {
+    NBX_LOG(D_BASIC, "NBX_TCP_connect(%d):%s: CONNECT sent but unexpected message received\n", fd,
+            text);
+  }
+  return 0;
+}
+
+int _CB_do_connect(int fd, const struct sockaddr *address, socklen_t length,
+                   struct timeval *timeout) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) {
+    NBX_ERROR("_CB_do_connect: fcntl failed");
+    return -1;
+  }
+  if ((flags & O_NONBLOCK) != 0) return __real_connect(fd, address, length);
+  if (fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+    NBX_ERROR("_CB_do_connect: fcntl failed");
+    return -1;
+  }
+  int result = __real_connect(fd, address, length);
+  if (result != 0 && errno == EINPROGRESS) {
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    long long limit = timeout == nullptr ? -1
+                                         : static_cast<long long>(timeout->tv_sec) * 1000 +
+                                               timeout->tv_usec / 1000;
+    for (;;) {
+      int wait_ms = -1;
+      if (limit >= 0) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long left = limit - ((now.tv_sec - start.tv_sec) * 1000LL +
+                                  (now.tv_nsec - start.tv_nsec) / 1000000);
+        if (left < 0) left = 0;
+        wait_ms = left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+      }
+      struct pollfd wait = {fd, POLLIN | POLLOUT, 0};
+      int ready = poll(&wait, 1, wait_ms);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) {
+        result = -1;
+      } else if (ready == 0) {
+        errno = ETIMEDOUT;
+        result = -1;
+      } else {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (__real_getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+          NBX_ERROR("_CB_do_connect: getsockopt failed");
+          NBX_LOG(D_BASIC,
+                  "In Solaris, getsockopt returns fail with errno set appropriately if the "
+                  "pending connection has failed.\n");
+          result = -1;
+        } else if (error != 0) {
+          NBX_LOG(D_BASIC, "_CB_do_connect: getsockopt reported connection failed: %s\n",
+                  strerror(error));
+          errno = error;
+          result = -1;
+        } else {
+          result = 0;
+        }
+      }
+      break;
+    }
+  }
+  int saved = errno;
+  if (fcntl(fd, F_SETFL, flags) < 0) {
+    NBX_ERROR("_CB_do_connect: fcntl failed");
+    return -1;
+  }
+  errno = saved;
+  return result;
+}
+
+}  // extern "C"

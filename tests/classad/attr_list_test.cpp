@@ -1,0 +1,552 @@
+// Tests of AttrList: insertion with and without replacement, chaining with
+// masking deletes, literal and evaluating lookups, the typed Assign forms,
+// dirty flags and both cursors, copies, the file and delimited-string
+// constructors, the printed forms and the wire form over a memory stream.
+#include "classad/attr_list.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <string>
+
+#include "classad/expr_tree.h"
+#include "config/subsystem.h"
+#include "core/my_string.h"
+#include "core/string_list.h"
+#include "diagnostics/debug_log.h"
+#include "gtest/gtest.h"
+#include "tests/stream/memory_stream.h"
+#include "tests/support/capture.h"
+
+namespace {
+
+// The list's fPrint text.
+std::string Printed(AttrList &list) {
+    MyString out;
+    list.sPrint(out);
+    return out.Value() != nullptr ? out.Value() : "";
+}
+
+std::string ExprText(AttrList &list, const char *name) {
+    char *text = list.sPrintExpr(nullptr, 0, name);
+    std::string out = text != nullptr ? text : "<none>";
+    free(text);
+    return out;
+}
+
+// Every name NextName returns from the current cursor, joined by commas.
+std::string Names(AttrList &list) {
+    std::string out;
+    char *name;
+    while ((name = list.NextName()) != nullptr) {
+        out += (out.empty() ? "" : ",") + std::string(name);
+        delete[] name;
+    }
+    return out;
+}
+
+// Reads a FILE from text.
+FILE *FileOf(const std::string &text) {
+    FILE *file = tmpfile();
+    fputs(text.c_str(), file);
+    rewind(file);
+    return file;
+}
+
+TEST(AttrListInsert, ReplaceKeepsOneAttributeAtTheEnd) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("A = 1", true));
+    ASSERT_TRUE(list.Insert("B = 2", true));
+    ASSERT_TRUE(list.Insert("a = 2", true));
+    EXPECT_EQ("B = 2\na = 2\n", Printed(list));
+
+    AttrList both;
+    ASSERT_TRUE(both.Insert("A = 1", false));
+    ASSERT_TRUE(both.Insert("a = 2", false));
+    EXPECT_EQ("A = 1\na = 2\n", Printed(both));
+    EXPECT_EQ("A = 1", ExprText(both, "A"));
+    // Replacing removes the first only; the hidden one then shows.
+    ASSERT_TRUE(both.Delete("A"));
+    EXPECT_EQ("a = 2", ExprText(both, "A"));
+}
+
+TEST(AttrListInsert, NamesMatchWithoutRegardToCaseOnly) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("aBcd = 1", true));
+    ASSERT_TRUE(list.Insert("a_x = 2", true));
+    ASSERT_TRUE(list.Insert("a = 3", true));
+    EXPECT_EQ("aBcd = 1", ExprText(list, "ABCD"));
+    EXPECT_EQ("aBcd = 1", ExprText(list, "abCD"));
+    EXPECT_EQ("<none>", ExprText(list, "aBc"));
+    EXPECT_EQ("<none>", ExprText(list, "a_"));
+    EXPECT_EQ("a_x = 2", ExprText(list, "A_X"));
+    EXPECT_EQ("a = 3", ExprText(list, "A"));
+}
+
+TEST(AttrListInsert, OnlyAssignmentsToPlainNamesAreAccepted) {
+    AttrList list;
+    EXPECT_FALSE(list.Insert("1 + 2", true));
+    EXPECT_FALSE(list.Insert("1 = 2", true));
+    EXPECT_FALSE(list.Insert("x = ", true));
+    EXPECT_FALSE(list.Insert(static_cast<const char *>(nullptr), true));
+    ExprTree *not_assignment = new Integer(3);
+    EXPECT_FALSE(list.Insert(not_assignment, true));
+    delete not_assignment;  // ownership stays with the caller on failure
+    EXPECT_EQ("", Printed(list));
+}
+
+TEST(AttrListChain, ParentShowsThroughAndDeleteMasksIt) {
+    AttrList parent;
+    ASSERT_TRUE(parent.Insert("x = 1", true));
+    ASSERT_TRUE(parent.Insert("y = 2", true));
+    AttrList child;
+    ASSERT_TRUE(child.Insert("y = 20", true));
+    child.ChainToAd(&parent);
+    EXPECT_EQ("x = 1", ExprText(child, "x"));
+    EXPECT_EQ("y = 20", ExprText(child, "y"));  // the child hides the parent
+
+    EXPECT_TRUE(child.Delete("x"));
+    EXPECT_EQ("x = UNDEFINED", ExprText(child, "x"));
+    EXPECT_EQ("x = 1", ExprText(parent, "x"));
+    // Parent lines first, hidden ones included.
+    EXPECT_EQ("x = 1\ny = 2\ny = 20\nx = UNDEFINED\n", Printed(child));
+    EXPECT_FALSE(child.Delete("nothing"));
+
+    // Insertion with replace never removes or masks the parent's attribute.
+    ASSERT_TRUE(child.Insert("y = 30", true));
+    EXPECT_EQ("y = 2", ExprText(parent, "y"));
+
+    AttrListElem **chain = child.unchain();
+    EXPECT_EQ("<none>", ExprText(child, "q"));
+    child.RestoreChain(chain);
+    child.ChainToAd(nullptr);  // changes nothing
+    EXPECT_EQ("x = UNDEFINED", ExprText(child, "x"));
+    child.unchain();
+}
+
+TEST(AttrListChain, CollapseTakesOverWhatTheChildLacks) {
+    AttrList parent;
+    ASSERT_TRUE(parent.Insert("a = 1", true));
+    ASSERT_TRUE(parent.Insert("b = 2", true));
+    AttrList child;
+    ASSERT_TRUE(child.Insert("B = 20", true));
+    child.ChainToAd(&parent);
+    child.ChainCollapse(true);
+    EXPECT_EQ("B = 20\na = 1\n", Printed(child));
+    ASSERT_TRUE(parent.Delete("a"));  // the child holds its own copy
+    EXPECT_EQ("a = 1", ExprText(child, "a"));
+}
+
+TEST(AttrListValues, LiteralLookupsAcceptTheirKindsOnly) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("s = \"text\"", true));
+    ASSERT_TRUE(list.Insert("i = 7", true));
+    ASSERT_TRUE(list.Insert("fl = 2.5", true));
+    ASSERT_TRUE(list.Insert("b = TRUE", true));
+    ASSERT_TRUE(list.Insert("tm = '2004-01-02T03:04:05Z'", true));
+    ASSERT_TRUE(list.Insert("e = 1 + 2", true));
+
+    char buffer[16] = "unchanged";
+    EXPECT_EQ(1, list.LookupString("S", buffer));
+    EXPECT_STREQ("text", buffer);
+    EXPECT_EQ(0, list.LookupString("i", buffer));
+    EXPECT_STREQ("text", buffer);
+    char small[3] = {'x', 'x', 'x'};
+    EXPECT_EQ(1, list.LookupString("s", small, 2));
+    EXPECT_EQ('t', small[0]);
+    EXPECT_EQ('e', small[1]);
+    EXPECT_EQ('x', small[2]);  // at most n characters, none beyond
+    char *copy = nullptr;
+    EXPECT_EQ(1, list.LookupString("s", &copy));
+    EXPECT_STREQ("text", copy);
+    free(copy);
+    MyString str;
+    EXPECT_EQ(0, list.LookupString("missing", str));
+
+    int i = -1;
+    EXPECT_EQ(1, list.LookupInteger("i", i));
+    EXPECT_EQ(7, i);
+    EXPECT_EQ(1, list.LookupInteger("b", i));
+    EXPECT_EQ(1, i);
+    EXPECT_EQ(0, list.LookupInteger("fl", i));
+    EXPECT_EQ(0, list.LookupInteger("e", i));  // not evaluated
+    float f = 0;
+    EXPECT_EQ(1, list.LookupFloat("i", f));
+    EXPECT_EQ(7.0f, f);
+    EXPECT_EQ(0, list.LookupFloat("b", f));
+    bool flag = false;
+    EXPECT_EQ(1, list.LookupBool("b", flag));
+    EXPECT_TRUE(flag);
+    EXPECT_EQ(0, list.LookupBool("i", flag));
+
+    char *time_text = nullptr;
+    EXPECT_EQ(1, list.LookupTime("tm", &time_text));
+    EXPECT_STREQ("2004-01-02T03:04:05Z", time_text);
+    free(time_text);
+    struct tm when;
+    bool utc = false;
+    EXPECT_EQ(1, list.LookupTime("tm", &when, &utc));
+    EXPECT_EQ(104, when.tm_year);
+    EXPECT_EQ(5, when.tm_sec);
+    EXPECT_TRUE(utc);
+    EXPECT_EQ(0, list.LookupTime("s", &when, &utc));
+}
+
+TEST(AttrListValues, EvaluatingLookups) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("x = 2.5", true));
+    ASSERT_TRUE(list.Insert("y = \"yes\"", true));
+    ASSERT_TRUE(list.Insert("z = w * 2", true));
+    ASSERT_TRUE(list.Insert("zero = 0.0", true));
+    AttrList target;
+    ASSERT_TRUE(target.Insert("w = 21", true));
+    ASSERT_TRUE(target.Insert("onlythere = z + 1", true));
+
+    int b = -1;
+    EXPECT_EQ(1, list.EvalBool("x", nullptr, b));
+    EXPECT_EQ(1, b);
+    EXPECT_EQ(1, list.EvalBool("zero", nullptr, b));
+    EXPECT_EQ(0, b);
+    b = -1;
+    EXPECT_EQ(0, list.EvalBool("y", nullptr, b));
+    EXPECT_EQ(-1, b);
+
+    int v = 0;
+    EXPECT_EQ(0, list.EvalInteger("z", nullptr, v));  // w is undefined here
+    EXPECT_EQ(1, list.EvalInteger("z", &target, v));
+    EXPECT_EQ(42, v);
+    // Found in the target, still evaluated with this list as MY.
+    EXPECT_EQ(1, list.EvalInteger("onlythere", &target, v));
+    EXPECT_EQ(43, v);
+
+    float f = 0;
+    EXPECT_EQ(1, list.EvalFloat("z", &target, f));
+    EXPECT_EQ(42.0f, f);
+    MyString s;
+    EXPECT_EQ(1, list.EvalString("y", nullptr, s));
+    EXPECT_STREQ("yes", s.Value());
+    EXPECT_EQ(0, list.EvalString("x", nullptr, s));
+
+    AttrList empty;
+    time_t before = time(nullptr);
+    EXPECT_EQ(1, empty.EvalInteger("CurrentTime", nullptr, v));
+    EXPECT_LE(static_cast<long>(before), static_cast<long>(v));
+    EXPECT_GE(static_cast<long>(time(nullptr)), static_cast<long>(v));
+    EXPECT_EQ(0, empty.EvalInteger("CurrentTime", &target, v));  // only without a target
+}
+
+TEST(AttrListValues, AssignFormsReadBack) {
+    AttrList list;
+    EXPECT_TRUE(list.Assign("Name", "say \"hi\""));
+    EXPECT_EQ("Name = \"say \\\"hi\\\"\"", ExprText(list, "Name"));
+    MyString s;
+    EXPECT_EQ(1, list.LookupString("Name", s));
+    EXPECT_STREQ("say \"hi\"", s.Value());
+
+    EXPECT_TRUE(list.Assign("Path", "C:\\dir\\"));
+    EXPECT_EQ(1, list.LookupString("Path", s));
+    EXPECT_STREQ("C:\\dir\\", s.Value());
+
+    EXPECT_TRUE(list.Assign("I", -5));
+    EXPECT_TRUE(list.Assign("Fl", 1.5f));
+    EXPECT_FALSE(list.Assign("F", 1.5f));  // F alone is the keyword FALSE
+    EXPECT_TRUE(list.Assign("B", false));
+    EXPECT_TRUE(list.Assign("U", static_cast<const char *>(nullptr)));
+    EXPECT_TRUE(list.AssignExpr("E", "I * 2"));
+    EXPECT_TRUE(list.AssignExpr("N", nullptr));
+    EXPECT_FALSE(list.AssignExpr("bad name", "1"));
+    EXPECT_EQ("I = -5", ExprText(list, "I"));
+    EXPECT_EQ("Fl = 1.500000", ExprText(list, "Fl"));
+    EXPECT_EQ("B = FALSE", ExprText(list, "B"));
+    EXPECT_EQ("U = UNDEFINED", ExprText(list, "U"));
+    EXPECT_EQ("N = UNDEFINED", ExprText(list, "N"));
+    int v = 0;
+    EXPECT_EQ(1, list.EvalInteger("E", nullptr, v));
+    EXPECT_EQ(-10, v);
+    EXPECT_TRUE(list.Assign("I", 6));  // replaces
+    EXPECT_EQ(1, list.LookupInteger("i", v));
+    EXPECT_EQ(6, v);
+}
+
+TEST(AttrListValues, ProcToTreeBuildsEachKind) {
+    struct Case {
+        LexemeType kind;
+        const char *want;
+    } cases[] = {{LX_INTEGER, "n = 4"},
+                 {LX_FLOAT, "n = 0.500000"},
+                 {LX_STRING, "n = \"a\\\"b\""},
+                 {LX_EXPR, "n = a + 1"}};
+    for (const Case &c : cases) {
+        ExprTree *tree = AttrList::ProcToTree("n", c.kind, 4, 0.5f, c.kind == LX_EXPR ? "a+1" : "a\"b");
+        ASSERT_NE(nullptr, tree);
+        char *text = nullptr;
+        tree->PrintToNewStr(&text);
+        EXPECT_STREQ(c.want, text);
+        free(text);
+        delete tree;
+    }
+    EXPECT_EQ(nullptr, AttrList::ProcToTree("n", LX_EXPR, 0, 0, "1 +"));
+    ExprTree *empty = AttrList::ProcToTree("n", LX_BOOL, 0, 0, nullptr);
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(nullptr, empty->RArg());
+    delete empty;
+}
+
+TEST(AttrListIteration, ExpressionCursorEntersTheParentOnce) {
+    AttrList parent;
+    ASSERT_TRUE(parent.Insert("p = 1", true));
+    AttrList child;
+    ASSERT_TRUE(child.Insert("c1 = 1", true));
+    ASSERT_TRUE(child.Insert("c2 = 2", true));
+    child.ChainToAd(&parent);
+    child.ResetExpr();
+    std::string seen;
+    ExprTree *tree;
+    while ((tree = child.NextExpr()) != nullptr) {
+        seen += static_cast<VariableBase *>(tree->LArg())->Name();
+    }
+    EXPECT_EQ("c1c2p", seen);
+    EXPECT_EQ(nullptr, child.NextExpr());  // once only
+
+    // Deleting the element under the cursor moves the cursor on.
+    child.ResetExpr();
+    ASSERT_NE(nullptr, child.NextExpr());
+    ASSERT_TRUE(child.Delete("c2"));
+    tree = child.NextExpr();
+    ASSERT_NE(nullptr, tree);
+    EXPECT_STREQ("p", static_cast<VariableBase *>(tree->LArg())->Name());
+    child.unchain();
+}
+
+TEST(AttrListIteration, NameCursorStartsEmptyAndDirtyWalksStayHome) {
+    AttrList parent;
+    ASSERT_TRUE(parent.Insert("p = 1", true));
+    AttrList child;
+    ASSERT_TRUE(child.Insert("a = 1", true));
+    ASSERT_TRUE(child.Insert("b = 2", true));
+    child.ChainToAd(&parent);
+    EXPECT_EQ("p", Names(child));  // no reset: only the parent's names
+    child.ResetName();
+    EXPECT_EQ("a,b,p", Names(child));
+
+    child.ClearAllDirtyFlags();
+    child.SetDirtyFlag("B", true);
+    bool exists = false, dirty = false;
+    child.GetDirtyFlag("b", &exists, &dirty);
+    EXPECT_TRUE(exists);
+    EXPECT_TRUE(dirty);
+    child.GetDirtyFlag("p", &exists, nullptr);  // the parent's is not this list's
+    EXPECT_FALSE(exists);
+    child.ResetName();
+    char *name = child.NextDirtyName();
+    ASSERT_NE(nullptr, name);
+    EXPECT_STREQ("b", name);
+    delete[] name;
+    EXPECT_EQ(nullptr, child.NextDirtyName());
+    child.ResetExpr();
+    EXPECT_NE(nullptr, child.NextDirtyExpr());
+    EXPECT_EQ(nullptr, child.NextDirtyExpr());
+    ASSERT_TRUE(child.Insert("c = 3", true));  // new attributes are dirty
+    child.GetDirtyFlag("c", &exists, &dirty);
+    EXPECT_TRUE(dirty);
+    child.unchain();
+}
+
+TEST(AttrListCopy, CopiesAreDeepAndClean) {
+    AttrList parent;
+    ASSERT_TRUE(parent.Insert("p = 1", true));
+    AttrList original;
+    ASSERT_TRUE(original.Insert("a = \"x\"", true));
+    original.ChainToAd(&parent);
+    AttrList copy(original);
+    ASSERT_TRUE(original.Assign("a", "changed"));
+    EXPECT_EQ("a = \"x\"", ExprText(copy, "a"));
+    EXPECT_EQ("p = 1", ExprText(copy, "p"));  // the same chain
+    bool exists = false, dirty = true;
+    copy.GetDirtyFlag("a", &exists, &dirty);
+    EXPECT_TRUE(exists);
+    EXPECT_FALSE(dirty);
+
+    AttrList assigned;
+    ASSERT_TRUE(assigned.Insert("old = 1", true));
+    assigned = original;
+    EXPECT_EQ("<none>", ExprText(assigned, "old"));
+    EXPECT_EQ("a = \"changed\"", ExprText(assigned, "a"));
+    assigned = assigned;
+    EXPECT_EQ("a = \"changed\"", ExprText(assigned, "a"));
+    copy.unchain();
+    original.unchain();
+    assigned.unchain();
+}
+
+TEST(AttrListReferences, ExternalAndInternalNames) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("r = a + TARGET.b + MY.c + d", true));
+    ASSERT_TRUE(list.Insert("a = 1", true));
+    char *out = nullptr;
+    EXPECT_TRUE(list.IsExternalReference("target.Mem", &out));
+    EXPECT_STREQ("Mem", out);
+    free(out);
+    EXPECT_FALSE(list.IsExternalReference("MY.Mem", nullptr));
+    EXPECT_FALSE(list.IsExternalReference("A", nullptr));
+    EXPECT_TRUE(list.IsExternalReference("zz", nullptr));
+    StringList internal, external;
+    list.GetReferences("r", internal, external);
+    EXPECT_TRUE(internal.contains("a"));
+    EXPECT_TRUE(internal.contains("c"));
+    EXPECT_TRUE(external.contains("b"));
+    EXPECT_TRUE(external.contains("d"));
+    StringList none_i, none_e;
+    list.GetReferences("missing", none_i, none_e);
+    EXPECT_TRUE(none_i.isEmpty());
+    EXPECT_TRUE(none_e.isEmpty());
+}
+
+TEST(AttrListText, FileFormSkipsCommentsAndStopsAtTheDelimiter) {
+    FILE *file = FileOf("# c\n\n   \t\nA = 1\n---\nB = 2\n");
+    char delimiter[] = "---";
+    int is_eof = -1, error = -1, empty = -1;
+    AttrList first(file, delimiter, is_eof, error, empty);
+    EXPECT_EQ("A = 1\n", Printed(first));
+    EXPECT_EQ(0, empty);
+    EXPECT_EQ(0, error);
+    EXPECT_EQ(0, is_eof);
+    AttrList second(file, delimiter, is_eof, error, empty);
+    EXPECT_EQ("B = 2\n", Printed(second));
+    EXPECT_EQ(1, is_eof);
+    EXPECT_EQ(0, error);
+    AttrList third(file, delimiter, is_eof, error, empty);
+    EXPECT_EQ(1, empty);
+    EXPECT_EQ(1, is_eof);
+    fclose(file);
+}
+
+TEST(AttrListText, BadLineConsumesTheRestOfThatAd) {
+    FILE *file = FileOf("A = 1\n1 +\nB = 2\n---\nC = 3\n");
+    char delimiter[] = "---";
+    int is_eof = -1, error = 0, empty = -1;
+    DebugCapture log(D_ALWAYS);
+    AttrList bad(file, delimiter, is_eof, error, empty);
+    EXPECT_EQ(-1, error);
+    EXPECT_EQ(0, is_eof);
+    EXPECT_EQ("A = 1\n", Printed(bad));
+    EXPECT_NE(std::string::npos, log.text().find("failed to create classad; bad expr = 1 +\n"))
+        << log.text();
+    AttrList next(file, delimiter, is_eof, error, empty);
+    EXPECT_EQ("C = 3\n", Printed(next));
+    EXPECT_EQ(0, error);
+    fclose(file);
+}
+
+TEST(AttrListText, DelimitedStringForm) {
+    char text[] = "  A = 1;\n b = 2 ; ; 7 ;c=A+1  ";
+    AttrList list(text, ';');
+    EXPECT_EQ("A = 1\nb = 2\nc = A + 1\n", Printed(list));  // 7 is dropped
+    bool exists = false, dirty = true;
+    list.GetDirtyFlag("b", &exists, &dirty);
+    EXPECT_TRUE(exists);
+    EXPECT_FALSE(dirty);
+    // The delimiter splits even inside quotes, leaving an open string.
+    char quoted[] = "B = \"x;y\"";
+    EXPECT_EXIT(AttrList bad(quoted, ';'), testing::ExitedWithCode(4),
+                "Parse error in the input string");
+    char error_piece[] = "a = 1,ERROR";
+    EXPECT_EXIT(AttrList bad(error_piece, ','), testing::ExitedWithCode(4),
+                "Parse error in the input string");
+}
+
+TEST(AttrListText, PrintedExpressionsAndDebugLines) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("Memory = 64", true));
+    char buffer[8];
+    memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(buffer, list.sPrintExpr(buffer, 4, "memory"));
+    EXPECT_EQ(0, memcmp(buffer, "Memoz", 5));  // cut, unterminated
+    EXPECT_EQ(nullptr, list.sPrintExpr(buffer, 8, "nothing"));
+    EXPECT_EQ(nullptr, list.sPrintExpr(nullptr, 0, nullptr));
+    EXPECT_FALSE(list.fPrintExpr(nullptr, "Memory"));
+    EXPECT_FALSE(list.fPrint(nullptr));
+
+    std::string long_value(5000, 'v');
+    ASSERT_TRUE(list.Assign("Long", long_value.c_str()));
+    EXPECT_EQ("Long = \"" + long_value + "\"", ExprText(list, "Long"));
+
+    DebugCapture log(D_FULLDEBUG);
+    list.dPrint(D_FULLDEBUG);
+    EXPECT_EQ("Memory = 64\nLong = \"" + long_value + "\"\n", log.text());
+}
+
+class AttrListWireTest : public testing::Test {
+ protected:
+    void TearDown() override { mySubSystem = saved_; }
+    const char *saved_ = mySubSystem;
+};
+
+TEST_F(AttrListWireTest, PutSendsTheCountAndEachText) {
+    AttrList parent;
+    ASSERT_TRUE(parent.Insert("p = 1", true));
+    AttrList list;
+    ASSERT_TRUE(list.Insert("a = 1", true));
+    ASSERT_TRUE(list.Insert("s = \"x y\"", true));
+    MemoryStream out;
+    ASSERT_TRUE(list.put(out));
+    MemoryStream in;
+    in.load(out.bytes().data(), out.bytes().size());
+    in.decode();
+    int count = 0;
+    ASSERT_TRUE(in.code(count));
+    EXPECT_EQ(2, count);
+    char *text = nullptr;
+    ASSERT_TRUE(in.get(text));
+    EXPECT_STREQ("a = 1", text);
+    free(text);
+    text = nullptr;
+    ASSERT_TRUE(in.get(text));
+    EXPECT_STREQ("s = \"x y\"", text);
+    free(text);
+    EXPECT_EQ(0u, in.channel().available());
+
+    // Round trip, chained parent included.
+    list.ChainToAd(&parent);
+    MemoryStream again;
+    ASSERT_TRUE(list.put(again));
+    AttrList copy;
+    ASSERT_TRUE(copy.Insert("stale = 1", true));
+    again.decode();
+    ASSERT_TRUE(copy.initFromStream(again));
+    EXPECT_EQ("p = 1\na = 1\ns = \"x y\"\n", Printed(copy));
+    list.unchain();
+}
+
+TEST_F(AttrListWireTest, ScheddAddsServerTimeAndFailuresReport) {
+    mySubSystem = "SCHEDD";
+    AttrList list;
+    ASSERT_TRUE(list.Insert("a = 1", true));
+    MemoryStream out;
+    time_t before = time(nullptr);
+    ASSERT_TRUE(list.put(out));
+    out.decode();
+    AttrList back;
+    ASSERT_TRUE(back.initFromStream(out));
+    int server_time = 0;
+    EXPECT_EQ(1, back.LookupInteger("ServerTime", server_time));
+    EXPECT_LE(static_cast<long>(before), static_cast<long>(server_time));
+
+    MemoryStream failing;
+    failing.fail_writes_after(6);
+    EXPECT_FALSE(list.put(failing));
+
+    MemoryStream truncated;
+    truncated.encode();
+    int count = 3;
+    truncated.code(count);
+    truncated.put("x = 1");
+    truncated.put("not an assignment");
+    truncated.decode();
+    AttrList partial;
+    EXPECT_FALSE(partial.initFromStream(truncated));
+    EXPECT_EQ("x = 1\n", Printed(partial));
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// Tests of runtime and persistent configuration: the files written for each
+// administrator name and read back at the next start, the top-level path
+// per subsystem, the order of runtime items, the enable flags read once,
+// the precedence of runtime, persistent and root settings, and the broken
+// or refused cases. Each scenario runs the helper dynamic_config_probe,
+// whose global and root sources are named by TORVEL_CONFIG and
+// TORVEL_CONFIG_ROOT, so no source of the machine is ever read; the
+// service account is "nobody" (TORVEL_IDS).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const char kProbe[] = TORVEL_BINARY_DIR "/tests/dynamic_config_probe";
+
+using torvel_test::ReadFile;
+using torvel_test::WriteFile;
+
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+bool StartsWith(const std::string &text, const std::string &prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+class DynamicConfigTest : public testing::Test {
+ protected:
+    void SetUp() override {
+        ASSERT_FALSE(dir_.path().empty());
+        global_ = dir_.Write("global", "");
+        root_ = dir_.Write("root", "");
+        pdir_ = dir_.MakeDir("p");
+        top_ = pdir_ + "/.config.STARTD";
+    }
+
+    void Global(const std::string &text) { ASSERT_TRUE(WriteFile(global_, text)); }
+    std::string Persistent() const {
+        return "ENABLE_PERSISTENT_CONFIG = true\nPERSISTENT_CONFIG_DIR = " + pdir_ + "\n";
+    }
+
+    torvel_test::ProgramRun Probe(const std::string &subsystem, std::vector<std::string> steps) {
+        std::vector<std::string> env = {"PATH=/usr/bin:/bin", "TORVEL_CONFIG=" + global_,
+                                        "TORVEL_CONFIG_ROOT=" + root_, "TORVEL_IDS=65534.65534"};
+        for (const std::string &keep : torvel_test::SanitizerEnv()) env.push_back(keep);
+        steps.insert(steps.begin(), subsystem);
+        torvel_test::ProgramRun run = torvel_test::RunProgram(kProbe, steps, env);
+        EXPECT_TRUE(run.failure.empty() && !run.timed_out) << run.failure;
+        return run;
+    }
+
+    torvel_test::TempDir dir_{"dynamic_config_test"};
+    std::string global_, root_, pdir_, top_;
+};
+
+TEST_F(DynamicConfigTest, PersistentSettingsAreStoredAndReadAtTheNextStart) {
+    Global(Persistent());
+    auto r = Probe("STARTD", {"load", "setp", "a", "X = 1", "setp", "b", "Y = 2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "setp a=0\nsetp b=0\n");
+    EXPECT_EQ(ReadFile(top_ + ".a"), "X = 1");
+    EXPECT_EQ(ReadFile(top_ + ".b"), "Y = 2");
+    EXPECT_EQ(ReadFile(top_), "RUNTIME_CONFIG_ADMIN = a, b\n");
+
+    // A name already listed leaves the top-level file alone.
+    struct stat before, after;
+    ASSERT_EQ(stat(top_.c_str(), &before), 0);
+    r = Probe("STARTD", {"load", "get", "X", "get", "Y", "setp", "a", "X = 3"});
+    EXPECT_EQ(r.out, "X=1 [" + top_ + ".a:1]\nY=2 [" + top_ + ".b:1]\nsetp a=0\n") << r.err;
+    ASSERT_EQ(stat(top_.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(ReadFile(top_ + ".a"), "X = 3");
+
+    r = Probe("STARTD", {"load", "get", "X", "setp", "a", "-"});
+    EXPECT_EQ(r.out, "X=3 [" + top_ + ".a:1]\nsetp a=0\n") << r.err;
+    EXPECT_FALSE(Exists(top_ + ".a"));
+    EXPECT_EQ(ReadFile(top_), "RUNTIME_CONFIG_ADMIN = b\n");
+    r = Probe("STARTD", {"load", "setp", "b", ""});
+    EXPECT_EQ(r.out, "setp b=0\n") << r.err;
+    EXPECT_FALSE(Exists(top_ + ".b"));
+    EXPECT_FALSE(Exists(top_));
+}
+
+TEST_F(DynamicConfigTest, TopLevelPathComesFromTheSubsystemKeyOrTheDirectory) {
+    Global("ENABLE_PERSISTENT_CONFIG = true\n");
+    auto r = Probe("SCHEDD", {"load"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Torvel error: ENABLE_PERSISTENT_CONFIG is TRUE, but neither SCHEDD_CONFIG nor "
+              "PERSISTENT_CONFIG_DIR is specified in the configuration file\n");
+    r = Probe("TOOL", {"load", "get", "ENABLE_PERSISTENT_CONFIG"});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    Global("ENABLE_PERSISTENT_CONFIG = true\nSCHEDD_CONFIG = " + pdir_ + "/sched\n");
+    r = Probe("SCHEDD", {"load", "setp", "a", "Z = 1"});
+    EXPECT_EQ(r.out, "setp a=0\n") << r.err;
+    EXPECT_EQ(ReadFile(pdir_ + "/sched.a"), "Z = 1");
+}
+
+// Removing an item moves the last one into its place, so the items are
+// read as c, b afterwards and b's value wins.
+TEST_F(DynamicConfigTest, RuntimeItemsApplyAtTheNextLoadInArrayOrder) {
+    Global("ENABLE_RUNTIME_CONFIG = true\nV = global\n");
+    auto r = Probe("TOOL", {"load", "setr", "a", "V = a", "setr", "b", "V = b", "setr", "c",
+                            "V = c", "setr", "a", "-", "get", "V", "load", "get", "V", "setr",
+                            "b", "W = 1", "setr", "", "X = 1", "load", "get", "V", "get", "W"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    for (size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1) {
+        lines.push_back(r.out.substr(at, nl - at));
+    }
+    ASSERT_EQ(lines.size(), 10u) << r.out;
+    EXPECT_EQ(lines[3], "setr a=0");
+    EXPECT_EQ(lines[4], "V=global [" + global_ + ":2]");  // not before the next load
+    EXPECT_TRUE(StartsWith(lines[5], "V=b [/tmp/trvltmp")) << lines[5];
+    EXPECT_EQ(lines[7], "setr =-1");
+    EXPECT_TRUE(StartsWith(lines[8], "V=c [/tmp/trvltmp")) << lines[8];
+    EXPECT_TRUE(StartsWith(lines[9], "W=1 [/tmp/trvltmp")) << lines[9];
+}
+
+TEST_F(DynamicConfigTest, EnableFlagsAreReadOnlyAtTheFirstLoad) {
+    Global("V = 1\n");
+    auto r = Probe("TOOL", {"load", "write", global_, "ENABLE_RUNTIME_CONFIG = true\n", "load",
+                            "get", "ENABLE_RUNTIME_CONFIG", "setr", "a", "V = 2"});
+    EXPECT_EQ(r.out, "ENABLE_RUNTIME_CONFIG=true [" + global_ + ":1]\nsetr a=-1\n") << r.err;
+}
+
+// Runtime settings win over persistent ones, and the root source, read
+// again after them, wins over both.
+TEST_F(DynamicConfigTest, RootSourceIsReadAgainAfterDynamicSettings) {
+    ASSERT_TRUE(WriteFile(root_, "R = root\n"));
+    Global("ENABLE_RUNTIME_CONFIG = true\n" + Persistent() + "R = global\nP = global\n");
+    auto r = Probe("STARTD",
+                   {"load", "setp", "p", "P = persistent\nR = persistent\nS = persistent\n",
+                    "setr", "r", "P = runtime\nR = runtime\n", "load", "get", "R", "get", "P",
+                    "get", "S"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("R=root [" + root_ + ":1]\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("P=runtime [/tmp/trvltmp"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("S=persistent [" + top_ + ".p:3]\n"), std::string::npos) << r.out;
+}
+
+TEST_F(DynamicConfigTest, BrokenDynamicSourcesEndTheStart) {
+    Global(Persistent());
+    ASSERT_TRUE(WriteFile(top_, "RUNTIME_CONFIG_ADMIN = a\n"));
+    auto r = Probe("STARTD", {"load"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("while reading persistent config source: " + top_ + ".a\n"),
+              std::string::npos)
+        << r.err;
+    ASSERT_TRUE(WriteFile(top_ + ".a", "NO OPERATOR\n"));
+    r = Probe("STARTD", {"load"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Configuration Error Line 1 while reading persistent config source: " +
+                         top_ + ".a\n"),
+              std::string::npos)
+        << r.err;
+
+    Global("ENABLE_RUNTIME_CONFIG = true\n");
+    r = Probe("TOOL", {"load", "setr", "adm", "NO OPERATOR\n", "load"});
+    EXPECT_EQ(r.status, 1);
+    const std::string lead = "Configuration Error Line 1 while reading ";
+    size_t at = r.err.find(lead + "/tmp/trvltmp");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    std::string tmp = r.err.substr(at + lead.size(), 18);
+    EXPECT_EQ(r.err.substr(at + lead.size() + 18), ", runtime config: adm\n");
+    EXPECT_FALSE(Exists(tmp)) << tmp;
+}
+
+// Admin names end up in a file name and in a configuration line: a newline
+// would add a setting of its own to the root-owned top-level file.
+TEST_F(DynamicConfigTest, UnusableAdminNamesAndTemporaryNamesAreRefused) {
+    Global(Persistent());
+    ASSERT_EQ(mkdir((top_ + ".b.tmp").c_str(), 0755), 0);
+    auto r = Probe("STARTD", {"load", "setp", "a\nEVIL = 1", "X = 1", "setp", "sub/x", "X = 1",
+                              "setp", "b", "X = 1", "load", "get", "EVIL"});
+    EXPECT_EQ(r.out, "setp a\nEVIL = 1=-1\nsetp sub/x=-1\nsetp b=-1\nEVIL undefined\n") << r.err;
+    EXPECT_FALSE(Exists(top_));
+    EXPECT_FALSE(Exists(top_ + ".b"));
+}
+
+}  // namespace
