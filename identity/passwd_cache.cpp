@@ -340,7 +340,15 @@ void passwd_cache::reset() {
 
 passwd_cache *pcache() {
     if (the_cache == nullptr) {
-        the_cache = new passwd_cache();
+        // Making the cache reads a parameter whose log line can switch ids,
+        // and learning the ids makes the cache: that inner one may already
+        // be in place when this constructor returns.
+        passwd_cache *made = new passwd_cache();
+        if (the_cache == nullptr) {
+            the_cache = made;
+        } else {
+            delete made;
+        }
     }
     return the_cache;
 }
