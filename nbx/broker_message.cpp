@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "nbx/bounded_text.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 
@@ -111,25 +112,8 @@ void get_address(const unsigned char *at, in_addr *ip, in_port_t *port) {
   if (port != nullptr) *port = htons(host_port);
 }
 
-// Appends formatted text to a fixed buffer, never past its end.
-struct Text {
-  char text[256];
-  size_t length = 0;
-
-  Text() { text[0] = '\0'; }
-
-  void add(const char *format, ...) __attribute__((format(printf, 2, 3))) {
-    if (length + 1 >= sizeof text) return;
-    va_list args;
-    va_start(args, format);
-    int used = vsnprintf(text + length, sizeof text - length, format, args);
-    va_end(args);
-    if (used > 0) {
-      length += static_cast<size_t>(used);
-      if (length >= sizeof text) length = sizeof text - 1;
-    }
-  }
-
+// The description of one message for the log.
+struct Text : BoundedText<256> {
   // One address in sinful form after a label ("canon=" ...) and before a
   // tail (usually the separating space).
   void address(const char *label, in_addr ip, in_port_t port, const char *tail) {

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "nbx/bounded_text.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 
@@ -21,25 +22,8 @@ namespace {
 const size_t kDumpLimit = 994;
 const size_t kDumpSize = 1100;
 
-// Appends formatted text to a fixed buffer, never past its end.
-struct TextBuffer {
-  char text[kDumpSize];
-  size_t length = 0;
-
-  TextBuffer() { text[0] = '\0'; }
-
-  void add(const char *format, ...) __attribute__((format(printf, 2, 3))) {
-    if (length + 1 >= sizeof text) return;
-    va_list args;
-    va_start(args, format);
-    int used = vsnprintf(text + length, sizeof text - length, format, args);
-    va_end(args);
-    if (used > 0) {
-      length += static_cast<size_t>(used);
-      if (length >= sizeof text) length = sizeof text - 1;
-    }
-  }
-
+// The dump of one record, with the list separator trimmed at the end.
+struct TextBuffer : BoundedText<kDumpSize> {
   // Replaces the last character (the list separator "*") by replacement.
   void replace_last(const char *replacement) {
     if (length > 0) text[--length] = '\0';

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 
 #include "diagnostics/debug_log.h"
+#include "net/address_text.h"
 #include "net/host_identity.h"
 #include "net/resolver.h"
 
@@ -35,20 +36,6 @@ const size_t kFdTextLimit = 40;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads the decimal digits of text[0..length) up to the first non-digit
-// into *value. False when the value exceeds max.
-bool leading_number(const char *text, size_t length, long max, long *value) {
-    long v = 0;
-    for (size_t i = 0; i < length && is_digit(text[i]); ++i) {
-        v = v * 10 + (text[i] - '0');
-        if (v > max) {
-            return false;
-        }
-    }
-    *value = v;
-    return true;
-}
-
 // Copies text[0..length) into buf (size bytes) with a terminator; false
 // when it does not fit.
 bool copy_part(const char *text, size_t length, char *buf, size_t size) {
@@ -60,21 +47,6 @@ bool copy_part(const char *text, size_t length, char *buf, size_t size) {
     return true;
 }
 
-// The host part of a sinful text: what lies between the first character
-// and the first ':' after it. False when there is no such ':' or the part
-// does not fit buf.
-bool sinful_host(const char *text, char *buf, size_t size, const char **colon) {
-    if (text == nullptr || text[0] == '\0') {
-        return false;
-    }
-    const char *c = strchr(text + 1, ':');
-    if (c == nullptr) {
-        return false;
-    }
-    *colon = c;
-    return copy_part(text + 1, static_cast<size_t>(c - text - 1), buf, size);
-}
-
 // Reads a dotted text part by part with atoi semantics into the bytes of
 // addr (at most four; missing parts stay 0).
 void read_parts(const char *host, struct in_addr *addr) {
@@ -83,7 +55,7 @@ void read_parts(const char *host, struct in_addr *addr) {
     for (int i = 0; i < 4 && *p != '\0'; ++i) {
         long v = 0;
         // Parts are below 256 here: the host passed is_ipaddr.
-        leading_number(p, strcspn(p, "."), 255, &v);
+        read_leading_decimal(p, strcspn(p, "."), 255, &v);
         bytes[i] = static_cast<unsigned char>(v);
         p += strcspn(p, ".");
         if (*p == '.') {
@@ -197,7 +169,7 @@ int is_valid_network(const char *text, struct in_addr *network, struct in_addr *
     long bits = 0;
     size_t digits = strspn(mask_text, "0123456789");
     if (digits == 0 || mask_text[digits] != '\0' ||
-        !leading_number(mask_text, digits, 32, &bits) || bits == 0) {
+        !read_leading_decimal(mask_text, digits, 32, &bits) || bits == 0) {
         dprintf(D_SECURITY, "ISVALIDNETWORK: malformed netmask: %s\n", mask_text);
         return 0;
     }
@@ -214,7 +186,7 @@ int is_valid_sinful(const char *text) {
     }
     char host[kMaxDotted + 1];
     const char *colon = nullptr;
-    if (!sinful_host(text, host, sizeof host, &colon) || host[0] == '\0') {
+    if (!read_sinful_host(text, host, sizeof host, &colon) || host[0] == '\0') {
         return 0;
     }
     return is_ipaddr(host, nullptr);
@@ -225,33 +197,11 @@ int same_host(const char *a, const char *b) {
         dprintf(D_ALWAYS, "Warning: attempting to compare null hostnames in same_host.\n");
         return 0;
     }
-    if (strcmp(a, b) == 0) {
-        return 1;
-    }
-    struct hostent *entry = torvel_gethostbyname(a);
-    if (entry == nullptr) {
-        return -1;
-    }
-    char first[kHostBufSize + 1];
-    snprintf(first, sizeof first, "%s", entry->h_name != nullptr ? entry->h_name : "");
-    entry = torvel_gethostbyname(b);
-    if (entry == nullptr) {
-        return -1;
-    }
-    const char *second = entry->h_name != nullptr ? entry->h_name : "";
-    return strncmp(first, second, kHostBufSize) == 0 ? 1 : 0;
+    return same_official_name(a, b, torvel_gethostbyname, kHostBufSize);
 }
 
 int host_in_domain(const char *host, const char *domain) {
-    if (host == nullptr || domain == nullptr) {
-        return 0;
-    }
-    for (const char *tail = host; *tail != '\0'; ++tail) {
-        if (strcasecmp(tail, domain) == 0) {
-            return 1;
-        }
-    }
-    return 0;
+    return ends_in_domain(host, domain, strcasecmp);
 }
 
 int is_priv_net(uint32_t address) {
@@ -273,7 +223,7 @@ int in_same_net(uint32_t a, uint32_t b) {
 int string_to_sin(const char *text, struct sockaddr_in *sin) {
     char host[kMaxHostName + 1];
     const char *colon = nullptr;
-    if (sin == nullptr || !sinful_host(text, host, sizeof host, &colon)) {
+    if (sin == nullptr || !read_sinful_host(text, host, sizeof host, &colon)) {
         return 0;
     }
     struct in_addr addr;
@@ -299,7 +249,7 @@ int string_to_sin(const char *text, struct sockaddr_in *sin) {
         return 0;
     }
     long port = 0;
-    if (!leading_number(port_text, port_length, 65535, &port)) {
+    if (!read_leading_decimal(port_text, port_length, 65535, &port)) {
         return 0;
     }
     memset(sin, 0, sizeof *sin);
@@ -387,7 +337,7 @@ int string_to_port(const char *text) {
     const char *end = strrchr(text, '>');
     size_t length = end > digits ? static_cast<size_t>(end - digits) : strlen(digits);
     long port = 0;
-    if (!leading_number(digits, length, 65535, &port)) {
+    if (!read_leading_decimal(digits, length, 65535, &port)) {
         return 0;
     }
     return static_cast<int>(port);
@@ -400,7 +350,7 @@ uint32_t string_to_ip(const char *text) {
     char host[kMaxDotted + 1];
     const char *colon = nullptr;
     struct in_addr addr;
-    if (!sinful_host(text, host, sizeof host, &colon) || !is_ipaddr(host, &addr)) {
+    if (!read_sinful_host(text, host, sizeof host, &colon) || !is_ipaddr(host, &addr)) {
         return 0;
     }
     return addr.s_addr;
@@ -409,7 +359,7 @@ uint32_t string_to_ip(const char *text) {
 char *string_to_ipstr(const char *text) {
     static char result[kHostBufSize];
     const char *colon = nullptr;
-    if (!is_valid_sinful(text) || !sinful_host(text, result, sizeof result, &colon)) {
+    if (!is_valid_sinful(text) || !read_sinful_host(text, result, sizeof result, &colon)) {
         return nullptr;
     }
     return result;
@@ -439,7 +389,7 @@ int getPortFromAddr(const char *text) {
     }
     long port = 0;
     const char *digits = colon + 1;
-    if (!leading_number(digits, strspn(digits, "0123456789"), 0x7fffffffL, &port)) {
+    if (!read_leading_decimal(digits, strspn(digits, "0123456789"), 0x7fffffffL, &port)) {
         return -1;
     }
     return static_cast<int>(port);
@@ -500,23 +450,10 @@ struct sockaddr_in *getSockAddr(int fd) {
 
 char *prt_fds(int count, fd_set *fds) {
     static char text[64];
-    size_t length = 0;
-    text[length++] = '<';
-    text[length] = '\0';
-    if (fds != nullptr) {
-        int limit = count < FD_SETSIZE ? count : FD_SETSIZE;
-        for (int fd = 0; fd < limit; ++fd) {
-            if (!FD_ISSET(fd, fds)) {
-                continue;
-            }
-            if (length > kFdTextLimit) {
-                snprintf(text + length, sizeof text - length, "...>");
-                return text;
-            }
-            int used = snprintf(text + length, sizeof text - length, "%d ", fd);
-            length += used > 0 ? static_cast<size_t>(used) : 0;
-        }
+    if (fds == nullptr) {
+        snprintf(text, sizeof text, "<>");
+    } else {
+        format_fd_set(count, fds, kFdTextLimit, text, sizeof text);
     }
-    snprintf(text + length, sizeof text - length, ">");
     return text;
 }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "net/address_string.h"
+#include "net/address_text.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 
@@ -35,42 +36,6 @@ const int kIfconfFirstSize = 4000;
 const int kIfconfStep = 400;
 // Interfaces _myIP asks _all_myIP for.
 const int kMyIpSlots = 10;
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The text between the first character and the first ':' after it, copied
-// into buf; false without such ':' or when it does not fit.
-bool host_part(const char *text, char *buf, size_t size, const char **colon) {
-    if (text == nullptr || text[0] == '\0') {
-        return false;
-    }
-    const char *c = strchr(text + 1, ':');
-    if (c == nullptr) {
-        return false;
-    }
-    size_t length = static_cast<size_t>(c - text - 1);
-    if (length >= size) {
-        return false;
-    }
-    memcpy(buf, text + 1, length);
-    buf[length] = '\0';
-    *colon = c;
-    return true;
-}
-
-// Decimal digits of text[0..length) up to the first non-digit; false past
-// max.
-bool leading_number(const char *text, size_t length, long max, long *value) {
-    long v = 0;
-    for (size_t i = 0; i < length && is_digit(text[i]); ++i) {
-        v = v * 10 + (text[i] - '0');
-        if (v > max) {
-            return false;
-        }
-    }
-    *value = v;
-    return true;
-}
 
 char sin_text[40];
 
@@ -136,7 +101,7 @@ int _str2sin(const char *text, struct sockaddr_in *sin) {
     }
     char host[kMaxHostName + 1];
     const char *colon = nullptr;
-    if (!host_part(text, host, sizeof host, &colon)) {
+    if (!read_sinful_host(text, host, sizeof host, &colon)) {
         return -1;
     }
     if (_valid_ip(host, nullptr)) {
@@ -154,7 +119,7 @@ int _str2sin(const char *text, struct sockaddr_in *sin) {
         --port_length;  // the closing '>'
     }
     long port = 0;
-    if (port_text[0] == '-' || !leading_number(port_text, port_length, 65535, &port)) {
+    if (port_text[0] == '-' || !read_leading_decimal(port_text, port_length, 65535, &port)) {
         return -1;
     }
     memset(sin, 0, sizeof *sin);
@@ -230,33 +195,11 @@ int _same_host(const char *a, const char *b) {
     if (a == nullptr || b == nullptr) {
         return -1;
     }
-    if (strcmp(a, b) == 0) {
-        return 1;
-    }
-    struct hostent *entry = gethostbyname(a);
-    if (entry == nullptr) {
-        return -1;
-    }
-    char first[kNbxHostBufSize + 1];
-    snprintf(first, sizeof first, "%s", entry->h_name != nullptr ? entry->h_name : "");
-    entry = gethostbyname(b);
-    if (entry == nullptr) {
-        return -1;
-    }
-    const char *second = entry->h_name != nullptr ? entry->h_name : "";
-    return strncmp(first, second, kNbxHostBufSize) == 0 ? 1 : 0;
+    return same_official_name(a, b, gethostbyname, kNbxHostBufSize);
 }
 
 int _in_domain(const char *host, const char *domain) {
-    if (host == nullptr || domain == nullptr) {
-        return 0;
-    }
-    for (const char *tail = host; *tail != '\0'; ++tail) {
-        if (strcmp(tail, domain) == 0) {
-            return 1;
-        }
-    }
-    return 0;
+    return ends_in_domain(host, domain, strcmp);
 }
 
 int _str2port(const char *text) {
@@ -267,7 +210,7 @@ int _str2port(const char *text) {
     const char *end = strrchr(text, '>');
     size_t length = end > digits ? static_cast<size_t>(end - digits) : strlen(digits);
     long port = 0;
-    if (!leading_number(digits, length, 65535, &port)) {
+    if (!read_leading_decimal(digits, length, 65535, &port)) {
         return -1;
     }
     return static_cast<int>(port);
@@ -284,7 +227,7 @@ in_addr_t _str2ip(const char *text) {
         return 0;
     }
     struct in_addr addr;
-    if (!host_part(text, host, sizeof host, &colon) || !_valid_ip(host, &addr)) {
+    if (!read_sinful_host(text, host, sizeof host, &colon) || !_valid_ip(host, &addr)) {
         return 0;
     }
     return addr.s_addr;
@@ -293,7 +236,7 @@ in_addr_t _str2ip(const char *text) {
 char *_str2ipstr(const char *text) {
     static char result[kNbxHostBufSize];
     const char *colon = nullptr;
-    if (!_valid_sin(text) || !host_part(text, result, sizeof result, &colon)) {
+    if (!_valid_sin(text) || !read_sinful_host(text, result, sizeof result, &colon)) {
         return nullptr;
     }
     return result;
@@ -319,23 +262,9 @@ char *_prtfds(int count, fd_set *fds) {
     static char text[64];
     if (fds == nullptr) {
         snprintf(text, sizeof text, "NULL");
-        return text;
+    } else {
+        format_fd_set(count, fds, kFdTextLimit, text, sizeof text);
     }
-    size_t length = 0;
-    text[length++] = '<';
-    int limit = count < FD_SETSIZE ? count : FD_SETSIZE;
-    for (int fd = 0; fd < limit; ++fd) {
-        if (!FD_ISSET(fd, fds)) {
-            continue;
-        }
-        if (length > kFdTextLimit) {
-            snprintf(text + length, sizeof text - length, "...>");
-            return text;
-        }
-        int used = snprintf(text + length, sizeof text - length, "%d ", fd);
-        length += used > 0 ? static_cast<size_t>(used) : 0;
-    }
-    snprintf(text + length, sizeof text - length, ">");
     return text;
 }
 

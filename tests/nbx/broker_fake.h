@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,10 +22,26 @@
 #include <thread>
 #include <vector>
 
+#include "nbx/generic_log.h"
+#include "nbx/sock_table.h"
 #include "nbx/wrappers.h"
+#include "tests/nbx/nbx_test_support.h"
 #include "tests/nbx/broker_test_support.h"
 
 namespace brokered_test {
+
+// Turns brokering on with no broker and no routing table, initialises the
+// layer with full tracing into the captured log, and marks a heartbeat as
+// just sent so none is due unless a test says so.
+inline void StartBrokeredLayer() {
+  setenv("NBX_ENABLE", "true", 1);
+  unsetenv("NBX_INAGENT");
+  unsetenv("NBX_ROUTE");
+  _CB_initialize();
+  Generic_debug_level = D_FULL;
+  nbx_test::StartLogCapture();
+  _CB_lastHeartBeat = time(nullptr);
+}
 
 // The private network's own (non-loopback) address.
 const char kHostAddress[] = "10.77.0.1";

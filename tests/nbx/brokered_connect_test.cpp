@@ -33,22 +33,13 @@ using brokered_test::Sa;
 using brokered_test::ScriptedServer;
 using brokered_test::Step;
 using broker_test::Hex;
+using brokered_test::StartBrokeredLayer;
 using nbx_test::AddConn;
 using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RunInChild;
 using nbx_test::StartLogCapture;
 using nbx_test::WasLogged;
-
-void StartLayer() {
-  setenv("NBX_ENABLE", "true", 1);
-  unsetenv("NBX_INAGENT");
-  unsetenv("NBX_ROUTE");
-  _CB_initialize();
-  Generic_debug_level = D_FULL;
-  StartLogCapture();
-  _CB_lastHeartBeat = time(nullptr);
-}
 
 // Enters the test network; false (with a failure noted) when it cannot.
 bool Network(ChildReport &r) {
@@ -77,7 +68,7 @@ std::string HexOf(const std::string &bytes) { return Hex(bytes.data(), bytes.siz
 
 TEST(BrokeredBindTest, WithoutBrokerThePhysicalAddressIsTheCanonicalOne) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in any = Address("127.0.0.1", 0);
     CHILD_EXPECT_EQ(r, 0, NBX_bind(fd, Sa(&any), sizeof any));
@@ -101,7 +92,7 @@ TEST(BrokeredBindTest, WithoutBrokerThePhysicalAddressIsTheCanonicalOne) {
 // socket under the same descriptor number when bound to another port.
 TEST(BrokeredBindTest, BindingAnotherPortReplacesTheSocketUnderTheSameNumber) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in first = Address("127.0.0.1", 0);
     __real_bind(fd, Sa(&first), sizeof first);
@@ -124,7 +115,7 @@ TEST(BrokeredBindTest, BindingAnotherPortReplacesTheSocketUnderTheSameNumber) {
 TEST(BrokeredBindTest, BrokerAssignsTheCanonicalAddressAndTheManagerStays) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     setenv("NBX_INAGENT", "127.0.0.2", 1);
     ScriptedServer broker("127.0.0.2", 65430);
     ScriptedServer relay("127.0.0.2", 0);
@@ -158,7 +149,7 @@ TEST(BrokeredBindTest, BrokerAssignsTheCanonicalAddressAndTheManagerStays) {
 TEST(BrokeredBindTest, RefusedRegistrationFailsWithTheBrokersErrno) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     setenv("NBX_INAGENT", "127.0.0.2", 1);
     ScriptedServer broker("127.0.0.2", 65430);
     ScriptedServer relay("127.0.0.2", 0);
@@ -182,7 +173,7 @@ TEST(BrokeredBindTest, RefusedRegistrationFailsWithTheBrokersErrno) {
 
 TEST(BrokeredAcceptTest, ListenAndAcceptRefuseSocketsInTheWrongStatus) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
     CHILD_EXPECT_EQ(r, -1, NBX_listen(fd, 5));
     CHILD_EXPECT_EQ(r, NBX_ERRNO_INVALID_STATUS, _NBX_errno);
@@ -198,7 +189,7 @@ TEST(BrokeredAcceptTest, ListenAndAcceptRefuseSocketsInTheWrongStatus) {
 
 TEST(BrokeredAcceptTest, QueuedConnectionsComeInArrivalOrderThenEagain) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int port = 0;
     int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
     fcntl(listener, F_SETFL, O_NONBLOCK);
@@ -223,7 +214,7 @@ TEST(BrokeredAcceptTest, QueuedConnectionsComeInArrivalOrderThenEagain) {
 TEST(BrokeredConnectTest, SilentDestinationBrokerFallsBackToDirect) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     nbx_test::TempDir dir;
     RouteEverythingThroughBrokers(dir);
     int port = 0;
@@ -241,7 +232,7 @@ TEST(BrokeredConnectTest, SilentDestinationBrokerFallsBackToDirect) {
 TEST(BrokeredConnectTest, NakFromTheDestinationBrokerMeansADirectConnection) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     nbx_test::TempDir dir;
     RouteEverythingThroughBrokers(dir);
     int port = 0;
@@ -263,7 +254,7 @@ TEST(BrokeredConnectTest, NakFromTheDestinationBrokerMeansADirectConnection) {
 TEST(BrokeredConnectTest, ActiveAnswerConnectsToTheAddressGiven) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     nbx_test::TempDir dir;
     RouteEverythingThroughBrokers(dir);
     int port = 0;
@@ -301,7 +292,7 @@ void ConnectBackTo(const std::string &connect) {
 TEST(BrokeredConnectTest, PassiveAnswerOnBlockingSocketTurnsTheSameDescriptorIntoTheConnection) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     nbx_test::TempDir dir;
     RouteEverythingThroughBrokers(dir);
     std::string connect_message;
@@ -327,7 +318,7 @@ TEST(BrokeredConnectTest, PassiveAnswerOnBlockingSocketTurnsTheSameDescriptorInt
 TEST(BrokeredConnectTest, PassiveAnswerOnNonBlockingSocketCompletesInSelect) {
   std::string failures = RunInChild([](ChildReport &r) {
     if (!Network(r)) return;
-    StartLayer();
+    StartBrokeredLayer();
     nbx_test::TempDir dir;
     RouteEverythingThroughBrokers(dir);
     std::string connect_message;
@@ -369,7 +360,7 @@ TEST(BrokeredConnectTest, PassiveAnswerOnNonBlockingSocketCompletesInSelect) {
 
 TEST(BrokeredConnectTest, UnspecifiedAddressDissolvesOnlyAUdpAssociation) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int port = 0;
     int peer = PlainSocket(SOCK_DGRAM, "127.0.0.1", &port);
     int udp = NBX_socket(AF_INET, SOCK_DGRAM, 0);

@@ -36,22 +36,12 @@ using brokered_test::Sa;
 using brokered_test::ScriptedServer;
 using brokered_test::Step;
 using broker_test::Hex;
+using brokered_test::StartBrokeredLayer;
 using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RunInChild;
 using nbx_test::StartLogCapture;
 using nbx_test::WasLogged;
-
-void StartLayer() {
-  setenv("NBX_ENABLE", "true", 1);
-  unsetenv("NBX_INAGENT");
-  unsetenv("NBX_ROUTE");
-  _CB_initialize();
-  Generic_debug_level = D_FULL;
-  StartLogCapture();
-  // No heartbeat is due unless a test says so.
-  _CB_lastHeartBeat = time(nullptr);
-}
 
 // A record for an open plain socket with a socket pair as its manager
 // connection; *relay is the broker's end.
@@ -92,7 +82,7 @@ std::string ReadAvailable(int fd) {
 // connection, and the queued connection is what accept hands out.
 TEST(BrokeredSelectTest, ListeningSocketIsReadableOnlyWithAQueuedConnection) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int port = 0;
     int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
     SockInfo *info = NewRecord(listener, TCP, LISTENING);
@@ -118,7 +108,7 @@ TEST(BrokeredSelectTest, ListeningSocketIsReadableOnlyWithAQueuedConnection) {
 
 TEST(BrokeredSelectTest, ZeroTimeoutRunsOnePassAndReturnsAtOnce) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int p[2];
     CHILD_EXPECT_EQ(r, 0, pipe(p));
     time_t start = time(nullptr);
@@ -135,7 +125,7 @@ TEST(BrokeredSelectTest, ZeroTimeoutRunsOnePassAndReturnsAtOnce) {
 
 TEST(BrokeredSelectTest, UdpSocketIsNeverWritableAndManagerNeverReported) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int port = 0;
     int udp = PlainSocket(SOCK_DGRAM, "127.0.0.1", &port);
     NewRecord(udp, UDP, BOUND);
@@ -156,7 +146,7 @@ TEST(BrokeredSelectTest, UdpSocketIsNeverWritableAndManagerNeverReported) {
 // one also forgets UDP receivers once 250 seconds have passed.
 TEST(BrokeredSelectTest, HeartbeatIsSentOnScheduleAndReceiversAreFlushed) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int tcp = __real_socket(AF_INET, SOCK_STREAM, 0);
     int relay = -1;
     WithManager(tcp, TCP, BOUND, &relay);
@@ -193,7 +183,7 @@ TEST(BrokeredSelectTest, HeartbeatIsSentOnScheduleAndReceiversAreFlushed) {
 
 TEST(BrokeredSelectTest, ClosedManagerConnectionMarksTheSocketForRecovery) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int tcp = __real_socket(AF_INET, SOCK_STREAM, 0);
     int relay = -1;
     SockInfo *info = WithManager(tcp, TCP, BOUND, &relay);
@@ -222,7 +212,7 @@ TEST(BrokeredSelectTest, RecoveryRegistersAgainWithTheOldCanonicalAddress) {
       r.Fail(__LINE__, network);
       return;
     }
-    StartLayer();
+    StartBrokeredLayer();
     setenv("NBX_INAGENT", "127.0.0.2", 1);
     ScriptedServer broker("127.0.0.2", 65430);
     ScriptedServer relay("127.0.0.2", 0);
@@ -256,7 +246,7 @@ TEST(BrokeredSelectTest, RecoveryRegistersAgainWithTheOldCanonicalAddress) {
 // recovery at once (which fails here: no broker is configured).
 TEST(BrokeredSelectTest, FailedHeartbeatMarksTheSocketAndTriesToRecover) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int tcp = __real_socket(AF_INET, SOCK_STREAM, 0);
     int relay = -1;
     SockInfo *info = WithManager(tcp, TCP, BOUND, &relay);
@@ -282,7 +272,7 @@ TEST(BrokeredSelectTest, UnexpectedAnswerToRebindEndsRecovery) {
       r.Fail(__LINE__, network);
       return;
     }
-    StartLayer();
+    StartBrokeredLayer();
     setenv("NBX_INAGENT", "127.0.0.2", 1);
     ScriptedServer broker("127.0.0.2", 65430);
     ScriptedServer relay("127.0.0.2", 0);
@@ -315,7 +305,7 @@ TEST(BrokeredSelectTest, HandlerIsCalledWhenTheBrokerStaysAwayLongEnough) {
       r.Fail(__LINE__, network);
       return;
     }
-    StartLayer();
+    StartBrokeredLayer();
     setenv("NBX_INAGENT", "127.0.0.2", 1);
     int tcp = __real_socket(AF_INET, SOCK_STREAM, 0);
     SockInfo *info = NewRecord(tcp, TCP, BOUND, ACTIVE);
@@ -342,7 +332,7 @@ TEST(BrokeredSelectTest, HandlerIsCalledWhenTheBrokerStaysAwayLongEnough) {
 // connection is queued for the listening socket and handed out by accept.
 TEST(BrokeredSelectTest, ContactCommandQueuesAnIncomingConnection) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int peer_port = 0;
     int peer = PlainSocket(SOCK_STREAM, "127.0.0.1", &peer_port);
     int port = 0;
@@ -369,7 +359,7 @@ TEST(BrokeredSelectTest, ContactCommandQueuesAnIncomingConnection) {
 
 TEST(BrokeredSelectTest, UnknownCommandIsAnErrorAndLeavesTheSocketAlone) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int tcp = __real_socket(AF_INET, SOCK_STREAM, 0);
     int relay = -1;
     SockInfo *info = WithManager(tcp, TCP, BOUND, &relay);
@@ -387,7 +377,7 @@ TEST(BrokeredSelectTest, UnknownCommandIsAnErrorAndLeavesTheSocketAlone) {
 // SO_ERROR 110.
 TEST(BrokeredSelectTest, PassiveConnectOlderThanTheLimitFailsWithTimeout) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int port = 0;
     int waiting = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
     SockInfo *info = NewRecord(waiting, TCP, PASSIVE_CONNECTING);
@@ -426,7 +416,7 @@ TEST(BrokeredSelectTest, PassiveConnectOlderThanTheLimitFailsWithTimeout) {
 // error, and is reported writable either way.
 TEST(BrokeredSelectTest, NonBlockingConnectFinishesInTheEventHandling) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int port = 0;
     int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
     int closed_port = 0;

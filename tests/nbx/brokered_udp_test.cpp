@@ -41,13 +41,7 @@ using nbx_test::StartLogCapture;
 using nbx_test::WasLogged;
 
 void StartLayer() {
-  setenv("NBX_ENABLE", "true", 1);
-  unsetenv("NBX_INAGENT");
-  unsetenv("NBX_ROUTE");
-  _CB_initialize();
-  Generic_debug_level = D_FULL;
-  StartLogCapture();
-  _CB_lastHeartBeat = time(nullptr);
+  brokered_test::StartBrokeredLayer();
   _CB_lastCheck = time(nullptr);
 }
 

@@ -20,16 +20,17 @@
 #include "nbx/nbx_ops.h"
 #include "nbx/sock_table.h"
 #include "nbx/wrappers.h"
+#include "tests/nbx/broker_fake.h"
 #include "tests/nbx/nbx_test_support.h"
 
 namespace {
 
+using brokered_test::StartBrokeredLayer;
 using nbx_test::Addr;
 using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RawSocket;
 using nbx_test::RunInChild;
-using nbx_test::StartLogCapture;
 using nbx_test::WasLogged;
 
 const int kSentinel = 515151;
@@ -59,19 +60,11 @@ BrokeredPair ConnectBrokered() {
   return pair;
 }
 
-void StartLayer() {
-  setenv("NBX_ENABLE", "true", 1);
-  unsetenv("NBX_INAGENT");
-  _CB_initialize();
-  Generic_debug_level = D_FULL;
-  StartLogCapture();
-}
-
 // The mode records whether a broker was configured when the socket was
 // made; a broker address that is one of this host's own counts as none.
 TEST(SocketTest, ModeFollowsTheBrokerConfiguredAtCreation) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int plain = NBX_socket(AF_INET, SOCK_STREAM, 0);
     CHILD_EXPECT_EQ(r, static_cast<int>(PASSIVE), static_cast<int>(_CB_fdInfo[plain].info->mode));
     setenv("NBX_INAGENT", "192.0.2.1", 1);
@@ -93,7 +86,7 @@ TEST(SocketTest, ModeFollowsTheBrokerConfiguredAtCreation) {
 
 TEST(SocketNameTest, BrokeredSocketAnswersWithItsCanonicalAddress) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
     CHILD_EXPECT_EQ(r, TCP, _CB_fdInfo[fd].type);
     _CB_fdInfo[fd].info->canon = Addr("192.0.2.7", 4711);
@@ -124,7 +117,7 @@ TEST(SocketNameTest, BrokeredSocketAnswersWithItsCanonicalAddress) {
 
 TEST(SocketNameTest, ManagerDescriptorIsRefused) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
     int manager = RawSocket(SOCK_STREAM);
     _CB_fdInfo[manager].type = MANAGER;
@@ -149,7 +142,7 @@ TEST(SocketNameTest, ManagerDescriptorIsRefused) {
 
 TEST(SocketOptionTest, PendingErrorFollowsTheBrokeredStatus) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
     SockInfo *info = _CB_fdInfo[fd].info;
     int value = -1;
@@ -191,7 +184,7 @@ TEST(SocketOptionTest, PendingErrorFollowsTheBrokeredStatus) {
 
 TEST(BlockingTest, DontWaitAndNonBlockingDescriptorsMustNotBlock) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int fd = RawSocket(SOCK_STREAM);
     int status = -1;
     CHILD_EXPECT_EQ(r, 1, _NBX_is_blocking(fd, 0, &status));
@@ -209,7 +202,7 @@ TEST(BlockingTest, DontWaitAndNonBlockingDescriptorsMustNotBlock) {
 
 TEST(BrokeredTcpTest, SendWriteRecvAndReadCarryTheData) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     BrokeredPair pair = ConnectBrokered();
     CHILD_EXPECT_EQ(r, TCP, _CB_fdInfo[pair.brokered].type);
     CHILD_EXPECT_EQ(r, 0, static_cast<int>(NBX_send(pair.brokered, "", 0, 0)));
@@ -234,7 +227,7 @@ TEST(BrokeredTcpTest, SendWriteRecvAndReadCarryTheData) {
 
 TEST(BrokeredTcpTest, BlockingReceiveWaitsForDataThenSeesTheEnd) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     BrokeredPair pair = ConnectBrokered();
     int peer = pair.peer;
     std::thread late_peer([peer] {
@@ -255,7 +248,7 @@ TEST(BrokeredTcpTest, BlockingReceiveWaitsForDataThenSeesTheEnd) {
 
 TEST(BrokeredTcpTest, NonBlockingReceiveWithoutDataIsEagainAndNoLayerError) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     BrokeredPair pair = ConnectBrokered();
     char text[4];
     _NBX_errno = kSentinel;
@@ -278,7 +271,7 @@ TEST(BrokeredTcpTest, NonBlockingReceiveWithoutDataIsEagainAndNoLayerError) {
 
 TEST(BrokeredTcpTest, ReceiveWithTimeLimitGivesUpWithEagain) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     BrokeredPair pair = ConnectBrokered();
     char text[4];
     timeval limit = {0, 50 * 1000};
@@ -293,7 +286,7 @@ TEST(BrokeredTcpTest, ReceiveWithTimeLimitGivesUpWithEagain) {
 
 TEST(UnmanagedTest, WriteLeavesTheLayerErrorAloneAndErrorsKeepErrno) {
   std::string failures = RunInChild([](ChildReport &r) {
-    StartLayer();
+    StartBrokeredLayer();
     int p[2];
     CHILD_EXPECT_EQ(r, 0, pipe(p));
     _NBX_errno = kSentinel;
