@@ -20,39 +20,11 @@
 #include "classad/parser.h"
 #include "core/list.h"
 #include "core/string_list.h"
+#include "fuzz/round_trip_exceptions.h"
 
 const char *mySubSystem = "TOOL";
 
 namespace {
-
-// Whether the tree holds a node whose text does not read back as printed.
-bool has_round_trip_exception(ExprTree *tree) {
-    if (tree == nullptr) {
-        return false;
-    }
-    switch (tree->MyType()) {
-        case LX_STRING: {
-            const char *text = static_cast<StringBase *>(tree)->Value();
-            size_t n = strlen(text);
-            return n > 0 && text[n - 1] == '\\';
-        }
-        case LX_FLOAT:
-            return !isfinite(static_cast<FloatBase *>(tree)->Value());
-        case LX_FUNCTION: {
-            ListIterator<ExprTree> it(static_cast<FunctionBase *>(tree)->Arguments());
-            ExprTree *arg;
-            while ((arg = it.Next()) != nullptr) {
-                if (has_round_trip_exception(arg)) {
-                    return true;
-                }
-            }
-            return false;
-        }
-        default:
-            return has_round_trip_exception(tree->LArg()) ||
-                   has_round_trip_exception(tree->RArg());
-    }
-}
 
 void fail(const char *what, const char *first, const char *second) {
     fprintf(stderr, "%s\n first:  [%s]\n second: [%s]\n", what, first,

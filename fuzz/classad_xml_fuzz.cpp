@@ -24,40 +24,14 @@
 #include "classad/expr_tree.h"
 #include "core/list.h"
 #include "core/my_string.h"
+#include "fuzz/round_trip_exceptions.h"
 
 const char *mySubSystem = "TOOL";
 
 namespace {
 
-bool has_round_trip_exception(ExprTree *tree) {
-    if (tree == nullptr) {
-        return false;
-    }
-    switch (tree->MyType()) {
-        case LX_STRING: {
-            const char *text = static_cast<StringBase *>(tree)->Value();
-            size_t n = strlen(text);
-            return n > 0 && text[n - 1] == '\\';
-        }
-        case LX_FLOAT:
-            return !isfinite(static_cast<FloatBase *>(tree)->Value());
-        case LX_FUNCTION: {
-            ListIterator<ExprTree> it(static_cast<FunctionBase *>(tree)->Arguments());
-            ExprTree *arg;
-            while ((arg = it.Next()) != nullptr) {
-                if (has_round_trip_exception(arg)) {
-                    return true;
-                }
-            }
-            return false;
-        }
-        default:
-            return has_round_trip_exception(tree->LArg()) ||
-                   has_round_trip_exception(tree->RArg());
-    }
-}
-
-// Whether some attribute's value is an expression with such a literal.
+// Whether some attribute's value holds an expression that does not read
+// back as printed.
 bool ad_has_exception(ClassAd &ad) {
     ad.ResetExpr();
     ExprTree *attribute;
