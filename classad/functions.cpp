@@ -25,6 +25,7 @@
 #include "classad/eval_result.h"
 #include "classad/expr_tree.h"
 #include "config/param.h"
+#include "config/trusted_source.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/random_numbers.h"
@@ -641,7 +642,9 @@ bool Function::FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *res
     }
     // Opened anew for every call and never closed, so a loaded function
     // stays valid for as long as the process runs.
-    void *handle = dlopen(path, RTLD_LAZY);
+    // While root only a library owned and writable by root or the service
+    // account is loaded.
+    void *handle = _torvel_dlopen_trusted(path, RTLD_LAZY);
     free(path);
     LibraryFunction function = handle != nullptr ? library_function(handle, name) : nullptr;
     if (function == nullptr) {

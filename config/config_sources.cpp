@@ -3,9 +3,12 @@
 // prints to standard error and ends the process with status 1.
 #include "config/config_sources.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "config/config_startup.h"
@@ -15,10 +18,10 @@
 #include "config/param.h"
 #include "config/param_provenance.h"
 #include "config/read_config.h"
+#include "config/trusted_source.h"
 #include "config/well_known_names.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
-#include "files/directory.h"
 #include "files/path_helpers.h"
 #include "files/stat_info.h"
 
@@ -52,15 +55,72 @@ int compare_paths(const void *a, const void *b) {
     return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
 }
 
-// Reads every non-directory entry of dir in byte order of the full paths.
-void process_one_directory(const char *dir, const char *host, int required) {
-    StringList files(nullptr, " ,");
-    Directory walker(dir);
-    while (walker.Next() != nullptr && files.number() < kMaxDirectoryEntries) {
-        if (!walker.IsDirectory()) {
-            files.append(walker.GetFullPath());
+// process_config_source; with always_file the source is a file even when
+// its name holds "|".
+void read_source(const char *source, const char *description, const char *host, int required,
+                 bool always_file) {
+    bool piped = !always_file && is_piped_command(source);
+    if (!piped && access_euid(source, R_OK) != 0) {
+        if (!required || host != nullptr) {
+            return;
         }
+        fprintf(stderr, "ERROR: Can't read %s %s\n", description, source);
+        exit(1);
     }
+    int rc = always_file ? _torvel_read_config_file(source, ConfigTab, CONFIG_TABLE_SIZE, 1,
+                                                    false, extra_info)
+                         : Read_config(source, ConfigTab, CONFIG_TABLE_SIZE, 1, false, extra_info);
+    if (rc < 0) {
+        fprintf(stderr, "Configuration Error Line %d while reading %s %s\n", ConfigLineNo,
+                description, source);
+        exit(1);
+    }
+}
+
+// Full paths of the entries of the open directory dir_fd that are not
+// directories (links count as their targets), at most kMaxDirectoryEntries.
+// The descriptor is consumed.
+void list_directory_files(int dir_fd, const char *dir, StringList &files) {
+    DIR *listing = fdopendir(dir_fd);
+    if (listing == nullptr) {
+        close(dir_fd);
+        return;
+    }
+    struct dirent *entry;
+    while ((entry = readdir(listing)) != nullptr && files.number() < kMaxDirectoryEntries) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+            continue;
+        }
+        struct stat info;
+        if (fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode)) {
+            continue;
+        }
+        char *path = dircat(dir, entry->d_name);
+        files.append(path);
+        delete[] path;
+    }
+    closedir(listing);
+}
+
+// Reads every non-directory entry of dir in byte order of the full paths.
+// Entries are always files: a name ending in "|" is never run. While root
+// the directory itself must pass the trust check, or start-up ends.
+void process_one_directory(const char *dir, const char *host, int required) {
+    int dir_fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) {
+        return;
+    }
+    struct stat info;
+    MyString reason;
+    if (fstat(dir_fd, &info) != 0 || !_torvel_trusted_status(info, &reason)) {
+        fprintf(stderr,
+                "Configuration Error Directory <%s>: not read while running as root: %s\n", dir,
+                reason.Value());
+        close(dir_fd);
+        exit(1);
+    }
+    StringList files(nullptr, " ,");
+    list_directory_files(dir_fd, dir, files);
     int count = files.number();
     if (count == 0) {
         return;
@@ -72,7 +132,7 @@ void process_one_directory(const char *dir, const char *host, int required) {
     }
     qsort(paths, count, sizeof paths[0], compare_paths);
     for (int i = 0; i < count; i++) {
-        process_config_source(paths[i], "config source", host, required);
+        read_source(paths[i], "config source", host, required, /*always_file=*/true);
         local_config_sources.append(paths[i]);
     }
     delete[] paths;
@@ -80,7 +140,7 @@ void process_one_directory(const char *dir, const char *host, int required) {
 
 // A candidate location is accepted when it can be opened for reading.
 bool readable_candidate(const char *path) {
-    FILE *f = fopen(path, "r");
+    FILE *f = fopen(path, "re");
     if (f == nullptr) {
         return false;
     }
@@ -122,18 +182,7 @@ char *checked_environment_source(const char *env_name, const char *value) {
 
 void process_config_source(const char *source, const char *description, const char *host,
                            int required) {
-    if (!is_piped_command(source) && access_euid(source, R_OK) != 0) {
-        if (!required || host != nullptr) {
-            return;
-        }
-        fprintf(stderr, "ERROR: Can't read %s %s\n", description, source);
-        exit(1);
-    }
-    if (Read_config(source, ConfigTab, CONFIG_TABLE_SIZE, 1, false, extra_info) < 0) {
-        fprintf(stderr, "Configuration Error Line %d while reading %s %s\n", ConfigLineNo,
-                description, source);
-        exit(1);
-    }
+    read_source(source, description, host, required, /*always_file=*/false);
 }
 
 void process_locals(const char *param_name, const char *host) {

@@ -7,7 +7,10 @@
 
 // Reads one source (a path, or a command ending in "|") into ConfigTab.
 // An unreadable non-piped source is skipped silently when required is 0 or
-// a host was given; otherwise it ends the process, as does a syntax error.
+// a host was given; otherwise it ends the process, as does a syntax error
+// or, while root, a file that fails the trust check
+// (config/trusted_source.h). Commands are therefore only ever named by
+// sources that passed it.
 void process_config_source(const char *source, const char *description, const char *host,
                            int required);
 
@@ -18,7 +21,10 @@ void process_locals(const char *param_name, const char *host);
 
 // Reads every file (not sub-directory) of each directory listed in dir_list
 // (blanks and commas), in byte order of the full paths. A directory that
-// cannot be read contributes nothing.
+// cannot be read contributes nothing. Entries are always read as files,
+// never run as commands, whatever their names hold. While root, a
+// directory that fails the trust check (config/trusted_source.h) ends the
+// process like an unreadable required source.
 void process_directory(const char *dir_list, const char *host);
 
 // The global source ("torvel_config") and root source ("torvel_config.root"),

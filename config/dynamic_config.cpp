@@ -108,13 +108,25 @@ void read_persistent_source(const char *path, const char *text) {
 
 // Admin names become a file-name suffix and an entry of a list that is read
 // back as configuration, so separators, '/', '$' and control characters
-// are refused.
+// are refused. Every file is written through its name + ".tmp", so the
+// name "tmp" (whose file would be the top-level file's temporary) and names
+// ending in ".tmp" (the temporary of the name without it) are refused too;
+// in any case, for file systems that ignore it.
 bool valid_admin_name(const char *admin) {
     for (const char *p = admin; *p != '\0'; p++) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c == '/' || c == ',' || c == '$' || isspace(c) || iscntrl(c)) {
             return false;
         }
+    }
+    size_t length = strlen(admin);
+    if (strcasecmp(admin, "tmp") == 0 ||
+        (length >= 4 && strcasecmp(admin + length - 4, ".tmp") == 0)) {
+        dprintf(D_ALWAYS,
+                "set_persistent_config(): admin name %s refused: it can be the name of a "
+                "temporary file\n",
+                admin);
+        return false;
     }
     return true;
 }
@@ -127,13 +139,13 @@ int create_fresh(const char *path) {
         if (unlink(path) != 0 && errno != ENOENT) {
             break;  // a name that cannot be removed would be found taken again
         }
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0 || errno != EEXIST) {
             break;
         }
     }
     if (fd < 0) {
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     }
     if (fd < 0) {
         int error = errno;
@@ -160,27 +172,73 @@ bool write_all(int fd, const char *text) {
     return true;
 }
 
-// Replaces target by a new file holding text, through target + ".tmp".
-// 0, or -1 after the failure line (the target is then untouched).
-int replace_file(const char *target, const char *text) {
+// Logs a failed step of set_persistent_config: "<what> failed with ...".
+void log_failure(const char *what) {
+    int error = errno;
+    dprintf(D_ALWAYS, "%s failed with '%s' (errno %d) in set_persistent_config()\n", what,
+            strerror(error), error);
+}
+
+// Makes a rename in the directory of target durable. False after the line.
+bool sync_directory_of(const char *target) {
+    char *dir = torvel_dirname(target);
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool synced = fd >= 0 && fsync(fd) == 0;
+    if (!synced) {
+        MyString what;
+        what.sprintf("fsync(%s)", dir);
+        log_failure(what.Value());
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    free(dir);
+    return synced;
+}
+
+// Writes text to a fresh tmp and puts it on disk. False after the failure
+// line (tmp then removed).
+bool write_temporary(const char *tmp, const char *text) {
+    int fd = create_fresh(tmp);
+    if (fd < 0) {
+        return false;
+    }
+    const char *failed = nullptr;
+    if (!write_all(fd, text)) {
+        failed = "write()";
+    } else if (fsync(fd) != 0) {
+        failed = "fsync()";
+    }
+    if (failed != nullptr) {
+        log_failure(failed);
+        close(fd);
+    } else if (close(fd) != 0) {
+        failed = "close()";
+        log_failure(failed);
+    }
+    if (failed != nullptr) {
+        unlink(tmp);
+        return false;
+    }
+    return true;
+}
+
+// Replaces target by a new file holding text, through target + ".tmp":
+// write, fsync, rename, fsync the directory. With check, a text that would
+// not read back as a persistent source is refused before the rename.
+// 0, or -1 after the failure line (the target is then untouched unless only
+// the directory's fsync failed).
+int replace_file(const char *target, const char *text, bool check) {
     MyString tmp;
     tmp.sprintf("%s.tmp", target);
-    int fd = create_fresh(tmp.Value());
-    if (fd < 0) {
+    if (!write_temporary(tmp.Value(), text)) {
         return -1;
     }
-    if (!write_all(fd, text)) {
-        int error = errno;
-        dprintf(D_ALWAYS, "write() failed with '%s' (errno %d) in set_persistent_config()\n",
-                strerror(error), error);
-        close(fd);
-        unlink(tmp.Value());
-        return -1;
-    }
-    if (close(fd) != 0) {
-        int error = errno;
-        dprintf(D_ALWAYS, "close() failed with '%s' (errno %d) in set_persistent_config()\n",
-                strerror(error), error);
+    if (check && _torvel_check_config_file(tmp.Value()) != 0) {
+        dprintf(D_ALWAYS,
+                "set_persistent_config(): the text for %s does not read as configuration "
+                "(error on line %d); nothing stored\n",
+                target, ConfigLineNo);
         unlink(tmp.Value());
         return -1;
     }
@@ -192,7 +250,7 @@ int replace_file(const char *target, const char *text) {
         unlink(tmp.Value());
         return -1;
     }
-    return 0;
+    return sync_directory_of(target) ? 0 : -1;
 }
 
 int rewrite_toplevel() {
@@ -205,7 +263,7 @@ int rewrite_toplevel() {
         first = false;
     }
     text += "\n";
-    return replace_file(toplevel_persistent_config.Value(), text.Value());
+    return replace_file(toplevel_persistent_config.Value(), text.Value(), false);
 }
 
 // The file work of set_persistent_config, run as root.
@@ -213,7 +271,7 @@ int store_persistent(const char *admin, const char *config) {
     MyString admin_path;
     admin_path.sprintf("%s.%s", toplevel_persistent_config.Value(), admin);
     if (!is_empty(config)) {
-        if (replace_file(admin_path.Value(), config) != 0) {
+        if (replace_file(admin_path.Value(), config, true) != 0) {
             return -1;
         }
         if (PersistAdminList.contains(admin)) {
@@ -263,7 +321,7 @@ void remove_runtime_item(int i) {
 // Writes one runtime item to a fresh temporary file and reads it.
 void read_runtime_item(const RuntimeConfigItem &item) {
     char tmp[] = "/tmp/trvltmpXXXXXX";
-    int fd = mkstemp(tmp);
+    int fd = mkostemp(tmp, O_CLOEXEC);
     MyString message;
     if (fd < 0) {
         int error = errno;

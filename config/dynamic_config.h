@@ -35,7 +35,12 @@ struct RuntimeConfigItem {
 // empty or null config removes the admin name's setting. Changes take
 // effect at the next configuration load. set_persistent_config also
 // refuses admin names that cannot be a file-name suffix or a list entry
-// (containing '/', a blank, a comma, '$' or a control character).
+// (containing '/', a blank, a comma, '$' or a control character) or that
+// can be the name of one of its temporary files ("tmp", or ending in
+// ".tmp"), and a text that would not read back as a persistent source
+// (logged at D_ALWAYS with the line; nothing is stored). Each file is
+// written in full and fsync'd before it is renamed into place, and the
+// directory is fsync'd after.
 int set_persistent_config(char *admin, char *config);
 int set_runtime_config(char *admin, char *config);
 

@@ -1,5 +1,6 @@
 // Reading one configuration source into a macro table: opening the file or
-// starting the command, the runtime-source ownership checks, and parsing
+// starting the command, the runtime-source ownership checks and, while
+// root, the trust check of files (config/trusted_source.h), and parsing
 // "NAME = value" / "NAME : value" lines with name and value expansion.
 #include "config/read_config.h"
 
@@ -12,6 +13,7 @@
 #include "config/line_reader.h"
 #include "config/macro_expand.h"
 #include "config/param_provenance.h"
+#include "config/trusted_source.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "identity/privileges.h"
@@ -37,6 +39,18 @@ bool is_identifier(const char *name) {
     }
     return true;
 }
+
+// Where and how the lines of a source go. checking: the read only checks
+// the text (into a scratch table), so nothing may end the process: a name
+// holding $ENV or $RANDOM_CHOICE is refused, and other references in names
+// expand to nothing.
+struct Target {
+    MacroBucket **table;
+    int table_size;
+    int expand_mode;
+    ExtraParamTable *provenance;
+    bool checking;
+};
 
 // An open source: a file, or a command's output.
 struct Source {
@@ -123,15 +137,28 @@ int split_assignment(char *line, char **name, char **value) {
 }
 
 // Parses and stores one line. -1 on an error (messages printed as needed).
-int handle_line(const char *source, char *line, MacroBucket **table, int table_size,
-                int expand_mode, ExtraParamTable *provenance) {
+int handle_line(const char *source, char *line, const Target &to) {
     char *raw_name = nullptr;
     char *raw_value = nullptr;
     int split = split_assignment(line, &raw_name, &raw_value);
     if (split <= 0) {
         return split;
     }
-    char *name = expand_macro(raw_name, table, table_size, nullptr);
+    if (to.checking && (strstr(raw_name, "$ENV(") != nullptr ||
+                        strstr(raw_name, "$RANDOM_CHOICE(") != nullptr)) {
+        fprintf(stderr,
+                "Configuration Error File <%s>, Line %d: a name built from $ENV or "
+                "$RANDOM_CHOICE cannot be checked: <%s>\n",
+                source, ConfigLineNo, raw_name);
+        return -1;
+    }
+    MacroBucket **table = to.table;
+    int table_size = to.table_size;
+    // A check expands names with every macro empty: a value stored by an
+    // earlier line could bring in a $ENV that ends the process.
+    MacroBucket *no_macros[1] = {nullptr};
+    char *name = to.checking ? expand_macro(raw_name, no_macros, 1, nullptr)
+                             : expand_macro(raw_name, table, table_size, nullptr);
     if (name == nullptr) {
         return -1;
     }
@@ -149,15 +176,15 @@ int handle_line(const char *source, char *line, MacroBucket **table, int table_s
         free(name);
         return -1;
     }
-    char *value = expand_mode == 2 ? expand_macro(raw_value, table, table_size, nullptr)
+    char *value = to.expand_mode == 2 ? expand_macro(raw_value, table, table_size, nullptr)
                                    : expand_macro(raw_value, table, table_size, name);
     if (value == nullptr) {
         free(name);
         return -1;
     }
     insert(name, value, table, table_size);
-    if (provenance != nullptr) {
-        provenance->AddFileParam(name, source, ConfigLineNo);
+    if (to.provenance != nullptr) {
+        to.provenance->AddFileParam(name, source, ConfigLineNo);
     }
     free(value);
     free(name);
@@ -165,8 +192,7 @@ int handle_line(const char *source, char *line, MacroBucket **table, int table_s
 }
 
 // Reads every line of an open source. -1 on the first error.
-int read_lines(const char *source, FILE *stream, MacroBucket **table, int table_size,
-               int expand_mode, ExtraParamTable *provenance) {
+int read_lines(const char *source, FILE *stream, const Target &to) {
     bool any_line = false;
     int problems = 0;
     char *line = nullptr;
@@ -186,7 +212,7 @@ int read_lines(const char *source, FILE *stream, MacroBucket **table, int table_
         if (line[0] == '#' || blankline(line)) {
             continue;
         }
-        if (handle_line(source, line, table, table_size, expand_mode, provenance) < 0) {
+        if (handle_line(source, line, to) < 0) {
             return -1;
         }
     }
@@ -215,40 +241,20 @@ bool is_valid_command(const char *source) {
     return length > 0 && source[length - 1] == '|';
 }
 
-int Read_config(const char *source, MacroBucket **table, int table_size, int expand_mode,
-                bool runtime_checks, ExtraParamTable *provenance) {
-    ConfigLineNo = 0;
-    if (source == nullptr) {
-        return -1;
-    }
-    Source opened;
-    if (is_piped_command(source)) {
-        // Refused before the command is started: running a command whose
-        // output would be thrown away serves nothing.
-        if (runtime_checks && is_valid_command(source)) {
-            fprintf(stderr,
-                    "Configuration Error File <%s>: runtime config not allowed to come from a "
-                    "pipe command\n",
-                    source);
-            return -1;
-        }
-        if (open_piped(source, &opened) < 0) {
-            return -1;
-        }
-    } else {
-        opened.stream = fopen(source, "r");
-        if (opened.stream == nullptr) {
-            printf("Can't open file %s\n", source);
-            return -1;
-        }
-    }
+namespace {
 
+// Reads an opened source and closes it. The runtime checks and, while
+// root, the trust check of a file come before any line is read.
+int read_opened(const char *source, Source &opened, const Target &to, bool runtime_checks) {
     int result = 0;
     if (runtime_checks) {
         result = check_runtime_owner(source, opened.stream);
     }
+    if (result == 0 && !opened.piped) {
+        result = _torvel_check_trusted_fd(fileno(opened.stream), source);
+    }
     if (result == 0) {
-        result = read_lines(source, opened.stream, table, table_size, expand_mode, provenance);
+        result = read_lines(source, opened.stream, to);
     }
     release_logical_line_buffer();
 
@@ -262,5 +268,70 @@ int Read_config(const char *source, MacroBucket **table, int table_size, int exp
     } else {
         fclose(opened.stream);
     }
+    return result;
+}
+
+int open_file(const char *source, Source *opened) {
+    opened->stream = fopen(source, "re");
+    if (opened->stream == nullptr) {
+        printf("Can't open file %s\n", source);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Read_config(const char *source, MacroBucket **table, int table_size, int expand_mode,
+                bool runtime_checks, ExtraParamTable *provenance) {
+    ConfigLineNo = 0;
+    if (source == nullptr) {
+        return -1;
+    }
+    if (!is_piped_command(source)) {
+        return _torvel_read_config_file(source, table, table_size, expand_mode, runtime_checks,
+                                        provenance);
+    }
+    // Refused before the command is started: running a command whose
+    // output would be thrown away serves nothing.
+    if (runtime_checks && is_valid_command(source)) {
+        fprintf(stderr,
+                "Configuration Error File <%s>: runtime config not allowed to come from a "
+                "pipe command\n",
+                source);
+        return -1;
+    }
+    Source opened;
+    if (open_piped(source, &opened) < 0) {
+        return -1;
+    }
+    Target to{table, table_size, expand_mode, provenance, false};
+    return read_opened(source, opened, to, runtime_checks);
+}
+
+int _torvel_read_config_file(const char *source, MacroBucket **table, int table_size,
+                             int expand_mode, bool runtime_checks, ExtraParamTable *provenance) {
+    ConfigLineNo = 0;
+    if (source == nullptr) {
+        return -1;
+    }
+    Source opened;
+    if (open_file(source, &opened) < 0) {
+        return -1;
+    }
+    Target to{table, table_size, expand_mode, provenance, false};
+    return read_opened(source, opened, to, runtime_checks);
+}
+
+int _torvel_check_config_file(const char *source) {
+    ConfigLineNo = 0;
+    Source opened;
+    if (source == nullptr || open_file(source, &opened) < 0) {
+        return -1;
+    }
+    MacroBucket *scratch[CONFIG_TABLE_SIZE] = {};
+    Target to{scratch, CONFIG_TABLE_SIZE, 1, nullptr, true};
+    int result = read_opened(source, opened, to, true);
+    clear_macro_table(scratch, CONFIG_TABLE_SIZE);
     return result;
 }

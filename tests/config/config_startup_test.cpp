@@ -472,6 +472,109 @@ TEST_F(ConfigStartupTest, MissingLocalFileIsFatalOnlyWhenRequired) {
     EXPECT_EQ(r.Value("LOCALS"), missing);
 }
 
+// ---- Sources of a root process ----
+
+// A command source that leaves a marker file behind when it is run.
+class RootSourcesTest : public ConfigStartupTest {
+ protected:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "needs root";
+        }
+        ConfigStartupTest::SetUp();
+        marker_ = Path("ran");
+        command_ = Write("cmd.sh", "#!/bin/sh\ntouch " + marker_ + "\necho 'FROM_CMD = ran'\n",
+                         0755) + " |";
+    }
+    bool CommandRan() const { return access(marker_.c_str(), F_OK) == 0; }
+    // The global source names local, which names the command.
+    std::string Chain(mode_t local_mode) {
+        std::string local =
+            Write("l.conf", "LOCAL_CONFIG_FILE = " + command_ + "\n", local_mode);
+        Env("TORVEL_CONFIG", Write("g.conf", "LOCAL_CONFIG_FILE = " + local + "\n"));
+        return local;
+    }
+
+    std::string marker_;
+    std::string command_;
+};
+
+// A file named "x|" in a local directory used to run <dir>/x as root, and
+// one named "a|b" made every start fail as an invalid command.
+TEST_F(RootSourcesTest, LocalDirectoryEntriesAreReadAsFilesNeverRun) {
+    std::string dir = Dir("conf.d");
+    // Read as configuration too: it defines "echo".
+    Write("conf.d/x", "#!/bin/sh\necho 'FROM_X = command'; : > " + marker_ + "\n", 0755);
+    Write("conf.d/x|", "FROM_X = file\n");
+    Write("conf.d/a|b", "FROM_AB = file\n");
+    Env("TORVEL_CONFIG", Write("g.conf", "LOCAL_CONFIG_DIR = " + dir + "\n"));
+    ProbeResult r = Run({"FROM_X", "FROM_AB"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.Value("FROM_X"), "file");
+    EXPECT_EQ(r.Value("FROM_AB"), "file");
+    EXPECT_FALSE(CommandRan());
+}
+
+TEST_F(RootSourcesTest, SourceOthersCanWriteIsRefusedAndItsCommandNotRun) {
+    for (mode_t mode : {0666, 0664}) {
+        std::string local = Chain(mode);
+        ProbeResult r = Run({"FROM_CMD"});
+        EXPECT_EQ(r.exit_code, 1) << std::oct << mode;
+        char expected[64];
+        snprintf(expected, sizeof expected, "writable by others (mode %04o)\n",
+                 static_cast<unsigned>(mode));
+        EXPECT_NE(r.err.find("Configuration Error File <" + local +
+                             ">: not read while running as root: " + expected),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("while reading config source " + local), std::string::npos) << r.err;
+        EXPECT_FALSE(CommandRan());
+    }
+    // The same chain owned by root and not writable by others still runs it.
+    Chain(0644);
+    ProbeResult r = Run({"FROM_CMD"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.Value("FROM_CMD"), "ran");
+    EXPECT_TRUE(CommandRan());
+}
+
+TEST_F(RootSourcesTest, SourceOwnedByAnotherAccountIsRefused) {
+    std::string local = Chain(0644);
+    ASSERT_EQ(chown(local.c_str(), 4243, 4243), 0);
+    ProbeResult r = Run({"FROM_CMD"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("Configuration Error File <" + local +
+                         ">: not read while running as root: owned by uid 4243, which is "
+                         "neither root nor the service account\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(CommandRan());
+
+    // The service account (here the torvel account, uid 4242) may own it.
+    SetTorvelHome(Dir("home"));
+    ASSERT_EQ(chown(local.c_str(), 4242, 4242), 0);
+    r = Run({"FROM_CMD"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(CommandRan());
+}
+
+TEST_F(RootSourcesTest, LocalDirectoryOthersCanWriteIsRefused) {
+    std::string dir = Dir("conf.d");
+    Write("conf.d/a", "FROM_DIR = yes\n");
+    ASSERT_EQ(chmod(dir.c_str(), 01777), 0);
+    Env("TORVEL_CONFIG", Write("g.conf", "LOCAL_CONFIG_DIR = " + dir + "\n"));
+    ProbeResult r = Run({"FROM_DIR"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "Configuration Error Directory <" + dir +
+                         ">: not read while running as root: writable by others (mode 1777)\n");
+    EXPECT_EQ(r.out, "");
+
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    r = Run({"FROM_DIR"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.Value("FROM_DIR"), "yes");
+}
+
 // ---- Layering and provenance ----
 
 TEST_F(ConfigStartupTest, EveryStageOverridesTheOneBefore) {

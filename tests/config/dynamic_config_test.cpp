@@ -183,4 +183,42 @@ TEST_F(DynamicConfigTest, UnusableAdminNamesAndTemporaryNamesAreRefused) {
     EXPECT_FALSE(Exists(top_ + ".b"));
 }
 
+// "tmp" names the top-level file's temporary, and "a.tmp" that of "a":
+// stored, their files were removed by the next rewrite and every later
+// start ended with status 1.
+TEST_F(DynamicConfigTest, AdminNamesThatCanBeTemporaryNamesAreRefused) {
+    Global(Persistent());
+    auto r = Probe("STARTD", {"load", "setp", "tmp", "T = 1", "setp", "a.tmp", "U = 1", "setp",
+                              "B.TMP", "V = 1", "setp", "a", "X = 1", "setp", "tmpx", "Y = 1",
+                              "setp", "x.tmp2", "Z = 1"});
+    EXPECT_EQ(r.out,
+              "setp tmp=-1\nsetp a.tmp=-1\nsetp B.TMP=-1\nsetp a=0\nsetp tmpx=0\n"
+              "setp x.tmp2=0\n")
+        << r.err;
+    EXPECT_EQ(ReadFile(top_), "RUNTIME_CONFIG_ADMIN = a, tmpx, x.tmp2\n");
+    EXPECT_FALSE(Exists(top_ + ".tmp"));
+    EXPECT_FALSE(Exists(top_ + ".a.tmp"));
+    r = Probe("STARTD", {"load", "get", "X", "get", "Z"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "X=1 [" + top_ + ".a:1]\nZ=1 [" + top_ + ".x.tmp2:1]\n");
+}
+
+// A text that would not read back was stored, and every later start ended
+// with status 1. It is now refused, and nothing of it reaches the disk.
+TEST_F(DynamicConfigTest, TextThatDoesNotReadBackIsRefused) {
+    Global(Persistent());
+    auto r = Probe("STARTD", {"load", "setp", "a", "NO OPERATOR\n", "setp", "b",
+                              "X = 1\n$ENV(DYNAMIC_CONFIG_TEST_UNSET) = 2\n", "setp", "c",
+                              "C = 1", "setp", "c", "C = 2\nB-C = 3\n"});
+    EXPECT_EQ(r.out, "setp a=-1\nsetp b=-1\nsetp c=0\nsetp c=-1\n") << r.err;
+    EXPECT_EQ(ReadFile(top_), "RUNTIME_CONFIG_ADMIN = c\n");
+    EXPECT_EQ(ReadFile(top_ + ".c"), "C = 1");
+    for (const char *gone : {".a", ".b", ".a.tmp", ".b.tmp", ".c.tmp"}) {
+        EXPECT_FALSE(Exists(top_ + gone)) << gone;
+    }
+    r = Probe("STARTD", {"load", "get", "C"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "C=1 [" + top_ + ".c:1]\n");
+}
+
 }  // namespace

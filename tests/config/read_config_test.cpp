@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -387,6 +388,93 @@ TEST_F(ReadConfigTest, RuntimeSourceOwnedByOtherUidIsRefusedAsRoot) {
     ASSERT_EQ(0, chown(path_.c_str(), 0, 0));
     EXPECT_EQ(0, ReadSource(path_, 1, true));
     EXPECT_EQ("1", Raw("a"));
+}
+
+// ---- Sources of a root process ----
+
+TEST_F(ReadConfigTest, FilesOthersCanWriteAreRefusedWhileRoot) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    for (mode_t mode : {0666, 0646, 0664, 0620}) {
+        path_ = dir_.Write("shared", "A = 1\n", mode);
+        EXPECT_EQ(-1, ReadSource(path_)) << std::oct << mode;
+        char expected[32];
+        snprintf(expected, sizeof expected, "(mode %04o)\n", static_cast<unsigned>(mode));
+        EXPECT_EQ("Configuration Error File <" + path_ +
+                      ">: not read while running as root: writable by others " + expected,
+                  err_);
+        EXPECT_EQ("<undefined>", Raw("a"));
+    }
+    ASSERT_EQ(0, chmod(path_.c_str(), 0644));
+    EXPECT_EQ(0, ReadSource(path_)) << err_;
+    EXPECT_EQ("1", Raw("a"));
+}
+
+TEST_F(ReadConfigTest, FilesOwnedByAnotherAccountAreRefusedWhileRoot) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    path_ = dir_.Write("theirs", "A = 1\n");
+    ASSERT_EQ(0, chown(path_.c_str(), 4243, 4243));
+    EXPECT_EQ(-1, ReadSource(path_));
+    EXPECT_EQ("Configuration Error File <" + path_ +
+                  ">: not read while running as root: owned by uid 4243, which is neither root "
+                  "nor the service account\n",
+              err_);
+    EXPECT_EQ("<undefined>", Raw("a"));
+}
+
+TEST_F(ReadConfigTest, FileReaderNeverRunsANameWithABar) {
+    std::string marker = dir_.path() + "/ran";
+    dir_.Write("x", "#!/bin/sh\ntouch " + marker + "\necho A = command\n", 0755);
+    std::string bar = dir_.Write("x|", "A = file\n");
+    CaptureStdout();
+    CaptureStderr();
+    int result =
+        _torvel_read_config_file(bar.c_str(), table_.heads, table_.size, 1, false, nullptr);
+    out_ = GetCapturedStdout();
+    err_ = GetCapturedStderr();
+    EXPECT_EQ(0, result) << out_ << err_;
+    EXPECT_EQ("file", Raw("a"));
+    EXPECT_NE(0, access(marker.c_str(), F_OK)) << "the file's name was run as a command";
+}
+
+// The check of a text before it is stored never ends the process, never
+// touches the table it is given, and agrees with a runtime-checked read.
+TEST_F(ReadConfigTest, CheckingAFileTouchesNoTableAndEndsNoProcess) {
+    unsetenv("READ_CONFIG_TEST_UNSET");
+    struct Case {
+        const char *text;
+        int result;
+        int line;
+    } cases[] = {
+        {"A = 1\n# c\n[Section]\nB = $(A) $ENV(READ_CONFIG_TEST_UNSET)\n", 0, 4},
+        {"A = 1\nNO OPERATOR\n", -1, 2},
+        {"A = 1\nB-C = 2\n", -1, 2},
+        {"A = 1\n$ENV(READ_CONFIG_TEST_UNSET) = 2\n", -1, 2},
+        {"A = 1\nX$RANDOM_CHOICE() = 2\n", -1, 2},
+        // Read for real, the name would bring in the unset variable.
+        {"A = $ENV(READ_CONFIG_TEST_UNSET)\n$(A) = 2\n", -1, 2},
+        {"A = 1\nB = x\0y\n", -1, 2},
+    };
+    for (const Case &c : cases) {
+        std::string text(c.text);
+        if (text == "A = 1\nB = x") {
+            text.append("\0y\n", 3);
+        }
+        path_ = dir_.Write("checked", text);
+        CaptureStderr();
+        int result = _torvel_check_config_file(path_.c_str());
+        err_ = GetCapturedStderr();
+        EXPECT_EQ(c.result, result) << c.text << err_;
+        EXPECT_EQ(c.line, ConfigLineNo) << c.text;
+        if (c.result == 0) {
+            EXPECT_EQ("", err_) << c.text;
+        }
+    }
+    EXPECT_EQ(nullptr, lookup_macro("a", ConfigTab, CONFIG_TABLE_SIZE));
+    EXPECT_EQ("<undefined>", Raw("a"));
 }
 
 // Runs as uid 4243 in a grandchild: reading a root-owned runtime source
