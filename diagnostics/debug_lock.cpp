@@ -46,14 +46,51 @@ void take_lock_file() {
     lock_held = true;
 }
 
-void rotate_if_long(int level) {
-    if (MaxLog[level] == 0) {
-        return;
+// Closes the level's stream and opens the log afresh at its end, for a
+// writer that found its file rotated by another process. False when a
+// per-category level is to be skipped (level 0 cannot fail here: a failed
+// open ends the process).
+bool reopen_level(int level, FILE *before) {
+    fclose(DebugFP);
+    DebugFP = before;  // where open_debug_file reports a failure
+    FILE *stream = open_debug_file(level, "a");
+    if (stream != nullptr && fseek(stream, 0, SEEK_END) == 0) {
+        DebugFP = stream;
+        return true;
     }
-    long length = ftell(DebugFP);
-    if (length > MaxLog[level]) {
-        fprintf(DebugFP, "MaxLog = %d, length = %d\n", MaxLog[level], static_cast<int>(length));
-        preserve_log_file(level);
+    if (level == 0) {
+        _torvel_dprintf_exitf(errno, "Can't seek to end of DebugFP file\n");
+    }
+    if (stream != nullptr) {
+        fclose(stream);
+    }
+    level_open = false;
+    return false;
+}
+
+// Rotates the open log when it is longer than MaxLog. Without DebugLock
+// several processes can find it too long at once: only the one that holds
+// the log's own lock while the name still names its file rotates it; the
+// others find it rotated and go on in the fresh file. False when a
+// per-category level is to be skipped.
+bool rotate_if_long(int level, FILE *before) {
+    if (MaxLog[level] == 0) {
+        return true;
+    }
+    for (;;) {
+        long length = ftell(DebugFP);
+        if (length <= MaxLog[level]) {
+            return true;
+        }
+        if (_torvel_log_still_current(level)) {
+            fprintf(DebugFP, "MaxLog = %d, length = %d\n", MaxLog[level],
+                    static_cast<int>(length));
+            preserve_log_file(level);
+            return true;
+        }
+        if (!reopen_level(level, before)) {
+            return false;
+        }
     }
 }
 
@@ -85,8 +122,42 @@ bool open_level(int level) {
         level_open = false;
         return false;
     }
-    rotate_if_long(level);
-    return true;
+    return rotate_if_long(level, before);
+}
+
+// fopen with mode, the descriptor closed on exec: the log is the library's
+// own, never a child's.
+FILE *fopen_cloexec(const char *name, const char *mode) {
+    char with_e[16];
+    int n = snprintf(with_e, sizeof with_e, "%se", mode);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof with_e) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return fopen(name, with_e);
+}
+
+// Gives the directory root has just made at dir to the service account,
+// through a descriptor: a link or another directory planted at that name
+// since the mkdir is refused, never followed. errno set on failure.
+bool hand_over_directory(const char *dir) {
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    bool ok = fstat(fd, &status) == 0;
+    if (ok && status.st_uid != 0) {
+        errno = EPERM;  // not the directory root made
+        ok = false;
+    }
+    if (ok) {
+        ok = fchown(fd, get_torvel_uid(), get_torvel_gid()) == 0;
+    }
+    int error = errno;
+    close(fd);
+    errno = error;
+    return ok;
 }
 
 // Creates the directory of a lock file; true when it exists afterwards.
@@ -98,12 +169,8 @@ bool make_lock_directory(const char *dir) {
         // The service account may not create it there; root may, and then
         // hands it over.
         priv_state previous = become(PRIV_ROOT);
-        bool made = mkdir(dir, 0777) == 0;
+        bool made = mkdir(dir, 0777) == 0 && hand_over_directory(dir);
         int error = errno;
-        if (made && chown(dir, get_torvel_uid(), get_torvel_gid()) < 0) {
-            error = errno;
-            made = false;
-        }
         become(previous);
         if (!made) {
             fprintf(stderr, "Can't create lock directory \"%s\", errno: %d (%s)\n", dir, error,
@@ -169,7 +236,7 @@ void debug_unlock(int level) {
 FILE *open_debug_file(int level, const char *mode) {
     priv_state previous = become(PRIV_TORVEL);
     const char *name = DebugFile[level];
-    FILE *stream = name != nullptr ? fopen(name, mode) : nullptr;
+    FILE *stream = name != nullptr ? fopen_cloexec(name, mode) : nullptr;
     if (stream == nullptr) {
         int error = name != nullptr ? errno : EINVAL;
         if (error == EMFILE) {
@@ -193,6 +260,8 @@ int _torvel_open_lock_file(const char *path, int flags, int mode) {
         return -1;
     }
     priv_state previous = become(PRIV_TORVEL);
+    // The lock is the log's own: programs started later must not hold it.
+    flags |= O_CLOEXEC;
     int fd = open(path, flags, mode);
     if (fd < 0 && errno == ENOENT) {
         int open_error = errno;

@@ -39,19 +39,48 @@ namespace {
 
 // ---- Saved lines: a first-in first-out list of formatted texts ----
 
+// A program that never sets its log up (the launcher) keeps every line it
+// logs, so the list is bounded: at most 1 MiB, counting each line's text,
+// its terminator and its record. The oldest lines go first; the replay says
+// how many went.
+constexpr size_t kSavedLimit = 1 << 20;
+
 struct SavedLine {
     int flags;
     char *text;  // malloc
+    size_t cost;
     SavedLine *next;
 };
 
 SavedLine *saved_head = nullptr;
 SavedLine **saved_tail = &saved_head;
+size_t saved_bytes = 0;
+unsigned long saved_dropped = 0;
+
+void drop_oldest() {
+    SavedLine *line = saved_head;
+    saved_head = line->next;
+    if (saved_head == nullptr) {
+        saved_tail = &saved_head;
+    }
+    saved_bytes -= line->cost;
+    ++saved_dropped;
+    free(line->text);
+    free(line);
+}
 
 void save_line(int flags, const char *format, va_list args) {
     int length = vprintf_length(format, args);
     if (length < 0) {
         return;  // a format that cannot be measured is dropped
+    }
+    size_t cost = static_cast<size_t>(length) + 1 + sizeof(SavedLine);
+    if (cost > kSavedLimit) {
+        ++saved_dropped;  // would push out every other line and still not fit
+        return;
+    }
+    while (saved_bytes + cost > kSavedLimit) {
+        drop_oldest();
     }
     char *text = static_cast<char *>(malloc(static_cast<size_t>(length) + 1));
     SavedLine *line = static_cast<SavedLine *>(malloc(sizeof(SavedLine)));
@@ -66,9 +95,11 @@ void save_line(int flags, const char *format, va_list args) {
     va_end(copy);
     line->flags = flags;
     line->text = text;
+    line->cost = cost;
     line->next = nullptr;
     *saved_tail = line;
     saved_tail = &line->next;
+    saved_bytes += cost;
 }
 
 // ---- One write ----
@@ -195,8 +226,15 @@ void _torvel_dprintf_saved_lines() {
     }
     // Detached first, so nothing written during the replay joins the list.
     SavedLine *line = saved_head;
+    unsigned long dropped = saved_dropped;
     saved_head = nullptr;
     saved_tail = &saved_head;
+    saved_bytes = 0;
+    saved_dropped = 0;
+    if (dropped > 0) {
+        dprintf(D_ALWAYS, "Dropped the %lu oldest debug lines saved before the log was set up\n",
+                dropped);
+    }
     while (line != nullptr) {
         SavedLine *next = line->next;
         dprintf(line->flags, "%s\n", line->text);

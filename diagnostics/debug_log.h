@@ -79,7 +79,10 @@ extern "C" void _torvel_dprintf_va(int flags, const char *format, va_list args);
 extern "C" void _torvel_set_debug_flags(const char *names);
 extern "C" void set_debug_flags(const char *names);
 
-// Writes out and discards the lines kept before set-up, oldest first.
+// Writes out and discards the lines kept before set-up, oldest first. At
+// most 1 MiB of lines is kept (the oldest are dropped first); when any were
+// dropped, a first line says how many: "Dropped the N oldest debug lines
+// saved before the log was set up".
 void _torvel_dprintf_saved_lines();
 
 // Once the log is set up, sets the main log's access and modification times

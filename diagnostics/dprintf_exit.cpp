@@ -49,7 +49,7 @@ bool write_failure_file(const FailureReport &report) {
     FILE *out = nullptr;
     if (path != nullptr) {
         snprintf(path, size, "%s/dprintf_failure.%s", dir, subsystem);
-        out = fopen(path, "w");
+        out = fopen(path, "we");
     }
     free(path);
     free(dir);
@@ -119,7 +119,7 @@ void _torvel_fd_panic(int line, const char *file) {
     }
 
     const char *name = DebugFile[0];
-    FILE *log = name != nullptr ? fopen(name, "a") : nullptr;
+    FILE *log = name != nullptr ? fopen(name, "ae") : nullptr;
     if (log == nullptr) {
         _torvel_dprintf_exitf(name != nullptr ? errno : 0, "Can't open \"%s\"\n%s\n",
                               name != nullptr ? name : "(null)", panic);

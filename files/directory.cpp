@@ -3,10 +3,12 @@
 // owner after opening up every subdirectory). Switches the process-wide
 // privilege state and always switches back; runs /bin/rm as a child.
 //
-// Links are never followed out of a tree: entries are judged without
-// following a final link, a path is handed to /bin/rm without trailing
-// '/'s (with one, rm would empty the link's target), modes are changed
-// without following a final link, and the owner of a link is the link's.
+// Links are never followed out of a tree. The directory is opened without
+// following a final link, and every entry below it is reached relative to
+// an open directory descriptor: status, unlink and chmod use the *at()
+// calls, subdirectories are opened from their parent's descriptor, and
+// /bin/rm runs inside the entry's directory on "./<name>". A name swapped
+// for a link while a walk runs is thus the link itself, never its target.
 #include "files/directory.h"
 
 #include <errno.h>
@@ -25,38 +27,54 @@
 
 namespace {
 
+// Opens a directory without following a final link: a link there gives
+// ENOTDIR, not its target.
+const int kAnchorFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
 // Something other than a directory (a link to one included), or nothing,
-// is now at path. False when that cannot be told: the removal ladder, whose
-// /bin/rm never follows a link it is handed, then goes on.
-bool no_longer_a_directory(const char *path) {
+// is now at the entry. False when that cannot be told: the removal ladder,
+// whose /bin/rm never follows a link it is handed, then goes on.
+bool no_longer_a_directory(int dir_fd, const char *name) {
     struct stat64 buf;
-    if (lstat64(path, &buf) != 0) {
+    if (fstatat64(dir_fd, name, &buf, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT || errno == ENOTDIR;
     }
     return !S_ISDIR(buf.st_mode);
 }
 
-// Nothing is left at path, not even a dangling link. The status (with its
-// permission retry) decides, lstat catches a link whose target is gone.
-bool path_gone(const char *path) {
-    StatInfo info(path);
+// Nothing is left at the entry, not even a dangling link. The status (with
+// its permission retry) decides; the look without following catches a
+// link whose target is gone.
+bool entry_gone(int dir_fd, const char *dir, const char *name) {
+    StatInfo info(dir_fd, dir, name);
     if (info.Error() != STAT_NO_FILE) {
         return false;
     }
     struct stat64 buf;
-    return lstat64(path, &buf) != 0;
+    return fstatat64(dir_fd, name, &buf, AT_SYMLINK_NOFOLLOW) != 0;
 }
 
-// The owner of path: a link's own owner, else that of the file (GetIds,
-// with its permission retry).
-bool owner_of(const char *path, uid_t *uid, gid_t *gid) {
+// The owner of an entry: a link's own owner, else that of the file. A name
+// the process may not even look at is tried once more through the status
+// (with its permission retry), as GetIds would.
+bool owner_of(int dir_fd, const char *dir, const char *name, uid_t *uid, gid_t *gid) {
     struct stat64 buf;
-    if (lstat64(path, &buf) == 0 && S_ISLNK(buf.st_mode)) {
+    if (fstatat64(dir_fd, name, &buf, AT_SYMLINK_NOFOLLOW) == 0) {
         *uid = buf.st_uid;
         *gid = buf.st_gid;
         return true;
     }
-    return GetIds(path, uid, gid);
+    StatInfo info(dir_fd, dir, name);
+    if (info.Error() != STAT_OK) {
+        if (info.Error() != STAT_NO_FILE) {
+            dprintf(D_ALWAYS, "GetIds: Error in stat(%s), errno: %d (%s)\n", info.FullPath(),
+                    info.Errno(), strerror(info.Errno()));
+        }
+        return false;
+    }
+    *uid = info.GetOwner();
+    *gid = info.GetGroup();
+    return true;
 }
 
 // Runs as the file owner uid.gid. New owner ids only take effect when the
@@ -80,23 +98,29 @@ bool ends_in_dot(const char *path) {
     return strcmp(last, ".") == 0 || strcmp(last, "..") == 0;
 }
 
-// path without trailing '/'s (new[]); null for "", "/" and paths ending in
-// "." or "..", which are never removed.
-char *removable_path(const char *path) {
+// path without trailing '/'s (new[]); "/" stays "/". Null for null.
+char *without_trailing_slashes(const char *path) {
     if (path == nullptr) {
         return nullptr;
     }
     size_t len = strlen(path);
-    while (len > 0 && path[len - 1] == '/') {
+    while (len > 1 && path[len - 1] == '/') {
         len--;
-    }
-    if (len == 0) {
-        return nullptr;
     }
     char *copy = new char[len + 1];
     memcpy(copy, path, len);
     copy[len] = '\0';
-    if (ends_in_dot(copy)) {
+    return copy;
+}
+
+// path without trailing '/'s (new[]); null for "", "/" and paths ending in
+// "." or "..", which are never removed.
+char *removable_path(const char *path) {
+    char *copy = without_trailing_slashes(path);
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    if (copy[0] == '\0' || strcmp(copy, "/") == 0 || ends_in_dot(copy)) {
         delete[] copy;
         return nullptr;
     }
@@ -106,12 +130,9 @@ char *removable_path(const char *path) {
 }  // namespace
 
 Directory::Directory(const char *path, priv_state priv) {
-    curr_dir = strnewp(path);
+    initialize(path, priv);
     ASSERT(curr_dir);
-    initialize(priv);
-    dir_owner_uid = 0;
-    dir_owner_gid = 0;
-    dir_owner_known = false;
+    anchor_name_ = without_trailing_slashes(path);
     if (priv == PRIV_FILE_OWNER) {
         EXCEPT("Programmer error: Directory object instantiated with PRIV_FILE_OWNER requested, "
                "but no StatInfo object!");
@@ -120,9 +141,20 @@ Directory::Directory(const char *path, priv_state priv) {
 
 Directory::Directory(StatInfo *info, priv_state priv) {
     ASSERT(info);
-    curr_dir = strnewp(info->FullPath());
+    initialize(info->FullPath(), priv);
     ASSERT(curr_dir);
-    initialize(priv);
+    anchor_name_ = without_trailing_slashes(info->FullPath());
+    dir_owner_uid = info->GetOwner();
+    dir_owner_gid = info->GetGroup();
+    dir_owner_known = true;
+}
+
+Directory::Directory(int parent_fd, StatInfo *info, priv_state priv) {
+    ASSERT(info);
+    initialize(info->FullPath(), priv);
+    ASSERT(curr_dir && info->BaseName());
+    parent_fd_ = parent_fd;
+    anchor_name_ = strnewp(info->BaseName());
     dir_owner_uid = info->GetOwner();
     dir_owner_gid = info->GetGroup();
     dir_owner_known = true;
@@ -130,15 +162,25 @@ Directory::Directory(StatInfo *info, priv_state priv) {
 
 Directory::~Directory() {
     delete[] curr_dir;
+    delete[] anchor_name_;
     delete current;
     if (handle != nullptr) {
-        closedir(handle);
+        closedir(handle);  // dir_fd_ is then the stream's descriptor
+    } else if (dir_fd_ >= 0) {
+        close(dir_fd_);
     }
 }
 
-void Directory::initialize(priv_state priv) {
+void Directory::initialize(const char *path, priv_state priv) {
+    curr_dir = strnewp(path);
     current = nullptr;
     handle = nullptr;
+    dir_owner_uid = 0;
+    dir_owner_gid = 0;
+    dir_owner_known = false;
+    parent_fd_ = AT_FDCWD;
+    anchor_name_ = nullptr;
+    dir_fd_ = -1;
     if (can_switch_ids()) {
         work_priv = priv;
         switch_privs = priv != PRIV_UNKNOWN;
@@ -146,6 +188,46 @@ void Directory::initialize(priv_state priv) {
         work_priv = PRIV_TORVEL;
         switch_privs = false;
     }
+}
+
+bool Directory::open_anchor() {
+    if (dir_fd_ < 0) {
+        dir_fd_ = openat(parent_fd_, anchor_name_, kAnchorFlags);
+    }
+    return dir_fd_ >= 0;
+}
+
+bool Directory::open_handle() {
+    int fd;
+    if (dir_fd_ >= 0) {
+        // The directory already held, whatever its name is now.
+        fd = openat(dir_fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+        fd = openat(parent_fd_, anchor_name_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    handle = fdopendir(fd);
+    if (handle == nullptr) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return false;
+    }
+    if (dir_fd_ >= 0) {
+        close(dir_fd_);
+    }
+    dir_fd_ = fd;
+    return true;
+}
+
+bool Directory::gone() {
+    struct stat64 buf;
+    if (fstatat64(parent_fd_, anchor_name_, &buf, AT_SYMLINK_NOFOLLOW) == 0) {
+        return false;
+    }
+    return errno == ENOENT || errno == ENOTDIR;
 }
 
 void Directory::remember(SavedPriv &saved) {
@@ -162,7 +244,7 @@ bool Directory::enter(SavedPriv &saved) {
     }
     if (work_priv == PRIV_FILE_OWNER) {
         // Another object may have made someone else the file owner since.
-        return setOwnerPriv(curr_dir);
+        return setOwnerPriv(nullptr);
     }
     _set_priv(work_priv, __FILE__, __LINE__, 1);
     return true;
@@ -179,24 +261,35 @@ void Directory::leave(const SavedPriv &saved) {
     }
 }
 
-bool Directory::setOwnerPriv(const char *path) {
-    bool is_curr = strcmp(path, curr_dir) == 0;
+bool Directory::setOwnerPriv(const Entry *entry) {
     uid_t uid = 0;
     gid_t gid = 0;
-    if (is_curr && dir_owner_known) {
-        uid = dir_owner_uid;
-        gid = dir_owner_gid;
-    } else {
-        if (!owner_of(path, &uid, &gid)) {
-            dprintf(D_ALWAYS, "Directory::setOwnerPriv() -- failed to find owner of %s\n", path);
+    if (entry != nullptr) {
+        if (!owner_of(entry->dir_fd, entry->dir, entry->name, &uid, &gid)) {
+            dprintf(D_ALWAYS, "Directory::setOwnerPriv() -- failed to find owner of %s\n",
+                    entry->path);
             return false;
         }
-        if (is_curr) {
-            dir_owner_uid = uid;
-            dir_owner_gid = gid;
-            dir_owner_known = true;
-        }
+        return becomeOwnerOf(entry->path, uid, gid);
     }
+    if (!dir_owner_known) {
+        struct stat64 buf;
+        bool known = dir_fd_ >= 0
+                         ? fstat64(dir_fd_, &buf) == 0
+                         : fstatat64(parent_fd_, anchor_name_, &buf, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!known) {
+            dprintf(D_ALWAYS, "Directory::setOwnerPriv() -- failed to find owner of %s\n",
+                    curr_dir);
+            return false;
+        }
+        dir_owner_uid = buf.st_uid;
+        dir_owner_gid = buf.st_gid;
+        dir_owner_known = true;
+    }
+    return becomeOwnerOf(curr_dir, dir_owner_uid, dir_owner_gid);
+}
+
+bool Directory::becomeOwnerOf(const char *path, uid_t uid, gid_t gid) {
     if (uid == 0 || gid == 0) {
         dprintf(D_ALWAYS,
                 "Directory::setOwnerPriv(): NOT changing priv state to owner of \"%s\" (%d.%d), "
@@ -216,8 +309,7 @@ bool Directory::Rewind() {
     }
     if (handle == nullptr) {
         errno = 0;
-        handle = opendir(curr_dir);
-        if (handle == nullptr) {
+        if (!open_handle()) {
             int error = errno;
             if (!switch_privs) {
                 dprintf(D_ALWAYS, "Can't open directory \"%s\" as %s, errno: %d (%s)\n", curr_dir,
@@ -225,14 +317,13 @@ bool Directory::Rewind() {
                 leave(saved);
                 return false;
             }
-            if (!setOwnerPriv(curr_dir)) {
+            if (!setOwnerPriv(nullptr)) {
                 dprintf(D_ALWAYS, "Directory::Rewind(): failed to find owner of \"%s\"\n", curr_dir);
                 leave(saved);
                 return false;
             }
             errno = 0;
-            handle = opendir(curr_dir);
-            if (handle == nullptr) {
+            if (!open_handle()) {
                 error = errno;
                 dprintf(D_ALWAYS, "Can't open directory \"%s\" as owner, errno: %d (%s)", curr_dir,
                         error, strerror(error));
@@ -263,7 +354,7 @@ const char *Directory::Next() {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
             continue;
         }
-        StatInfo *info = new StatInfo(curr_dir, entry->d_name);
+        StatInfo *info = new StatInfo(dir_fd_, curr_dir, entry->d_name);
         switch (info->Error()) {
             case STAT_OK:
                 current = info;
@@ -309,7 +400,7 @@ long long Directory::GetDirectorySize() {
         if (current->IsDirectory()) {
             if (!current->IsSymlink()) {
                 // Built on the entry's status, so it knows its owner.
-                Directory sub(current, work_priv);
+                Directory sub(dir_fd_, current, work_priv);
                 total += sub.GetDirectorySize();
             }
         } else {
@@ -345,7 +436,7 @@ bool Directory::Remove_Entire_Directory() {
     }
     if (!Rewind()) {
         leave(saved);
-        return path_gone(curr_dir);  // nothing to remove is no failure
+        return gone();  // nothing to remove is no failure
     }
     bool all = true;
     while (Next() != nullptr) {
@@ -364,8 +455,24 @@ bool Directory::Remove_Entry(const char *name) {
                 name != nullptr ? name : "(null)", curr_dir);
         return false;
     }
+    SavedPriv saved;
+    if (!enter(saved)) {
+        return false;
+    }
+    errno = 0;
+    bool opened = open_anchor();
+    if (!opened) {
+        int error = errno;
+        dprintf(D_ALWAYS, "Can't open directory \"%s\" as %s, errno: %d (%s)\n", curr_dir,
+                priv_to_string(get_priv()), error, strerror(error));
+    }
+    leave(saved);
+    if (!opened) {
+        return gone();  // the directory and so its entry are gone
+    }
     char *path = dircat(curr_dir, name);
-    bool ok = do_remove(path, false);
+    Entry entry = {dir_fd_, curr_dir, name, path};
+    bool ok = do_remove(entry, false);
     delete[] path;
     return ok;
 }
@@ -377,7 +484,30 @@ bool Directory::Remove_Full_Path(const char *path) {
                 path != nullptr ? path : "(null)");
         return false;
     }
-    bool ok = do_remove(target, false);
+    // The entry is reached through its directory, opened once.
+    char *slash = strrchr(target, '/');
+    const char *name = slash != nullptr ? slash + 1 : target;
+    char *dir = slash == nullptr ? strnewp(".") : slash == target ? strnewp("/") : nullptr;
+    if (dir == nullptr) {
+        dir = new char[slash - target + 1];
+        memcpy(dir, target, static_cast<size_t>(slash - target));
+        dir[slash - target] = '\0';
+    }
+    SavedPriv saved;
+    bool ok = false;
+    if (enter(saved)) {
+        int dir_fd = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        int error = errno;
+        leave(saved);
+        if (dir_fd >= 0) {
+            Entry entry = {dir_fd, dir, name, target};
+            ok = do_remove(entry, false);
+            close(dir_fd);
+        } else {
+            ok = error == ENOENT || error == ENOTDIR;  // already gone
+        }
+    }
+    delete[] dir;
     delete[] target;
     return ok;
 }
@@ -386,7 +516,8 @@ bool Directory::Remove_Current_File() {
     if (current == nullptr) {
         return false;
     }
-    return do_remove(current->FullPath(), true);
+    Entry entry = {dir_fd_, curr_dir, current->BaseName(), current->FullPath()};
+    return do_remove(entry, true);
 }
 
 bool Directory::Recursive_Chown(uid_t src_uid, uid_t dst_uid, gid_t dst_gid,
@@ -398,54 +529,54 @@ bool Directory::Recursive_Chown(const char *user, const char *group) {
     return false;
 }
 
-bool Directory::do_remove(const char *path, bool use_current) {
+bool Directory::do_remove(const Entry &entry, bool use_current) {
     bool is_dir;
     if (use_current) {
         is_dir = current != nullptr && current->IsDirectory() && !current->IsSymlink();
     } else {
-        StatInfo info(path);
+        StatInfo info(entry.dir_fd, entry.dir, entry.name);
         is_dir = info.Error() == STAT_OK && info.IsDirectory() && !info.IsSymlink();
     }
-    return is_dir ? do_remove_dir(path) : do_remove_file(path);
+    return is_dir ? do_remove_dir(entry) : do_remove_file(entry);
 }
 
-bool Directory::do_remove_file(const char *path) {
+bool Directory::do_remove_file(const Entry &entry) {
     SavedPriv saved;
     if (!enter(saved)) {
         return false;
     }
     errno = 0;
-    int rc = unlink(path);
+    int rc = unlinkat(entry.dir_fd, entry.name, 0);
     if (rc != 0 && errno == EACCES) {
         if (switch_privs && work_priv == PRIV_ROOT) {
-            if (!setOwnerPriv(path)) {
+            if (!setOwnerPriv(&entry)) {
                 dprintf(D_ALWAYS,
                         "Directory::do_remove_file(): Failed to unlink(%s) as %s and can't find "
                         "file owner, giving up\n",
-                        path, priv_to_string(get_priv()));
+                        entry.path, priv_to_string(get_priv()));
                 leave(saved);
                 return false;
             }
         }
         errno = 0;
-        rc = unlink(path);
+        rc = unlinkat(entry.dir_fd, entry.name, 0);
     }
     bool ok = rc == 0 || errno == ENOENT;
     leave(saved);
     return ok;
 }
 
-void Directory::rmdirAttempt(const char *path, priv_state priv) {
+void Directory::rmdirAttempt(const Entry &entry, priv_state priv) {
     SavedPriv saved;
     remember(saved);
     if (switch_privs) {
         switch (priv) {
             case PRIV_FILE_OWNER:
-                if (!setOwnerPriv(path)) {
+                if (!setOwnerPriv(&entry)) {
                     dprintf(D_FULLDEBUG,
                             "Not attempting to remove %s as its owner: the owner cannot be "
                             "switched to\n",
-                            path);
+                            entry.path);
                     return;
                 }
                 break;
@@ -463,11 +594,15 @@ void Directory::rmdirAttempt(const char *path, priv_state priv) {
         }
     }
     MyString who(priv_identifier(get_priv()));
-    dprintf(D_FULLDEBUG, "Attempting to remove %s as %s\n", path, who.Value());
-    // A path that begins with '-' would be read as options.
+    dprintf(D_FULLDEBUG, "Attempting to remove %s as %s\n", entry.path, who.Value());
+    // Run inside the entry's directory on the bare name, so that no path
+    // above the entry is looked up again; "./" keeps a name beginning with
+    // '-' from being read as options.
     MyString arg;
-    arg.sprintf("%s%s", path[0] == '-' ? "./" : "", path);
-    int rc = my_spawnl("/bin/rm", "/bin/rm", "-rf", arg.Value(), static_cast<char *>(nullptr));
+    arg.sprintf("./%s", entry.name);
+    char *argv[] = {const_cast<char *>("/bin/rm"), const_cast<char *>("-rf"),
+                    const_cast<char *>(arg.Value()), nullptr};
+    int rc = my_spawnv_in(entry.dir_fd, "/bin/rm", argv);
     leave(saved);
     if (rc != 0) {
         MyString reason;
@@ -477,43 +612,43 @@ void Directory::rmdirAttempt(const char *path, priv_state priv) {
             reason = "/bin/rm ";
             statusString(rc, reason);
         }
-        dprintf(D_FULLDEBUG, "Removing \"%s\" as %s failed: %s\n", path, who.Value(),
+        dprintf(D_FULLDEBUG, "Removing \"%s\" as %s failed: %s\n", entry.path, who.Value(),
                 reason.Value());
     }
 }
 
-bool Directory::do_remove_dir(const char *path) {
-    if (no_longer_a_directory(path)) {
-        return do_remove_file(path);  // became a link or a file, or went
+bool Directory::do_remove_dir(const Entry &entry) {
+    if (no_longer_a_directory(entry.dir_fd, entry.name)) {
+        return do_remove_file(entry);  // became a link or a file, or went
     }
-    rmdirAttempt(path, work_priv);
-    if (path_gone(path)) {
+    rmdirAttempt(entry, work_priv);
+    if (entry_gone(entry.dir_fd, entry.dir, entry.name)) {
         return true;
     }
     if (switch_privs) {
-        dprintf(D_FULLDEBUG, "Removing %s as %s failed, trying again as file owner\n", path,
+        dprintf(D_FULLDEBUG, "Removing %s as %s failed, trying again as file owner\n", entry.path,
                 priv_to_string(get_priv()));
-        rmdirAttempt(path, PRIV_FILE_OWNER);
-        if (path_gone(path)) {
+        rmdirAttempt(entry, PRIV_FILE_OWNER);
+        if (entry_gone(entry.dir_fd, entry.dir, entry.name)) {
             return true;
         }
         dprintf(D_FULLDEBUG, "WARNING: %s still exists after trying to remove it as the owner\n",
-                path);
+                entry.path);
     }
     MyString who(switch_privs ? "directory owner" : priv_identifier(get_priv()));
-    StatInfo info(path);
-    Directory opened(&info, PRIV_FILE_OWNER);
-    dprintf(D_FULLDEBUG, "Attempting to chmod(0700) %s and all subdirs\n", path);
+    StatInfo info(entry.dir_fd, entry.dir, entry.name);
+    Directory opened(entry.dir_fd, &info, PRIV_FILE_OWNER);
+    dprintf(D_FULLDEBUG, "Attempting to chmod(0700) %s and all subdirs\n", entry.path);
     if (!opened.chmodDirectories(0700)) {
-        dprintf(D_ALWAYS, "Failed to chmod(0700) %s and all subdirs\n", path);
-        dprintf(D_ALWAYS, "Can't remove \"%s\" as %s, giving up!\n", path, who.Value());
+        dprintf(D_ALWAYS, "Failed to chmod(0700) %s and all subdirs\n", entry.path);
+        dprintf(D_ALWAYS, "Can't remove \"%s\" as %s, giving up!\n", entry.path, who.Value());
         return false;
     }
-    rmdirAttempt(path, PRIV_FILE_OWNER);
-    if (path_gone(path)) {
+    rmdirAttempt(entry, PRIV_FILE_OWNER);
+    if (entry_gone(entry.dir_fd, entry.dir, entry.name)) {
         return true;
     }
-    dprintf(D_ALWAYS, "After chmod(), still can't remove \"%s\" as %s, giving up!\n", path,
+    dprintf(D_ALWAYS, "After chmod(), still can't remove \"%s\" as %s, giving up!\n", entry.path,
             who.Value());
     return false;
 }
@@ -522,7 +657,7 @@ bool Directory::chmodDirectories(mode_t mode) {
     SavedPriv saved;
     remember(saved);
     if (switch_privs) {
-        if (!setOwnerPriv(curr_dir)) {
+        if (!setOwnerPriv(nullptr)) {
             dprintf(D_ALWAYS, "Directory::chmodDirectories(): failed to find owner of \"%s\"\n",
                     curr_dir);
             return false;
@@ -531,7 +666,7 @@ bool Directory::chmodDirectories(mode_t mode) {
     dprintf(D_FULLDEBUG, "Attempting to chmod %s as %s\n", curr_dir, priv_identifier(get_priv()));
     // Not through a link: it may have been swapped in since the walk saw a
     // directory here.
-    if (fchmodat(AT_FDCWD, curr_dir, mode, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fchmodat(parent_fd_, anchor_name_, mode, AT_SYMLINK_NOFOLLOW) != 0) {
         int error = errno;
         dprintf(D_ALWAYS, "chmod(%s) failed: %s (errno %d)\n", curr_dir, strerror(error), error);
         leave(saved);
@@ -540,7 +675,7 @@ bool Directory::chmodDirectories(mode_t mode) {
     bool result = true;
     while (Next() != nullptr) {
         if (current->IsDirectory() && !current->IsSymlink()) {
-            Directory sub(current, work_priv);
+            Directory sub(dir_fd_, current, work_priv);
             if (!sub.chmodDirectories(mode)) {
                 result = false;
             }

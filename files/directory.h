@@ -1,7 +1,10 @@
 // Directory: walks the entries of one directory ("." and ".." skipped),
 // keeping the status of the entry last returned, and removes files and
-// whole trees under a chosen identity. The stream is opened on first use
-// and held until the object is destroyed.
+// whole trees under a chosen identity. The directory is opened on first use
+// (without following a final link: a path that is a link is refused) and
+// held until the object is destroyed; everything below it is reached
+// through that descriptor and the descriptors of its subdirectories, so no
+// component of a path can be swapped for a link under a walk or a removal.
 //
 // Removal is a ladder: first as the identity asked for, then as the owner
 // of the directory, then, after opening up every subdirectory with mode
@@ -23,7 +26,8 @@ class Directory {
  public:
     // REQUIRES: path is not null, priv is not PRIV_FILE_OWNER (the process
     // ends otherwise). Operations run as priv when ids can be switched and
-    // priv is not PRIV_UNKNOWN; otherwise they never switch.
+    // priv is not PRIV_UNKNOWN; otherwise they never switch. Trailing '/'s
+    // of path are ignored; a path that is a symbolic link cannot be walked.
     Directory(const char *path, priv_state priv = PRIV_UNKNOWN);
     // Walks info's full path, whose owner is taken from info. info is
     // borrowed for the call only.
@@ -64,9 +68,10 @@ class Directory {
     // Removes the entry name of this directory. False for a name that is
     // empty, "." or "..", or holds a '/'.
     bool Remove_Entry(const char *name);
-    // Removes path (trailing '/'s ignored, so a link is removed itself).
-    // False for an empty path, "/", or one ending in "." or "..". A path
-    // that is already gone counts as removed.
+    // Removes path (trailing '/'s ignored, so a link is removed itself),
+    // reached through a descriptor of its directory. False for an empty
+    // path, "/", or one ending in "." or "..". A path that is already gone
+    // counts as removed.
     bool Remove_Full_Path(const char *path);
     // Removes the current entry; false without one.
     bool Remove_Current_File();
@@ -77,6 +82,15 @@ class Directory {
     bool Recursive_Chown(const char *user, const char *group);
 
  private:
+    // One name in an open directory: dir_fd and name reach it, dir and
+    // path (dir + "/" + name) are for messages and status records.
+    struct Entry {
+        int dir_fd;
+        const char *dir;
+        const char *name;
+        const char *path;
+    };
+
     // The state to return to, with the file owner's ids when that state is
     // PRIV_FILE_OWNER (a nested walk may have made someone else the owner).
     struct SavedPriv {
@@ -86,7 +100,18 @@ class Directory {
         gid_t owner_gid;
     };
 
-    void initialize(priv_state priv);
+    // A subdirectory found by a walk: info's base name in the directory
+    // open as parent_fd, which is borrowed and must outlive this object.
+    Directory(int parent_fd, StatInfo *info, priv_state priv);
+    void initialize(const char *path, priv_state priv);
+
+    // Opens the directory itself (dir_fd_) when not yet open, without
+    // following a final link. False with errno on failure.
+    bool open_anchor();
+    // Opens the stream for reading the directory held by dir_fd_.
+    bool open_handle();
+    // Nothing at all is at this directory's name any more.
+    bool gone();
 
     // The state in force now.
     static void remember(SavedPriv &saved);
@@ -97,15 +122,16 @@ class Directory {
     // Back to saved, when switch_privs.
     void leave(const SavedPriv &saved);
 
-    // Switches to the owner of path; false (nothing switched) when the
-    // owner is unknown or root.
-    bool setOwnerPriv(const char *path);
+    // Switches to the owner of entry, or of this directory when entry is
+    // null; false (nothing switched) when the owner is unknown or root.
+    bool setOwnerPriv(const Entry *entry);
+    bool becomeOwnerOf(const char *path, uid_t uid, gid_t gid);
 
-    bool do_remove(const char *path, bool use_current);
-    bool do_remove_file(const char *path);
-    bool do_remove_dir(const char *path);
-    // One run of /bin/rm -rf on path as priv; the caller looks at the disk.
-    void rmdirAttempt(const char *path, priv_state priv);
+    bool do_remove(const Entry &entry, bool use_current);
+    bool do_remove_file(const Entry &entry);
+    bool do_remove_dir(const Entry &entry);
+    // One run of /bin/rm -rf on entry as priv; the caller looks at the disk.
+    void rmdirAttempt(const Entry &entry, priv_state priv);
     // Sets mode on this directory and every subdirectory below (links are
     // neither changed nor followed), each as its owner; true when all did.
     bool chmodDirectories(mode_t mode);
@@ -118,6 +144,13 @@ class Directory {
     uid_t dir_owner_uid;
     gid_t dir_owner_gid;
     bool dir_owner_known;
+    // The directory is anchor_name_ in parent_fd_ (AT_FDCWD for a path a
+    // caller gave; borrowed otherwise).
+    int parent_fd_;
+    char *anchor_name_;  // new[]
+    // The directory itself (O_PATH, or the stream's own descriptor once the
+    // stream is open); -1 until opened.
+    int dir_fd_;
 };
 
 #endif  // TORVEL_FILES_DIRECTORY_H_

@@ -5,6 +5,7 @@
 #include "files/stat_info.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 
 #include "diagnostics/debug_log.h"
@@ -21,10 +22,11 @@ char *copy_array(const char *s) {
     return copy;
 }
 
-// Whether path itself, its final link not followed, is a symbolic link.
-bool path_is_link(const char *path) {
+// Whether name in dir_fd itself, its final link not followed, is a
+// symbolic link.
+bool is_link(int dir_fd, const char *name) {
     struct stat64 buf;
-    return lstat64(path, &buf) == 0 && S_ISLNK(buf.st_mode);
+    return fstatat64(dir_fd, name, &buf, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(buf.st_mode);
 }
 
 }  // namespace
@@ -58,6 +60,15 @@ StatInfo::StatInfo(const char *dir, const char *name)
     base_name = copy_array(name);
     full_path = dircat(dir, name);
     stat_file(full_path);
+}
+
+StatInfo::StatInfo(int dir_fd, const char *dir, const char *name)
+    : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(-1) {
+    ASSERT(dir != nullptr && name != nullptr);
+    dir_path = make_dirpath(dir);
+    base_name = copy_array(name);
+    full_path = dircat(dir, name);
+    stat_entry(dir_fd, name);
 }
 
 StatInfo::StatInfo(int fd)
@@ -94,29 +105,38 @@ void StatInfo::reset() {
 }
 
 void StatInfo::stat_file(const char *path) {
-    // For a path that is not a link, lstat64 gives the very record stat64
-    // would, so one call gives both the facts and the link bit. Links and
-    // failures take the full road below.
+    stat_entry(AT_FDCWD, path);
+}
+
+void StatInfo::stat_entry(int dir_fd, const char *name) {
+    // For a name that is not a link, the record without following gives
+    // the very record a following call would, so one call gives both the
+    // facts and the link bit. Links and failures take the full road below.
     struct stat64 buf;
-    if (lstat64(path, &buf) == 0 && !S_ISLNK(buf.st_mode)) {
+    if (fstatat64(dir_fd, name, &buf, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(buf.st_mode)) {
         reset();
         keep(buf, false);
         return;
     }
-    StatWrapper call(path);
-    finish(call, path);
+    if (dir_fd == AT_FDCWD) {
+        StatWrapper call(name);
+        finish(call, dir_fd, name);
+    } else {
+        StatWrapper call(dir_fd, name);
+        finish(call, dir_fd, name);
+    }
 }
 
 void StatInfo::stat_file(int fd) {
     StatWrapper call(fd);
-    finish(call, nullptr);
+    finish(call, AT_FDCWD, nullptr);
 }
 
-void StatInfo::finish(StatWrapper &call, const char *path) {
+void StatInfo::finish(StatWrapper &call, int dir_fd, const char *link_name) {
     reset();
     bool link = false;
     if (call.GetStatus() == 0) {
-        link = path != nullptr && path_is_link(path);
+        link = link_name != nullptr && is_link(dir_fd, link_name);
     } else {
         error_number = call.GetErrno();
         if (error_number == EACCES) {
@@ -124,7 +144,7 @@ void StatInfo::finish(StatWrapper &call, const char *path) {
             // succeeded, since the same directories must be searched.
             priv_state previous = _set_priv(PRIV_TORVEL, __FILE__, __LINE__, 1);
             if (call.Retry() == 0) {
-                link = path != nullptr && path_is_link(path);
+                link = link_name != nullptr && is_link(dir_fd, link_name);
             } else {
                 error_number = call.GetErrno();
             }
@@ -134,9 +154,9 @@ void StatInfo::finish(StatWrapper &call, const char *path) {
     if (call.GetStatus() != 0) {
         if (error_number == ENOENT || error_number == EBADF) {
             error = STAT_NO_FILE;
-        } else if (path != nullptr) {
+        } else if (full_path != nullptr) {
             dprintf(D_FULLDEBUG, "StatInfo::%s(%s) failed, errno: %d = %s\n", call.GetStatFn(),
-                    path, error_number, strerror(error_number));
+                    full_path, error_number, strerror(error_number));
         } else {
             dprintf(D_FULLDEBUG, "StatInfo::%s(fd=%d) failed, errno: %d = %s\n",
                     call.GetStatFn(), fd_, error_number, strerror(error_number));

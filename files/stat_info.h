@@ -1,4 +1,5 @@
-// StatInfo: one snapshot of a file's status, taken at construction. The
+// StatInfo: one snapshot of a file's status, taken at construction (by
+// path, by descriptor, or by name in an open directory). The
 // status follows symbolic links; IsSymlink tells whether the path itself is
 // one. A call refused with EACCES is retried once as the service account
 // (a process-wide identity switch for the length of that call). Failures
@@ -27,6 +28,11 @@ class StatInfo {
     explicit StatInfo(const char *path);
     // REQUIRES: dir and name not null.
     StatInfo(const char *dir, const char *name);
+    // The entry name of the directory open as dir_fd, named as by
+    // StatInfo(dir, name) but reached through the descriptor, so that no
+    // component of dir is looked up again. GetMode's second look goes by
+    // the full path. REQUIRES: dir and name not null.
+    StatInfo(int dir_fd, const char *dir, const char *name);
     explicit StatInfo(int fd);
     ~StatInfo();
 
@@ -57,9 +63,12 @@ class StatInfo {
  private:
     void stat_file(const char *path);
     void stat_file(int fd);
+    // name in the directory open as dir_fd (AT_FDCWD: a path).
+    void stat_entry(int dir_fd, const char *name);
     // Completes a status call: the permission retry, the failure report or
-    // the facts. path is null for a descriptor.
-    void finish(StatWrapper &call, const char *path);
+    // the facts. link_name (in dir_fd) is what the link test examines; null
+    // for a descriptor.
+    void finish(StatWrapper &call, int dir_fd, const char *link_name);
     void reset();
     // The facts of a status taken; link says whether the path is a link.
     void keep(const struct stat64 &buf, bool link);

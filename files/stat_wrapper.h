@@ -1,5 +1,5 @@
-// StatWrapper: one status call (stat64 by path or fstat64 by descriptor)
-// with its result and errno kept, so that the same call can be repeated
+// StatWrapper: one status call (stat64 by path, fstat64 by descriptor, or
+// fstatat64 of a name in an open directory) with its result and errno kept, so that the same call can be repeated
 // later, for instance under another identity. Touches no process-wide state.
 #ifndef TORVEL_FILES_STAT_WRAPPER_H_
 #define TORVEL_FILES_STAT_WRAPPER_H_
@@ -13,6 +13,9 @@ class StatWrapper {
     // (status -1, errno EINVAL).
     explicit StatWrapper(const char *path);
     explicit StatWrapper(int fd);
+    // name (a final link followed) in the directory open as dir_fd, which
+    // must stay open for Retry.
+    StatWrapper(int dir_fd, const char *name);
     ~StatWrapper();
 
     // Owns its copy of the path; a copy would free it twice.
@@ -23,10 +26,11 @@ class StatWrapper {
     // Return the call's result, 0 or -1.
     int DoStat(const char *path);
     int DoStat(int fd);
-    // Repeats the last call, by path or by descriptor as it was made.
+    int DoStat(int dir_fd, const char *name);
+    // Repeats the last call, by path, descriptor or name as it was made.
     int Retry();
 
-    // Static text: "stat64" or "fstat64".
+    // Static text: "stat64", "fstat64" or "fstatat64".
     const char *GetStatFn() const { return stat_fn; }
     int GetStatus() const { return status; }
     int GetErrno() const { return error_number; }
@@ -36,13 +40,14 @@ class StatWrapper {
  private:
     int stat_path();
     int stat_fd();
+    int stat_at();
 
     struct stat64 stat_buf;
     const char *stat_fn;
     int status;
     int error_number;
-    int fd;
-    char *path;  // strdup'd; null when built from a descriptor
+    int fd;      // the descriptor, or the directory of an fstatat64 call
+    char *path;  // strdup'd (the name, for fstatat64); null for a descriptor
 };
 
 #endif  // TORVEL_FILES_STAT_WRAPPER_H_

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -284,6 +285,10 @@ char *_ip2str(struct in_addr addr) {
 
 int _all_myIP(struct in_addr *list, int *count) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd >= 0) {
+        // Set apart from the type: the brokering layer reads the type.
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
     if (fd < 0) {
         NBX_ERROR("_all_myIP: socket creation");
         return -1;

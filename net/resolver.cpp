@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -61,6 +62,10 @@ int hostname_from_route(const char *collector, char *name, size_t size) {
     memcpy(&peer.sin_addr, entry->h_addr_list[0], sizeof peer.sin_addr);
 
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd >= 0) {
+        // Set apart from the type: the brokering layer reads the type.
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
     if (fd < 0) {
         dprintf(D_HOSTNAME, "NO_DNS: Failed to create socket, errno=%d (%s)\n", errno,
                 strerror(errno));

@@ -181,7 +181,12 @@ int my_system(ArgList &args) {
     return status;
 }
 
-int my_spawnv(const char *path, char *const argv[]) {
+namespace {
+
+// my_spawnv, the child first moving into the directory open as dir_fd
+// (none when negative); a child that cannot ends with the exec failure's
+// status.
+int spawn_and_wait(int dir_fd, const char *path, char *const argv[]) {
     if (ChildPid != 0) {
         return -1;
     }
@@ -191,6 +196,9 @@ int my_spawnv(const char *path, char *const argv[]) {
         return -1;
     }
     if (ChildPid == 0) {
+        if (dir_fd >= 0 && fchdir(dir_fd) != 0) {
+            _exit(kExecFailedStatus);
+        }
         drop_privileges();
         __wrap_execv(path, argv);
         _exit(kExecFailedStatus);
@@ -198,6 +206,16 @@ int my_spawnv(const char *path, char *const argv[]) {
     int status = wait_for(ChildPid);
     ChildPid = 0;
     return status;
+}
+
+}  // namespace
+
+int my_spawnv(const char *path, char *const argv[]) {
+    return spawn_and_wait(-1, path, argv);
+}
+
+int my_spawnv_in(int dir_fd, const char *path, char *const argv[]) {
+    return spawn_and_wait(dir_fd, path, argv);
 }
 
 int my_spawnl(const char *path, const char *first, ...) {

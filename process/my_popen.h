@@ -57,6 +57,11 @@ int my_system(ArgList &args);
 // returns the wait status. -1 when it could not be started or another
 // my_spawnv is still waiting (as from a signal handler).
 int my_spawnv(const char *path, char *const argv[]);
+// my_spawnv with the child working in the directory open as dir_fd (an
+// O_PATH descriptor will do): relative paths in argv then name entries of
+// that very directory, whatever happens to its path meanwhile. A child
+// that cannot enter it ends with status 8.
+int my_spawnv_in(int dir_fd, const char *path, char *const argv[]);
 // my_spawnv with the arguments up to the terminating null pointer, at most
 // 32 of them (first included); further ones are ignored.
 int my_spawnl(const char *path, const char *first, ...);

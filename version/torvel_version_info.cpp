@@ -117,7 +117,7 @@ char *marker_from_file(const char *path, char *buffer, int size, const char *mar
     if (path == nullptr || (buffer != nullptr && size < kSmallestBuffer)) {
         return nullptr;
     }
-    FILE *file = fopen(path, "r");
+    FILE *file = fopen(path, "re");
     if (file == nullptr) {
         return nullptr;
     }

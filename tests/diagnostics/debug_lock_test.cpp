@@ -1,7 +1,8 @@
 // The lock file around each write: created with its directory, opened once,
 // held against other processes for the whole line and released after it;
 // _torvel_open_lock_file's failures; a lock that cannot be opened ending
-// the process.
+// the process; the lock kept from children, and its directory's owner never
+// changed through a link planted at its name.
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -12,11 +13,14 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "debug_log_fixture.h"
 #include "diagnostics/debug_log.h"
 #include "files/path_helpers.h"
 #include "identity/privileges.h"
+#include "process/my_popen.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -234,6 +238,53 @@ TEST_F(DebugLockTest, UnopenableLockEndsTheProcess) {
     EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
                 "dprintf\\(\\) had a fatal error in pid [0-9]+\nCan't open \"" + lock +
                     "\"\nerrno: 2 ");
+}
+
+// The lock descriptor stays open for the life of the process; a program
+// started meanwhile must not get it (it could hold or release the lock).
+TEST_F(DebugLockTest, ChildrenDoNotInheritTheLockFile) {
+    SetLog(0, "main");
+    std::string lock = SetLock("log.lock");
+    dprintf(D_ALWAYS, "opens the lock\n");
+    ASSERT_GE(LockFd, 0);
+    char *argv[] = {const_cast<char *>("ls"), const_cast<char *>("-l"),
+                    const_cast<char *>("/proc/self/fd/"), nullptr};
+    FILE *child = my_popenv(argv, "r", 0);
+    ASSERT_NE(nullptr, child);
+    std::string listing;
+    char chunk[512];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, child)) > 0) {
+        listing.append(chunk, got);
+    }
+    EXPECT_EQ(0, my_pclose(child));
+    ASSERT_NE(std::string::npos, listing.find(" -> ")) << listing;  // ls saw descriptors
+    EXPECT_EQ(std::string::npos, listing.find(lock)) << listing;
+}
+
+// Root makes the lock's directory and hands it to the service account.
+// Another account that swaps it for a link in between must not get a
+// directory of its choosing handed over: here one owned by uid 4701.
+TEST_F(DebugLockTest, LinkPlantedAtTheNewLockDirectoryIsNotFollowed) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to switch ids";
+    }
+    ASSERT_EQ(0, chmod(dir_.c_str(), 0755));
+    std::string victim = Path("victim");
+    ASSERT_EQ(0, mkdir(victim.c_str(), 0700));
+    ASSERT_EQ(0, chown(victim.c_str(), 4701, 4701));
+    std::vector<std::string> env = torvel_test::SanitizerEnv();
+    env.push_back("TORVEL_IDS=65534.65534");
+    torvel_test::ProgramRun run = torvel_test::RunProgram(
+        TORVEL_BINARY_DIR "/tests/lock_dir_swap", {Path("locks/log.lock"), victim}, env);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("fd -1\n", run.out);
+    EXPECT_EQ(0u, run.err.find("Can't create lock directory \"" + Path("locks") + "\", errno: "))
+        << run.err;
+    struct stat info;
+    ASSERT_EQ(0, stat(victim.c_str(), &info));
+    EXPECT_EQ(4701u, info.st_uid);
+    EXPECT_EQ(4701u, info.st_gid);
 }
 
 }  // namespace

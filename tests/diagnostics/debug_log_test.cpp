@@ -260,6 +260,44 @@ TEST_F(DebugLogTest, SavedLinesKeepTheirCategoriesAndOrder) {
     EXPECT_EQ("first 1\nsecond two\nthird\n", Read(path));
 }
 
+// A program that never sets its log up must not grow without end: only the
+// newest 1 MiB of saved lines is kept, and the replay first says how many
+// of the oldest were dropped.
+TEST_F(DebugLogTest, SavedLinesAreBoundedAndTheReplaySaysHowManyWent) {
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    SetLog(0, "earlier");
+    _torvel_dprintf_saved_lines();  // lines left by earlier tests go here
+    std::string path = SetLog(0, "main");
+
+    constexpr int kLines = 20000;  // about 2 MiB of text
+    std::string pad(90, 'p');
+    _torvel_dprintf_works = 0;
+    for (int i = 0; i < kLines; ++i) {
+        dprintf(D_ALWAYS, "line %06d %s", i, pad.c_str());
+    }
+    _torvel_dprintf_works = 1;
+    _torvel_dprintf_saved_lines();
+
+    std::string text = Read(path);
+    unsigned long dropped = 0;
+    ASSERT_EQ(1, sscanf(text.c_str(),
+                        "Dropped the %lu oldest debug lines saved before the log was set up\n",
+                        &dropped))
+        << text.substr(0, 200);
+    ASSERT_GT(dropped, 0u);
+    ASSERT_LT(dropped, static_cast<unsigned long>(kLines));
+    size_t at = text.find('\n') + 1;
+    EXPECT_LE(text.size() - at, 1u << 20);
+    // What is left is the newest lines, each once, in order.
+    for (int i = static_cast<int>(dropped); i < kLines; ++i) {
+        char line[128];
+        int n = snprintf(line, sizeof line, "line %06d %s\n", i, pad.c_str());
+        ASSERT_EQ(0, text.compare(at, static_cast<size_t>(n), line)) << "line " << i;
+        at += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(text.size(), at);
+}
+
 TEST_F(DebugLogTest, TouchLogOnlyOnceSetUp) {
     std::string path = SetLog(0, "main");
     Write(path, "x\n");

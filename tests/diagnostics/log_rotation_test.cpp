@@ -1,11 +1,17 @@
 // Rotation of logs past MaxLog: the exact contents of the fresh and the old
 // file, the limit being exclusive, one old generation only, per-category
-// logs rotating alone, and a rotation that cannot link ending the process.
+// logs rotating alone, a rotation that cannot link ending the process, and
+// processes that rotate one log without a lock file losing no line.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,6 +125,69 @@ TEST_F(LogRotationTest, FailedLinkEndsTheProcess) {
     Write(path + ".old/keep", "k");
     std::string message = "Can't link\\(" + path + "," + path + ".old\\)\n";
     EXPECT_EXIT(dprintf(D_CONFIG, "x\n"), testing::ExitedWithCode(44), message);
+}
+
+// Without DebugLock, several processes find the log too long at once.
+// Each line is 31 bytes, so the whole output (496,000 bytes) is more than
+// MaxLog and less than twice it: exactly one rotation falls due, and every
+// line fits in the log and its one old copy. None may be missing, none may
+// appear twice, and no writer may end with the log's fatal exit.
+TEST_F(LogRotationTest, ProcessesRotatingWithoutALockLoseNoLine) {
+    std::string path = SetLog(0, "main");
+    constexpr int kWriters = 8;
+    constexpr int kLines = 2000;
+    MaxLog[0] = 320000;
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int n = 0; n < kLines; ++n) {
+                dprintf(D_ALWAYS, "writer %d line %05d ..........\n", w, n);
+            }
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+
+    std::map<std::string, int> count;
+    for (const std::string &file : {path + ".old", path}) {
+        std::istringstream in(Read(file));
+        std::string line;
+        while (std::getline(in, line)) {
+            ++count[line.compare(0, 5, "Now i") == 0 || line.compare(0, 5, "Savin") == 0 ||
+                            line.compare(0, 7, "MaxLog ") == 0
+                        ? line.substr(0, 6)
+                        : line];
+        }
+    }
+    EXPECT_EQ(1, count["Saving"]);
+    EXPECT_EQ(1, count["Now in"]);
+    EXPECT_EQ(1, count["MaxLog"]);
+    int missing = 0;
+    for (int w = 0; w < kWriters; ++w) {
+        for (int n = 0; n < kLines; ++n) {
+            char line[64];
+            snprintf(line, sizeof line, "writer %d line %05d ..........", w, n);
+            auto found = count.find(line);
+            if (found == count.end()) {
+                ++missing;
+            } else {
+                EXPECT_EQ(1, found->second) << line;
+                count.erase(found);
+            }
+        }
+    }
+    EXPECT_EQ(0, missing);
+    count.erase("Saving");
+    count.erase("Now in");
+    count.erase("MaxLog");
+    EXPECT_TRUE(count.empty()) << "unexpected line: " << count.begin()->first;
 }
 
 }  // namespace

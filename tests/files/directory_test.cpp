@@ -276,6 +276,58 @@ TEST_F(DirectoryTest, RootOwnedSubtreeGivesUpButOtherEntriesGo) {
     EXPECT_TRUE(Exists(rootdir + "/x"));
 }
 
+// A job's scratch directory swapped for a link to a directory elsewhere:
+// as root, neither a walk nor a removal may reach the link's target, with
+// or without a trailing '/'.
+TEST_F(DirectoryTest, TopThatIsALinkIsNeitherWalkedNorEmptied) {
+    std::string victim = tree_.MakeDir("victim", 0755);
+    ASSERT_TRUE(WriteFile(victim + "/precious", "keep"));
+    ASSERT_EQ(mkdir((victim + "/sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(victim + "/sub/deep", "keep"));
+    std::string link = tree_.Path("scratch");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    EXPECT_EQ(AsRoot([&](DebugCapture &) -> std::string {
+                  for (const std::string &top : {link, link + "/"}) {
+                      Directory dir(top.c_str(), PRIV_ROOT);
+                      CHILD_CHECK(!dir.Remove_Entire_Directory());
+                      CHILD_CHECK(dir.Next() == nullptr);
+                      CHILD_CHECK(!dir.Remove_Entry("precious"));
+                      CHILD_CHECK(!dir.Remove_Entry("sub"));
+                      CHILD_CHECK(dir.GetDirectorySize() == 0);
+                  }
+                  return "";
+              }),
+              "");
+    EXPECT_EQ(ReadFile(victim + "/precious"), "keep");
+    EXPECT_EQ(ReadFile(victim + "/sub/deep"), "keep");
+}
+
+// The directory renamed away and a link to another planted at its name
+// after the walk has opened it: the removal goes on in the directory it
+// opened, never through the new link, for files and subtrees alike.
+TEST_F(DirectoryTest, PathSwappedForALinkDuringTheWalkIsNotFollowed) {
+    std::string victim = tree_.MakeDir("victim", 0755);
+    for (const std::string &d : {top_, victim}) {
+        ASSERT_TRUE(WriteFile(d + "/f", "data"));
+        ASSERT_EQ(mkdir((d + "/sub").c_str(), 0755), 0);
+        ASSERT_TRUE(WriteFile(d + "/sub/g", "data"));
+    }
+    std::string top = top_, moved = tree_.Path("moved");
+    EXPECT_EQ(AsRoot([&](DebugCapture &) -> std::string {
+                  Directory dir(top.c_str(), PRIV_ROOT);
+                  CHILD_CHECK(dir.Next() != nullptr);  // the walk has the directory open
+                  CHILD_CHECK(rename(top.c_str(), moved.c_str()) == 0);
+                  CHILD_CHECK(symlink(victim.c_str(), top.c_str()) == 0);
+                  CHILD_CHECK(dir.Remove_Entire_Directory());
+                  return "";
+              }),
+              "");
+    EXPECT_EQ(ReadFile(victim + "/f"), "data");
+    EXPECT_EQ(ReadFile(victim + "/sub/g"), "data");
+    EXPECT_FALSE(Exists(moved + "/f"));
+    EXPECT_FALSE(Exists(moved + "/sub"));
+}
+
 TEST(DirectoryContract, OwnerIdentityWithoutAStatusIsAProgrammerError) {
     EXPECT_EXIT(Directory("/tmp", PRIV_FILE_OWNER), testing::ExitedWithCode(4),
                 "Programmer error: Directory object instantiated with PRIV_FILE_OWNER requested");
