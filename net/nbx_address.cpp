@@ -283,7 +283,7 @@ char *_ip2str(struct in_addr addr) {
 }
 
 int _all_myIP(struct in_addr *list, int *count) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         NBX_ERROR("_all_myIP: socket creation");
         return -1;
