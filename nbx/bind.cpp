@@ -181,6 +181,7 @@ int _CB_bind(int fd, const struct sockaddr *address, socklen_t length) {
 
 int registerSock(int fd, in_port_t port) {
   SockInfo *info = _CB_fdInfo[fd].info;
+  CBConversation conversation;  // the lookup, the relay and the answer
   if (_CB_newManager(info) < 0) {
     NBX_LOG(D_BASIC, "registerSock: can't _CB_newManager\n");
     return -1;
@@ -191,7 +192,7 @@ int registerSock(int fd, in_port_t port) {
   if (_CBsend(manager, opcode, any, port, info->mode, info->phyAddr.ip, info->phyAddr.port, any,
               0, 0) < 0) {
     NBX_LOG(D_BASIC, "NBX_bind: _CBsend(BIND) failed\n");
-    _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(-1, errno);
     int saved = errno;
     _CB_rmManager(manager);
     errno = saved;
@@ -205,8 +206,9 @@ int registerSock(int fd, in_port_t port) {
                     nullptr, nullptr, &error);
   int result = -1;
   if (got <= 0) {
+    int error = errno;
     NBX_LOG(D_BASIC, "NBX_bind. BIND req. sent. Could not get the result\n");
-    _NBX_errno = got == 0 ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(got, error);
   } else if (answer == CB_BIND_OK) {
     info->status = BOUND;
     info->canon.ip = canon_ip;

@@ -1,14 +1,20 @@
 // Whole-message send and receive on broker connections, the relay-server
 // lookup through the local broker, and the manager connections of
-// registered sockets. Reaches the system's socket calls directly; writes
-// the socket table's MANAGER entries and _CB_maxfd, _NBX_errno and the
-// static relay address. errno after a failure is the failing call's.
+// registered sockets, all bounded in time. Reaches the system's socket calls
+// directly; writes the socket table's MANAGER entries and _CB_maxfd,
+// _NBX_errno, the static relay address and the running conversation's
+// deadline. errno after a failure is the failing call's.
 #include "nbx/broker_client.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <string.h>
+#include <time.h>
 
 #include "nbx/broker_message.h"
+#include "nbx/connection.h"
 #include "nbx/generic_log.h"
 #include "nbx/nbx_errno.h"
 #include "nbx/sock_table.h"
@@ -16,13 +22,51 @@
 
 #define NBX_LOG_MODULE "client_util"
 
+int _CB_brokerTimeoutMs = CB_BROKER_TIMEOUT * 1000;
+
 namespace {
 
-// Reads exactly size bytes. 1 when all arrived, 0 at end of file before
-// that, -1 on a read error other than EINTR.
-int read_fully(int fd, unsigned char *buffer, size_t size) {
+// Monotonic deadline of the running conversation in milliseconds; 0 when
+// none runs.
+long long conversation_deadline = 0;
+
+long long now_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// When the step starting now must be over.
+long long step_deadline() {
+  return conversation_deadline != 0 ? conversation_deadline : now_ms() + _CB_brokerTimeoutMs;
+}
+
+// Waits until fd is ready for events: 1 ready (or in error, which the next
+// call reports), 0 with errno ETIMEDOUT when the deadline passed first, -1
+// when poll fails.
+int wait_until(int fd, short events, long long deadline) {
+  if (fd < 0) return 1;  // poll would skip it; the call itself says EBADF
+  for (;;) {
+    long long left = deadline - now_ms();
+    if (left < 0) left = 0;
+    struct pollfd wait = {fd, events, 0};
+    int ready = poll(&wait, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    if (ready > 0) return 1;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return 0;
+    }
+    if (errno != EINTR) return -1;
+  }
+}
+
+// Reads exactly size bytes before the deadline. 1 when all arrived, 0 at
+// end of file before that, -1 on a read error other than EINTR or when
+// time ran out (ETIMEDOUT).
+int read_fully(int fd, unsigned char *buffer, size_t size, long long deadline) {
   size_t done = 0;
   while (done < size) {
+    if (wait_until(fd, POLLIN, deadline) <= 0) return -1;
     ssize_t n = __real_read(fd, buffer + done, size - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
@@ -47,18 +91,18 @@ void close_keeping_errno(int fd) {
   errno = saved;
 }
 
-// A blocking TCP connection to address; -1 with errno from the failing call
-// and *socket_failed saying which one failed.
-int connect_to(const sockaddr_in &address, bool *socket_failed) {
-  int fd = __real_socket(AF_INET, SOCK_STREAM, 0);
-  *socket_failed = fd < 0;
-  if (fd < 0) return -1;
-  if (__real_connect(fd, reinterpret_cast<const sockaddr *>(&address),
-                     sizeof address) != 0) {
-    close_keeping_errno(fd);
+// The outcome of a non-blocking connect on fd, awaited until the deadline:
+// 0 connected, -1 with errno.
+int finish_connect(int fd, long long deadline) {
+  if (wait_until(fd, POLLOUT, deadline) <= 0) return -1;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (__real_getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+  if (error != 0) {
+    errno = error;
     return -1;
   }
-  return fd;
+  return 0;
 }
 
 // NEW_SOCK on fd and its answer; fills relay and returns 0, or logs, sets
@@ -68,7 +112,7 @@ int ask_for_relay(int fd, sockaddr_in *relay) {
   if (_CBsend(fd, CB_NEW_SOCK, none, 0, 0, none, 0, none, 0, 0) < 0) {
     int error = errno;
     NBX_ERROR("getRelayServer: can't send NEW_SOCK to the broker: _CBsend(%d) failed", fd);
-    _NBX_errno = error == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(-1, error);
     return -1;
   }
   char opcode = 0;
@@ -77,9 +121,10 @@ int ask_for_relay(int fd, sockaddr_in *relay) {
   int size = _CBrecv(fd, &opcode, nullptr, nullptr, nullptr, &ip, &port, nullptr,
                      nullptr, nullptr);
   if (size <= 0) {
+    int error = errno;
     NBX_ERROR("getRelayServer: can't receive reponse from the Broker: _CBrecv(%d) failed",
               fd);
-    _NBX_errno = size == 0 ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(size, error);
     return -1;
   }
   if (opcode != CB_RELAY_SERVER) {
@@ -96,7 +141,44 @@ int ask_for_relay(int fd, sockaddr_in *relay) {
 
 }  // namespace
 
+CBConversation::CBConversation() : outermost_(conversation_deadline == 0) {
+  if (outermost_) conversation_deadline = now_ms() + _CB_brokerTimeoutMs;
+}
+
+void CBConversation::finish() {
+  if (outermost_) conversation_deadline = 0;
+  outermost_ = false;
+}
+
 extern "C" {
+
+int _CB_brokerErrno(int result, int error) {
+  if (result == 0 || error == EPIPE || error == ETIMEDOUT) return NBX_ERRNO_NO_BROKER;
+  return NBX_ERRNO_SYSTEM;
+}
+
+int _CB_connectBroker(const struct sockaddr_in *address, bool inherit, bool *socket_failed) {
+  int fd = __real_socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | (inherit ? 0 : SOCK_CLOEXEC), 0);
+  *socket_failed = fd < 0;
+  if (fd < 0) return -1;
+  long long deadline = step_deadline();
+  int result = __real_connect(fd, reinterpret_cast<const sockaddr *>(address), sizeof *address);
+  if (result != 0 && errno == EINPROGRESS) result = finish_connect(fd, deadline);
+  // Callers expect a blocking connection, as the next program does when a
+  // manager connection is handed over.
+  int flags = fcntl(fd, F_GETFL);
+  if (result == 0) result = flags < 0 ? -1 : fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (result != 0) {
+    close_keeping_errno(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int _CB_connectDestBroker(struct in_addr ip, bool *socket_failed) {
+  struct sockaddr_in broker = _CB_sockaddr(ip, htons(CB_DEST_BROKER_PORT));
+  return _CB_connectBroker(&broker, false, socket_failed);
+}
 
 int _CBsend(int fd, char opcode, struct in_addr canon_ip, in_port_t canon_port,
             char mode, struct in_addr phy_ip, in_port_t phy_port,
@@ -104,9 +186,13 @@ int _CBsend(int fd, char opcode, struct in_addr canon_ip, in_port_t canon_port,
   char message[CB_MSG_MAX];
   int size = _CB_stripeMsg(message, opcode, canon_ip, canon_port, mode, phy_ip,
                            phy_port, dest_ip, dest_port, error);
+  long long deadline = step_deadline();
   int done = 0;
   while (done < size) {
-    ssize_t n = __real_write(fd, message + done, static_cast<size_t>(size - done));
+    ssize_t n = -1;
+    if (wait_until(fd, POLLOUT, deadline) > 0) {
+      n = __real_write(fd, message + done, static_cast<size_t>(size - done));
+    }
     if (n > 0) {
       done += static_cast<int>(n);
       continue;
@@ -126,7 +212,8 @@ int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip,
             in_port_t *phy_port, struct in_addr *dest_ip, in_port_t *dest_port,
             unsigned char *error) {
   unsigned char message[CB_MSG_MAX];
-  int got = read_fully(fd, message, 2);
+  long long deadline = step_deadline();
+  int got = read_fully(fd, message, 2, deadline);
   if (got <= 0) return got;
   int size = (message[0] << 8) | message[1];
   if (size > CB_MSG_MAX) {
@@ -138,7 +225,7 @@ int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip,
     NBX_LOG(D_BASIC, "_CBrecv: too small msg. size=%d received\n", size);
     return -1;
   }
-  got = read_fully(fd, message + 2, static_cast<size_t>(size - 2));
+  got = read_fully(fd, message + 2, static_cast<size_t>(size - 2), deadline);
   if (got <= 0) return got;
   if (_CB_unstripeMsg(size, reinterpret_cast<const char *>(message), opcode, canon_ip,
                       canon_port, mode, phy_ip, phy_port, dest_ip, dest_port,
@@ -153,8 +240,9 @@ struct sockaddr_in *getRelayServer(void) {
   static sockaddr_in relay;
   sockaddr_in *broker = getBroker();
   if (broker == nullptr) return nullptr;
+  CBConversation conversation;
   bool socket_failed = false;
-  int fd = connect_to(*broker, &socket_failed);
+  int fd = _CB_connectBroker(broker, false, &socket_failed);
   if (fd < 0) {
     int error = errno;
     if (socket_failed) {
@@ -177,6 +265,7 @@ struct sockaddr_in *getRelayServer(void) {
 
 int _CB_newManager(SockInfo *record) {
   if (!_CB_initialized) _CB_initialize();
+  CBConversation conversation;  // the lookup and the relay share one bound
   sockaddr_in *found = getRelayServer();
   if (found == nullptr) {
     NBX_ERROR("_CB_newManager: getRelayServer() failed");
@@ -184,7 +273,7 @@ int _CB_newManager(SockInfo *record) {
   }
   sockaddr_in relay = *found;
   bool socket_failed = false;
-  int fd = connect_to(relay, &socket_failed);
+  int fd = _CB_connectBroker(&relay, true, &socket_failed);
   if (fd < 0) {
     int error = errno;
     if (socket_failed) {

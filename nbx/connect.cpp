@@ -138,6 +138,21 @@ int prepare_brokered(int fd, SockInfo *info, const char *destination) {
   return 0;
 }
 
+// After a direct connection no broker names the socket: its addresses are
+// the local ones the system gave it, which getsockname then reports.
+void take_local_address(int fd, SockInfo *info) {
+  struct sockaddr_in local;
+  socklen_t length = sizeof local;
+  memset(&local, 0, sizeof local);
+  if (__real_getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) != 0 ||
+      local.sin_family != AF_INET) {
+    return;
+  }
+  info->phyAddr.ip = local.sin_addr;
+  info->phyAddr.port = local.sin_port;
+  info->canon = info->phyAddr;
+}
+
 // The direct connection, TCP or UDP.
 int connect_direct(int fd, SockInfo *info, const struct sockaddr_in *destination,
                    const char *text) {
@@ -149,6 +164,8 @@ int connect_direct(int fd, SockInfo *info, const struct sockaddr_in *destination
       return fail(NBX_ERRNO_SYSTEM);
     }
     remember_peer(info, destination->sin_addr, destination->sin_port);
+    // A registered UDP socket keeps the canonical address its broker gave.
+    if (info->canon.port == 0) take_local_address(fd, info);
     info->status = CONNECTED;
     _NBX_errno = NBX_ERRNO_NONE;
     return 0;
@@ -156,11 +173,14 @@ int connect_direct(int fd, SockInfo *info, const struct sockaddr_in *destination
   struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
   if (_CB_do_connect(fd, reinterpret_cast<const sockaddr *>(destination), sizeof *destination,
                      &limit) == 0) {
+    take_local_address(fd, info);
     info->status = CONNECTED;
     _NBX_errno = NBX_ERRNO_NONE;
     return 0;
   }
   if (errno == EINPROGRESS) {
+    take_local_address(fd, info);
+    errno = EINPROGRESS;
     info->status = ACTIVE_CONNECTING;
     info->error = EINPROGRESS;
     log_returning(-1);
@@ -268,20 +288,6 @@ int finish_passive(SockInfo *info, const char *text) {
   return 1;
 }
 
-// A request connection to the destination's broker; -1 with *socket_failed
-// saying whether no socket could be made.
-int connect_dest_broker(struct in_addr ip, bool *socket_failed) {
-  int request = __real_socket(AF_INET, SOCK_STREAM, 0);
-  *socket_failed = request < 0;
-  if (request < 0) return -1;
-  struct sockaddr_in broker = _CB_sockaddr(ip, htons(CB_DEST_BROKER_PORT));
-  if (__real_connect(request, reinterpret_cast<sockaddr *>(&broker), sizeof broker) != 0) {
-    close_keeping_errno(request);
-    return -1;
-  }
-  return request;
-}
-
 }  // namespace
 
 extern "C" {
@@ -346,8 +352,9 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
   int fd = info->owner;
   char text[CB_ADDR_TEXT_SIZE];
   _CB_addrText(text, destination->sin_addr, destination->sin_port);
+  CBConversation conversation;  // ends when the request connection closes
   bool socket_failed = false;
-  int request = connect_dest_broker(destination->sin_addr, &socket_failed);
+  int request = _CB_connectDestBroker(destination->sin_addr, &socket_failed);
   if (request < 0) {
     if (socket_failed) {
       NBX_ERROR("NBX_TCP_connect(%d)-%s: socket failed", fd, text);
@@ -360,7 +367,7 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
               info->phyAddr.ip, info->phyAddr.port, destination->sin_addr,
               destination->sin_port, 0) < 0) {
     NBX_LOG(D_BASIC, "NBX_TCP_connect: can't send CONNECT to the broker\n");
-    _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(-1, errno);
     close_keeping_errno(request);
     return -1;
   }
@@ -371,13 +378,14 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
                     nullptr, nullptr, nullptr);
   if (got <= 0) {
     NBX_LOG(D_BASIC, "NBX_TCP_connect: can't recv resp to CONNECT from the broker\n");
-    _NBX_errno = got == 0 ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(got, errno);
     if (got == 0) errno = ECONNRESET;
     close_keeping_errno(request);
     return -1;
   }
   if (opcode == CB_ACTIVE_CONNECT) {
     __real_close(request);
+    conversation.finish();
     NBX_LOG(D_FULL, "\tconnecting actively to %s...\n", _ipport2str(answer_ip, answer_port));
     struct sockaddr_in target = _CB_sockaddr(answer_ip, answer_port);
     struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
@@ -404,13 +412,14 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
     struct in_addr none = {};
     if (_CBsend(request, CB_ACK, none, 0, 0, none, 0, none, 0, 0) < 0) {
       NBX_LOG(D_BASIC, "NBX_TCP_connect: Failed to send ACK for PASSIVE_CONNECT\n");
-      _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+      _NBX_errno = _CB_brokerErrno(-1, errno);
       info->status = CONN_FAILED;
       info->error = errno;
       close_keeping_errno(request);
       return -1;
     }
     __real_close(request);
+    conversation.finish();
     info->status = PASSIVE_CONNECTING;
     return finish_passive(info, text);
   }

@@ -3,6 +3,11 @@
 // job log. Writes Generic_logfile and the other log variables; opens and
 // closes the log file for every line and reaches the system's write and
 // close directly, never through the wrappers. Never changes errno.
+//
+// The process may run as root and the job log lives in /tmp, so every log
+// is opened without following a link at its path, close-on-exec, and only
+// when it belongs to this account or to root; refusals are said on
+// standard error.
 #include "nbx/generic_log.h"
 
 #include <errno.h>
@@ -73,6 +78,12 @@ size_t build_line_f(char *line, size_t size, const char *format, ...) {
   return length;
 }
 
+void close_keeping_errno(int fd) {
+  int saved = errno;
+  __real_close(fd);
+  errno = saved;
+}
+
 // Writes all of text; false on any failure or short write.
 bool write_all(int fd, const char *text, size_t length) {
   while (length > 0) {
@@ -101,16 +112,21 @@ bool write_banner(int fd, int level, int max_size) {
   return write_all(fd, banner, strlen(banner));
 }
 
+// Whether a file of this owner may be written: ours, or root's (which no
+// other account can plant).
+bool owner_trusted(uid_t owner) { return owner == geteuid() || owner == 0; }
+
 // Moves the log aside when it has grown past the maximum. False when the
 // file cannot be examined (logging then stops).
 bool rotate_if_needed() {
   struct stat status;
-  if (stat(Generic_logfile, &status) != 0) {
+  if (lstat(Generic_logfile, &status) != 0) {
     return errno == ENOENT;
   }
-  // Only a regular file is moved: a device or a directory put in its place
-  // is never renamed away.
-  if (S_ISREG(status.st_mode) && status.st_size > Generic_maxlog) {
+  // Only a regular file of ours is moved: a link, a device or a directory
+  // put in its place is never renamed away (opening it is then refused).
+  if (S_ISREG(status.st_mode) && owner_trusted(status.st_uid) &&
+      status.st_size > Generic_maxlog) {
     char old_path[GENERIC_LOGFILE_SIZE + 8];
     snprintf(old_path, sizeof old_path, "%s.old", Generic_logfile);
     rename(Generic_logfile, old_path);
@@ -118,9 +134,74 @@ bool rotate_if_needed() {
   return true;
 }
 
+// Whether others may write the directory holding path (as in /tmp), so a
+// log there must not be readable by them either. A directory that cannot
+// be examined counts as shared.
+bool in_shared_directory(const char *path) {
+  char directory[GENERIC_LOGFILE_SIZE];
+  const char *slash = strrchr(path, '/');
+  if (slash == nullptr) {
+    snprintf(directory, sizeof directory, ".");
+  } else {
+    int length = slash == path ? 1 : static_cast<int>(slash - path);
+    snprintf(directory, sizeof directory, "%.*s", length, path);
+  }
+  struct stat status;
+  return stat(directory, &status) != 0 || (status.st_mode & S_IWOTH) != 0;
+}
+
+// Says on standard error, in one line, why the log at path is not used.
+void refuse(const char *path, const char *why) {
+  char line[GENERIC_LOGFILE_SIZE + 100];
+  int length = snprintf(line, sizeof line, "NBX log: not writing to %s: %s\n", path, why);
+  if (length > static_cast<int>(sizeof line) - 1) length = static_cast<int>(sizeof line) - 1;
+  if (length > 0 && !write_all(2, line, static_cast<size_t>(length))) {
+    // Nowhere left to report to.
+  }
+}
+
+// After a failed open: refuses a link or another account's file found at
+// path (the system may have refused them itself), with errno ELOOP or
+// EPERM; any other failure keeps its errno and is not reported.
+void explain_open_failure(const char *path) {
+  int error = errno;
+  struct stat status;
+  if (lstat(path, &status) == 0 && S_ISLNK(status.st_mode)) {
+    refuse(path, "it is a symbolic link");
+    error = ELOOP;
+  } else if (lstat(path, &status) == 0 && !owner_trusted(status.st_uid)) {
+    refuse(path, "it belongs to another account");
+    error = EPERM;
+  }
+  errno = error;
+}
+
 }  // namespace
 
 extern "C" {
+
+int Generic_openLog(const char *path) {
+  mode_t mode = in_shared_directory(path) ? 0600 : 0644;
+  // O_NONBLOCK keeps a FIFO without a reader from blocking the open.
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
+  if (fd < 0) {
+    explain_open_failure(path);
+    return -1;
+  }
+  struct stat status;
+  int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &status) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close_keeping_errno(fd);
+    return -1;
+  }
+  if (!owner_trusted(status.st_uid)) {
+    refuse(path, "it belongs to another account");
+    __real_close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
+}
 
 void Generic_set_log_va(Generic_log_writer writer) { Generic_log_va = writer; }
 
@@ -132,7 +213,7 @@ void Generic_logInit(const char *path, int level, int max_size) {
     return;
   }
   snprintf(Generic_logfile, sizeof Generic_logfile, "%s", path);
-  int fd = open(Generic_logfile, O_RDWR | O_CREAT | O_APPEND, 0666);
+  int fd = Generic_openLog(Generic_logfile);
   if (fd < 0) {
     Generic_logfile[0] = '\0';
     errno = saved_errno;
@@ -170,10 +251,12 @@ void Generic_log_write(int level, const char *format, va_list args) {
   }
   char line[kLineSize];
   size_t length = build_line(line, sizeof line, format, args);
-  int fd = open(Generic_logfile, O_WRONLY | O_CREAT | O_APPEND, 0700);
+  int fd = Generic_openLog(Generic_logfile);
   if (fd >= 0) {
     write_all(fd, line, length);  // a line that cannot be written is dropped
     __real_close(fd);
+  } else if (errno == ELOOP || errno == EPERM) {
+    Generic_logfile[0] = '\0';  // refused once, and said so once
   }
   errno = saved_errno;
 }
@@ -226,7 +309,7 @@ void Generic_job_log(const char *message) {
   // The message is data, never a format: it goes through "%s".
   size_t length = build_line_f(line, sizeof line, "%s",
                                message != nullptr ? message : "");
-  int fd = open(kJobLogPath, O_RDWR | O_CREAT | O_APPEND, 0777);
+  int fd = Generic_openLog(kJobLogPath);
   if (fd >= 0) {
     write_all(fd, line, length);
     __real_close(fd);

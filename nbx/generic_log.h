@@ -34,12 +34,21 @@ extern char Generic_logfile[GENERIC_LOGFILE_SIZE];  // empty: nothing logged
 extern const char *Generic_log_srcfile;             // module of the next line
 extern int Generic_log_lineno;                      // line of the next line
 
+// Opens path for appending one or more lines: never through a symbolic link
+// at path, close-on-exec, created 0644 (0600 when others may write the
+// directory, as in /tmp; both less the umask). A link, or a file belonging
+// to an account other than this one or root, is refused with one line on
+// standard error and errno ELOOP or EPERM. Returns the descriptor (caller
+// closes) or -1.
+int Generic_openLog(const char *path);
+
 // Replaces the writer that Generic_log hands its lines to.
 void Generic_set_log_va(Generic_log_writer writer);
 
 // Marks the log initialised; with a usable path (not null, shorter than
-// GENERIC_LOG_PATH_LIMIT) opens it, takes level and max_size and writes the
-// start banner. A path that cannot be opened or written turns logging off.
+// GENERIC_LOG_PATH_LIMIT) opens it (Generic_openLog), takes level and
+// max_size and writes the start banner. A path that cannot be opened or
+// written turns logging off; so does a refusal by a later line.
 // REQUIRES: path, when not null, is a NUL-terminated string.
 void Generic_logInit(const char *path, int level, int max_size);
 
@@ -61,7 +70,8 @@ void Generic_stop_logging(void);
 void Generic_resume_logging(void);
 
 // Appends the prefix and message (taken literally) to /tmp/Genericlog,
-// whatever the level or the enabled flag.
+// whatever the level or the enabled flag. Opened by Generic_openLog, so it
+// is private to its owner.
 void Generic_job_log(const char *message);
 
 }  // extern "C"

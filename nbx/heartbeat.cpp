@@ -112,6 +112,7 @@ int rebind(SockInfo *info) {
     NBX_ERROR("rebind: info->manager is not NEED_RECOVER\n");
     return -1;
   }
+  CBConversation conversation;  // the new manager connection and BIND
   if (_CB_newManager(info) < 0) {
     NBX_ERROR("rebind: _CB_newManager() failed\n");
     info->manager = NEED_RECOVER;
@@ -142,6 +143,7 @@ int rebind(SockInfo *info) {
 }
 
 int relisten(SockInfo *info) {
+  CBConversation conversation;
   struct in_addr none = {};
   if (_CBsend(info->manager, CB_LISTEN, info->canon.ip, info->canon.port, 0, none, 0, none, 0,
               0) < 0) {

@@ -27,10 +27,11 @@ void close_manager(SockInfo *info, bool lost) {
 
 // LISTEN at the broker; 0 on ACK, else -1 with _NBX_errno set.
 int announce(SockInfo *info) {
+  CBConversation conversation;
   struct in_addr none = {};
   if (_CBsend(info->manager, CB_LISTEN, info->canon.ip, info->canon.port, 0, none, 0, none, 0,
               0) < 0) {
-    _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(-1, errno);
     NBX_LOG(D_BASIC, "NBX_listen: _CBsend(LISTEN) failed\n");
     close_manager(info, true);
     return -1;
@@ -40,9 +41,10 @@ int announce(SockInfo *info) {
   int got = _CBrecv(info->manager, &opcode, nullptr, nullptr, nullptr, nullptr, nullptr,
                     nullptr, nullptr, &error);
   if (got <= 0) {
+    int error = errno;
     NBX_ERROR("NBX_listen: LISTEN sent, but _CBCrecv failed");
     close_manager(info, true);
-    _NBX_errno = got == 0 ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(got, error);
     return -1;
   }
   if (opcode == CB_ACK) return 0;

@@ -150,7 +150,7 @@ char *getRouteTbl(void) { return getenv("NBX_ROUTE"); }
 int _CB_directConnect(struct in_addr destination) {
   const char *path = getRouteTbl();
   if (path == nullptr) return 1;
-  FILE *table = fopen(path, "r");
+  FILE *table = fopen(path, "re");
   if (table == nullptr) {
     NBX_ERROR("_CB_directConnect: fopen(%s) failed", path);
     return -1;

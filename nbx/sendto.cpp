@@ -44,22 +44,6 @@ const struct sockaddr_in *inet_destination(const struct sockaddr *address, sockl
   return reinterpret_cast<const struct sockaddr_in *>(address);
 }
 
-// Connects a new TCP socket to the peer's broker; -1 with *socket_failed
-// telling whether the socket itself could not be made.
-int connect_dest_broker(struct in_addr peer_ip, bool *socket_failed) {
-  int fd = __real_socket(AF_INET, SOCK_STREAM, 0);
-  *socket_failed = fd < 0;
-  if (fd < 0) return -1;
-  struct sockaddr_in broker = _CB_sockaddr(peer_ip, htons(CB_DEST_BROKER_PORT));
-  if (__real_connect(fd, reinterpret_cast<sockaddr *>(&broker), sizeof broker) != 0) {
-    int saved = errno;
-    __real_close(fd);
-    errno = saved;
-    return -1;
-  }
-  return fd;
-}
-
 void close_keeping_errno(int fd) {
   int saved = errno;
   __real_close(fd);
@@ -137,8 +121,9 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
   char peer[CB_ADDR_TEXT_SIZE];
   _CB_addrText(peer, peer_ip, peer_port);
   NBX_LOG(D_FULL, "<_CB_openchannel> to %s\n", peer);
+  CBConversation conversation;  // over before waiting for the peer
   bool socket_failed = false;
-  int request = connect_dest_broker(peer_ip, &socket_failed);
+  int request = _CB_connectDestBroker(peer_ip, &socket_failed);
   if (request < 0) {
     if (socket_failed) {
       NBX_ERROR("_CB_openchannel(%d):%s: socket failed", info->owner, peer);
@@ -151,7 +136,7 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
   if (_CBsend(request, CB_INIT_COMM, info->canon.ip, info->canon.port, info->mode,
               info->phyAddr.ip, info->phyAddr.port, peer_ip, peer_port, 0) < 0) {
     NBX_LOG(D_BASIC, "_CB_openchannel: can't send INIT_COMM to %s\n", peer);
-    _NBX_errno = errno == EPIPE ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(-1, errno);
     close_keeping_errno(request);
     return -1;
   }
@@ -162,11 +147,12 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
                     nullptr, nullptr, nullptr);
   if (got <= 0) {
     NBX_LOG(D_BASIC, "_CB_openchannel: sent INIT_COMM to %s, but can't get response\n", peer);
-    _NBX_errno = got == 0 ? NBX_ERRNO_NO_BROKER : NBX_ERRNO_SYSTEM;
+    _NBX_errno = _CB_brokerErrno(got, errno);
     close_keeping_errno(request);
     return -1;
   }
   close_keeping_errno(request);
+  conversation.finish();
   if (opcode == CB_PASSIVE_INIT) {
     NBX_LOG(D_FULL, "waiting for DUMMY...\n");
     if (_CB_handleDummy(info->owner, peer_ip, peer_port, physical) != 0) {

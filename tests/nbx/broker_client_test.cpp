@@ -1,9 +1,12 @@
 // Tests of whole-message send and receive on a connection: exact bytes,
 // interrupted and partial transfers, closed connections, size fields out of
-// range and unknown opcodes, with their log lines. Each test runs in a
-// fresh child (signal handlers, timers, SIGPIPE disposition).
+// range and unknown opcodes, with their log lines; and a peer that stalls,
+// which ends the send or receive once the conversation's time is out. Each
+// test runs in a fresh child (signal handlers, timers, SIGPIPE disposition,
+// the lowered time bound).
 #include <fcntl.h>
 #include <sys/time.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "gtest/gtest.h"
 #include "nbx/broker_client.h"
 #include "nbx/broker_message.h"
+#include "nbx/nbx_errno.h"
 #include "tests/nbx/broker_test_support.h"
 
 namespace {
@@ -216,6 +220,82 @@ TEST(BrokerReceiveTest, RefusedMessagesAndWhatStaysUnread) {
     });
     EXPECT_EQ(failures, "") << c.sent;
   }
+}
+
+// Milliseconds taken by call.
+template <typename Call>
+long long MillisecondsOf(Call call) {
+  timespec start, end;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  call();
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  return (end.tv_sec - start.tv_sec) * 1000LL + (end.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// Without a bound these would wait for ever; the alarm ends such a child,
+// which the harness reports as a failure.
+const unsigned kHangGuardSeconds = 20;
+
+TEST(BrokerStallTest, SilentOrHalfSentMessageTimesOut) {
+  for (const char *sent : {"", "00", "00 09 47 c0 00"}) {
+    std::string failures = RunInChild([sent](ChildReport &report) {
+      alarm(kHangGuardSeconds);
+      _CB_brokerTimeoutMs = 200;
+      int pair[2];
+      CHILD_EXPECT(report, socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
+      std::string bytes = Bytes(sent);
+      __real_write(pair[1], bytes.data(), bytes.size());
+      Received received;
+      CHILD_EXPECT_EQ(report, -1, received.From(pair[0]));
+      CHILD_EXPECT_EQ(report, ETIMEDOUT, errno);
+      CHILD_EXPECT_EQ(report, '?', received.opcode);
+      CHILD_EXPECT_EQ(report, NBX_ERRNO_NO_BROKER, _CB_brokerErrno(-1, errno));
+    });
+    EXPECT_EQ(failures, "") << sent;
+  }
+}
+
+TEST(BrokerStallTest, SendToAPeerThatNeverReadsTimesOut) {
+  std::string failures = RunInChild([](ChildReport &report) {
+    alarm(kHangGuardSeconds);
+    _CB_brokerTimeoutMs = 200;
+    int pair[2];
+    CHILD_EXPECT(report, socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
+    fcntl(pair[0], F_SETFL, O_NONBLOCK);
+    std::string filler(512, 'f');
+    while (__real_write(pair[0], filler.data(), filler.size()) > 0) {
+    }
+    fcntl(pair[0], F_SETFL, 0);
+    LogCapture log;
+    CHILD_EXPECT_EQ(report, -1, SendConnect(pair[0]));
+    CHILD_EXPECT_EQ(report, ETIMEDOUT, errno);
+    CHILD_EXPECT_EQ(report, std::string("1:_CBsend: write error - ") + strerror(ETIMEDOUT) + "\n",
+                    log.Last());
+  });
+  EXPECT_EQ(failures, "");
+}
+
+// Steps of one conversation share its deadline; a step outside any
+// conversation has the whole bound again.
+TEST(BrokerStallTest, StepsOfOneConversationShareOneBound) {
+  std::string failures = RunInChild([](ChildReport &report) {
+    alarm(kHangGuardSeconds);
+    _CB_brokerTimeoutMs = 600;
+    int first[2], second[2];
+    CHILD_EXPECT(report, socketpair(AF_UNIX, SOCK_STREAM, 0, first) == 0);
+    CHILD_EXPECT(report, socketpair(AF_UNIX, SOCK_STREAM, 0, second) == 0);
+    Received received;
+    CBConversation conversation;
+    long long used = MillisecondsOf([&] { received.From(first[0]); });
+    CHILD_EXPECT(report, used >= 500);
+    long long rest = MillisecondsOf([&] { received.From(second[0]); });
+    CHILD_EXPECT_EQ(report, ETIMEDOUT, errno);
+    CHILD_EXPECT(report, rest < 300);
+    conversation.finish();
+    long long alone = MillisecondsOf([&] { received.From(second[0]); });
+    CHILD_EXPECT(report, alone >= 500);
+  });
+  EXPECT_EQ(failures, "");
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // a fake broker and relay (exact messages, the canonical address the broker
 // assigns, a refused registration), status errors, the accept queue, and
 // connections through a fake destination broker that answers actively,
-// passively or not at all. Fixed broker ports need a private network; each
-// body runs in a fresh child.
+// passively or not at all; brokers that stall, which fail the call within
+// the conversation's time; the local address a direct connection reports;
+// and which of the layer's own descriptors survive exec. Fixed broker ports
+// need a private network; each body runs in a fresh child.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -13,8 +17,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
+#include "nbx/broker_client.h"
 #include "nbx/nbx_errno.h"
 #include "nbx/nbx_ops.h"
 #include "nbx/sock_table.h"
@@ -382,6 +388,214 @@ TEST(BrokeredConnectTest, UnspecifiedAddressDissolvesOnlyAUdpAssociation) {
     CHILD_EXPECT_EQ(r, -1, NBX_connect(tcp, &unspecified, sizeof unspecified));
     CHILD_EXPECT_EQ(r, NBX_ERRNO_NOT_SUPPORTED, _NBX_errno);
     __real_close(peer);
+  });
+  EXPECT_EQ(failures, "");
+}
+
+// Without a bound a stalled broker blocks for ever; the alarm ends such a
+// child, which the harness reports as a failure.
+const unsigned kHangGuardSeconds = 20;
+
+// How many descriptors of this process are connected to port (the fake
+// servers' own ends, whose peers have other ports, do not count).
+int ConnectionsTo(int port) {
+  int count = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    sockaddr_in peer;
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, Sa(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+        ntohs(peer.sin_port) == port) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+// A local broker that never answers NEW_SOCK, then a relay that stops in
+// the middle of BIND_OK: both fail the bind as an unavailable broker, with
+// nothing left open.
+TEST(BrokerStallTest, StalledRegistrationFailsTheBind) {
+  std::string failures = RunInChild([](ChildReport &r) {
+    alarm(kHangGuardSeconds);
+    if (!Network(r)) return;
+    StartBrokeredLayer();
+    _CB_brokerTimeoutMs = 300;
+    setenv("NBX_INAGENT", "127.0.0.2", 1);
+    ScriptedServer broker("127.0.0.2", 65430);
+    ScriptedServer relay("127.0.0.2", 0);
+    broker.Start({{true, 3, ""},
+                  {true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+    relay.Start({{true, 16, Message('G', Field("192.0.2.50", 7000)).substr(0, 5)}});
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in any = Address("0.0.0.0", 0);
+      errno = 0;
+      CHILD_EXPECT_EQ(r, -1, NBX_bind(fd, Sa(&any), sizeof any));
+      CHILD_EXPECT_EQ(r, ETIMEDOUT, errno);
+      CHILD_EXPECT_EQ(r, NBX_ERRNO_NO_BROKER, _NBX_errno);
+      CHILD_EXPECT_EQ(r, -1, _CB_fdInfo[fd].info->manager);
+      CHILD_EXPECT_EQ(r, static_cast<int>(CREATED), _CB_fdInfo[fd].info->status);
+      CHILD_EXPECT_EQ(r, 0, ConnectionsTo(65430) + ConnectionsTo(relay.port()));
+    }
+    broker.Finish();
+    relay.Finish();
+  });
+  EXPECT_EQ(failures, "");
+}
+
+TEST(BrokerStallTest, SilentDestinationBrokerFailsTheConnect) {
+  std::string failures = RunInChild([](ChildReport &r) {
+    alarm(kHangGuardSeconds);
+    if (!Network(r)) return;
+    StartBrokeredLayer();
+    _CB_brokerTimeoutMs = 300;
+    nbx_test::TempDir dir;
+    RouteEverythingThroughBrokers(dir);
+    ScriptedServer dest("127.0.0.1", 65432);
+    dest.Start({{true, 22, ""}});
+    int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = Address("127.0.0.1", 9);
+    errno = 0;
+    CHILD_EXPECT_EQ(r, -1, NBX_connect(fd, Sa(&to), sizeof to));
+    CHILD_EXPECT_EQ(r, ETIMEDOUT, errno);
+    CHILD_EXPECT_EQ(r, NBX_ERRNO_NO_BROKER, _NBX_errno);
+    CHILD_EXPECT(r, WasLogged("NBX_TCP_connect: can't recv resp to CONNECT from the broker\n"));
+    dest.Finish();
+  });
+  EXPECT_EQ(failures, "");
+}
+
+// A broker whose accept queue is full never completes the connection: the
+// connect to it gives up in time, and the application's connection is then
+// made directly.
+TEST(BrokerStallTest, UnansweredConnectionToTheBrokerFallsBackToDirect) {
+  std::string failures = RunInChild([](ChildReport &r) {
+    alarm(kHangGuardSeconds);
+    if (!Network(r)) return;
+    StartBrokeredLayer();
+    _CB_brokerTimeoutMs = 300;
+    nbx_test::TempDir dir;
+    RouteEverythingThroughBrokers(dir);
+    int broker_port = 65432;
+    int broker = PlainSocket(SOCK_STREAM, "127.0.0.1", &broker_port);
+    __real_listen(broker, 0);
+    sockaddr_in at_broker = Address("127.0.0.1", broker_port);
+    bool full = false;
+    for (int i = 0; i < 8 && !full; ++i) {
+      int filler = __real_socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      __real_connect(filler, Sa(&at_broker), sizeof at_broker);
+      pollfd wait = {filler, POLLOUT, 0};
+      full = poll(&wait, 1, 200) == 0;
+    }
+    CHILD_EXPECT(r, full);
+    int port = 0;
+    int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
+    int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = Address("127.0.0.1", port);
+    CHILD_EXPECT_EQ(r, 0, NBX_connect(fd, Sa(&to), sizeof to));
+    CHILD_EXPECT(r, WasLogged("NBX_TCP_connect: connection to the dest broker failed"));
+    CHILD_EXPECT(r, __real_accept(listener, nullptr, nullptr) >= 0);
+  });
+  EXPECT_EQ(failures, "");
+}
+
+std::string LocalAddressOf(int fd) {
+  sockaddr_in address;
+  socklen_t length = sizeof address;
+  memset(&address, 0, sizeof address);
+  __real_getsockname(fd, Sa(&address), &length);
+  return _ipport2str(address.sin_addr, address.sin_port);
+}
+
+std::string NameOf(int fd) {
+  sockaddr_in address;
+  socklen_t length = sizeof address;
+  memset(&address, 0, sizeof address);
+  NBX_getsockname(fd, Sa(&address), &length);
+  return _ipport2str(address.sin_addr, address.sin_port);
+}
+
+TEST(BrokeredConnectTest, DirectConnectionReportsItsRealLocalAddress) {
+  std::string failures = RunInChild([](ChildReport &r) {
+    StartBrokeredLayer();
+    int port = 0;
+    int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
+    int tcp = NBX_socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = Address("127.0.0.1", port);
+    CHILD_EXPECT_EQ(r, 0, NBX_connect(tcp, Sa(&to), sizeof to));
+    CHILD_EXPECT(r, LocalAddressOf(tcp) != "<0.0.0.0:0>");
+    CHILD_EXPECT_EQ(r, LocalAddressOf(tcp), NameOf(tcp));
+
+    int nonblocking = NBX_socket(AF_INET, SOCK_STREAM, 0);
+    fcntl(nonblocking, F_SETFL, O_NONBLOCK);
+    int result = NBX_connect(nonblocking, Sa(&to), sizeof to);
+    CHILD_EXPECT(r, result == 0 || errno == EINPROGRESS);
+    CHILD_EXPECT_EQ(r, LocalAddressOf(nonblocking), NameOf(nonblocking));
+
+    int peer_port = 0;
+    int peer = PlainSocket(SOCK_DGRAM, "127.0.0.1", &peer_port);
+    int udp = NBX_socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in udp_to = Address("127.0.0.1", peer_port);
+    CHILD_EXPECT_EQ(r, 0, NBX_connect(udp, Sa(&udp_to), sizeof udp_to));
+    CHILD_EXPECT(r, LocalAddressOf(udp) != "<0.0.0.0:0>");
+    CHILD_EXPECT_EQ(r, LocalAddressOf(udp), NameOf(udp));
+    __real_close(listener);
+    __real_close(peer);
+  });
+  EXPECT_EQ(failures, "");
+}
+
+// Every descriptor open while the layer logs a message it sends, whose
+// peer is a broker's port, as "<port>:<close-on-exec 0/1>".
+std::vector<std::string> &ConversationSockets() {
+  static std::vector<std::string> seen;
+  return seen;
+}
+void NoteConversationSockets(int, const char *format, va_list) {
+  if (strncmp(format, "*send*", 6) != 0) return;
+  for (int fd = 0; fd < 1024; ++fd) {
+    sockaddr_in peer;
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, Sa(&peer), &length) != 0 || peer.sin_family != AF_INET) continue;
+    int port = ntohs(peer.sin_port);
+    if (port != 65430 && port != 65432) continue;
+    bool cloexec = (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+    ConversationSockets().push_back(std::to_string(port) + ":" + (cloexec ? "1" : "0"));
+  }
+}
+
+// The requests to the local and the destination broker are closed by exec;
+// the manager connection, handed over with its socket, is not.
+TEST(BrokeredBindTest, OnlyManagerConnectionsOutliveExec) {
+  std::string failures = RunInChild([](ChildReport &r) {
+    if (!Network(r)) return;
+    StartBrokeredLayer();
+    Generic_set_log_va(NoteConversationSockets);
+    setenv("NBX_INAGENT", "127.0.0.2", 1);
+    nbx_test::TempDir dir;
+    RouteEverythingThroughBrokers(dir);
+    ScriptedServer broker("127.0.0.2", 65430);
+    ScriptedServer relay("127.0.0.2", 0);
+    ScriptedServer dest("127.0.0.1", 65432);
+    broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+    relay.Start({{true, 16, Message('G', Field("192.0.2.50", 7000))}});
+    dest.Start({{true, 22, Message('Z', std::string(1, '9')), true}});
+
+    int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in any = Address("0.0.0.0", 0);
+    CHILD_EXPECT_EQ(r, 0, NBX_bind(fd, Sa(&any), sizeof any));
+    int manager = _CB_fdInfo[fd].info->manager;
+    CHILD_EXPECT(r, manager >= 0 && (fcntl(manager, F_GETFD) & FD_CLOEXEC) == 0);
+    int port = 0;
+    int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
+    int client = NBX_socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to = Address("127.0.0.1", port);
+    CHILD_EXPECT_EQ(r, 0, NBX_connect(client, Sa(&to), sizeof to));
+    CHILD_EXPECT(r, ConversationSockets() == std::vector<std::string>({"65430:1", "65432:1"}));
+    __real_close(listener);
+    broker.Finish();
+    relay.Finish();
+    dest.Finish();
   });
   EXPECT_EQ(failures, "");
 }

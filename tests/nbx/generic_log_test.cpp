@@ -1,11 +1,16 @@
 // Tests of the brokering layer's own log: the start banner, levels, the
 // "M/D HH:MM:SS [module:line] " prefix, rotation to ".old", paths that
 // cannot be logged to, the error, abort and job-log entries, and the writer
-// replacement. The log state is process-wide; each test starts from a reset
+// replacement; and the refusals that keep a root process from writing
+// through planted links or into other accounts' files, and the modes new
+// logs get. The log state is process-wide; each test starts from a reset
 // state and a fresh directory.
 #include <errno.h>
+#include <fcntl.h>
 #include <regex.h>
+#include <sched.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,10 +25,15 @@
 
 namespace {
 
+using nbx_test::ChildReport;
 using nbx_test::CountOf;
 using nbx_test::FileExists;
 using nbx_test::ReadFile;
+using nbx_test::RunInChild;
 using nbx_test::TempDir;
+
+// An account that owns nothing on the machine.
+const uid_t kOtherUid = 4244;
 
 const char kStamp[] = "[0-9]+/[0-9]+ [0-9]{2}:[0-9]{2}:[0-9]{2}";
 
@@ -305,6 +315,139 @@ TEST_F(GenericLogTest, JobLogTakesTheMessageLiterally) {
                                  " \\[[a-z_]*:[0-9]+\\] 100%s done %n %d$"))
       << added;
   EXPECT_EQ(CountOf(added, "\n"), 1);
+}
+
+// Sends the child's standard error to path, for the refusal lines.
+void StderrTo(const std::string &path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(fd, 2);
+  close(fd);
+}
+
+mode_t ModeOf(const std::string &path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// A link planted at the log's path, before start-up or between two lines,
+// is refused with one line on standard error and never written through.
+TEST_F(GenericLogTest, PlantedLinkAtTheLogPathIsNeverFollowed) {
+  std::string failures = RunInChild([this](ChildReport &r) {
+    std::string target = dir_.File("target");
+    std::string errors = dir_.File("stderr");
+    StderrTo(errors);
+    FILE *file = fopen(target.c_str(), "w");
+    fputs("precious\n", file);
+    fclose(file);
+    CHILD_EXPECT_EQ(r, 0, symlink(target.c_str(), log_.c_str()));
+    Generic_logInit(log_.c_str(), D_BASIC, 64000);
+    CHILD_EXPECT_EQ(r, std::string(""), std::string(Generic_logfile));
+    CHILD_EXPECT_EQ(r, std::string("precious\n"), ReadFile(target));
+    CHILD_EXPECT_EQ(r, "NBX log: not writing to " + log_ + ": it is a symbolic link\n",
+                    ReadFile(errors));
+
+    // Swapped for a link after start-up: the next line stops the log.
+    unlink(log_.c_str());
+    Generic_logInit(log_.c_str(), D_BASIC, 64000);
+    CHILD_EXPECT_EQ(r, log_, std::string(Generic_logfile));
+    unlink(log_.c_str());
+    CHILD_EXPECT_EQ(r, 0, symlink(target.c_str(), log_.c_str()));
+    NBX_LOG(D_BASIC, "must not reach the target\n");
+    NBX_LOG(D_BASIC, "nor this one\n");
+    CHILD_EXPECT_EQ(r, std::string(""), std::string(Generic_logfile));
+    CHILD_EXPECT_EQ(r, std::string("precious\n"), ReadFile(target));
+    CHILD_EXPECT_EQ(r, 2, CountOf(ReadFile(errors), "\n"));
+  });
+  EXPECT_EQ(failures, "");
+}
+
+TEST_F(GenericLogTest, LogOwnedByAnotherAccountIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another account";
+  std::string failures = RunInChild([this](ChildReport &r) {
+    std::string errors = dir_.File("stderr");
+    StderrTo(errors);
+    FILE *file = fopen(log_.c_str(), "w");
+    fclose(file);
+    CHILD_EXPECT_EQ(r, 0, chown(log_.c_str(), kOtherUid, kOtherUid));
+    Generic_logInit(log_.c_str(), D_BASIC, 64000);
+    CHILD_EXPECT_EQ(r, std::string(""), std::string(Generic_logfile));
+    CHILD_EXPECT_EQ(r, std::string(""), ReadFile(log_));
+    CHILD_EXPECT_EQ(r, "NBX log: not writing to " + log_ + ": it belongs to another account\n",
+                    ReadFile(errors));
+  });
+  EXPECT_EQ(failures, "");
+}
+
+// Under umask 0 the log is 0644 at most, and 0600 in a directory others
+// may write; rotation keeps that for both generations.
+TEST_F(GenericLogTest, NewLogsAreNeverWritableByOthers) {
+  std::string failures = RunInChild([this](ChildReport &r) {
+    umask(0);
+    Generic_logInit(log_.c_str(), D_BASIC, 64000);
+    CHILD_EXPECT_EQ(r, 0644u, ModeOf(log_));
+    unlink(log_.c_str());
+    NBX_LOG(D_BASIC, "recreated\n");
+    CHILD_EXPECT_EQ(r, 0644u, ModeOf(log_));
+
+    std::string shared = dir_.File("shared");
+    mkdir(shared.c_str(), 0);
+    chmod(shared.c_str(), 01777);
+    std::string path = shared + "/nbx.log";
+    Generic_logInit(path.c_str(), D_BASIC, 300);
+    CHILD_EXPECT_EQ(r, 0600u, ModeOf(path));
+    while (!FileExists(path + ".old")) NBX_LOG(D_BASIC, "filler\n");
+    CHILD_EXPECT_EQ(r, 0600u, ModeOf(path + ".old"));
+    CHILD_EXPECT_EQ(r, 0600u, ModeOf(path));
+  });
+  EXPECT_EQ(failures, "");
+}
+
+TEST_F(GenericLogTest, LogDescriptorIsCloseOnExec) {
+  int fd = Generic_openLog(log_.c_str());
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  close(fd);
+}
+
+// The job log's path is fixed in /tmp; this test works in a /tmp of its
+// own (a private mount namespace), so it neither disturbs nor sees other
+// users of the machine's /tmp.
+TEST_F(GenericLogTest, JobLogInTmpRefusesPlantedFilesAndIsPrivate) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /tmp";
+  std::string failures = RunInChild([](ChildReport &r) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0) {
+      r.Fail(__LINE__, std::string("no private /tmp: ") + strerror(errno));
+      return;
+    }
+    const std::string path = "/tmp/Genericlog";
+    StderrTo("/tmp/stderr");
+    FILE *file = fopen("/tmp/target", "w");
+    fputs("precious\n", file);
+    fclose(file);
+    CHILD_EXPECT_EQ(r, 0, symlink("/tmp/target", path.c_str()));
+    Generic_job_log("through the link\n");
+    CHILD_EXPECT_EQ(r, std::string("precious\n"), ReadFile("/tmp/target"));
+
+    unlink(path.c_str());
+    file = fopen(path.c_str(), "w");
+    fclose(file);
+    CHILD_EXPECT_EQ(r, 0, chown(path.c_str(), kOtherUid, kOtherUid));
+    Generic_job_log("into another account's file\n");
+    CHILD_EXPECT_EQ(r, std::string(""), ReadFile(path));
+    CHILD_EXPECT_EQ(r, std::string("NBX log: not writing to /tmp/Genericlog: it is a symbolic "
+                                   "link\nNBX log: not writing to /tmp/Genericlog: it belongs "
+                                   "to another account\n"),
+                    ReadFile("/tmp/stderr"));
+
+    unlink(path.c_str());
+    umask(0);
+    Generic_job_log("created private\n");
+    CHILD_EXPECT_EQ(r, 0600u, ModeOf(path));
+    CHILD_EXPECT(r, ReadFile(path).find("created private\n") != std::string::npos);
+  });
+  EXPECT_EQ(failures, "");
 }
 
 }  // namespace
