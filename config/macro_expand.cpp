@@ -416,41 +416,18 @@ char *expand_macro(const char *value, MacroBucket **table, int table_size, const
 }
 
 bool get_var(char *text, char **left, char **name, char **tail, const char *self) {
-    size_t self_length = self != nullptr ? strlen(self) : 0;
-    char *p = text;
-    while ((p = strchr(p, '$')) != nullptr) {
-        if (p[1] == '$') {
-            p += 2;  // "$$" keeps what follows unexpanded
-            continue;
-        }
-        if (p[1] != '(') {
-            ++p;
-            continue;
-        }
-        char *start = p + 2;
-        char *end = start;
-        while (is_name_char(*end)) {
-            ++end;
-        }
-        size_t length = static_cast<size_t>(end - start);
-        bool wanted = *end == ')';
-        if (wanted && self != nullptr) {
-            wanted = length == self_length && strncasecmp(start, self, length) == 0;
-        } else if (wanted) {
-            wanted = !(length == 6 && strncasecmp(start, "DOLLAR", 6) == 0);
-        }
-        if (!wanted) {
-            p = start;  // resume after the "("
-            continue;
-        }
-        *p = '\0';
-        *end = '\0';
-        *left = text;
-        *name = start;
-        *tail = end + 1;
-        return true;
+    Found found;
+    bool saw_dollar = false;
+    if (!scan_reference(text, self, self != nullptr ? strlen(self) : 0, &found, &saw_dollar)) {
+        return false;
     }
-    return false;
+    char *start = text + (found.name - text);
+    text[found.at] = '\0';
+    start[found.name_length] = '\0';
+    *left = text;
+    *name = start;
+    *tail = start + found.name_length + 1;
+    return true;
 }
 
 bool get_special_var(const char *prefix, bool names_restricted, char *text, char **left,
