@@ -190,8 +190,9 @@ char *expand_passes(char *text, int first, MacroBucket **table, int table_size, 
 bool has_special(const char *text, size_t length) {
     const char *end = text + length;
     for (const char *p = text; p < end; ++p) {
-        if (*p != '$') {
-            continue;
+        p = static_cast<const char *>(memchr(p, '$', static_cast<size_t>(end - p)));
+        if (p == nullptr) {
+            return false;
         }
         size_t left = static_cast<size_t>(end - p);
         if ((left >= 5 && memcmp(p, "$ENV(", 5) == 0) ||
@@ -329,7 +330,7 @@ bool replace_in_work(Work &w, const Found &f, const char *value) {
 // Whether the replacement just made (value_length bytes after kept ones at
 // the start of the rest) could have formed a special prefix, also across
 // the edge of the finished part.
-bool formed_special(const Work &w, size_t kept, size_t value_length) {
+bool formed_special_near(const Work &w, size_t kept, size_t value_length) {
     size_t window = kept + value_length + kSpecialReach;
     if (window > w.rest_length()) {
         window = w.rest_length();
@@ -343,6 +344,28 @@ bool formed_special(const Work &w, size_t kept, size_t value_length) {
     memcpy(edge, w.buf + w.done - before, before);
     memcpy(edge + before, w.buf + w.rest, after);
     return has_special(edge, before + after);
+}
+
+// The same, first ruling it out cheaply: with no "$" in the value, only a
+// "$" among the characters just before it can start a new prefix.
+bool formed_special(const Work &w, size_t kept, size_t value_length) {
+    const char *value = w.buf + w.rest + kept;
+    if (memchr(value, '$', value_length) == nullptr) {
+        // A new prefix would have to start just before the value.
+        size_t before = 0;
+        for (size_t i = kept; i > 0 && before < kSpecialReach; --i, ++before) {
+            if (w.buf[w.rest + i - 1] == '$') {
+                return formed_special_near(w, kept, value_length);
+            }
+        }
+        for (size_t i = w.done; i > 0 && before < kSpecialReach; --i, ++before) {
+            if (w.buf[i - 1] == '$') {
+                return formed_special_near(w, kept, value_length);
+            }
+        }
+        return false;
+    }
+    return formed_special_near(w, kept, value_length);
 }
 
 // *dollars tells whether the result may hold $(DOLLAR): the scans see every

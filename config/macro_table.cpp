@@ -14,10 +14,13 @@ MacroBucket *ConfigTab[CONFIG_TABLE_SIZE] = {};
 
 namespace {
 
-// A new node holding the key's name, lower-cased, in the same allocation
-// (one malloc fewer per name: start-up stores thousands).
-MacroBucket *new_node(const MacroNameKey &key) {
-    MacroBucket *node = static_cast<MacroBucket *>(malloc(sizeof(MacroBucket) + key.length + 1));
+// A new node holding the key's name, lower-cased, and a first value, both
+// in the node's own allocation (start-up stores thousands of names: one
+// malloc and one free each instead of three).
+MacroBucket *new_node(const MacroNameKey &key, const char *value) {
+    size_t value_size = strlen(value) + 1;
+    MacroBucket *node =
+        static_cast<MacroBucket *>(malloc(sizeof(MacroBucket) + key.length + 1 + value_size));
     if (node == nullptr) {
         EXCEPT("Out of memory storing configuration name %s", key.name);
     }
@@ -28,7 +31,21 @@ MacroBucket *new_node(const MacroNameKey &key) {
     }
     name[key.length] = '\0';
     node->name = name;
+    node->value = name + key.length + 1;
+    memcpy(node->value, value, value_size);
     return node;
+}
+
+// Whether the node's value is the first one, kept in the node's allocation.
+bool value_inside(const MacroBucket *node) {
+    return node->value == node->name + strlen(node->name) + 1;
+}
+
+// Frees the node's value unless it lives inside the node.
+void free_value(MacroBucket *node) {
+    if (!value_inside(node)) {
+        free(node->value);
+    }
 }
 
 }  // namespace
@@ -63,18 +80,17 @@ int insert(const char *name, const char *value, MacroBucket **table, int table_s
                 strlen(name), MACRO_NAME_MAX, name);
         return -1;
     }
-    char *copy = strdup(value);
-    if (copy == nullptr) {
-        EXCEPT("Out of memory storing configuration value of %s", name);
-    }
     MacroBucket *node = _torvel_macro_find(table, table_size, key);
     if (node != nullptr) {
-        free(node->value);
+        char *copy = strdup(value);  // before the old one goes: value may be it
+        if (copy == nullptr) {
+            EXCEPT("Out of memory storing configuration value of %s", name);
+        }
+        free_value(node);
         node->value = copy;
         return 0;
     }
-    node = new_node(key);
-    node->value = copy;
+    node = new_node(key, value);
     node->next = table[key.bucket];
     table[key.bucket] = node;
     _torvel_macro_added(table, table_size, node, key);
@@ -96,7 +112,7 @@ void clear_macro_table(MacroBucket **table, int table_size) {
         MacroBucket *node = table[i];
         while (node != nullptr) {
             MacroBucket *next = node->next;
-            free(node->value);  // the name lives in the node's allocation
+            free_value(node);  // the name lives in the node's allocation
             free(node);
             node = next;
         }
