@@ -1,19 +1,24 @@
 // Benchmarks of the configuration reader against same-run baselines:
 // param() of a plain key and of a key with two macro references in a table
 // of 1,000 entries, against a std::unordered_map lookup plus string copy;
-// and Read_config of a 10,000-line file against reading the same bytes with
-// fgets alone. Each case reports its time relative to the baseline as the
-// counter "ratio" (CPU time of the case over CPU time of its baseline,
-// both measured inside the case).
+// Read_config of 10,000- and 100,000-line files against reading the same
+// bytes with fgets alone (the larger also against the smaller, counter
+// "per_line_vs_10000": 1 means linear); and the expansion of one 16 KiB
+// value holding 4,000 references, against copying it (counter "ms" gives
+// its absolute time). Each case reports its time relative to the baseline
+// as the counter "ratio" (CPU time of the case over CPU time of its
+// baseline, both measured inside the case).
 #include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
 #include <unordered_map>
 
 #include "bench/baseline_timer.h"
+#include "config/macro_expand.h"
 #include "config/macro_table.h"
 #include "config/param.h"
 #include "config/read_config.h"
@@ -24,6 +29,8 @@ namespace {
 
 constexpr int kEntries = 1000;
 constexpr int kLines = 10000;
+constexpr int kLargeLines = 100000;
+constexpr int kLongReferences = 4000;
 
 void FillConfigTab() {
     clear_macro_table(ConfigTab, CONFIG_TABLE_SIZE);
@@ -75,13 +82,13 @@ void BM_ParamTwoReferences(benchmark::State &state) {
     ParamCase(state, "with_refs");
 }
 
-// A 10,000-line configuration file, removed at exit.
+// A configuration file of `lines` lines, removed at exit.
 struct ConfigFile {
     char path[64] = "/tmp/config_bench.XXXXXX";
-    ConfigFile() {
+    explicit ConfigFile(int lines) {
         int fd = mkstemp(path);
         FILE *out = fdopen(fd, "w");
-        for (int i = 0; i < kLines; ++i) {
+        for (int i = 0; i < lines; ++i) {
             if (i % 10 == 0) {
                 fprintf(out, "# comment line %d\n", i);
             } else if (i % 10 == 1) {
@@ -97,13 +104,14 @@ struct ConfigFile {
     ~ConfigFile() { unlink(path); }
 };
 
-ConfigFile &File() {
-    static ConfigFile file;
-    return file;
+ConfigFile &File(int lines) {
+    static ConfigFile small(kLines);
+    static ConfigFile large(kLargeLines);
+    return lines == kLines ? small : large;
 }
 
-void FgetsOnly() {
-    FILE *in = fopen(File().path, "r");
+void FgetsOnly(int lines) {
+    FILE *in = fopen(File(lines).path, "r");
     char line[256];
     while (fgets(line, sizeof line, in) != nullptr) {
         benchmark::DoNotOptimize(line);
@@ -111,23 +119,64 @@ void FgetsOnly() {
     fclose(in);
 }
 
-void ReadIntoTable() {
+void ReadIntoTable(int lines) {
     MacroBucket *table[113] = {};
-    Read_config(File().path, table, 113, 1, false, nullptr);
+    Read_config(File(lines).path, table, 113, 1, false, nullptr);
     clear_macro_table(table, 113);
 }
 
 void BM_BaselineFgets(benchmark::State &state) {
     for (auto _ : state) {
-        FgetsOnly();
+        FgetsOnly(kLines);
     }
 }
 
 void BM_ReadConfig10000Lines(benchmark::State &state) {
-    SetCpuRatio(state, 50, ReadIntoTable, FgetsOnly);
+    SetCpuRatio(state, 50, [] { ReadIntoTable(kLines); }, [] { FgetsOnly(kLines); });
     for (auto _ : state) {
-        ReadIntoTable();
+        ReadIntoTable(kLines);
     }
+}
+
+void BM_ReadConfig100000Lines(benchmark::State &state) {
+    double small = CpuSecondsPerCall(10, [] { ReadIntoTable(kLines); });
+    SetCpuRatio(state, 5, [] { ReadIntoTable(kLargeLines); }, [] { FgetsOnly(kLargeLines); });
+    double large = CpuSecondsPerCall(5, [] { ReadIntoTable(kLargeLines); });
+    state.counters["per_line_vs_10000"] = small > 0 ? large / (10 * small) : 0;
+    for (auto _ : state) {
+        ReadIntoTable(kLargeLines);
+    }
+}
+
+// 4,000 references to a one-character value among plain text, 16 KiB in all.
+std::string LongValue() {
+    std::string value;
+    for (int i = 0; i < kLongReferences; ++i) {
+        value += "$(a)";
+    }
+    value.append(16384 - value.size(), 'x');
+    return value;
+}
+
+void BM_ExpandLongValue(benchmark::State &state) {
+    MacroBucket *table[113] = {};
+    insert("a", "b", table, 113);
+    std::string value = LongValue();
+    SetCpuRatio(
+        state, 20, [&] { free(expand_macro(value.c_str(), table, 113)); },
+        [&] {
+            char *copy = strdup(value.c_str());
+            benchmark::DoNotOptimize(copy);
+            free(copy);
+        });
+    double seconds = CpuSecondsPerCall(20, [&] { free(expand_macro(value.c_str(), table, 113)); });
+    state.counters["ms"] = seconds * 1e3;
+    for (auto _ : state) {
+        char *expanded = expand_macro(value.c_str(), table, 113);
+        benchmark::DoNotOptimize(expanded);
+        free(expanded);
+    }
+    clear_macro_table(table, 113);
 }
 
 BENCHMARK(BM_BaselineMapLookup);
@@ -135,6 +184,8 @@ BENCHMARK(BM_ParamPlainKey);
 BENCHMARK(BM_ParamTwoReferences);
 BENCHMARK(BM_BaselineFgets)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadConfig10000Lines)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadConfig100000Lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExpandLongValue)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,6 +1,7 @@
-// The logical-line reader of configuration sources. Bytes are read one by
-// one (not with fgets) so that NUL bytes inside a line are seen and
-// reported rather than silently cutting the line.
+// The logical-line reader of configuration sources. Lines are read with
+// fgets into a region first filled with non-NUL bytes, so the terminator
+// fgets writes is the last NUL of the region: NUL bytes inside a line are
+// then seen and reported rather than silently cutting the line.
 #include "config/line_reader.h"
 
 #include <ctype.h>
@@ -40,30 +41,50 @@ void ensure_room(size_t write) {
     line_buffer_size += growth;
 }
 
+// Bytes fgets may store per call: the region filled beforehand stays small
+// however large the buffer has grown.
+constexpr size_t kChunk = 256;
+
 // Reads one physical line (without its newline) to position write.
 // Returns the number of bytes stored, or -1 when end of file came before
 // any byte. Adds LINE_HAS_NUL to *problems for a NUL byte, LINE_TOO_LONG
 // when the logical line reaches LOGICAL_LINE_MAX (reading stops there).
 long read_physical(FILE *file, size_t write, int *problems) {
     size_t start = write;
-    int c = EOF;
-    while ((c = getc_unlocked(file)) != EOF && c != '\n') {
+    for (;;) {
         ensure_room(write);
-        if (c == '\0') {
+        size_t room = line_buffer_size - write;
+        size_t allowed = static_cast<size_t>(LOGICAL_LINE_MAX) - write + 1;
+        room = room < kChunk ? room : kChunk;
+        room = room < allowed ? room : allowed;
+        char *region = line_buffer + write;
+        // At the start of a continuation the region begins with the joined
+        // line's backslash and terminator, which a line at end of file keeps.
+        char kept[2] = {region[0], region[1]};
+        memset(region, '\n', room);
+        if (fgets(region, static_cast<int>(room), file) == nullptr) {
+            if (write == start) {
+                region[0] = kept[0];
+                region[1] = kept[1];
+                return -1;
+            }
+            line_buffer[write] = '\0';
+            return static_cast<long>(write - start);
+        }
+        size_t got = static_cast<size_t>(static_cast<char *>(memrchr(region, '\0', room)) - region);
+        if (memchr(region, '\0', got) != nullptr) {
             *problems |= LINE_HAS_NUL;
         }
-        line_buffer[write++] = static_cast<char>(c);
+        write += got;
+        if (got > 0 && line_buffer[write - 1] == '\n') {
+            line_buffer[--write] = '\0';
+            return static_cast<long>(write - start);
+        }
         if (write >= static_cast<size_t>(LOGICAL_LINE_MAX)) {
             *problems |= LINE_TOO_LONG;
-            break;
+            return static_cast<long>(write - start);
         }
     }
-    if (c == EOF && write == start) {
-        return -1;  // the buffer is left as it was
-    }
-    ensure_room(write);
-    line_buffer[write] = '\0';
-    return static_cast<long>(write - start);
 }
 
 // Trims the segment [start, start + length) in place: trailing white space

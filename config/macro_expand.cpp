@@ -1,7 +1,16 @@
 // Macro expansion. Each pass makes at most one substitution of each kind
-// and rebuilds the whole text, and the next pass rescans from the start, so
-// text brought in by a substitution is expanded in its turn. The pass and
-// length bounds turn reference cycles into an error instead of a hang.
+// and the next pass rescans from the start, so text brought in by a
+// substitution is expanded in its turn. The pass and length bounds turn
+// reference cycles into an error instead of a hang.
+//
+// While the text holds no "$ENV(" and no "$RANDOM_CHOICE(", a pass can only
+// substitute the first $(NAME), and a rescan from the start would walk the
+// same way up to the substituted reference: so the fast path resumes there
+// instead (or at the one earlier "$(" whose name ran up to it), keeps the
+// text before that point aside for good and builds the rest in front of the
+// unscanned tail, which makes expansion linear in the references. As soon as
+// a substitution could have formed one of those prefixes, the rest of the
+// expansion goes through the pass loop itself.
 #include "config/macro_expand.h"
 
 #include <stdio.h>
@@ -9,6 +18,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "config/macro_index.h"
 #include "core/random_numbers.h"
 #include "core/string_list.h"
 #include "diagnostics/except.h"
@@ -135,20 +145,20 @@ void replace_dollars(char **text) {
     }
 }
 
-}  // namespace
 
-char *expand_macro(const char *value, MacroBucket **table, int table_size, const char *self) {
-    if (value == nullptr) {
-        return nullptr;
-    }
-    char *text = strdup(value);
+char *copy_text(const char *value, size_t length) {
+    char *text = static_cast<char *>(malloc(length + 1));
     if (text == nullptr) {
         EXCEPT("Out of memory expanding configuration text");
     }
-    if (strchr(text, '$') == nullptr) {
-        return text;  // no reference of any kind can be in it
-    }
-    for (int pass = 0;; ++pass) {
+    memcpy(text, value, length + 1);
+    return text;
+}
+
+// The pass loop over text (a heap string, taken over), from pass first on.
+// The expanded text, or null after a bound's message.
+char *expand_passes(char *text, int first, MacroBucket **table, int table_size, const char *self) {
+    for (int pass = first;; ++pass) {
         int changed = 0;
         if (self == nullptr) {
             changed = special_pass(&text, pass);
@@ -171,29 +181,57 @@ char *expand_macro(const char *value, MacroBucket **table, int table_size, const
             changed = 1;
         }
         if (!changed) {
-            break;
+            return text;
         }
     }
-    if (self == nullptr) {
-        replace_dollars(&text);
-    }
-    return text;
 }
 
-bool get_var(char *text, char **left, char **name, char **tail, const char *self) {
-    size_t self_length = self != nullptr ? strlen(self) : 0;
-    char *p = text;
+// Whether text could hold a $ENV or $RANDOM_CHOICE reference.
+bool has_special(const char *text, size_t length) {
+    const char *end = text + length;
+    for (const char *p = text; p < end; ++p) {
+        p = static_cast<const char *>(memchr(p, '$', static_cast<size_t>(end - p)));
+        if (p == nullptr) {
+            return false;
+        }
+        size_t left = static_cast<size_t>(end - p);
+        if ((left >= 5 && memcmp(p, "$ENV(", 5) == 0) ||
+            (left >= 15 && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+// Characters of a special prefix beyond its first: how far one can reach.
+constexpr size_t kSpecialReach = 14;
+
+// A reference found by scan_reference; offsets into the scanned text.
+struct Found {
+    size_t at;      // its "$"
+    size_t resume;  // where the next scan must start once it is replaced
+    const char *name;
+    size_t name_length;
+};
+
+// Finds the first reference of text exactly as get_var does, without
+// cutting the text. Every decision before the reference reads only text
+// before it, except possibly the last one (a "$(" whose name characters run
+// up to the reference's "$"): the next scan resumes at that decision.
+// *saw_dollar is set when a $(DOLLAR) was passed over (full mode).
+bool scan_reference(const char *text, const char *self, size_t self_length, Found *found,
+                    bool *saw_dollar) {
+    const char *decision = nullptr;      // "$" of the last decision
+    const char *decision_end = nullptr;  // last character it read
+    const char *p = text;
     while ((p = strchr(p, '$')) != nullptr) {
-        if (p[1] == '$') {
-            p += 2;  // "$$" keeps what follows unexpanded
+        if (p[1] == '$' || p[1] != '(') {
+            decision = p;
+            decision_end = p + 1;
+            p += p[1] == '$' ? 2 : 1;
             continue;
         }
-        if (p[1] != '(') {
-            ++p;
-            continue;
-        }
-        char *start = p + 2;
-        char *end = start;
+        const char *start = p + 2;
+        const char *end = start;
         while (is_name_char(*end)) {
             ++end;
         }
@@ -201,21 +239,218 @@ bool get_var(char *text, char **left, char **name, char **tail, const char *self
         bool wanted = *end == ')';
         if (wanted && self != nullptr) {
             wanted = length == self_length && strncasecmp(start, self, length) == 0;
-        } else if (wanted) {
-            wanted = !(length == 6 && strncasecmp(start, "DOLLAR", 6) == 0);
+        } else if (wanted && length == 6 && strncasecmp(start, "DOLLAR", 6) == 0) {
+            wanted = false;
+            *saw_dollar = true;
         }
         if (!wanted) {
-            p = start;  // resume after the "("
+            decision = p;
+            decision_end = end;
+            p = start;
             continue;
         }
-        *p = '\0';
-        *end = '\0';
-        *left = text;
-        *name = start;
-        *tail = end + 1;
+        found->at = static_cast<size_t>(p - text);
+        found->resume = decision != nullptr && decision_end >= p ? static_cast<size_t>(decision - text)
+                                                                 : found->at;
+        found->name = start;
+        found->name_length = length;
         return true;
     }
     return false;
+}
+
+// Text under fast expansion, in one heap buffer: the finished part
+// buf[0, done) is never scanned again; the rest buf[rest, capacity - 1) is
+// NUL-terminated at the buffer's end, with free room between the two.
+struct Work {
+    char *buf;
+    size_t capacity;
+    size_t done;
+    size_t rest;
+
+    size_t rest_length() const { return capacity - 1 - rest; }
+    size_t length() const { return done + rest_length(); }
+    // The whole text as one heap string (its buffer, at most twice the
+    // text's size); the work is used up.
+    char *joined() {
+        memmove(buf + done, buf + rest, rest_length() + 1);
+        return buf;
+    }
+};
+
+void grow_work(Work &w, size_t needed_front) {
+    size_t tail = w.rest_length() + 1;
+    size_t capacity = w.capacity * 2;
+    if (capacity < needed_front + tail) {
+        capacity = needed_front + tail + w.capacity;
+    }
+    char *grown = static_cast<char *>(malloc(capacity));
+    if (grown == nullptr) {
+        EXCEPT("Out of memory expanding configuration text");
+    }
+    memcpy(grown, w.buf, w.done);
+    memcpy(grown + capacity - tail, w.buf + w.rest, tail);
+    free(w.buf);
+    w.buf = grown;
+    w.rest = capacity - tail;
+    w.capacity = capacity;
+}
+
+// Replaces the reference f of the rest by value: the rest before f.resume
+// joins the finished part. False after the length bound's message.
+bool replace_in_work(Work &w, const Found &f, const char *value) {
+    size_t value_length = strlen(value);
+    size_t ref_length = f.name_length + 3;
+    size_t old_length = w.length();
+    size_t length = old_length - ref_length + value_length;
+    if (length > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH) && length > old_length) {
+        fprintf(stderr,
+                "Configuration Error: expanding $(%.*s) makes the text longer than %d bytes; "
+                "macros probably refer to each other in a cycle\n",
+                static_cast<int>(f.name_length), f.name, MACRO_EXPAND_MAX_LENGTH);
+        return false;
+    }
+    memmove(w.buf + w.done, w.buf + w.rest, f.resume);
+    w.done += f.resume;
+    w.rest += f.resume;
+    size_t kept = f.at - f.resume;  // the "$(name" of the last decision
+    size_t tail = w.rest + kept + ref_length;
+    if (tail < w.done + kept + value_length) {
+        size_t offset = tail - w.rest;
+        grow_work(w, w.done + kept + value_length);  // moves the rest, kept part included
+        tail = w.rest + offset;
+    }
+    size_t start = tail - value_length - kept;
+    memmove(w.buf + start, w.buf + w.rest, kept);
+    memcpy(w.buf + start + kept, value, value_length);
+    w.rest = start;
+    return true;
+}
+
+// Whether the replacement just made (value_length bytes after kept ones at
+// the start of the rest) could have formed a special prefix, also across
+// the edge of the finished part.
+bool formed_special_near(const Work &w, size_t kept, size_t value_length) {
+    size_t window = kept + value_length + kSpecialReach;
+    if (window > w.rest_length()) {
+        window = w.rest_length();
+    }
+    if (has_special(w.buf + w.rest, window)) {
+        return true;
+    }
+    char edge[2 * kSpecialReach];
+    size_t before = w.done < kSpecialReach ? w.done : kSpecialReach;
+    size_t after = w.rest_length() < kSpecialReach ? w.rest_length() : kSpecialReach;
+    memcpy(edge, w.buf + w.done - before, before);
+    memcpy(edge + before, w.buf + w.rest, after);
+    return has_special(edge, before + after);
+}
+
+// The same, first ruling it out cheaply: with no "$" in the value, only a
+// "$" among the characters just before it can start a new prefix.
+bool formed_special(const Work &w, size_t kept, size_t value_length) {
+    const char *value = w.buf + w.rest + kept;
+    if (memchr(value, '$', value_length) == nullptr) {
+        // A new prefix would have to start just before the value.
+        size_t before = 0;
+        for (size_t i = kept; i > 0 && before < kSpecialReach; --i, ++before) {
+            if (w.buf[w.rest + i - 1] == '$') {
+                return formed_special_near(w, kept, value_length);
+            }
+        }
+        for (size_t i = w.done; i > 0 && before < kSpecialReach; --i, ++before) {
+            if (w.buf[i - 1] == '$') {
+                return formed_special_near(w, kept, value_length);
+            }
+        }
+        return false;
+    }
+    return formed_special_near(w, kept, value_length);
+}
+
+// *dollars tells whether the result may hold $(DOLLAR): the scans see every
+// one that the result keeps.
+char *expand_fast(const char *value, size_t length, MacroBucket **table, int table_size,
+                  const char *self, bool *dollars) {
+    Work w;
+    w.capacity = 2 * length + 64;
+    w.buf = static_cast<char *>(malloc(w.capacity));
+    if (w.buf == nullptr) {
+        EXCEPT("Out of memory expanding configuration text");
+    }
+    w.done = 0;
+    w.rest = w.capacity - 1 - length;
+    memcpy(w.buf + w.rest, value, length + 1);
+    size_t self_length = self != nullptr ? strlen(self) : 0;
+    Found f;
+    for (int pass = 0; scan_reference(w.buf + w.rest, self, self_length, &f, dollars); ++pass) {
+        if (pass >= MACRO_EXPAND_MAX_PASSES) {
+            fprintf(stderr,
+                    "Configuration Error: $(%.*s) still expanding after %d passes; "
+                    "macros probably refer to each other in a cycle\n",
+                    static_cast<int>(f.name_length), f.name, MACRO_EXPAND_MAX_PASSES);
+            free(w.buf);
+            return nullptr;
+        }
+        MacroNameKey key;
+        const char *found = nullptr;
+        if (_torvel_macro_key_n(f.name, f.name_length, table_size, &key)) {
+            MacroBucket *node = _torvel_macro_find(table, table_size, key);
+            found = node != nullptr ? node->value : nullptr;
+        }
+        const char *replacement = found != nullptr ? found : "";
+        if (!replace_in_work(w, f, replacement)) {
+            free(w.buf);
+            return nullptr;
+        }
+        if (self == nullptr && formed_special(w, f.at - f.resume, strlen(replacement))) {
+            *dollars = true;
+            return expand_passes(w.joined(), pass + 1, table, table_size, self);
+        }
+    }
+    return w.joined();
+}
+}  // namespace
+
+char *expand_macro(const char *value, MacroBucket **table, int table_size, const char *self) {
+    if (value == nullptr) {
+        return nullptr;
+    }
+    if (strchr(value, '$') == nullptr) {
+        char *text = strdup(value);  // no reference of any kind can be in it
+        if (text == nullptr) {
+            EXCEPT("Out of memory expanding configuration text");
+        }
+        return text;
+    }
+    size_t length = strlen(value);
+    char *text = nullptr;
+    bool dollars = true;
+    if (self == nullptr && has_special(value, length)) {
+        text = expand_passes(copy_text(value, length), 0, table, table_size, self);
+    } else {
+        dollars = false;
+        text = expand_fast(value, length, table, table_size, self, &dollars);
+    }
+    if (text != nullptr && self == nullptr && dollars) {
+        replace_dollars(&text);
+    }
+    return text;
+}
+
+bool get_var(char *text, char **left, char **name, char **tail, const char *self) {
+    Found found;
+    bool saw_dollar = false;
+    if (!scan_reference(text, self, self != nullptr ? strlen(self) : 0, &found, &saw_dollar)) {
+        return false;
+    }
+    char *start = text + (found.name - text);
+    text[found.at] = '\0';
+    start[found.name_length] = '\0';
+    *left = text;
+    *name = start;
+    *tail = start + found.name_length + 1;
+    return true;
 }
 
 bool get_special_var(const char *prefix, bool names_restricted, char *text, char **left,

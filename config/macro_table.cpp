@@ -1,12 +1,12 @@
 // The macro table: storing, finding, freeing and walking name/value
-// entries. Names are lower-cased in a bounded buffer before hashing, so
-// their case never matters and no name can overrun it.
+// entries. Names are found through the side index of config/macro_index.h,
+// which compares them ignoring case; stored names are lower-cased copies.
 #include "config/macro_table.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/case_convert.h"
+#include "config/macro_index.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 
@@ -14,24 +14,38 @@ MacroBucket *ConfigTab[CONFIG_TABLE_SIZE] = {};
 
 namespace {
 
-// Copies name lower-cased into buffer (MACRO_NAME_MAX + 1 bytes).
-// False when the name does not fit.
-bool lower_name(const char *name, char *buffer) {
-    size_t length = strlen(name);
-    if (length > static_cast<size_t>(MACRO_NAME_MAX)) {
-        return false;
+// A new node holding the key's name, lower-cased, and a first value, both
+// in the node's own allocation (start-up stores thousands of names: one
+// malloc and one free each instead of three).
+MacroBucket *new_node(const MacroNameKey &key, const char *value) {
+    size_t value_size = strlen(value) + 1;
+    MacroBucket *node =
+        static_cast<MacroBucket *>(malloc(sizeof(MacroBucket) + key.length + 1 + value_size));
+    if (node == nullptr) {
+        EXCEPT("Out of memory storing configuration name %s", key.name);
     }
-    memcpy(buffer, name, length + 1);
-    strlwr(buffer);
-    return true;
+    char *name = reinterpret_cast<char *>(node + 1);
+    for (size_t i = 0; i < key.length; ++i) {
+        char c = key.name[i];
+        name[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    name[key.length] = '\0';
+    node->name = name;
+    node->value = name + key.length + 1;
+    memcpy(node->value, value, value_size);
+    return node;
 }
 
-MacroBucket *find_node(const char *lowered, MacroBucket **table, int table_size) {
-    MacroBucket *node = table[torvel_hash(lowered, table_size)];
-    while (node != nullptr && strcmp(node->name, lowered) != 0) {
-        node = node->next;
+// Whether the node's value is the first one, kept in the node's allocation.
+bool value_inside(const MacroBucket *node) {
+    return node->value == node->name + strlen(node->name) + 1;
+}
+
+// Frees the node's value unless it lives inside the node.
+void free_value(MacroBucket *node) {
+    if (!value_inside(node)) {
+        free(node->value);
     }
-    return node;
 }
 
 }  // namespace
@@ -57,57 +71,48 @@ bool torvel_isalnum(int c) {
 }
 
 int insert(const char *name, const char *value, MacroBucket **table, int table_size) {
-    if (name == nullptr || value == nullptr) {
+    if (name == nullptr || value == nullptr || table_size < 1) {
         return -1;
     }
-    char lowered[MACRO_NAME_MAX + 1];
-    if (!lower_name(name, lowered)) {
+    MacroNameKey key;
+    if (!_torvel_macro_key(name, table_size, &key)) {
         dprintf(D_ALWAYS, "Configuration name of %zu characters refused (at most %d): %.40s...\n",
                 strlen(name), MACRO_NAME_MAX, name);
         return -1;
     }
-    char *copy = strdup(value);
-    if (copy == nullptr) {
-        EXCEPT("Out of memory storing configuration value of %s", lowered);
-    }
-    MacroBucket *node = find_node(lowered, table, table_size);
+    MacroBucket *node = _torvel_macro_find(table, table_size, key);
     if (node != nullptr) {
-        free(node->value);
+        char *copy = strdup(value);  // before the old one goes: value may be it
+        if (copy == nullptr) {
+            EXCEPT("Out of memory storing configuration value of %s", name);
+        }
+        free_value(node);
         node->value = copy;
         return 0;
     }
-    node = static_cast<MacroBucket *>(malloc(sizeof(MacroBucket)));
-    char *name_copy = strdup(lowered);
-    if (node == nullptr || name_copy == nullptr) {
-        EXCEPT("Out of memory storing configuration name %s", lowered);
-    }
-    int bucket = torvel_hash(lowered, table_size);
-    node->name = name_copy;
-    node->value = copy;
-    node->next = table[bucket];
-    table[bucket] = node;
+    node = new_node(key, value);
+    node->next = table[key.bucket];
+    table[key.bucket] = node;
+    _torvel_macro_added(table, table_size, node, key);
     return 0;
 }
 
 char *lookup_macro(const char *name, MacroBucket **table, int table_size) {
-    if (name == nullptr) {
-        return nullptr;
+    MacroNameKey key;
+    if (name == nullptr || table_size < 1 || !_torvel_macro_key(name, table_size, &key)) {
+        return nullptr;  // insert never stores a name too long for the key
     }
-    char lowered[MACRO_NAME_MAX + 1];
-    if (!lower_name(name, lowered)) {
-        return nullptr;  // insert never stores such a name
-    }
-    MacroBucket *node = find_node(lowered, table, table_size);
+    MacroBucket *node = _torvel_macro_find(table, table_size, key);
     return node != nullptr ? node->value : nullptr;
 }
 
 void clear_macro_table(MacroBucket **table, int table_size) {
+    _torvel_macro_forget(table);
     for (int i = 0; i < table_size; ++i) {
         MacroBucket *node = table[i];
         while (node != nullptr) {
             MacroBucket *next = node->next;
-            free(node->name);
-            free(node->value);
+            free_value(node);  // the name lives in the node's allocation
             free(node);
             node = next;
         }

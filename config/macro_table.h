@@ -7,14 +7,15 @@
 // Names are stored lower-cased and may hold at most MACRO_NAME_MAX (1023)
 // characters; longer names are refused by insert and never found by
 // lookup_macro. Values are stored raw (see config/macro_expand.h).
-// Nodes, names and values come from malloc; clear_macro_table frees them.
+// Nodes and values come from malloc (each name, and the first value stored
+// under it, share the node's allocation); clear_macro_table frees them.
 // Not thread-safe: the table is process-wide, unlocked state.
 #ifndef TORVEL_CONFIG_MACRO_TABLE_H_
 #define TORVEL_CONFIG_MACRO_TABLE_H_
 
 struct MacroBucket {
-    char *name;   // lower case, malloc'd
-    char *value;  // raw value, malloc'd
+    char *name;   // lower case, in the node's own allocation
+    char *value;  // raw value: the node's own storage or malloc'd
     MacroBucket *next;
 };
 

@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "config/macro_expand.h"
+#include "config/macro_index.h"
 #include "config/macro_table.h"
 #include "config/param_provenance.h"
 #include "config/subsystem.h"
@@ -28,16 +29,27 @@ const char *bool_text(bool value) {
 }
 
 // The raw (unexpanded) value param works from: the "<SUBSYS>.name" key when
-// it exists, even if empty, else "name". Owned by the table.
+// it exists, even if empty, else "name". Owned by the table. Both keys come
+// from one pass over "<SUBSYS>.name", built on the stack.
 const char *raw_value(const char *name) {
-    MyString specific(mySubSystem);
-    specific += ".";
-    specific += name;
-    const char *raw = lookup_macro(specific.Value(), ConfigTab, CONFIG_TABLE_SIZE);
-    if (raw == nullptr) {
-        raw = lookup_macro(name, ConfigTab, CONFIG_TABLE_SIZE);
+    char specific[MACRO_NAME_MAX + 2];
+    size_t subsystem_length = strlen(mySubSystem);
+    size_t name_length = strnlen(name, static_cast<size_t>(MACRO_NAME_MAX) + 1);
+    if (subsystem_length + 1 + name_length > static_cast<size_t>(MACRO_NAME_MAX)) {
+        // "<SUBSYS>.name" is too long to be in the table.
+        return lookup_macro(name, ConfigTab, CONFIG_TABLE_SIZE);
     }
-    return raw;
+    memcpy(specific, mySubSystem, subsystem_length);
+    specific[subsystem_length] = '.';
+    memcpy(specific + subsystem_length + 1, name, name_length + 1);
+    MacroNameKey whole;
+    MacroNameKey plain;
+    _torvel_macro_key_pair(specific, subsystem_length + 1, CONFIG_TABLE_SIZE, &whole, &plain);
+    MacroBucket *node = _torvel_macro_find(ConfigTab, CONFIG_TABLE_SIZE, whole);
+    if (node == nullptr) {
+        node = _torvel_macro_find(ConfigTab, CONFIG_TABLE_SIZE, plain);
+    }
+    return node != nullptr ? node->value : nullptr;
 }
 
 }  // namespace

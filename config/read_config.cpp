@@ -136,6 +136,41 @@ int split_assignment(char *line, char **name, char **value) {
     return 1;
 }
 
+// Checks the expanded name and stores the value. -1 on an error (message
+// printed).
+int store_assignment(const char *source, const char *name, const char *raw_value,
+                     const Target &to) {
+    if (!is_identifier(name)) {
+        fprintf(stderr, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n",
+                source, ConfigLineNo, name);
+        return -1;
+    }
+    if (strlen(name) > static_cast<size_t>(MACRO_NAME_MAX)) {
+        fprintf(stderr,
+                "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
+                "<%.64s...>\n",
+                source, ConfigLineNo, MACRO_NAME_MAX, name);
+        return -1;
+    }
+    char *value_copy = nullptr;
+    const char *value = raw_value;
+    if (strchr(raw_value, '$') != nullptr) {
+        value_copy = to.expand_mode == 2
+                         ? expand_macro(raw_value, to.table, to.table_size, nullptr)
+                         : expand_macro(raw_value, to.table, to.table_size, name);
+        if (value_copy == nullptr) {
+            return -1;
+        }
+        value = value_copy;
+    }
+    insert(name, value, to.table, to.table_size);
+    if (to.provenance != nullptr) {
+        to.provenance->AddFileParam(name, source, ConfigLineNo);
+    }
+    free(value_copy);
+    return 0;
+}
+
 // Parses and stores one line. -1 on an error (messages printed as needed).
 int handle_line(const char *source, char *line, const Target &to) {
     char *raw_name = nullptr;
@@ -154,41 +189,23 @@ int handle_line(const char *source, char *line, const Target &to) {
     }
     MacroBucket **table = to.table;
     int table_size = to.table_size;
-    // A check expands names with every macro empty: a value stored by an
-    // earlier line could bring in a $ENV that ends the process.
-    MacroBucket *no_macros[1] = {nullptr};
-    char *name = to.checking ? expand_macro(raw_name, no_macros, 1, nullptr)
-                             : expand_macro(raw_name, table, table_size, nullptr);
-    if (name == nullptr) {
-        return -1;
+    // Text without "$" expands to itself: it is used in place, uncopied.
+    char *name_copy = nullptr;
+    const char *name = raw_name;
+    if (strchr(raw_name, '$') != nullptr) {
+        // A check expands names with every macro empty: a value stored by an
+        // earlier line could bring in a $ENV that ends the process.
+        MacroBucket *no_macros[1] = {nullptr};
+        name_copy = to.checking ? expand_macro(raw_name, no_macros, 1, nullptr)
+                                : expand_macro(raw_name, table, table_size, nullptr);
+        if (name_copy == nullptr) {
+            return -1;
+        }
+        name = name_copy;
     }
-    if (!is_identifier(name)) {
-        fprintf(stderr, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n",
-                source, ConfigLineNo, name);
-        free(name);
-        return -1;
-    }
-    if (strlen(name) > static_cast<size_t>(MACRO_NAME_MAX)) {
-        fprintf(stderr,
-                "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
-                "<%.64s...>\n",
-                source, ConfigLineNo, MACRO_NAME_MAX, name);
-        free(name);
-        return -1;
-    }
-    char *value = to.expand_mode == 2 ? expand_macro(raw_value, table, table_size, nullptr)
-                                   : expand_macro(raw_value, table, table_size, name);
-    if (value == nullptr) {
-        free(name);
-        return -1;
-    }
-    insert(name, value, table, table_size);
-    if (to.provenance != nullptr) {
-        to.provenance->AddFileParam(name, source, ConfigLineNo);
-    }
-    free(value);
-    free(name);
-    return 0;
+    int result = store_assignment(source, name, raw_value, to);
+    free(name_copy);
+    return result;
 }
 
 // Reads every line of an open source. -1 on the first error.

@@ -4,11 +4,13 @@
 // The first byte picks the expand mode (odd: 2, even: 1). Nothing survives
 // between inputs: the table is freed and the file removed.
 //
-// Inputs that could reach the documented fatal paths (an unset $ENV(...)
-// variable, an empty $RANDOM_CHOICE()) are skipped: those need a "$" and an
-// upper-case "V" (for "$ENV") or "H" (for "$RANDOM_CHOICE"), since every
-// expanded character comes from the input itself. Both paths are covered by
-// the unit tests instead.
+// Every input is first checked the way a persistent setting is before it is
+// stored (_torvel_check_config_file), which must never end the process.
+// Inputs that could reach the documented fatal paths of a real read (an
+// unset $ENV(...) variable, an empty $RANDOM_CHOICE()) are then skipped:
+// those need a "$" and an upper-case "V" (for "$ENV") or "H" (for
+// "$RANDOM_CHOICE"), since every expanded character comes from the input
+// itself. Both paths are covered by the unit tests instead.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -42,7 +44,7 @@ void silence_output() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0 || may_reach_fatal_path(data, size)) {
+    if (size == 0) {
         return 0;
     }
     silence_output();
@@ -63,6 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     close(fd);
 
+    _torvel_check_config_file(path);
+    if (may_reach_fatal_path(data, size)) {
+        unlink(path);
+        return 0;
+    }
     MacroBucket *table[113] = {};
     Read_config(path, table, 113, expand_mode, false, nullptr);
     unlink(path);

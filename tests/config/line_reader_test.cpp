@@ -128,6 +128,40 @@ TEST(LineReaderTest, LinesStopAtTheLengthBound) {
     EXPECT_EQ(exact.size(), lines[0].size());
 }
 
+// Lines are read in pieces of a few hundred bytes into a buffer that starts
+// at 128 bytes: every length around those sizes keeps every byte, and a NUL
+// is seen wherever it falls.
+TEST(LineReaderTest, LinesAcrossReadPiecesKeepEveryByte) {
+    for (size_t length : {1, 5, 6, 121, 122, 123, 127, 128, 129, 254, 255, 256, 257, 258, 511,
+                          512, 513, 4095, 4096, 4097, 9000}) {
+        std::string line;
+        for (size_t i = 0; i < length; ++i) {
+            line += static_cast<char>('a' + i % 26);
+        }
+        std::vector<std::string> lines = ReadAll(line + "\nnext\n" + line);
+        ASSERT_EQ(3u, lines.size()) << length;
+        EXPECT_EQ(line, lines[0]) << length;
+        EXPECT_EQ("next", lines[1]);
+        EXPECT_EQ(line, lines[2]) << length;
+
+        std::string with_nul = line;
+        with_nul[length - 1] = '\0';
+        std::vector<bool> nul;
+        lines = ReadAll(with_nul + "\nafter\n", &nul);
+        ASSERT_EQ(2u, lines.size()) << length;
+        EXPECT_TRUE(nul[0]) << length;
+        EXPECT_FALSE(nul[1]) << length;
+        EXPECT_EQ("after", lines[1]);
+    }
+}
+
+TEST(LineReaderTest, ContinuationAtEndOfFileKeepsItsBackslash) {
+    std::string first(300, 'x');
+    std::vector<std::string> lines = ReadAll(first + " \\\n  y \\\n");
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(first + " y \\", lines[0]);
+}
+
 TEST(LineReaderTest, NonAsciiBytesPassThrough) {
     auto lines = ReadAll("A = caf\xc3\xa9 \xff\n");
     ASSERT_EQ(1u, lines.size());

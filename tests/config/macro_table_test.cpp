@@ -92,6 +92,36 @@ TEST(MacroTableTest, NamesBeyondTheBufferAreRefusedNotOverrun) {
     EXPECT_EQ(nullptr, table.Lookup(huge.c_str()));
 }
 
+// Lookups go through an index kept for the few tables used last: more
+// tables than it keeps, used in turn, must still find every name, and a
+// table that grew while another was indexed must find its new names.
+TEST(MacroTableTest, ManyTablesUsedInTurnFindEveryName) {
+    constexpr int kTables = 12;
+    constexpr int kNames = 300;
+    std::vector<LocalTable<113>> tables(kTables);
+    for (int n = 0; n < kNames; ++n) {
+        for (int t = 0; t < kTables; ++t) {
+            std::string name = "Name_" + std::to_string(n);
+            std::string value = std::to_string(t) + ":" + std::to_string(n);
+            ASSERT_EQ(0, insert(name.c_str(), value.c_str(), tables[t].heads, tables[t].size));
+        }
+    }
+    for (int t = kTables - 1; t >= 0; --t) {
+        for (int n = 0; n < kNames; n += 7) {
+            std::string name = "NAME_" + std::to_string(n);
+            const char *found = tables[t].Lookup(name.c_str());
+            ASSERT_NE(nullptr, found) << t << " " << n;
+            EXPECT_EQ(std::to_string(t) + ":" + std::to_string(n), found);
+        }
+        EXPECT_EQ(nullptr, tables[t].Lookup("name_missing"));
+    }
+    // A table cleared and filled again at the same address.
+    clear_macro_table(tables[0].heads, tables[0].size);
+    EXPECT_EQ(nullptr, tables[0].Lookup("name_1"));
+    insert("name_1", "again", tables[0].heads, tables[0].size);
+    EXPECT_STREQ("again", tables[0].Lookup("NAME_1"));
+}
+
 TEST(MacroTableTest, ClearFreesEverythingAndEmptiesTheTable) {
     LocalTable<3> table;
     for (int i = 0; i < 50; ++i) {

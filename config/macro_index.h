@@ -1,0 +1,52 @@
+// An index beside the chains of a macro table: finds the node of a name in
+// a few probes instead of walking its bucket's chain, which for a large
+// table holds hundreds of names (the table's hash spreads similar names
+// over few buckets). The chains stay what they are: order, buckets and
+// iteration do not change, and the index only points at their nodes.
+//
+// Indexes are kept for the few tables used most recently, keyed by the
+// address of their heads; a table without one gets it rebuilt from its
+// chains on first use. Only insert and clear_macro_table change chains, and
+// both keep the index in step; a bucket head that no longer matches what
+// the index last saw (a table reused at the same address without being
+// cleared) makes the index be rebuilt. Process-wide, unlocked state.
+#ifndef TORVEL_CONFIG_MACRO_INDEX_H_
+#define TORVEL_CONFIG_MACRO_INDEX_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "config/macro_table.h"
+
+// A name ready for lookups: its length, its bucket in the table and its
+// index hash, all of its ASCII-lower-cased form.
+struct MacroNameKey {
+    const char *name;  // as given, any case; borrowed
+    size_t length;
+    int bucket;
+    uint32_t hash;
+};
+
+// Fills key for name in a table of table_size buckets. False (key unusable)
+// when the name is longer than MACRO_NAME_MAX.
+// REQUIRES: name not null, table_size >= 1.
+bool _torvel_macro_key(const char *name, int table_size, MacroNameKey *key);
+// The same for the length bytes at name (which need no terminator).
+bool _torvel_macro_key_n(const char *name, size_t length, int table_size, MacroNameKey *key);
+
+// Keys for the whole of text and for its part after prefix_length bytes,
+// in one pass. False when text is longer than MACRO_NAME_MAX.
+bool _torvel_macro_key_pair(const char *text, size_t prefix_length, int table_size,
+                            MacroNameKey *whole, MacroNameKey *tail);
+
+// The node holding key's name, or null. Owned by the table.
+MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key);
+
+// Records node, just pushed at the front of key's bucket by insert.
+void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
+                         const MacroNameKey &key);
+
+// Drops the index of table (clear_macro_table calls it).
+void _torvel_macro_forget(MacroBucket **table);
+
+#endif  // TORVEL_CONFIG_MACRO_INDEX_H_
