@@ -32,12 +32,6 @@ int fail(int code) {
   return -1;
 }
 
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
-}
-
 // Records the peer of a connected UDP socket (allocated on first use).
 void remember_peer(SockInfo *info, struct in_addr ip, in_port_t port) {
   if (info->connected == nullptr) {
@@ -279,7 +273,7 @@ int finish_passive(SockInfo *info, const char *text) {
     NBX_ERROR("%s", failed);
     info->status = CONN_FAILED;
     info->error = errno;
-    close_keeping_errno(accepted);
+    _CB_closeKeepingErrno(accepted);
     return fail(NBX_ERRNO_SYSTEM);
   }
   __real_close(accepted);
@@ -368,7 +362,7 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
               destination->sin_port, 0) < 0) {
     NBX_LOG(D_BASIC, "NBX_TCP_connect: can't send CONNECT to the broker\n");
     _NBX_errno = _CB_brokerErrno(-1, errno);
-    close_keeping_errno(request);
+    _CB_closeKeepingErrno(request);
     return -1;
   }
   char opcode = 0;
@@ -380,7 +374,7 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
     NBX_LOG(D_BASIC, "NBX_TCP_connect: can't recv resp to CONNECT from the broker\n");
     _NBX_errno = _CB_brokerErrno(got, errno);
     if (got == 0) errno = ECONNRESET;
-    close_keeping_errno(request);
+    _CB_closeKeepingErrno(request);
     return -1;
   }
   if (opcode == CB_ACTIVE_CONNECT) {
@@ -406,7 +400,7 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
     if (__real_listen(fd, CB_PASSIVE_BACKLOG) != 0) {
       info->status = CONN_FAILED;
       info->error = errno;
-      close_keeping_errno(request);
+      _CB_closeKeepingErrno(request);
       return fail(NBX_ERRNO_SYSTEM);
     }
     struct in_addr none = {};
@@ -415,7 +409,7 @@ int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
       _NBX_errno = _CB_brokerErrno(-1, errno);
       info->status = CONN_FAILED;
       info->error = errno;
-      close_keeping_errno(request);
+      _CB_closeKeepingErrno(request);
       return -1;
     }
     __real_close(request);

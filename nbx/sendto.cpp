@@ -44,12 +44,6 @@ const struct sockaddr_in *inet_destination(const struct sockaddr *address, sockl
   return reinterpret_cast<const struct sockaddr_in *>(address);
 }
 
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
-}
-
 }  // namespace
 
 extern "C" {
@@ -137,7 +131,7 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
               info->phyAddr.ip, info->phyAddr.port, peer_ip, peer_port, 0) < 0) {
     NBX_LOG(D_BASIC, "_CB_openchannel: can't send INIT_COMM to %s\n", peer);
     _NBX_errno = _CB_brokerErrno(-1, errno);
-    close_keeping_errno(request);
+    _CB_closeKeepingErrno(request);
     return -1;
   }
   char opcode = 0;
@@ -148,10 +142,10 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
   if (got <= 0) {
     NBX_LOG(D_BASIC, "_CB_openchannel: sent INIT_COMM to %s, but can't get response\n", peer);
     _NBX_errno = _CB_brokerErrno(got, errno);
-    close_keeping_errno(request);
+    _CB_closeKeepingErrno(request);
     return -1;
   }
-  close_keeping_errno(request);
+  _CB_closeKeepingErrno(request);
   conversation.finish();
   if (opcode == CB_PASSIVE_INIT) {
     NBX_LOG(D_FULL, "waiting for DUMMY...\n");
