@@ -52,19 +52,6 @@ int accept_unmanaged(int fd, struct sockaddr *address, socklen_t *length) {
   return result;
 }
 
-// Waits in the layer's select, which runs the event handling, until fd is
-// readable; its result (-1 with EBADF for a descriptor no set can hold).
-int wait_readable(int fd) {
-  if (fd >= FD_SETSIZE) {
-    errno = EBADF;
-    return -1;
-  }
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  return _CB_select(fd + 1, &set, nullptr, nullptr, nullptr);
-}
-
 // The next queued connection of the listening socket fd (file status
 // flags given); a blocking socket waits until there is one.
 int next_queued(int fd, SockInfo *info, int flags, struct sockaddr *address,
@@ -77,7 +64,8 @@ int next_queued(int fd, SockInfo *info, int flags, struct sockaddr *address,
       _NBX_errno = NBX_ERRNO_NONE;
       return -1;
     }
-    if (wait_readable(fd) < 0 && errno != EINTR) {
+    // The layer's select runs the event handling, which queues connections.
+    if (_CB_selectOne(fd, false, nullptr) < 0 && errno != EINTR) {
       NBX_ERROR("NBX_accept() _CB_select() failed");
       if (_NBX_errno == NBX_ERRNO_NONE) _NBX_errno = NBX_ERRNO_SYSTEM;
       return -1;

@@ -240,6 +240,18 @@ int NBX_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_se
   return result;
 }
 
+int _CB_selectOne(int fd, bool for_write, struct timeval *timeout) {
+  if (fd < 0 || fd >= FD_SETSIZE) {
+    errno = EBADF;
+    return -1;
+  }
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(fd, &set);
+  return for_write ? _CB_select(fd + 1, nullptr, &set, nullptr, timeout)
+                   : _CB_select(fd + 1, &set, nullptr, nullptr, timeout);
+}
+
 int _CB_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,
                struct timeval *timeout) {
   if (!_CB_initialized) _CB_initialize();
