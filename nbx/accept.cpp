@@ -41,6 +41,38 @@ int take_queued(SockInfo *info, struct sockaddr *address, socklen_t *length) {
   return fd;
 }
 
+// accept on a descriptor the layer does not manage.
+int accept_unmanaged(int fd, struct sockaddr *address, socklen_t *length) {
+  NBX_LOG(D_FULL, "accept(%d[NOT_DEFINED], ...)\n", fd);
+  int result = __real_accept(fd, address, length);
+  int saved = errno;
+  NBX_LOG(D_FULL, "NBX_accept() returning %d\n", result);
+  _NBX_errno = result < 0 ? NBX_ERRNO_SYSTEM : NBX_ERRNO_NONE;
+  errno = saved;
+  return result;
+}
+
+// The next queued connection of the listening socket fd (file status
+// flags given); a blocking socket waits until there is one.
+int next_queued(int fd, SockInfo *info, int flags, struct sockaddr *address,
+                socklen_t *length) {
+  for (;;) {
+    if (info->conn_q_head != nullptr) return take_queued(info, address, length);
+    if ((flags & O_NONBLOCK) != 0) {
+      errno = EAGAIN;
+      NBX_LOG(D_FULL, "NBX_accept() returning EAGAIN\n");
+      _NBX_errno = NBX_ERRNO_NONE;
+      return -1;
+    }
+    // The layer's select runs the event handling, which queues connections.
+    if (_CB_selectOne(fd, false, nullptr) < 0 && errno != EINTR) {
+      NBX_ERROR("NBX_accept() _CB_select() failed");
+      if (_NBX_errno == NBX_ERRNO_NONE) _NBX_errno = NBX_ERRNO_SYSTEM;
+      return -1;
+    }
+  }
+}
+
 int restore_flags(int fd, int flags, const char *message) {
   int saved = errno;
   if (fcntl(fd, F_SETFL, flags) < 0) {
@@ -70,15 +102,7 @@ int NBX_accept(int fd, struct sockaddr *address, socklen_t *length) {
     _NBX_errno = NBX_ERRNO_INTERNAL_SOCKET;
     return -1;
   }
-  if (type == NOT_DEFINED) {
-    NBX_LOG(D_FULL, "accept(%d[NOT_DEFINED], ...)\n", fd);
-    int result = __real_accept(fd, address, length);
-    int saved = errno;
-    NBX_LOG(D_FULL, "NBX_accept() returning %d\n", result);
-    _NBX_errno = result < 0 ? NBX_ERRNO_SYSTEM : NBX_ERRNO_NONE;
-    errno = saved;
-    return result;
-  }
+  if (type == NOT_DEFINED) return accept_unmanaged(fd, address, length);
   SockInfo *info = _CB_fdInfo[fd].info;
   if (info->status != LISTENING) {
     NBX_LOG(D_BASIC, "NBX_accept() called for an fd not listening");
@@ -95,29 +119,7 @@ int NBX_accept(int fd, struct sockaddr *address, socklen_t *length) {
   }
   NBX_LOG(D_FULL, "NBX_accept(%d[NBX_SOCKET at %s] ...)...\n", fd,
           _ipport2str(info->canon.ip, info->canon.port));
-  for (;;) {
-    if (info->conn_q_head != nullptr) return take_queued(info, address, length);
-    if ((flags & O_NONBLOCK) != 0) {
-      errno = EAGAIN;
-      NBX_LOG(D_FULL, "NBX_accept() returning EAGAIN\n");
-      _NBX_errno = NBX_ERRNO_NONE;
-      return -1;
-    }
-    int ready = -1;
-    if (fd < FD_SETSIZE) {
-      fd_set set;
-      FD_ZERO(&set);
-      FD_SET(fd, &set);
-      ready = _CB_select(fd + 1, &set, nullptr, nullptr, nullptr);
-    } else {
-      errno = EBADF;
-    }
-    if (ready < 0 && errno != EINTR) {
-      NBX_ERROR("NBX_accept() _CB_select() failed");
-      if (_NBX_errno == NBX_ERRNO_NONE) _NBX_errno = NBX_ERRNO_SYSTEM;
-      return -1;
-    }
-  }
+  return next_queued(fd, info, flags, address, length);
 }
 
 int _CB_do_accept(int fd, struct sockaddr *address, socklen_t *length,

@@ -42,12 +42,6 @@ int fail(int code) {
   return -1;
 }
 
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
-}
-
 // A fresh socket of fd's kind in fd's place; its physical port is forgotten.
 int renew_socket(int fd, SockInfo *info) {
   int kind = _CB_fdInfo[fd].type == TCP ? SOCK_STREAM : SOCK_DGRAM;
@@ -236,17 +230,17 @@ int _CB_replaceFD(int fd, int new_fd) {
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0) {
     NBX_ERROR("_CB_replaceFD: fcntl(GET) failed");
-    close_keeping_errno(new_fd);
+    _CB_closeKeepingErrno(new_fd);
     return -1;
   }
   if (fcntl(new_fd, F_SETFL, flags) < 0) {
     NBX_ERROR("_CB_replaceFD: fcntl(SET) failed");
-    close_keeping_errno(new_fd);
+    _CB_closeKeepingErrno(new_fd);
     return -1;
   }
   if (__real_dup2(new_fd, fd) < 0) {
     NBX_ERROR("_CB_replaceFD: dup2 failed");
-    close_keeping_errno(new_fd);
+    _CB_closeKeepingErrno(new_fd);
     return -1;
   }
   __real_close(new_fd);

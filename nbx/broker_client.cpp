@@ -84,13 +84,6 @@ bool unreachable(int error) {
   return error == ENETUNREACH || error == ETIMEDOUT || error == ECONNREFUSED;
 }
 
-// Closes fd without disturbing the errno of the failure being reported.
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
-}
-
 // The outcome of a non-blocking connect on fd, awaited until the deadline:
 // 0 connected, -1 with errno.
 int finish_connect(int fd, long long deadline) {
@@ -152,6 +145,12 @@ void CBConversation::finish() {
 
 extern "C" {
 
+void _CB_closeKeepingErrno(int fd) {
+  int saved = errno;
+  __real_close(fd);
+  errno = saved;
+}
+
 int _CB_brokerErrno(int result, int error) {
   if (result == 0 || error == EPIPE || error == ETIMEDOUT) return NBX_ERRNO_NO_BROKER;
   return NBX_ERRNO_SYSTEM;
@@ -169,7 +168,7 @@ int _CB_connectBroker(const struct sockaddr_in *address, bool inherit, bool *soc
   int flags = fcntl(fd, F_GETFL);
   if (result == 0) result = flags < 0 ? -1 : fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   if (result != 0) {
-    close_keeping_errno(fd);
+    _CB_closeKeepingErrno(fd);
     return -1;
   }
   return fd;
@@ -257,7 +256,7 @@ struct sockaddr_in *getRelayServer(void) {
   }
   sockaddr_in answer;
   int result = ask_for_relay(fd, &answer);
-  close_keeping_errno(fd);
+  _CB_closeKeepingErrno(fd);
   if (result != 0) return nullptr;
   relay = answer;
   return &relay;

@@ -35,6 +35,10 @@ extern "C" {
 // it; nothing else writes it.
 extern int _CB_brokerTimeoutMs;
 
+// Closes fd with the system's call, leaving errno as it was: for failure
+// paths that report the error which made them close.
+void _CB_closeKeepingErrno(int fd);
+
 // The _NBX_errno of a failed step with a broker, from its result and errno:
 // 1002 (the broker is not available) when the broker closed the connection
 // (result 0), broke it (EPIPE) or ran out of time (ETIMEDOUT); 1001

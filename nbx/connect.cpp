@@ -32,12 +32,6 @@ int fail(int code) {
   return -1;
 }
 
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
-}
-
 // Records the peer of a connected UDP socket (allocated on first use).
 void remember_peer(SockInfo *info, struct in_addr ip, in_port_t port) {
   if (info->connected == nullptr) {
@@ -196,16 +190,17 @@ int connect_direct(int fd, SockInfo *info, const struct sockaddr_in *destination
   return -1;
 }
 
-// A UDP socket's channel through the brokers: 1 connected, 0 go direct, -1.
-int connect_channel(int fd, SockInfo *info, const struct sockaddr_in *destination,
-                    const char *text) {
+// A UDP socket's channel through the brokers.
+CBConnectOutcome connect_channel(int fd, SockInfo *info, const struct sockaddr_in *destination,
+                                 const char *text) {
   struct sockaddr_in physical;
-  int channel = _CB_openchannel(info, destination->sin_addr, destination->sin_port, &physical);
-  if (channel < 0) {
+  CBConnectOutcome channel =
+      _CB_openchannel(info, destination->sin_addr, destination->sin_port, &physical);
+  if (channel == CB_CONNECT_FAILED) {
     NBX_LOG(D_BASIC, "[NBX_connect(%d)]%s: _CB_openchannel failed\n", fd, text);
-    return -1;
+    return CB_CONNECT_FAILED;
   }
-  if (channel == 0) return 0;
+  if (channel == CB_GO_DIRECT) return CB_GO_DIRECT;
   if (__real_connect(fd, reinterpret_cast<sockaddr *>(&physical), sizeof physical) != 0) {
     info->error = errno;
     char physical_text[CB_ADDR_TEXT_SIZE];
@@ -213,20 +208,20 @@ int connect_channel(int fd, SockInfo *info, const struct sockaddr_in *destinatio
     NBX_ERROR("[NBX_connect(%d)]%s: _CB_openchannel succeed. Now connecting to %s... UDP "
               "connect failed",
               fd, text, physical_text);
-    fail(NBX_ERRNO_SYSTEM);
-    return -1;
+    _NBX_errno = NBX_ERRNO_SYSTEM;
+    return CB_CONNECT_FAILED;
   }
   remember_peer(info, physical.sin_addr, physical.sin_port);
   info->status = CONNECTED;
   _NBX_errno = NBX_ERRNO_NONE;
-  return 1;
+  return CB_CONNECTED;
 }
 
-// The brokered TCP connection: 1 connected, 0 go direct, -1.
-int connect_tcp_brokered(int fd, SockInfo *info, const struct sockaddr_in *destination,
-                         const char *text) {
-  int result = NBX_TCP_connect(info, destination);
-  if (result < 0) {
+// The brokered TCP connection.
+CBConnectOutcome connect_tcp_brokered(int fd, SockInfo *info,
+                                      const struct sockaddr_in *destination, const char *text) {
+  CBConnectOutcome result = NBX_TCP_connect(info, destination);
+  if (result == CB_CONNECT_FAILED) {
     if (errno == EINPROGRESS) {
       _NBX_errno = NBX_ERRNO_NONE;
     } else {
@@ -234,15 +229,42 @@ int connect_tcp_brokered(int fd, SockInfo *info, const struct sockaddr_in *desti
       NBX_LOG(D_BASIC, "[NBX_connect(%d)]%s: NBX_TCP_connect failed\n", fd, text);
       errno = saved;
     }
-    return -1;
+    return CB_CONNECT_FAILED;
   }
-  if (result > 0) _NBX_errno = NBX_ERRNO_NONE;
+  if (result == CB_CONNECTED) _NBX_errno = NBX_ERRNO_NONE;
   return result;
+}
+
+// The common end of a brokered TCP connection that failed with errno: the
+// socket is CONN_FAILED with that error, fd (unless -1) is closed, and the
+// call fails with code.
+CBConnectOutcome connection_failed(SockInfo *info, int fd, int code) {
+  info->status = CONN_FAILED;
+  info->error = errno;
+  if (fd >= 0) _CB_closeKeepingErrno(fd);
+  _NBX_errno = code;
+  return CB_CONNECT_FAILED;
+}
+
+// Makes the accepted connection take the place of the listening socket fd,
+// with fd's file status flags; false (logged) when that fails.
+bool take_place_of(int fd, int accepted) {
+  int flags = fcntl(fd, F_GETFL);
+  const char *failed = nullptr;
+  if (flags < 0) {
+    failed = "NBX_TCP_connect: fcntl(F_GETFL) failed";
+  } else if (fcntl(accepted, F_SETFL, flags) < 0) {
+    failed = "NBX_TCP_connect: fcntl(F_SETFL) failed";
+  } else if (__real_dup2(accepted, fd) < 0) {
+    failed = "NBX_TCP_connect: dup2 failed";
+  }
+  if (failed != nullptr) NBX_ERROR("%s", failed);
+  return failed == nullptr;
 }
 
 // The socket became a listening one for a passive connect; the connection
 // that comes in takes its place.
-int finish_passive(SockInfo *info, const char *text) {
+CBConnectOutcome finish_passive(SockInfo *info, const char *text) {
   int fd = info->owner;
   struct sockaddr_in peer;
   socklen_t length = sizeof peer;
@@ -253,7 +275,7 @@ int finish_passive(SockInfo *info, const char *text) {
     errno = EINPROGRESS;
     info->error = EINPROGRESS;
     info->pendingSince = time(nullptr);
-    return -1;
+    return CB_CONNECT_FAILED;
   }
   if (accepted < 0) {
     int saved = errno;
@@ -261,31 +283,146 @@ int finish_passive(SockInfo *info, const char *text) {
             "NBX_TCP_connect(%d):%s: CONNECT sent; PASSIVE_CONNECT received; but _CB_do_accept "
             "failed\n",
             fd, text);
-    info->status = CONN_FAILED;
-    info->error = saved;
     errno = saved;
-    return fail(NBX_ERRNO_SYSTEM);
+    return connection_failed(info, -1, NBX_ERRNO_SYSTEM);
   }
-  int flags = fcntl(fd, F_GETFL);
-  const char *failed = nullptr;
-  if (flags < 0) {
-    failed = "NBX_TCP_connect: fcntl(F_GETFL) failed";
-  } else if (fcntl(accepted, F_SETFL, flags) < 0) {
-    failed = "NBX_TCP_connect: fcntl(F_SETFL) failed";
-  } else if (__real_dup2(accepted, fd) < 0) {
-    failed = "NBX_TCP_connect: dup2 failed";
-  }
-  if (failed != nullptr) {
-    NBX_ERROR("%s", failed);
-    info->status = CONN_FAILED;
-    info->error = errno;
-    close_keeping_errno(accepted);
-    return fail(NBX_ERRNO_SYSTEM);
-  }
+  if (!take_place_of(fd, accepted)) return connection_failed(info, accepted, NBX_ERRNO_SYSTEM);
   __real_close(accepted);
   info->status = CONNECTED;
   NBX_LOG(D_FULL, "\tPassively connected to %s\n", _ipport2str(peer.sin_addr, peer.sin_port));
-  return 1;
+  return CB_CONNECTED;
+}
+
+// Opens the request connection to the destination's broker and sends
+// CONNECT. The request descriptor, or -1 with *outcome saying whether the
+// call fails or the connection is to be made directly.
+int send_connect(SockInfo *info, const struct sockaddr_in *destination, const char *text,
+                 CBConnectOutcome *outcome) {
+  bool socket_failed = false;
+  int request = _CB_connectDestBroker(destination->sin_addr, &socket_failed);
+  if (request < 0 && socket_failed) {
+    NBX_ERROR("NBX_TCP_connect(%d)-%s: socket failed", info->owner, text);
+    _NBX_errno = NBX_ERRNO_SYSTEM;
+    *outcome = CB_CONNECT_FAILED;
+    return -1;
+  }
+  if (request < 0) {
+    NBX_ERROR("NBX_TCP_connect: connection to the dest broker failed");
+    *outcome = CB_GO_DIRECT;
+    return -1;
+  }
+  if (_CBsend(request, CB_CONNECT, info->canon.ip, info->canon.port, info->mode,
+              info->phyAddr.ip, info->phyAddr.port, destination->sin_addr,
+              destination->sin_port, 0) < 0) {
+    NBX_LOG(D_BASIC, "NBX_TCP_connect: can't send CONNECT to the broker\n");
+    _NBX_errno = _CB_brokerErrno(-1, errno);
+    _CB_closeKeepingErrno(request);
+    *outcome = CB_CONNECT_FAILED;
+    return -1;
+  }
+  return request;
+}
+
+// The broker's answer to CONNECT on request: true with its opcode and
+// address, or false (logged, _NBX_errno set, request closed).
+bool receive_answer(int request, char *opcode, struct in_addr *ip, in_port_t *port) {
+  int got = _CBrecv(request, opcode, nullptr, nullptr, nullptr, ip, port, nullptr, nullptr,
+                    nullptr);
+  if (got > 0) return true;
+  int error = got == 0 ? ECONNRESET : errno;
+  NBX_LOG(D_BASIC, "NBX_TCP_connect: can't recv resp to CONNECT from the broker\n");
+  _NBX_errno = _CB_brokerErrno(got, error);
+  errno = error;
+  _CB_closeKeepingErrno(request);
+  return false;
+}
+
+// ACTIVE_CONNECT: the socket connects to the address the broker named.
+CBConnectOutcome connect_actively(SockInfo *info, struct in_addr ip, in_port_t port) {
+  NBX_LOG(D_FULL, "\tconnecting actively to %s...\n", _ipport2str(ip, port));
+  struct sockaddr_in target = _CB_sockaddr(ip, port);
+  struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
+  if (_CB_do_connect(info->owner, reinterpret_cast<sockaddr *>(&target), sizeof target,
+                     &limit) == 0) {
+    info->status = CONNECTED;
+    return CB_CONNECTED;
+  }
+  if (errno == EINPROGRESS) {
+    info->status = ACTIVE_CONNECTING;
+    info->error = EINPROGRESS;
+    return CB_CONNECT_FAILED;
+  }
+  return connection_failed(info, -1, NBX_ERRNO_SYSTEM);
+}
+
+// PASSIVE_CONNECT: the socket listens, the broker gets ACK on request
+// (which is closed, ending the conversation), and the peer is awaited.
+CBConnectOutcome connect_passively(SockInfo *info, int request, const char *text,
+                                   CBConversation *conversation) {
+  if (__real_listen(info->owner, CB_PASSIVE_BACKLOG) != 0) {
+    return connection_failed(info, request, NBX_ERRNO_SYSTEM);
+  }
+  struct in_addr none = {};
+  if (_CBsend(request, CB_ACK, none, 0, 0, none, 0, none, 0, 0) < 0) {
+    NBX_LOG(D_BASIC, "NBX_TCP_connect: Failed to send ACK for PASSIVE_CONNECT\n");
+    return connection_failed(info, request, _CB_brokerErrno(-1, errno));
+  }
+  __real_close(request);
+  conversation->finish();
+  info->status = PASSIVE_CONNECTING;
+  return finish_passive(info, text);
+}
+
+// Milliseconds left of timeout since start, for poll: -1 without a limit,
+// never below 0.
+int remaining_ms(const struct timeval *timeout, const struct timespec &start) {
+  if (timeout == nullptr) return -1;
+  long long limit = static_cast<long long>(timeout->tv_sec) * 1000 + timeout->tv_usec / 1000;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long long left = limit - ((now.tv_sec - start.tv_sec) * 1000LL +
+                            (now.tv_nsec - start.tv_nsec) / 1000000);
+  if (left < 0) left = 0;
+  return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
+// The outcome of a finished connect on fd: 0, or -1 with the pending error
+// in errno (logged).
+int pending_connect_error(int fd) {
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (__real_getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+    NBX_ERROR("_CB_do_connect: getsockopt failed");
+    NBX_LOG(D_BASIC,
+            "In Solaris, getsockopt returns fail with errno set appropriately if the "
+            "pending connection has failed.\n");
+    return -1;
+  }
+  if (error != 0) {
+    NBX_LOG(D_BASIC, "_CB_do_connect: getsockopt reported connection failed: %s\n",
+            strerror(error));
+    errno = error;
+    return -1;
+  }
+  return 0;
+}
+
+// Waits within timeout (null: no limit) for a connect in progress on fd:
+// 0 connected, -1 with errno (ETIMEDOUT when the time ran out).
+int await_connect(int fd, const struct timeval *timeout) {
+  struct timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    struct pollfd wait = {fd, POLLIN | POLLOUT, 0};
+    int ready = poll(&wait, 1, remaining_ms(timeout, start));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return -1;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    return pending_connect_error(fd);
+  }
 }
 
 }  // namespace
@@ -340,95 +477,34 @@ int NBX_connect(int fd, const struct sockaddr *address, socklen_t length) {
   }
   if (route == 0) {
     if (prepare_brokered(fd, info, text) != 0) return -1;
-    int result = type == TCP ? connect_tcp_brokered(fd, info, destination, text)
-                             : connect_channel(fd, info, destination, text);
-    if (result < 0) return -1;
-    if (result > 0) return 0;
+    CBConnectOutcome result = type == TCP ? connect_tcp_brokered(fd, info, destination, text)
+                                          : connect_channel(fd, info, destination, text);
+    if (result == CB_CONNECT_FAILED) return -1;
+    if (result == CB_CONNECTED) return 0;
   }
   return connect_direct(fd, info, destination, text);
 }
 
-int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
-  int fd = info->owner;
+CBConnectOutcome NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination) {
   char text[CB_ADDR_TEXT_SIZE];
   _CB_addrText(text, destination->sin_addr, destination->sin_port);
   CBConversation conversation;  // ends when the request connection closes
-  bool socket_failed = false;
-  int request = _CB_connectDestBroker(destination->sin_addr, &socket_failed);
-  if (request < 0) {
-    if (socket_failed) {
-      NBX_ERROR("NBX_TCP_connect(%d)-%s: socket failed", fd, text);
-      return fail(NBX_ERRNO_SYSTEM);
-    }
-    NBX_ERROR("NBX_TCP_connect: connection to the dest broker failed");
-    return 0;
-  }
-  if (_CBsend(request, CB_CONNECT, info->canon.ip, info->canon.port, info->mode,
-              info->phyAddr.ip, info->phyAddr.port, destination->sin_addr,
-              destination->sin_port, 0) < 0) {
-    NBX_LOG(D_BASIC, "NBX_TCP_connect: can't send CONNECT to the broker\n");
-    _NBX_errno = _CB_brokerErrno(-1, errno);
-    close_keeping_errno(request);
-    return -1;
-  }
+  CBConnectOutcome outcome = CB_GO_DIRECT;
+  int request = send_connect(info, destination, text, &outcome);
+  if (request < 0) return outcome;
   char opcode = 0;
   struct in_addr answer_ip = {};
   in_port_t answer_port = 0;
-  int got = _CBrecv(request, &opcode, nullptr, nullptr, nullptr, &answer_ip, &answer_port,
-                    nullptr, nullptr, nullptr);
-  if (got <= 0) {
-    NBX_LOG(D_BASIC, "NBX_TCP_connect: can't recv resp to CONNECT from the broker\n");
-    _NBX_errno = _CB_brokerErrno(got, errno);
-    if (got == 0) errno = ECONNRESET;
-    close_keeping_errno(request);
-    return -1;
-  }
-  if (opcode == CB_ACTIVE_CONNECT) {
-    __real_close(request);
-    conversation.finish();
-    NBX_LOG(D_FULL, "\tconnecting actively to %s...\n", _ipport2str(answer_ip, answer_port));
-    struct sockaddr_in target = _CB_sockaddr(answer_ip, answer_port);
-    struct timeval limit = {CB_CONNECT_TIMEOUT, 0};
-    if (_CB_do_connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target, &limit) == 0) {
-      info->status = CONNECTED;
-      return 1;
-    }
-    if (errno == EINPROGRESS) {
-      info->status = ACTIVE_CONNECTING;
-      info->error = EINPROGRESS;
-      return -1;
-    }
-    info->status = CONN_FAILED;
-    info->error = errno;
-    return fail(NBX_ERRNO_SYSTEM);
-  }
-  if (opcode == CB_PASSIVE_CONNECT) {
-    if (__real_listen(fd, CB_PASSIVE_BACKLOG) != 0) {
-      info->status = CONN_FAILED;
-      info->error = errno;
-      close_keeping_errno(request);
-      return fail(NBX_ERRNO_SYSTEM);
-    }
-    struct in_addr none = {};
-    if (_CBsend(request, CB_ACK, none, 0, 0, none, 0, none, 0, 0) < 0) {
-      NBX_LOG(D_BASIC, "NBX_TCP_connect: Failed to send ACK for PASSIVE_CONNECT\n");
-      _NBX_errno = _CB_brokerErrno(-1, errno);
-      info->status = CONN_FAILED;
-      info->error = errno;
-      close_keeping_errno(request);
-      return -1;
-    }
-    __real_close(request);
-    conversation.finish();
-    info->status = PASSIVE_CONNECTING;
-    return finish_passive(info, text);
-  }
+  if (!receive_answer(request, &opcode, &answer_ip, &answer_port)) return CB_CONNECT_FAILED;
+  if (opcode == CB_PASSIVE_CONNECT) return connect_passively(info, request, text, &conversation);
   __real_close(request);
+  conversation.finish();
+  if (opcode == CB_ACTIVE_CONNECT) return connect_actively(info, answer_ip, answer_port);
   if (opcode != CB_NAK) {
-    NBX_LOG(D_BASIC, "NBX_TCP_connect(%d):%s: CONNECT sent but unexpected message received\n", fd,
-            text);
+    NBX_LOG(D_BASIC, "NBX_TCP_connect(%d):%s: CONNECT sent but unexpected message received\n",
+            info->owner, text);
   }
-  return 0;
+  return CB_GO_DIRECT;
 }
 
 int _CB_do_connect(int fd, const struct sockaddr *address, socklen_t length,
@@ -444,51 +520,7 @@ int _CB_do_connect(int fd, const struct sockaddr *address, socklen_t length,
     return -1;
   }
   int result = __real_connect(fd, address, length);
-  if (result != 0 && errno == EINPROGRESS) {
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    long long limit = timeout == nullptr ? -1
-                                         : static_cast<long long>(timeout->tv_sec) * 1000 +
-                                               timeout->tv_usec / 1000;
-    for (;;) {
-      int wait_ms = -1;
-      if (limit >= 0) {
-        struct timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        long long left = limit - ((now.tv_sec - start.tv_sec) * 1000LL +
-                                  (now.tv_nsec - start.tv_nsec) / 1000000);
-        if (left < 0) left = 0;
-        wait_ms = left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
-      }
-      struct pollfd wait = {fd, POLLIN | POLLOUT, 0};
-      int ready = poll(&wait, 1, wait_ms);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) {
-        result = -1;
-      } else if (ready == 0) {
-        errno = ETIMEDOUT;
-        result = -1;
-      } else {
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (__real_getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-          NBX_ERROR("_CB_do_connect: getsockopt failed");
-          NBX_LOG(D_BASIC,
-                  "In Solaris, getsockopt returns fail with errno set appropriately if the "
-                  "pending connection has failed.\n");
-          result = -1;
-        } else if (error != 0) {
-          NBX_LOG(D_BASIC, "_CB_do_connect: getsockopt reported connection failed: %s\n",
-                  strerror(error));
-          errno = error;
-          result = -1;
-        } else {
-          result = 0;
-        }
-      }
-      break;
-    }
-  }
+  if (result != 0 && errno == EINPROGRESS) result = await_connect(fd, timeout);
   int saved = errno;
   if (fcntl(fd, F_SETFL, flags) < 0) {
     NBX_ERROR("_CB_do_connect: fcntl failed");

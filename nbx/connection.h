@@ -24,6 +24,13 @@
 // Room for one sinful address text.
 #define CB_ADDR_TEXT_SIZE 32
 
+// How a connection (or UDP channel) through the brokers ended.
+enum CBConnectOutcome {
+  CB_CONNECT_FAILED = -1,  // the call fails (errno and _NBX_errno say why)
+  CB_GO_DIRECT = 0,        // the brokers cannot help: connect (or send) directly
+  CB_CONNECTED = 1,        // connected, or the channel is open
+};
+
 extern "C" {
 
 // The brokered bind without the descriptor-range check and trace lines,
@@ -42,10 +49,9 @@ int _CB_bind(int fd, const struct sockaddr *address, socklen_t length);
 int registerSock(int fd, in_port_t port);
 
 // The brokered TCP connection of info's owner to destination through the
-// destination's broker: 1 connected, 0 the brokers cannot help (connect
-// directly), -1 failure (errno EINPROGRESS: a non-blocking socket still
-// waiting, completed later by the event handling).
-int NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination);
+// destination's broker. CB_CONNECT_FAILED with errno EINPROGRESS: a
+// non-blocking socket still waiting, completed later by the event handling.
+CBConnectOutcome NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *destination);
 
 // connect and accept that wait at most *timeout (null: no limit) even on a
 // blocking descriptor; a non-blocking descriptor gets the plain call. The

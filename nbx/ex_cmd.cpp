@@ -99,9 +99,7 @@ int handleContact(SockInfo *info, struct in_addr ip, in_port_t port) {
   _CB_addrText(peer_text, ip, port);
   if (_CB_do_connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer, nullptr) != 0) {
     NBX_ERROR("handleContact: connection to %s failed", peer_text);
-    int saved = errno;
-    __real_close(fd);
-    errno = saved;
+    _CB_closeKeepingErrno(fd);
     return -1;
   }
   _CB_queueConn(info, fd, ip, port);

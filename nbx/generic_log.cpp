@@ -78,12 +78,6 @@ size_t build_line_f(char *line, size_t size, const char *format, ...) {
   return length;
 }
 
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
-}
-
 // Writes all of text; false on any failure or short write.
 bool write_all(int fd, const char *text, size_t length) {
   while (length > 0) {
@@ -191,7 +185,9 @@ int Generic_openLog(const char *path) {
   struct stat status;
   int flags = fcntl(fd, F_GETFL);
   if (fstat(fd, &status) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close_keeping_errno(fd);
+    int error = errno;
+    __real_close(fd);
+    errno = error;
     return -1;
   }
   if (!owner_trusted(status.st_uid)) {

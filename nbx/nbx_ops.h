@@ -61,6 +61,12 @@ ssize_t UDPrecv(int fd, void *buffer, size_t size, int flags,
 int _CB_select(int count, fd_set *read_set, fd_set *write_set,
                fd_set *except_set, struct timeval *timeout);
 
+// _CB_select for the one descriptor fd, for reading or writing, waiting at
+// most *timeout (null: no limit). A descriptor beyond an fd_set cannot be
+// waited for: -1 with EBADF, like the system's select for a set it cannot
+// hold.
+int _CB_selectOne(int fd, bool for_write, struct timeval *timeout);
+
 // 0 when a call on fd with flags must not block (MSG_DONTWAIT, or the
 // descriptor has O_NONBLOCK), 1 when it may, -1 when the descriptor's flags
 // cannot be read (callers treat that like 1). *status_flags receives the

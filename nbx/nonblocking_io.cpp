@@ -12,25 +12,6 @@
 
 #define NBX_LOG_MODULE "nonblocking_io"
 
-namespace {
-
-// Waits until fd is ready for reading or writing; the layer's select with no
-// time limit unless timeout is given. Descriptors beyond an fd_set cannot be
-// waited for: EBADF, like the system's select for a set it cannot hold.
-int wait_for(int fd, bool for_write, struct timeval *timeout) {
-  if (fd < 0 || fd >= FD_SETSIZE) {
-    errno = EBADF;
-    return -1;
-  }
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
-  return for_write ? _CB_select(fd + 1, nullptr, &set, nullptr, timeout)
-                   : _CB_select(fd + 1, &set, nullptr, nullptr, timeout);
-}
-
-}  // namespace
-
 extern "C" {
 
 int _NBX_is_blocking(int fd, int flags, int *status_flags) {
@@ -61,7 +42,7 @@ ssize_t _NBX_nonblock_send(int fd, const void *buffer, size_t size, int flags,
       errno = saved;
       return -1;
     }
-    if (wait_for(fd, true, nullptr) < 0 && errno != EINTR) {
+    if (_CB_selectOne(fd, true, nullptr) < 0 && errno != EINTR) {
       int saved = errno;
       NBX_LOG(D_BASIC, "_NBX_nonblock_send: _CB_select() failed\n");
       errno = saved;
@@ -95,7 +76,7 @@ ssize_t _NBX_nonblock_recvfrom(int fd, void *buffer, size_t size, int flags,
       errno = EAGAIN;
       return -1;
     }
-    int ready = wait_for(fd, false, timeout);
+    int ready = _CB_selectOne(fd, false, timeout);
     if (ready == 0 && timeout != nullptr) {
       // The caller's time limit has run out; polling on would spin.
       NBX_LOG(D_FULL, "_NBX_nonblock_recvfrom: returning errno EAGAIN\n");

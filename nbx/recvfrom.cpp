@@ -23,15 +23,8 @@ namespace {
 // One pass of the layer's select for fd: waits without limit unless
 // zero_wait, and buffers whatever datagrams arrive.
 int wait_for_datagram(int fd, bool zero_wait) {
-  if (fd >= FD_SETSIZE) {
-    errno = EBADF;
-    return -1;
-  }
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(fd, &set);
   struct timeval zero = {0, 0};
-  return _CB_select(fd + 1, &set, nullptr, nullptr, zero_wait ? &zero : nullptr);
+  return _CB_selectOne(fd, false, zero_wait ? &zero : nullptr);
 }
 
 // Hands out the first buffered datagram.

@@ -105,6 +105,75 @@ void pass_upkeep(bool application) {
   }
 }
 
+// The working sets of one pass: the caller's bits plus the layer's own.
+struct PassSets {
+  fd_set rd, wr, ex;
+  int count;
+};
+
+void build_pass(int count, fd_set *rd, fd_set *wr, fd_set *ex, PassSets *pass) {
+  copy_bits(count, rd, &pass->rd);
+  copy_bits(count, wr, &pass->wr);
+  copy_bits(count, ex, &pass->ex);
+  pass->count = count;
+  _CB_addFDs(&pass->count, &pass->rd, &pass->wr);
+}
+
+// The wait of a pass: none in the first, then what remains, one slice at
+// most.
+struct timeval slice_of(bool first, long long remaining) {
+  long long wait = 0;
+  if (!first) wait = remaining < CB_SELECT_SLICE * kMicros ? remaining : CB_SELECT_SLICE * kMicros;
+  struct timeval slice = {static_cast<time_t>(wait / kMicros),
+                          static_cast<suseconds_t>(wait % kMicros)};
+  return slice;
+}
+
+// Logs a failed system select as the calling select does (nothing for
+// EINTR); errno is error afterwards.
+void log_select_failure(const LoopTexts &texts, int error) {
+  if (error != EINTR && texts.application) {
+    NBX_LOG(D_BASIC, "NBX_select: select failed - %s\n", strerror(error));
+  } else if (error != EINTR) {
+    errno = error;
+    NBX_ERROR("_CB_select: select() failed");
+  }
+  errno = error;
+}
+
+// One wait of the system's select on the pass's sets, and the handlers of
+// whatever became ready. Returns the system's count, or -1 (logged, errno
+// from the failing call); *spent is the wait's length in microseconds.
+int wait_pass(const LoopTexts &texts, PassSets *pass, struct timeval slice, long long *spent) {
+  struct timeval before, after;
+  if (gettimeofday(&before, nullptr) != 0) {
+    NBX_ERROR("%s", texts.gettimeofday_failed);
+    return -1;
+  }
+  log_sets(texts.calling, pass->count, &pass->rd, &pass->wr, &pass->ex);
+  int ready = __real_select(pass->count, &pass->rd, &pass->wr, &pass->ex, &slice);
+  int saved = errno;
+  if (gettimeofday(&after, nullptr) != 0) {
+    NBX_ERROR("%s", texts.gettimeofday_failed);
+    return -1;
+  }
+  *spent = micros_of(after) - micros_of(before);
+  if (ready < 0) {
+    log_select_failure(texts, saved);
+    return -1;
+  }
+  if (ready > 0) {
+    char read_text[64];
+    char write_text[64];
+    snprintf(read_text, sizeof read_text, "%s", _prtfds(pass->count, &pass->rd));
+    snprintf(write_text, sizeof write_text, "%s", _prtfds(pass->count, &pass->wr));
+    NBX_LOG(D_FULL, texts.returned, ready, read_text, write_text,
+            _prtfds(pass->count, &pass->ex));
+    _CB_handleAsyncEvent(pass->count, &pass->rd, &pass->wr);
+  }
+  return ready;
+}
+
 // The loop both selects share. Returns the number of bits reported, or -1
 // (errno from the failing call) after logging.
 int select_loop(const LoopTexts &texts, int count, fd_set *rd, fd_set *wr,
@@ -115,60 +184,20 @@ int select_loop(const LoopTexts &texts, int count, fd_set *rd, fd_set *wr,
     errno = EINVAL;
     return -1;
   }
-  fd_set work_rd, work_wr, work_ex, out_rd, out_wr;
-  FD_ZERO(&work_ex);
+  PassSets pass;
+  fd_set out_rd, out_wr;
   bool first = true;
   int reported = 0;
   for (;;) {
     pass_upkeep(texts.application);
     count = effective_count(count);
-    copy_bits(count, rd, &work_rd);
-    copy_bits(count, wr, &work_wr);
-    copy_bits(count, ex, &work_ex);
-    int work_count = count;
-    _CB_addFDs(&work_count, &work_rd, &work_wr);
-
-    long long wait = 0;
-    if (!first) wait = remaining < CB_SELECT_SLICE * kMicros ? remaining : CB_SELECT_SLICE * kMicros;
-    struct timeval slice = {static_cast<time_t>(wait / kMicros),
-                            static_cast<suseconds_t>(wait % kMicros)};
-    struct timeval before, after;
-    if (gettimeofday(&before, nullptr) != 0) {
-      NBX_ERROR("%s", texts.gettimeofday_failed);
-      return -1;
-    }
-    log_sets(texts.calling, work_count, &work_rd, &work_wr, &work_ex);
-    int ready = __real_select(work_count, &work_rd, &work_wr, &work_ex, &slice);
-    int saved = errno;
-    if (gettimeofday(&after, nullptr) != 0) {
-      NBX_ERROR("%s", texts.gettimeofday_failed);
-      return -1;
-    }
-    if (!endless) remaining -= micros_of(after) - micros_of(before);
-    if (ready < 0) {
-      if (saved != EINTR) {
-        if (texts.application) {
-          NBX_LOG(D_BASIC, "NBX_select: select failed - %s\n", strerror(saved));
-        } else {
-          errno = saved;
-          NBX_ERROR("_CB_select: select() failed");
-        }
-      }
-      errno = saved;
-      return -1;
-    }
-    if (ready > 0) {
-      char read_text[64];
-      char write_text[64];
-      snprintf(read_text, sizeof read_text, "%s", _prtfds(work_count, &work_rd));
-      snprintf(write_text, sizeof write_text, "%s", _prtfds(work_count, &work_wr));
-      NBX_LOG(D_FULL, texts.returned, ready, read_text, write_text,
-              _prtfds(work_count, &work_ex));
-      _CB_handleAsyncEvent(work_count, &work_rd, &work_wr);
-    }
+    build_pass(count, rd, wr, ex, &pass);
+    long long spent = 0;
+    if (wait_pass(texts, &pass, slice_of(first, remaining), &spent) < 0) return -1;
+    if (!endless) remaining -= spent;
     FD_ZERO(&out_rd);
     FD_ZERO(&out_wr);
-    reported = adjustFDs(count, rd, wr, &work_rd, &work_wr, &out_rd, &out_wr);
+    reported = adjustFDs(count, rd, wr, &pass.rd, &pass.wr, &out_rd, &out_wr);
     if (reported < 0) {
       if (!texts.application) NBX_ERROR("_CB_select: adjustFDs failed");
       return -1;
@@ -178,7 +207,7 @@ int select_loop(const LoopTexts &texts, int count, fd_set *rd, fd_set *wr,
   }
   give_back(count, &out_rd, rd);
   give_back(count, &out_wr, wr);
-  give_back(count, &work_ex, ex);
+  give_back(count, &pass.ex, ex);
   log_sets(texts.returning, count, rd, wr, ex);
   _CB_lastCheck = time(nullptr);
   return reported;
@@ -209,6 +238,18 @@ int NBX_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_se
   int result = select_loop(kNbxSelect, count, read_set, write_set, except_set, timeout);
   _NBX_errno = result < 0 ? NBX_ERRNO_SYSTEM : NBX_ERRNO_NONE;
   return result;
+}
+
+int _CB_selectOne(int fd, bool for_write, struct timeval *timeout) {
+  if (fd < 0 || fd >= FD_SETSIZE) {
+    errno = EBADF;
+    return -1;
+  }
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(fd, &set);
+  return for_write ? _CB_select(fd + 1, nullptr, &set, nullptr, timeout)
+                   : _CB_select(fd + 1, &set, nullptr, nullptr, timeout);
 }
 
 int _CB_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,

@@ -44,10 +44,35 @@ const struct sockaddr_in *inet_destination(const struct sockaddr *address, sockl
   return reinterpret_cast<const struct sockaddr_in *>(address);
 }
 
-void close_keeping_errno(int fd) {
-  int saved = errno;
-  __real_close(fd);
-  errno = saved;
+// A datagram from a bound, unconnected socket to destination: to the
+// peer's receiver when there is one, else as the routing table and the
+// peer's broker decide.
+ssize_t send_to_peer(int fd, SockInfo *info, const void *buffer, size_t size, int flags,
+                     const struct sockaddr_in *destination, socklen_t length) {
+  const struct sockaddr *address = reinterpret_cast<const sockaddr *>(destination);
+  CBRcver *rcver = _CB_getRcvr(info, destination->sin_addr, destination->sin_port);
+  if (rcver != nullptr) {
+    struct sockaddr_in physical = _CB_sockaddr(rcver->phy.ip, rcver->phy.port);
+    return system_sendto(fd, buffer, size, flags, reinterpret_cast<sockaddr *>(&physical),
+                         length);
+  }
+  int route = _CB_directConnect(destination->sin_addr);
+  if (route < 0) {
+    NBX_LOG(D_BASIC, "Routing table must be in a bad shape. Trying direct connection anyway...\n");
+  }
+  if (route != 0) return system_sendto(fd, buffer, size, flags, address, length);
+  struct sockaddr_in physical;
+  CBConnectOutcome channel =
+      _CB_openchannel(info, destination->sin_addr, destination->sin_port, &physical);
+  if (channel == CB_CONNECTED) {
+    return system_sendto(fd, buffer, size, flags, reinterpret_cast<sockaddr *>(&physical),
+                         sizeof physical);
+  }
+  if (channel == CB_GO_DIRECT) return system_sendto(fd, buffer, size, flags, address, length);
+  NBX_LOG(D_FULL, "NBX_sendto(): <fd = %d, to = %s>\n", fd,
+          _ipport2str(destination->sin_addr, destination->sin_port));
+  NBX_LOG(D_FULL, "NBX_sendto(): _CB_openchannel() failed\n");
+  return -1;
 }
 
 }  // namespace
@@ -92,32 +117,11 @@ ssize_t NBX_sendto(int fd, const void *buffer, size_t size, int flags,
     if (_CB_bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0) return -1;
   }
   if (destination == nullptr) return system_sendto(fd, buffer, size, flags, address, length);
-  CBRcver *rcver = _CB_getRcvr(info, destination->sin_addr, destination->sin_port);
-  if (rcver != nullptr) {
-    struct sockaddr_in physical = _CB_sockaddr(rcver->phy.ip, rcver->phy.port);
-    return system_sendto(fd, buffer, size, flags, reinterpret_cast<sockaddr *>(&physical),
-                         length);
-  }
-  int route = _CB_directConnect(destination->sin_addr);
-  if (route < 0) {
-    NBX_LOG(D_BASIC, "Routing table must be in a bad shape. Trying direct connection anyway...\n");
-  }
-  if (route != 0) return system_sendto(fd, buffer, size, flags, address, length);
-  struct sockaddr_in physical;
-  int channel = _CB_openchannel(info, destination->sin_addr, destination->sin_port, &physical);
-  if (channel > 0) {
-    return system_sendto(fd, buffer, size, flags, reinterpret_cast<sockaddr *>(&physical),
-                         sizeof physical);
-  }
-  if (channel == 0) return system_sendto(fd, buffer, size, flags, address, length);
-  NBX_LOG(D_FULL, "NBX_sendto(): <fd = %d, to = %s>\n", fd,
-          _ipport2str(destination->sin_addr, destination->sin_port));
-  NBX_LOG(D_FULL, "NBX_sendto(): _CB_openchannel() failed\n");
-  return -1;
+  return send_to_peer(fd, info, buffer, size, flags, destination, length);
 }
 
-int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
-                    struct sockaddr_in *physical) {
+CBConnectOutcome _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
+                                 struct sockaddr_in *physical) {
   char peer[CB_ADDR_TEXT_SIZE];
   _CB_addrText(peer, peer_ip, peer_port);
   NBX_LOG(D_FULL, "<_CB_openchannel> to %s\n", peer);
@@ -128,17 +132,17 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
     if (socket_failed) {
       NBX_ERROR("_CB_openchannel(%d):%s: socket failed", info->owner, peer);
       _NBX_errno = NBX_ERRNO_SYSTEM;
-      return -1;
+      return CB_CONNECT_FAILED;
     }
     NBX_ERROR("_CB_openchannel: connection to the dest broker failed");
-    return 0;
+    return CB_GO_DIRECT;
   }
   if (_CBsend(request, CB_INIT_COMM, info->canon.ip, info->canon.port, info->mode,
               info->phyAddr.ip, info->phyAddr.port, peer_ip, peer_port, 0) < 0) {
     NBX_LOG(D_BASIC, "_CB_openchannel: can't send INIT_COMM to %s\n", peer);
     _NBX_errno = _CB_brokerErrno(-1, errno);
-    close_keeping_errno(request);
-    return -1;
+    _CB_closeKeepingErrno(request);
+    return CB_CONNECT_FAILED;
   }
   char opcode = 0;
   struct in_addr answer_ip = {};
@@ -148,33 +152,33 @@ int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
   if (got <= 0) {
     NBX_LOG(D_BASIC, "_CB_openchannel: sent INIT_COMM to %s, but can't get response\n", peer);
     _NBX_errno = _CB_brokerErrno(got, errno);
-    close_keeping_errno(request);
-    return -1;
+    _CB_closeKeepingErrno(request);
+    return CB_CONNECT_FAILED;
   }
-  close_keeping_errno(request);
+  _CB_closeKeepingErrno(request);
   conversation.finish();
   if (opcode == CB_PASSIVE_INIT) {
     NBX_LOG(D_FULL, "waiting for DUMMY...\n");
     if (_CB_handleDummy(info->owner, peer_ip, peer_port, physical) != 0) {
       _NBX_errno = NBX_ERRNO_PASSIVE_SILENT;
-      return -1;
+      return CB_CONNECT_FAILED;
     }
-    return 1;
+    return CB_CONNECTED;
   }
   if (opcode == CB_ACTIVE_INIT) {
     *physical = _CB_sockaddr(answer_ip, answer_port);
     if (_CB_addRcvr(info, peer_ip, peer_port, answer_ip, answer_port) != 0) {
       NBX_LOG(D_BASIC, "_CB_openchannel: _CB_addRcvr failed\n");
-      return -1;
+      return CB_CONNECT_FAILED;
     }
-    return 1;
+    return CB_CONNECTED;
   }
-  if (opcode == CB_NAK) return 0;
+  if (opcode == CB_NAK) return CB_GO_DIRECT;
   NBX_LOG(D_BASIC,
           "_CB_openchannel: sent INIT_COMM to %s, but invalid msg received from the dest "
           "Broker\n",
           peer);
-  return 0;
+  return CB_GO_DIRECT;
 }
 
 int _CB_handleDummy(int fd, struct in_addr peer_ip, in_port_t peer_port,

@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "nbx/connection.h"
 #include "nbx/sock_table.h"
 
 #define CB_UDP_RCV_BUF_MAX 50     // buffered datagrams per socket
@@ -44,10 +45,10 @@ CBRcver *_CB_getRcvr(SockInfo *info, struct in_addr canon_ip, in_port_t canon_po
 void _CB_delRcvrs(SockInfo *info);
 
 // Opens a channel from info's socket to the peer's canonical address through
-// the peer's broker: 1 open (*physical is where datagrams go), 0 send
-// plainly, -1 failure (_NBX_errno set).
-int _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
-                    struct sockaddr_in *physical);
+// the peer's broker: CB_CONNECTED open (*physical is where datagrams go),
+// CB_GO_DIRECT send plainly, CB_CONNECT_FAILED (_NBX_errno set).
+CBConnectOutcome _CB_openchannel(SockInfo *info, struct in_addr peer_ip, in_port_t peer_port,
+                                 struct sockaddr_in *physical);
 
 // Waits up to CB_DUMMY_WAIT seconds for the peer's DUMMY on fd, answering
 // and buffering whatever else arrives; *physical becomes the DUMMY's source.

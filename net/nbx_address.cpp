@@ -79,6 +79,30 @@ char *read_ifconf(int fd, int *length) {
     }
 }
 
+// The interface name of entry without an alias suffix (":n").
+// REQUIRES: name has room for IFNAMSIZ + 1 characters.
+void interface_name(const struct ifreq &entry, char *name) {
+    memcpy(name, entry.ifr_name, IFNAMSIZ);
+    name[IFNAMSIZ] = '\0';
+    char *alias = strchr(name, ':');
+    if (alias != nullptr) {
+        *alias = '\0';
+    }
+}
+
+// Whether the interface name is up: 1 or 0, -1 when its flags cannot be
+// read (logged).
+int interface_up(int fd, const char *name) {
+    struct ifreq flags;
+    memset(&flags, 0, sizeof flags);
+    memcpy(flags.ifr_name, name, IFNAMSIZ);
+    if (ioctl(fd, SIOCGIFFLAGS, &flags) < 0) {
+        NBX_ERROR("_all_myIP: ioctl(SIOCGIFFLAGS) failed");
+        return -1;
+    }
+    return (flags.ifr_flags & IFF_UP) != 0 ? 1 : 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -311,27 +335,19 @@ int _all_myIP(struct in_addr *list, int *count) {
             continue;
         }
         char name[IFNAMSIZ + 1];
-        memcpy(name, entry.ifr_name, IFNAMSIZ);
-        name[IFNAMSIZ] = '\0';
-        char *alias = strchr(name, ':');
-        if (alias != nullptr) {
-            *alias = '\0';
-        }
+        interface_name(entry, name);
         if (strcmp(name, previous) == 0) {
             continue;
         }
         memcpy(previous, name, sizeof previous);
         struct sockaddr_in addr;
         memcpy(&addr, &entry.ifr_addr, sizeof addr);
-        struct ifreq flags;
-        memset(&flags, 0, sizeof flags);
-        memcpy(flags.ifr_name, name, IFNAMSIZ);
-        if (ioctl(fd, SIOCGIFFLAGS, &flags) < 0) {
-            NBX_ERROR("_all_myIP: ioctl(SIOCGIFFLAGS) failed");
+        int up = interface_up(fd, name);
+        if (up < 0) {
             result = -1;
             break;
         }
-        if ((flags.ifr_flags & IFF_UP) == 0) {
+        if (up == 0) {
             continue;
         }
         if (found >= capacity) {
