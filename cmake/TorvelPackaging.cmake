@@ -74,7 +74,10 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/torvel.pc.in ${CMAKE_BINARY_DIR}/cmake/
 install(FILES ${CMAKE_BINARY_DIR}/cmake/torvel.pc DESTINATION lib/pkgconfig)
 
 # The Debian package: every install() rule of the project, whichever folder
-# adds it (no component list), under /usr.
+# adds it (no component list), under /usr. cpack packs what has been built
+# (`cmake --build` first) rather than rebuilding the whole project, tests
+# included, before every package.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME torvel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -99,6 +99,22 @@ esac
 pc_version=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion torvel)
 [ "$pc_version" = "$version" ] || fail "torvel.pc says $pc_version"
 
+# find_package(Torvel <requested>): any version up to this one is accepted.
+major=${version%%.*}
+minor=${version#*.}
+minor=${minor%%.*}
+for request in 1.0:TRUE "$major.$minor":TRUE "$version":TRUE "$major.$((minor + 1))":FALSE \
+    "$((major + 1)).0":FALSE; do
+  cat >"$work/version_request.cmake" <<SCRIPT
+set(PACKAGE_FIND_VERSION ${request%%:*})
+set(CMAKE_SIZEOF_VOID_P 8)
+include("$prefix/lib/cmake/Torvel/TorvelConfigVersion.cmake")
+message("\${PACKAGE_VERSION_COMPATIBLE}")
+SCRIPT
+  answer=$(cmake -P "$work/version_request.cmake" 2>&1)
+  [ "$answer" = "${request#*:}" ] || fail "find_package(Torvel ${request%%:*}) compatible: $answer"
+done
+
 # The consumer's configuration, and an environment with nothing of ours.
 cat >"$work/torvel_config" <<'CONFIG'
 CONSUMER_EXPR = Disk
