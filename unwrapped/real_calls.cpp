@@ -13,13 +13,17 @@
 
 extern "C" {
 
-int __real_socket(int domain, int type, int protocol) { return socket(domain, type, protocol); }
+int __real_socket(int domain, int type, int protocol) {
+    return socket(domain, type, protocol);
+}
 
 int __real_bind(int fd, const struct sockaddr *address, socklen_t length) {
     return bind(fd, address, length);
 }
 
-int __real_listen(int fd, int backlog) { return listen(fd, backlog); }
+int __real_listen(int fd, int backlog) {
+    return listen(fd, backlog);
+}
 
 int __real_connect(int fd, const struct sockaddr *address, socklen_t length) {
     return connect(fd, address, length);
@@ -38,7 +42,9 @@ ssize_t __real_recv(int fd, void *buffer, size_t size, int flags) {
     return recv(fd, buffer, size, flags);
 }
 
-ssize_t __real_read(int fd, void *buffer, size_t size) { return read(fd, buffer, size); }
+ssize_t __real_read(int fd, void *buffer, size_t size) {
+    return read(fd, buffer, size);
+}
 
 ssize_t __real_recvfrom(int fd, void *buffer, size_t size, int flags, struct sockaddr *address,
                         socklen_t *length) {
@@ -54,13 +60,21 @@ ssize_t __real_sendto(int fd, const void *buffer, size_t size, int flags,
     return sendto(fd, buffer, size, flags, address, length);
 }
 
-ssize_t __real_write(int fd, const void *buffer, size_t size) { return write(fd, buffer, size); }
+ssize_t __real_write(int fd, const void *buffer, size_t size) {
+    return write(fd, buffer, size);
+}
 
-int __real_close(int fd) { return close(fd); }
+int __real_close(int fd) {
+    return close(fd);
+}
 
-int __real_dup(int fd) { return dup(fd); }
+int __real_dup(int fd) {
+    return dup(fd);
+}
 
-int __real_dup2(int fd, int target) { return dup2(fd, target); }
+int __real_dup2(int fd, int target) {
+    return dup2(fd, target);
+}
 
 int __real_getsockname(int fd, struct sockaddr *address, socklen_t *length) {
     return getsockname(fd, address, length);
@@ -70,9 +84,11 @@ int __real_getsockopt(int fd, int level, int option, void *value, socklen_t *len
     return getsockopt(fd, level, option, value, length);
 }
 
-int __real_execv(const char *path, char *const argv[]) { return execv(path, argv); }
+int __real_execv(const char *path, char * const argv[]) {
+    return execv(path, argv);
+}
 
-int __real_execve(const char *path, char *const argv[], char *const envp[]) {
+int __real_execve(const char *path, char * const argv[], char * const envp[]) {
     return execve(path, argv, envp);
 }
 

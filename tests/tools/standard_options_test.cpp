@@ -24,10 +24,9 @@ class StandardOptionsTest : public testing::TestWithParam<const char *> {
  protected:
     RunResult Run(const std::vector<std::string> &args,
                   const torvel_test::ProgramOptions &options = {}) {
-        std::vector<std::string> env = {"PATH=/usr/bin:/bin",
-                                        "TORVEL_CONFIG=" + dir_.path() + "/missing",
-                                        "TORVEL_IDS=" + std::to_string(getuid()) + "." +
-                                            std::to_string(getgid())};
+        std::vector<std::string> env = {
+            "PATH=/usr/bin:/bin", "TORVEL_CONFIG=" + dir_.path() + "/missing",
+            "TORVEL_IDS=" + std::to_string(getuid()) + "." + std::to_string(getgid())};
         for (const std::string &entry : torvel_test::SanitizerEnv()) env.push_back(entry);
         return torvel_test::RunProgram(GetParam(), args, env, options);
     }
@@ -77,7 +76,10 @@ TEST_P(StandardOptionsTest, AnswerThatCannotBeWrittenFails) {
 TEST_P(StandardOptionsTest, OptionsOnlyCountInFirstPlaceAndExactly) {
     // Single-dash words are left alone: to classad_eval "-v" is an expression.
     const std::vector<std::vector<std::string>> cases = {
-        {"--Help"}, {"--help=all"}, {"--versions"}, {"--my", "f", "--help"},
+        {"--Help"},
+        {"--help=all"},
+        {"--versions"},
+        {"--my", "f", "--help"},
     };
     for (const std::vector<std::string> &args : cases) {
         RunResult r = Run(args);
