@@ -173,6 +173,10 @@ grep -qw _Z5paramPKc "$work/consumer_plain.dynsym" && fail "consumer_plain expor
 step "the consumer example with pkg-config"
 quiet env PKG_CONFIG_PATH="$prefix/lib/pkgconfig" make -C "$work/consumer" consumer
 check_consumer 'consumer: MY.Memory * 2 >= 128 && Disk == 640 is INTEGER 1' "$work/consumer/consumer"
+# torvel.pc links as Torvel::torvel does.
+nm -D --defined-only "$work/consumer/consumer" >"$work/pc_consumer.dynsym"
+grep -qw _Z5paramPKc "$work/pc_consumer.dynsym" || fail "the pkg-config consumer does not export param"
+grep -qw __wrap_socket "$work/pc_consumer.dynsym" || fail "the pkg-config consumer lacks the wrappers"
 
 step "the Debian package"
 quiet cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb"
