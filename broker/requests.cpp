@@ -146,8 +146,10 @@ void answer_init_comm(Broker *broker, Control *control, const Request &request) 
   log_meeting(request, server, meeting);
   control->close_when_flushed = true;
   if (meeting == kMeetPassive) {
+    // The answer is sent (and the request closed) first: the client waits
+    // for the server's DUMMY only once it has read PASSIVE_INIT.
     Control *manager = server->manager;
-    if (!control_send(broker, control, CB_PASSIVE_INIT, kNoAddress, 0, kNoAddress, 0)) return;
+    control_send(broker, control, CB_PASSIVE_INIT, kNoAddress, 0, kNoAddress, 0);
     if (manager != nullptr) {
       control_send(broker, manager, CB_TRIGGER, request.canon, 0, request.physical, 0);
     }
