@@ -25,7 +25,10 @@ struct Request {
 
 const CBAddr kNoAddress = {{0}, 0};
 
+// A request to the local or destination broker ends with its answer; a
+// manager connection stays.
 bool send_nak(Broker *broker, Control *control, int error) {
+  if (control->role != kRoleManager) control->close_when_flushed = true;
   return control_send(broker, control, CB_NAK, kNoAddress, 0, kNoAddress,
                       static_cast<unsigned char>(error));
 }
