@@ -13,6 +13,7 @@
 #include "broker/topology.h"
 #include "gtest/gtest.h"
 #include "tests/broker/broker_harness.h"
+#include "tests/nbx/broker_test_support.h"
 #include "tests/support/run_program.h"
 #include "version/torvel_version.h"
 
@@ -147,9 +148,9 @@ torvel_test::ProgramRun RunBroker(const std::vector<std::string> &args,
                                   const std::vector<std::string> &env = {}) {
   torvel_test::ProgramOptions options;
   options.timeout_seconds = 20;
-  // A network of its own with no address: nothing the broker might listen
-  // on can exist there.
-  options.child_setup = [] { return unshare(CLONE_NEWNET) == 0; };
+  // A network of its own with only the loopback address: nothing else the
+  // broker might listen on can exist there.
+  options.child_setup = [] { return broker_test::EnterPrivateNetwork().empty(); };
   return torvel_test::RunProgram(broker_harness::BuiltProgram("nbx_broker"), args,
                                  broker_harness::Environment(env), options);
 }
