@@ -96,6 +96,7 @@ struct Splice {
   size_t pending[2];
   bool eof[2];       // side d has no more to send
   bool shut[2];      // the end of side d's data was passed on
+  unsigned events[2];  // what side d is watched for
   Splice *prev, *next;
 };
 

@@ -7,6 +7,8 @@
 // read. The end of one side's data is passed on as a half close.
 #include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/epoll.h>
@@ -21,6 +23,7 @@ namespace nbx_broker {
 namespace {
 
 const CBAddr kNoAddress = {{0}, 0};
+const unsigned kReadEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
 
 // The relay's own listener on the private address; -1 on failure.
 int open_wait_listener(Broker *broker, CBAddr *where) {
@@ -100,13 +103,19 @@ void start_splice(Broker *broker, int client_fd, int server_fd) {
     close(server_fd);
     return;
   }
+  // The relay passes on whatever arrives at once: holding back a short
+  // tail for an acknowledgement (Nagle) would stall each burst's end.
+  int on = 1;
+  setsockopt(client_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  setsockopt(server_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   splice->side[0] = Handle{kSpliceSide, client_fd, splice, 0};
   splice->side[1] = Handle{kSpliceSide, server_fd, splice, 1};
   list_push(&broker->splices, splice);
   // Edge-triggered: every wake-up moves bytes until the kernel says wait,
   // so an edge is never missed and a full pipe never spins the loop.
-  unsigned events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-  if (!watch(broker, &splice->side[0], events) || !watch(broker, &splice->side[1], events)) {
+  splice->events[0] = splice->events[1] = kReadEvents;
+  if (!watch(broker, &splice->side[0], kReadEvents) ||
+      !watch(broker, &splice->side[1], kReadEvents)) {
     splice_close(broker, splice);
     return;
   }
@@ -188,7 +197,20 @@ void splice_ready(Broker *broker, Splice *splice) {
     }
     progress = a + b;
   }
-  if (splice->shut[0] && splice->shut[1]) splice_close(broker, splice);
+  if (splice->shut[0] && splice->shut[1]) {
+    splice_close(broker, splice);
+    return;
+  }
+  // A side is watched for room only while bytes wait for it: writability
+  // edges come with every acknowledgement and would wake the loop for
+  // nothing.
+  for (int d = 0; d < 2; ++d) {
+    unsigned wanted = kReadEvents | (splice->pending[1 - d] > 0 ? EPOLLOUT : 0u);
+    if (wanted != splice->events[d]) {
+      splice->events[d] = wanted;
+      rewatch(broker, &splice->side[d], wanted);
+    }
+  }
 }
 
 void splice_close(Broker *broker, Splice *splice) {
