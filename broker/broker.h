@@ -128,8 +128,10 @@ struct Registration {
 struct Broker {
   BrokerConfig config;
   int epoll_fd = -1;
-  Handle listeners[3];
-  Handle signals;
+  Handle listeners[3] = {{kListenInAgent, -1, nullptr, 0},
+                         {kListenRelayServer, -1, nullptr, 0},
+                         {kListenDestination, -1, nullptr, 0}};
+  Handle signals = {kSignals, -1, nullptr, 0};
   bool stopping = false;
   time_t now = 0;
   int port_cursor = 0;
@@ -168,6 +170,11 @@ void list_remove(T **head, T *item) {
 int broker_open(Broker *broker);
 // Runs until SIGTERM or SIGINT, then closes everything. Returns 0.
 int broker_run(Broker *broker);
+// Frees what closed during the batch just handled.
+void broker_reap(Broker *broker);
+// Closes every connection, registration and listener and frees the
+// tables; the broker can be opened again.
+void broker_close(Broker *broker);
 // Adds fd to the epoll set for events, pointing at handle; false on failure.
 bool watch(Broker *broker, Handle *handle, unsigned events);
 // Changes the events of a watched handle.

@@ -74,13 +74,17 @@ void free_list(T **head) {
   }
 }
 
-void free_dead(Broker *broker) {
+}  // namespace
+
+void broker_reap(Broker *broker) {
   free_list(&broker->dead_controls);
   free_list(&broker->dead_relays);
   free_list(&broker->dead_splices);
   free_list(&broker->dead_peers);
   free_list(&broker->dead_registrations);
 }
+
+namespace {
 
 void sweep(Broker *broker) {
   sweep_controls(broker);
@@ -90,18 +94,6 @@ void sweep(Broker *broker) {
     sweep_udp_peers(broker, r);
     r = next;
   }
-}
-
-void close_everything(Broker *broker) {
-  while (broker->controls != nullptr) control_drop(broker, broker->controls, nullptr);
-  while (broker->registrations != nullptr) registration_free(broker, broker->registrations);
-  while (broker->splices != nullptr) splice_close(broker, broker->splices);
-  for (Handle &listener : broker->listeners) unwatch_and_close(broker, &listener);
-  unwatch_and_close(broker, &broker->signals);
-  free_dead(broker);
-  close(broker->epoll_fd);
-  free(broker->tcp_by_port);
-  free(broker->udp_by_port);
 }
 
 bool open_fixed(Broker *broker, Handle *handle, HandleKind kind, in_addr ip, int port) {
@@ -115,6 +107,20 @@ bool open_fixed(Broker *broker, Handle *handle, HandleKind kind, in_addr ip, int
 }
 
 }  // namespace
+
+void broker_close(Broker *broker) {
+  while (broker->controls != nullptr) control_drop(broker, broker->controls, nullptr);
+  while (broker->registrations != nullptr) registration_free(broker, broker->registrations);
+  while (broker->splices != nullptr) splice_close(broker, broker->splices);
+  for (Handle &listener : broker->listeners) unwatch_and_close(broker, &listener);
+  unwatch_and_close(broker, &broker->signals);
+  broker_reap(broker);
+  if (broker->epoll_fd >= 0) close(broker->epoll_fd);
+  broker->epoll_fd = -1;
+  free(broker->tcp_by_port);
+  free(broker->udp_by_port);
+  broker->tcp_by_port = broker->udp_by_port = nullptr;
+}
 
 const char *address_text(in_addr ip, in_port_t port) {
   static char text[32];
@@ -208,10 +214,10 @@ int broker_run(Broker *broker) {
       sweep(broker);
       last_sweep = broker->now;
     }
-    free_dead(broker);
+    broker_reap(broker);
   }
   dprintf(D_ALWAYS, "nbx_broker stopping\n");
-  close_everything(broker);
+  broker_close(broker);
   return 0;
 }
 
