@@ -113,8 +113,12 @@ void accept_controls(Broker *broker, Handle *listener) {
     int fd = accept4(listener->fd, reinterpret_cast<sockaddr *>(&peer), &length,
                      SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE) {
-        dprintf(D_ALWAYS, "out of descriptors: connection left waiting\n");
+      // Said once a second at most: the waiting connection wakes the loop
+      // again at once.
+      static time_t last_said = 0;
+      if ((errno == EMFILE || errno == ENFILE) && broker->now != last_said) {
+        last_said = broker->now;
+        dprintf(D_ALWAYS, "out of descriptors: connections left waiting\n");
       }
       return;
     }
