@@ -102,32 +102,38 @@ Registration *find_server(Broker *broker, Control *control, const Request &reque
   return server;
 }
 
-void log_meeting(const Request &request, Registration *server, Meeting meeting) {
+// How the client of request meets server, logged.
+Meeting meet(Broker *broker, const Request &request, Registration *server) {
+  Meeting meeting = choose_meeting(broker->config.topology, request.physical.ip,
+                                   server->physical.ip);
   char client[32];
   strcpy(client, address_text(request.physical.ip, request.physical.port));
   dprintf(D_ALWAYS, "%s from %s to port %d: %s\n",
           request.opcode == CB_CONNECT ? "CONNECT" : "INIT_COMM", client, server->port,
           meeting_name(meeting));
+  return meeting;
+}
+
+// Where an active client goes: the server itself, or for a relay the
+// canonical port, where the broker takes it in.
+CBAddr active_target(Broker *broker, Registration *server, Meeting meeting) {
+  if (meeting != kMeetRelay) return server->physical;
+  return CBAddr{broker->config.public_ip, htons(static_cast<in_port_t>(server->port))};
 }
 
 void answer_connect(Broker *broker, Control *control, const Request &request) {
   Registration *server = find_server(broker, control, request);
   if (server == nullptr) return;
-  Meeting meeting = choose_meeting(broker->config.topology, request.physical.ip,
-                                   server->physical.ip);
-  log_meeting(request, server, meeting);
+  Meeting meeting = meet(broker, request, server);
   if (meeting == kMeetPassive) {
     control->passive_server = server;
     control->passive_client = request.physical;
     control_send(broker, control, CB_PASSIVE_CONNECT, kNoAddress, 0, kNoAddress, 0);
     return;
   }
-  CBAddr target = server->physical;
-  if (meeting == kMeetRelay) {
-    target = CBAddr{broker->config.public_ip, htons(static_cast<in_port_t>(server->port))};
-  }
   control->close_when_flushed = true;
-  control_send(broker, control, CB_ACTIVE_CONNECT, kNoAddress, 0, target, 0);
+  control_send(broker, control, CB_ACTIVE_CONNECT, kNoAddress, 0,
+               active_target(broker, server, meeting), 0);
 }
 
 // The client of a passive connect listens now: the server is told to
@@ -144,9 +150,7 @@ void passive_acknowledged(Broker *broker, Control *control) {
 void answer_init_comm(Broker *broker, Control *control, const Request &request) {
   Registration *server = find_server(broker, control, request);
   if (server == nullptr) return;
-  Meeting meeting = choose_meeting(broker->config.topology, request.physical.ip,
-                                   server->physical.ip);
-  log_meeting(request, server, meeting);
+  Meeting meeting = meet(broker, request, server);
   control->close_when_flushed = true;
   if (meeting == kMeetPassive) {
     // The answer is sent (and the request closed) first: the client waits
@@ -158,11 +162,8 @@ void answer_init_comm(Broker *broker, Control *control, const Request &request) 
     }
     return;
   }
-  CBAddr target = server->physical;
-  if (meeting == kMeetRelay) {
-    target = CBAddr{broker->config.public_ip, htons(static_cast<in_port_t>(server->port))};
-  }
-  control_send(broker, control, CB_ACTIVE_INIT, kNoAddress, 0, target, 0);
+  control_send(broker, control, CB_ACTIVE_INIT, kNoAddress, 0,
+               active_target(broker, server, meeting), 0);
 }
 
 void handle_manager(Broker *broker, Control *control, const Request &request) {
