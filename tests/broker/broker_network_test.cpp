@@ -108,6 +108,10 @@ TEST_F(BrokerNetworkTest, RelaysTenMegabytesEachWayAndDatagramsBetweenSeparatedN
   EXPECT_NE(std::string::npos, datagrams.out.find("from " + udp + "\n")) << datagrams.out;
   EXPECT_NE(std::string::npos, broker.WaitFor("INIT_COMM from", 5).find(": relay"));
   EXPECT_EQ(0, broker.Stop(SIGTERM, 10)) << broker.all_output();
+  // A sanitizer build reports into the programs' output.
+  for (Daemon *program : {&broker, &tcp_server, &udp_server}) {
+    EXPECT_EQ(std::string::npos, program->all_output().find("Sanitizer")) << program->all_output();
+  }
 }
 
 // Which way each topology calls for, and how the client can tell: the
@@ -197,6 +201,9 @@ TEST_F(BrokerNetworkTest, ThousandConcurrentRelayedConnectionsWithBoundedMemory)
     if (descriptors_after != descriptors_before) usleep(20000);
   }
   EXPECT_EQ(descriptors_before, descriptors_after);
+  EXPECT_EQ(0, broker.Stop(SIGTERM, 10));
+  EXPECT_EQ(std::string::npos, broker.all_output().find("Sanitizer")) << broker.all_output();
+  EXPECT_EQ(std::string::npos, server.all_output().find("Sanitizer")) << server.all_output();
 }
 
 }  // namespace
