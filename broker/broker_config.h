@@ -1,0 +1,67 @@
+// The broker's settings: its public and private addresses, the range its
+// canonical ports come from, its log, whether it stays in the foreground,
+// how long a peer may stall, and which networks are private. Each setting
+// comes from the command line or, when the command line leaves it out, from
+// the configuration (NBX_BROKER_* keys); the command line wins.
+#ifndef TORVEL_BROKER_BROKER_CONFIG_H_
+#define TORVEL_BROKER_BROKER_CONFIG_H_
+
+#include <limits.h>
+#include <netinet/in.h>
+
+#include "broker/topology.h"
+
+namespace nbx_broker {
+
+// Fixed ports: the local broker (in-agent) and the relay server listen on
+// the private address, the destination broker on the public one.
+const int kInAgentPort = 65430;
+const int kRelayServerPort = 65431;
+const int kDestinationPort = 65432;
+
+const int kDefaultPortLow = 40000;
+const int kDefaultPortHigh = 44999;
+const int kDefaultStallSeconds = 10;
+
+struct BrokerConfig {
+  in_addr public_ip = {};
+  in_addr private_ip = {};
+  int port_low = kDefaultPortLow;
+  int port_high = kDefaultPortHigh;
+  char log_path[PATH_MAX] = "";  // "" writes the log to standard error
+  bool foreground = false;
+  bool debug = false;            // D_FULLDEBUG lines as well
+  int stall_seconds = kDefaultStallSeconds;
+  Topology topology;
+};
+
+// What the command line asked for besides running the broker.
+enum CommandLineResult {
+  kRun,           // config holds the command line's settings
+  kShowHelp,      // --help
+  kShowVersion,   // --version
+  kUsageError,    // error holds the reason
+};
+
+// Reads argv into config and *given (bit per option seen, see the .cpp).
+// Never touches the configuration. error receives a one-line reason.
+// REQUIRES: error has room for error_size bytes.
+CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config,
+                                     unsigned *given, char *error, int error_size);
+
+// Fills every setting the command line did not give from the configuration
+// (param), then checks that both addresses are known. Returns 0; -1 when a
+// key's value is invalid, -2 when an address is missing; error then holds
+// a one-line reason.
+int complete_from_configuration(unsigned given, BrokerConfig *config, char *error,
+                                int error_size);
+
+// "LOW-HIGH" with 1 <= LOW <= HIGH <= 65535; false when it is not that.
+bool parse_port_range(const char *text, int *low, int *high);
+
+// The usage text printed by --help and after a usage error.
+extern const char kUsage[];
+
+}  // namespace nbx_broker
+
+#endif  // TORVEL_BROKER_BROKER_CONFIG_H_
