@@ -129,6 +129,7 @@ void debug_unlock(int level);
 FILE *open_debug_file(int level, const char *mode);
 // Moves the open log of level (DebugFP) to "<log>.old", replacing any older
 // copy, and opens a fresh log as DebugFP that begins "Now in new log file".
+// When another process has moved the file already, only reopens the log.
 // Any failure ends the process (status 44). Nothing for a level without a
 // DebugFile entry.
 void preserve_log_file(int level);
