@@ -2,7 +2,8 @@
 // line through dprintf to a log file with a lock file, against write(2) of
 // the same bytes to an already open descriptor inside flock (the log
 // reopens its file for every line, and that cost is what the ratio shows);
-// dprintf of a category that is off, against a call of an empty function;
+// dprintf of a category that is off (tested inline, and through the
+// function itself), against a call of an empty function;
 // and param_integer in a table of 1,000 entries, against an unordered_map
 // lookup plus strtol. Each case reports the counter "ratio".
 #include <benchmark/benchmark.h>
@@ -113,12 +114,38 @@ void BM_DprintfCategoryOff(benchmark::State &state) {
         state.SkipWithError("no temporary directory");
         return;
     }
-    SetCpuRatio(state, 1000000, [] { dprintf(D_FULLDEBUG, kText, kPass); }, [] { EmptyCall(); });
+    // The category test is inline now: the memory clobber makes every call
+    // load the log's globals again, as it must among other code, instead of
+    // letting the compiler hoist the test out of the loop.
+    SetCpuRatio(
+        state, 1000000,
+        [] {
+            benchmark::ClobberMemory();
+            dprintf(D_FULLDEBUG, kText, kPass);
+        },
+        [] { EmptyCall(); });
     for (auto _ : state) {
+        benchmark::ClobberMemory();
         dprintf(D_FULLDEBUG, kText, kPass);
     }
 }
 BENCHMARK(BM_DprintfCategoryOff);
+
+// The same line through the function itself, as a program that calls it
+// without the header's inline test does.
+void BM_DprintfCategoryOffCalled(benchmark::State &state) {
+    ScopedLog log;
+    if (!log.ok()) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    SetCpuRatio(
+        state, 1000000, [] { (dprintf)(D_FULLDEBUG, kText, kPass); }, [] { EmptyCall(); });
+    for (auto _ : state) {
+        (dprintf)(D_FULLDEBUG, kText, kPass);
+    }
+}
+BENCHMARK(BM_DprintfCategoryOffCalled);
 
 void BM_ParamInteger(benchmark::State &state) {
     clear_macro_table(ConfigTab, CONFIG_TABLE_SIZE);

@@ -46,17 +46,33 @@ void take_lock_file() {
     lock_held = true;
 }
 
+// A level's log is written through this buffer: one level is open at a
+// time, and a buffer of its own spares stdio a status call and an
+// allocation for every line.
+char level_buffer[8192];
+
+// Gives the stream just opened for a level its buffer and finds the end of
+// the file: the length, or -1 with errno. The descriptor is asked directly
+// (nothing is buffered yet); stdio's own seek would take the file's status
+// and seek twice more.
+long seek_end(FILE *stream) {
+    setvbuf(stream, level_buffer, _IOFBF, sizeof level_buffer);
+    off_t end = lseek(fileno(stream), 0, SEEK_END);
+    return end < 0 ? -1 : static_cast<long>(end);
+}
+
 // Closes the level's stream and opens the log afresh at its end, for a
-// writer that found its file rotated by another process. False when a
-// per-category level is to be skipped (level 0 cannot fail here: a failed
-// open ends the process).
-bool reopen_level(int level, FILE *before) {
+// writer that found its file rotated by another process. The new length,
+// or -1 when a per-category level is to be skipped (level 0 cannot fail
+// here: a failed open ends the process).
+long reopen_level(int level, FILE *before) {
     fclose(DebugFP);
     DebugFP = before;  // where open_debug_file reports a failure
     FILE *stream = open_debug_file(level, "a");
-    if (stream != nullptr && fseek(stream, 0, SEEK_END) == 0) {
+    long length = stream != nullptr ? seek_end(stream) : -1;
+    if (length >= 0) {
         DebugFP = stream;
-        return true;
+        return length;
     }
     if (level == 0) {
         _torvel_dprintf_exitf(errno, "Can't seek to end of DebugFP file\n");
@@ -65,20 +81,19 @@ bool reopen_level(int level, FILE *before) {
         fclose(stream);
     }
     level_open = false;
-    return false;
+    return -1;
 }
 
-// Rotates the open log when it is longer than MaxLog. Without DebugLock
-// several processes can find it too long at once: only the one that holds
-// the log's own lock while the name still names its file rotates it; the
-// others find it rotated and go on in the fresh file. False when a
-// per-category level is to be skipped.
-bool rotate_if_long(int level, FILE *before) {
+// Rotates the open log of the given length when it is longer than MaxLog.
+// Without DebugLock several processes can find it too long at once: only
+// the one that holds the log's own lock while the name still names its
+// file rotates it; the others find it rotated and go on in the fresh file.
+// False when a per-category level is to be skipped.
+bool rotate_if_long(int level, FILE *before, long length) {
     if (MaxLog[level] == 0) {
         return true;
     }
     for (;;) {
-        long length = ftell(DebugFP);
         if (length <= MaxLog[level]) {
             return true;
         }
@@ -88,7 +103,8 @@ bool rotate_if_long(int level, FILE *before) {
             preserve_log_file(level);
             return true;
         }
-        if (!reopen_level(level, before)) {
+        length = reopen_level(level, before);
+        if (length < 0) {
             return false;
         }
     }
@@ -113,7 +129,8 @@ bool open_level(int level) {
     stream_before_level = before;
     DebugFP = stream;
     level_open = true;
-    if (fseek(stream, 0, SEEK_END) != 0) {
+    long length = seek_end(stream);
+    if (length < 0) {
         if (level == 0) {
             _torvel_dprintf_exitf(errno, "Can't seek to end of DebugFP file\n");
         }
@@ -122,7 +139,7 @@ bool open_level(int level) {
         level_open = false;
         return false;
     }
-    return rotate_if_long(level, before);
+    return rotate_if_long(level, before, length);
 }
 
 // fopen with mode, the descriptor closed on exec: the log is the library's

@@ -70,6 +70,24 @@ extern time_t DebugLastMod;
 // Shares its name and signature with the C library's dprintf(fd, ...), which
 // the library's own definition replaces at link time; the result is always 0.
 extern "C" int dprintf(int flags, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Once the log is set up, a line of a category that is off costs no call:
+// the category is tested here, inline, and the arguments of a skipped line
+// are not evaluated. Before set-up every line is kept, so every call goes
+// through. The function itself is unchanged: its C signature, its address
+// and a program's own definition of it still serve every call made. Code
+// that must call it whatever the category (an object that carries no debug
+// globals) writes (dprintf)(...).
+inline bool _torvel_dprintf_category_off(int flags) {
+    return _torvel_dprintf_works != 0 && (DebugFlags & flags) == 0;
+}
+#define dprintf(flags, ...)                                                   \
+    __extension__({                                                           \
+        int torvel_dprintf_flags_ = static_cast<int>(flags);                  \
+        _torvel_dprintf_category_off(torvel_dprintf_flags_)                   \
+            ? 0                                                               \
+            : (dprintf)(torvel_dprintf_flags_, __VA_ARGS__);                  \
+    })
 // C names: the dprintf_shim object expects this from the program linking it.
 extern "C" void _torvel_dprintf_va(int flags, const char *format, va_list args);
 
@@ -111,6 +129,7 @@ void debug_unlock(int level);
 FILE *open_debug_file(int level, const char *mode);
 // Moves the open log of level (DebugFP) to "<log>.old", replacing any older
 // copy, and opens a fresh log as DebugFP that begins "Now in new log file".
+// When another process has moved the file already, only reopens the log.
 // Any failure ends the process (status 44). Nothing for a level without a
 // DebugFile entry.
 void preserve_log_file(int level);

@@ -75,6 +75,50 @@ TEST_F(DebugLogTest, OnlySelectedCategoriesAreWritten) {
     EXPECT_EQ("shown\n", Read(path));
 }
 
+// The category is tested inline before any call; that test must agree with
+// the function's: flags evaluated once, a line of a category that is off
+// skipped with its arguments, and before set-up every line kept whatever
+// its category, for a later replay with other categories on.
+int flag_reads = 0;
+int CountedFlags(int flags) {
+    ++flag_reads;
+    return flags;
+}
+int argument_reads = 0;
+const char *CountedText(const char *text) {
+    ++argument_reads;
+    return text;
+}
+
+TEST_F(DebugLogTest, InlineCategoryTestAgreesWithTheFunction) {
+    std::string path = SetLog(0, "main");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    flag_reads = argument_reads = 0;
+    dprintf(CountedFlags(D_FULLDEBUG), "%s\n", CountedText("off"));
+    dprintf(CountedFlags(D_FULLDEBUG | D_ALWAYS), "%s\n", CountedText("on"));
+    EXPECT_EQ(2, flag_reads);
+    EXPECT_EQ(1, argument_reads);
+    EXPECT_EQ("on\n", Read(path));
+
+    _torvel_dprintf_works = 0;
+    dprintf(D_FULLDEBUG, "kept while %s", "unconfigured");
+    _torvel_dprintf_works = 1;
+    DebugFlags |= D_FULLDEBUG;
+    _torvel_dprintf_saved_lines();
+    EXPECT_EQ("on\nkept while unconfigured\n", Read(path));
+}
+
+// Lines are written through a buffer of the log's own: a line far longer
+// than it still arrives whole, and the next one after it.
+TEST_F(DebugLogTest, LineLongerThanTheBufferArrivesWhole) {
+    std::string path = SetLog(0, "main");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    std::string longest(20000, 'l');
+    dprintf(D_ALWAYS, "%s\n", longest.c_str());
+    dprintf(D_ALWAYS, "after\n");
+    EXPECT_EQ(longest + "\nafter\n", Read(path));
+}
+
 TEST_F(DebugLogTest, CategoryLogsGetTheirCategoryOnly) {
     std::string main_log = SetLog(0, "main");
     std::string config_log = SetLog(13, "config");      // bit 12, D_CONFIG
