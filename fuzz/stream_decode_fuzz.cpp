@@ -2,9 +2,10 @@
 // stream and are read through a sequence of gets that the input itself
 // scripts. Input layout: one set-up byte (bits 0-1: encoding form, 0 =
 // internal, otherwise portable; bit 2: 3DES encryption; bit 3: Blowfish
-// encryption; bit 4: keyed digest), then the stream bytes. Each step reads an
-// operation byte from the stream and decodes one value of the kind it
-// names. Every allocation a get hands back is freed; nothing is kept
+// encryption; bit 4: keyed digest; bits 5-7: the size of the window the
+// memory stream lends, from kWindows), then the stream bytes. Each step
+// reads an operation byte from the stream and decodes one value of the kind
+// it names. Every allocation a get hands back is freed; nothing is kept
 // between inputs.
 #include <stddef.h>
 #include <stdint.h>
@@ -17,6 +18,9 @@ const char *mySubSystem = "TOOL";
 
 namespace {
 constexpr int kMaxSteps = 64;
+// 0 leaves every value to read_bytes; the small sizes end a window inside
+// values.
+const size_t kWindows[8] = {MemoryStream::kDefaultWindow, 0, 1, 3, 7, 8, 9, 16};
 
 const unsigned char kCipherKey[24] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
                                       13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
@@ -167,6 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     unsigned char setup = data[0];
     MemoryStream stream((setup & 3) == 0 ? Stream::internal : Stream::portable);
+    stream.set_window_size(kWindows[setup >> 5]);
     stream.load(data + 1, size - 1);
     if (setup & 4) {
         KeyInfo key(kCipherKey, sizeof(kCipherKey), CIPHER_3DES);

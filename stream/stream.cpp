@@ -20,7 +20,11 @@ Stream::Stream(stream_code form)
       _code(form),
       _coding(ENCODING),
       allow_empty_message_flag_(0),
-      decrypt_buffer_(nullptr) {}
+      decrypt_buffer_(nullptr),
+      put_next_(nullptr),
+      put_end_(nullptr),
+      get_next_(nullptr),
+      get_end_(nullptr) {}
 
 Stream::~Stream() {
     delete crypto_;

@@ -9,10 +9,42 @@
 // bounded and checked before any allocation or copy, and every refusal
 // returns 0 with a D_NETWORK line.
 //
+// Lending a window (for transport authors). One virtual write_bytes or
+// read_bytes call per value costs more than encoding the value. A transport
+// may instead lend the stream a contiguous span of its own buffer:
+//   - lend_put_window(begin, end): free space the transport would accept
+//     with write_bytes. The stream stores whole encoded values there, in
+//     order, and advances; take_put_window() ends the loan and returns the
+//     first byte not written, so [begin, returned) was written exactly as if
+//     passed to write_bytes, and must be sent, counted and digested as such.
+//   - lend_get_window(begin, end): received wire bytes not yet consumed.
+//     take_get_window() ends the loan and returns the first byte the stream
+//     did not consume; [begin, returned) was consumed as if by read_bytes.
+// Rules that keep the bytes, the digest and every failure identical to the
+// transport without a window:
+//   1. Every operation of the transport that moves, inspects or digests
+//      bytes (write_bytes, read_bytes, read_until, peek_byte,
+//      finish_message, start_digest, close, any flush of its own) first
+//      takes back the window of that direction, so earlier values keep
+//      their place in the byte order.
+//   2. Lend no more than write_bytes would accept: a value that does not fit
+//      goes whole to write_bytes, so the transport refuses the very value it
+//      would have refused without a window.
+//   3. The window must stay valid until taken back; lending again replaces
+//      the current loan, so take it back first.
+// The stream never splits a value between the window and a virtual call:
+// a value that does not fit, every value while encryption is on, and raw
+// code_bytes transfers go through write_bytes / read_bytes, which is where
+// the transport encrypts. Window bytes are plain wire bytes. The stream
+// never touches a window after take_*_window or during destruction.
+//
 // Process-wide state: the counters putcount and getcount.
 #ifndef TORVEL_STREAM_STREAM_H_
 #define TORVEL_STREAM_STREAM_H_
 
+#include <endian.h>
+#include <stdint.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -201,6 +233,29 @@ public:
     KeyInfo *get_md_key() const;
 
 protected:
+    // The windows a transport lends (see the top of this file). Lending
+    // replaces the current loan of that direction; take_* ends it (a later
+    // take_* returns null) and returns the first byte the stream did not
+    // write or consume.
+    void lend_put_window(unsigned char *begin, unsigned char *end) {
+        put_next_ = begin;
+        put_end_ = end;
+    }
+    unsigned char *take_put_window() {
+        unsigned char *next = put_next_;
+        put_next_ = put_end_ = nullptr;
+        return next;
+    }
+    void lend_get_window(const unsigned char *begin, const unsigned char *end) {
+        get_next_ = begin;
+        get_end_ = end;
+    }
+    const unsigned char *take_get_window() {
+        const unsigned char *next = get_next_;
+        get_next_ = get_end_ = nullptr;
+        return next;
+    }
+
     TORVEL_MD_MODE md_mode() const { return md_mode_; }
     int one_empty_message_allowed() const { return allow_empty_message_flag_; }
     stream_code form() const { return _code; }
@@ -215,10 +270,64 @@ private:
     int get_encrypted_string(char *&buffer, int &len);
     int get_plain_string(char *&bytes, int &len);
     int read_string(char *&bytes, int &count);
-    int put_raw(const void *data, int len);
-    int read_padded(unsigned char *wire, const char *what);
-    static int check_padding(const unsigned char *wire, unsigned char expected, const char *what);
-    int get_raw(void *data, int len);
+    // Whether len bytes may go to the put window: they fit and encryption
+    // is off.
+    bool put_window_fits(int len) const { return len <= put_end_ - put_next_ && !crypto_mode_; }
+    bool get_window_holds(int len) const { return len <= get_end_ - get_next_ && !crypto_mode_; }
+    // All len bytes into the put window when they fit and encryption is
+    // off, else through write_bytes; 1 when all were accepted.
+    int put_raw(const void *data, int len) {
+        if (put_window_fits(len)) {
+            memcpy(put_next_, data, static_cast<size_t>(len));
+            put_next_ += len;
+            return 1;
+        }
+        return write_bytes(data, len) == len ? 1 : 0;
+    }
+    // len bytes from the get window when it holds them all and encryption
+    // is off (returns len), else read_bytes's count.
+    int take_bytes(void *data, int len) {
+        if (get_window_holds(len)) {
+            memcpy(data, get_next_, static_cast<size_t>(len));
+            get_next_ += len;
+            return len;
+        }
+        return read_bytes(data, len);
+    }
+    int get_raw(void *data, int len) { return take_bytes(data, len) == len ? 1 : 0; }
+    // The common case of every 8-byte portable value, kept inline and
+    // without a copy: true when value went to (came from) the window, false
+    // when the value must take the general road (another form, no room,
+    // encryption on) and nothing moved.
+    bool put_window_be64(uint64_t value) {
+        if (_code != portable || !put_window_fits(8)) {
+            return false;
+        }
+        uint64_t wire = htobe64(value);
+        memcpy(put_next_, &wire, sizeof(wire));
+        put_next_ += sizeof(wire);
+        return true;
+    }
+    bool get_window_be64(uint64_t &value) {
+        if (_code != portable || !get_window_holds(8)) {
+            return false;
+        }
+        uint64_t wire;
+        memcpy(&wire, get_next_, sizeof(wire));
+        get_next_ += sizeof(wire);
+        value = be64toh(wire);
+        return true;
+    }
+    // The 8 bytes of a portable int in one transfer; 0 (logged) when fewer
+    // arrive.
+    int read_padded(unsigned char *wire, const char *what) {
+        int got = take_bytes(wire, 8);
+        return got == 8 ? 1 : report_short_int(got, what);
+    }
+    static int report_short_int(int got, const char *what);
+    // get(int) and get(unsigned int) for every case but the window's.
+    int get_int_general(int &i);
+    int get_uint_general(unsigned int &i);
 
     Torvel_Crypt_Base *crypto_;
     bool crypto_mode_;
@@ -229,6 +338,11 @@ private:
     int allow_empty_message_flag_;
     // The decrypted text that get(char *&, int &) hands out by pointer.
     char *decrypt_buffer_;
+    // The windows lent by the transport; empty (both null) when none.
+    unsigned char *put_next_;
+    unsigned char *put_end_;
+    const unsigned char *get_next_;
+    const unsigned char *get_end_;
 };
 
 #endif  // TORVEL_STREAM_STREAM_H_

@@ -1,6 +1,7 @@
 // Stream: put and get of characters and numbers in the three encoding
 // forms. Portable integers are 8 bytes, most significant first; a double is
 // a 31-bit fraction and an exponent, both sent as ints.
+#include <endian.h>
 #include <float.h>
 #include <limits.h>
 #include <math.h>
@@ -19,24 +20,16 @@ constexpr double kFractionScale = 2147483647.0;
 // stands for NaN.
 constexpr int kSpecialExponent = INT_MAX;
 
+// Byte order by conversion, not by a byte loop: one byte swap per value.
 void store_be64(unsigned char *out, uint64_t value) {
-    for (int i = 7; i >= 0; i--) {
-        out[i] = static_cast<unsigned char>(value & 0xff);
-        value >>= 8;
-    }
+    uint64_t wire = htobe64(value);
+    memcpy(out, &wire, sizeof(wire));
 }
 
 uint64_t load_be64(const unsigned char *in) {
-    uint64_t value = 0;
-    for (int i = 0; i < 8; i++) {
-        value = (value << 8) | in[i];
-    }
-    return value;
-}
-
-uint32_t load_be32(const unsigned char *in) {
-    return (static_cast<uint32_t>(in[0]) << 24) | (static_cast<uint32_t>(in[1]) << 16) |
-           (static_cast<uint32_t>(in[2]) << 8) | static_cast<uint32_t>(in[3]);
+    uint64_t wire;
+    memcpy(&wire, in, sizeof(wire));
+    return be64toh(wire);
 }
 
 void split_double(double value, int &fraction, int &exponent) {
@@ -89,13 +82,8 @@ bool known_form(Stream::stream_code form) {
 }
 }  // namespace
 
-// Reads the 8 bytes of a portable int in one transfer; the count tells
-// which half was missing.
-int Stream::read_padded(unsigned char *wire, const char *what) {
-    int got = read_bytes(wire, 8);
-    if (got == 8) {
-        return 1;
-    }
+// The count tells which half of the int was missing.
+int Stream::report_short_int(int got, const char *what) {
     if (got < 4) {
         dprintf(D_NETWORK, "Stream::get(%s) failed to read padding\n", what);
     } else {
@@ -103,20 +91,6 @@ int Stream::read_padded(unsigned char *wire, const char *what) {
     }
     return 0;
 }
-
-int Stream::check_padding(const unsigned char *wire, unsigned char expected, const char *what) {
-    for (int k = 0; k < 4; k++) {
-        if (wire[k] != expected) {
-            dprintf(D_NETWORK, "Stream::get(%s) incorrect pad received: %x\n", what, wire[k]);
-            return 0;
-        }
-    }
-    return 1;
-}
-
-int Stream::put_raw(const void *data, int len) { return write_bytes(data, len) == len ? 1 : 0; }
-
-int Stream::get_raw(void *data, int len) { return read_bytes(data, len) == len ? 1 : 0; }
 
 // --- characters: transferred in every known form, text included ---
 
@@ -160,110 +134,20 @@ int Stream::get(unsigned char &c) {
     return 1;
 }
 
-// --- int and unsigned int ---
-
-int Stream::put(int i) {
-    putcount += 4;
-    getcount = 0;
-    switch (_code) {
-    case internal:
-        return put_raw(&i, sizeof(i));
-    case portable: {
-        unsigned char wire[8];
-        store_be64(wire, static_cast<uint64_t>(static_cast<int64_t>(i)));
-        return put_raw(wire, sizeof(wire));
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
-}
-
-int Stream::put(unsigned int i) {
-    putcount += 4;
-    getcount = 0;
-    switch (_code) {
-    case internal:
-        return put_raw(&i, sizeof(i));
-    case portable: {
-        unsigned char wire[8];
-        store_be64(wire, i);
-        return put_raw(wire, sizeof(wire));
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
-}
-
-int Stream::get(int &i) {
-    switch (_code) {
-    case internal:
-        if (!get_native(*this, i, &Stream::get_raw, "int")) {
-            return 0;
-        }
-        break;
-    case portable: {
-        unsigned char wire[8];
-        if (!read_padded(wire, "int")) {
-            return 0;
-        }
-        int value = static_cast<int>(load_be32(wire + 4));
-        // The padding is the sign extension: anything else is a wider
-        // value that does not fit an int.
-        if (!check_padding(wire, value < 0 ? 0xff : 0x00, "int")) {
-            return 0;
-        }
-        i = value;
-        break;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
-}
-
-int Stream::get(unsigned int &i) {
-    switch (_code) {
-    case internal:
-        if (!get_native(*this, i, &Stream::get_raw, "uint")) {
-            return 0;
-        }
-        break;
-    case portable: {
-        unsigned char wire[8];
-        if (!read_padded(wire, "uint") || !check_padding(wire, 0x00, "uint")) {
-            return 0;
-        }
-        i = load_be32(wire + 4);
-        break;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
-}
-
-// --- 64-bit integers: 8 bytes, most significant first ---
+// --- integers: 8 bytes, most significant first ---
+// Each put and get tries the window first; the general helpers below hold
+// every other case and stay out of line, so the window's case needs no
+// stack frame.
 
 namespace {
 template <typename T>
-int put_wide(Stream &stream, Stream::stream_code form, T value,
-             int (Stream::*raw)(const void *, int)) {
+__attribute__((noinline)) int put_wide(Stream &stream, Stream::stream_code form, T value,
+                                       int (Stream::*raw)(const void *, int)) {
     switch (form) {
     case Stream::internal:
         return (stream.*raw)(&value, sizeof(value));
     case Stream::portable: {
+        // Sign-extends an int and zero-extends an unsigned int.
         unsigned char wire[8];
         store_be64(wire, static_cast<uint64_t>(value));
         return (stream.*raw)(wire, sizeof(wire));
@@ -276,8 +160,8 @@ int put_wide(Stream &stream, Stream::stream_code form, T value,
 }
 
 template <typename T>
-int get_wide(Stream &stream, Stream::stream_code form, T &value, int (Stream::*raw)(void *, int),
-             const char *what) {
+__attribute__((noinline)) int get_wide(Stream &stream, Stream::stream_code form, T &value,
+                                       int (Stream::*raw)(void *, int), const char *what) {
     static_assert(sizeof(T) == 8, "wide integers travel as 8 bytes");
     switch (form) {
     case Stream::internal:
@@ -297,17 +181,193 @@ int get_wide(Stream &stream, Stream::stream_code form, T &value, int (Stream::*r
         return 1;
     }
 }
+
+// The padding of a portable int is its sign extension, of an unsigned int
+// zeros: anything else is a wider value that does not fit. Logs the first
+// padding byte that differs.
+__attribute__((noinline)) void report_padding(uint64_t wide, unsigned expected, const char *what) {
+    for (int shift = 56; shift >= 32; shift -= 8) {
+        unsigned byte = static_cast<unsigned>(wide >> shift) & 0xff;
+        if (byte != expected) {
+            dprintf(D_NETWORK, "Stream::get(%s) incorrect pad received: %x\n", what, byte);
+            return;
+        }
+    }
+}
+
+bool narrow_int(uint64_t wide, int &value) {
+    int low = static_cast<int>(static_cast<uint32_t>(wide));
+    if (static_cast<int64_t>(wide) != low) {
+        report_padding(wide, low < 0 ? 0xff : 0x00, "int");
+        return false;
+    }
+    value = low;
+    return true;
+}
+
+bool narrow_uint(uint64_t wide, unsigned int &value) {
+    if (wide > UINT32_MAX) {
+        report_padding(wide, 0x00, "uint");
+        return false;
+    }
+    value = static_cast<unsigned int>(wide);
+    return true;
+}
 }  // namespace
 
-int Stream::put(long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
-int Stream::put(unsigned long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
-int Stream::put(long long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
-int Stream::put(unsigned long long l) { return put_wide(*this, _code, l, &Stream::put_raw); }
+int Stream::put(int i) {
+    putcount += 4;
+    getcount = 0;
+    if (put_window_be64(static_cast<uint64_t>(i))) {
+        return 1;
+    }
+    return put_wide(*this, _code, i, &Stream::put_raw);
+}
 
-int Stream::get(long &l) { return get_wide(*this, _code, l, &Stream::get_raw, "long"); }
-int Stream::get(unsigned long &l) { return get_wide(*this, _code, l, &Stream::get_raw, "ulong"); }
-int Stream::get(long long &l) { return get_wide(*this, _code, l, &Stream::get_raw, "long long"); }
+int Stream::put(unsigned int i) {
+    putcount += 4;
+    getcount = 0;
+    if (put_window_be64(i)) {
+        return 1;
+    }
+    return put_wide(*this, _code, i, &Stream::put_raw);
+}
+
+int Stream::get(int &i) {
+    uint64_t wide;
+    if (!get_window_be64(wide)) {
+        return get_int_general(i);
+    }
+    if (!narrow_int(wide, i)) {
+        return 0;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+int Stream::get(unsigned int &i) {
+    uint64_t wide;
+    if (!get_window_be64(wide)) {
+        return get_uint_general(i);
+    }
+    if (!narrow_uint(wide, i)) {
+        return 0;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+int Stream::get_int_general(int &i) {
+    switch (_code) {
+    case internal:
+        if (!get_native(*this, i, &Stream::get_raw, "int")) {
+            return 0;
+        }
+        break;
+    case portable: {
+        unsigned char wire[8];
+        if (!read_padded(wire, "int") || !narrow_int(load_be64(wire), i)) {
+            return 0;
+        }
+        break;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+int Stream::get_uint_general(unsigned int &i) {
+    switch (_code) {
+    case internal:
+        if (!get_native(*this, i, &Stream::get_raw, "uint")) {
+            return 0;
+        }
+        break;
+    case portable: {
+        unsigned char wire[8];
+        if (!read_padded(wire, "uint") || !narrow_uint(load_be64(wire), i)) {
+            return 0;
+        }
+        break;
+    }
+    case text:
+        return 0;
+    default:
+        return 1;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+int Stream::put(long l) {
+    if (put_window_be64(static_cast<uint64_t>(l))) {
+        return 1;
+    }
+    return put_wide(*this, _code, l, &Stream::put_raw);
+}
+
+int Stream::put(unsigned long l) {
+    if (put_window_be64(l)) {
+        return 1;
+    }
+    return put_wide(*this, _code, l, &Stream::put_raw);
+}
+
+int Stream::put(long long l) {
+    if (put_window_be64(static_cast<uint64_t>(l))) {
+        return 1;
+    }
+    return put_wide(*this, _code, l, &Stream::put_raw);
+}
+
+int Stream::put(unsigned long long l) {
+    if (put_window_be64(l)) {
+        return 1;
+    }
+    return put_wide(*this, _code, l, &Stream::put_raw);
+}
+
+int Stream::get(long &l) {
+    uint64_t wide;
+    if (get_window_be64(wide)) {
+        l = static_cast<long>(wide);
+        return 1;
+    }
+    return get_wide(*this, _code, l, &Stream::get_raw, "long");
+}
+
+int Stream::get(unsigned long &l) {
+    uint64_t wide;
+    if (get_window_be64(wide)) {
+        l = static_cast<unsigned long>(wide);
+        return 1;
+    }
+    return get_wide(*this, _code, l, &Stream::get_raw, "ulong");
+}
+
+int Stream::get(long long &l) {
+    uint64_t wide;
+    if (get_window_be64(wide)) {
+        l = static_cast<long long>(wide);
+        return 1;
+    }
+    return get_wide(*this, _code, l, &Stream::get_raw, "long long");
+}
+
 int Stream::get(unsigned long long &l) {
+    uint64_t wide;
+    if (get_window_be64(wide)) {
+        l = static_cast<unsigned long long>(wide);
+        return 1;
+    }
     return get_wide(*this, _code, l, &Stream::get_raw, "ulong long");
 }
 
