@@ -4,7 +4,7 @@
 
 #include "classad/attr_names.h"
 #include "classad/class_ad.h"
-#include "classad/eval_result.h"
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 
 namespace {
@@ -24,9 +24,10 @@ bool requirements_hold(const ClassAd &my, const ClassAd &target) {
     if (requirements == nullptr) {
         return false;
     }
-    EvalResult result;
-    requirements->EvalTree(&my, &target, &result);
-    return result.type == LX_INTEGER && result.i != 0;
+    EvalScratchScope scope;
+    EvalValue value;
+    eval_tree_value(requirements, &my, &target, value);
+    return value.type == LX_INTEGER && value.i != 0;
 }
 
 }  // namespace

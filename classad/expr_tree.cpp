@@ -17,6 +17,8 @@
 #include <strings.h>
 
 #include "classad/attr_list.h"
+#include "classad/eval_value.h"
+#include "classad/node_pool.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
@@ -130,6 +132,35 @@ bool is_group(LexemeType kind, const ExprTree *left) {
     return kind == LX_ADD && left == nullptr;
 }
 
+// Resolves the prefixes of a reference once, as evaluation would at every
+// use: split at the first "."; an empty prefix ends the walk with the rest
+// as the name, "MY" restricts, "TARGET" exchanges the ads and restricts, and
+// the rest is resolved again, so prefixes stack.
+VariableBase::Scope resolve_scope(const char *ref) {
+    VariableBase::Scope scope = {ref, false, false, false, false};
+    for (;;) {
+        const char *dot = strchr(ref, '.');
+        if (dot == nullptr) {
+            scope.name = ref;
+            break;
+        }
+        size_t prefix = static_cast<size_t>(dot - ref);
+        if (prefix == 2 && strncasecmp(ref, "MY", 2) == 0) {
+            scope.restricted = true;
+        } else if (prefix == 6 && strncasecmp(ref, "TARGET", 6) == 0) {
+            scope.exchanged = !scope.exchanged;
+            scope.restricted = true;
+        } else {
+            scope.name = dot + 1;
+            scope.unknown_prefix = prefix != 0;
+            break;
+        }
+        ref = dot + 1;
+    }
+    scope.current_time = strcmp(scope.name, "CurrentTime") == 0;
+    return scope;
+}
+
 }  // namespace
 
 // ---- ExprTree ----
@@ -145,6 +176,14 @@ ExprTree::~ExprTree() {
         delete string_space;
         string_space = nullptr;
     }
+}
+
+void *ExprTree::operator new(size_t size) {
+    return classad_node_alloc(size);
+}
+
+void ExprTree::operator delete(void *p, size_t size) {
+    classad_node_free(p, size);
 }
 
 ExprTree &ExprTree::operator=(const ExprTree &other) {
@@ -241,9 +280,17 @@ void ExprTree::GetReferences(const AttrList *, StringList &, StringList &) const
 
 VariableBase::VariableBase(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
     stringSpaceIndex = intern_(n, name);
+    scope_ = resolve_scope(name);
+    // The name after the prefixes is interned too, so attribute lists can
+    // find it by its canonical pointer as they find an unprefixed name.
+    scopeSlot_ = -1;
+    if (scope_.name != name) {
+        scopeSlot_ = intern_(scope_.name, scope_.name);
+    }
 }
 
 VariableBase::~VariableBase() {
+    releaseInterned_(scopeSlot_);
     releaseInterned_(stringSpaceIndex);
 }
 
@@ -581,6 +628,7 @@ ExprTree *AssignOp::DeepCopy() const { return copyAs_<AssignOp>(); }
 FunctionBase::FunctionBase(const char *n)
     : ExprTree(LX_FUNCTION), name(nullptr), arguments(new List<ExprTree>()) {
     stringSpaceIndex = intern_(n, name);
+    builtin_ = classad_builtin_index(name);
 }
 
 FunctionBase::~FunctionBase() {

@@ -22,11 +22,14 @@
 #ifndef TORVEL_CLASSAD_EXPR_TREE_H_
 #define TORVEL_CLASSAD_EXPR_TREE_H_
 
+#include <stddef.h>
+
 #include "classad/lexeme_type.h"
 #include "core/list.h"
 
 class AttrList;
 class EvalResult;
+struct EvalValue;
 class MyString;
 class StringList;
 class StringSpace;
@@ -77,6 +80,10 @@ class ExprTree {
     LexemeType MyType() const { return type; }
     ExprTree &operator=(const ExprTree &other);
 
+    // Nodes come from the node pool (classad/node_pool.h).
+    static void *operator new(size_t size);
+    static void operator delete(void *p, size_t size);
+
     static StringSpace *string_space;
     static int string_space_references;
 
@@ -104,13 +111,28 @@ class ExprTree {
 
     LexemeType type;
     bool evalFlag;  // evaluation in progress (cycle detection)
+
+    friend bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
+                                EvalValue &out);
 };
 
 // ---- data-holding base classes ----
 
 class VariableBase : public ExprTree {
  public:
+    // Where a reference looks, worked out from its prefixes when the node is
+    // built: "MY." restricts the search to MY, "TARGET." exchanges the two
+    // ads and restricts, prefixes stack, and any other prefix finds nothing.
+    struct Scope {
+        const char *name;     // the attribute name after the prefixes (interned)
+        bool exchanged;       // MY and TARGET swapped
+        bool restricted;      // MY (after any exchange) only
+        bool unknown_prefix;  // always UNDEFINED
+        bool current_time;    // name is "CurrentTime", known to the environment
+    };
+
     const char *Name() const { return name; }
+    const Scope &ReferenceScope() const { return scope_; }
     bool operator==(ExprTree &other) override;
     void GetReferences(const AttrList *ad, StringList &internal,
                        StringList &external) const override;
@@ -120,6 +142,8 @@ class VariableBase : public ExprTree {
     explicit VariableBase(const char *name);
     const char *name;  // interned
     int stringSpaceIndex;
+    Scope scope_;
+    int scopeSlot_;  // interned scope_.name when it differs from name, else -1
 };
 
 class IntegerBase : public ExprTree {
@@ -198,6 +222,9 @@ class BinaryOpBase : public ExprTree {
  public:
     ExprTree *LArg() override { return lArg; }
     ExprTree *RArg() override { return rArg; }
+    // The same without a virtual call.
+    ExprTree *LeftOperand() const { return lArg; }
+    ExprTree *RightOperand() const { return rArg; }
     bool operator==(ExprTree &other) override;
     void Display() override;
     void GetReferences(const AttrList *ad, StringList &internal,
@@ -309,6 +336,14 @@ class FunctionBase : public ExprTree {
     const char *name;  // interned
     int stringSpaceIndex;
     List<ExprTree> *arguments;
+
+ public:
+    // The built-in the name selects (an index into the built-in table of
+    // classad/functions.cpp), or a negative code; chosen once, when built.
+    int BuiltinIndex() const { return builtin_; }
+
+ private:
+    int builtin_;
 };
 
 // ---- concrete classes ----

@@ -25,13 +25,20 @@ int g_nesting = 0;
 // Height of the tree the last successful level produced.
 int g_height = 0;
 
+// The shared token, made on first use; g_token keeps it at hand so that
+// every scan does not pass through the guard of a local static.
+Token *g_token = nullptr;
+
 Token *shared_token() {
-    static Token token;  // destroyed at program exit
-    return &token;
+    if (g_token == nullptr) {
+        static Token token;  // destroyed at program exit
+        g_token = &token;
+    }
+    return g_token;
 }
 
 Token *scan_if_needed(char *&s) {
-    Token *token = shared_token();
+    Token *token = g_token;
     if (g_look_ahead == TOKEN_CONSUMED) {
         token->reset();
         Scanner(s, *token);
@@ -194,8 +201,9 @@ int Parse(const char *text, ExprTree *&tree) {
     if (text == nullptr) {
         return 0;
     }
-    char *copy = strdup(text);
-    char *cursor = copy;
+    shared_token();
+    // The scanner only reads, so the caller's text is walked in place.
+    char *cursor = const_cast<char *>(text);
     int count = 0;
     g_look_ahead = TOKEN_CONSUMED;
     g_nesting = 0;
@@ -209,9 +217,8 @@ int Parse(const char *text, ExprTree *&tree) {
         delete built;
         result = count;
     }
-    shared_token()->reset();
+    g_token->reset();
     g_look_ahead = TOKEN_CONSUMED;
-    free(copy);
     return result;
 }
 
