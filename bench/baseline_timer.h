@@ -1,9 +1,10 @@
 // Runs a benchmark case beside its baseline in the same program and reports
 // the ratio of the two as the counter "ratio", so the figure survives a
-// change of machine. Two ways to measure: interleaved wall-clock timing
+// change of machine. Three ways to measure: interleaved wall-clock timing
 // inside the benchmark loop (RunWithBaseline, for cases registered with
-// UseManualTime), and back-to-back CPU timing outside it (SetCpuRatio, for
-// cases whose loop times the case alone).
+// UseManualTime), the same in thread CPU time (RunWithBaselineCpu), and
+// back-to-back CPU timing outside it (SetCpuRatio, for cases whose loop
+// times the case alone).
 #ifndef TORVEL_BENCH_BASELINE_TIMER_H_
 #define TORVEL_BENCH_BASELINE_TIMER_H_
 
@@ -74,6 +75,34 @@ double SetCpuRatio(benchmark::State &state, int64_t calls, Work work, Baseline b
     double work_seconds = CpuSecondsPerCall(calls, work);
     state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
     return baseline_seconds;
+}
+
+// As RunWithBaseline, but both are timed in this thread's CPU time, so
+// that other load on a shared machine (time slices lost to other programs)
+// enters neither the case's time nor the ratio.
+template <class Work, class Baseline>
+void RunWithBaselineCpu(benchmark::State &state, Work work, Baseline baseline,
+                        long items_per_iteration = 0) {
+    double work_seconds = 0;
+    double baseline_seconds = 0;
+    for (auto _ : state) {
+        double t0 = ThreadCpuSeconds();
+        work();
+        double t1 = ThreadCpuSeconds();
+        baseline();
+        double t2 = ThreadCpuSeconds();
+        work_seconds += t1 - t0;
+        baseline_seconds += t2 - t1;
+        state.SetIterationTime(t1 - t0);
+    }
+    double iterations = static_cast<double>(state.iterations());
+    if (iterations > 0) {
+        state.counters["baseline_us"] = baseline_seconds / iterations * 1e6;
+    }
+    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
+    if (items_per_iteration > 0) {
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items_per_iteration);
+    }
 }
 
 #endif  // TORVEL_BENCH_BASELINE_TIMER_H_

@@ -102,10 +102,10 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
     }
     switch (node->MyType()) {
         case LX_INTEGER:
-            out = EvalValue::Int(static_cast<IntegerBase *>(node)->Value());
+            out = EvalValue::Int(static_cast<Integer *>(node)->Value());
             return;
         case LX_STRING:
-            out = EvalValue::Text(static_cast<StringBase *>(node)->Value());
+            out = EvalValue::Text(static_cast<String *>(node)->Value());
             return;
         default:
             eval_tree_value(node, my, target, out);
@@ -238,20 +238,20 @@ bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
     switch (tree->MyType()) {
         case LX_INTEGER:
-            out = EvalValue::Int(static_cast<IntegerBase *>(tree)->Value());
+            out = EvalValue::Int(static_cast<Integer *>(tree)->Value());
             return true;
         case LX_FLOAT:
-            out = EvalValue::Real(static_cast<FloatBase *>(tree)->Value());
+            out = EvalValue::Real(static_cast<Float *>(tree)->Value());
             return true;
         case LX_STRING:
-            out = EvalValue::Text(static_cast<StringBase *>(tree)->Value());
+            out = EvalValue::Text(static_cast<String *>(tree)->Value());
             return true;
         case LX_TIME:
             out.type = LX_TIME;
-            out.s = static_cast<ISOTimeBase *>(tree)->Value();
+            out.s = static_cast<ISOTime *>(tree)->Value();
             return true;
         case LX_BOOL:
-            out = EvalValue::Int(static_cast<BooleanBase *>(tree)->Value());
+            out = EvalValue::Int(static_cast<ClassadBoolean *>(tree)->Value());
             return true;
         case LX_UNDEFINED:
             out = EvalValue::Undefined();
@@ -351,62 +351,14 @@ bool ExprTree::EvalTree(const AttrList *my, const AttrList *target, EvalResult *
     return evaluate_into(this, my, target, result, eval_tree_value);
 }
 
-// The one-list forms answer as the two-list forms without a target.
-bool Integer::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Float::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool String::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool ISOTime::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool ClassadBoolean::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Undefined::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Error::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool BinaryOpBase::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Function::_EvalTree(const AttrList *my, EvalResult *result) {
+bool ExprTree::_EvalTree(const AttrList *my, EvalResult *result) {
     return _EvalTree(my, nullptr, result);
 }
 
-bool Integer::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
+bool ExprTree::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
     return evaluate_into(this, my, target, result, eval_node_value);
 }
-bool Float::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool String::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool ISOTime::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool ClassadBoolean::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool Undefined::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool Error::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool BinaryOpBase::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
-bool Function::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_node_value);
-}
+
 bool Variable::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
     return evaluate_into(this, my, target, result, eval_node_value);
 }

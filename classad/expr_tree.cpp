@@ -136,8 +136,8 @@ bool is_group(LexemeType kind, const ExprTree *left) {
 // use: split at the first "."; an empty prefix ends the walk with the rest
 // as the name, "MY" restricts, "TARGET" exchanges the ads and restricts, and
 // the rest is resolved again, so prefixes stack.
-VariableBase::Scope resolve_scope(const char *ref) {
-    VariableBase::Scope scope = {ref, false, false, false, false};
+Variable::Scope resolve_scope(const char *ref) {
+    Variable::Scope scope = {ref, false, false, false, false};
     for (;;) {
         const char *dot = strchr(ref, '.');
         if (dot == nullptr) {
@@ -278,7 +278,7 @@ void ExprTree::GetReferences(const AttrList *, StringList &, StringList &) const
 
 // ---- Variable ----
 
-VariableBase::VariableBase(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
+Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
     stringSpaceIndex = intern_(n, name);
     scope_ = resolve_scope(name);
     // The name after the prefixes is interned too, so attribute lists can
@@ -289,17 +289,17 @@ VariableBase::VariableBase(const char *n) : ExprTree(LX_VARIABLE), name(nullptr)
     }
 }
 
-VariableBase::~VariableBase() {
+Variable::~Variable() {
     releaseInterned_(scopeSlot_);
     releaseInterned_(stringSpaceIndex);
 }
 
-bool VariableBase::operator==(ExprTree &other) {
+bool Variable::operator==(ExprTree &other) {
     return other.MyType() == LX_VARIABLE &&
-           strcmp(name, static_cast<VariableBase &>(other).name) == 0;
+           strcmp(name, static_cast<Variable &>(other).name) == 0;
 }
 
-void VariableBase::GetReferences(const AttrList *ad, StringList &internal,
+void Variable::GetReferences(const AttrList *ad, StringList &internal,
                                  StringList &external) const {
     const char *dot = strchr(name, '.');
     if (dot != nullptr) {
@@ -329,8 +329,8 @@ char *Variable::printAt_(char *end, bool) { return put_text(end, name); }
 
 // ---- Integer ----
 
-bool IntegerBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_INTEGER && static_cast<IntegerBase &>(other).value == value;
+bool Integer::operator==(ExprTree &other) {
+    return other.MyType() == LX_INTEGER && static_cast<Integer &>(other).value == value;
 }
 
 ExprTree *Integer::DeepCopy() const {
@@ -353,8 +353,8 @@ char *Integer::printAt_(char *end, bool followed) {
 
 // ---- Float ----
 
-bool FloatBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_FLOAT && static_cast<FloatBase &>(other).value == value;
+bool Float::operator==(ExprTree &other) {
+    return other.MyType() == LX_FLOAT && static_cast<Float &>(other).value == value;
 }
 
 ExprTree *Float::DeepCopy() const {
@@ -381,17 +381,17 @@ char *Float::printAt_(char *end, bool) {
 
 // ---- String ----
 
-StringBase::StringBase(const char *text) : ExprTree(LX_STRING), value(nullptr) {
+String::String(const char *text) : ExprTree(LX_STRING), value(nullptr) {
     stringSpaceIndex = intern_(text, value);
 }
 
-StringBase::~StringBase() {
+String::~String() {
     releaseInterned_(stringSpaceIndex);
 }
 
-bool StringBase::operator==(ExprTree &other) {
+bool String::operator==(ExprTree &other) {
     return other.MyType() == LX_STRING &&
-           strcmp(value, static_cast<StringBase &>(other).value) == 0;
+           strcmp(value, static_cast<String &>(other).value) == 0;
 }
 
 ExprTree *String::DeepCopy() const {
@@ -424,16 +424,16 @@ char *String::printAt_(char *end, bool) {
 
 // ---- ISOTime ----
 
-ISOTimeBase::ISOTimeBase(const char *text) : ExprTree(LX_TIME), time(nullptr) {
+ISOTime::ISOTime(const char *text) : ExprTree(LX_TIME), time(nullptr) {
     stringSpaceIndex = intern_(text, time);
 }
 
-ISOTimeBase::~ISOTimeBase() {
+ISOTime::~ISOTime() {
     releaseInterned_(stringSpaceIndex);
 }
 
-bool ISOTimeBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_TIME && strcmp(time, static_cast<ISOTimeBase &>(other).time) == 0;
+bool ISOTime::operator==(ExprTree &other) {
+    return other.MyType() == LX_TIME && strcmp(time, static_cast<ISOTime &>(other).time) == 0;
 }
 
 ExprTree *ISOTime::DeepCopy() const {
@@ -454,8 +454,8 @@ char *ISOTime::printAt_(char *end, bool) {
 
 // ---- ClassadBoolean, Undefined, Error ----
 
-bool BooleanBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_BOOL && static_cast<BooleanBase &>(other).value == value;
+bool ClassadBoolean::operator==(ExprTree &other) {
+    return other.MyType() == LX_BOOL && static_cast<ClassadBoolean &>(other).value == value;
 }
 
 ExprTree *ClassadBoolean::DeepCopy() const {
@@ -468,7 +468,7 @@ void ClassadBoolean::Display() { display_text(value ? "TRUE" : "FALSE"); }
 int ClassadBoolean::lengthOf_(bool) { return value ? 4 : 5; }
 char *ClassadBoolean::printAt_(char *end, bool) { return put_text(end, value ? "TRUE" : "FALSE"); }
 
-bool UndefinedBase::operator==(ExprTree &other) { return other.MyType() == LX_UNDEFINED; }
+bool Undefined::operator==(ExprTree &other) { return other.MyType() == LX_UNDEFINED; }
 
 ExprTree *Undefined::DeepCopy() const {
     Undefined *copy = new Undefined();
@@ -480,7 +480,7 @@ void Undefined::Display() { display_text("UNDEFINED"); }
 int Undefined::lengthOf_(bool) { return 9; }
 char *Undefined::printAt_(char *end, bool) { return put_text(end, "UNDEFINED"); }
 
-bool ErrorBase::operator==(ExprTree &other) { return other.MyType() == LX_ERROR; }
+bool Error::operator==(ExprTree &other) { return other.MyType() == LX_ERROR; }
 
 ExprTree *Error::DeepCopy() const {
     Error *copy = new Error();
@@ -598,40 +598,43 @@ void BinaryOpBase::GetReferences(const AttrList *ad, StringList &internal,
     }
 }
 
-template <class Op>
-ExprTree *BinaryOpBase::copyAs_() const {
+ExprTree *BinaryOpBase::Make(LexemeType kind, ExprTree *l, ExprTree *r) {
+    switch (kind) {
+        case LX_OR: return new OrOp(l, r);
+        case LX_AND: return new AndOp(l, r);
+        case LX_EQ: return new EqOp(l, r);
+        case LX_NEQ: return new NeqOp(l, r);
+        case LX_META_EQ: return new MetaEqOp(l, r);
+        case LX_META_NEQ: return new MetaNeqOp(l, r);
+        case LX_LT: return new LtOp(l, r);
+        case LX_LE: return new LeOp(l, r);
+        case LX_GT: return new GtOp(l, r);
+        case LX_GE: return new GeOp(l, r);
+        case LX_ADD: return new AddOp(l, r);
+        case LX_SUB: return new SubOp(l, r);
+        case LX_MULT: return new MultOp(l, r);
+        case LX_DIV: return new DivOp(l, r);
+        default: return new AssignOp(l, r);
+    }
+}
+
+ExprTree *BinaryOpBase::DeepCopy() const {
     ExprTree *left = lArg != nullptr ? lArg->DeepCopy() : nullptr;
     ExprTree *right = rArg != nullptr ? rArg->DeepCopy() : nullptr;
-    Op *copy = new Op(left, right);
+    ExprTree *copy = Make(type, left, right);
     CopyBaseExprTree(copy);
     return copy;
 }
 
-ExprTree *AddOp::DeepCopy() const { return copyAs_<AddOp>(); }
-ExprTree *SubOp::DeepCopy() const { return copyAs_<SubOp>(); }
-ExprTree *MultOp::DeepCopy() const { return copyAs_<MultOp>(); }
-ExprTree *DivOp::DeepCopy() const { return copyAs_<DivOp>(); }
-ExprTree *MetaEqOp::DeepCopy() const { return copyAs_<MetaEqOp>(); }
-ExprTree *MetaNeqOp::DeepCopy() const { return copyAs_<MetaNeqOp>(); }
-ExprTree *EqOp::DeepCopy() const { return copyAs_<EqOp>(); }
-ExprTree *NeqOp::DeepCopy() const { return copyAs_<NeqOp>(); }
-ExprTree *GtOp::DeepCopy() const { return copyAs_<GtOp>(); }
-ExprTree *GeOp::DeepCopy() const { return copyAs_<GeOp>(); }
-ExprTree *LtOp::DeepCopy() const { return copyAs_<LtOp>(); }
-ExprTree *LeOp::DeepCopy() const { return copyAs_<LeOp>(); }
-ExprTree *AndOp::DeepCopy() const { return copyAs_<AndOp>(); }
-ExprTree *OrOp::DeepCopy() const { return copyAs_<OrOp>(); }
-ExprTree *AssignOp::DeepCopy() const { return copyAs_<AssignOp>(); }
-
 // ---- Function ----
 
-FunctionBase::FunctionBase(const char *n)
+Function::Function(const char *n)
     : ExprTree(LX_FUNCTION), name(nullptr), arguments(new List<ExprTree>()) {
     stringSpaceIndex = intern_(n, name);
     builtin_ = classad_builtin_index(name);
 }
 
-FunctionBase::~FunctionBase() {
+Function::~Function() {
     if (arguments != nullptr) {
         ListIterator<ExprTree> it(*arguments);
         ExprTree *arg;
@@ -643,7 +646,7 @@ FunctionBase::~FunctionBase() {
     releaseInterned_(stringSpaceIndex);
 }
 
-void FunctionBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
+void Function::releaseChildren_(ExtArray<ExprTree *> &pending) {
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;
     while ((arg = it.Next()) != nullptr) {
@@ -653,14 +656,14 @@ void FunctionBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
     arguments = nullptr;
 }
 
-void FunctionBase::AppendArgument(ExprTree *arg) {
+void Function::AppendArgument(ExprTree *arg) {
     arguments->Append(arg);
 }
 
 // Calls are never equal, not even to an identical call.
-bool FunctionBase::operator==(ExprTree &) { return false; }
+bool Function::operator==(ExprTree &) { return false; }
 
-void FunctionBase::GetReferences(const AttrList *ad, StringList &internal,
+void Function::GetReferences(const AttrList *ad, StringList &internal,
                                  StringList &external) const {
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;

@@ -819,7 +819,7 @@ bool Function::FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *res
 
 // ---- evaluating a call ----
 
-bool FunctionBase::EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
+bool Function::EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
                                     EvalResult *result) const {
     return target != nullptr ? arg->EvalTree(my, target, result) : arg->EvalTree(my, result);
 }
