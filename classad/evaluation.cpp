@@ -73,21 +73,6 @@ OpKind operation_of(LexemeType kind) {
     }
 }
 
-bool is_literal(LexemeType kind) {
-    switch (kind) {
-        case LX_INTEGER:
-        case LX_FLOAT:
-        case LX_STRING:
-        case LX_BOOL:
-        case LX_UNDEFINED:
-        case LX_ERROR:
-        case LX_TIME:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // The value a node stores: reals narrowed to single precision.
 EvalValue stored(const EvalValue &v) {
     return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
@@ -113,23 +98,73 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
     }
 }
 
+// What a group or an assignment passes on: the operator layer knows no
+// times, so a time becomes ERROR here as it would there.
+void pass_on(EvalValue &v) {
+    if (v.type != LX_INTEGER && v.type != LX_FLOAT && v.type != LX_STRING &&
+        v.type != LX_UNDEFINED) {
+        v = EvalValue::Error();
+    }
+}
+
+// A literal's value; false for any other node.
+bool literal_value(ExprTree *node, EvalValue &out) {
+    switch (node->MyType()) {
+        case LX_INTEGER:
+            out = EvalValue::Int(static_cast<Integer *>(node)->Value());
+            return true;
+        case LX_FLOAT:
+            out = EvalValue::Real(static_cast<Float *>(node)->Value());
+            return true;
+        case LX_STRING:
+            out = EvalValue::Text(static_cast<String *>(node)->Value());
+            return true;
+        case LX_TIME:
+            out.type = LX_TIME;
+            out.s = static_cast<ISOTime *>(node)->Value();
+            return true;
+        case LX_BOOL:
+            out = EvalValue::Int(static_cast<ClassadBoolean *>(node)->Value());
+            return true;
+        case LX_UNDEFINED:
+            out = EvalValue::Undefined();
+            return true;
+        case LX_ERROR:
+            out = EvalValue::Error();
+            return true;
+        default:
+            return false;
+    }
+}
+
+// An attribute's assignment found by a reference, evaluated as EvalTree
+// evaluates it. The common attribute, a literal value, is read here with
+// the same mark and nesting checks, without walking through the node.
+bool eval_attribute(ExprTree *assignment, const AttrList *my, const AttrList *target,
+                    EvalValue &out) {
+    if (assignment->MyType() == LX_ASSIGN && !assignment->IsBeingEvaluated() &&
+        eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
+        ExprTree *right = static_cast<BinaryOpBase *>(assignment)->RightOperand();
+        if (right != nullptr && literal_value(right, out)) {
+            pass_on(out);
+            return true;
+        }
+    }
+    return eval_tree_value(assignment, my, target, out);
+}
+
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target,
                    EvalValue &out) {
     LexemeType kind = node->MyType();
     ExprTree *left = node->LeftOperand();
     ExprTree *right = node->RightOperand();
     if (kind == LX_ASSIGN || (kind == LX_ADD && left == nullptr)) {
-        // A group or an assignment passes its value on; the operator layer
-        // knows no times, so a time becomes ERROR here as it would there.
         if (right == nullptr) {
             out = EvalValue::Undefined();
             return true;
         }
         eval_tree_value(right, my, target, out);
-        if (out.type != LX_INTEGER && out.type != LX_FLOAT && out.type != LX_STRING &&
-            out.type != LX_UNDEFINED) {
-            out = EvalValue::Error();
-        }
+        pass_on(out);
         return true;
     }
     OpKind op = operation_of(kind);
@@ -163,11 +198,11 @@ bool eval_reference(Variable *node, const AttrList *my, const AttrList *target,
     }
     ExprTree *attribute = my != nullptr ? my->Lookup(scope.name) : nullptr;
     if (attribute != nullptr) {
-        return eval_tree_value(attribute, my, target, out);
+        return eval_attribute(attribute, my, target, out);
     }
     attribute = !scope.restricted && target != nullptr ? target->Lookup(scope.name) : nullptr;
     if (attribute != nullptr) {
-        return eval_tree_value(attribute, target, my, out);
+        return eval_attribute(attribute, target, my, out);
     }
     if (scope.current_time) {
         time_t now = time(nullptr);
@@ -224,8 +259,8 @@ bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
         out = EvalValue::Error();
         return false;
     }
-    if (is_literal(tree->MyType())) {
-        return eval_node_value(tree, my, target, out);  // it cannot reach itself again
+    if (literal_value(tree, out)) {
+        return true;  // a literal cannot reach itself again: no mark needed
     }
     tree->evalFlag = true;
     eval_depth++;
@@ -237,33 +272,14 @@ bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
 
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
     switch (tree->MyType()) {
-        case LX_INTEGER:
-            out = EvalValue::Int(static_cast<Integer *>(tree)->Value());
-            return true;
-        case LX_FLOAT:
-            out = EvalValue::Real(static_cast<Float *>(tree)->Value());
-            return true;
-        case LX_STRING:
-            out = EvalValue::Text(static_cast<String *>(tree)->Value());
-            return true;
-        case LX_TIME:
-            out.type = LX_TIME;
-            out.s = static_cast<ISOTime *>(tree)->Value();
-            return true;
-        case LX_BOOL:
-            out = EvalValue::Int(static_cast<ClassadBoolean *>(tree)->Value());
-            return true;
-        case LX_UNDEFINED:
-            out = EvalValue::Undefined();
-            return true;
-        case LX_ERROR:
-            out = EvalValue::Error();
-            return true;
         case LX_VARIABLE:
             return eval_reference(static_cast<Variable *>(tree), my, target, out);
         case LX_FUNCTION:
             return eval_call_value(static_cast<Function *>(tree), my, target, out);
         default:
+            if (literal_value(tree, out)) {
+                return true;
+            }
             return eval_operator(static_cast<BinaryOpBase *>(tree), my, target, out);
     }
 }

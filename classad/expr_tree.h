@@ -80,6 +80,8 @@ class ExprTree {
     bool EvalTree(const AttrList *my, const AttrList *target, EvalResult *result);
 
     LexemeType MyType() const { return type; }
+    // Whether an evaluation of this node is in progress.
+    bool IsBeingEvaluated() const { return evalFlag; }
     ExprTree &operator=(const ExprTree &other);
 
     // Nodes come from the node pool (classad/node_pool.h).

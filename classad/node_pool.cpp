@@ -21,6 +21,10 @@ const bool kPooled = true;
 const size_t kStep = 16;
 const size_t kClasses = 8;  // 16, 32, ..., 128 bytes
 const size_t kBlockSize = 64 * 1024;
+// Blocks start on a cache line, and the link to the next block takes the
+// first line, so that nodes carved one after another (an attribute's
+// assignment and its value) share lines as often as they can.
+const size_t kLine = 64;
 
 struct FreeNode {
     FreeNode *next;
@@ -46,11 +50,11 @@ Pool &pool() {
 // the tail is too short (the old tail is left unused).
 void *carve(Pool &p, size_t bytes) {
     if (p.cursor == nullptr || static_cast<size_t>(p.end - p.cursor) < bytes) {
-        char *raw = static_cast<char *>(::operator new(kBlockSize));
+        char *raw = static_cast<char *>(::operator new(kBlockSize, std::align_val_t(kLine)));
         Block *block = reinterpret_cast<Block *>(raw);
         block->next = p.blocks;
         p.blocks = block;
-        p.cursor = raw + kStep;  // the first step holds the block link
+        p.cursor = raw + kLine;
         p.end = raw + kBlockSize;
     }
     void *piece = p.cursor;
