@@ -128,6 +128,20 @@ void add_reference(StringList &list, const char *name) {
     }
 }
 
+// Hands child to pending, or deletes it at once when it has no children of
+// its own to hand on (a literal or a reference).
+void release_child(ExprTree *child, ExtArray<ExprTree *> &pending) {
+    if (child == nullptr) {
+        return;
+    }
+    LexemeType kind = child->MyType();
+    if (kind == LX_FUNCTION || (kind >= LX_ASSIGN && kind <= LX_DIV)) {
+        pending.add(child);
+    } else {
+        delete child;
+    }
+}
+
 bool is_group(LexemeType kind, const ExprTree *left) {
     return kind == LX_ADD && left == nullptr;
 }
@@ -521,12 +535,8 @@ BinaryOpBase::~BinaryOpBase() {
 }
 
 void BinaryOpBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
-    if (lArg != nullptr) {
-        pending.add(lArg);
-    }
-    if (rArg != nullptr) {
-        pending.add(rArg);
-    }
+    release_child(lArg, pending);
+    release_child(rArg, pending);
     lArg = nullptr;
     rArg = nullptr;
 }
@@ -650,7 +660,7 @@ void Function::releaseChildren_(ExtArray<ExprTree *> &pending) {
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;
     while ((arg = it.Next()) != nullptr) {
-        pending.add(arg);
+        release_child(arg, pending);
     }
     delete arguments;
     arguments = nullptr;

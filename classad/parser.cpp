@@ -182,6 +182,15 @@ int parse_group(char *&s, ExprTree *&tree, int &count) {
     return ok && note_height(0, inner_height);
 }
 
+// Whether the next token at s is "(", known without scanning it (which
+// would overwrite the shared token): white space, then the parenthesis.
+bool call_follows(const char *s) {
+    while (ScannerIsSpace(*s)) {
+        s++;
+    }
+    return *s == '(';
+}
+
 // Literals and references: consumes the token and builds its node.
 ExprTree *literal_for(Token *token) {
     switch (token->type) {
@@ -332,17 +341,13 @@ int ParseFactor(char *&s, ExprTree *&tree, int &count) {
         case LX_VARIABLE: {
             ReadToken(s);
             count += token->length;
-            Variable *variable = new Variable(token->text);
-            if (LookToken(s)->type != LX_LPAREN) {
-                tree = variable;
+            if (!call_follows(s)) {
+                tree = new Variable(token->text);
                 g_height = 1;
                 return 1;
             }
-            // The call interns its own copy of the name before the variable,
-            // whose text it borrows until then, goes.
-            int ok = ParseFunction(const_cast<char *>(variable->Name()), s, tree, count);
-            delete variable;
-            return ok;
+            // The call interns its name before the next scan reuses the token.
+            return ParseFunction(token->text, s, tree, count);
         }
         case LX_INTEGER:
         case LX_FLOAT:
