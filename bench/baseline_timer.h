@@ -15,6 +15,20 @@
 
 #include <benchmark/benchmark.h>
 
+// Sets the counters of a case timed beside its baseline: "ratio",
+// "baseline_us" (the baseline's mean time) and the items processed.
+inline void ReportBaseline(benchmark::State &state, double work_seconds, double baseline_seconds,
+                           long items_per_iteration) {
+    double iterations = static_cast<double>(state.iterations());
+    if (iterations > 0) {
+        state.counters["baseline_us"] = baseline_seconds / iterations * 1e6;
+    }
+    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
+    if (items_per_iteration > 0) {
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items_per_iteration);
+    }
+}
+
 // Times `work` as the benchmark's own (manual) time and `baseline` right
 // after it, every iteration; "ratio" is work time over baseline time and
 // "baseline_us" the baseline's mean time. When items_per_iteration is
@@ -36,14 +50,7 @@ void RunWithBaseline(benchmark::State &state, Work work, Baseline baseline,
         baseline_seconds += std::chrono::duration<double>(t2 - t1).count();
         state.SetIterationTime(w);
     }
-    double iterations = static_cast<double>(state.iterations());
-    if (iterations > 0) {
-        state.counters["baseline_us"] = baseline_seconds / iterations * 1e6;
-    }
-    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
-    if (items_per_iteration > 0) {
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items_per_iteration);
-    }
+    ReportBaseline(state, work_seconds, baseline_seconds, items_per_iteration);
 }
 
 // CPU seconds this thread has used: CPU time, not wall time, so other load
@@ -95,14 +102,7 @@ void RunWithBaselineCpu(benchmark::State &state, Work work, Baseline baseline,
         baseline_seconds += t2 - t1;
         state.SetIterationTime(t1 - t0);
     }
-    double iterations = static_cast<double>(state.iterations());
-    if (iterations > 0) {
-        state.counters["baseline_us"] = baseline_seconds / iterations * 1e6;
-    }
-    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
-    if (items_per_iteration > 0) {
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items_per_iteration);
-    }
+    ReportBaseline(state, work_seconds, baseline_seconds, items_per_iteration);
 }
 
 #endif  // TORVEL_BENCH_BASELINE_TIMER_H_

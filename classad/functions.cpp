@@ -1,6 +1,9 @@
 // Evaluation of calls: the lazy ifthenelse, the built-in functions selected
-// by name (without regard to case) and functions loaded from the shared
-// library named by CLASSAD_LIB_PATH.
+// by name (without regard to case, once, when the call is built) and
+// functions loaded from the shared library named by CLASSAD_LIB_PATH.
+// Built-ins work on the evaluator's values (classad/eval_value.h): texts
+// they compute go to the evaluation's scratch space, and the Function*
+// members that take EvalResults run the same code.
 //
 // Conversions from a real to an integer (int, floor, ceiling, round, the
 // numeric string lists) give ERROR when the value does not fit in 32 bits,

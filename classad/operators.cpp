@@ -1,4 +1,6 @@
-// The operator layer: Value accessors and the operations of the language.
+// The operator layer: the operations of the language on the evaluator's
+// values (eval_operate, eval_negate, eval_short_circuit), and operate /
+// operateShortCircuit with the Value accessors, which run the same code.
 // Integer arithmetic is done in unsigned 32-bit so that overflow wraps
 // without undefined behaviour; the one quotient that does not fit
 // (INT_MIN / -1) gives ERROR, as does a zero divisor.
