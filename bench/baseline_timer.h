@@ -1,9 +1,10 @@
 // Runs a benchmark case beside its baseline in the same program and reports
 // the ratio of the two as the counter "ratio", so the figure survives a
-// change of machine. Two ways to measure: interleaved wall-clock timing
+// change of machine. Three ways to measure: interleaved wall-clock timing
 // inside the benchmark loop (RunWithBaseline, for cases registered with
-// UseManualTime), and back-to-back CPU timing outside it (SetCpuRatio, for
-// cases whose loop times the case alone).
+// UseManualTime), the same in thread CPU time (RunWithBaselineCpu), and
+// back-to-back CPU timing outside it (SetCpuRatio, for cases whose loop
+// times the case alone).
 #ifndef TORVEL_BENCH_BASELINE_TIMER_H_
 #define TORVEL_BENCH_BASELINE_TIMER_H_
 
@@ -13,6 +14,20 @@
 #include <chrono>
 
 #include <benchmark/benchmark.h>
+
+// Sets the counters of a case timed beside its baseline: "ratio",
+// "baseline_us" (the baseline's mean time) and the items processed.
+inline void ReportBaseline(benchmark::State &state, double work_seconds, double baseline_seconds,
+                           long items_per_iteration) {
+    double iterations = static_cast<double>(state.iterations());
+    if (iterations > 0) {
+        state.counters["baseline_us"] = baseline_seconds / iterations * 1e6;
+    }
+    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
+    if (items_per_iteration > 0) {
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items_per_iteration);
+    }
+}
 
 // Times `work` as the benchmark's own (manual) time and `baseline` right
 // after it, every iteration; "ratio" is work time over baseline time and
@@ -35,14 +50,7 @@ void RunWithBaseline(benchmark::State &state, Work work, Baseline baseline,
         baseline_seconds += std::chrono::duration<double>(t2 - t1).count();
         state.SetIterationTime(w);
     }
-    double iterations = static_cast<double>(state.iterations());
-    if (iterations > 0) {
-        state.counters["baseline_us"] = baseline_seconds / iterations * 1e6;
-    }
-    state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
-    if (items_per_iteration > 0) {
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items_per_iteration);
-    }
+    ReportBaseline(state, work_seconds, baseline_seconds, items_per_iteration);
 }
 
 // CPU seconds this thread has used: CPU time, not wall time, so other load
@@ -74,6 +82,27 @@ double SetCpuRatio(benchmark::State &state, int64_t calls, Work work, Baseline b
     double work_seconds = CpuSecondsPerCall(calls, work);
     state.counters["ratio"] = baseline_seconds > 0 ? work_seconds / baseline_seconds : 0;
     return baseline_seconds;
+}
+
+// As RunWithBaseline, but both are timed in this thread's CPU time, so
+// that other load on a shared machine (time slices lost to other programs)
+// enters neither the case's time nor the ratio.
+template <class Work, class Baseline>
+void RunWithBaselineCpu(benchmark::State &state, Work work, Baseline baseline,
+                        long items_per_iteration = 0) {
+    double work_seconds = 0;
+    double baseline_seconds = 0;
+    for (auto _ : state) {
+        double t0 = ThreadCpuSeconds();
+        work();
+        double t1 = ThreadCpuSeconds();
+        baseline();
+        double t2 = ThreadCpuSeconds();
+        work_seconds += t1 - t0;
+        baseline_seconds += t2 - t1;
+        state.SetIterationTime(t1 - t0);
+    }
+    ReportBaseline(state, work_seconds, baseline_seconds, items_per_iteration);
 }
 
 #endif  // TORVEL_BENCH_BASELINE_TIMER_H_

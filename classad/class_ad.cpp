@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include "classad/attr_names.h"
 #include "classad/eval_result.h"
@@ -63,7 +64,9 @@ ClassAd::ClassAd(char *text, char delimiter)
 ClassAd::ClassAd(const ClassAd &other)
     : AttrList(other),
       myType(other.myType != nullptr ? new AdType(*other.myType) : nullptr),
-      targetType(other.targetType != nullptr ? new AdType(*other.targetType) : nullptr) {}
+      targetType(other.targetType != nullptr ? new AdType(*other.targetType) : nullptr) {
+    noteTypes_();
+}
 
 ClassAd &ClassAd::operator=(const ClassAd &other) {
     if (this == &other) {
@@ -74,6 +77,7 @@ ClassAd &ClassAd::operator=(const ClassAd &other) {
     delete targetType;
     myType = other.myType != nullptr ? new AdType(*other.myType) : nullptr;
     targetType = other.targetType != nullptr ? new AdType(*other.targetType) : nullptr;
+    noteTypes_();
     return *this;
 }
 
@@ -87,6 +91,7 @@ void ClassAd::typesFromAttributes_() {
     // do: the ad's own value, UNDEFINED when absent.
     myType = type_from(*this, ATTR_MY_TYPE);
     targetType = type_from(*this, ATTR_TARGET_TYPE);
+    noteTypes_();
     Delete(ATTR_MY_TYPE);
     Delete(ATTR_TARGET_TYPE);
 }
@@ -96,11 +101,13 @@ void ClassAd::typesFromAttributes_() {
 void ClassAd::SetMyTypeName(const char *name) {
     delete myType;
     myType = name != nullptr ? new AdType(name) : nullptr;
+    noteTypes_();
 }
 
 void ClassAd::SetTargetTypeName(const char *name) {
     delete targetType;
     targetType = name != nullptr ? new AdType(name) : nullptr;
+    noteTypes_();
 }
 
 const char *ClassAd::GetMyTypeName() const {
@@ -117,12 +124,10 @@ const char *ClassAd::GetTargetTypeName() const {
     return targetType != nullptr ? targetType->name : "";
 }
 
-int ClassAd::GetMyTypeNumber() const {
-    return myType != nullptr ? myType->number : -1;
-}
-
-int ClassAd::GetTargetTypeNumber() const {
-    return targetType != nullptr ? targetType->number : -1;
+void ClassAd::noteTypes_() {
+    myNumber_ = myType != nullptr ? myType->number : -1;
+    targetNumber_ = targetType != nullptr ? targetType->number : -1;
+    targetAny_ = targetType != nullptr && strcasecmp(targetType->name, "Any") == 0;
 }
 
 ExprTree *ClassAd::GetRequirements() const {
@@ -193,6 +198,7 @@ void ClassAd::clear() {
     delete targetType;
     myType = nullptr;
     targetType = nullptr;
+    noteTypes_();
 }
 
 void ClassAd::ExchangeExpressions(ClassAd *other) {

@@ -49,8 +49,10 @@ class ClassAd : public AttrList {
     // The target-type name, or "". Borrowed likewise.
     const char *GetTargetTypeName() const;
     // The type's number, -1 without the type.
-    int GetMyTypeNumber() const;
-    int GetTargetTypeNumber() const;
+    int GetMyTypeNumber() const { return myNumber_; }
+    int GetTargetTypeNumber() const { return targetNumber_; }
+    // Whether the target type is "Any" (any case), which accepts every ad.
+    bool TargetsAnyType() const { return targetAny_; }
 
     // The AssignOp of "Requirements" / "Rank", or null; borrowed.
     ExprTree *GetRequirements() const;
@@ -91,9 +93,16 @@ class ClassAd : public AttrList {
     // Sets both types from the string values of the attributes, then
     // removes those attributes.
     void typesFromAttributes_();
+    // Copies what matching reads from the two types into the ad itself, so
+    // that matching reads the numbers without following the type records.
+    // Called after every change of either type.
+    void noteTypes_();
 
     AdType *myType;
     AdType *targetType;
+    int myNumber_ = -1;
+    int targetNumber_ = -1;
+    bool targetAny_ = false;
 };
 
 // a satisfies b: b accepts a's type and b's Requirements holds with b as MY

@@ -1,10 +1,8 @@
 // ClassAd matching: type compatibility in each direction and each ad's
 // Requirements evaluated with itself as MY and the other ad as TARGET.
-#include <strings.h>
-
 #include "classad/attr_names.h"
 #include "classad/class_ad.h"
-#include "classad/eval_result.h"
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 
 namespace {
@@ -12,8 +10,7 @@ namespace {
 // Whether ad accepts partner's type: ad's target type is partner's type,
 // or "Any". Two ads without types accept each other (-1 == -1).
 bool accepts(const ClassAd &ad, const ClassAd &partner) {
-    return ad.GetTargetTypeNumber() == partner.GetMyTypeNumber() ||
-           strcasecmp(ad.GetTargetTypeName(), "Any") == 0;
+    return ad.GetTargetTypeNumber() == partner.GetMyTypeNumber() || ad.TargetsAnyType();
 }
 
 // Whether MY.Requirements holds (is a non-zero integer) with my as MY and
@@ -24,9 +21,10 @@ bool requirements_hold(const ClassAd &my, const ClassAd &target) {
     if (requirements == nullptr) {
         return false;
     }
-    EvalResult result;
-    requirements->EvalTree(&my, &target, &result);
-    return result.type == LX_INTEGER && result.i != 0;
+    EvalScratchScope scope;
+    EvalValue value;
+    eval_tree_value(requirements, &my, &target, value);
+    return value.type == LX_INTEGER && value.i != 0;
 }
 
 }  // namespace

@@ -1,18 +1,31 @@
-// Evaluation of expression trees: cycle detection and the nesting bound in
-// EvalTree, the literals, attribute references with their MY. and TARGET.
-// scopes, the operator nodes (through the operator layer) and the ordering
-// operators of Integer and Float. Calls are evaluated in functions.cpp.
+// Evaluation of expression trees. One recursive function walks a tree by
+// node kind and produces EvalValues (classad/eval_value.h): nothing is
+// allocated per node, literal texts and attribute texts are borrowed, and
+// the scope of a reference (MY., TARGET., stacked prefixes) was resolved
+// when its Variable was built. The public EvalTree converts the final value
+// into an EvalResult once, copying its text; every node class's _EvalTree is
+// the same walk started at that node.
 //
-// Process-wide state: the nesting count of EvalTree and, in the nodes, the
-// evaluation-in-progress marks. One evaluation at a time.
+// Cycle detection and the nesting bound work per node as EvalTree
+// describes: every node reached through an operand, a call argument or an
+// attribute reference is marked while it is evaluated and counts one level,
+// except integer and string literals read in place as operator operands.
+//
+// Process-wide state: the nesting count, the scratch space of computed texts
+// and, in the nodes, the evaluation marks. One evaluation at a time.
 #include "classad/evaluation.h"
 
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <time.h>
 
+#include <memory>
+#include <vector>
+
 #include "classad/attr_list.h"
 #include "classad/eval_result.h"
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/operators.h"
 
@@ -20,157 +33,301 @@ namespace {
 
 int eval_depth = 0;
 
+// ---- scratch space ----
+
+const size_t kChunkSize = 16384;
+
+struct ScratchChunk {
+    std::unique_ptr<char[]> bytes;
+    size_t size;
+};
+
+// Chunks are kept for reuse once made; only the current position moves.
+struct Scratch {
+    std::vector<ScratchChunk> chunks;
+    int current = -1;
+    size_t used = 0;
+};
+
+Scratch &scratch() {
+    static Scratch *space = new Scratch;  // reachable for the whole run
+    return *space;
+}
+
 OpKind operation_of(LexemeType kind) {
     switch (kind) {
-        case LX_LT:
-            return LESS_THAN_OP;
-        case LX_LE:
-            return LESS_OR_EQUAL_OP;
-        case LX_NEQ:
-            return NOT_EQUAL_OP;
-        case LX_EQ:
-            return EQUAL_OP;
-        case LX_META_EQ:
-            return META_EQUAL_OP;
-        case LX_META_NEQ:
-            return META_NOT_EQUAL_OP;
-        case LX_GE:
-            return GREATER_OR_EQUAL_OP;
-        case LX_GT:
-            return GREATER_THAN_OP;
-        case LX_SUB:
-            return SUBTRACTION_OP;
-        case LX_MULT:
-            return MULTIPLICATION_OP;
-        case LX_DIV:
-            return DIVISION_OP;
-        case LX_OR:
-            return LOGICAL_OR_OP;
-        case LX_AND:
-            return LOGICAL_AND_OP;
-        default:
-            return ADDITION_OP;  // LX_ADD; LX_ASSIGN never applies an operation
+        case LX_LT: return LESS_THAN_OP;
+        case LX_LE: return LESS_OR_EQUAL_OP;
+        case LX_NEQ: return NOT_EQUAL_OP;
+        case LX_EQ: return EQUAL_OP;
+        case LX_META_EQ: return META_EQUAL_OP;
+        case LX_META_NEQ: return META_NOT_EQUAL_OP;
+        case LX_GE: return GREATER_OR_EQUAL_OP;
+        case LX_GT: return GREATER_THAN_OP;
+        case LX_SUB: return SUBTRACTION_OP;
+        case LX_MULT: return MULTIPLICATION_OP;
+        case LX_DIV: return DIVISION_OP;
+        case LX_OR: return LOGICAL_OR_OP;
+        case LX_AND: return LOGICAL_AND_OP;
+        default: return ADDITION_OP;
     }
 }
 
-// Describes an evaluated operand as a Value; a string Value borrows
-// holder's text.
-void describe(const EvalResult &holder, Value &value) {
-    switch (holder.type) {
-        case LX_INTEGER:
-            value.setIntegerValue(holder.i);
-            break;
-        case LX_FLOAT:
-            value.setRealValue(holder.f);
-            break;
-        case LX_STRING:
-            value.setStringValue(holder.s);
-            break;
-        case LX_UNDEFINED:
-            value.setUndefinedValue();
-            break;
-        default:
-            value.setErrorValue();  // errors and times
-            break;
-    }
+// The value a node stores: reals narrowed to single precision.
+EvalValue stored(const EvalValue &v) {
+    return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
 }
 
-// Evaluates operand (which may be missing) into holder and describes it as
-// a Value. Number and string literals are read in place: evaluating them
-// could neither fail nor recurse, and a string Value then borrows the
-// literal's interned text instead of a copy.
-void operand_value(ExprTree *operand, const AttrList *my, const AttrList *target,
-                   EvalResult &holder, Value &value) {
-    if (operand == nullptr) {
-        value.setUndefinedValue();
+// An operand of an operator node; a missing one is undefined. Integer and
+// string literals are read in place: they could neither fail nor recurse.
+void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalValue &out) {
+    if (node == nullptr) {
+        out = EvalValue::Undefined();
         return;
     }
-    switch (operand->MyType()) {
+    switch (node->MyType()) {
         case LX_INTEGER:
-            value.setIntegerValue(static_cast<IntegerBase *>(operand)->Value());
+            out = EvalValue::Int(static_cast<Integer *>(node)->Value());
             return;
         case LX_STRING:
-            value.setStringValue(const_cast<char *>(static_cast<StringBase *>(operand)->Value()));
+            out = EvalValue::Text(static_cast<String *>(node)->Value());
             return;
         default:
-            operand->EvalTree(my, target, &holder);
-            describe(holder, value);
+            eval_tree_value(node, my, target, out);
             return;
     }
 }
 
-// A group or an assignment: the right operand's value unchanged, evaluated
-// straight into result. The operator layer has no time values, so a time
-// becomes ERROR here as it would through a Value.
-bool pass_right(ExprTree *right, const AttrList *my, const AttrList *target,
-                EvalResult *result) {
-    if (right == nullptr) {
-        result->set_undefined();
+// What a group or an assignment passes on: the operator layer knows no
+// times, so a time becomes ERROR here as it would there.
+void pass_on(EvalValue &v) {
+    if (v.type != LX_INTEGER && v.type != LX_FLOAT && v.type != LX_STRING &&
+        v.type != LX_UNDEFINED) {
+        v = EvalValue::Error();
+    }
+}
+
+// A literal's value; false for any other node.
+bool literal_value(ExprTree *node, EvalValue &out) {
+    switch (node->MyType()) {
+        case LX_INTEGER:
+            out = EvalValue::Int(static_cast<Integer *>(node)->Value());
+            return true;
+        case LX_FLOAT:
+            out = EvalValue::Real(static_cast<Float *>(node)->Value());
+            return true;
+        case LX_STRING:
+            out = EvalValue::Text(static_cast<String *>(node)->Value());
+            return true;
+        case LX_TIME:
+            out.type = LX_TIME;
+            out.s = static_cast<ISOTime *>(node)->Value();
+            return true;
+        case LX_BOOL:
+            out = EvalValue::Int(static_cast<ClassadBoolean *>(node)->Value());
+            return true;
+        case LX_UNDEFINED:
+            out = EvalValue::Undefined();
+            return true;
+        case LX_ERROR:
+            out = EvalValue::Error();
+            return true;
+        default:
+            return false;
+    }
+}
+
+// An attribute's assignment found by a reference, evaluated as EvalTree
+// evaluates it. The common attribute, a literal value, is read here with
+// the same mark and nesting checks, without walking through the node.
+bool eval_attribute(ExprTree *assignment, const AttrList *my, const AttrList *target,
+                    EvalValue &out) {
+    if (assignment->MyType() == LX_ASSIGN && !assignment->IsBeingEvaluated() &&
+        eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
+        ExprTree *right = static_cast<BinaryOpBase *>(assignment)->RightOperand();
+        if (right != nullptr && literal_value(right, out)) {
+            pass_on(out);
+            return true;
+        }
+    }
+    return eval_tree_value(assignment, my, target, out);
+}
+
+bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target,
+                   EvalValue &out) {
+    LexemeType kind = node->MyType();
+    ExprTree *left = node->LeftOperand();
+    ExprTree *right = node->RightOperand();
+    if (kind == LX_ASSIGN || (kind == LX_ADD && left == nullptr)) {
+        if (right == nullptr) {
+            out = EvalValue::Undefined();
+            return true;
+        }
+        eval_tree_value(right, my, target, out);
+        pass_on(out);
         return true;
     }
-    right->EvalTree(my, target, result);
-    if (result->type != LX_INTEGER && result->type != LX_FLOAT && result->type != LX_STRING &&
-        result->type != LX_UNDEFINED) {
-        result->set_error();
+    OpKind op = operation_of(kind);
+    EvalValue l;
+    operand(left, my, target, l);
+    if ((kind == LX_AND || kind == LX_OR) && eval_short_circuit(op, l, out)) {
+        return true;
+    }
+    EvalValue r;
+    operand(right, my, target, r);
+    if (kind == LX_SUB && left == nullptr) {
+        out = stored(eval_negate(r));
+    } else {
+        out = stored(eval_operate(op, l, r));
     }
     return true;
 }
 
-void store_value(Value &value, EvalResult *result) {
-    int i = 0;
-    double r = 0.0;
-    char *s = nullptr;
-    if (value.isIntegerValue(i)) {
-        result->set_int(i);
-    } else if (value.isRealValue(r)) {
-        result->set_float(static_cast<float>(r));
-    } else if (value.isStringValue(s)) {
-        result->set_string(s);
-    } else if (value.isErrorValue()) {
-        result->set_error();
+// An attribute reference, its scope already resolved.
+bool eval_reference(Variable *node, const AttrList *my, const AttrList *target,
+                    EvalValue &out) {
+    const Variable::Scope &scope = node->ReferenceScope();
+    if (scope.unknown_prefix) {
+        out = EvalValue::Undefined();
+        return true;
+    }
+    if (scope.exchanged) {
+        const AttrList *other = my;
+        my = target;
+        target = other;
+    }
+    ExprTree *attribute = my != nullptr ? my->Lookup(scope.name) : nullptr;
+    if (attribute != nullptr) {
+        return eval_attribute(attribute, my, target, out);
+    }
+    attribute = !scope.restricted && target != nullptr ? target->Lookup(scope.name) : nullptr;
+    if (attribute != nullptr) {
+        return eval_attribute(attribute, target, my, out);
+    }
+    if (scope.current_time) {
+        time_t now = time(nullptr);
+        out = now == static_cast<time_t>(-1) ? EvalValue::Error()
+                                             : EvalValue::Int(static_cast<int>(now));
     } else {
-        result->set_undefined();
+        out = EvalValue::Undefined();
     }
-}
-
-// The value of a literal node's other tree, for the ordering operators:
-// true with *number set when it evaluates (without attribute lists) to an
-// integer or a float.
-bool ordering_operand(ExprTree &other, double *number) {
-    EvalResult r;
-    other.EvalTree(nullptr, &r);
-    if (r.type == LX_INTEGER) {
-        *number = r.i;
-        return true;
-    }
-    if (r.type == LX_FLOAT) {
-        *number = r.f;
-        return true;
-    }
-    return false;
-}
-
-// Mixed comparisons are done in single precision.
-template <class Compare>
-bool ordered(float mine, ExprTree &other, Compare compare) {
-    double theirs = 0.0;
-    return ordering_operand(other, &theirs) && compare(mine, static_cast<float>(theirs));
-}
-
-template <class Compare>
-bool ordered(int mine, ExprTree &other, Compare compare) {
-    EvalResult r;
-    other.EvalTree(nullptr, &r);
-    if (r.type == LX_INTEGER) {
-        return compare(mine, r.i);
-    }
-    if (r.type == LX_FLOAT) {
-        return compare(static_cast<float>(mine), r.f);
-    }
-    return false;
+    return true;
 }
 
 }  // namespace
+
+// ---- scratch space ----
+
+char *eval_scratch_alloc(size_t n) {
+    Scratch &s = scratch();
+    if (s.current < 0 || s.used + n > s.chunks[s.current].size) {
+        // The next chunk if it is large enough, else a new one put there.
+        size_t next = static_cast<size_t>(s.current + 1);
+        if (next >= s.chunks.size() || s.chunks[next].size < n) {
+            size_t size = n > kChunkSize ? n : kChunkSize;
+            ScratchChunk chunk{std::unique_ptr<char[]>(new char[size]), size};
+            s.chunks.insert(s.chunks.begin() + static_cast<long>(next), std::move(chunk));
+        }
+        s.current = static_cast<int>(next);
+        s.used = 0;
+    }
+    char *p = s.chunks[s.current].bytes.get() + s.used;
+    s.used += n;
+    return p;
+}
+
+const char *eval_scratch_copy(const char *text, size_t n) {
+    char *copy = eval_scratch_alloc(n + 1);
+    memcpy(copy, text, n);
+    copy[n] = '\0';
+    return copy;
+}
+
+EvalScratchMark eval_scratch_mark() {
+    return EvalScratchMark{scratch().current, scratch().used};
+}
+
+void eval_scratch_release(EvalScratchMark mark) {
+    scratch().current = mark.chunk;
+    scratch().used = mark.used;
+}
+
+// ---- the engine ----
+
+bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    if (tree->evalFlag || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
+        out = EvalValue::Error();
+        return false;
+    }
+    if (literal_value(tree, out)) {
+        return true;  // a literal cannot reach itself again: no mark needed
+    }
+    tree->evalFlag = true;
+    eval_depth++;
+    bool ok = eval_node_value(tree, my, target, out);
+    eval_depth--;
+    tree->evalFlag = false;
+    return ok;
+}
+
+bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    switch (tree->MyType()) {
+        case LX_VARIABLE:
+            return eval_reference(static_cast<Variable *>(tree), my, target, out);
+        case LX_FUNCTION:
+            return eval_call_value(static_cast<Function *>(tree), my, target, out);
+        default:
+            if (literal_value(tree, out)) {
+                return true;
+            }
+            return eval_operator(static_cast<BinaryOpBase *>(tree), my, target, out);
+    }
+}
+
+void eval_value_store(const EvalValue &v, EvalResult *result) {
+    switch (v.type) {
+        case LX_INTEGER:
+            result->set_int(v.i);
+            break;
+        case LX_FLOAT:
+            result->set_float(static_cast<float>(v.r));
+            break;
+        case LX_STRING:
+            result->set_string(v.s);
+            break;
+        case LX_TIME:
+            result->set_time(v.s);
+            break;
+        case LX_UNDEFINED:
+            result->set_undefined();
+            break;
+        case LX_BOOL:
+            result->set_int(v.i);
+            result->type = LX_BOOL;
+            break;
+        default:
+            result->set_error();
+            break;
+    }
+}
+
+EvalValue eval_value_of(const EvalResult &result) {
+    EvalValue v;
+    v.type = result.type;
+    switch (result.type) {
+        case LX_FLOAT:
+            v.r = result.f;
+            break;
+        case LX_STRING:
+        case LX_TIME:
+            v.s = result.s;
+            break;
+        default:
+            v.i = result.i;
+            break;
+    }
+    return v;
+}
 
 void evalFromEnvironment(const char *name, EvalResult *result) {
     if (name != nullptr && strcmp(name, "CurrentTime") == 0) {
@@ -185,85 +342,44 @@ void evalFromEnvironment(const char *name, EvalResult *result) {
     result->set_undefined();
 }
 
-// ---- ExprTree ----
+// ---- the public entry points ----
+
+namespace {
+
+// Runs eval over tree and stores the value into result, copying its text.
+template <class Eval>
+bool evaluate_into(ExprTree *tree, const AttrList *my, const AttrList *target,
+                   EvalResult *result, Eval eval) {
+    EvalScratchScope scope;
+    EvalValue v;
+    bool ok = eval(tree, my, target, v);
+    eval_value_store(v, result);
+    return ok;
+}
+
+}  // namespace
 
 bool ExprTree::EvalTree(const AttrList *my, EvalResult *result) {
     return EvalTree(my, nullptr, result);
 }
 
 bool ExprTree::EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    if (evalFlag || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
-        result->set_error();
-        return false;
-    }
-    evalFlag = true;
-    eval_depth++;
-    bool ok = _EvalTree(my, target, result);
-    eval_depth--;
-    evalFlag = false;
-    return ok;
+    return evaluate_into(this, my, target, result, eval_tree_value);
 }
 
-// ---- literals ----
-
-bool Integer::_EvalTree(const AttrList *my, EvalResult *result) {
+bool ExprTree::_EvalTree(const AttrList *my, EvalResult *result) {
     return _EvalTree(my, nullptr, result);
 }
-bool Integer::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_int(value);
-    return true;
+
+bool ExprTree::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
+    return evaluate_into(this, my, target, result, eval_node_value);
 }
 
-bool Float::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Float::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_float(value);
-    return true;
+bool Variable::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
+    return evaluate_into(this, my, target, result, eval_node_value);
 }
 
-bool String::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool String::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_string(value);
-    return true;
-}
-
-bool ISOTime::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool ISOTime::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_time(time);
-    return true;
-}
-
-bool ClassadBoolean::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool ClassadBoolean::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_int(value);
-    return true;
-}
-
-bool Undefined::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Undefined::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_undefined();
-    return true;
-}
-
-bool Error::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-bool Error::_EvalTree(const AttrList *, const AttrList *, EvalResult *result) {
-    result->set_error();
-    return true;
-}
-
-// ---- attribute references ----
-
+// The one-list form of a reference looks the whole name up in my alone.
 bool Variable::_EvalTree(const AttrList *my, EvalResult *result) {
     ExprTree *attribute = my != nullptr ? my->Lookup(name) : nullptr;
     if (attribute == nullptr) {
@@ -273,10 +389,8 @@ bool Variable::_EvalTree(const AttrList *my, EvalResult *result) {
     return attribute->EvalTree(my, result);
 }
 
-bool Variable::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return _EvalTreeRecursive(name, my, target, result, false);
-}
-
+// Scope resolution by name at the time of the call, for callers that hand
+// in a name of their own; references in trees resolved theirs when built.
 bool Variable::_EvalTreeRecursive(const char *ref, const AttrList *my, const AttrList *target,
                                   EvalResult *result, bool restrict_search) {
     const char *dot = strchr(ref, '.');
@@ -312,38 +426,38 @@ bool Variable::_EvalTreeSimple(const char *ref, const AttrList *my, const AttrLi
     return true;
 }
 
-// ---- operators ----
-
-bool BinaryOpBase::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-
-bool BinaryOpBase::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    if (type == LX_ASSIGN || (type == LX_ADD && lArg == nullptr)) {
-        return pass_right(rArg, my, target, result);
-    }
-    OpKind op = operation_of(type);
-    EvalResult left_result;
-    EvalResult right_result;
-    Value left;
-    Value right;
-    Value value;
-    operand_value(lArg, my, target, left_result, left);
-    if ((type == LX_AND || type == LX_OR) && operateShortCircuit(op, left, value)) {
-        store_value(value, result);
-        return true;
-    }
-    operand_value(rArg, my, target, right_result, right);
-    if (type == LX_SUB && lArg == nullptr) {
-        operate(UNARY_MINUS_OP, right, value);
-    } else {
-        operate(op, left, right, value);
-    }
-    store_value(value, result);
-    return true;
-}
-
 // ---- ordering of number literals ----
+
+namespace {
+
+// Mixed comparisons are done in single precision.
+template <class Compare>
+bool ordered(float mine, ExprTree &other, Compare compare) {
+    EvalResult r;
+    other.EvalTree(nullptr, &r);
+    if (r.type == LX_INTEGER) {
+        return compare(mine, static_cast<float>(static_cast<double>(r.i)));
+    }
+    if (r.type == LX_FLOAT) {
+        return compare(mine, r.f);
+    }
+    return false;
+}
+
+template <class Compare>
+bool ordered(int mine, ExprTree &other, Compare compare) {
+    EvalResult r;
+    other.EvalTree(nullptr, &r);
+    if (r.type == LX_INTEGER) {
+        return compare(mine, r.i);
+    }
+    if (r.type == LX_FLOAT) {
+        return compare(static_cast<float>(mine), r.f);
+    }
+    return false;
+}
+
+}  // namespace
 
 bool Integer::operator>(ExprTree &other) {
     return ordered(value, other, [](auto a, auto b) { return a > b; });

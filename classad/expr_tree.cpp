@@ -17,6 +17,8 @@
 #include <strings.h>
 
 #include "classad/attr_list.h"
+#include "classad/eval_value.h"
+#include "classad/node_pool.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
@@ -126,8 +128,51 @@ void add_reference(StringList &list, const char *name) {
     }
 }
 
+// Hands child to pending, or deletes it at once when it has no children of
+// its own to hand on (a literal or a reference).
+void release_child(ExprTree *child, ExtArray<ExprTree *> &pending) {
+    if (child == nullptr) {
+        return;
+    }
+    LexemeType kind = child->MyType();
+    if (kind == LX_FUNCTION || (kind >= LX_ASSIGN && kind <= LX_DIV)) {
+        pending.add(child);
+    } else {
+        delete child;
+    }
+}
+
 bool is_group(LexemeType kind, const ExprTree *left) {
     return kind == LX_ADD && left == nullptr;
+}
+
+// Resolves the prefixes of a reference once, as evaluation would at every
+// use: split at the first "."; an empty prefix ends the walk with the rest
+// as the name, "MY" restricts, "TARGET" exchanges the ads and restricts, and
+// the rest is resolved again, so prefixes stack.
+Variable::Scope resolve_scope(const char *ref) {
+    Variable::Scope scope = {ref, false, false, false, false};
+    for (;;) {
+        const char *dot = strchr(ref, '.');
+        if (dot == nullptr) {
+            scope.name = ref;
+            break;
+        }
+        size_t prefix = static_cast<size_t>(dot - ref);
+        if (prefix == 2 && strncasecmp(ref, "MY", 2) == 0) {
+            scope.restricted = true;
+        } else if (prefix == 6 && strncasecmp(ref, "TARGET", 6) == 0) {
+            scope.exchanged = !scope.exchanged;
+            scope.restricted = true;
+        } else {
+            scope.name = dot + 1;
+            scope.unknown_prefix = prefix != 0;
+            break;
+        }
+        ref = dot + 1;
+    }
+    scope.current_time = strcmp(scope.name, "CurrentTime") == 0;
+    return scope;
 }
 
 }  // namespace
@@ -145,6 +190,14 @@ ExprTree::~ExprTree() {
         delete string_space;
         string_space = nullptr;
     }
+}
+
+void *ExprTree::operator new(size_t size) {
+    return classad_node_alloc(size);
+}
+
+void ExprTree::operator delete(void *p, size_t size) {
+    classad_node_free(p, size);
 }
 
 ExprTree &ExprTree::operator=(const ExprTree &other) {
@@ -239,20 +292,28 @@ void ExprTree::GetReferences(const AttrList *, StringList &, StringList &) const
 
 // ---- Variable ----
 
-VariableBase::VariableBase(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
+Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
     stringSpaceIndex = intern_(n, name);
+    scope_ = resolve_scope(name);
+    // The name after the prefixes is interned too, so attribute lists can
+    // find it by its canonical pointer as they find an unprefixed name.
+    scopeSlot_ = -1;
+    if (scope_.name != name) {
+        scopeSlot_ = intern_(scope_.name, scope_.name);
+    }
 }
 
-VariableBase::~VariableBase() {
+Variable::~Variable() {
+    releaseInterned_(scopeSlot_);
     releaseInterned_(stringSpaceIndex);
 }
 
-bool VariableBase::operator==(ExprTree &other) {
+bool Variable::operator==(ExprTree &other) {
     return other.MyType() == LX_VARIABLE &&
-           strcmp(name, static_cast<VariableBase &>(other).name) == 0;
+           strcmp(name, static_cast<Variable &>(other).name) == 0;
 }
 
-void VariableBase::GetReferences(const AttrList *ad, StringList &internal,
+void Variable::GetReferences(const AttrList *ad, StringList &internal,
                                  StringList &external) const {
     const char *dot = strchr(name, '.');
     if (dot != nullptr) {
@@ -282,8 +343,8 @@ char *Variable::printAt_(char *end, bool) { return put_text(end, name); }
 
 // ---- Integer ----
 
-bool IntegerBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_INTEGER && static_cast<IntegerBase &>(other).value == value;
+bool Integer::operator==(ExprTree &other) {
+    return other.MyType() == LX_INTEGER && static_cast<Integer &>(other).value == value;
 }
 
 ExprTree *Integer::DeepCopy() const {
@@ -306,8 +367,8 @@ char *Integer::printAt_(char *end, bool followed) {
 
 // ---- Float ----
 
-bool FloatBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_FLOAT && static_cast<FloatBase &>(other).value == value;
+bool Float::operator==(ExprTree &other) {
+    return other.MyType() == LX_FLOAT && static_cast<Float &>(other).value == value;
 }
 
 ExprTree *Float::DeepCopy() const {
@@ -334,17 +395,17 @@ char *Float::printAt_(char *end, bool) {
 
 // ---- String ----
 
-StringBase::StringBase(const char *text) : ExprTree(LX_STRING), value(nullptr) {
+String::String(const char *text) : ExprTree(LX_STRING), value(nullptr) {
     stringSpaceIndex = intern_(text, value);
 }
 
-StringBase::~StringBase() {
+String::~String() {
     releaseInterned_(stringSpaceIndex);
 }
 
-bool StringBase::operator==(ExprTree &other) {
+bool String::operator==(ExprTree &other) {
     return other.MyType() == LX_STRING &&
-           strcmp(value, static_cast<StringBase &>(other).value) == 0;
+           strcmp(value, static_cast<String &>(other).value) == 0;
 }
 
 ExprTree *String::DeepCopy() const {
@@ -377,16 +438,16 @@ char *String::printAt_(char *end, bool) {
 
 // ---- ISOTime ----
 
-ISOTimeBase::ISOTimeBase(const char *text) : ExprTree(LX_TIME), time(nullptr) {
+ISOTime::ISOTime(const char *text) : ExprTree(LX_TIME), time(nullptr) {
     stringSpaceIndex = intern_(text, time);
 }
 
-ISOTimeBase::~ISOTimeBase() {
+ISOTime::~ISOTime() {
     releaseInterned_(stringSpaceIndex);
 }
 
-bool ISOTimeBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_TIME && strcmp(time, static_cast<ISOTimeBase &>(other).time) == 0;
+bool ISOTime::operator==(ExprTree &other) {
+    return other.MyType() == LX_TIME && strcmp(time, static_cast<ISOTime &>(other).time) == 0;
 }
 
 ExprTree *ISOTime::DeepCopy() const {
@@ -407,8 +468,8 @@ char *ISOTime::printAt_(char *end, bool) {
 
 // ---- ClassadBoolean, Undefined, Error ----
 
-bool BooleanBase::operator==(ExprTree &other) {
-    return other.MyType() == LX_BOOL && static_cast<BooleanBase &>(other).value == value;
+bool ClassadBoolean::operator==(ExprTree &other) {
+    return other.MyType() == LX_BOOL && static_cast<ClassadBoolean &>(other).value == value;
 }
 
 ExprTree *ClassadBoolean::DeepCopy() const {
@@ -421,7 +482,7 @@ void ClassadBoolean::Display() { display_text(value ? "TRUE" : "FALSE"); }
 int ClassadBoolean::lengthOf_(bool) { return value ? 4 : 5; }
 char *ClassadBoolean::printAt_(char *end, bool) { return put_text(end, value ? "TRUE" : "FALSE"); }
 
-bool UndefinedBase::operator==(ExprTree &other) { return other.MyType() == LX_UNDEFINED; }
+bool Undefined::operator==(ExprTree &other) { return other.MyType() == LX_UNDEFINED; }
 
 ExprTree *Undefined::DeepCopy() const {
     Undefined *copy = new Undefined();
@@ -433,7 +494,7 @@ void Undefined::Display() { display_text("UNDEFINED"); }
 int Undefined::lengthOf_(bool) { return 9; }
 char *Undefined::printAt_(char *end, bool) { return put_text(end, "UNDEFINED"); }
 
-bool ErrorBase::operator==(ExprTree &other) { return other.MyType() == LX_ERROR; }
+bool Error::operator==(ExprTree &other) { return other.MyType() == LX_ERROR; }
 
 ExprTree *Error::DeepCopy() const {
     Error *copy = new Error();
@@ -474,12 +535,8 @@ BinaryOpBase::~BinaryOpBase() {
 }
 
 void BinaryOpBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
-    if (lArg != nullptr) {
-        pending.add(lArg);
-    }
-    if (rArg != nullptr) {
-        pending.add(rArg);
-    }
+    release_child(lArg, pending);
+    release_child(rArg, pending);
     lArg = nullptr;
     rArg = nullptr;
 }
@@ -551,39 +608,43 @@ void BinaryOpBase::GetReferences(const AttrList *ad, StringList &internal,
     }
 }
 
-template <class Op>
-ExprTree *BinaryOpBase::copyAs_() const {
+ExprTree *BinaryOpBase::Make(LexemeType kind, ExprTree *l, ExprTree *r) {
+    switch (kind) {
+        case LX_OR: return new OrOp(l, r);
+        case LX_AND: return new AndOp(l, r);
+        case LX_EQ: return new EqOp(l, r);
+        case LX_NEQ: return new NeqOp(l, r);
+        case LX_META_EQ: return new MetaEqOp(l, r);
+        case LX_META_NEQ: return new MetaNeqOp(l, r);
+        case LX_LT: return new LtOp(l, r);
+        case LX_LE: return new LeOp(l, r);
+        case LX_GT: return new GtOp(l, r);
+        case LX_GE: return new GeOp(l, r);
+        case LX_ADD: return new AddOp(l, r);
+        case LX_SUB: return new SubOp(l, r);
+        case LX_MULT: return new MultOp(l, r);
+        case LX_DIV: return new DivOp(l, r);
+        default: return new AssignOp(l, r);
+    }
+}
+
+ExprTree *BinaryOpBase::DeepCopy() const {
     ExprTree *left = lArg != nullptr ? lArg->DeepCopy() : nullptr;
     ExprTree *right = rArg != nullptr ? rArg->DeepCopy() : nullptr;
-    Op *copy = new Op(left, right);
+    ExprTree *copy = Make(type, left, right);
     CopyBaseExprTree(copy);
     return copy;
 }
 
-ExprTree *AddOp::DeepCopy() const { return copyAs_<AddOp>(); }
-ExprTree *SubOp::DeepCopy() const { return copyAs_<SubOp>(); }
-ExprTree *MultOp::DeepCopy() const { return copyAs_<MultOp>(); }
-ExprTree *DivOp::DeepCopy() const { return copyAs_<DivOp>(); }
-ExprTree *MetaEqOp::DeepCopy() const { return copyAs_<MetaEqOp>(); }
-ExprTree *MetaNeqOp::DeepCopy() const { return copyAs_<MetaNeqOp>(); }
-ExprTree *EqOp::DeepCopy() const { return copyAs_<EqOp>(); }
-ExprTree *NeqOp::DeepCopy() const { return copyAs_<NeqOp>(); }
-ExprTree *GtOp::DeepCopy() const { return copyAs_<GtOp>(); }
-ExprTree *GeOp::DeepCopy() const { return copyAs_<GeOp>(); }
-ExprTree *LtOp::DeepCopy() const { return copyAs_<LtOp>(); }
-ExprTree *LeOp::DeepCopy() const { return copyAs_<LeOp>(); }
-ExprTree *AndOp::DeepCopy() const { return copyAs_<AndOp>(); }
-ExprTree *OrOp::DeepCopy() const { return copyAs_<OrOp>(); }
-ExprTree *AssignOp::DeepCopy() const { return copyAs_<AssignOp>(); }
-
 // ---- Function ----
 
-FunctionBase::FunctionBase(const char *n)
+Function::Function(const char *n)
     : ExprTree(LX_FUNCTION), name(nullptr), arguments(new List<ExprTree>()) {
     stringSpaceIndex = intern_(n, name);
+    builtin_ = classad_builtin_index(name);
 }
 
-FunctionBase::~FunctionBase() {
+Function::~Function() {
     if (arguments != nullptr) {
         ListIterator<ExprTree> it(*arguments);
         ExprTree *arg;
@@ -595,24 +656,24 @@ FunctionBase::~FunctionBase() {
     releaseInterned_(stringSpaceIndex);
 }
 
-void FunctionBase::releaseChildren_(ExtArray<ExprTree *> &pending) {
+void Function::releaseChildren_(ExtArray<ExprTree *> &pending) {
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;
     while ((arg = it.Next()) != nullptr) {
-        pending.add(arg);
+        release_child(arg, pending);
     }
     delete arguments;
     arguments = nullptr;
 }
 
-void FunctionBase::AppendArgument(ExprTree *arg) {
+void Function::AppendArgument(ExprTree *arg) {
     arguments->Append(arg);
 }
 
 // Calls are never equal, not even to an identical call.
-bool FunctionBase::operator==(ExprTree &) { return false; }
+bool Function::operator==(ExprTree &) { return false; }
 
-void FunctionBase::GetReferences(const AttrList *ad, StringList &internal,
+void Function::GetReferences(const AttrList *ad, StringList &internal,
                                  StringList &external) const {
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;

@@ -1,6 +1,8 @@
 // Expression trees: the parsed form of one ClassAd expression or attribute
-// assignment. For each node kind a data-holding base class (ending in Base)
-// and a concrete class that adds printing, copying and evaluation.
+// assignment. One class per kind of node holds its data and does its
+// printing and copying; every operator is one class, BinaryOp, told apart by
+// its kind. The names ending in Base, and AddOp, SubOp and the other
+// operator names, are aliases of these classes.
 //
 // Ownership: a binary node owns its operands and a Function owns its
 // arguments; deleting the root deletes the whole tree (without recursion, so
@@ -22,11 +24,14 @@
 #ifndef TORVEL_CLASSAD_EXPR_TREE_H_
 #define TORVEL_CLASSAD_EXPR_TREE_H_
 
+#include <stddef.h>
+
 #include "classad/lexeme_type.h"
 #include "core/list.h"
 
 class AttrList;
 class EvalResult;
+struct EvalValue;
 class MyString;
 class StringList;
 class StringSpace;
@@ -64,10 +69,10 @@ class ExprTree {
     virtual ~ExprTree();
     // Copies the ExprTree fields (kind and evaluation mark) onto target.
     virtual void CopyBaseExprTree(ExprTree *target) const;
-    // Evaluation proper, one per node class.
-    virtual bool _EvalTree(const AttrList *my, EvalResult *result) = 0;
-    virtual bool _EvalTree(const AttrList *my, const AttrList *target,
-                           EvalResult *result) = 0;
+    // Evaluation of this node without its own cycle mark and nesting
+    // count; the one-list form answers as the two-list form without target.
+    virtual bool _EvalTree(const AttrList *my, EvalResult *result);
+    virtual bool _EvalTree(const AttrList *my, const AttrList *target, EvalResult *result);
 
     // Evaluates with cycle detection: false (result ERROR) when this node
     // is already being evaluated. Both dispatch to the two-list _EvalTree.
@@ -75,7 +80,13 @@ class ExprTree {
     bool EvalTree(const AttrList *my, const AttrList *target, EvalResult *result);
 
     LexemeType MyType() const { return type; }
+    // Whether an evaluation of this node is in progress.
+    bool IsBeingEvaluated() const { return evalFlag; }
     ExprTree &operator=(const ExprTree &other);
+
+    // Nodes come from the node pool (classad/node_pool.h).
+    static void *operator new(size_t size);
+    static void operator delete(void *p, size_t size);
 
     static StringSpace *string_space;
     static int string_space_references;
@@ -104,218 +115,36 @@ class ExprTree {
 
     LexemeType type;
     bool evalFlag;  // evaluation in progress (cycle detection)
+
+    friend bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
+                                EvalValue &out);
 };
 
-// ---- data-holding base classes ----
+// ---- one class per kind of node ----
+//
+// Each kind once: the data and everything done with it. The names ending
+// in Base name the same classes, for code written against the data alone.
 
-class VariableBase : public ExprTree {
+class Variable : public ExprTree {
  public:
+    // Where a reference looks, worked out from its prefixes when the node is
+    // built: "MY." restricts the search to MY, "TARGET." exchanges the two
+    // ads and restricts, prefixes stack, and any other prefix finds nothing.
+    struct Scope {
+        const char *name;     // the attribute name after the prefixes (interned)
+        bool exchanged;       // MY and TARGET swapped
+        bool restricted;      // MY (after any exchange) only
+        bool unknown_prefix;  // always UNDEFINED
+        bool current_time;    // name is "CurrentTime", known to the environment
+    };
+
+    explicit Variable(const char *name);
+    ~Variable() override;
     const char *Name() const { return name; }
+    const Scope &ReferenceScope() const { return scope_; }
     bool operator==(ExprTree &other) override;
     void GetReferences(const AttrList *ad, StringList &internal,
                        StringList &external) const override;
-    ~VariableBase() override;
-
- protected:
-    explicit VariableBase(const char *name);
-    const char *name;  // interned
-    int stringSpaceIndex;
-};
-
-class IntegerBase : public ExprTree {
- public:
-    int Value() const { return value; }
-    bool operator==(ExprTree &other) override;
-
- protected:
-    explicit IntegerBase(int v) : ExprTree(LX_INTEGER), value(v) {}
-    int value;
-};
-
-class FloatBase : public ExprTree {
- public:
-    float Value() const { return value; }
-    bool operator==(ExprTree &other) override;
-
- protected:
-    explicit FloatBase(float v) : ExprTree(LX_FLOAT), value(v) {}
-    float value;
-};
-
-class StringBase : public ExprTree {
- public:
-    const char *Value() const { return value; }
-    bool operator==(ExprTree &other) override;
-    ~StringBase() override;
-
- protected:
-    explicit StringBase(const char *text);
-    const char *value;  // interned, without quotes or escapes
-    int stringSpaceIndex;
-};
-
-class ISOTimeBase : public ExprTree {
- public:
-    const char *Value() const { return time; }
-    bool operator==(ExprTree &other) override;
-    ~ISOTimeBase() override;
-
- protected:
-    explicit ISOTimeBase(const char *text);
-    const char *time;  // interned, the text between the single quotes
-    int stringSpaceIndex;
-};
-
-class BooleanBase : public ExprTree {
- public:
-    int Value() const { return value; }
-    bool operator==(ExprTree &other) override;
-
- protected:
-    explicit BooleanBase(int v) : ExprTree(LX_BOOL), value(v) {}
-    int value;  // 1 TRUE, 0 FALSE
-};
-
-class UndefinedBase : public ExprTree {
- public:
-    bool operator==(ExprTree &other) override;
-
- protected:
-    UndefinedBase() : ExprTree(LX_UNDEFINED) {}
-};
-
-class ErrorBase : public ExprTree {
- public:
-    bool operator==(ExprTree &other) override;
-
- protected:
-    ErrorBase() : ExprTree(LX_ERROR) {}
-};
-
-// Two owned operands, either of which may be null. Printing, display and
-// evaluation are shared by all operator classes and chosen by kind.
-class BinaryOpBase : public ExprTree {
- public:
-    ExprTree *LArg() override { return lArg; }
-    ExprTree *RArg() override { return rArg; }
-    bool operator==(ExprTree &other) override;
-    void Display() override;
-    void GetReferences(const AttrList *ad, StringList &internal,
-                       StringList &external) const override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
-    char *printAt_(char *end, bool followed) override;
-    int lengthOf_(bool followed) override;
-    ~BinaryOpBase() override;
-
-    // The printed operator text of a kind (" + ", " =?= ", ...), "" if none.
-    static const char *OperatorText(LexemeType kind);
-
- protected:
-    BinaryOpBase(LexemeType kind, ExprTree *left, ExprTree *right)
-        : ExprTree(kind), lArg(left), rArg(right) {}
-    void releaseChildren_(ExtArray<ExprTree *> &pending) override;
-    // DeepCopy of both operands onto a new node of the same class.
-    template <class Op>
-    ExprTree *copyAs_() const;
-
-    ExprTree *lArg;
-    ExprTree *rArg;
-};
-
-class AddOpBase : public BinaryOpBase {
- protected:
-    AddOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_ADD, l, r) {}
-};
-class SubOpBase : public BinaryOpBase {
- protected:
-    SubOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_SUB, l, r) {}
-};
-class MultOpBase : public BinaryOpBase {
- protected:
-    MultOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_MULT, l, r) {}
-};
-class DivOpBase : public BinaryOpBase {
- protected:
-    DivOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_DIV, l, r) {}
-};
-class MetaEqOpBase : public BinaryOpBase {
- protected:
-    MetaEqOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_META_EQ, l, r) {}
-};
-class MetaNeqOpBase : public BinaryOpBase {
- protected:
-    MetaNeqOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_META_NEQ, l, r) {}
-};
-class EqOpBase : public BinaryOpBase {
- protected:
-    EqOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_EQ, l, r) {}
-};
-class NeqOpBase : public BinaryOpBase {
- protected:
-    NeqOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_NEQ, l, r) {}
-};
-class GtOpBase : public BinaryOpBase {
- protected:
-    GtOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_GT, l, r) {}
-};
-class GeOpBase : public BinaryOpBase {
- protected:
-    GeOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_GE, l, r) {}
-};
-class LtOpBase : public BinaryOpBase {
- protected:
-    LtOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_LT, l, r) {}
-};
-class LeOpBase : public BinaryOpBase {
- protected:
-    LeOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_LE, l, r) {}
-};
-class AndOpBase : public BinaryOpBase {
- protected:
-    AndOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_AND, l, r) {}
-};
-class OrOpBase : public BinaryOpBase {
- protected:
-    OrOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_OR, l, r) {}
-};
-class AssignOpBase : public BinaryOpBase {
- protected:
-    AssignOpBase(ExprTree *l, ExprTree *r) : BinaryOpBase(LX_ASSIGN, l, r) {}
-};
-
-// A call: the name exactly as written and the owned arguments in call order.
-class FunctionBase : public ExprTree {
- public:
-    const char *Name() const { return name; }
-    // Takes ownership of arg (appended last).
-    void AppendArgument(ExprTree *arg);
-    // The arguments, for walking with a ListIterator; owned by the node.
-    const List<ExprTree> &Arguments() const { return *arguments; }
-    // Evaluates one argument (no target: the one-list form); returns what
-    // EvalTree returned.
-    bool EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
-                          EvalResult *result) const;
-    bool operator==(ExprTree &other) override;
-    void GetReferences(const AttrList *ad, StringList &internal,
-                       StringList &external) const override;
-    ~FunctionBase() override;
-
- protected:
-    explicit FunctionBase(const char *name);
-    void releaseChildren_(ExtArray<ExprTree *> &pending) override;
-
-    const char *name;  // interned
-    int stringSpaceIndex;
-    List<ExprTree> *arguments;
-};
-
-// ---- concrete classes ----
-
-class Variable : public VariableBase {
- public:
-    explicit Variable(const char *name) : VariableBase(name) {}
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
@@ -324,18 +153,29 @@ class Variable : public VariableBase {
     bool _EvalTree(const AttrList *my, EvalResult *result) override;
     bool _EvalTree(const AttrList *my, const AttrList *target,
                    EvalResult *result) override;
-    // Scope resolution of MY. and TARGET. prefixes.
+    // Scope resolution of MY. and TARGET. prefixes of a name given now.
     virtual bool _EvalTreeRecursive(const char *name, const AttrList *my,
                                     const AttrList *target, EvalResult *result,
                                     bool restrict_search);
     virtual bool _EvalTreeSimple(const char *name, const AttrList *my,
                                  const AttrList *target, EvalResult *result,
                                  bool restrict_search);
-};
 
-class Integer : public IntegerBase {
+ protected:
+    const char *name;  // interned
+    int stringSpaceIndex;
+    Scope scope_;
+    int scopeSlot_;  // interned scope_.name when it differs from name, else -1
+};
+using VariableBase = Variable;
+
+// Integer and Float order themselves against any tree that evaluates
+// (without attribute lists) to a number.
+class Integer : public ExprTree {
  public:
-    explicit Integer(int v) : IntegerBase(v) {}
+    explicit Integer(int v) : ExprTree(LX_INTEGER), value(v) {}
+    int Value() const { return value; }
+    bool operator==(ExprTree &other) override;
     bool operator>(ExprTree &other) override;
     bool operator>=(ExprTree &other) override;
     bool operator<(ExprTree &other) override;
@@ -344,14 +184,17 @@ class Integer : public IntegerBase {
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
-};
 
-class Float : public FloatBase {
+ protected:
+    int value;
+};
+using IntegerBase = Integer;
+
+class Float : public ExprTree {
  public:
-    explicit Float(float v) : FloatBase(v) {}
+    explicit Float(float v) : ExprTree(LX_FLOAT), value(v) {}
+    float Value() const { return value; }
+    bool operator==(ExprTree &other) override;
     bool operator>(ExprTree &other) override;
     bool operator>=(ExprTree &other) override;
     bool operator<(ExprTree &other) override;
@@ -360,159 +203,168 @@ class Float : public FloatBase {
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
-};
 
-class String : public StringBase {
+ protected:
+    float value;
+};
+using FloatBase = Float;
+
+class String : public ExprTree {
  public:
-    explicit String(const char *text) : StringBase(text) {}
+    explicit String(const char *text);
+    ~String() override;
+    const char *Value() const { return value; }
+    bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
-};
 
-class ISOTime : public ISOTimeBase {
+ protected:
+    const char *value;  // interned, without quotes or escapes
+    int stringSpaceIndex;
+};
+using StringBase = String;
+
+class ISOTime : public ExprTree {
  public:
-    explicit ISOTime(const char *text) : ISOTimeBase(text) {}
+    explicit ISOTime(const char *text);
+    ~ISOTime() override;
+    const char *Value() const { return time; }
+    bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
-};
 
-class ClassadBoolean : public BooleanBase {
+ protected:
+    const char *time;  // interned, the text between the single quotes
+    int stringSpaceIndex;
+};
+using ISOTimeBase = ISOTime;
+
+class ClassadBoolean : public ExprTree {
  public:
-    explicit ClassadBoolean(int v) : BooleanBase(v) {}
+    explicit ClassadBoolean(int v) : ExprTree(LX_BOOL), value(v) {}
+    int Value() const { return value; }
+    bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
-};
 
-class Undefined : public UndefinedBase {
+ protected:
+    int value;  // 1 TRUE, 0 FALSE
+};
+using BooleanBase = ClassadBoolean;
+
+class Undefined : public ExprTree {
  public:
-    Undefined() {}
+    Undefined() : ExprTree(LX_UNDEFINED) {}
+    bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
 };
+using UndefinedBase = Undefined;
 
-class Error : public ErrorBase {
+class Error : public ExprTree {
  public:
-    Error() {}
+    Error() : ExprTree(LX_ERROR) {}
+    bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
+};
+using ErrorBase = Error;
+
+// Two owned operands, either of which may be null. Printing, display,
+// copying and evaluation are the same for every operator and chosen by kind.
+class BinaryOpBase : public ExprTree {
+ public:
+    ExprTree *LArg() override { return lArg; }
+    ExprTree *RArg() override { return rArg; }
+    // The same without a virtual call.
+    ExprTree *LeftOperand() const { return lArg; }
+    ExprTree *RightOperand() const { return rArg; }
+    bool operator==(ExprTree &other) override;
+    void Display() override;
+    void GetReferences(const AttrList *ad, StringList &internal,
+                       StringList &external) const override;
+    char *printAt_(char *end, bool followed) override;
+    int lengthOf_(bool followed) override;
+    ~BinaryOpBase() override;
+
+    // The printed operator text of a kind (" + ", " =?= ", ...), "" if none.
+    static const char *OperatorText(LexemeType kind);
+    // A new operator node of kind over l and r (caller deletes); an
+    // assignment for a kind that is no operator.
+    static ExprTree *Make(LexemeType kind, ExprTree *l, ExprTree *r);
+    // The same operator over deep copies of the operands.
+    ExprTree *DeepCopy() const override;
+
+ protected:
+    BinaryOpBase(LexemeType kind, ExprTree *left, ExprTree *right)
+        : ExprTree(kind), lArg(left), rArg(right) {}
+    void releaseChildren_(ExtArray<ExprTree *> &pending) override;
+
+    ExprTree *lArg;
+    ExprTree *rArg;
 };
 
-class AddOp : public AddOpBase {
+// One class for every operator; the kind tells the operators apart, and
+// AddOp, SubOp, ... name its instances, so "new AddOp(l, r)" builds an
+// addition. left is the attribute name of an AssignOp (a Variable when
+// built by attribute lists), right its expression.
+template <LexemeType K>
+class BinaryOp final : public BinaryOpBase {
  public:
-    AddOp(ExprTree *l, ExprTree *r) : AddOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class SubOp : public SubOpBase {
- public:
-    SubOp(ExprTree *l, ExprTree *r) : SubOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class MultOp : public MultOpBase {
- public:
-    MultOp(ExprTree *l, ExprTree *r) : MultOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class DivOp : public DivOpBase {
- public:
-    DivOp(ExprTree *l, ExprTree *r) : DivOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class MetaEqOp : public MetaEqOpBase {
- public:
-    MetaEqOp(ExprTree *l, ExprTree *r) : MetaEqOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class MetaNeqOp : public MetaNeqOpBase {
- public:
-    MetaNeqOp(ExprTree *l, ExprTree *r) : MetaNeqOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class EqOp : public EqOpBase {
- public:
-    EqOp(ExprTree *l, ExprTree *r) : EqOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class NeqOp : public NeqOpBase {
- public:
-    NeqOp(ExprTree *l, ExprTree *r) : NeqOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class GtOp : public GtOpBase {
- public:
-    GtOp(ExprTree *l, ExprTree *r) : GtOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class GeOp : public GeOpBase {
- public:
-    GeOp(ExprTree *l, ExprTree *r) : GeOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class LtOp : public LtOpBase {
- public:
-    LtOp(ExprTree *l, ExprTree *r) : LtOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class LeOp : public LeOpBase {
- public:
-    LeOp(ExprTree *l, ExprTree *r) : LeOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class AndOp : public AndOpBase {
- public:
-    AndOp(ExprTree *l, ExprTree *r) : AndOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-class OrOp : public OrOpBase {
- public:
-    OrOp(ExprTree *l, ExprTree *r) : OrOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
-};
-// left is the attribute name (a Variable when built by attribute lists),
-// right its expression.
-class AssignOp : public AssignOpBase {
- public:
-    AssignOp(ExprTree *l, ExprTree *r) : AssignOpBase(l, r) {}
-    ExprTree *DeepCopy() const override;
+    BinaryOp(ExprTree *l, ExprTree *r) : BinaryOpBase(K, l, r) {}
 };
 
-class Function : public FunctionBase {
+using AddOp = BinaryOp<LX_ADD>;
+using SubOp = BinaryOp<LX_SUB>;
+using MultOp = BinaryOp<LX_MULT>;
+using DivOp = BinaryOp<LX_DIV>;
+using MetaEqOp = BinaryOp<LX_META_EQ>;
+using MetaNeqOp = BinaryOp<LX_META_NEQ>;
+using EqOp = BinaryOp<LX_EQ>;
+using NeqOp = BinaryOp<LX_NEQ>;
+using GtOp = BinaryOp<LX_GT>;
+using GeOp = BinaryOp<LX_GE>;
+using LtOp = BinaryOp<LX_LT>;
+using LeOp = BinaryOp<LX_LE>;
+using AndOp = BinaryOp<LX_AND>;
+using OrOp = BinaryOp<LX_OR>;
+using AssignOp = BinaryOp<LX_ASSIGN>;
+
+// A call: the name exactly as written and the owned arguments in call order.
+class Function : public ExprTree {
  public:
-    explicit Function(const char *name) : FunctionBase(name) {}
+    explicit Function(const char *name);
+    ~Function() override;
+    const char *Name() const { return name; }
+    // Takes ownership of arg (appended last).
+    void AppendArgument(ExprTree *arg);
+    // The arguments, for walking with a ListIterator; owned by the node.
+    const List<ExprTree> &Arguments() const { return *arguments; }
+    // The built-in the name selects (an index into the built-in table of
+    // classad/functions.cpp), or a negative code; chosen once, when built.
+    int BuiltinIndex() const { return builtin_; }
+    bool operator==(ExprTree &other) override;
+    void GetReferences(const AttrList *ad, StringList &internal,
+                       StringList &external) const override;
     ExprTree *DeepCopy() const override;
     void Display() override;
     char *printAt_(char *end, bool followed) override;
     int lengthOf_(bool followed) override;
-    bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
+
+    // Evaluates one argument (no target: the one-list form); returns what
+    // EvalTree returned.
+    bool EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
+                          EvalResult *result) const;
 
     // Calls are evaluated in classad/functions.cpp. EvaluateArgument, and a
     // value that is not a string replaced by the printed text of arg.
@@ -558,6 +410,16 @@ class Function : public FunctionBase {
     bool FunctionRegexp(int argc, EvalResult *argv, EvalResult *result);
     bool FunctionRegexps(int argc, EvalResult *argv, EvalResult *result);
     bool FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *result);
+ protected:
+    void releaseChildren_(ExtArray<ExprTree *> &pending) override;
+
+    const char *name;  // interned
+    int stringSpaceIndex;
+    List<ExprTree> *arguments;
+
+ private:
+    int builtin_;
 };
+using FunctionBase = Function;
 
 #endif  // TORVEL_CLASSAD_EXPR_TREE_H_

@@ -1,6 +1,9 @@
 // Evaluation of calls: the lazy ifthenelse, the built-in functions selected
-// by name (without regard to case) and functions loaded from the shared
-// library named by CLASSAD_LIB_PATH.
+// by name (without regard to case, once, when the call is built) and
+// functions loaded from the shared library named by CLASSAD_LIB_PATH.
+// Built-ins work on the evaluator's values (classad/eval_value.h): texts
+// they compute go to the evaluation's scratch space, and the Function*
+// members that take EvalResults run the same code.
 //
 // Conversions from a real to an integer (int, floor, ceiling, round, the
 // numeric string lists) give ERROR when the value does not fit in 32 bits,
@@ -22,7 +25,10 @@
 #include <strings.h>
 #include <time.h>
 
+#include <vector>
+
 #include "classad/eval_result.h"
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "config/param.h"
 #include "config/trusted_source.h"
@@ -42,16 +48,16 @@ namespace {
 const char kDefaultDelimiters[] = " ,";
 
 // Wrong arity or argument kind.
-bool fail(EvalResult *result) {
-    result->set_error();
+bool fail(EvalValue &out) {
+    out = EvalValue::Error();
     return false;
 }
 
-bool is_string(const EvalResult &r) {
-    return r.type == LX_STRING;
+bool is_string(const EvalValue &v) {
+    return v.type == LX_STRING;
 }
 
-bool all_strings(int argc, const EvalResult *argv) {
+bool all_strings(int argc, const EvalValue *argv) {
     for (int i = 0; i < argc; i++) {
         if (!is_string(argv[i])) {
             return false;
@@ -71,16 +77,16 @@ bool fits_int(double d, int *out) {
 
 // The "real" conversion: false for undefined, error, time and text that
 // does not read as a number.
-bool to_real(const EvalResult &r, float *out) {
-    switch (r.type) {
+bool to_real(const EvalValue &v, float *out) {
+    switch (v.type) {
         case LX_INTEGER:
-            *out = static_cast<float>(r.i);
+            *out = static_cast<float>(v.i);
             return true;
         case LX_FLOAT:
-            *out = r.f;
+            *out = static_cast<float>(v.r);
             return true;
         case LX_STRING:
-            return sscanf(r.s, "%f", out) == 1;
+            return sscanf(v.s, "%f", out) == 1;
         default:
             return false;
     }
@@ -100,13 +106,6 @@ bool text_to_int(const char *text, int *out) {
         }
     }
     return fits_int(static_cast<double>(value), out);
-}
-
-char *new_copy(const char *text, size_t n) {
-    char *copy = new char[n + 1];
-    memcpy(copy, text, n);
-    copy[n] = '\0';
-    return copy;
 }
 
 // Regular-expression options from their letters; others are ignored.
@@ -139,7 +138,7 @@ bool compile_pattern(Regex &re, const char *pattern, const char *options) {
 }
 
 // The substitution text of regexps: "\d" becomes capture group d.
-char *substitute(const char *replacement, const ExtArray<MyString> &groups) {
+const char *substitute(const char *replacement, const ExtArray<MyString> &groups) {
     MyString out;
     for (const char *p = replacement; *p != '\0'; p++) {
         if (p[0] == '\\' && isdigit(static_cast<unsigned char>(p[1]))) {
@@ -152,7 +151,7 @@ char *substitute(const char *replacement, const ExtArray<MyString> &groups) {
             out += *p;
         }
     }
-    return new_copy(out.Value(), static_cast<size_t>(out.Length()));
+    return eval_scratch_copy(out.Value(), static_cast<size_t>(out.Length()));
 }
 
 // Items of a numeric string list, read as numbers.
@@ -167,9 +166,20 @@ bool integer_text(const char *item) {
     return true;
 }
 
-bool fold_list(ListFold fold, int argc, EvalResult *argv, EvalResult *result) {
+// The value of an empty list.
+void fold_empty(ListFold fold, EvalValue &out) {
+    if (fold == LIST_SUM) {
+        out = EvalValue::Int(0);
+    } else if (fold == LIST_AVG) {
+        out = EvalValue::Real(0.0);
+    } else {
+        out = EvalValue::Undefined();
+    }
+}
+
+bool fold_list(ListFold fold, int argc, const EvalValue *argv, EvalValue &out) {
     if (argc < 1 || argc > 2 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     StringList items(argv[0].s, argc == 2 ? argv[1].s : kDefaultDelimiters);
     int count = 0;
@@ -179,7 +189,7 @@ bool fold_list(ListFold fold, int argc, EvalResult *argv, EvalResult *result) {
     for (const char *item = items.next(); item != nullptr; item = items.next()) {
         double number = 0.0;
         if (sscanf(item, "%lf", &number) != 1) {
-            return fail(result);
+            return fail(out);
         }
         integral = integral && integer_text(item);
         if (count == 0 && (fold == LIST_MIN || fold == LIST_MAX)) {
@@ -193,84 +203,74 @@ bool fold_list(ListFold fold, int argc, EvalResult *argv, EvalResult *result) {
         }
         count++;
     }
-    if (count == 0) {
-        if (fold == LIST_SUM) {
-            result->set_int(0);
-        } else if (fold == LIST_AVG) {
-            result->set_float(0.0f);
-        } else {
-            result->set_undefined();
-        }
-        return true;
-    }
-    if (fold == LIST_AVG) {
-        result->set_float(static_cast<float>(combined / count));
-        return true;
-    }
-    if (!integral) {
-        result->set_float(static_cast<float>(combined));
-        return true;
-    }
     int whole = 0;
-    if (!fits_int(combined, &whole)) {
-        return fail(result);
+    if (count == 0) {
+        fold_empty(fold, out);
+    } else if (fold == LIST_AVG) {
+        out = EvalValue::Real(static_cast<float>(combined / count));
+    } else if (!integral) {
+        out = EvalValue::Real(static_cast<float>(combined));
+    } else if (!fits_int(combined, &whole)) {
+        return fail(out);
+    } else {
+        out = EvalValue::Int(whole);
     }
-    result->set_int(whole);
     return true;
 }
 
-bool kind_test(int argc, EvalResult *argv, EvalResult *result, LexemeType kind) {
+bool kind_test(int argc, const EvalValue *argv, EvalValue &out, LexemeType kind) {
     if (argc != 1) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_int(argv[0].type == kind);
+    out = EvalValue::Int(argv[0].type == kind);
     return true;
 }
 
-bool rounding(int argc, EvalResult *argv, EvalResult *result, double (*round_fn)(double)) {
+bool rounding(int argc, const EvalValue *argv, EvalValue &out, double (*round_fn)(double)) {
     if (argc != 1) {
-        return fail(result);
+        return fail(out);
     }
     if (argv[0].type == LX_INTEGER) {
-        result->set_int(argv[0].i);
+        out = EvalValue::Int(argv[0].i);
         return true;
     }
     float value = 0.0f;
     int whole = 0;
     if (!to_real(argv[0], &value) || !fits_int(round_fn(value), &whole)) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_int(whole);
+    out = EvalValue::Int(whole);
     return true;
 }
 
-bool compare_texts(int argc, EvalResult *argv, EvalResult *result, bool anycase) {
+bool compare_texts(int argc, const EvalValue *argv, EvalValue &out, bool anycase) {
     if (argc != 2 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_int(anycase ? strcasecmp(argv[0].s, argv[1].s) : strcmp(argv[0].s, argv[1].s));
+    out = EvalValue::Int(anycase ? strcasecmp(argv[0].s, argv[1].s) : strcmp(argv[0].s, argv[1].s));
     return true;
 }
 
-bool convert_case(int argc, EvalResult *argv, EvalResult *result, int (*convert)(int)) {
+bool convert_case(int argc, const EvalValue *argv, EvalValue &out, int (*convert)(int)) {
     if (argc != 1 || !is_string(argv[0])) {
-        return fail(result);
+        return fail(out);
     }
     size_t n = strlen(argv[0].s);
-    char *text = new_copy(argv[0].s, n);
+    char *text = eval_scratch_alloc(n + 1);
     for (size_t i = 0; i < n; i++) {
-        text[i] = static_cast<char>(convert(static_cast<unsigned char>(text[i])));
+        text[i] = static_cast<char>(convert(static_cast<unsigned char>(argv[0].s[i])));
     }
-    result->adopt_string(text);
+    text[n] = '\0';
+    out = EvalValue::Text(text);
     return true;
 }
 
-bool list_member(int argc, EvalResult *argv, EvalResult *result, bool anycase) {
+bool list_member(int argc, const EvalValue *argv, EvalValue &out, bool anycase) {
     if (argc < 2 || argc > 3 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     StringList items(argv[1].s, argc == 3 ? argv[2].s : kDefaultDelimiters);
-    result->set_int(anycase ? items.contains_anycase(argv[0].s) : items.contains(argv[0].s));
+    out = EvalValue::Int(anycase ? items.contains_anycase(argv[0].s) : items.contains(argv[0].s));
     return true;
 }
 
@@ -350,98 +350,95 @@ void from_record(ClassAdLibValue &record, EvalResult *result) {
 
 }  // namespace
 
-// ---- the built-ins, one per name ----
+// ---- the built-ins, one per name, over evaluated arguments ----
 
-bool Function::FunctionGetTime(int, EvalResult *, EvalResult *result) {
-    result->set_int(static_cast<int>(time(nullptr)));
+namespace {
+
+typedef bool (*Builtin)(int argc, const EvalValue *argv, EvalValue &out);
+
+bool builtin_time(int, const EvalValue *, EvalValue &out) {
+    out = EvalValue::Int(static_cast<int>(time(nullptr)));
     return true;
 }
 
-bool Function::FunctionTime(int argc, EvalResult *argv, EvalResult *result) {
-    return FunctionGetTime(argc, argv, result);
-}
-
-bool Function::FunctionInterval(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_interval(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc != 1 || argv[0].type != LX_INTEGER) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_string(format_time(argv[0].i));
+    const char *text = format_time(argv[0].i);
+    out = EvalValue::Text(eval_scratch_copy(text, strlen(text)));
     return true;
 }
 
-bool Function::FunctionRandom(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_random(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc == 0) {
-        result->set_float(get_random_float());
+        out = EvalValue::Real(get_random_float());
         return true;
     }
     if (argc == 1 && argv[0].type == LX_INTEGER && argv[0].i != 0) {
         // get_random_int() is never negative, so the remainder is defined
         // for every non-zero modulus.
-        result->set_int(get_random_int() % argv[0].i);
+        out = EvalValue::Int(get_random_int() % argv[0].i);
         return true;
     }
     if (argc == 1 && argv[0].type == LX_FLOAT) {
-        result->set_float(get_random_float() * argv[0].f);
+        out = EvalValue::Real(get_random_float() * static_cast<float>(argv[0].r));
         return true;
     }
-    return fail(result);
+    return fail(out);
 }
 
-bool Function::FunctionClassadDebugFunction(int, EvalResult *, EvalResult *result) {
+bool builtin_debug(int, const EvalValue *, EvalValue &out) {
     classad_debug_function_run = true;
-    result->set_int(1);
+    out = EvalValue::Int(1);
     return true;
 }
 
-bool Function::FunctionIsUndefined(int argc, EvalResult *argv, EvalResult *result) {
-    return kind_test(argc, argv, result, LX_UNDEFINED);
+bool builtin_is_undefined(int argc, const EvalValue *argv, EvalValue &out) {
+    return kind_test(argc, argv, out, LX_UNDEFINED);
+}
+bool builtin_is_error(int argc, const EvalValue *argv, EvalValue &out) {
+    return kind_test(argc, argv, out, LX_ERROR);
+}
+bool builtin_is_string(int argc, const EvalValue *argv, EvalValue &out) {
+    return kind_test(argc, argv, out, LX_STRING);
+}
+bool builtin_is_integer(int argc, const EvalValue *argv, EvalValue &out) {
+    return kind_test(argc, argv, out, LX_INTEGER);
+}
+bool builtin_is_real(int argc, const EvalValue *argv, EvalValue &out) {
+    return kind_test(argc, argv, out, LX_FLOAT);
 }
 
-bool Function::FunctionIsError(int argc, EvalResult *argv, EvalResult *result) {
-    return kind_test(argc, argv, result, LX_ERROR);
-}
-
-bool Function::FunctionIsString(int argc, EvalResult *argv, EvalResult *result) {
-    return kind_test(argc, argv, result, LX_STRING);
-}
-
-bool Function::FunctionIsInteger(int argc, EvalResult *argv, EvalResult *result) {
-    return kind_test(argc, argv, result, LX_INTEGER);
-}
-
-bool Function::FunctionIsReal(int argc, EvalResult *argv, EvalResult *result) {
-    return kind_test(argc, argv, result, LX_FLOAT);
-}
-
-bool Function::FunctionIsBoolean(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_is_boolean(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc != 1) {
-        return fail(result);
+        return fail(out);
     }
-    const EvalResult &arg = argv[0];
-    result->set_int(arg.type == LX_BOOL || (arg.type == LX_INTEGER && (arg.i == 0 || arg.i == 1)));
+    const EvalValue &arg = argv[0];
+    out = EvalValue::Int(arg.type == LX_BOOL || (arg.type == LX_INTEGER && (arg.i == 0 || arg.i == 1)));
     return true;
 }
 
-bool Function::FunctionString(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_string(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc != 1 || !is_string(argv[0])) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_string(argv[0].s);
+    out = EvalValue::Text(argv[0].s);
     return true;
 }
 
-bool Function::FunctionReal(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_real(int argc, const EvalValue *argv, EvalValue &out) {
     float value = 0.0f;
     if (argc != 1 || !to_real(argv[0], &value)) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_float(value);
+    out = EvalValue::Real(value);
     return true;
 }
 
-bool Function::FunctionInt(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_int(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc != 1) {
-        return fail(result);
+        return fail(out);
     }
     int value = 0;
     bool ok = false;
@@ -451,7 +448,7 @@ bool Function::FunctionInt(int argc, EvalResult *argv, EvalResult *result) {
             ok = true;
             break;
         case LX_FLOAT:
-            ok = fits_int(argv[0].f, &value);
+            ok = fits_int(argv[0].r, &value);
             break;
         case LX_STRING:
             ok = text_to_int(argv[0].s, &value);
@@ -460,33 +457,31 @@ bool Function::FunctionInt(int argc, EvalResult *argv, EvalResult *result) {
             break;
     }
     if (!ok) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_int(value);
+    out = EvalValue::Int(value);
     return true;
 }
 
-bool Function::FunctionFloor(int argc, EvalResult *argv, EvalResult *result) {
-    return rounding(argc, argv, result, floor);
+bool builtin_floor(int argc, const EvalValue *argv, EvalValue &out) {
+    return rounding(argc, argv, out, floor);
+}
+bool builtin_round(int argc, const EvalValue *argv, EvalValue &out) {
+    return rounding(argc, argv, out, rint);  // ties to even
+}
+bool builtin_ceiling(int argc, const EvalValue *argv, EvalValue &out) {
+    return rounding(argc, argv, out, ceil);
 }
 
-bool Function::FunctionRound(int argc, EvalResult *argv, EvalResult *result) {
-    return rounding(argc, argv, result, rint);  // ties to even
-}
-
-bool Function::FunctionCeiling(int argc, EvalResult *argv, EvalResult *result) {
-    return rounding(argc, argv, result, ceil);
-}
-
-bool Function::FunctionStrcat(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_strcat(int argc, const EvalValue *argv, EvalValue &out) {
     if (!all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     size_t total = 0;
     for (int i = 0; i < argc; i++) {
         total += strlen(argv[i].s);
     }
-    char *text = new char[total + 1];
+    char *text = eval_scratch_alloc(total + 1);
     char *end = text;
     for (int i = 0; i < argc; i++) {
         size_t n = strlen(argv[i].s);
@@ -494,14 +489,14 @@ bool Function::FunctionStrcat(int argc, EvalResult *argv, EvalResult *result) {
         end += n;
     }
     *end = '\0';
-    result->adopt_string(text);
+    out = EvalValue::Text(text);
     return true;
 }
 
-bool Function::FunctionSubstr(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_substr(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc < 2 || argc > 3 || !is_string(argv[0]) || argv[1].type != LX_INTEGER ||
         (argc == 3 && argv[2].type != LX_INTEGER)) {
-        return fail(result);
+        return fail(out);
     }
     // 64-bit arithmetic: offsets and lengths near the int limits cannot wrap.
     long long size = static_cast<long long>(strlen(argv[0].s));
@@ -510,8 +505,8 @@ bool Function::FunctionSubstr(int argc, EvalResult *argv, EvalResult *result) {
         offset += size;
     }
     long long length = argc == 3 ? argv[2].i : size - offset;
+    out = EvalValue::Text("");
     if (offset < 0 || offset > size) {
-        result->set_string("");
         return true;
     }
     long long rest = size - offset;
@@ -521,78 +516,69 @@ bool Function::FunctionSubstr(int argc, EvalResult *argv, EvalResult *result) {
         length += rest;
     }
     if (length > 0) {
-        result->adopt_string(new_copy(argv[0].s + offset, static_cast<size_t>(length)));
-    } else {
-        result->set_string("");
+        out = EvalValue::Text(eval_scratch_copy(argv[0].s + offset, static_cast<size_t>(length)));
     }
     return true;
 }
 
-bool Function::FunctionStrcmp(int argc, EvalResult *argv, EvalResult *result) {
-    return compare_texts(argc, argv, result, false);
+bool builtin_strcmp(int argc, const EvalValue *argv, EvalValue &out) {
+    return compare_texts(argc, argv, out, false);
+}
+bool builtin_stricmp(int argc, const EvalValue *argv, EvalValue &out) {
+    return compare_texts(argc, argv, out, true);
+}
+bool builtin_toupper(int argc, const EvalValue *argv, EvalValue &out) {
+    return convert_case(argc, argv, out, toupper);
+}
+bool builtin_tolower(int argc, const EvalValue *argv, EvalValue &out) {
+    return convert_case(argc, argv, out, tolower);
 }
 
-bool Function::FunctionStricmp(int argc, EvalResult *argv, EvalResult *result) {
-    return compare_texts(argc, argv, result, true);
-}
-
-bool Function::FunctionToUpper(int argc, EvalResult *argv, EvalResult *result) {
-    return convert_case(argc, argv, result, toupper);
-}
-
-bool Function::FunctionToLower(int argc, EvalResult *argv, EvalResult *result) {
-    return convert_case(argc, argv, result, tolower);
-}
-
-bool Function::FunctionSize(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_size(int argc, const EvalValue *argv, EvalValue &out) {
     int length = 0;
-    if (argc != 1 || !is_string(argv[0]) || !fits_int(static_cast<double>(strlen(argv[0].s)), &length)) {
-        return fail(result);
+    if (argc != 1 || !is_string(argv[0]) ||
+        !fits_int(static_cast<double>(strlen(argv[0].s)), &length)) {
+        return fail(out);
     }
-    result->set_int(length);
+    out = EvalValue::Int(length);
     return true;
 }
 
-bool Function::FunctionStringlistSize(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_list_size(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc < 1 || argc > 2 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     StringList items(argv[0].s, argc == 2 ? argv[1].s : kDefaultDelimiters);
-    result->set_int(items.number());
+    out = EvalValue::Int(items.number());
     return true;
 }
 
-bool Function::FunctionStringlistSum(int argc, EvalResult *argv, EvalResult *result) {
-    return fold_list(LIST_SUM, argc, argv, result);
+bool builtin_list_sum(int argc, const EvalValue *argv, EvalValue &out) {
+    return fold_list(LIST_SUM, argc, argv, out);
+}
+bool builtin_list_avg(int argc, const EvalValue *argv, EvalValue &out) {
+    return fold_list(LIST_AVG, argc, argv, out);
+}
+bool builtin_list_min(int argc, const EvalValue *argv, EvalValue &out) {
+    return fold_list(LIST_MIN, argc, argv, out);
+}
+bool builtin_list_max(int argc, const EvalValue *argv, EvalValue &out) {
+    return fold_list(LIST_MAX, argc, argv, out);
+}
+bool builtin_list_member(int argc, const EvalValue *argv, EvalValue &out) {
+    return list_member(argc, argv, out, false);
+}
+bool builtin_list_imember(int argc, const EvalValue *argv, EvalValue &out) {
+    return list_member(argc, argv, out, true);
 }
 
-bool Function::FunctionStringlistAvg(int argc, EvalResult *argv, EvalResult *result) {
-    return fold_list(LIST_AVG, argc, argv, result);
-}
-
-bool Function::FunctionStringlistMin(int argc, EvalResult *argv, EvalResult *result) {
-    return fold_list(LIST_MIN, argc, argv, result);
-}
-
-bool Function::FunctionStringlistMax(int argc, EvalResult *argv, EvalResult *result) {
-    return fold_list(LIST_MAX, argc, argv, result);
-}
-
-bool Function::FunctionStringlistMember(int argc, EvalResult *argv, EvalResult *result) {
-    return list_member(argc, argv, result, false);
-}
-
-bool Function::FunctionStringlistIMember(int argc, EvalResult *argv, EvalResult *result) {
-    return list_member(argc, argv, result, true);
-}
-
-bool Function::FunctionStringlistRegexpMember(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_list_regexp_member(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc < 2 || argc > 4 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     Regex re;
     if (!compile_pattern(re, argv[0].s, argc == 4 ? argv[3].s : nullptr)) {
-        return fail(result);
+        return fail(out);
     }
     StringList items(argv[1].s, argc >= 3 ? argv[2].s : kDefaultDelimiters);
     int found = 0;
@@ -600,37 +586,211 @@ bool Function::FunctionStringlistRegexpMember(int argc, EvalResult *argv, EvalRe
     for (const char *item = items.next(); item != nullptr && !found; item = items.next()) {
         found = re.match(MyString(item), nullptr);
     }
-    result->set_int(found);
+    out = EvalValue::Int(found);
     return true;
 }
 
-bool Function::FunctionRegexp(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_regexp(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc < 2 || argc > 3 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     Regex re;
     if (!compile_pattern(re, argv[0].s, argc == 3 ? argv[2].s : nullptr)) {
-        return fail(result);
+        return fail(out);
     }
-    result->set_int(re.match(MyString(argv[1].s), nullptr));
+    out = EvalValue::Int(re.match(MyString(argv[1].s), nullptr));
     return true;
 }
 
-bool Function::FunctionRegexps(int argc, EvalResult *argv, EvalResult *result) {
+bool builtin_regexps(int argc, const EvalValue *argv, EvalValue &out) {
     if (argc < 3 || argc > 4 || !all_strings(argc, argv)) {
-        return fail(result);
+        return fail(out);
     }
     Regex re;
     if (!compile_pattern(re, argv[0].s, argc == 4 ? argv[3].s : nullptr)) {
-        return fail(result);
+        return fail(out);
     }
     ExtArray<MyString> groups;
-    if (!re.match(MyString(argv[1].s), &groups)) {
-        result->set_string("");
-        return true;
+    out = EvalValue::Text("");
+    if (re.match(MyString(argv[1].s), &groups)) {
+        out = EvalValue::Text(substitute(argv[2].s, groups));
     }
-    result->adopt_string(substitute(argv[2].s, groups));
     return true;
+}
+
+struct BuiltinEntry {
+    const char *name;
+    Builtin function;
+    bool strings;  // arguments converted to strings
+};
+
+// In selection order.
+const BuiltinEntry kBuiltins[] = {
+    {"gettime", builtin_time, false},
+    {"time", builtin_time, false},
+    {"interval", builtin_interval, false},
+    {"random", builtin_random, false},
+    {"_debug_function_", builtin_debug, false},
+    {"isundefined", builtin_is_undefined, false},
+    {"iserror", builtin_is_error, false},
+    {"isstring", builtin_is_string, false},
+    {"isinteger", builtin_is_integer, false},
+    {"isreal", builtin_is_real, false},
+    {"isboolean", builtin_is_boolean, false},
+    {"string", builtin_string, true},
+    {"real", builtin_real, false},
+    {"int", builtin_int, false},
+    {"floor", builtin_floor, false},
+    {"round", builtin_round, false},
+    {"ceiling", builtin_ceiling, false},
+    {"strcat", builtin_strcat, true},
+    {"substr", builtin_substr, false},
+    {"strcmp", builtin_strcmp, true},
+    {"stricmp", builtin_stricmp, true},
+    {"toupper", builtin_toupper, true},
+    {"tolower", builtin_tolower, true},
+    {"size", builtin_size, true},
+    {"stringlistsize", builtin_list_size, false},
+    {"stringlistsum", builtin_list_sum, false},
+    {"stringlistavg", builtin_list_avg, false},
+    {"stringlistmin", builtin_list_min, false},
+    {"stringlistmax", builtin_list_max, false},
+    {"stringlistmember", builtin_list_member, false},
+    {"stringlistimember", builtin_list_imember, false},
+    {"stringlist_regexpMember", builtin_list_regexp_member, false},
+    {"regexp", builtin_regexp, false},
+    {"regexps", builtin_regexps, false},
+};
+
+// Runs a built-in over results, as the members below do: the arguments are
+// borrowed for the call and the value stored into result.
+bool run_on_results(Builtin builtin, int argc, EvalResult *argv, EvalResult *result) {
+    EvalScratchScope scope;
+    std::vector<EvalValue> values;
+    for (int i = 0; i < argc; i++) {
+        values.push_back(eval_value_of(argv[i]));
+    }
+    EvalValue out = EvalValue::Undefined();
+    bool ok = builtin(argc, values.data(), out);
+    eval_value_store(out, result);
+    return ok;
+}
+
+}  // namespace
+
+int classad_builtin_index(const char *name) {
+    if (strcasecmp(name, "ifthenelse") == 0) {
+        return CLASSAD_CALL_IFTHENELSE;
+    }
+    for (size_t i = 0; i < sizeof(kBuiltins) / sizeof(kBuiltins[0]); i++) {
+        if (strcasecmp(kBuiltins[i].name, name) == 0) {
+            return static_cast<int>(i);
+        }
+    }
+    return CLASSAD_CALL_LIBRARY;
+}
+
+bool Function::FunctionGetTime(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_time, argc, argv, result);
+}
+bool Function::FunctionTime(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_time, argc, argv, result);
+}
+bool Function::FunctionInterval(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_interval, argc, argv, result);
+}
+bool Function::FunctionRandom(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_random, argc, argv, result);
+}
+bool Function::FunctionClassadDebugFunction(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_debug, argc, argv, result);
+}
+bool Function::FunctionIsUndefined(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_is_undefined, argc, argv, result);
+}
+bool Function::FunctionIsError(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_is_error, argc, argv, result);
+}
+bool Function::FunctionIsString(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_is_string, argc, argv, result);
+}
+bool Function::FunctionIsInteger(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_is_integer, argc, argv, result);
+}
+bool Function::FunctionIsReal(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_is_real, argc, argv, result);
+}
+bool Function::FunctionIsBoolean(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_is_boolean, argc, argv, result);
+}
+bool Function::FunctionString(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_string, argc, argv, result);
+}
+bool Function::FunctionReal(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_real, argc, argv, result);
+}
+bool Function::FunctionInt(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_int, argc, argv, result);
+}
+bool Function::FunctionFloor(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_floor, argc, argv, result);
+}
+bool Function::FunctionRound(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_round, argc, argv, result);
+}
+bool Function::FunctionCeiling(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_ceiling, argc, argv, result);
+}
+bool Function::FunctionStrcat(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_strcat, argc, argv, result);
+}
+bool Function::FunctionSubstr(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_substr, argc, argv, result);
+}
+bool Function::FunctionStrcmp(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_strcmp, argc, argv, result);
+}
+bool Function::FunctionStricmp(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_stricmp, argc, argv, result);
+}
+bool Function::FunctionToUpper(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_toupper, argc, argv, result);
+}
+bool Function::FunctionToLower(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_tolower, argc, argv, result);
+}
+bool Function::FunctionSize(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_size, argc, argv, result);
+}
+bool Function::FunctionStringlistSize(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_size, argc, argv, result);
+}
+bool Function::FunctionStringlistSum(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_sum, argc, argv, result);
+}
+bool Function::FunctionStringlistAvg(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_avg, argc, argv, result);
+}
+bool Function::FunctionStringlistMin(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_min, argc, argv, result);
+}
+bool Function::FunctionStringlistMax(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_max, argc, argv, result);
+}
+bool Function::FunctionStringlistMember(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_member, argc, argv, result);
+}
+bool Function::FunctionStringlistIMember(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_imember, argc, argv, result);
+}
+bool Function::FunctionStringlistRegexpMember(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_list_regexp_member, argc, argv, result);
+}
+bool Function::FunctionRegexp(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_regexp, argc, argv, result);
+}
+bool Function::FunctionRegexps(int argc, EvalResult *argv, EvalResult *result) {
+    return run_on_results(builtin_regexps, argc, argv, result);
 }
 
 // ---- shared-library functions ----
@@ -663,68 +823,9 @@ bool Function::FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *res
     return true;
 }
 
-// ---- selection ----
+// ---- evaluating a call ----
 
-namespace {
-
-typedef bool (Function::*Builtin)(int argc, EvalResult *argv, EvalResult *result);
-
-struct BuiltinEntry {
-    const char *name;
-    Builtin function;
-    bool strings;  // arguments converted to strings
-};
-
-// In selection order.
-const BuiltinEntry kBuiltins[] = {
-    {"gettime", &Function::FunctionGetTime, false},
-    {"time", &Function::FunctionTime, false},
-    {"interval", &Function::FunctionInterval, false},
-    {"random", &Function::FunctionRandom, false},
-    {"_debug_function_", &Function::FunctionClassadDebugFunction, false},
-    {"isundefined", &Function::FunctionIsUndefined, false},
-    {"iserror", &Function::FunctionIsError, false},
-    {"isstring", &Function::FunctionIsString, false},
-    {"isinteger", &Function::FunctionIsInteger, false},
-    {"isreal", &Function::FunctionIsReal, false},
-    {"isboolean", &Function::FunctionIsBoolean, false},
-    {"string", &Function::FunctionString, true},
-    {"real", &Function::FunctionReal, false},
-    {"int", &Function::FunctionInt, false},
-    {"floor", &Function::FunctionFloor, false},
-    {"round", &Function::FunctionRound, false},
-    {"ceiling", &Function::FunctionCeiling, false},
-    {"strcat", &Function::FunctionStrcat, true},
-    {"substr", &Function::FunctionSubstr, false},
-    {"strcmp", &Function::FunctionStrcmp, true},
-    {"stricmp", &Function::FunctionStricmp, true},
-    {"toupper", &Function::FunctionToUpper, true},
-    {"tolower", &Function::FunctionToLower, true},
-    {"size", &Function::FunctionSize, true},
-    {"stringlistsize", &Function::FunctionStringlistSize, false},
-    {"stringlistsum", &Function::FunctionStringlistSum, false},
-    {"stringlistavg", &Function::FunctionStringlistAvg, false},
-    {"stringlistmin", &Function::FunctionStringlistMin, false},
-    {"stringlistmax", &Function::FunctionStringlistMax, false},
-    {"stringlistmember", &Function::FunctionStringlistMember, false},
-    {"stringlistimember", &Function::FunctionStringlistIMember, false},
-    {"stringlist_regexpMember", &Function::FunctionStringlistRegexpMember, false},
-    {"regexp", &Function::FunctionRegexp, false},
-    {"regexps", &Function::FunctionRegexps, false},
-};
-
-const BuiltinEntry *find_builtin(const char *name) {
-    for (const BuiltinEntry &entry : kBuiltins) {
-        if (strcasecmp(entry.name, name) == 0) {
-            return &entry;
-        }
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-bool FunctionBase::EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
+bool Function::EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
                                     EvalResult *result) const {
     return target != nullptr ? arg->EvalTree(my, target, result) : arg->EvalTree(my, result);
 }
@@ -741,55 +842,89 @@ bool Function::EvaluateArgumentToString(ExprTree *arg, const AttrList *my,
     return ok;
 }
 
-bool Function::FunctionIfThenElse(const AttrList *my, const AttrList *target,
-                                  EvalResult *result) {
-    if (arguments->Number() != 3) {
-        return fail(result);
+namespace {
+
+// The printed text of arg in the scratch space.
+const char *printed(ExprTree *arg) {
+    char *text = eval_scratch_alloc(static_cast<size_t>(arg->CalcPrintToStr()) + 1);
+    *arg->printAt_(text, false) = '\0';
+    return text;
+}
+
+// A library function over evaluated arguments, through the member that
+// serves them as results.
+bool call_library(Function &call, int argc, const EvalValue *argv, EvalValue &out) {
+    std::vector<EvalResult> args(static_cast<size_t>(argc));
+    for (int i = 0; i < argc; i++) {
+        eval_value_store(argv[i], &args[static_cast<size_t>(i)]);
     }
-    ListIterator<ExprTree> it(*arguments);
+    EvalResult answer;
+    bool ok = call.FunctionSharedLibrary(argc, args.data(), &answer);
+    out = eval_value_of(answer);
+    if (answer.type == LX_STRING) {
+        out.s = eval_scratch_copy(answer.s, strlen(answer.s));
+    }
+    return ok;
+}
+
+}  // namespace
+
+// Only the condition and the branch it selects are evaluated.
+static bool if_then_else(Function &call, const AttrList *my, const AttrList *target, EvalValue &out) {
+    const List<ExprTree> &arguments = call.Arguments();
+    if (arguments.Number() != 3) {
+        return fail(out);
+    }
+    ListIterator<ExprTree> it(arguments);
     ExprTree *condition = it.Next();
     ExprTree *then_branch = it.Next();
     ExprTree *else_branch = it.Next();
-    EvalResult c;
-    EvaluateArgument(condition, my, target, &c);
+    EvalValue c;
+    eval_tree_value(condition, my, target, c);
     bool choice;
     if (c.type == LX_INTEGER || c.type == LX_BOOL) {
         choice = c.i != 0;
     } else if (c.type == LX_FLOAT) {
-        choice = c.f != 0.0f;  // NaN selects the then branch
+        choice = c.r != 0.0;  // NaN selects the then branch
     } else if (c.type == LX_UNDEFINED) {
-        result->set_undefined();
+        out = EvalValue::Undefined();
         return true;
     } else {
-        return fail(result);
+        return fail(out);
     }
-    EvaluateArgument(choice ? then_branch : else_branch, my, target, result);
+    eval_tree_value(choice ? then_branch : else_branch, my, target, out);
     return true;
 }
 
-bool Function::_EvalTree(const AttrList *my, EvalResult *result) {
-    return _EvalTree(my, nullptr, result);
-}
-
-bool Function::_EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    result->set_undefined();
-    if (strcasecmp(name, "ifthenelse") == 0) {
-        return FunctionIfThenElse(my, target, result);
+bool eval_call_value(Function *call, const AttrList *my, const AttrList *target, EvalValue &out) {
+    out = EvalValue::Undefined();
+    int index = call->BuiltinIndex();
+    if (index == CLASSAD_CALL_IFTHENELSE) {
+        return if_then_else(*call, my, target, out);
     }
-    const BuiltinEntry *builtin = find_builtin(name);
-    int argc = arguments->Number();
-    EvalResult *argv = new EvalResult[argc > 0 ? argc : 1];
-    ListIterator<ExprTree> it(*arguments);
+    const BuiltinEntry *builtin = index >= 0 ? &kBuiltins[index] : nullptr;
+    int argc = call->Arguments().Number();
+    const int kInline = 8;
+    EvalValue inline_args[kInline];
+    std::vector<EvalValue> many(argc > kInline ? static_cast<size_t>(argc) : 0);
+    EvalValue *argv = argc > kInline ? many.data() : inline_args;
+    ListIterator<ExprTree> it(call->Arguments());
     for (int i = 0; i < argc; i++) {
         ExprTree *arg = it.Next();
-        if (builtin != nullptr && builtin->strings) {
-            EvaluateArgumentToString(arg, my, target, &argv[i]);
-        } else {
-            EvaluateArgument(arg, my, target, &argv[i]);
+        eval_tree_value(arg, my, target, argv[i]);
+        if (builtin != nullptr && builtin->strings && argv[i].type != LX_STRING) {
+            argv[i] = EvalValue::Text(printed(arg));
         }
     }
-    bool ok = builtin != nullptr ? (this->*builtin->function)(argc, argv, result)
-                                 : FunctionSharedLibrary(argc, argv, result);
-    delete[] argv;
+    return builtin != nullptr ? builtin->function(argc, argv, out)
+                              : call_library(*call, argc, argv, out);
+}
+
+bool Function::FunctionIfThenElse(const AttrList *my, const AttrList *target,
+                                  EvalResult *result) {
+    EvalScratchScope scope;
+    EvalValue out = EvalValue::Undefined();
+    bool ok = if_then_else(*this, my, target, out);
+    eval_value_store(out, result);
     return ok;
 }

@@ -1,4 +1,6 @@
-// The operator layer: Value accessors and the operations of the language.
+// The operator layer: the operations of the language on the evaluator's
+// values (eval_operate, eval_negate, eval_short_circuit), and operate /
+// operateShortCircuit with the Value accessors, which run the same code.
 // Integer arithmetic is done in unsigned 32-bit so that overflow wraps
 // without undefined behaviour; the one quotient that does not fit
 // (INT_MIN / -1) gives ERROR, as does a zero divisor.
@@ -11,6 +13,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "classad/eval_value.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 
@@ -44,29 +47,49 @@ bool is_comparison(OpKind op) {
            op == EQUAL_OP || op == GREATER_OR_EQUAL_OP || op == GREATER_THAN_OP;
 }
 
-void integer_arithmetic(OpKind op, int a, int b, Value &result) {
+// A real result as computed, without the narrowing a node applies.
+EvalValue raw_real(double v) {
+    EvalValue e;
+    e.type = LX_FLOAT;
+    e.r = v;
+    return e;
+}
+
+// What the operator layer sees: times and anything else unknown are errors.
+LexemeType operand_kind(const EvalValue &v) {
+    switch (v.type) {
+        case LX_INTEGER:
+        case LX_FLOAT:
+        case LX_STRING:
+        case LX_UNDEFINED:
+            return v.type;
+        default:
+            return LX_ERROR;
+    }
+}
+
+double as_double(const EvalValue &v) {
+    return v.type == LX_INTEGER ? static_cast<double>(v.i) : v.r;
+}
+
+EvalValue integer_arithmetic(OpKind op, int a, int b) {
     switch (op) {
         case ADDITION_OP:
-            result.setIntegerValue(wrap_add(a, b));
-            return;
+            return EvalValue::Int(wrap_add(a, b));
         case SUBTRACTION_OP:
-            result.setIntegerValue(wrap_sub(a, b));
-            return;
+            return EvalValue::Int(wrap_sub(a, b));
         case MULTIPLICATION_OP:
-            result.setIntegerValue(wrap_mul(a, b));
-            return;
+            return EvalValue::Int(wrap_mul(a, b));
         default:
             if (b == 0 || (a == INT_MIN && b == -1)) {
-                result.setErrorValue();
-            } else {
-                result.setIntegerValue(a / b);
+                return EvalValue::Error();
             }
-            return;
+            return EvalValue::Int(a / b);
     }
 }
 
 // Real arithmetic under the floating-point guard.
-void real_arithmetic(OpKind op, double a, double b, Value &result) {
+EvalValue real_arithmetic(OpKind op, double a, double b) {
     struct sigaction guard;
     struct sigaction previous;
     memset(&guard, 0, sizeof(guard));
@@ -95,15 +118,14 @@ void real_arithmetic(OpKind op, double a, double b, Value &result) {
             value = a / b;
             break;
     }
-    if (fpe_raised != 0 || errno == EDOM || errno == ERANGE) {
-        result.setErrorValue();
-    } else {
-        result.setRealValue(value);
-    }
+    EvalValue result = fpe_raised != 0 || errno == EDOM || errno == ERANGE
+                           ? EvalValue::Error()
+                           : raw_real(value);
 
     if (installed && sigaction(SIGFPE, &previous, nullptr) != 0) {
         dprintf(D_ALWAYS, kSigactionWarning, errno);
     }
+    return result;
 }
 
 template <class T>
@@ -125,110 +147,111 @@ int compare_result(OpKind op, T a, T b) {
 }
 
 // Operands already known to be neither undefined nor error.
-void compare(OpKind op, Value &left, Value &right, Value &result) {
-    char *ls = nullptr;
-    char *rs = nullptr;
-    bool left_string = left.isStringValue(ls);
-    bool right_string = right.isStringValue(rs);
-    if (left_string || right_string) {
-        if (left_string && right_string) {
-            result.setIntegerValue(compare_result(op, strcasecmp(ls, rs), 0));
-        } else {
-            result.setErrorValue();
+EvalValue compare(OpKind op, LexemeType lk, const EvalValue &left, LexemeType rk,
+                  const EvalValue &right) {
+    if (lk == LX_STRING || rk == LX_STRING) {
+        if (lk != rk) {
+            return EvalValue::Error();
         }
-        return;
+        return EvalValue::Int(compare_result(op, strcasecmp(left.s, right.s), 0));
     }
-    int li = 0;
-    int ri = 0;
-    if (left.isIntegerValue(li) && right.isIntegerValue(ri)) {
-        result.setIntegerValue(compare_result(op, li, ri));
-        return;
+    if (lk == LX_INTEGER && rk == LX_INTEGER) {
+        return EvalValue::Int(compare_result(op, left.i, right.i));
     }
-    double lr = 0.0;
-    double rr = 0.0;
-    left.isNumber(lr);
-    right.isNumber(rr);
-    result.setIntegerValue(compare_result(op, lr, rr));
+    return EvalValue::Int(compare_result(op, as_double(left), as_double(right)));
 }
 
-void arithmetic(OpKind op, Value &left, Value &right, Value &result) {
-    if (left.getType() == STRING_VALUE || right.getType() == STRING_VALUE) {
-        result.setErrorValue();
-        return;
+EvalValue arithmetic(OpKind op, LexemeType lk, const EvalValue &left, LexemeType rk,
+                     const EvalValue &right) {
+    if (lk == LX_STRING || rk == LX_STRING) {
+        return EvalValue::Error();
     }
-    int li = 0;
-    int ri = 0;
-    if (left.isIntegerValue(li) && right.isIntegerValue(ri)) {
-        integer_arithmetic(op, li, ri, result);
-        return;
+    if (lk == LX_INTEGER && rk == LX_INTEGER) {
+        return integer_arithmetic(op, left.i, right.i);
     }
-    double lr = 0.0;
-    double rr = 0.0;
-    left.isNumber(lr);
-    right.isNumber(rr);
-    real_arithmetic(op, lr, rr, result);
+    return real_arithmetic(op, as_double(left), as_double(right));
 }
 
 // "=?=": 1 when the operands are identical after int-to-real promotion.
-int identical(Value &left, Value &right) {
-    ValueType lt = left.getType();
-    ValueType rt = right.getType();
-    int li = 0;
-    int ri = 0;
-    if (left.isIntegerValue(li) && right.isIntegerValue(ri)) {
-        return li == ri;
+int identical(LexemeType lk, const EvalValue &left, LexemeType rk, const EvalValue &right) {
+    if (lk == LX_INTEGER && rk == LX_INTEGER) {
+        return left.i == right.i;
     }
-    double lr = 0.0;
-    double rr = 0.0;
-    if ((lt == REAL_VALUE || rt == REAL_VALUE) && left.isNumber(lr) && right.isNumber(rr)) {
-        return lr == rr;
+    bool numbers = (lk == LX_INTEGER || lk == LX_FLOAT) && (rk == LX_INTEGER || rk == LX_FLOAT);
+    if (numbers) {
+        return as_double(left) == as_double(right);
     }
-    if (lt != rt) {
+    if (lk != rk) {
         return 0;
     }
-    if (lt == UNDEFINED_VALUE || lt == ERROR_VALUE) {
+    if (lk == LX_UNDEFINED || lk == LX_ERROR) {
         return 1;
     }
-    char *ls = nullptr;
-    char *rs = nullptr;
-    left.isStringValue(ls);
-    right.isStringValue(rs);
-    return strcmp(ls, rs) == 0;
+    return strcmp(left.s, right.s) == 0;
 }
 
 // Truth of a logical operand: 1 true, 0 false, -1 undefined, -2 error
 // (errors and strings).
-int truth(Value &v) {
+int truth(LexemeType k, const EvalValue &v) {
+    if (k == LX_INTEGER) {
+        return v.i != 0;
+    }
+    if (k == LX_FLOAT) {
+        return v.r != 0.0;  // NaN is true
+    }
+    return k == LX_UNDEFINED ? -1 : -2;
+}
+
+EvalValue of_truth(int t) {
+    if (t >= 0) {
+        return EvalValue::Int(t);
+    }
+    return t == -1 ? EvalValue::Undefined() : EvalValue::Error();
+}
+
+int logical_or(int left, int right) {
+    if (left == 1 || right == 1) {
+        return 1;
+    }
+    if (left == -2 || right == -2) {
+        return -2;
+    }
+    return left == -1 || right == -1 ? -1 : 0;
+}
+
+EvalValue from_value(const Value &v) {
     int i = 0;
     double r = 0.0;
+    char *s = nullptr;
     if (v.isIntegerValue(i)) {
-        return i != 0;
+        return EvalValue::Int(i);
     }
     if (v.isRealValue(r)) {
-        return r != 0.0;  // NaN is true
+        return raw_real(r);
     }
-    return v.isUndefinedValue() ? -1 : -2;
+    if (v.isStringValue(s)) {
+        return EvalValue::Text(s);
+    }
+    return v.isErrorValue() ? EvalValue::Error() : EvalValue::Undefined();
 }
 
-void set_truth(int t, Value &result) {
-    if (t >= 0) {
-        result.setIntegerValue(t);
-    } else if (t == -1) {
-        result.setUndefinedValue();
-    } else {
-        result.setErrorValue();
-    }
-}
-
-void logical_or(int left, int right, Value &result) {
-    if (left == 1 || right == 1) {
-        set_truth(1, result);
-    } else if (left == -2 || right == -2) {
-        set_truth(-2, result);
-    } else if (left == -1 || right == -1) {
-        set_truth(-1, result);
-    } else {
-        set_truth(0, result);
+void to_value(const EvalValue &e, Value &v) {
+    switch (e.type) {
+        case LX_INTEGER:
+            v.setIntegerValue(e.i);
+            break;
+        case LX_FLOAT:
+            v.setRealValue(e.r);
+            break;
+        case LX_STRING:
+            v.setStringValue(const_cast<char *>(e.s));
+            break;
+        case LX_UNDEFINED:
+            v.setUndefinedValue();
+            break;
+        default:
+            v.setErrorValue();
+            break;
     }
 }
 
@@ -317,65 +340,78 @@ void Value::setStringValue(char *s) {
 
 void ClassAd_SIGFPE_handler(int) { fpe_raised = 1; }
 
-void operate(OpKind op, Value &operand, Value &result) {
-    if (op != UNARY_MINUS_OP) {
-        EXCEPT("Should not get here");
-    }
-    int i = 0;
-    double r = 0.0;
-    if (operand.isErrorValue() || operand.getType() == STRING_VALUE) {
-        result.setErrorValue();
-    } else if (operand.isUndefinedValue()) {
-        result.setUndefinedValue();
-    } else if (operand.isIntegerValue(i)) {
-        result.setIntegerValue(wrap_neg(i));
-    } else if (operand.isRealValue(r)) {
-        result.setRealValue(-r);
+EvalValue eval_negate(const EvalValue &operand) {
+    switch (operand_kind(operand)) {
+        case LX_INTEGER:
+            return EvalValue::Int(wrap_neg(operand.i));
+        case LX_FLOAT:
+            return raw_real(-operand.r);
+        case LX_UNDEFINED:
+            return EvalValue::Undefined();
+        default:
+            return EvalValue::Error();  // errors and strings
     }
 }
 
-void operate(OpKind op, Value &left, Value &right, Value &result) {
+EvalValue eval_operate(OpKind op, const EvalValue &left, const EvalValue &right) {
+    LexemeType lk = operand_kind(left);
+    LexemeType rk = operand_kind(right);
     if (op == META_EQUAL_OP || op == META_NOT_EQUAL_OP) {
-        int same = identical(left, right);
-        result.setIntegerValue(op == META_EQUAL_OP ? same : !same);
-        return;
+        int same = identical(lk, left, rk, right);
+        return EvalValue::Int(op == META_EQUAL_OP ? same : !same);
     }
     if (op == LOGICAL_OR_OP) {
-        logical_or(truth(left), truth(right), result);
-        return;
+        return of_truth(logical_or(truth(lk, left), truth(rk, right)));
     }
     if (op == LOGICAL_AND_OP) {
-        if (!operateShortCircuit(op, left, result)) {
-            set_truth(truth(right), result);
-        }
-        return;
+        int t = truth(lk, left);
+        return of_truth(t != 1 ? t : truth(rk, right));
     }
     if (!is_arithmetic(op) && !is_comparison(op)) {
         EXCEPT("Should not get here");
     }
-    if (left.isErrorValue() || right.isErrorValue()) {
-        result.setErrorValue();
-    } else if (left.isUndefinedValue() || right.isUndefinedValue()) {
-        result.setUndefinedValue();
-    } else if (is_arithmetic(op)) {
-        arithmetic(op, left, right, result);
-    } else {
-        compare(op, left, right, result);
+    if (lk == LX_ERROR || rk == LX_ERROR) {
+        return EvalValue::Error();
     }
+    if (lk == LX_UNDEFINED || rk == LX_UNDEFINED) {
+        return EvalValue::Undefined();
+    }
+    return is_arithmetic(op) ? arithmetic(op, lk, left, rk, right)
+                             : compare(op, lk, left, rk, right);
 }
 
-bool operateShortCircuit(OpKind op, Value &left, Value &result) {
-    int t = truth(left);
+bool eval_short_circuit(OpKind op, const EvalValue &left, EvalValue &result) {
+    int t = truth(operand_kind(left), left);
     if (op == LOGICAL_OR_OP) {
         if (t == 1) {
-            result.setIntegerValue(1);
+            result = EvalValue::Int(1);
             return true;
         }
         return false;
     }
     if (op == LOGICAL_AND_OP && t != 1) {
-        set_truth(t, result);
+        result = of_truth(t);
         return true;
     }
     return false;
+}
+
+void operate(OpKind op, Value &operand, Value &result) {
+    if (op != UNARY_MINUS_OP) {
+        EXCEPT("Should not get here");
+    }
+    to_value(eval_negate(from_value(operand)), result);
+}
+
+void operate(OpKind op, Value &left, Value &right, Value &result) {
+    to_value(eval_operate(op, from_value(left), from_value(right)), result);
+}
+
+bool operateShortCircuit(OpKind op, Value &left, Value &result) {
+    EvalValue decided;
+    if (!eval_short_circuit(op, from_value(left), decided)) {
+        return false;
+    }
+    to_value(decided, result);
+    return true;
 }

@@ -25,13 +25,20 @@ int g_nesting = 0;
 // Height of the tree the last successful level produced.
 int g_height = 0;
 
+// The shared token, made on first use; g_token keeps it at hand so that
+// every scan does not pass through the guard of a local static.
+Token *g_token = nullptr;
+
 Token *shared_token() {
-    static Token token;  // destroyed at program exit
-    return &token;
+    if (g_token == nullptr) {
+        static Token token;  // destroyed at program exit
+        g_token = &token;
+    }
+    return g_token;
 }
 
 Token *scan_if_needed(char *&s) {
-    Token *token = shared_token();
+    Token *token = g_token;
     if (g_look_ahead == TOKEN_CONSUMED) {
         token->reset();
         Scanner(s, *token);
@@ -47,13 +54,12 @@ bool note_height(int a, int b) {
 }
 
 typedef int (*LevelParser)(char *&, ExprTree *&, int &);
-typedef ExprTree *(*NodeMaker)(LexemeType, ExprTree *, ExprTree *);
 
 // One left-associative operator level: while the look-ahead is one of the
 // level's operators, consume it, parse the next operand with `operand`, and
 // make (left, operator, operand) the new left.
 int parse_level_loop(ExprTree *left, char *&s, ExprTree *&tree, int &count,
-                     const LexemeType *ops, int nops, LevelParser operand, NodeMaker make) {
+                     const LexemeType *ops, int nops, LevelParser operand) {
     int left_height = g_height;
     for (;;) {
         LexemeType kind = LookToken(s)->type;
@@ -69,7 +75,7 @@ int parse_level_loop(ExprTree *left, char *&s, ExprTree *&tree, int &count,
         Match(kind, s, count);
         ExprTree *right = nullptr;
         int ok = operand(s, right, count);
-        left = make(kind, left, right);
+        left = BinaryOpBase::Make(kind, left, right);
         if (!ok || !note_height(left_height, g_height)) {
             tree = left;
             return 0;
@@ -78,23 +84,50 @@ int parse_level_loop(ExprTree *left, char *&s, ExprTree *&tree, int &count,
     }
 }
 
-ExprTree *make_binary(LexemeType kind, ExprTree *l, ExprTree *r) {
+// The operator levels, loosest first; -1 for a token that is no operator.
+const int kMultLevel = 5;
+
+int level_of(LexemeType kind) {
     switch (kind) {
-        case LX_OR: return new OrOp(l, r);
-        case LX_AND: return new AndOp(l, r);
-        case LX_EQ: return new EqOp(l, r);
-        case LX_NEQ: return new NeqOp(l, r);
-        case LX_META_EQ: return new MetaEqOp(l, r);
-        case LX_META_NEQ: return new MetaNeqOp(l, r);
-        case LX_LT: return new LtOp(l, r);
-        case LX_LE: return new LeOp(l, r);
-        case LX_GT: return new GtOp(l, r);
-        case LX_GE: return new GeOp(l, r);
-        case LX_ADD: return new AddOp(l, r);
-        case LX_SUB: return new SubOp(l, r);
-        case LX_MULT: return new MultOp(l, r);
-        case LX_DIV: return new DivOp(l, r);
-        default: return new AssignOp(l, r);
+        case LX_OR: return 0;
+        case LX_AND: return 1;
+        case LX_EQ: case LX_NEQ: case LX_META_EQ: case LX_META_NEQ: return 2;
+        case LX_LT: case LX_LE: case LX_GT: case LX_GE: return 3;
+        case LX_ADD: case LX_SUB: return 4;
+        case LX_MULT: case LX_DIV: return kMultLevel;
+        default: return -1;
+    }
+}
+
+// Every level from min_level on in one loop (precedence climbing): it
+// builds the same left-associative tree as one function per level, with
+// the same tokens consumed and the same height checks in the same order,
+// but without passing through every looser level for each operand.
+int parse_binary(int min_level, char *&s, ExprTree *&tree, int &count) {
+    ExprTree *left = nullptr;
+    if (!ParseFactor(s, left, count)) {
+        tree = left;
+        return 0;
+    }
+    int left_height = g_height;
+    for (;;) {
+        LexemeType kind = LookToken(s)->type;
+        int level = level_of(kind);
+        if (level < min_level) {
+            tree = left;
+            g_height = left_height;
+            return 1;
+        }
+        Match(kind, s, count);
+        ExprTree *right = nullptr;
+        int ok = level == kMultLevel ? ParseFactor(s, right, count)
+                                     : parse_binary(level + 1, s, right, count);
+        left = BinaryOpBase::Make(kind, left, right);
+        if (!ok || !note_height(left_height, g_height)) {
+            tree = left;
+            return 0;
+        }
+        left_height = g_height;
     }
 }
 
@@ -149,6 +182,15 @@ int parse_group(char *&s, ExprTree *&tree, int &count) {
     return ok && note_height(0, inner_height);
 }
 
+// Whether the next token at s is "(", known without scanning it (which
+// would overwrite the shared token): white space, then the parenthesis.
+bool call_follows(const char *s) {
+    while (ScannerIsSpace(*s)) {
+        s++;
+    }
+    return *s == '(';
+}
+
 // Literals and references: consumes the token and builds its node.
 ExprTree *literal_for(Token *token) {
     switch (token->type) {
@@ -194,8 +236,9 @@ int Parse(const char *text, ExprTree *&tree) {
     if (text == nullptr) {
         return 0;
     }
-    char *copy = strdup(text);
-    char *cursor = copy;
+    shared_token();
+    // The scanner only reads, so the caller's text is walked in place.
+    char *cursor = const_cast<char *>(text);
     int count = 0;
     g_look_ahead = TOKEN_CONSUMED;
     g_nesting = 0;
@@ -209,9 +252,8 @@ int Parse(const char *text, ExprTree *&tree) {
         delete built;
         result = count;
     }
-    shared_token()->reset();
+    g_token->reset();
     g_look_ahead = TOKEN_CONSUMED;
-    free(copy);
     return result;
 }
 
@@ -246,81 +288,51 @@ int ParseAssignExpr(char *&s, ExprTree *&tree, int &count) {
 }
 
 int ParseExpr(char *&s, ExprTree *&tree, int &count) {
-    ExprTree *left = nullptr;
-    if (!ParseAndExpr(s, left, count)) {
-        tree = left;
-        return 0;
-    }
-    return ParseX1(left, s, tree, count);
+    return parse_binary(0, s, tree, count);
 }
 
 int ParseX1(ExprTree *left, char *&s, ExprTree *&tree, int &count) {
-    return parse_level_loop(left, s, tree, count, kOrOps, 1, ParseAndExpr, make_binary);
+    return parse_level_loop(left, s, tree, count, kOrOps, 1, ParseAndExpr);
 }
 
 int ParseAndExpr(char *&s, ExprTree *&tree, int &count) {
-    ExprTree *left = nullptr;
-    if (!ParseSimpleExpr(s, left, count)) {
-        tree = left;
-        return 0;
-    }
-    return ParseX1p5(left, s, tree, count);
+    return parse_binary(1, s, tree, count);
 }
 
 int ParseX1p5(ExprTree *left, char *&s, ExprTree *&tree, int &count) {
-    return parse_level_loop(left, s, tree, count, kAndOps, 1, ParseSimpleExpr, make_binary);
+    return parse_level_loop(left, s, tree, count, kAndOps, 1, ParseSimpleExpr);
 }
 
 int ParseSimpleExpr(char *&s, ExprTree *&tree, int &count) {
-    ExprTree *left = nullptr;
-    if (!ParseEqualityOp(s, left, count)) {
-        tree = left;
-        return 0;
-    }
-    return ParseX2(left, s, tree, count);
+    return parse_binary(2, s, tree, count);
 }
 
 int ParseX2(ExprTree *left, char *&s, ExprTree *&tree, int &count) {
-    return parse_level_loop(left, s, tree, count, kEqualityOps, 4, ParseEqualityOp, make_binary);
+    return parse_level_loop(left, s, tree, count, kEqualityOps, 4, ParseEqualityOp);
 }
 
 int ParseEqualityOp(char *&s, ExprTree *&tree, int &count) {
-    ExprTree *left = nullptr;
-    if (!ParseAddOp(s, left, count)) {
-        tree = left;
-        return 0;
-    }
-    return ParseX2p5(left, s, tree, count);
+    return parse_binary(3, s, tree, count);
 }
 
 int ParseX2p5(ExprTree *left, char *&s, ExprTree *&tree, int &count) {
-    return parse_level_loop(left, s, tree, count, kRelationalOps, 4, ParseAddOp, make_binary);
+    return parse_level_loop(left, s, tree, count, kRelationalOps, 4, ParseAddOp);
 }
 
 int ParseAddOp(char *&s, ExprTree *&tree, int &count) {
-    ExprTree *left = nullptr;
-    if (!ParseMultOp(s, left, count)) {
-        tree = left;
-        return 0;
-    }
-    return ParseX3(left, s, tree, count);
+    return parse_binary(4, s, tree, count);
 }
 
 int ParseX3(ExprTree *left, char *&s, ExprTree *&tree, int &count) {
-    return parse_level_loop(left, s, tree, count, kAddOps, 2, ParseMultOp, make_binary);
+    return parse_level_loop(left, s, tree, count, kAddOps, 2, ParseMultOp);
 }
 
 int ParseMultOp(char *&s, ExprTree *&tree, int &count) {
-    ExprTree *left = nullptr;
-    if (!ParseFactor(s, left, count)) {
-        tree = left;
-        return 0;
-    }
-    return ParseX4(left, s, tree, count);
+    return parse_binary(5, s, tree, count);
 }
 
 int ParseX4(ExprTree *left, char *&s, ExprTree *&tree, int &count) {
-    return parse_level_loop(left, s, tree, count, kMultOps, 2, ParseFactor, make_binary);
+    return parse_level_loop(left, s, tree, count, kMultOps, 2, ParseFactor);
 }
 
 int ParseFactor(char *&s, ExprTree *&tree, int &count) {
@@ -329,17 +341,13 @@ int ParseFactor(char *&s, ExprTree *&tree, int &count) {
         case LX_VARIABLE: {
             ReadToken(s);
             count += token->length;
-            Variable *variable = new Variable(token->text);
-            if (LookToken(s)->type != LX_LPAREN) {
-                tree = variable;
+            if (!call_follows(s)) {
+                tree = new Variable(token->text);
                 g_height = 1;
                 return 1;
             }
-            // The call interns its own copy of the name before the variable,
-            // whose text it borrows until then, goes.
-            int ok = ParseFunction(const_cast<char *>(variable->Name()), s, tree, count);
-            delete variable;
-            return ok;
+            // The call interns its name before the next scan reuses the token.
+            return ParseFunction(token->text, s, tree, count);
         }
         case LX_INTEGER:
         case LX_FLOAT:

@@ -28,7 +28,7 @@ const int CLASSAD_MAX_PARSE_DEPTH = 1000;
 // failure tree is null and the result is the sum of the lengths of the tokens
 // consumed before the failure, which is 0 when the first token failed:
 // callers treat a non-zero result or a null tree as failure. The text is
-// copied and never changed; a null text fails with 0.
+// read in place and never changed; a null text fails with 0.
 int Parse(const char *text, ExprTree *&tree);
 int Parse(char *text, ExprTree *&tree);
 

@@ -14,12 +14,37 @@ namespace {
 
 const int kInitialTextCapacity = 1024;
 
-bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+// Character classes by table, one lookup per byte.
+enum CharClass : unsigned char {
+    CC_SPACE = 1,
+    CC_DIGIT = 2,
+    CC_ALPHA = 4,
+    CC_NAME = 8,  // continues an identifier: letters, digits, "_" and "."
+};
+
+struct ClassTable {
+    unsigned char bits[256];
+    ClassTable() : bits() {
+        for (int c = 0; c < 256; c++) {
+            bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            bool digit = c >= '0' && c <= '9';
+            bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+            bits[c] = static_cast<unsigned char>((space ? CC_SPACE : 0) | (digit ? CC_DIGIT : 0) |
+                                                 (alpha ? CC_ALPHA : 0) |
+                                                 (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0));
+        }
+    }
+};
+
+const ClassTable kClassTable;
+
+bool has_class(char c, unsigned char cls) {
+    return (kClassTable.bits[static_cast<unsigned char>(c)] & cls) != 0;
 }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_ident_char(char c) { return is_alpha(c) || is_digit(c) || c == '_' || c == '.'; }
+bool is_space(char c) { return has_class(c, CC_SPACE); }
+bool is_digit(char c) { return has_class(c, CC_DIGIT); }
+bool is_alpha(char c) { return has_class(c, CC_ALPHA); }
+bool is_ident_char(char c) { return has_class(c, CC_NAME); }
 char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 struct Keyword {
@@ -48,9 +73,16 @@ bool matches_keyword(const char *s, const Keyword &k) {
     return !is_alpha(next) && !is_digit(next) && next != '_';
 }
 
+// Whether a word starting with c may be a keyword: every keyword starts
+// with E, U, T or F.
+bool may_be_keyword(char c) {
+    char upper = to_upper(c);
+    return upper == 'E' || upper == 'U' || upper == 'T' || upper == 'F';
+}
+
 void scan_word(char *&s, Token &token) {
     for (const Keyword &k : kKeywords) {
-        if (matches_keyword(s, k)) {
+        if (may_be_keyword(*s) && matches_keyword(s, k)) {
             token.type = k.type;
             token.intVal = k.value;
             token.length += k.length;
@@ -236,6 +268,10 @@ void Token::setText(const char *s, int n) {
     }
     memcpy(text, s, n);
     text[n] = '\0';
+}
+
+bool ScannerIsSpace(char c) {
+    return is_space(c);
 }
 
 void Scanner(char *&cursor, Token &token) {

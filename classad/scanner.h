@@ -44,4 +44,7 @@ class Token {
 // adds to length and overwrites type, value and text).
 void Scanner(char *&cursor, Token &token);
 
+// Whether the scanner skips c as white space before a token.
+bool ScannerIsSpace(char c);
+
 #endif  // TORVEL_CLASSAD_SCANNER_H_

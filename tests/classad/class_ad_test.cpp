@@ -137,6 +137,36 @@ TEST(ClassAdMatch, TypesMustFitBothWays) {
     for (ClassAd *ad : {machine, job, untyped1, untyped2}) delete ad;
 }
 
+// Matching reads the type numbers kept in the ad: every way of giving an ad
+// its types (copy, assignment, clear, reading from text) must keep them.
+TEST(ClassAdMatch, TypeNumbersFollowEveryChangeOfType) {
+    ClassAd *machine = Ad("Machine", "Any", {"Requirements = TRUE"});
+    ClassAd *job = Ad("Job", "Machine", {"Requirements = TRUE"});
+    ClassAd copy(*machine);
+    EXPECT_EQ(1, copy.IsAMatch(job));
+    ClassAd assigned;
+    EXPECT_EQ(-1, assigned.GetMyTypeNumber());
+    assigned = *machine;
+    EXPECT_EQ(machine->GetMyTypeNumber(), assigned.GetMyTypeNumber());
+    EXPECT_EQ(1, assigned.IsAMatch(job));
+
+    char text[] = "MyType = \"machine\"\nTargetType = \"ANY\"\nRequirements = TRUE";
+    ClassAd read(text, '\n');
+    EXPECT_EQ(machine->GetMyTypeNumber(), read.GetMyTypeNumber());
+    EXPECT_EQ(1, read.IsAMatch(job));
+
+    machine->clear();
+    EXPECT_EQ(-1, machine->GetMyTypeNumber());
+    EXPECT_EQ(-1, machine->GetTargetTypeNumber());
+    machine->Insert("Requirements = TRUE", true);
+    EXPECT_EQ(0, machine->IsAMatch(job));  // no longer "Any", no longer a Machine
+    assigned = *machine;
+    EXPECT_EQ(-1, assigned.GetTargetTypeNumber());
+    EXPECT_EQ(0, assigned.IsAMatch(job));
+    delete machine;
+    delete job;
+}
+
 TEST(ClassAdMatch, RequirementsMustBeANonZeroInteger) {
     ClassAd *job = Ad("Job", "Machine", {"Requirements = TARGET.Memory >= 64", "x = 5"});
     struct Case {

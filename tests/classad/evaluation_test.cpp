@@ -527,4 +527,48 @@ TEST(EvalOrdering, NumberLiteralsCompareWithEvaluatedTrees) {
     EXPECT_FALSE(text < three);  // only numbers order
 }
 
+// Texts that functions compute live only while one evaluation runs; the
+// result of EvalTree must own a copy that later evaluations leave alone,
+// also for a text longer than one block of that space.
+TEST(EvalResultText, TopLevelResultsOwnTheirTexts) {
+    EvalResult first;
+    ExprTree *tree = nullptr;
+    ASSERT_EQ(0, Parse("strcat(\"ab\", toUpper(\"cd\"))", tree));
+    tree->EvalTree(nullptr, &first);
+    delete tree;
+    for (int i = 0; i < 50; i++) {
+        EXPECT_EQ(Eval("strcat(\"xy\", substr(\"zzzz\", 1), string(12))"),
+                  "string \"xyzzz12\"");
+    }
+    ASSERT_EQ(LX_STRING, first.type);
+    EXPECT_STREQ("abCD", first.s);
+
+    std::string big(40000, 'q');
+    std::string text = "strcat(\"" + big + "\", \"" + big + "\", \"!\")";
+    EvalResult joined;
+    ASSERT_EQ(0, Parse(text.c_str(), tree));
+    tree->EvalTree(nullptr, &joined);
+    delete tree;
+    ASSERT_EQ(LX_STRING, joined.type);
+    EXPECT_EQ(big + big + "!", joined.s);
+}
+
+// References resolve their prefixes when built; a copy must resolve its
+// own, stacked prefixes included.
+TEST(EvalReferences, CopiesResolveTheirScopesAgain) {
+    auto my = Ad({"x = 1", "y = 10"});
+    auto target = Ad({"x = 100", "y = 1000"});
+    ExprTree *tree = nullptr;
+    ASSERT_EQ(0, Parse("TARGET.MY.x + MY.TARGET.y * 2 + TARGET.TARGET.x * 3 + .y * 4", tree));
+    ExprTree *copy = tree->DeepCopy();
+    delete tree;  // the copy must not lean on the original's names
+    EvalResult r;
+    copy->EvalTree(my.get(), target.get(), &r);
+    EXPECT_EQ("int 2143", Describe(r));
+    copy->EvalTree(target.get(), my.get(), &r);
+    EXPECT_EQ("int 4321", Describe(r));
+    delete copy;
+    EXPECT_EQ("UNDEFINED", Eval("OTHER.x", my.get(), target.get()));
+}
+
 }  // namespace

@@ -1,0 +1,104 @@
+// The evaluator's own value and scratch space, shared by evaluation.cpp,
+// operators.cpp, functions.cpp and matching; not part of the public
+// interface (EvalResult is).
+//
+// EvalValue is what every node gives while a tree is evaluated: a kind
+// (LX_INTEGER, LX_FLOAT, LX_STRING, LX_TIME, LX_UNDEFINED or LX_ERROR; an
+// LX_BOOL only when a caller hands one to a built-in) and a value whose text
+// is borrowed, never owned: from a literal of the tree, from an attribute's
+// tree, or from the scratch space. Nothing is allocated per node; only the
+// outermost EvalTree converts the value into an EvalResult that owns its
+// text.
+//
+// The scratch space holds texts that functions compute (strcat, substr,
+// printed arguments, ...). Texts taken after a mark stay valid until the
+// mark is released; EvalScratchScope does both around one evaluation.
+// Process-wide and single-threaded, like the evaluation marks.
+#ifndef TORVEL_CLASSAD_EVAL_VALUE_H_
+#define TORVEL_CLASSAD_EVAL_VALUE_H_
+
+#include <stddef.h>
+
+#include "classad/lexeme_type.h"
+#include "classad/operators.h"
+
+class AttrList;
+class EvalResult;
+class ExprTree;
+class Function;
+
+struct EvalValue {
+    LexemeType type;
+    union {
+        int i;
+        double r;  // an LX_FLOAT result always holds a single-precision value
+        const char *s;
+    };
+
+    static EvalValue Int(int v) { EvalValue e; e.type = LX_INTEGER; e.i = v; return e; }
+    // Narrowed to single precision, as every real result of a node is.
+    static EvalValue Real(double v) {
+        EvalValue e; e.type = LX_FLOAT; e.r = static_cast<float>(v); return e;
+    }
+    static EvalValue Text(const char *t) { EvalValue e; e.type = LX_STRING; e.s = t; return e; }
+    static EvalValue Undefined() { EvalValue e; e.type = LX_UNDEFINED; e.i = 0; return e; }
+    static EvalValue Error() { EvalValue e; e.type = LX_ERROR; e.i = 0; return e; }
+};
+
+// ---- scratch space ----
+
+struct EvalScratchMark {
+    int chunk;
+    size_t used;
+};
+
+// n bytes valid until the enclosing mark is released. Never null.
+char *eval_scratch_alloc(size_t n);
+// A NUL-terminated copy of text[0 .. n-1] in the scratch space.
+const char *eval_scratch_copy(const char *text, size_t n);
+EvalScratchMark eval_scratch_mark();
+void eval_scratch_release(EvalScratchMark mark);
+
+class EvalScratchScope {
+ public:
+    EvalScratchScope() : mark_(eval_scratch_mark()) {}
+    ~EvalScratchScope() { eval_scratch_release(mark_); }
+    EvalScratchScope(const EvalScratchScope &) = delete;
+    EvalScratchScope &operator=(const EvalScratchScope &) = delete;
+
+ private:
+    EvalScratchMark mark_;
+};
+
+// ---- the engine ----
+
+// Evaluates tree as EvalTree does (cycle mark and nesting bound included)
+// into out; returns what EvalTree would return. Texts in out are borrowed.
+bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out);
+// The same without the cycle mark and nesting count of tree itself: the
+// work of tree's own _EvalTree.
+bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out);
+// A call (functions.cpp): the lazy ifthenelse, a built-in, or a library
+// function; returns false when the built-in rejects its arguments.
+bool eval_call_value(Function *call, const AttrList *my, const AttrList *target, EvalValue &out);
+
+// The operator layer on engine values (operators.cpp), with the semantics
+// of operate and operateShortCircuit; a real result is not narrowed here.
+// Operands of any kind but integer, real, string and undefined count as
+// errors.
+EvalValue eval_operate(OpKind op, const EvalValue &left, const EvalValue &right);
+EvalValue eval_negate(const EvalValue &operand);
+bool eval_short_circuit(OpKind op, const EvalValue &left, EvalValue &result);
+
+// The built-in a call name selects: an index into the table of built-ins,
+// CLASSAD_CALL_IFTHENELSE, or CLASSAD_CALL_LIBRARY for any other name.
+const int CLASSAD_CALL_IFTHENELSE = -1;
+const int CLASSAD_CALL_LIBRARY = -2;
+int classad_builtin_index(const char *name);
+
+// Conversions between the engine's values and results. A text is copied
+// into the result; from a result, the value borrows the result's text.
+void eval_value_store(const EvalValue &v, EvalResult *result);
+EvalValue eval_value_of(const EvalResult &result);
+
+#endif  // TORVEL_CLASSAD_EVAL_VALUE_H_
