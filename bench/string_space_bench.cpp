@@ -5,6 +5,7 @@
 // tenfold means interning grows linearly. A second case interns and
 // releases one short-lived name against a space full of names, the churn
 // that temporary trees cause.
+#include <stdint.h>
 #include <stdio.h>
 
 #include <string>
@@ -34,24 +35,26 @@ std::vector<std::string> Names(int n) {
 void BM_Intern(benchmark::State &state) {
     const int n = static_cast<int>(state.range(0));
     std::vector<std::string> names = Names(n);
-    RunWithBaseline(
-        state,
-        [&] {
-            StringSpace space(256, true);
-            for (const std::string &name : names) {
-                char *text = const_cast<char *>(name.c_str());
-                benchmark::DoNotOptimize(space.getCanonical(text, ADOPT_DUPLICATE));
-            }
-        },
-        [&] {
-            std::unordered_map<std::string, int> map;
-            int slot = 0;
-            for (const std::string &name : names) {
-                map.emplace(name, slot++);
-            }
-            benchmark::DoNotOptimize(map.size());
-        },
-        n);
+    auto work = [&] {
+        StringSpace space(256, true);
+        for (const std::string &name : names) {
+            char *text = const_cast<char *>(name.c_str());
+            benchmark::DoNotOptimize(space.getCanonical(text, ADOPT_DUPLICATE));
+        }
+    };
+    auto baseline = [&] {
+        std::unordered_map<std::string, int> map;
+        int slot = 0;
+        for (const std::string &name : names) {
+            map.emplace(name, slot++);
+        }
+        benchmark::DoNotOptimize(map.size());
+    };
+    for (auto _ : state) {
+        work();
+    }
+    SetCpuRatio(state, 1, work, baseline);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * n);
 }
 
 // One new name interned and released, 1,000 times, in a space already
@@ -68,21 +71,23 @@ void BM_InternChurn(benchmark::State &state) {
     space.disposeByIndex(0);
     std::unordered_map<std::string, int> map;
     char fresh[] = "TemporaryName";
-    RunWithBaseline(
-        state,
-        [&] {
-            for (int i = 0; i < 1000; i++) {
-                char *text = fresh;
-                space.disposeByIndex(space.getCanonical(text, ADOPT_DUPLICATE));
-            }
-        },
-        [&] {
-            for (int i = 0; i < 1000; i++) {
-                map.emplace(fresh, i);
-                map.erase(fresh);
-            }
-        },
-        1000);
+    auto work = [&] {
+        for (int i = 0; i < 1000; i++) {
+            char *text = fresh;
+            space.disposeByIndex(space.getCanonical(text, ADOPT_DUPLICATE));
+        }
+    };
+    auto baseline = [&] {
+        for (int i = 0; i < 1000; i++) {
+            map.emplace(fresh, i);
+            map.erase(fresh);
+        }
+    };
+    for (auto _ : state) {
+        work();
+    }
+    SetCpuRatio(state, 100, work, baseline);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 1000);
 }
 
 }  // namespace
@@ -92,13 +97,11 @@ BENCHMARK(BM_Intern)
     ->Arg(10000)
     ->Arg(100000)
     ->Arg(1000000)
-    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InternChurn)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(100000)
-    ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
