@@ -1,11 +1,14 @@
 // AttrList core: construction, copying, insertion and deletion, lookup by
 // name (own attributes first, then the chained parent's), dirty flags,
-// the two iteration cursors, chaining and list membership. The literal and
+// the two iteration cursors, chaining and list membership. Every name
+// lookup goes through the list's index, so reading or building an ad of n
+// attributes costs time in proportion to n. The literal and
 // evaluating lookups are in attr_list_values.cpp, the text and wire forms
 // in attr_list_text.cpp.
 #include "classad/attr_list.h"
 
 #include <ctype.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -22,13 +25,26 @@ bool is_assignment(ExprTree *tree) {
            tree->LArg()->MyType() == LX_VARIABLE;
 }
 
+// Names are interned, so a reference spelled as the attribute is the same
+// pointer; otherwise they compare without regard to case.
+bool same_name(const char *a, const char *b) {
+    return a == b || strcasecmp(a, b) == 0;
+}
+
+// The elements record of a chain, which is handed out as the address of
+// the record's head.
+AttrListElems *elems_of(void *chain) {
+    static_assert(offsetof(AttrListElems, head) == 0, "a chain is the address of head");
+    return static_cast<AttrListElems *>(chain);
+}
+
 }  // namespace
 
 // ---- AttrListElem, AttrListRep ----
 
 AttrListElem::AttrListElem(ExprTree *t)
-    : tree(t), dirty(false), name(static_cast<VariableBase *>(t->LArg())->Name()),
-      next(nullptr) {}
+    : tree(t), dirty(false), shadowed(0),
+      name(static_cast<VariableBase *>(t->LArg())->Name()), next(nullptr), prev(nullptr) {}
 
 AttrListElem::~AttrListElem() {
     delete tree;
@@ -42,8 +58,7 @@ AttrListRep::AttrListRep(AttrList *list, AttrListList *in)
 // ---- construction ----
 
 AttrList::AttrList()
-    : AttrListAbstract(ATTRLISTENTITY), chainedAttrs(nullptr), exprList(nullptr),
-      tail(nullptr), associatedList(nullptr), ptrExpr(nullptr), ptrExprInChain(false),
+    : AttrListAbstract(ATTRLISTENTITY), chainedAttrs(nullptr), associatedList(nullptr), ptrExpr(nullptr), ptrExprInChain(false),
       ptrName(nullptr), ptrNameInChain(false), seq(0), inside_insert(false) {}
 
 AttrList::AttrList(AttrListList *associated) : AttrList() {
@@ -110,14 +125,8 @@ void AttrList::leaveAllLists_() {
 }
 
 void AttrList::copyElements_(const AttrList &other) {
-    for (AttrListElem *e = other.exprList; e != nullptr; e = e->next) {
-        AttrListElem *copy = new AttrListElem(e->tree->DeepCopy());
-        if (tail != nullptr) {
-            tail->next = copy;
-        } else {
-            exprList = copy;
-        }
-        tail = copy;
+    for (AttrListElem *e = other.elems_.head; e != nullptr; e = e->next) {
+        append_(new AttrListElem(e->tree->DeepCopy()));
     }
 }
 
@@ -127,8 +136,11 @@ void AttrList::exchange_(AttrList &other) {
         a = b;
         b = t;
     };
-    swap(exprList, other.exprList);
-    swap(tail, other.tail);
+    // A child chained to either list sees the elements that list now holds,
+    // with their index.
+    swap(elems_.head, other.elems_.head);
+    swap(elems_.tail, other.elems_.tail);
+    elems_.index.swap(other.elems_.index);
     swap(ptrExpr, other.ptrExpr);
     swap(ptrExprInChain, other.ptrExprInChain);
     swap(ptrName, other.ptrName);
@@ -164,14 +176,23 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     }
     AttrListElem *elem = new AttrListElem(tree);
     elem->dirty = true;
-    if (tail != nullptr) {
-        tail->next = elem;
-    } else {
-        exprList = elem;
-    }
-    tail = elem;
+    append_(elem);
     inside_insert = false;
     return true;
+}
+
+void AttrList::append_(AttrListElem *elem) {
+    elem->prev = elems_.tail;
+    elem->next = nullptr;
+    (elems_.tail != nullptr ? elems_.tail->next : elems_.head) = elem;
+    elems_.tail = elem;
+    const uint32_t hash = NameHash(elem->name);
+    AttrListElem *first = find_(elems_, elem->name, hash);
+    if (first != nullptr) {
+        first->shadowed++;  // appended behind an attribute of the same name
+    } else {
+        elems_.index.insert(hash, elem);
+    }
 }
 
 bool AttrList::Delete(const char *name) {
@@ -179,7 +200,8 @@ bool AttrList::Delete(const char *name) {
         return false;
     }
     bool done = deleteOwn_(name);
-    if (chainedAttrs != nullptr && !inside_insert && find_(name, *chainedAttrs) != nullptr) {
+    if (chainedAttrs != nullptr && !inside_insert &&
+        find_(*chainedAttrs, name, NameHash(name)) != nullptr) {
         // Mask the parent's value. Built as a tree, not parsed, so that any
         // name the parent could hold can be masked.
         if (Insert(new AssignOp(new Variable(name), new Undefined()), true)) {
@@ -190,35 +212,46 @@ bool AttrList::Delete(const char *name) {
 }
 
 bool AttrList::deleteOwn_(const char *name) {
-    AttrListElem *prev = nullptr;
-    for (AttrListElem *e = exprList; e != nullptr; prev = e, e = e->next) {
-        if (e->name != name && strcasecmp(e->name, name) != 0) {
-            continue;
-        }
-        (prev != nullptr ? prev->next : exprList) = e->next;
-        if (tail == e) {
-            tail = prev;
-        }
-        if (ptrExpr == e && !ptrExprInChain) {
-            ptrExpr = e->next;
-        }
-        if (ptrName == e && !ptrNameInChain) {
-            ptrName = e->next;
-        }
-        delete e;
-        return true;
+    const uint32_t hash = NameHash(name);
+    auto matches = [name](AttrListElem *candidate) { return same_name(candidate->name, name); };
+    AttrListElem **indexed = elems_.index.find(hash, matches);
+    if (indexed == nullptr) {
+        return false;
     }
-    return false;
+    AttrListElem *e = *indexed;
+    if (e->shadowed > 0) {
+        // The next element of that name comes to light. The walk only
+        // happens for names inserted without replacement.
+        AttrListElem *successor = e->next;
+        while (!same_name(successor->name, e->name)) {
+            successor = successor->next;
+        }
+        successor->shadowed = e->shadowed - 1;
+        *indexed = successor;
+    } else {
+        elems_.index.erase(hash, [e](AttrListElem *candidate) { return candidate == e; });
+    }
+    (e->prev != nullptr ? e->prev->next : elems_.head) = e->next;
+    (e->next != nullptr ? e->next->prev : elems_.tail) = e->prev;
+    if (ptrExpr == e && !ptrExprInChain) {
+        ptrExpr = e->next;
+    }
+    if (ptrName == e && !ptrNameInChain) {
+        ptrName = e->next;
+    }
+    delete e;
+    return true;
 }
 
 void AttrList::clear() {
     chainedAttrs = nullptr;
-    while (exprList != nullptr) {
-        AttrListElem *next_elem = exprList->next;
-        delete exprList;
-        exprList = next_elem;
+    while (elems_.head != nullptr) {
+        AttrListElem *next_elem = elems_.head->next;
+        delete elems_.head;
+        elems_.head = next_elem;
     }
-    tail = nullptr;
+    elems_.tail = nullptr;
+    elems_.index.clear();
     ptrExpr = nullptr;
     ptrExprInChain = false;
     ptrName = nullptr;
@@ -227,41 +260,23 @@ void AttrList::clear() {
 
 // ---- lookup ----
 
-AttrListElem *AttrList::find_(const char *name, AttrListElem *from) const {
-    // Names are interned, so a reference spelled as the attribute is the
-    // same pointer. Otherwise the first two characters, folded with 0x20,
-    // reject most names before strcasecmp: folding maps the two cases of a
-    // letter together (and some other pairs too, which strcasecmp then
-    // sorts out), so equal names are never rejected. The second character
-    // is read only after the first matched, so both are within the names.
-    const unsigned char first = static_cast<unsigned char>(name[0]) | 0x20;
-    const unsigned char second = name[0] != '\0' ? static_cast<unsigned char>(name[1]) | 0x20 : 0;
-    for (AttrListElem *e = from; e != nullptr; e = e->next) {
-        const char *candidate = e->name;
-        if (candidate == name) {
-            return e;
-        }
-        if ((static_cast<unsigned char>(candidate[0]) | 0x20) != first) {
-            continue;
-        }
-        if (candidate[0] != '\0' &&
-            (static_cast<unsigned char>(candidate[1]) | 0x20) != second) {
-            continue;
-        }
-        if (strcasecmp(candidate, name) == 0) {
-            return e;
-        }
-    }
-    return nullptr;
+AttrListElem *AttrList::find_(const AttrListElems &elems, const char *name, uint32_t hash) {
+    AttrListElem *const *found = elems.index.find(
+        hash, [name](AttrListElem *candidate) { return same_name(candidate->name, name); });
+    return found != nullptr ? *found : nullptr;
 }
 
 AttrListElem *AttrList::LookupElem(const char *name) const {
+    return name != nullptr ? LookupElem(name, NameHash(name)) : nullptr;
+}
+
+AttrListElem *AttrList::LookupElem(const char *name, uint32_t hash) const {
     if (name == nullptr) {
         return nullptr;
     }
-    AttrListElem *e = find_(name, exprList);
+    AttrListElem *e = find_(elems_, name, hash);
     if (e == nullptr && chainedAttrs != nullptr && !inside_insert) {
-        e = find_(name, *chainedAttrs);
+        e = find_(*chainedAttrs, name, hash);
     }
     return e;
 }
@@ -308,14 +323,14 @@ bool AttrList::IsExternalReference(const char *name, char **out) const {
 // ---- dirty flags (own attributes only) ----
 
 void AttrList::SetDirtyFlag(const char *name, bool dirty) {
-    AttrListElem *e = name != nullptr ? find_(name, exprList) : nullptr;
+    AttrListElem *e = name != nullptr ? find_(elems_, name, NameHash(name)) : nullptr;
     if (e != nullptr) {
         e->dirty = dirty;
     }
 }
 
 void AttrList::GetDirtyFlag(const char *name, bool *exists, bool *dirty) const {
-    AttrListElem *e = name != nullptr ? find_(name, exprList) : nullptr;
+    AttrListElem *e = name != nullptr ? find_(elems_, name, NameHash(name)) : nullptr;
     if (exists != nullptr) {
         *exists = e != nullptr;
     }
@@ -325,7 +340,7 @@ void AttrList::GetDirtyFlag(const char *name, bool *exists, bool *dirty) const {
 }
 
 void AttrList::ClearAllDirtyFlags() {
-    for (AttrListElem *e = exprList; e != nullptr; e = e->next) {
+    for (AttrListElem *e = elems_.head; e != nullptr; e = e->next) {
         e->dirty = false;
     }
 }
@@ -335,7 +350,7 @@ void AttrList::ClearAllDirtyFlags() {
 AttrListElem *AttrList::nextElem_(AttrListElem *&cursor, bool &inChain) {
     if (cursor == nullptr && !inChain && chainedAttrs != nullptr) {
         inChain = true;
-        cursor = *chainedAttrs;
+        cursor = chainedAttrs->head;
     }
     AttrListElem *e = cursor;
     if (e != nullptr) {
@@ -345,7 +360,7 @@ AttrListElem *AttrList::nextElem_(AttrListElem *&cursor, bool &inChain) {
 }
 
 void AttrList::ResetExpr() {
-    ptrExpr = exprList;
+    ptrExpr = elems_.head;
     ptrExprInChain = false;
 }
 
@@ -370,7 +385,7 @@ ExprTree *AttrList::NextDirtyExpr() {
 }
 
 void AttrList::ResetName() {
-    ptrName = exprList;
+    ptrName = elems_.head;
     ptrNameInChain = false;
 }
 
@@ -403,18 +418,18 @@ char *AttrList::NextDirtyName() {
 
 void AttrList::ChainToAd(AttrList *parent) {
     if (parent != nullptr) {
-        chainedAttrs = &parent->exprList;
+        chainedAttrs = &parent->elems_;
     }
 }
 
 AttrListElem **AttrList::unchain() {
-    AttrListElem **chain = chainedAttrs;
+    AttrListElem **chain = chainedAttrs != nullptr ? &chainedAttrs->head : nullptr;
     chainedAttrs = nullptr;
     return chain;
 }
 
 void AttrList::RestoreChain(void *chain) {
-    chainedAttrs = static_cast<AttrListElem **>(chain);
+    chainedAttrs = elems_of(chain);
 }
 
 void AttrList::ChainCollapse(bool copy) {
@@ -423,7 +438,7 @@ void AttrList::ChainCollapse(bool copy) {
     }
     AttrListElem *parent = *unchain();
     for (AttrListElem *e = parent; e != nullptr; e = e->next) {
-        if (find_(e->name, exprList) != nullptr) {
+        if (find_(elems_, e->name, NameHash(e->name)) != nullptr) {
             continue;
         }
         Insert(copy ? e->tree->DeepCopy() : e->tree, false);

@@ -25,6 +25,7 @@
 #include <time.h>
 
 #include "classad/lexeme_type.h"
+#include "core/text_index.h"
 
 class AttrList;
 class AttrListList;
@@ -53,8 +54,22 @@ class AttrListElem {
 
     ExprTree *tree;    // owned AssignOp
     bool dirty;
+    // On the first element of a name in its list (the one lookups find):
+    // how many later elements of that name it hides. 0 on the others.
+    unsigned shadowed;
     const char *name;  // the interned name of tree's left Variable
     AttrListElem *next;
+    AttrListElem *prev;
+};
+
+// The own attributes of a list: the elements in order, and an index from
+// each name (any case) to the first element of that name. Standard layout
+// with head first: a chain handed out as the address of head (unchain)
+// leads back to the whole record and so to the parent's index.
+struct AttrListElems {
+    AttrListElem *head = nullptr;
+    AttrListElem *tail = nullptr;
+    TextIndex<AttrListElem *, nullptr> index;
 };
 
 // What AttrListList entries have in common: the list an entry is linked
@@ -171,6 +186,11 @@ class AttrList : public AttrListAbstract {
     ExprTree *Lookup(const ExprTree *variable) const;
     // The element of that attribute; borrowed.
     AttrListElem *LookupElem(const char *name) const;
+    // The same, for a caller that keeps the name's hash, NameHash(name).
+    AttrListElem *LookupElem(const char *name, uint32_t hash) const;
+    // The hash lookups use for name: equal for names that differ only in
+    // the case of letters. REQUIRES: name is not null.
+    static uint32_t NameHash(const char *name) { return _torvel_text_hash(name, true); }
 
     // Literal lookups: 1 when the attribute exists and its right side is a
     // literal of an accepted kind, else 0 with the output unchanged.
@@ -308,7 +328,11 @@ class AttrList : public AttrListAbstract {
     void exchange_(AttrList &other);
 
  private:
-    AttrListElem *find_(const char *name, AttrListElem *from) const;
+    // The first element named name (any case) among elems, or null.
+    static AttrListElem *find_(const AttrListElems &elems, const char *name, uint32_t hash);
+    // Appends elem to the own elements and indexes it (or counts it as
+    // hidden behind the first element of its name).
+    void append_(AttrListElem *elem);
     // Unlinks and deletes this list's first element named name.
     bool deleteOwn_(const char *name);
     // Takes this list out of every AttrListList holding it (no delete).
@@ -316,9 +340,8 @@ class AttrList : public AttrListAbstract {
     // Shared walk of NextExpr / NextName.
     AttrListElem *nextElem_(AttrListElem *&cursor, bool &inChain);
 
-    AttrListElem **chainedAttrs;  // the parent's element list, or null
-    AttrListElem *exprList;       // first own element
-    AttrListElem *tail;           // last own element
+    AttrListElems *chainedAttrs;  // the parent's elements, or null
+    AttrListElems elems_;         // the own elements
     AttrListList *associatedList;
     AttrListElem *ptrExpr;  // expression cursor
     bool ptrExprInChain;

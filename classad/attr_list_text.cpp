@@ -131,8 +131,8 @@ bool AttrList::fPrint(FILE *file) {
         return false;
     }
     for (int pass = 0; pass < 2; ++pass) {
-        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? *chainedAttrs : nullptr)
-                                        : exprList;
+        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr)
+                                        : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
             char *line = print_tree(e->tree);
             fprintf(file, "%s\n", line != nullptr ? line : "");
@@ -144,8 +144,8 @@ bool AttrList::fPrint(FILE *file) {
 
 bool AttrList::sPrint(MyString &out) {
     for (int pass = 0; pass < 2; ++pass) {
-        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? *chainedAttrs : nullptr)
-                                        : exprList;
+        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr)
+                                        : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
             char *line = print_tree(e->tree);
             out += line;
@@ -159,8 +159,8 @@ bool AttrList::sPrint(MyString &out) {
 void AttrList::dPrint(int flags) {
     const int line_flags = static_cast<int>(static_cast<unsigned>(flags) | D_NOHEADER);
     for (int pass = 0; pass < 2; ++pass) {
-        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? *chainedAttrs : nullptr)
-                                        : exprList;
+        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr)
+                                        : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
             char *line = print_tree(e->tree);
             dprintf(line_flags, "%s\n", line != nullptr ? line : "");
@@ -201,11 +201,11 @@ char *AttrList::sPrintExpr(char *buffer, unsigned size, const char *name) {
 
 bool AttrList::put(Stream &stream) {
     int count = is_schedd() ? 1 : 0;
-    AttrListElem *parent = chainedAttrs != nullptr ? *chainedAttrs : nullptr;
+    AttrListElem *parent = chainedAttrs != nullptr ? chainedAttrs->head : nullptr;
     for (AttrListElem *e = parent; e != nullptr; e = e->next) {
         ++count;
     }
-    for (AttrListElem *e = exprList; e != nullptr; e = e->next) {
+    for (AttrListElem *e = elems_.head; e != nullptr; e = e->next) {
         ++count;
     }
     stream.encode();
@@ -213,7 +213,7 @@ bool AttrList::put(Stream &stream) {
         return false;
     }
     for (int pass = 0; pass < 2; ++pass) {
-        for (AttrListElem *e = pass == 0 ? parent : exprList; e != nullptr; e = e->next) {
+        for (AttrListElem *e = pass == 0 ? parent : elems_.head; e != nullptr; e = e->next) {
             char *text = print_tree(e->tree);
             if (text == nullptr) {
                 return false;

@@ -221,7 +221,8 @@ void insert_value(ClassAd &ad, const char *name, ExprTree *value) {
 }
 
 // Parses "name = text" and inserts it; dropped when it does not parse as an
-// assignment to exactly that name.
+// assignment to exactly that name. The parsed assignment is inserted as it
+// is, unless its value is a string that names a type.
 void insert_text(ClassAd &ad, const char *name, const MyString &text) {
     MyString assignment;
     assignment.sprintf("%s = %s", name, text.Value());
@@ -233,8 +234,12 @@ void insert_text(ClassAd &ad, const char *name, const MyString &text) {
         delete tree;
         return;
     }
-    insert_value(ad, name, tree->RArg()->DeepCopy());
-    delete tree;
+    if (tree->RArg()->MyType() == LX_STRING) {
+        insert_value(ad, name, tree->RArg()->DeepCopy());
+        delete tree;
+    } else if (!ad.Insert(tree, true)) {
+        delete tree;
+    }
 }
 
 // text enclosed in quote, where a quote already present at either end is

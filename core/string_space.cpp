@@ -1,7 +1,8 @@
 // StringSpace and SSString: the interning table behind the expression trees'
-// names and texts. Keys live in a hash table (duplicates kept, hash = sum of
-// the key's signed bytes); slots live in a self-growing array, reused lowest
-// first. See core/string_space.h for the ownership rules of each method.
+// names and texts. Slots live in a self-growing array, reused lowest first
+// through a heap of released slots; a growing index maps the hash of each
+// key to its slot, the key itself being the slot's text. See
+// core/string_space.h for the ownership rules of each method.
 #include "core/string_space.h"
 
 #include <errno.h>
@@ -13,26 +14,25 @@
 
 namespace {
 
-// The sum of the key's characters, each as a signed 8-bit value, taken as an
-// unsigned 32-bit number, modulo the bucket count.
-int string_space_hash(const MyString &key, int buckets) {
-    unsigned int sum = 0;
-    const char *p = key.Value();
-    for (; *p != '\0'; p++) {
-        sum += static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(*p)));
-    }
-    return static_cast<int>(sum % static_cast<unsigned int>(buckets));
+const StringSpace::SSStringEnt kEmptySlot = {false, 0, nullptr, ADOPT_BORROW, false};
+
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-const StringSpace::SSStringEnt kEmptySlot = {false, 0, nullptr, ADOPT_BORROW};
+// Whether a and b are equal once A-Z are folded to a-z (and nothing else).
+bool same_folded(const char *a, const char *b) {
+    for (; *a != '\0' && folded(*a) == folded(*b); a++, b++) {
+    }
+    return folded(*a) == folded(*b);
+}
 
 }  // namespace
 
 StringSpace::StringSpace(int size, bool caseSensitive)
-    : keyIndex(nullptr), table(nullptr), caseSensitive(caseSensitive), lowestFreeSlot(0),
-      topUsedSlot(-1), number_of_slots_filled(0) {
-    int buckets = static_cast<int>(1.25 * size);
-    keyIndex = new HashTable<MyString, int>(buckets, string_space_hash, DUPLICATES_KEPT);
+    : keyIndex(new TextIndex<int, -1>), table(nullptr), freeSlots(new ExtArray<int>(64)),
+      freeSlotCount(0), caseSensitive(caseSensitive), lowestFreeSlot(0), topUsedSlot(-1),
+      number_of_slots_filled(0) {
     table = new ExtArray<SSStringEnt>(64);
     table->fill(kEmptySlot);
 }
@@ -41,19 +41,69 @@ StringSpace::~StringSpace() {
     purge();
     delete table;
     delete keyIndex;
+    delete freeSlots;
 }
 
-MyString StringSpace::keyOf_(const char *text) const {
-    MyString key(text);
-    if (!caseSensitive) {
-        for (int i = 0; i < key.Length(); i++) {
-            char c = key[i];
-            if (c >= 'A' && c <= 'Z') {
-                key.setChar(i, static_cast<char>(c - 'A' + 'a'));
+uint32_t StringSpace::hashOf_(const char *text) const {
+    return _torvel_text_hash(text, !caseSensitive);
+}
+
+int StringSpace::find_(const char *text, uint32_t hash) const {
+    const ExtArray<SSStringEnt> &slots = *table;
+    const int *found = keyIndex->find(hash, [&](int slot) {
+        const char *key = slots[slot].text;
+        return caseSensitive ? strcmp(key, text) == 0 : same_folded(key, text);
+    });
+    return found != nullptr ? *found : -1;
+}
+
+// ---- the released-slot heap ----
+
+void StringSpace::pushFree_(int slot) {
+    ExtArray<int> &heap = *freeSlots;
+    (*table)[slot].queued = true;
+    int i = freeSlotCount++;
+    heap[i] = slot;
+    while (i > 0 && heap[(i - 1) / 2] > heap[i]) {
+        int parent = (i - 1) / 2;
+        int t = heap[parent];
+        heap[parent] = heap[i];
+        heap[i] = t;
+        i = parent;
+    }
+}
+
+void StringSpace::popFree_() {
+    ExtArray<int> &heap = *freeSlots;
+    (*table)[heap[0]].queued = false;
+    heap[0] = heap[--freeSlotCount];
+    for (int i = 0;;) {
+        int least = i;
+        for (int child = 2 * i + 1; child <= 2 * i + 2 && child < freeSlotCount; child++) {
+            if (heap[child] < heap[least]) {
+                least = child;
             }
         }
+        if (least == i) {
+            break;
+        }
+        int t = heap[least];
+        heap[least] = heap[i];
+        heap[i] = t;
+        i = least;
     }
-    return key;
+}
+
+int StringSpace::lowestFree_() {
+    // Every slot above topUsedSlot is free; below it, only released ones.
+    while (freeSlotCount > 0) {
+        int slot = (*freeSlots)[0];
+        if (slot <= topUsedSlot && !(*table)[slot].occupied) {
+            return slot;
+        }
+        popFree_();
+    }
+    return topUsedSlot + 1;
 }
 
 void StringSpace::releaseText_(SSStringEnt &ent) {
@@ -75,9 +125,9 @@ int StringSpace::getCanonical(char *&text, StringSpaceAdoptionMethod how) {
     if (text == nullptr) {
         return -1;
     }
-    MyString key = keyOf_(text);
-    int slot;
-    if (keyIndex->lookup(key, slot) == 0) {
+    const uint32_t hash = hashOf_(text);
+    int slot = find_(text, hash);
+    if (slot >= 0) {
         if (how == ADOPT_MALLOC) {
             free(text);
             text = nullptr;
@@ -101,15 +151,11 @@ int StringSpace::getCanonical(char *&text, StringSpaceAdoptionMethod how) {
     ent.references = 1;
     ent.ownership = how;
     number_of_slots_filled++;
-    while ((*table)[lowestFreeSlot].occupied) {
-        lowestFreeSlot++;
+    if (slot > topUsedSlot) {
+        topUsedSlot = slot;
     }
-    if (lowestFreeSlot >= topUsedSlot) {
-        topUsedSlot = lowestFreeSlot - 1;
-    }
-    if (keyIndex->insert(key, slot) != 0) {
-        return -1;
-    }
+    lowestFreeSlot = lowestFree_();
+    keyIndex->insert(hash, slot);
     return slot;
 }
 
@@ -142,10 +188,12 @@ void StringSpace::release_(int slot) {
     if (--ent.references > 0) {
         return;
     }
-    MyString key = keyOf_(ent.text != nullptr ? ent.text : "");
+    keyIndex->erase(hashOf_(ent.text != nullptr ? ent.text : ""),
+                    [slot](int candidate) { return candidate == slot; });
     releaseText_(ent);
+    const bool queued = ent.queued;
     ent = kEmptySlot;
-    keyIndex->remove(key);
+    ent.queued = queued;
 
     number_of_slots_filled--;
     if (number_of_slots_filled < 0) {
@@ -162,6 +210,8 @@ void StringSpace::release_(int slot) {
         while (topUsedSlot >= 0 && !(*table)[topUsedSlot].occupied) {
             topUsedSlot--;
         }
+    } else if (!ent.queued) {
+        pushFree_(slot);  // a hole below the top, for reuse
     }
 }
 
@@ -177,7 +227,9 @@ void StringSpace::purge() {
     }
     for (int i = 0; i < table->getsize(); i++) {
         table->getarray()[i].ownership = ADOPT_BORROW;
+        table->getarray()[i].queued = false;
     }
+    freeSlotCount = 0;
     lowestFreeSlot = 0;
     topUsedSlot = -1;
     number_of_slots_filled = 0;

@@ -5,14 +5,16 @@
 // process-wide space, so equal names are stored once and compared by slot.
 //
 // Slots are reused lowest first once their last reference goes. A space
-// that is not case-sensitive folds its keys to lower case; the canonical text
-// keeps the case of the first string interned. Not safe for concurrent use.
+// that is not case-sensitive folds its keys to lower case (ASCII letters
+// only); the canonical text keeps the case of the first string interned.
+// Interning, finding and releasing cost the same however many strings the
+// space holds: the key index grows with its contents, and released slots
+// wait in a heap for reuse. Not safe for concurrent use.
 #ifndef TORVEL_CORE_STRING_SPACE_H_
 #define TORVEL_CORE_STRING_SPACE_H_
 
 #include "core/ext_array.h"
-#include "core/hash_table.h"
-#include "core/my_string.h"
+#include "core/text_index.h"
 
 // How getCanonical takes a caller's text, hence how the space releases it.
 enum StringSpaceAdoptionMethod {
@@ -32,9 +34,11 @@ class StringSpace {
         int references;
         char *text;
         StringSpaceAdoptionMethod ownership;
+        bool queued;  // the slot is in the heap of released slots
     };
 
-    // The key table gets 1.25 * size buckets (then sized as hash tables are).
+    // size is the number of strings the space is expected to hold: a hint
+    // that changes nothing observable (the key index grows as needed).
     StringSpace(int size = 64, bool caseSensitive = true);
     // Purges, then frees the table and the key index.
     ~StringSpace();
@@ -75,12 +79,22 @@ class StringSpace {
 
     // Drops one reference of slot; frees the slot at zero.
     void release_(int slot);
-    // The key under which text is indexed (folded when not case-sensitive).
-    MyString keyOf_(const char *text) const;
+    // The slot holding text (folded when not case-sensitive), or -1.
+    int find_(const char *text, uint32_t hash) const;
+    uint32_t hashOf_(const char *text) const;
     static void releaseText_(SSStringEnt &ent);
+    // The released-slot heap: a min-heap of slot numbers, each slot at most
+    // once. Entries that were reused or lie above topUsedSlot are stale and
+    // dropped when they reach the top.
+    void pushFree_(int slot);
+    void popFree_();
+    // The lowest slot not in use. REQUIRES: topUsedSlot is up to date.
+    int lowestFree_();
 
-    HashTable<MyString, int> *keyIndex;
+    TextIndex<int, -1> *keyIndex;  // key hash -> slot; the key is the slot's text
     ExtArray<SSStringEnt> *table;
+    ExtArray<int> *freeSlots;  // the released-slot heap
+    int freeSlotCount;
     bool caseSensitive;
     int lowestFreeSlot;
     int topUsedSlot;

@@ -3,10 +3,14 @@
 // releases that hold no reference.
 #include "core/string_space.h"
 
+#include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 
@@ -235,6 +239,69 @@ TEST_F(StringSpaceTest, StaleReleasesAfterPurgeAreHarmless) {
     space_.disposeByIndex(-1);
     space_.disposeByIndex(1000);
     EXPECT_EQ(0, Dup("y"));
+}
+
+// Random interning and releasing in both kinds of space, checked against a
+// model that knows only "lowest free slot first" and the reference counts:
+// every slot handed out, every text found and the dump's last slot agree.
+TEST_F(StringSpaceTest, RandomChurnReusesTheLowestFreeSlot) {
+    for (bool sensitive : {true, false}) {
+        StringSpace space(8, sensitive);
+        std::vector<std::string> texts;  // by slot; empty when free
+        std::vector<int> references;
+        std::mt19937 random(sensitive ? 7 : 8);
+        for (int step = 0; step < 6000; step++) {
+            std::string text = (random() % 2 ? "k" : "K") + std::to_string(random() % 300);
+            std::string key = text;
+            for (char &c : key) {
+                c = sensitive ? c : static_cast<char>(tolower(c));
+            }
+            int held = -1;  // the model's slot for this key
+            for (size_t s = 0; s < texts.size(); s++) {
+                std::string other = texts[s];
+                for (char &c : other) {
+                    c = sensitive ? c : static_cast<char>(tolower(c));
+                }
+                if (!texts[s].empty() && other == key) {
+                    held = static_cast<int>(s);
+                }
+            }
+            if (held >= 0 && random() % 2 == 0) {
+                space.disposeByIndex(held);
+                if (--references[held] == 0) {
+                    texts[held].clear();
+                }
+                continue;
+            }
+            char *p = const_cast<char *>(text.c_str());
+            int slot = space.getCanonical(p, ADOPT_DUPLICATE);
+            if (held < 0) {
+                held = 0;
+                while (held < static_cast<int>(texts.size()) && !texts[held].empty()) {
+                    held++;
+                }
+                if (held == static_cast<int>(texts.size())) {
+                    texts.emplace_back();
+                    references.push_back(0);
+                }
+                texts[held] = text;
+            }
+            references[held]++;
+            ASSERT_EQ(held, slot) << "step " << step;
+            ASSERT_STREQ(texts[held].c_str(), space.textOf(slot));
+            ASSERT_EQ(references[held], space.referencesOf(slot));
+        }
+        int top = static_cast<int>(texts.size()) - 1;
+        while (top >= 0 && texts[top].empty()) {
+            top--;
+        }
+        std::string dump = Dump(space);
+        char last[32];
+        snprintf(last, sizeof last, "#%03d ", top);
+        size_t at = dump.rfind('#');
+        ASSERT_NE(std::string::npos, at);
+        EXPECT_EQ(last, dump.substr(at, strlen(last)));
+    }
 }
 
 }  // namespace

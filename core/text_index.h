@@ -1,0 +1,156 @@
+// TextIndex<Value, kEmpty>: a hash index from texts to small values (a
+// pointer, a slot number) that grows with its contents, and the text hash it
+// is used with. Open addressing with linear probing: the table holds at most
+// three quarters of its slots and doubles when it would hold more; removal
+// shifts later entries back instead of leaving markers, so lookups never
+// slow down with churn.
+//
+// The index keeps each value with the hash of its key, not the key itself:
+// the caller compares candidates with a predicate of its own, so one index
+// serves exact and case-blind keys alike, and the key text stays where its
+// owner keeps it. kEmpty is a value never stored (null, -1).
+//
+// Allocation failure of the slot array ends the process like any new. Not
+// safe for concurrent use.
+#ifndef TORVEL_CORE_TEXT_INDEX_H_
+#define TORVEL_CORE_TEXT_INDEX_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+// A 32-bit hash of text, well mixed in every bit. With fold, the ASCII
+// letters A-Z hash as a-z, so texts equal under strcasecmp (in the C locale)
+// hash alike. REQUIRES: text is not null.
+uint32_t _torvel_text_hash(const char *text, bool fold);
+
+template <class Value, Value kEmpty>
+class TextIndex {
+ public:
+    TextIndex() : slots_(nullptr), mask_(0), count_(0) {}
+    ~TextIndex() { delete[] slots_; }
+    TextIndex(const TextIndex &) = delete;
+    TextIndex &operator=(const TextIndex &) = delete;
+
+    // The stored value under hash whose key matches(value) accepts, as a
+    // pointer into the index (valid until the next insert or erase, and
+    // writable, to put another value of the same key in its place); null
+    // when there is none.
+    template <class Match>
+    Value *find(uint32_t hash, Match matches) const {
+        if (slots_ == nullptr) {
+            return nullptr;
+        }
+        for (uint32_t i = hash & mask_;; i = (i + 1) & mask_) {
+            Slot &slot = slots_[i];
+            if (slot.value == kEmpty) {
+                return nullptr;
+            }
+            if (slot.hash == hash && matches(slot.value)) {
+                return &slot.value;
+            }
+        }
+    }
+
+    // Adds value under hash. REQUIRES: value != kEmpty; no value with an
+    // equal key is stored (the caller looks first).
+    void insert(uint32_t hash, Value value) {
+        if ((count_ + 1) * 4 > capacity_() * 3) {
+            grow_();
+        }
+        place_(hash, value);
+        count_++;
+    }
+
+    // Removes the value under hash whose key matches; whether there was one.
+    template <class Match>
+    bool erase(uint32_t hash, Match matches) {
+        Value *found = find(hash, matches);
+        if (found == nullptr) {
+            return false;
+        }
+        Slot *slot = reinterpret_cast<Slot *>(reinterpret_cast<char *>(found) -
+                                              offsetof(Slot, value));
+        removeAt_(static_cast<uint32_t>(slot - slots_));
+        count_--;
+        return true;
+    }
+
+    // Forgets every value and frees the table.
+    void clear() {
+        delete[] slots_;
+        slots_ = nullptr;
+        mask_ = 0;
+        count_ = 0;
+    }
+
+    void swap(TextIndex &other) {
+        Slot *slots = slots_;
+        uint32_t mask = mask_;
+        uint32_t count = count_;
+        slots_ = other.slots_;
+        mask_ = other.mask_;
+        count_ = other.count_;
+        other.slots_ = slots;
+        other.mask_ = mask;
+        other.count_ = count;
+    }
+
+    uint32_t size() const { return count_; }
+
+ private:
+    struct Slot {
+        uint32_t hash;
+        Value value;
+    };
+
+    uint32_t capacity_() const { return slots_ != nullptr ? mask_ + 1 : 0; }
+
+    // Stores value in the first free slot from its home. REQUIRES: a free slot.
+    void place_(uint32_t hash, Value value) {
+        uint32_t i = hash & mask_;
+        while (slots_[i].value != kEmpty) {
+            i = (i + 1) & mask_;
+        }
+        slots_[i].hash = hash;
+        slots_[i].value = value;
+    }
+
+    void grow_() {
+        Slot *old = slots_;
+        uint32_t old_capacity = capacity_();
+        uint32_t capacity = old_capacity == 0 ? 8 : old_capacity * 2;
+        slots_ = new Slot[capacity];
+        mask_ = capacity - 1;
+        for (uint32_t i = 0; i < capacity; i++) {
+            slots_[i].value = kEmpty;
+        }
+        for (uint32_t i = 0; i < old_capacity; i++) {
+            if (old[i].value != kEmpty) {
+                place_(old[i].hash, old[i].value);
+            }
+        }
+        delete[] old;
+    }
+
+    // Empties slot hole, then moves back every later entry of the same run
+    // that may not stay behind the hole (its home lies at or before it,
+    // cyclically), so that every entry stays reachable from its home.
+    void removeAt_(uint32_t hole) {
+        for (uint32_t i = (hole + 1) & mask_; slots_[i].value != kEmpty; i = (i + 1) & mask_) {
+            uint32_t home = slots_[i].hash & mask_;
+            // Distances from home: the entry may move to hole when hole is
+            // no further from home than i is.
+            if (((hole - home) & mask_) < ((i - home) & mask_)) {
+                slots_[hole] = slots_[i];
+                hole = i;
+            }
+        }
+        slots_[hole].value = kEmpty;
+    }
+
+    Slot *slots_;    // capacity_() slots, a power of two; null when empty
+    uint32_t mask_;  // capacity - 1
+    uint32_t count_;
+};
+
+#endif  // TORVEL_CORE_TEXT_INDEX_H_

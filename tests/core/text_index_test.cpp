@@ -1,0 +1,108 @@
+// Tests of TextIndex and the text hash: random inserts, finds and erases
+// checked against a plain model, with hashes forced to collide so that
+// probe runs wrap around the end of the table and removals must shift
+// entries back; and the folding rule of the hash.
+#include "core/text_index.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <map>
+#include <random>
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace {
+
+using Index = TextIndex<int, -1>;
+
+// Keys are ints stored as the values themselves; hash_of gives five
+// distinct hashes, each shared by many keys, whose home slots are the last
+// five of any table, so that every probe run wraps around the end.
+uint32_t hash_of(int key) {
+    return 0xffffffffu - static_cast<uint32_t>(key % 5);
+}
+
+bool Has(const Index &index, int key) {
+    const int *found = index.find(hash_of(key), [key](int v) { return v == key; });
+    return found != nullptr && *found == key;
+}
+
+TEST(TextIndexTest, MatchesAModelThroughGrowthAndRemoval) {
+    Index index;
+    std::map<int, bool> model;
+    std::mt19937 random(12345);
+    for (int step = 0; step < 20000; step++) {
+        int key = static_cast<int>(random() % 600);
+        bool present = model.count(key) != 0;
+        if (random() % 3 != 0) {
+            if (!present) {
+                index.insert(hash_of(key), key);
+                model[key] = true;
+            }
+        } else {
+            EXPECT_EQ(present, index.erase(hash_of(key), [key](int v) { return v == key; }));
+            model.erase(key);
+        }
+        if (step % 97 == 0) {
+            ASSERT_EQ(model.size(), index.size());
+            for (int k = 0; k < 600; k++) {
+                ASSERT_EQ(model.count(k) != 0, Has(index, k)) << "key " << k << " step " << step;
+            }
+        }
+    }
+}
+
+TEST(TextIndexTest, FoundValuesCanBeReplacedInPlaceAndClearForgets) {
+    Index index;
+    for (int k = 0; k < 100; k++) {
+        index.insert(hash_of(k), k);
+    }
+    int *found = index.find(hash_of(42), [](int v) { return v == 42; });
+    ASSERT_NE(nullptr, found);
+    *found = 1042;  // another value of the same key
+    EXPECT_FALSE(Has(index, 42));
+    EXPECT_NE(nullptr, index.find(hash_of(42), [](int v) { return v == 1042; }));
+    Index other;
+    other.swap(index);
+    EXPECT_EQ(0u, index.size());
+    EXPECT_FALSE(Has(index, 7));
+    EXPECT_TRUE(Has(other, 7));
+    other.clear();
+    EXPECT_EQ(0u, other.size());
+    EXPECT_FALSE(Has(other, 7));
+    other.insert(hash_of(3), 3);  // usable again after clear
+    EXPECT_TRUE(Has(other, 3));
+}
+
+TEST(TextHashTest, FoldsAsciiLettersOnly) {
+    EXPECT_EQ(_torvel_text_hash("MyType_9", true), _torvel_text_hash("mytype_9", true));
+    EXPECT_NE(_torvel_text_hash("MyType", false), _torvel_text_hash("mytype", false));
+    // Only A-Z fold: '@' and '`', '[' and '{' differ by 0x20 but stay apart,
+    // as do bytes above 0x7f.
+    EXPECT_NE(_torvel_text_hash("a@", true), _torvel_text_hash("a`", true));
+    EXPECT_NE(_torvel_text_hash("[", true), _torvel_text_hash("{", true));
+    EXPECT_NE(_torvel_text_hash("\xc4", true), _torvel_text_hash("\xe4", true));
+    // Every byte counts, in order.
+    EXPECT_NE(_torvel_text_hash("ab", true), _torvel_text_hash("ba", true));
+    EXPECT_NE(_torvel_text_hash("", true), _torvel_text_hash("a", true));
+}
+
+TEST(TextHashTest, LowBitsSpreadNearNames) {
+    // Names that differ in one digit fill a small table evenly: a weak
+    // hash (a byte sum) would pile them into a few slots.
+    int used[64] = {0};
+    char name[16];
+    for (int i = 0; i < 640; i++) {
+        snprintf(name, sizeof name, "Attr%d", i);
+        used[_torvel_text_hash(name, true) & 63]++;
+    }
+    for (int slot = 0; slot < 64; slot++) {
+        EXPECT_GT(used[slot], 0) << slot;
+        EXPECT_LT(used[slot], 30) << slot;
+    }
+}
+
+}  // namespace
