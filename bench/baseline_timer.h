@@ -8,12 +8,11 @@
 #ifndef TORVEL_BENCH_BASELINE_TIMER_H_
 #define TORVEL_BENCH_BASELINE_TIMER_H_
 
+#include <benchmark/benchmark.h>
 #include <stdint.h>
 #include <time.h>
 
 #include <chrono>
-
-#include <benchmark/benchmark.h>
 
 // Sets the counters of a case timed beside its baseline: "ratio",
 // "baseline_us" (the baseline's mean time) and the items processed.

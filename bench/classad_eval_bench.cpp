@@ -6,6 +6,7 @@
 // language compares). Both must agree on every record. The "ratio" counter
 // is evaluation time over native time, the figure to watch; both are timed
 // in thread CPU time, so other load on the machine stays out of it.
+#include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <strings.h>
 
@@ -13,8 +14,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "classad/attr_list.h"

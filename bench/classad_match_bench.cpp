@@ -10,6 +10,7 @@
 // the same two type checks. Both must agree on every record. The "ratio"
 // counter is matching time over native time, the figure to watch; both are
 // timed in thread CPU time, so other load on the machine stays out of it.
+#include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <strings.h>
 
@@ -17,8 +18,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "classad/class_ad.h"

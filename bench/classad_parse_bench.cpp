@@ -6,13 +6,12 @@
 // counter is parse time over that baseline. Both are timed in thread CPU
 // time, so other load on the machine stays out of the throughput. The corpus is parsed once with
 // the string space made afresh for each text and once with it kept alive.
+#include <benchmark/benchmark.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "classad/expr_tree.h"
@@ -30,7 +29,8 @@ std::vector<std::string> MakeCorpus() {
         "TARGET.OpSys == \"LINUX\"",
         "Rank%d = -(KFlops / %d.5) + Memory * %d - LoadAvg",
         "Name%d = \"slot%d@host-%d.example.org\"",
-        "Start%d = (KeyboardIdle > %d * 60) || (LoadAvg < 0.%d && CurrentTime - EnteredState > 900)",
+        "Start%d = (KeyboardIdle > %d * 60) || (LoadAvg < 0.%d && CurrentTime - EnteredState > "
+        "900)",
         "Args%d = StrCat(\"-n \", %d, \" -m\"; %d, MY.Extra)",
         "Expr%d = ifThenElse(isUndefined(TARGET.Owner), FALSE, TARGET.Owner =?= \"user%d\") =!= "
         "UNDEFINED || %d == 0",

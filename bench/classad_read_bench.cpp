@@ -15,6 +15,7 @@
 // Sizes 1,000 / 10,000 / 100,000 run by default; the 1,000,000 cases are
 // named "Huge" and run only when a --benchmark_filter selects them (for
 // example --benchmark_filter=Huge).
+#include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -23,8 +24,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "classad/class_ad.h"
@@ -192,12 +191,13 @@ void BM_ReadText(benchmark::State &state) {
     delete probe;
     state.counters["bytes_per_attr"] = static_cast<double>(after - before) / n;
     HandMap map;
-    Measure(state, n, [&] { delete read(); },
-            [&] {
-                map.clear();
-                HandText(text, map);
-                benchmark::DoNotOptimize(map.size());
-            });
+    Measure(
+        state, n, [&] { delete read(); },
+        [&] {
+            map.clear();
+            HandText(text, map);
+            benchmark::DoNotOptimize(map.size());
+        });
 }
 
 void BM_ReadXml(benchmark::State &state) {
@@ -208,12 +208,13 @@ void BM_ReadXml(benchmark::State &state) {
     ExpectCount(state, probe, n);
     delete probe;
     HandMap map;
-    Measure(state, n, [&] { delete parser.ParseClassAd(text.c_str()); },
-            [&] {
-                map.clear();
-                HandXml(text, map);
-                benchmark::DoNotOptimize(map.size());
-            });
+    Measure(
+        state, n, [&] { delete parser.ParseClassAd(text.c_str()); },
+        [&] {
+            map.clear();
+            HandXml(text, map);
+            benchmark::DoNotOptimize(map.size());
+        });
 }
 
 void BM_ReadStream(benchmark::State &state) {
@@ -230,12 +231,13 @@ void BM_ReadStream(benchmark::State &state) {
     ExpectCount(state, probe, n);
     delete probe;
     HandMap map;
-    Measure(state, n, [&] { delete read(); },
-            [&] {
-                map.clear();
-                HandWire(stream.bytes(), map);
-                benchmark::DoNotOptimize(map.size());
-            });
+    Measure(
+        state, n, [&] { delete read(); },
+        [&] {
+            map.clear();
+            HandWire(stream.bytes(), map);
+            benchmark::DoNotOptimize(map.size());
+        });
 }
 
 void Sizes(benchmark::internal::Benchmark *b) {

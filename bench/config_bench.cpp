@@ -61,11 +61,12 @@ void BM_BaselineMapLookup(benchmark::State &state) {
 void ParamCase(benchmark::State &state, const char *key) {
     FillConfigTab();
     auto map = BaselineMap();
-    SetCpuRatio(state, 200000, [&] { free(param(key)); },
-                [&] {
-                    std::string copy = map.find("key_500")->second;
-                    benchmark::DoNotOptimize(copy);
-                });
+    SetCpuRatio(
+        state, 200000, [&] { free(param(key)); },
+        [&] {
+            std::string copy = map.find("key_500")->second;
+            benchmark::DoNotOptimize(copy);
+        });
     for (auto _ : state) {
         char *value = param(key);
         benchmark::DoNotOptimize(value);
@@ -132,7 +133,8 @@ void BM_BaselineFgets(benchmark::State &state) {
 }
 
 void BM_ReadConfig10000Lines(benchmark::State &state) {
-    SetCpuRatio(state, 50, [] { ReadIntoTable(kLines); }, [] { FgetsOnly(kLines); });
+    SetCpuRatio(
+        state, 50, [] { ReadIntoTable(kLines); }, [] { FgetsOnly(kLines); });
     for (auto _ : state) {
         ReadIntoTable(kLines);
     }
@@ -140,7 +142,8 @@ void BM_ReadConfig10000Lines(benchmark::State &state) {
 
 void BM_ReadConfig100000Lines(benchmark::State &state) {
     double small = CpuSecondsPerCall(10, [] { ReadIntoTable(kLines); });
-    SetCpuRatio(state, 5, [] { ReadIntoTable(kLargeLines); }, [] { FgetsOnly(kLargeLines); });
+    SetCpuRatio(
+        state, 5, [] { ReadIntoTable(kLargeLines); }, [] { FgetsOnly(kLargeLines); });
     double large = CpuSecondsPerCall(5, [] { ReadIntoTable(kLargeLines); });
     state.counters["per_line_vs_10000"] = small > 0 ? large / (10 * small) : 0;
     for (auto _ : state) {

@@ -55,11 +55,10 @@ void BM_TripleDesEncrypt(benchmark::State &state) {
     std::vector<unsigned char> output(static_cast<size_t>(size));
 
     RunWithBaseline(
-        state,
-        [&] { EncryptOnce(cipher, input); },
+        state, [&] { EncryptOnce(cipher, input); },
         [&] {
-            DES_ede3_cfb64_encrypt(input.data(), output.data(), size, &ks1, &ks2, &ks3, &ivec,
-                                   &num, DES_ENCRYPT);
+            DES_ede3_cfb64_encrypt(input.data(), output.data(), size, &ks1, &ks2, &ks3, &ivec, &num,
+                                   DES_ENCRYPT);
             benchmark::DoNotOptimize(output.data());
         });
     state.SetBytesProcessed(state.iterations() * size);
@@ -78,11 +77,9 @@ void BM_BlowfishEncrypt(benchmark::State &state) {
     std::vector<unsigned char> output(static_cast<size_t>(size));
 
     RunWithBaseline(
-        state,
-        [&] { EncryptOnce(cipher, input); },
+        state, [&] { EncryptOnce(cipher, input); },
         [&] {
-            BF_cfb64_encrypt(input.data(), output.data(), size, &schedule, ivec, &num,
-                             BF_ENCRYPT);
+            BF_cfb64_encrypt(input.data(), output.data(), size, &schedule, ivec, &num, BF_ENCRYPT);
             benchmark::DoNotOptimize(output.data());
         });
     state.SetBytesProcessed(state.iterations() * size);

@@ -32,7 +32,9 @@ constexpr int kEntries = 1000;
 constexpr const char *kText = "starting the periodic update of the machine state, pass number %d\n";
 constexpr int kPass = 42;
 
-__attribute__((noinline)) void EmptyCall() { asm volatile(""); }
+__attribute__((noinline)) void EmptyCall() {
+    asm volatile("");
+}
 
 // A temporary directory with a configured log and lock file, put back as
 // it was (unconfigured) when the case ends.

@@ -1,8 +1,8 @@
 // ExtArray append of a million ints against std::vector push_back in the
 // same run; both start from their default size so growth is included.
-#include <vector>
-
 #include <benchmark/benchmark.h>
+
+#include <vector>
 
 #include "bench/baseline_timer.h"
 #include "config/subsystem.h"

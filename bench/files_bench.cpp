@@ -3,14 +3,13 @@
 // cost of splitting and copying the names beside the one status call that
 // both make (for a path that is not a link, StatInfo's lstat64 serves for
 // the facts and the link test at once).
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "config/subsystem.h"

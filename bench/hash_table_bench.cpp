@@ -2,6 +2,8 @@
 // same work in the same run. Both sides are sized for the element count up
 // front (HashTable never rehashes) and both replace the value of a repeated
 // key. The "ratio" counter is HashTable time over baseline time.
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <functional>
 #include <random>
@@ -9,10 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
-#include "config/subsystem.h"
 #include "bench/baseline_timer.h"
+#include "config/subsystem.h"
 #include "core/hash_table.h"
 
 // Every program carrying the library names its subsystem.

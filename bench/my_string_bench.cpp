@@ -3,11 +3,10 @@
 // std::string. The "ratio" counter is MyString time over baseline time; a
 // ratio that grows with the element count would mean growth is not
 // amortised linear.
+#include <benchmark/benchmark.h>
 #include <stdio.h>
 
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "config/subsystem.h"

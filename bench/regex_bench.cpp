@@ -2,11 +2,10 @@
 // with the same limits, in the same run. Each wrapper case reports
 // "ratio" = wrapper time / raw time per call, measured back to back after
 // the timed loop, so the figure survives a change of machine.
+#include <benchmark/benchmark.h>
 #include <pcre.h>
 
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "core/ext_array.h"

@@ -5,14 +5,13 @@
 // tenfold means interning grows linearly. A second case interns and
 // releases one short-lived name against a space full of names, the churn
 // that temporary trees cause.
+#include <benchmark/benchmark.h>
 #include <stdint.h>
 #include <stdio.h>
 
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "bench/baseline_timer.h"
 #include "core/string_space.h"
@@ -92,16 +91,8 @@ void BM_InternChurn(benchmark::State &state) {
 
 }  // namespace
 
-BENCHMARK(BM_Intern)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InternChurn)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Intern)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(BM_InternChurn)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

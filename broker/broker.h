@@ -36,24 +36,24 @@ const int kRelayWaitSeconds = 30;
 const int kSpliceBytes = 256 * 1024;
 
 enum HandleKind {
-  kListenInAgent,
-  kListenRelayServer,
-  kListenDestination,
-  kSignals,
-  kControlConn,
-  kCanonicalTcp,
-  kCanonicalUdp,
-  kRelayWait,
-  kSpliceSide,
-  kUdpPeerSocket,
+    kListenInAgent,
+    kListenRelayServer,
+    kListenDestination,
+    kSignals,
+    kControlConn,
+    kCanonicalTcp,
+    kCanonicalUdp,
+    kRelayWait,
+    kSpliceSide,
+    kUdpPeerSocket,
 };
 
 // What an epoll event points at. fd is -1 once the owner has closed.
 struct Handle {
-  HandleKind kind;
-  int fd;
-  void *object;
-  int side;  // which end of a relayed stream
+    HandleKind kind;
+    int fd;
+    void *object;
+    int side;  // which end of a relayed stream
 };
 
 struct Registration;
@@ -61,107 +61,107 @@ struct Registration;
 enum Role { kRoleInAgent, kRoleManager, kRoleDestination };
 
 struct Control {
-  Handle handle;
-  Role role;
-  CBAddr peer;
-  unsigned char in[CB_MSG_MAX];
-  int in_length;
-  unsigned char out[kControlOutMax];
-  int out_length;
-  time_t deadline;          // 0: may stay idle
-  bool close_when_flushed;
-  Registration *registration;     // a manager's registration
-  Registration *passive_server;   // a destination request waiting for ACK
-  CBAddr passive_client;
-  Control *prev, *next;
+    Handle handle;
+    Role role;
+    CBAddr peer;
+    unsigned char in[CB_MSG_MAX];
+    int in_length;
+    unsigned char out[kControlOutMax];
+    int out_length;
+    time_t deadline;  // 0: may stay idle
+    bool close_when_flushed;
+    Registration *registration;    // a manager's registration
+    Registration *passive_server;  // a destination request waiting for ACK
+    CBAddr passive_client;
+    Control *prev, *next;
 };
 
 // A client connection accepted on a canonical port, waiting for the server
 // to connect to the listener the CONTACT named.
 struct PendingRelay {
-  Handle listener;
-  int client_fd;
-  CBAddr client;
-  Registration *registration;
-  time_t deadline;
-  PendingRelay *prev, *next;
+    Handle listener;
+    int client_fd;
+    CBAddr client;
+    Registration *registration;
+    time_t deadline;
+    PendingRelay *prev, *next;
 };
 
 // One relayed TCP stream: side 0 the client, side 1 the server. Bytes from
 // side d to the other side wait in pipe d.
 struct Splice {
-  Handle side[2];
-  int pipe_read[2];
-  int pipe_write[2];
-  size_t pending[2];
-  bool eof[2];       // side d has no more to send
-  bool shut[2];      // the end of side d's data was passed on
-  unsigned events[2];  // what side d is watched for
-  Splice *prev, *next;
+    Handle side[2];
+    int pipe_read[2];
+    int pipe_write[2];
+    size_t pending[2];
+    bool eof[2];         // side d has no more to send
+    bool shut[2];        // the end of side d's data was passed on
+    unsigned events[2];  // what side d is watched for
+    Splice *prev, *next;
 };
 
 // A UDP client relayed to a registered UDP socket through a socket of its
 // own on the private address.
 struct UdpPeer {
-  Handle handle;
-  sockaddr_in client;
-  Registration *registration;
-  time_t last_heard;
-  UdpPeer *prev, *next;
+    Handle handle;
+    sockaddr_in client;
+    Registration *registration;
+    time_t last_heard;
+    UdpPeer *prev, *next;
 };
 
 struct Registration {
-  Handle canonical;   // TCP: listens once LISTEN arrived; UDP: relays
-  bool udp;
-  bool listening;
-  int port;           // canonical port, host order
-  CBAddr physical;
-  char mode;
-  Control *manager;
-  PendingRelay *pending;
-  int pending_count;
-  UdpPeer *peers;
-  int peer_count;
-  Registration *prev, *next;
+    Handle canonical;  // TCP: listens once LISTEN arrived; UDP: relays
+    bool udp;
+    bool listening;
+    int port;  // canonical port, host order
+    CBAddr physical;
+    char mode;
+    Control *manager;
+    PendingRelay *pending;
+    int pending_count;
+    UdpPeer *peers;
+    int peer_count;
+    Registration *prev, *next;
 };
 
 struct Broker {
-  BrokerConfig config;
-  int epoll_fd = -1;
-  Handle listeners[3] = {{kListenInAgent, -1, nullptr, 0},
-                         {kListenRelayServer, -1, nullptr, 0},
-                         {kListenDestination, -1, nullptr, 0}};
-  Handle signals = {kSignals, -1, nullptr, 0};
-  bool stopping = false;
-  time_t now = 0;
-  int port_cursor = 0;
-  Registration **tcp_by_port = nullptr;  // 65536 entries
-  Registration **udp_by_port = nullptr;
-  Control *controls = nullptr;
-  Registration *registrations = nullptr;
-  Splice *splices = nullptr;
-  // Closed during the current batch, freed after it.
-  Control *dead_controls = nullptr;
-  PendingRelay *dead_relays = nullptr;
-  Splice *dead_splices = nullptr;
-  UdpPeer *dead_peers = nullptr;
-  Registration *dead_registrations = nullptr;
+    BrokerConfig config;
+    int epoll_fd = -1;
+    Handle listeners[3] = {{kListenInAgent, -1, nullptr, 0},
+                           {kListenRelayServer, -1, nullptr, 0},
+                           {kListenDestination, -1, nullptr, 0}};
+    Handle signals = {kSignals, -1, nullptr, 0};
+    bool stopping = false;
+    time_t now = 0;
+    int port_cursor = 0;
+    Registration **tcp_by_port = nullptr;  // 65536 entries
+    Registration **udp_by_port = nullptr;
+    Control *controls = nullptr;
+    Registration *registrations = nullptr;
+    Splice *splices = nullptr;
+    // Closed during the current batch, freed after it.
+    Control *dead_controls = nullptr;
+    PendingRelay *dead_relays = nullptr;
+    Splice *dead_splices = nullptr;
+    UdpPeer *dead_peers = nullptr;
+    Registration *dead_registrations = nullptr;
 };
 
 // Doubly linked lists threaded through prev/next.
 template <class T>
 void list_push(T **head, T *item) {
-  item->prev = nullptr;
-  item->next = *head;
-  if (*head != nullptr) (*head)->prev = item;
-  *head = item;
+    item->prev = nullptr;
+    item->next = *head;
+    if (*head != nullptr) (*head)->prev = item;
+    *head = item;
 }
 template <class T>
 void list_remove(T **head, T *item) {
-  if (item->prev != nullptr) item->prev->next = item->next;
-  if (item->next != nullptr) item->next->prev = item->prev;
-  if (*head == item) *head = item->next;
-  item->prev = item->next = nullptr;
+    if (item->prev != nullptr) item->prev->next = item->next;
+    if (item->next != nullptr) item->next->prev = item->prev;
+    if (*head == item) *head = item->next;
+    item->prev = item->next = nullptr;
 }
 
 // event_loop.cpp

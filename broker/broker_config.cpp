@@ -21,149 +21,150 @@ namespace {
 
 // Bits of `given`: which settings the command line supplied.
 enum Given : unsigned {
-  kGivenPublic = 1u << 0,
-  kGivenPrivate = 1u << 1,
-  kGivenPorts = 1u << 2,
-  kGivenLog = 1u << 3,
+    kGivenPublic = 1u << 0,
+    kGivenPrivate = 1u << 1,
+    kGivenPorts = 1u << 2,
+    kGivenLog = 1u << 3,
 };
 
 void set_error(char *error, int error_size, const char *format, const char *detail) {
-  snprintf(error, static_cast<size_t>(error_size), format, detail);
+    snprintf(error, static_cast<size_t>(error_size), format, detail);
 }
 
 // Takes the value of the option at argv[*i]; false when there is none.
 bool option_value(int argc, char **argv, int *i, const char **value) {
-  if (*i + 1 >= argc) return false;
-  *value = argv[++*i];
-  return true;
+    if (*i + 1 >= argc) return false;
+    *value = argv[++*i];
+    return true;
 }
 
 // One option that takes a value; false with error on a bad value.
 bool apply_option(const char *option, const char *value, BrokerConfig *config, unsigned *given,
                   char *error, int error_size) {
-  if (strcmp(option, "--public") == 0 || strcmp(option, "--private") == 0) {
-    bool is_public = option[2] == 'p' && option[3] == 'u';
-    in_addr *target = is_public ? &config->public_ip : &config->private_ip;
-    if (inet_aton(value, target) == 0) {
-      set_error(error, error_size, "not an IPv4 address: %s", value);
-      return false;
+    if (strcmp(option, "--public") == 0 || strcmp(option, "--private") == 0) {
+        bool is_public = option[2] == 'p' && option[3] == 'u';
+        in_addr *target = is_public ? &config->public_ip : &config->private_ip;
+        if (inet_aton(value, target) == 0) {
+            set_error(error, error_size, "not an IPv4 address: %s", value);
+            return false;
+        }
+        *given |= is_public ? kGivenPublic : kGivenPrivate;
+        return true;
     }
-    *given |= is_public ? kGivenPublic : kGivenPrivate;
-    return true;
-  }
-  if (strcmp(option, "--ports") == 0) {
-    if (!parse_port_range(value, &config->port_low, &config->port_high)) {
-      set_error(error, error_size, "not a port range LOW-HIGH: %s", value);
-      return false;
+    if (strcmp(option, "--ports") == 0) {
+        if (!parse_port_range(value, &config->port_low, &config->port_high)) {
+            set_error(error, error_size, "not a port range LOW-HIGH: %s", value);
+            return false;
+        }
+        *given |= kGivenPorts;
+        return true;
     }
-    *given |= kGivenPorts;
+    if (strlen(value) >= sizeof config->log_path) {
+        set_error(error, error_size, "log path too long: %.40s...", value);
+        return false;
+    }
+    snprintf(config->log_path, sizeof config->log_path, "%s", value);
+    *given |= kGivenLog;
     return true;
-  }
-  if (strlen(value) >= sizeof config->log_path) {
-    set_error(error, error_size, "log path too long: %.40s...", value);
-    return false;
-  }
-  snprintf(config->log_path, sizeof config->log_path, "%s", value);
-  *given |= kGivenLog;
-  return true;
 }
 
 // An address key; 1 when set and valid, 0 when unset, -1 when invalid.
 int address_from_key(const char *key, in_addr *address) {
-  char *value = param(key);
-  if (value == nullptr) return 0;
-  int result = inet_aton(value, address) != 0 ? 1 : -1;
-  free(value);
-  return result;
+    char *value = param(key);
+    if (value == nullptr) return 0;
+    int result = inet_aton(value, address) != 0 ? 1 : -1;
+    free(value);
+    return result;
 }
 
 int key_error(const char *key, char *error, int error_size) {
-  set_error(error, error_size, "%s is not valid", key);
-  return -1;
+    set_error(error, error_size, "%s is not valid", key);
+    return -1;
 }
 
 }  // namespace
 
 bool parse_port_range(const char *text, int *low, int *high) {
-  char *end = nullptr;
-  long first = strtol(text, &end, 10);
-  if (end == text || *end != '-') return false;
-  const char *second_text = end + 1;
-  long second = strtol(second_text, &end, 10);
-  if (end == second_text || *end != '\0') return false;
-  if (first < 1 || second > 65535 || first > second) return false;
-  *low = static_cast<int>(first);
-  *high = static_cast<int>(second);
-  return true;
+    char *end = nullptr;
+    long first = strtol(text, &end, 10);
+    if (end == text || *end != '-') return false;
+    const char *second_text = end + 1;
+    long second = strtol(second_text, &end, 10);
+    if (end == second_text || *end != '\0') return false;
+    if (first < 1 || second > 65535 || first > second) return false;
+    *low = static_cast<int>(first);
+    *high = static_cast<int>(second);
+    return true;
 }
 
-CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config,
-                                     unsigned *given, char *error, int error_size) {
-  *given = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char *option = argv[i];
-    if (strcmp(option, "--help") == 0) return kShowHelp;
-    if (strcmp(option, "--version") == 0) return kShowVersion;
-    if (strcmp(option, "--foreground") == 0) {
-      config->foreground = true;
-      continue;
+CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config, unsigned *given,
+                                     char *error, int error_size) {
+    *given = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char *option = argv[i];
+        if (strcmp(option, "--help") == 0) return kShowHelp;
+        if (strcmp(option, "--version") == 0) return kShowVersion;
+        if (strcmp(option, "--foreground") == 0) {
+            config->foreground = true;
+            continue;
+        }
+        bool takes_value = strcmp(option, "--public") == 0 || strcmp(option, "--private") == 0 ||
+                           strcmp(option, "--ports") == 0 || strcmp(option, "--log") == 0;
+        if (!takes_value) {
+            set_error(error, error_size, "unknown option: %s", option);
+            return kUsageError;
+        }
+        const char *value = nullptr;
+        if (!option_value(argc, argv, &i, &value)) {
+            set_error(error, error_size, "%s needs a value", option);
+            return kUsageError;
+        }
+        if (!apply_option(option, value, config, given, error, error_size)) return kUsageError;
     }
-    bool takes_value = strcmp(option, "--public") == 0 || strcmp(option, "--private") == 0 ||
-                       strcmp(option, "--ports") == 0 || strcmp(option, "--log") == 0;
-    if (!takes_value) {
-      set_error(error, error_size, "unknown option: %s", option);
-      return kUsageError;
-    }
-    const char *value = nullptr;
-    if (!option_value(argc, argv, &i, &value)) {
-      set_error(error, error_size, "%s needs a value", option);
-      return kUsageError;
-    }
-    if (!apply_option(option, value, config, given, error, error_size)) return kUsageError;
-  }
-  return kRun;
+    return kRun;
 }
 
-int complete_from_configuration(unsigned given, BrokerConfig *config, char *error,
-                                int error_size) {
-  if ((given & kGivenPublic) == 0 &&
-      address_from_key("NBX_BROKER_PUBLIC_ADDRESS", &config->public_ip) < 0) {
-    return key_error("NBX_BROKER_PUBLIC_ADDRESS", error, error_size);
-  }
-  if ((given & kGivenPrivate) == 0 &&
-      address_from_key("NBX_BROKER_PRIVATE_ADDRESS", &config->private_ip) < 0) {
-    return key_error("NBX_BROKER_PRIVATE_ADDRESS", error, error_size);
-  }
-  if ((given & kGivenPorts) == 0) {
-    char *ports = param("NBX_BROKER_PORT_RANGE");
-    bool bad = ports != nullptr && !parse_port_range(ports, &config->port_low, &config->port_high);
-    free(ports);
-    if (bad) return key_error("NBX_BROKER_PORT_RANGE", error, error_size);
-  }
-  if ((given & kGivenLog) == 0) {
-    char *log = param("NBX_BROKER_LOG");
-    bool bad = log != nullptr && strlen(log) >= sizeof config->log_path;
-    if (log != nullptr && !bad) snprintf(config->log_path, sizeof config->log_path, "%s", log);
-    free(log);
-    if (bad) return key_error("NBX_BROKER_LOG", error, error_size);
-  }
-  config->debug = param_boolean("NBX_BROKER_DEBUG", false);
-  config->stall_seconds = param_integer("NBX_BROKER_STALL_TIMEOUT", kDefaultStallSeconds, 1, 3600);
-  char *networks = param("NBX_BROKER_PRIVATE_NETWORKS");
-  char word[64] = "";
-  int parsed = parse_private_networks(networks, &config->topology, word, sizeof word);
-  free(networks);
-  if (parsed != 0) {
-    set_error(error, error_size, "NBX_BROKER_PRIVATE_NETWORKS: not a network: %s", word);
-    return -1;
-  }
-  if (config->public_ip.s_addr == 0 || config->private_ip.s_addr == 0) {
-    set_error(error, error_size, "%s",
-              "both --public and --private (or NBX_BROKER_PUBLIC_ADDRESS and "
-              "NBX_BROKER_PRIVATE_ADDRESS) are needed");
-    return -2;
-  }
-  return 0;
+int complete_from_configuration(unsigned given, BrokerConfig *config, char *error, int error_size) {
+    if ((given & kGivenPublic) == 0 &&
+        address_from_key("NBX_BROKER_PUBLIC_ADDRESS", &config->public_ip) < 0) {
+        return key_error("NBX_BROKER_PUBLIC_ADDRESS", error, error_size);
+    }
+    if ((given & kGivenPrivate) == 0 &&
+        address_from_key("NBX_BROKER_PRIVATE_ADDRESS", &config->private_ip) < 0) {
+        return key_error("NBX_BROKER_PRIVATE_ADDRESS", error, error_size);
+    }
+    if ((given & kGivenPorts) == 0) {
+        char *ports = param("NBX_BROKER_PORT_RANGE");
+        bool bad =
+            ports != nullptr && !parse_port_range(ports, &config->port_low, &config->port_high);
+        free(ports);
+        if (bad) return key_error("NBX_BROKER_PORT_RANGE", error, error_size);
+    }
+    if ((given & kGivenLog) == 0) {
+        char *log = param("NBX_BROKER_LOG");
+        bool bad = log != nullptr && strlen(log) >= sizeof config->log_path;
+        if (log != nullptr && !bad) snprintf(config->log_path, sizeof config->log_path, "%s", log);
+        free(log);
+        if (bad) return key_error("NBX_BROKER_LOG", error, error_size);
+    }
+    config->debug = param_boolean("NBX_BROKER_DEBUG", false);
+    config->stall_seconds =
+        param_integer("NBX_BROKER_STALL_TIMEOUT", kDefaultStallSeconds, 1, 3600);
+    char *networks = param("NBX_BROKER_PRIVATE_NETWORKS");
+    char word[64] = "";
+    int parsed = parse_private_networks(networks, &config->topology, word, sizeof word);
+    free(networks);
+    if (parsed != 0) {
+        set_error(error, error_size, "NBX_BROKER_PRIVATE_NETWORKS: not a network: %s", word);
+        return -1;
+    }
+    if (config->public_ip.s_addr == 0 || config->private_ip.s_addr == 0) {
+        set_error(error, error_size, "%s",
+                  "both --public and --private (or NBX_BROKER_PUBLIC_ADDRESS and "
+                  "NBX_BROKER_PRIVATE_ADDRESS) are needed");
+        return -2;
+    }
+    return 0;
 }
 
 }  // namespace nbx_broker

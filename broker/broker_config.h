@@ -24,37 +24,36 @@ const int kDefaultPortHigh = 44999;
 const int kDefaultStallSeconds = 10;
 
 struct BrokerConfig {
-  in_addr public_ip = {};
-  in_addr private_ip = {};
-  int port_low = kDefaultPortLow;
-  int port_high = kDefaultPortHigh;
-  char log_path[PATH_MAX] = "";  // "" writes the log to standard error
-  bool foreground = false;
-  bool debug = false;            // D_FULLDEBUG lines as well
-  int stall_seconds = kDefaultStallSeconds;
-  Topology topology;
+    in_addr public_ip = {};
+    in_addr private_ip = {};
+    int port_low = kDefaultPortLow;
+    int port_high = kDefaultPortHigh;
+    char log_path[PATH_MAX] = "";  // "" writes the log to standard error
+    bool foreground = false;
+    bool debug = false;  // D_FULLDEBUG lines as well
+    int stall_seconds = kDefaultStallSeconds;
+    Topology topology;
 };
 
 // What the command line asked for besides running the broker.
 enum CommandLineResult {
-  kRun,           // config holds the command line's settings
-  kShowHelp,      // --help
-  kShowVersion,   // --version
-  kUsageError,    // error holds the reason
+    kRun,          // config holds the command line's settings
+    kShowHelp,     // --help
+    kShowVersion,  // --version
+    kUsageError,   // error holds the reason
 };
 
 // Reads argv into config and *given (bit per option seen, see the .cpp).
 // Never touches the configuration. error receives a one-line reason.
 // REQUIRES: error has room for error_size bytes.
-CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config,
-                                     unsigned *given, char *error, int error_size);
+CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config, unsigned *given,
+                                     char *error, int error_size);
 
 // Fills every setting the command line did not give from the configuration
 // (param), then checks that both addresses are known. Returns 0; -1 when a
 // key's value is invalid, -2 when an address is missing; error then holds
 // a one-line reason.
-int complete_from_configuration(unsigned given, BrokerConfig *config, char *error,
-                                int error_size);
+int complete_from_configuration(unsigned given, BrokerConfig *config, char *error, int error_size);
 
 // "LOW-HIGH" with 1 <= LOW <= HIGH <= 65535; false when it is not that.
 bool parse_port_range(const char *text, int *low, int *high);

@@ -25,200 +25,199 @@ const int kBatch = 256;
 const int kTickMilliseconds = 1000;
 
 int open_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
-  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
+    return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
 void dispatch(Broker *broker, Handle *handle, unsigned events) {
-  if (handle->fd < 0) return;  // closed earlier in this batch
-  switch (handle->kind) {
-    case kListenInAgent:
-    case kListenRelayServer:
-    case kListenDestination:
-      accept_controls(broker, handle);
-      break;
-    case kSignals:
-      broker->stopping = true;
-      break;
-    case kControlConn:
-      control_ready(broker, static_cast<Control *>(handle->object), events);
-      break;
-    case kCanonicalTcp:
-      accept_relay_clients(broker, static_cast<Registration *>(handle->object));
-      break;
-    case kCanonicalUdp:
-      udp_from_clients(broker, static_cast<Registration *>(handle->object));
-      break;
-    case kRelayWait:
-      relay_server_arrived(broker, static_cast<PendingRelay *>(handle->object));
-      break;
-    case kSpliceSide:
-      splice_ready(broker, static_cast<Splice *>(handle->object));
-      break;
-    case kUdpPeerSocket:
-      udp_from_server(broker, static_cast<UdpPeer *>(handle->object));
-      break;
-  }
+    if (handle->fd < 0) return;  // closed earlier in this batch
+    switch (handle->kind) {
+        case kListenInAgent:
+        case kListenRelayServer:
+        case kListenDestination:
+            accept_controls(broker, handle);
+            break;
+        case kSignals:
+            broker->stopping = true;
+            break;
+        case kControlConn:
+            control_ready(broker, static_cast<Control *>(handle->object), events);
+            break;
+        case kCanonicalTcp:
+            accept_relay_clients(broker, static_cast<Registration *>(handle->object));
+            break;
+        case kCanonicalUdp:
+            udp_from_clients(broker, static_cast<Registration *>(handle->object));
+            break;
+        case kRelayWait:
+            relay_server_arrived(broker, static_cast<PendingRelay *>(handle->object));
+            break;
+        case kSpliceSide:
+            splice_ready(broker, static_cast<Splice *>(handle->object));
+            break;
+        case kUdpPeerSocket:
+            udp_from_server(broker, static_cast<UdpPeer *>(handle->object));
+            break;
+    }
 }
 
 template <class T>
 void free_list(T **head) {
-  while (*head != nullptr) {
-    T *next = (*head)->next;
-    free(*head);
-    *head = next;
-  }
+    while (*head != nullptr) {
+        T *next = (*head)->next;
+        free(*head);
+        *head = next;
+    }
 }
 
 }  // namespace
 
 void broker_reap(Broker *broker) {
-  free_list(&broker->dead_controls);
-  free_list(&broker->dead_relays);
-  free_list(&broker->dead_splices);
-  free_list(&broker->dead_peers);
-  free_list(&broker->dead_registrations);
+    free_list(&broker->dead_controls);
+    free_list(&broker->dead_relays);
+    free_list(&broker->dead_splices);
+    free_list(&broker->dead_peers);
+    free_list(&broker->dead_registrations);
 }
 
 namespace {
 
 void sweep(Broker *broker) {
-  sweep_controls(broker);
-  for (Registration *r = broker->registrations; r != nullptr;) {
-    Registration *next = r->next;
-    sweep_relays(broker, r);
-    sweep_udp_peers(broker, r);
-    r = next;
-  }
+    sweep_controls(broker);
+    for (Registration *r = broker->registrations; r != nullptr;) {
+        Registration *next = r->next;
+        sweep_relays(broker, r);
+        sweep_udp_peers(broker, r);
+        r = next;
+    }
 }
 
 bool open_fixed(Broker *broker, Handle *handle, HandleKind kind, in_addr ip, int port) {
-  *handle = Handle{kind, open_listener(ip, port, 128), nullptr, 0};
-  if (handle->fd < 0) {
-    fprintf(stderr, "ERROR: can't listen on %s: %s\n", address_text(ip, htons(port)),
-            strerror(errno));
-    return false;
-  }
-  return watch(broker, handle, EPOLLIN);
+    *handle = Handle{kind, open_listener(ip, port, 128), nullptr, 0};
+    if (handle->fd < 0) {
+        fprintf(stderr, "ERROR: can't listen on %s: %s\n", address_text(ip, htons(port)),
+                strerror(errno));
+        return false;
+    }
+    return watch(broker, handle, EPOLLIN);
 }
 
 }  // namespace
 
 void broker_close(Broker *broker) {
-  while (broker->controls != nullptr) control_drop(broker, broker->controls, nullptr);
-  while (broker->registrations != nullptr) registration_free(broker, broker->registrations);
-  while (broker->splices != nullptr) splice_close(broker, broker->splices);
-  for (Handle &listener : broker->listeners) unwatch_and_close(broker, &listener);
-  unwatch_and_close(broker, &broker->signals);
-  broker_reap(broker);
-  if (broker->epoll_fd >= 0) close(broker->epoll_fd);
-  broker->epoll_fd = -1;
-  free(broker->tcp_by_port);
-  free(broker->udp_by_port);
-  broker->tcp_by_port = broker->udp_by_port = nullptr;
+    while (broker->controls != nullptr) control_drop(broker, broker->controls, nullptr);
+    while (broker->registrations != nullptr) registration_free(broker, broker->registrations);
+    while (broker->splices != nullptr) splice_close(broker, broker->splices);
+    for (Handle &listener : broker->listeners) unwatch_and_close(broker, &listener);
+    unwatch_and_close(broker, &broker->signals);
+    broker_reap(broker);
+    if (broker->epoll_fd >= 0) close(broker->epoll_fd);
+    broker->epoll_fd = -1;
+    free(broker->tcp_by_port);
+    free(broker->udp_by_port);
+    broker->tcp_by_port = broker->udp_by_port = nullptr;
 }
 
 const char *address_text(in_addr ip, in_port_t port) {
-  static char text[32];
-  char dotted[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &ip, dotted, sizeof dotted);
-  snprintf(text, sizeof text, "<%s:%d>", dotted, ntohs(port));
-  return text;
+    static char text[32];
+    char dotted[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &ip, dotted, sizeof dotted);
+    snprintf(text, sizeof text, "<%s:%d>", dotted, ntohs(port));
+    return text;
 }
 
 int open_listener(in_addr ip, int port, int backlog) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr = ip;
-  address.sin_port = htons(static_cast<in_port_t>(port));
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      listen(fd, backlog) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
-  }
-  return fd;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr = ip;
+    address.sin_port = htons(static_cast<in_port_t>(port));
+    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        listen(fd, backlog) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
 }
 
 bool watch(Broker *broker, Handle *handle, unsigned events) {
-  epoll_event event;
-  event.events = events;
-  event.data.ptr = handle;
-  return epoll_ctl(broker->epoll_fd, EPOLL_CTL_ADD, handle->fd, &event) == 0;
+    epoll_event event;
+    event.events = events;
+    event.data.ptr = handle;
+    return epoll_ctl(broker->epoll_fd, EPOLL_CTL_ADD, handle->fd, &event) == 0;
 }
 
 void rewatch(Broker *broker, Handle *handle, unsigned events) {
-  epoll_event event;
-  event.events = events;
-  event.data.ptr = handle;
-  epoll_ctl(broker->epoll_fd, EPOLL_CTL_MOD, handle->fd, &event);
+    epoll_event event;
+    event.events = events;
+    event.data.ptr = handle;
+    epoll_ctl(broker->epoll_fd, EPOLL_CTL_MOD, handle->fd, &event);
 }
 
 void unwatch_and_close(Broker *broker, Handle *handle) {
-  if (handle->fd < 0) return;
-  epoll_ctl(broker->epoll_fd, EPOLL_CTL_DEL, handle->fd, nullptr);
-  close(handle->fd);
-  handle->fd = -1;
+    if (handle->fd < 0) return;
+    epoll_ctl(broker->epoll_fd, EPOLL_CTL_DEL, handle->fd, nullptr);
+    close(handle->fd);
+    handle->fd = -1;
 }
 
 int broker_open(Broker *broker) {
-  broker->tcp_by_port = static_cast<Registration **>(calloc(65536, sizeof(Registration *)));
-  broker->udp_by_port = static_cast<Registration **>(calloc(65536, sizeof(Registration *)));
-  broker->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-  if (broker->tcp_by_port == nullptr || broker->udp_by_port == nullptr ||
-      broker->epoll_fd < 0) {
-    fprintf(stderr, "ERROR: can't set up the event loop: %s\n", strerror(errno));
-    return -1;
-  }
-  broker->port_cursor = broker->config.port_low;
-  broker->signals = Handle{kSignals, open_signals(), nullptr, 0};
-  if (broker->signals.fd < 0 || !watch(broker, &broker->signals, EPOLLIN)) {
-    fprintf(stderr, "ERROR: can't watch for signals: %s\n", strerror(errno));
-    return -1;
-  }
-  const BrokerConfig &c = broker->config;
-  if (!open_fixed(broker, &broker->listeners[0], kListenInAgent, c.private_ip, kInAgentPort) ||
-      !open_fixed(broker, &broker->listeners[1], kListenRelayServer, c.private_ip,
-                  kRelayServerPort) ||
-      !open_fixed(broker, &broker->listeners[2], kListenDestination, c.public_ip,
-                  kDestinationPort)) {
-    return -1;
-  }
-  return 0;
+    broker->tcp_by_port = static_cast<Registration **>(calloc(65536, sizeof(Registration *)));
+    broker->udp_by_port = static_cast<Registration **>(calloc(65536, sizeof(Registration *)));
+    broker->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+    if (broker->tcp_by_port == nullptr || broker->udp_by_port == nullptr || broker->epoll_fd < 0) {
+        fprintf(stderr, "ERROR: can't set up the event loop: %s\n", strerror(errno));
+        return -1;
+    }
+    broker->port_cursor = broker->config.port_low;
+    broker->signals = Handle{kSignals, open_signals(), nullptr, 0};
+    if (broker->signals.fd < 0 || !watch(broker, &broker->signals, EPOLLIN)) {
+        fprintf(stderr, "ERROR: can't watch for signals: %s\n", strerror(errno));
+        return -1;
+    }
+    const BrokerConfig &c = broker->config;
+    if (!open_fixed(broker, &broker->listeners[0], kListenInAgent, c.private_ip, kInAgentPort) ||
+        !open_fixed(broker, &broker->listeners[1], kListenRelayServer, c.private_ip,
+                    kRelayServerPort) ||
+        !open_fixed(broker, &broker->listeners[2], kListenDestination, c.public_ip,
+                    kDestinationPort)) {
+        return -1;
+    }
+    return 0;
 }
 
 int broker_run(Broker *broker) {
-  epoll_event events[kBatch];
-  time_t last_sweep = time(nullptr);
-  while (!broker->stopping) {
-    int ready = epoll_wait(broker->epoll_fd, events, kBatch, kTickMilliseconds);
-    if (ready < 0 && errno != EINTR) {
-      dprintf(D_ALWAYS, "epoll_wait failed: %s\n", strerror(errno));
-      break;
+    epoll_event events[kBatch];
+    time_t last_sweep = time(nullptr);
+    while (!broker->stopping) {
+        int ready = epoll_wait(broker->epoll_fd, events, kBatch, kTickMilliseconds);
+        if (ready < 0 && errno != EINTR) {
+            dprintf(D_ALWAYS, "epoll_wait failed: %s\n", strerror(errno));
+            break;
+        }
+        broker->now = time(nullptr);
+        for (int i = 0; i < ready; ++i) {
+            dispatch(broker, static_cast<Handle *>(events[i].data.ptr), events[i].events);
+        }
+        if (broker->now != last_sweep) {
+            sweep(broker);
+            last_sweep = broker->now;
+        }
+        broker_reap(broker);
     }
-    broker->now = time(nullptr);
-    for (int i = 0; i < ready; ++i) {
-      dispatch(broker, static_cast<Handle *>(events[i].data.ptr), events[i].events);
-    }
-    if (broker->now != last_sweep) {
-      sweep(broker);
-      last_sweep = broker->now;
-    }
-    broker_reap(broker);
-  }
-  dprintf(D_ALWAYS, "nbx_broker stopping\n");
-  broker_close(broker);
-  return 0;
+    dprintf(D_ALWAYS, "nbx_broker stopping\n");
+    broker_close(broker);
+    return 0;
 }
 
 }  // namespace nbx_broker

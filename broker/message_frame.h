@@ -9,9 +9,9 @@
 namespace nbx_broker {
 
 enum FrameStatus {
-  kFrameIncomplete,  // *need says how many bytes the message has in all
-  kFrameComplete,    // bytes[0 .. *need) is one whole message
-  kFrameMalformed,   // size field or opcode can never be a message
+    kFrameIncomplete,  // *need says how many bytes the message has in all
+    kFrameComplete,    // bytes[0 .. *need) is one whole message
+    kFrameMalformed,   // size field or opcode can never be a message
 };
 
 // Examines the have bytes at the start of a connection's stream.

@@ -19,21 +19,21 @@ namespace nbx_broker {
 const int kMaxPrivateNetworks = 64;
 
 struct PrivateNetwork {
-  uint32_t network;  // host byte order, already masked
-  uint32_t mask;     // host byte order
-  bool outbound;
+    uint32_t network;  // host byte order, already masked
+    uint32_t mask;     // host byte order
+    bool outbound;
 };
 
 struct Topology {
-  PrivateNetwork networks[kMaxPrivateNetworks];
-  int count = 0;
+    PrivateNetwork networks[kMaxPrivateNetworks];
+    int count = 0;
 };
 
 // How a client and a server meet.
 enum Meeting {
-  kMeetDirect,   // the client connects (or sends) to the server's physical address
-  kMeetPassive,  // the server connects (or sends) out to the client
-  kMeetRelay,    // both go through the broker
+    kMeetDirect,   // the client connects (or sends) to the server's physical address
+    kMeetPassive,  // the server connects (or sends) out to the client
+    kMeetRelay,    // both go through the broker
 };
 
 // Parses the value of NBX_BROKER_PRIVATE_NETWORKS into topology (null or

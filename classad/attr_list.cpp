@@ -43,8 +43,12 @@ AttrListElems *elems_of(void *chain) {
 // ---- AttrListElem, AttrListRep ----
 
 AttrListElem::AttrListElem(ExprTree *t)
-    : tree(t), dirty(false), shadowed(0),
-      name(static_cast<VariableBase *>(t->LArg())->Name()), next(nullptr), prev(nullptr) {}
+    : tree(t),
+      dirty(false),
+      shadowed(0),
+      name(static_cast<VariableBase *>(t->LArg())->Name()),
+      next(nullptr),
+      prev(nullptr) {}
 
 AttrListElem::~AttrListElem() {
     delete tree;
@@ -58,8 +62,15 @@ AttrListRep::AttrListRep(AttrList *list, AttrListList *in)
 // ---- construction ----
 
 AttrList::AttrList()
-    : AttrListAbstract(ATTRLISTENTITY), chainedAttrs(nullptr), associatedList(nullptr), ptrExpr(nullptr), ptrExprInChain(false),
-      ptrName(nullptr), ptrNameInChain(false), seq(0), inside_insert(false) {}
+    : AttrListAbstract(ATTRLISTENTITY),
+      chainedAttrs(nullptr),
+      associatedList(nullptr),
+      ptrExpr(nullptr),
+      ptrExprInChain(false),
+      ptrName(nullptr),
+      ptrNameInChain(false),
+      seq(0),
+      inside_insert(false) {}
 
 AttrList::AttrList(AttrListList *associated) : AttrList() {
     if (associated != nullptr) {
@@ -261,7 +272,7 @@ void AttrList::clear() {
 // ---- lookup ----
 
 AttrListElem *AttrList::find_(const AttrListElems &elems, const char *name, uint32_t hash) {
-    AttrListElem *const *found = elems.index.find(
+    AttrListElem * const *found = elems.index.find(
         hash, [name](AttrListElem *candidate) { return same_name(candidate->name, name); });
     return found != nullptr ? *found : nullptr;
 }
@@ -293,8 +304,7 @@ ExprTree *AttrList::Lookup(const ExprTree *variable) const {
     return Lookup(static_cast<const VariableBase *>(variable)->Name());
 }
 
-void AttrList::GetReferences(const char *name, StringList &internal,
-                             StringList &external) const {
+void AttrList::GetReferences(const char *name, StringList &internal, StringList &external) const {
     ExprTree *tree = Lookup(name);
     if (tree != nullptr) {
         tree->GetReferences(this, internal, external);
@@ -454,8 +464,7 @@ bool AttrList::IsInList(AttrListList *list) const {
     if (inList != nullptr) {
         return inList == list;
     }
-    for (AttrListRep *rep = static_cast<AttrListRep *>(next); rep != nullptr;
-         rep = rep->nextRep) {
+    for (AttrListRep *rep = static_cast<AttrListRep *>(next); rep != nullptr; rep = rep->nextRep) {
         if (rep->inList == list) {
             return true;
         }

@@ -52,7 +52,7 @@ class AttrListElem {
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
 
-    ExprTree *tree;    // owned AssignOp
+    ExprTree *tree;  // owned AssignOp
     bool dirty;
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
@@ -172,8 +172,7 @@ class AttrList : public AttrListAbstract {
     // LX_FLOAT f, LX_STRING the string s, LX_EXPR the expression parsed from
     // s (null when it does not parse); any other kind leaves the right side
     // empty. Null for a null name. Caller deletes the tree.
-    static ExprTree *ProcToTree(const char *name, LexemeType kind, int i, float f,
-                                const char *s);
+    static ExprTree *ProcToTree(const char *name, LexemeType kind, int i, float f, const char *s);
 
     // ---- reading attributes ----
 

@@ -236,8 +236,8 @@ AttrList *entry_list(AttrListAbstract *entry) {
 }
 
 int compare_entries(const void *a, const void *b) {
-    AttrList *x = entry_list(*static_cast<AttrListAbstract *const *>(a));
-    AttrList *y = entry_list(*static_cast<AttrListAbstract *const *>(b));
+    AttrList *x = entry_list(*static_cast<AttrListAbstract * const *>(a));
+    AttrList *y = entry_list(*static_cast<AttrListAbstract * const *>(b));
     if (sort_less(x, y, sort_data) == 1) {
         return -1;
     }

@@ -47,8 +47,7 @@ bool is_schedd() {
 
 // ---- reading ----
 
-AttrList::AttrList(FILE *file, char *delimiter, int &isEOF, int &error, int &empty)
-    : AttrList() {
+AttrList::AttrList(FILE *file, char *delimiter, int &isEOF, int &error, int &empty) : AttrList() {
     empty = 1;
     isEOF = 0;
     error = 0;
@@ -107,8 +106,7 @@ AttrList::AttrList(char *text, char delimiter) : AttrList() {
         if (piece.Length() > 0) {
             ExprTree *tree = nullptr;
             // A bare ERROR is what a scan error parses to, so it fails too.
-            if (Parse(piece.Value(), tree) != 0 || tree == nullptr ||
-                tree->MyType() == LX_ERROR) {
+            if (Parse(piece.Value(), tree) != 0 || tree == nullptr || tree->MyType() == LX_ERROR) {
                 delete tree;
                 EXCEPT("Parse error in the input string");
             }
@@ -131,8 +129,8 @@ bool AttrList::fPrint(FILE *file) {
         return false;
     }
     for (int pass = 0; pass < 2; ++pass) {
-        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr)
-                                        : elems_.head;
+        AttrListElem *first =
+            pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
             char *line = print_tree(e->tree);
             fprintf(file, "%s\n", line != nullptr ? line : "");
@@ -144,8 +142,8 @@ bool AttrList::fPrint(FILE *file) {
 
 bool AttrList::sPrint(MyString &out) {
     for (int pass = 0; pass < 2; ++pass) {
-        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr)
-                                        : elems_.head;
+        AttrListElem *first =
+            pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
             char *line = print_tree(e->tree);
             out += line;
@@ -159,8 +157,8 @@ bool AttrList::sPrint(MyString &out) {
 void AttrList::dPrint(int flags) {
     const int line_flags = static_cast<int>(static_cast<unsigned>(flags) | D_NOHEADER);
     for (int pass = 0; pass < 2; ++pass) {
-        AttrListElem *first = pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr)
-                                        : elems_.head;
+        AttrListElem *first =
+            pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
             char *line = print_tree(e->tree);
             dprintf(line_flags, "%s\n", line != nullptr ? line : "");

@@ -38,8 +38,7 @@ const char *time_literal(const AttrList &list, const char *name) {
 // Evaluates attribute name of my (or, when my lacks it, of target, still
 // with my as MY); without a target an absent name comes from the
 // environment. The result's kind is LX_UNDEFINED when nothing answers.
-void evaluate(const AttrList &my, const char *name, const AttrList *target,
-              EvalResult &result) {
+void evaluate(const AttrList &my, const char *name, const AttrList *target, EvalResult &result) {
     if (name == nullptr) {
         return;  // result stays UNDEFINED
     }
@@ -291,16 +290,14 @@ bool AttrList::Assign(const char *name, int value) {
 }
 
 bool AttrList::Assign(const char *name, float value) {
-    return name != nullptr &&
-           insert_formatted(*this, " = %f", name, static_cast<double>(value));
+    return name != nullptr && insert_formatted(*this, " = %f", name, static_cast<double>(value));
 }
 
 bool AttrList::Assign(const char *name, bool value) {
     return name != nullptr && insert_formatted(*this, " = %s", name, value ? "TRUE" : "FALSE");
 }
 
-ExprTree *AttrList::ProcToTree(const char *name, LexemeType kind, int i, float f,
-                               const char *s) {
+ExprTree *AttrList::ProcToTree(const char *name, LexemeType kind, int i, float f, const char *s) {
     if (name == nullptr) {
         return nullptr;
     }

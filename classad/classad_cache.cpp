@@ -22,7 +22,9 @@ int64_t expiry_after(int64_t now, long lifetime) {
 
 }  // namespace
 
-int64_t _torvel_list_cache_now() { return static_cast<int64_t>(time(nullptr)); }
+int64_t _torvel_list_cache_now() {
+    return static_cast<int64_t>(time(nullptr));
+}
 
 template <class T>
 ListCache<T>::~ListCache() {

@@ -27,20 +27,20 @@ class ExprTree;
 
 // The element kinds; each value is its position in the element-name table.
 enum TagName {
-    tag_ClassAds = 0,   // "classads", the document element
-    tag_ClassAd,        // "c", one ad
-    tag_Attribute,      // "a", one attribute; XML attribute n names it
-    tag_Number,         // "n"
-    tag_Integer,        // "i"
-    tag_Real,           // "r"
-    tag_String,         // "s"
-    tag_Bool,           // "b"; XML attribute v is "t" or "f"
-    tag_Undefined,      // "un"
-    tag_Error,          // "er"
-    tag_Time,           // "t"
-    tag_List,           // "l" (read and ignored)
-    tag_Expr,           // "e", any other expression as its printed text
-    tag_NoTag,          // no element, or a name not in the table
+    tag_ClassAds = 0,  // "classads", the document element
+    tag_ClassAd,       // "c", one ad
+    tag_Attribute,     // "a", one attribute; XML attribute n names it
+    tag_Number,        // "n"
+    tag_Integer,       // "i"
+    tag_Real,          // "r"
+    tag_String,        // "s"
+    tag_Bool,          // "b"; XML attribute v is "t" or "f"
+    tag_Undefined,     // "un"
+    tag_Error,         // "er"
+    tag_Time,          // "t"
+    tag_List,          // "l" (read and ignored)
+    tag_Expr,          // "e", any other expression as its printed text
+    tag_NoTag,         // no element, or a name not in the table
 };
 
 // Longest tag (the text between "<" and ">") and longest text between two

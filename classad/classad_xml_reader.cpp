@@ -227,9 +227,9 @@ void insert_text(ClassAd &ad, const char *name, const MyString &text) {
     MyString assignment;
     assignment.sprintf("%s = %s", name, text.Value());
     ExprTree *tree = nullptr;
-    if (Parse(assignment.Value(), tree) != 0 || tree == nullptr ||
-        tree->MyType() != LX_ASSIGN || tree->LArg() == nullptr ||
-        tree->LArg()->MyType() != LX_VARIABLE || tree->RArg() == nullptr ||
+    if (Parse(assignment.Value(), tree) != 0 || tree == nullptr || tree->MyType() != LX_ASSIGN ||
+        tree->LArg() == nullptr || tree->LArg()->MyType() != LX_VARIABLE ||
+        tree->RArg() == nullptr ||
         strcmp(static_cast<VariableBase *>(tree->LArg())->Name(), name) != 0) {
         delete tree;
         return;
@@ -323,8 +323,9 @@ bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
             state.kind = token.GetTag();
             if (named && is_attribute_name(name)) {
                 insert_value(ad, name,
-                             token.GetTag() == tag_Undefined ? static_cast<ExprTree *>(new Undefined())
-                                                             : new Error());
+                             token.GetTag() == tag_Undefined
+                                 ? static_cast<ExprTree *>(new Undefined())
+                                 : new Error());
             }
             return false;
         case tag_Number:

@@ -2,12 +2,11 @@
 // table with its lookup and order check, the reader's token (XMLToken), and
 // the two byte sources it reads from (a standard stream, a text in memory).
 // The table is constant; nothing here holds other process-wide state.
-#include "classad/classad_xml.h"
-
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "classad/classad_xml.h"
 #include "diagnostics/except.h"
 
 namespace {
@@ -76,7 +75,10 @@ void _torvel_xml_check_tag_table() {
 // ---- XMLToken ----
 
 XMLToken::XMLToken()
-    : type_(XMLToken_Invalid), tag_(tag_NoTag), is_end_(false), has_text_(false),
+    : type_(XMLToken_Invalid),
+      tag_(tag_NoTag),
+      is_end_(false),
+      has_text_(false),
       has_attribute_(false) {}
 
 void XMLToken::Reset() {

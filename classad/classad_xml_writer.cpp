@@ -64,8 +64,8 @@ void text_element(MyString &out, TagName tag, const char *text) {
 void real_element(MyString &out, float value) {
     char text[64];
     if (isinf(value)) {
-        snprintf(text, sizeof text, "%s", value < 0 ? "-1.000000000000000E+39"
-                                                    : "1.000000000000000E+39");
+        snprintf(text, sizeof text, "%s",
+                 value < 0 ? "-1.000000000000000E+39" : "1.000000000000000E+39");
     } else {
         locale_t previous = uselocale(c_locale());
         snprintf(text, sizeof text, "%1.15E", static_cast<double>(value));
@@ -116,8 +116,7 @@ void value_element(MyString &out, ExprTree *value) {
 
 // Writes name = "value". The tree is built directly rather than parsed from
 // text, so a type name holding a double quote is written too.
-void append_type(ClassAdXMLUnparser &writer, const char *name, const char *value,
-                 MyString &out) {
+void append_type(ClassAdXMLUnparser &writer, const char *name, const char *value, MyString &out) {
     ExprTree *tree = new AssignOp(new Variable(name), new String(value));
     writer.Unparse(tree, out);
     delete tree;
@@ -164,8 +163,8 @@ void ClassAdXMLUnparser::Unparse(ClassAd *ad, MyString &out) {
 }
 
 void ClassAdXMLUnparser::Unparse(ExprTree *attribute, MyString &out) {
-    if (attribute == nullptr || attribute->MyType() != LX_ASSIGN ||
-        attribute->LArg() == nullptr || attribute->LArg()->MyType() != LX_VARIABLE) {
+    if (attribute == nullptr || attribute->MyType() != LX_ASSIGN || attribute->LArg() == nullptr ||
+        attribute->LArg()->MyType() != LX_VARIABLE) {
         return;
     }
     if (!use_compact_spacing_) {

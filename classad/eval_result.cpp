@@ -23,9 +23,13 @@ bool owns_text(LexemeType type) {
 
 EvalResult::EvalResult() : i(0), type(LX_UNDEFINED) {}
 
-EvalResult::~EvalResult() { clear(); }
+EvalResult::~EvalResult() {
+    clear();
+}
 
-EvalResult::EvalResult(const EvalResult &other) : i(0), type(LX_UNDEFINED) { *this = other; }
+EvalResult::EvalResult(const EvalResult &other) : i(0), type(LX_UNDEFINED) {
+    *this = other;
+}
 
 EvalResult &EvalResult::operator=(const EvalResult &other) {
     if (this == &other) {
@@ -102,7 +106,9 @@ void EvalResult::set_time(const char *text) {
     s = copy;
 }
 
-void EvalResult::set_undefined() { clear(); }
+void EvalResult::set_undefined() {
+    clear();
+}
 
 void EvalResult::set_error() {
     clear();

@@ -35,14 +35,37 @@ struct EvalValue {
         const char *s;
     };
 
-    static EvalValue Int(int v) { EvalValue e; e.type = LX_INTEGER; e.i = v; return e; }
+    static EvalValue Int(int v) {
+        EvalValue e;
+        e.type = LX_INTEGER;
+        e.i = v;
+        return e;
+    }
     // Narrowed to single precision, as every real result of a node is.
     static EvalValue Real(double v) {
-        EvalValue e; e.type = LX_FLOAT; e.r = static_cast<float>(v); return e;
+        EvalValue e;
+        e.type = LX_FLOAT;
+        e.r = static_cast<float>(v);
+        return e;
     }
-    static EvalValue Text(const char *t) { EvalValue e; e.type = LX_STRING; e.s = t; return e; }
-    static EvalValue Undefined() { EvalValue e; e.type = LX_UNDEFINED; e.i = 0; return e; }
-    static EvalValue Error() { EvalValue e; e.type = LX_ERROR; e.i = 0; return e; }
+    static EvalValue Text(const char *t) {
+        EvalValue e;
+        e.type = LX_STRING;
+        e.s = t;
+        return e;
+    }
+    static EvalValue Undefined() {
+        EvalValue e;
+        e.type = LX_UNDEFINED;
+        e.i = 0;
+        return e;
+    }
+    static EvalValue Error() {
+        EvalValue e;
+        e.type = LX_ERROR;
+        e.i = 0;
+        return e;
+    }
 };
 
 // ---- scratch space ----

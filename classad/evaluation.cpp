@@ -56,20 +56,34 @@ Scratch &scratch() {
 
 OpKind operation_of(LexemeType kind) {
     switch (kind) {
-        case LX_LT: return LESS_THAN_OP;
-        case LX_LE: return LESS_OR_EQUAL_OP;
-        case LX_NEQ: return NOT_EQUAL_OP;
-        case LX_EQ: return EQUAL_OP;
-        case LX_META_EQ: return META_EQUAL_OP;
-        case LX_META_NEQ: return META_NOT_EQUAL_OP;
-        case LX_GE: return GREATER_OR_EQUAL_OP;
-        case LX_GT: return GREATER_THAN_OP;
-        case LX_SUB: return SUBTRACTION_OP;
-        case LX_MULT: return MULTIPLICATION_OP;
-        case LX_DIV: return DIVISION_OP;
-        case LX_OR: return LOGICAL_OR_OP;
-        case LX_AND: return LOGICAL_AND_OP;
-        default: return ADDITION_OP;
+        case LX_LT:
+            return LESS_THAN_OP;
+        case LX_LE:
+            return LESS_OR_EQUAL_OP;
+        case LX_NEQ:
+            return NOT_EQUAL_OP;
+        case LX_EQ:
+            return EQUAL_OP;
+        case LX_META_EQ:
+            return META_EQUAL_OP;
+        case LX_META_NEQ:
+            return META_NOT_EQUAL_OP;
+        case LX_GE:
+            return GREATER_OR_EQUAL_OP;
+        case LX_GT:
+            return GREATER_THAN_OP;
+        case LX_SUB:
+            return SUBTRACTION_OP;
+        case LX_MULT:
+            return MULTIPLICATION_OP;
+        case LX_DIV:
+            return DIVISION_OP;
+        case LX_OR:
+            return LOGICAL_OR_OP;
+        case LX_AND:
+            return LOGICAL_AND_OP;
+        default:
+            return ADDITION_OP;
     }
 }
 
@@ -153,8 +167,7 @@ bool eval_attribute(ExprTree *assignment, const AttrList *my, const AttrList *ta
     return eval_tree_value(assignment, my, target, out);
 }
 
-bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target,
-                   EvalValue &out) {
+bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out) {
     LexemeType kind = node->MyType();
     ExprTree *left = node->LeftOperand();
     ExprTree *right = node->RightOperand();
@@ -184,8 +197,7 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
 }
 
 // An attribute reference, its scope already resolved.
-bool eval_reference(Variable *node, const AttrList *my, const AttrList *target,
-                    EvalValue &out) {
+bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out) {
     const Variable::Scope &scope = node->ReferenceScope();
     if (scope.unknown_prefix) {
         out = EvalValue::Undefined();
@@ -348,8 +360,8 @@ namespace {
 
 // Runs eval over tree and stores the value into result, copying its text.
 template <class Eval>
-bool evaluate_into(ExprTree *tree, const AttrList *my, const AttrList *target,
-                   EvalResult *result, Eval eval) {
+bool evaluate_into(ExprTree *tree, const AttrList *my, const AttrList *target, EvalResult *result,
+                   Eval eval) {
     EvalScratchScope scope;
     EvalValue v;
     bool ok = eval(tree, my, target, v);

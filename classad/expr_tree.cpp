@@ -6,8 +6,8 @@
 // Printing computes the exact length first, then writes every node at the
 // end of the text so far (printAt_), so a tree prints in one pass and one
 // allocation. Both carry whether an operator follows the node, which only
-// a negative integer cares about (see format_int). Numbers are formatted in the "C" locale whatever the process
-// locale, so the printed text always reads back.
+// a negative integer cares about (see format_int). Numbers are formatted in the "C" locale whatever
+// the process locale, so the printed text always reads back.
 #include "classad/expr_tree.h"
 
 #include <locale.h>
@@ -253,11 +253,21 @@ void ExprTree::disposeTree_(ExprTree *tree) {
     draining = false;
 }
 
-bool ExprTree::operator==(ExprTree &) { return false; }
-bool ExprTree::operator>(ExprTree &) { return false; }
-bool ExprTree::operator>=(ExprTree &) { return false; }
-bool ExprTree::operator<(ExprTree &) { return false; }
-bool ExprTree::operator<=(ExprTree &) { return false; }
+bool ExprTree::operator==(ExprTree &) {
+    return false;
+}
+bool ExprTree::operator>(ExprTree &) {
+    return false;
+}
+bool ExprTree::operator>=(ExprTree &) {
+    return false;
+}
+bool ExprTree::operator<(ExprTree &) {
+    return false;
+}
+bool ExprTree::operator<=(ExprTree &) {
+    return false;
+}
 
 int ExprTree::CalcPrintToStr() {
     return lengthOf_(false);
@@ -309,12 +319,10 @@ Variable::~Variable() {
 }
 
 bool Variable::operator==(ExprTree &other) {
-    return other.MyType() == LX_VARIABLE &&
-           strcmp(name, static_cast<Variable &>(other).name) == 0;
+    return other.MyType() == LX_VARIABLE && strcmp(name, static_cast<Variable &>(other).name) == 0;
 }
 
-void Variable::GetReferences(const AttrList *ad, StringList &internal,
-                                 StringList &external) const {
+void Variable::GetReferences(const AttrList *ad, StringList &internal, StringList &external) const {
     const char *dot = strchr(name, '.');
     if (dot != nullptr) {
         bool is_target = dot - name == 6 && strncasecmp(name, "TARGET", 6) == 0;
@@ -337,9 +345,15 @@ ExprTree *Variable::DeepCopy() const {
     return copy;
 }
 
-void Variable::Display() { display_text(name); }
-int Variable::lengthOf_(bool) { return static_cast<int>(strlen(name)); }
-char *Variable::printAt_(char *end, bool) { return put_text(end, name); }
+void Variable::Display() {
+    display_text(name);
+}
+int Variable::lengthOf_(bool) {
+    return static_cast<int>(strlen(name));
+}
+char *Variable::printAt_(char *end, bool) {
+    return put_text(end, name);
+}
 
 // ---- Integer ----
 
@@ -353,7 +367,9 @@ ExprTree *Integer::DeepCopy() const {
     return copy;
 }
 
-void Integer::Display() { dprintf(kDisplayFlags, "%d", value); }
+void Integer::Display() {
+    dprintf(kDisplayFlags, "%d", value);
+}
 
 int Integer::lengthOf_(bool followed) {
     char scratch[kNumberBufferSize];
@@ -404,8 +420,7 @@ String::~String() {
 }
 
 bool String::operator==(ExprTree &other) {
-    return other.MyType() == LX_STRING &&
-           strcmp(value, static_cast<String &>(other).value) == 0;
+    return other.MyType() == LX_STRING && strcmp(value, static_cast<String &>(other).value) == 0;
 }
 
 ExprTree *String::DeepCopy() const {
@@ -414,7 +429,9 @@ ExprTree *String::DeepCopy() const {
     return copy;
 }
 
-void String::Display() { dprintf(kDisplayFlags, "\"%s\"", value); }
+void String::Display() {
+    dprintf(kDisplayFlags, "\"%s\"", value);
+}
 
 int String::lengthOf_(bool) {
     int n = 2;
@@ -456,8 +473,12 @@ ExprTree *ISOTime::DeepCopy() const {
     return copy;
 }
 
-void ISOTime::Display() { dprintf(kDisplayFlags, "\"%s\"", time); }
-int ISOTime::lengthOf_(bool) { return static_cast<int>(strlen(time)) + 2; }
+void ISOTime::Display() {
+    dprintf(kDisplayFlags, "\"%s\"", time);
+}
+int ISOTime::lengthOf_(bool) {
+    return static_cast<int>(strlen(time)) + 2;
+}
 
 char *ISOTime::printAt_(char *end, bool) {
     *end++ = '\'';
@@ -478,11 +499,19 @@ ExprTree *ClassadBoolean::DeepCopy() const {
     return copy;
 }
 
-void ClassadBoolean::Display() { display_text(value ? "TRUE" : "FALSE"); }
-int ClassadBoolean::lengthOf_(bool) { return value ? 4 : 5; }
-char *ClassadBoolean::printAt_(char *end, bool) { return put_text(end, value ? "TRUE" : "FALSE"); }
+void ClassadBoolean::Display() {
+    display_text(value ? "TRUE" : "FALSE");
+}
+int ClassadBoolean::lengthOf_(bool) {
+    return value ? 4 : 5;
+}
+char *ClassadBoolean::printAt_(char *end, bool) {
+    return put_text(end, value ? "TRUE" : "FALSE");
+}
 
-bool Undefined::operator==(ExprTree &other) { return other.MyType() == LX_UNDEFINED; }
+bool Undefined::operator==(ExprTree &other) {
+    return other.MyType() == LX_UNDEFINED;
+}
 
 ExprTree *Undefined::DeepCopy() const {
     Undefined *copy = new Undefined();
@@ -490,11 +519,19 @@ ExprTree *Undefined::DeepCopy() const {
     return copy;
 }
 
-void Undefined::Display() { display_text("UNDEFINED"); }
-int Undefined::lengthOf_(bool) { return 9; }
-char *Undefined::printAt_(char *end, bool) { return put_text(end, "UNDEFINED"); }
+void Undefined::Display() {
+    display_text("UNDEFINED");
+}
+int Undefined::lengthOf_(bool) {
+    return 9;
+}
+char *Undefined::printAt_(char *end, bool) {
+    return put_text(end, "UNDEFINED");
+}
 
-bool Error::operator==(ExprTree &other) { return other.MyType() == LX_ERROR; }
+bool Error::operator==(ExprTree &other) {
+    return other.MyType() == LX_ERROR;
+}
 
 ExprTree *Error::DeepCopy() const {
     Error *copy = new Error();
@@ -502,30 +539,52 @@ ExprTree *Error::DeepCopy() const {
     return copy;
 }
 
-void Error::Display() { display_text("ERROR"); }
-int Error::lengthOf_(bool) { return 5; }
-char *Error::printAt_(char *end, bool) { return put_text(end, "ERROR"); }
+void Error::Display() {
+    display_text("ERROR");
+}
+int Error::lengthOf_(bool) {
+    return 5;
+}
+char *Error::printAt_(char *end, bool) {
+    return put_text(end, "ERROR");
+}
 
 // ---- binary operators ----
 
 const char *BinaryOpBase::OperatorText(LexemeType kind) {
     switch (kind) {
-        case LX_ADD: return " + ";
-        case LX_SUB: return " - ";
-        case LX_MULT: return " * ";
-        case LX_DIV: return " / ";
-        case LX_META_EQ: return " =?= ";
-        case LX_META_NEQ: return " =!= ";
-        case LX_EQ: return " == ";
-        case LX_NEQ: return " != ";
-        case LX_GT: return " > ";
-        case LX_GE: return " >= ";
-        case LX_LT: return " < ";
-        case LX_LE: return " <= ";
-        case LX_AND: return " && ";
-        case LX_OR: return " || ";
-        case LX_ASSIGN: return " = ";
-        default: return "";
+        case LX_ADD:
+            return " + ";
+        case LX_SUB:
+            return " - ";
+        case LX_MULT:
+            return " * ";
+        case LX_DIV:
+            return " / ";
+        case LX_META_EQ:
+            return " =?= ";
+        case LX_META_NEQ:
+            return " =!= ";
+        case LX_EQ:
+            return " == ";
+        case LX_NEQ:
+            return " != ";
+        case LX_GT:
+            return " > ";
+        case LX_GE:
+            return " >= ";
+        case LX_LT:
+            return " < ";
+        case LX_LE:
+            return " <= ";
+        case LX_AND:
+            return " && ";
+        case LX_OR:
+            return " || ";
+        case LX_ASSIGN:
+            return " = ";
+        default:
+            return "";
     }
 }
 
@@ -610,21 +669,36 @@ void BinaryOpBase::GetReferences(const AttrList *ad, StringList &internal,
 
 ExprTree *BinaryOpBase::Make(LexemeType kind, ExprTree *l, ExprTree *r) {
     switch (kind) {
-        case LX_OR: return new OrOp(l, r);
-        case LX_AND: return new AndOp(l, r);
-        case LX_EQ: return new EqOp(l, r);
-        case LX_NEQ: return new NeqOp(l, r);
-        case LX_META_EQ: return new MetaEqOp(l, r);
-        case LX_META_NEQ: return new MetaNeqOp(l, r);
-        case LX_LT: return new LtOp(l, r);
-        case LX_LE: return new LeOp(l, r);
-        case LX_GT: return new GtOp(l, r);
-        case LX_GE: return new GeOp(l, r);
-        case LX_ADD: return new AddOp(l, r);
-        case LX_SUB: return new SubOp(l, r);
-        case LX_MULT: return new MultOp(l, r);
-        case LX_DIV: return new DivOp(l, r);
-        default: return new AssignOp(l, r);
+        case LX_OR:
+            return new OrOp(l, r);
+        case LX_AND:
+            return new AndOp(l, r);
+        case LX_EQ:
+            return new EqOp(l, r);
+        case LX_NEQ:
+            return new NeqOp(l, r);
+        case LX_META_EQ:
+            return new MetaEqOp(l, r);
+        case LX_META_NEQ:
+            return new MetaNeqOp(l, r);
+        case LX_LT:
+            return new LtOp(l, r);
+        case LX_LE:
+            return new LeOp(l, r);
+        case LX_GT:
+            return new GtOp(l, r);
+        case LX_GE:
+            return new GeOp(l, r);
+        case LX_ADD:
+            return new AddOp(l, r);
+        case LX_SUB:
+            return new SubOp(l, r);
+        case LX_MULT:
+            return new MultOp(l, r);
+        case LX_DIV:
+            return new DivOp(l, r);
+        default:
+            return new AssignOp(l, r);
     }
 }
 
@@ -671,10 +745,11 @@ void Function::AppendArgument(ExprTree *arg) {
 }
 
 // Calls are never equal, not even to an identical call.
-bool Function::operator==(ExprTree &) { return false; }
+bool Function::operator==(ExprTree &) {
+    return false;
+}
 
-void Function::GetReferences(const AttrList *ad, StringList &internal,
-                                 StringList &external) const {
+void Function::GetReferences(const AttrList *ad, StringList &internal, StringList &external) const {
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;
     while ((arg = it.Next()) != nullptr) {
@@ -693,7 +768,9 @@ ExprTree *Function::DeepCopy() const {
     return copy;
 }
 
-void Function::Display() { display_text("Unknown type"); }
+void Function::Display() {
+    display_text("Unknown type");
+}
 
 int Function::lengthOf_(bool) {
     int n = static_cast<int>(strlen(name)) + 2;

@@ -151,15 +151,12 @@ class Variable : public ExprTree {
     int lengthOf_(bool followed) override;
     // Looks the whole name up in my only; UNDEFINED when absent.
     bool _EvalTree(const AttrList *my, EvalResult *result) override;
-    bool _EvalTree(const AttrList *my, const AttrList *target,
-                   EvalResult *result) override;
+    bool _EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) override;
     // Scope resolution of MY. and TARGET. prefixes of a name given now.
-    virtual bool _EvalTreeRecursive(const char *name, const AttrList *my,
-                                    const AttrList *target, EvalResult *result,
-                                    bool restrict_search);
-    virtual bool _EvalTreeSimple(const char *name, const AttrList *my,
-                                 const AttrList *target, EvalResult *result,
-                                 bool restrict_search);
+    virtual bool _EvalTreeRecursive(const char *name, const AttrList *my, const AttrList *target,
+                                    EvalResult *result, bool restrict_search);
+    virtual bool _EvalTreeSimple(const char *name, const AttrList *my, const AttrList *target,
+                                 EvalResult *result, bool restrict_search);
 
  protected:
     const char *name;  // interned
@@ -410,6 +407,7 @@ class Function : public ExprTree {
     bool FunctionRegexp(int argc, EvalResult *argv, EvalResult *result);
     bool FunctionRegexps(int argc, EvalResult *argv, EvalResult *result);
     bool FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *result);
+
  protected:
     void releaseChildren_(ExtArray<ExprTree *> &pending) override;
 

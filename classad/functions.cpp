@@ -415,7 +415,8 @@ bool builtin_is_boolean(int argc, const EvalValue *argv, EvalValue &out) {
         return fail(out);
     }
     const EvalValue &arg = argv[0];
-    out = EvalValue::Int(arg.type == LX_BOOL || (arg.type == LX_INTEGER && (arg.i == 0 || arg.i == 1)));
+    out = EvalValue::Int(arg.type == LX_BOOL ||
+                         (arg.type == LX_INTEGER && (arg.i == 0 || arg.i == 1)));
     return true;
 }
 
@@ -826,12 +827,12 @@ bool Function::FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *res
 // ---- evaluating a call ----
 
 bool Function::EvaluateArgument(ExprTree *arg, const AttrList *my, const AttrList *target,
-                                    EvalResult *result) const {
+                                EvalResult *result) const {
     return target != nullptr ? arg->EvalTree(my, target, result) : arg->EvalTree(my, result);
 }
 
-bool Function::EvaluateArgumentToString(ExprTree *arg, const AttrList *my,
-                                        const AttrList *target, EvalResult *result) const {
+bool Function::EvaluateArgumentToString(ExprTree *arg, const AttrList *my, const AttrList *target,
+                                        EvalResult *result) const {
     bool ok = EvaluateArgument(arg, my, target, result);
     if (result->type != LX_STRING) {
         char *text = nullptr;
@@ -870,7 +871,8 @@ bool call_library(Function &call, int argc, const EvalValue *argv, EvalValue &ou
 }  // namespace
 
 // Only the condition and the branch it selects are evaluated.
-static bool if_then_else(Function &call, const AttrList *my, const AttrList *target, EvalValue &out) {
+static bool if_then_else(Function &call, const AttrList *my, const AttrList *target,
+                         EvalValue &out) {
     const List<ExprTree> &arguments = call.Arguments();
     if (arguments.Number() != 3) {
         return fail(out);
@@ -920,8 +922,7 @@ bool eval_call_value(Function *call, const AttrList *my, const AttrList *target,
                               : call_library(*call, argc, argv, out);
 }
 
-bool Function::FunctionIfThenElse(const AttrList *my, const AttrList *target,
-                                  EvalResult *result) {
+bool Function::FunctionIfThenElse(const AttrList *my, const AttrList *target, EvalResult *result) {
     EvalScratchScope scope;
     EvalValue out = EvalValue::Undefined();
     bool ok = if_then_else(*this, my, target, out);

@@ -43,8 +43,8 @@ bool is_arithmetic(OpKind op) {
 }
 
 bool is_comparison(OpKind op) {
-    return op == LESS_THAN_OP || op == LESS_OR_EQUAL_OP || op == NOT_EQUAL_OP ||
-           op == EQUAL_OP || op == GREATER_OR_EQUAL_OP || op == GREATER_THAN_OP;
+    return op == LESS_THAN_OP || op == LESS_OR_EQUAL_OP || op == NOT_EQUAL_OP || op == EQUAL_OP ||
+           op == GREATER_OR_EQUAL_OP || op == GREATER_THAN_OP;
 }
 
 // A real result as computed, without the narrowing a node applies.
@@ -118,9 +118,8 @@ EvalValue real_arithmetic(OpKind op, double a, double b) {
             value = a / b;
             break;
     }
-    EvalValue result = fpe_raised != 0 || errno == EDOM || errno == ERANGE
-                           ? EvalValue::Error()
-                           : raw_real(value);
+    EvalValue result =
+        fpe_raised != 0 || errno == EDOM || errno == ERANGE ? EvalValue::Error() : raw_real(value);
 
     if (installed && sigaction(SIGFPE, &previous, nullptr) != 0) {
         dprintf(D_ALWAYS, kSigactionWarning, errno);
@@ -313,7 +312,9 @@ void Value::clear_() {
     text_ = nullptr;
 }
 
-void Value::setUndefinedValue() { clear_(); }
+void Value::setUndefinedValue() {
+    clear_();
+}
 
 void Value::setErrorValue() {
     clear_();
@@ -338,7 +339,9 @@ void Value::setStringValue(char *s) {
     text_ = s;
 }
 
-void ClassAd_SIGFPE_handler(int) { fpe_raised = 1; }
+void ClassAd_SIGFPE_handler(int) {
+    fpe_raised = 1;
+}
 
 EvalValue eval_negate(const EvalValue &operand) {
     switch (operand_kind(operand)) {

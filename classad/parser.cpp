@@ -58,8 +58,8 @@ typedef int (*LevelParser)(char *&, ExprTree *&, int &);
 // One left-associative operator level: while the look-ahead is one of the
 // level's operators, consume it, parse the next operand with `operand`, and
 // make (left, operator, operand) the new left.
-int parse_level_loop(ExprTree *left, char *&s, ExprTree *&tree, int &count,
-                     const LexemeType *ops, int nops, LevelParser operand) {
+int parse_level_loop(ExprTree *left, char *&s, ExprTree *&tree, int &count, const LexemeType *ops,
+                     int nops, LevelParser operand) {
     int left_height = g_height;
     for (;;) {
         LexemeType kind = LookToken(s)->type;
@@ -89,13 +89,28 @@ const int kMultLevel = 5;
 
 int level_of(LexemeType kind) {
     switch (kind) {
-        case LX_OR: return 0;
-        case LX_AND: return 1;
-        case LX_EQ: case LX_NEQ: case LX_META_EQ: case LX_META_NEQ: return 2;
-        case LX_LT: case LX_LE: case LX_GT: case LX_GE: return 3;
-        case LX_ADD: case LX_SUB: return 4;
-        case LX_MULT: case LX_DIV: return kMultLevel;
-        default: return -1;
+        case LX_OR:
+            return 0;
+        case LX_AND:
+            return 1;
+        case LX_EQ:
+        case LX_NEQ:
+        case LX_META_EQ:
+        case LX_META_NEQ:
+            return 2;
+        case LX_LT:
+        case LX_LE:
+        case LX_GT:
+        case LX_GE:
+            return 3;
+        case LX_ADD:
+        case LX_SUB:
+            return 4;
+        case LX_MULT:
+        case LX_DIV:
+            return kMultLevel;
+        default:
+            return -1;
     }
 }
 
@@ -194,14 +209,22 @@ bool call_follows(const char *s) {
 // Literals and references: consumes the token and builds its node.
 ExprTree *literal_for(Token *token) {
     switch (token->type) {
-        case LX_INTEGER: return new Integer(token->intVal);
-        case LX_FLOAT: return new Float(token->floatVal);
-        case LX_STRING: return new String(token->text);
-        case LX_BOOL: return new ClassadBoolean(token->intVal);
-        case LX_UNDEFINED: return new Undefined();
-        case LX_ERROR: return new Error();
-        case LX_TIME: return new ISOTime(token->text);
-        default: return nullptr;
+        case LX_INTEGER:
+            return new Integer(token->intVal);
+        case LX_FLOAT:
+            return new Float(token->floatVal);
+        case LX_STRING:
+            return new String(token->text);
+        case LX_BOOL:
+            return new ClassadBoolean(token->intVal);
+        case LX_UNDEFINED:
+            return new Undefined();
+        case LX_ERROR:
+            return new Error();
+        case LX_TIME:
+            return new ISOTime(token->text);
+        default:
+            return nullptr;
     }
 }
 

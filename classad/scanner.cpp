@@ -29,9 +29,9 @@ struct ClassTable {
             bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
             bool digit = c >= '0' && c <= '9';
             bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-            bits[c] = static_cast<unsigned char>((space ? CC_SPACE : 0) | (digit ? CC_DIGIT : 0) |
-                                                 (alpha ? CC_ALPHA : 0) |
-                                                 (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0));
+            bits[c] = static_cast<unsigned char>(
+                (space ? CC_SPACE : 0) | (digit ? CC_DIGIT : 0) | (alpha ? CC_ALPHA : 0) |
+                (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0));
         }
     }
 };
@@ -41,11 +41,21 @@ const ClassTable kClassTable;
 bool has_class(char c, unsigned char cls) {
     return (kClassTable.bits[static_cast<unsigned char>(c)] & cls) != 0;
 }
-bool is_space(char c) { return has_class(c, CC_SPACE); }
-bool is_digit(char c) { return has_class(c, CC_DIGIT); }
-bool is_alpha(char c) { return has_class(c, CC_ALPHA); }
-bool is_ident_char(char c) { return has_class(c, CC_NAME); }
-char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool is_space(char c) {
+    return has_class(c, CC_SPACE);
+}
+bool is_digit(char c) {
+    return has_class(c, CC_DIGIT);
+}
+bool is_alpha(char c) {
+    return has_class(c, CC_ALPHA);
+}
+bool is_ident_char(char c) {
+    return has_class(c, CC_NAME);
+}
+char to_upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 struct Keyword {
     const char *text;  // upper case
@@ -56,9 +66,8 @@ struct Keyword {
 
 // Tried in this order; the first that matches wins.
 const Keyword kKeywords[] = {
-    {"ERROR", 5, LX_ERROR, 0},  {"UNDEFINED", 9, LX_UNDEFINED, 0},
-    {"TRUE", 4, LX_BOOL, 1},    {"T", 1, LX_BOOL, 1},
-    {"FALSE", 5, LX_BOOL, 0},   {"F", 1, LX_BOOL, 0},
+    {"ERROR", 5, LX_ERROR, 0}, {"UNDEFINED", 9, LX_UNDEFINED, 0}, {"TRUE", 4, LX_BOOL, 1},
+    {"T", 1, LX_BOOL, 1},      {"FALSE", 5, LX_BOOL, 0},          {"F", 1, LX_BOOL, 0},
 };
 
 // Matches the keyword case-blind over exactly its length, and only when the
@@ -210,18 +219,30 @@ void emit(char *&s, Token &token, LexemeType type, int consumed) {
 
 void scan_operator(char *&s, Token &token) {
     switch (*s) {
-        case '\0': return emit(s, token, LX_EOF, 0);
-        case '(': return emit(s, token, LX_LPAREN, 1);
-        case ')': return emit(s, token, LX_RPAREN, 1);
-        case '+': return emit(s, token, LX_ADD, 1);
-        case '-': return emit(s, token, LX_SUB, 1);
-        case '*': return emit(s, token, LX_MULT, 1);
-        case '/': return emit(s, token, LX_DIV, 1);
-        case '$': return emit(s, token, LX_DOLLAR, 1);
-        case ',': return emit(s, token, LX_COMMA, 1);
-        case ';': return emit(s, token, LX_SEMICOLON, 1);
-        case '<': return s[1] == '=' ? emit(s, token, LX_LE, 2) : emit(s, token, LX_LT, 1);
-        case '>': return s[1] == '=' ? emit(s, token, LX_GE, 2) : emit(s, token, LX_GT, 1);
+        case '\0':
+            return emit(s, token, LX_EOF, 0);
+        case '(':
+            return emit(s, token, LX_LPAREN, 1);
+        case ')':
+            return emit(s, token, LX_RPAREN, 1);
+        case '+':
+            return emit(s, token, LX_ADD, 1);
+        case '-':
+            return emit(s, token, LX_SUB, 1);
+        case '*':
+            return emit(s, token, LX_MULT, 1);
+        case '/':
+            return emit(s, token, LX_DIV, 1);
+        case '$':
+            return emit(s, token, LX_DOLLAR, 1);
+        case ',':
+            return emit(s, token, LX_COMMA, 1);
+        case ';':
+            return emit(s, token, LX_SEMICOLON, 1);
+        case '<':
+            return s[1] == '=' ? emit(s, token, LX_LE, 2) : emit(s, token, LX_LT, 1);
+        case '>':
+            return s[1] == '=' ? emit(s, token, LX_GE, 2) : emit(s, token, LX_GT, 1);
         case '=':
             if (s[1] == '=') {
                 return emit(s, token, LX_EQ, 2);
@@ -233,9 +254,12 @@ void scan_operator(char *&s, Token &token) {
                 return emit(s, token, LX_META_NEQ, 3);
             }
             return emit(s, token, LX_ASSIGN, 1);
-        case '!': return s[1] == '=' ? emit(s, token, LX_NEQ, 2) : emit(s, token, LX_ERROR, 1);
-        case '&': return s[1] == '&' ? emit(s, token, LX_AND, 2) : emit(s, token, LX_ERROR, 1);
-        case '|': return s[1] == '|' ? emit(s, token, LX_OR, 2) : emit(s, token, LX_ERROR, 1);
+        case '!':
+            return s[1] == '=' ? emit(s, token, LX_NEQ, 2) : emit(s, token, LX_ERROR, 1);
+        case '&':
+            return s[1] == '&' ? emit(s, token, LX_AND, 2) : emit(s, token, LX_ERROR, 1);
+        case '|':
+            return s[1] == '|' ? emit(s, token, LX_OR, 2) : emit(s, token, LX_ERROR, 1);
         default:
             // Not consumed: scanning again here yields the same error.
             return emit(s, token, LX_ERROR, 0);
@@ -244,7 +268,8 @@ void scan_operator(char *&s, Token &token) {
 
 }  // namespace
 
-Token::Token() : intVal(0), type(LX_NONE), length(0), text(nullptr), capacity(kInitialTextCapacity) {
+Token::Token()
+    : intVal(0), type(LX_NONE), length(0), text(nullptr), capacity(kInitialTextCapacity) {
     text = new char[kInitialTextCapacity + 1];
     reset();
 }

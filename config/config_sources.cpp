@@ -52,7 +52,7 @@ void fill_source_list(StringList &list, const char *value) {
 }
 
 int compare_paths(const void *a, const void *b) {
-    return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+    return strcmp(*static_cast<char * const *>(a), *static_cast<char * const *>(b));
 }
 
 // process_config_source; with always_file the source is a file even when
@@ -67,8 +67,8 @@ void read_source(const char *source, const char *description, const char *host, 
         fprintf(stderr, "ERROR: Can't read %s %s\n", description, source);
         exit(1);
     }
-    int rc = always_file ? _torvel_read_config_file(source, ConfigTab, CONFIG_TABLE_SIZE, 1,
-                                                    false, extra_info)
+    int rc = always_file ? _torvel_read_config_file(source, ConfigTab, CONFIG_TABLE_SIZE, 1, false,
+                                                    extra_info)
                          : Read_config(source, ConfigTab, CONFIG_TABLE_SIZE, 1, false, extra_info);
     if (rc < 0) {
         fprintf(stderr, "Configuration Error Line %d while reading %s %s\n", ConfigLineNo,
@@ -113,9 +113,8 @@ void process_one_directory(const char *dir, const char *host, int required) {
     struct stat info;
     MyString reason;
     if (fstat(dir_fd, &info) != 0 || !_torvel_trusted_status(info, &reason)) {
-        fprintf(stderr,
-                "Configuration Error Directory <%s>: not read while running as root: %s\n", dir,
-                reason.Value());
+        fprintf(stderr, "Configuration Error Directory <%s>: not read while running as root: %s\n",
+                dir, reason.Value());
         close(dir_fd);
         exit(1);
     }

@@ -48,8 +48,7 @@ constexpr size_t kFatalMessageSize = 8192;
     const char *name = myDistro->Get();
     fprintf(stderr, "\nNeither the environment variable %s_CONFIG,\n", myDistro->GetUc());
     fprintf(stderr, "/etc/%s/, nor ~%s/ contain a %s_config source.\n", name, name, name);
-    fprintf(stderr, "Either set %s_CONFIG to point to a valid config source,\n",
-            myDistro->GetUc());
+    fprintf(stderr, "Either set %s_CONFIG to point to a valid config source,\n", myDistro->GetUc());
     fprintf(stderr, "or put a \"%s_config\" file in /etc/%s or ~%s/\n", name, name, name);
     fprintf(stderr, "Exiting.\n\n");
     exit(1);
@@ -187,7 +186,9 @@ void config(int quiet) {
     check_placeholders();
 }
 
-void config_host(const char *host) { real_config(host, 0); }
+void config_host(const char *host) {
+    real_config(host, 0);
+}
 
 void real_config(const char *host, int quiet) {
     if (first_config) {
@@ -276,4 +277,6 @@ const char *get_tilde() {
     return tilde;
 }
 
-const char *_torvel_known_tilde() { return tilde; }
+const char *_torvel_known_tilde() {
+    return tilde;
+}

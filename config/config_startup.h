@@ -15,8 +15,7 @@
 #include "core/string_list.h"
 
 // The shipped placeholder text: a value containing it anywhere stops config().
-constexpr char FORBIDDEN_CONFIG_VAL[] =
-    "YOU_MUST_CHANGE_THIS_INVALID_TORVEL_CONFIGURATION_VALUE";
+constexpr char FORBIDDEN_CONFIG_VAL[] = "YOU_MUST_CHANGE_THIS_INVALID_TORVEL_CONFIGURATION_VALUE";
 
 // Path (or command) of the global and root sources last read; "" when none.
 extern MyString global_config_source;

@@ -26,9 +26,9 @@ void Distribution::SetDistribution(const char *name) {
 
 int Distribution::Init(int argc, char **argv) {
     const char *program = (argc > 0 && argv != nullptr) ? argv[0] : nullptr;
-    if (program != nullptr && (strstr(program, "mossfen") != nullptr ||
-                               strstr(program, "Mossfen") != nullptr ||
-                               strstr(program, "MOSSFEN") != nullptr)) {
+    if (program != nullptr &&
+        (strstr(program, "mossfen") != nullptr || strstr(program, "Mossfen") != nullptr ||
+         strstr(program, "MOSSFEN") != nullptr)) {
         SetDistribution("mossfen");
     } else {
         SetDistribution("torvel");

@@ -48,9 +48,13 @@ ExtArray<RuntimeConfigItem> rArray(64);
 // this many removals, so a name that cannot be removed never spins.
 constexpr int kMaxCreateAttempts = 100;
 
-char *copy_or_null(const char *s) { return s != nullptr ? strdup(s) : nullptr; }
+char *copy_or_null(const char *s) {
+    return s != nullptr ? strdup(s) : nullptr;
+}
 
-bool is_empty(const char *s) { return s == nullptr || s[0] == '\0'; }
+bool is_empty(const char *s) {
+    return s == nullptr || s[0] == '\0';
+}
 
 // Reading failures end the process. Until the debug log is set up its lines
 // are only kept in memory and would vanish with the exit, so the text also
@@ -149,8 +153,8 @@ int create_fresh(const char *path) {
     }
     if (fd < 0) {
         int error = errno;
-        dprintf(D_ALWAYS, "open(%s) returned %d '%s' (errno %d) in set_persistent_config()\n",
-                path, fd, strerror(error), error);
+        dprintf(D_ALWAYS, "open(%s) returned %d '%s' (errno %d) in set_persistent_config()\n", path,
+                fd, strerror(error), error);
     }
     return fd;
 }
@@ -389,7 +393,8 @@ int read_persistent_sources() {
     if (top != nullptr && access_euid(top, R_OK) == 0 && PersistAdminList.isEmpty()) {
         result = 1;
         read_persistent_source(
-            top, "Configuration Error Line %d while reading top-level persistent config source: %s\n");
+            top,
+            "Configuration Error Line %d while reading top-level persistent config source: %s\n");
         char *admins = param("RUNTIME_CONFIG_ADMIN");
         if (admins != nullptr) {
             PersistAdminList.initializeFromString(admins);
@@ -465,9 +470,10 @@ int set_persistent_config(char *admin, char *config) {
     if (toplevel_persistent_config.Length() == 0) {
         free(admin);
         free(config);
-        EXCEPT("Impossible: programmer error: toplevel_persistent_config is 0-length, but we "
-               "already initialized, enable_persistent is TRUE, and set_persistent_config() has "
-               "been called");
+        EXCEPT(
+            "Impossible: programmer error: toplevel_persistent_config is 0-length, but we "
+            "already initialized, enable_persistent is TRUE, and set_persistent_config() has "
+            "been called");
     }
     priv_state previous = _set_priv(PRIV_ROOT, __FILE__, __LINE__, 1);
     int result = store_persistent(admin, config);

@@ -145,7 +145,6 @@ void replace_dollars(char **text) {
     }
 }
 
-
 char *copy_text(const char *value, size_t length) {
     char *text = static_cast<char *>(malloc(length + 1));
     if (text == nullptr) {
@@ -250,8 +249,9 @@ bool scan_reference(const char *text, const char *self, size_t self_length, Foun
             continue;
         }
         found->at = static_cast<size_t>(p - text);
-        found->resume = decision != nullptr && decision_end >= p ? static_cast<size_t>(decision - text)
-                                                                 : found->at;
+        found->resume = decision != nullptr && decision_end >= p
+                            ? static_cast<size_t>(decision - text)
+                            : found->at;
         found->name = start;
         found->name_length = length;
         return true;

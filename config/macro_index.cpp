@@ -16,10 +16,10 @@ struct Slot {
 };
 
 struct TableIndex {
-    MacroBucket **table;   // null: entry unused
+    MacroBucket **table;  // null: entry unused
     int table_size;
-    MacroBucket **heads;   // malloc: the bucket heads as last seen
-    Slot *slots;           // malloc: capacity slots, a power of two
+    MacroBucket **heads;  // malloc: the bucket heads as last seen
+    Slot *slots;          // malloc: capacity slots, a power of two
     size_t capacity;
     size_t count;
     unsigned long last_use;
@@ -52,7 +52,9 @@ inline unsigned char lower(unsigned char c) {
 }
 
 // FNV-1a step, then a final mix so that the low bits pick slots well.
-inline uint32_t hash_step(uint32_t h, unsigned char c) { return (h ^ c) * 16777619u; }
+inline uint32_t hash_step(uint32_t h, unsigned char c) {
+    return (h ^ c) * 16777619u;
+}
 constexpr uint32_t kHashStart = 2166136261u;
 inline uint32_t hash_finish(uint32_t h) {
     h ^= h >> 16;
@@ -253,7 +255,8 @@ bool _torvel_macro_key_pair(const char *text, size_t prefix_length, int table_si
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = lower(p[i]);
-        unsigned int signed_c = static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(c)));
+        unsigned int signed_c =
+            static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(c)));
         h = h * 2u + signed_c;
         index_hash = hash_step(index_hash, c);
         if (i >= prefix_length) {

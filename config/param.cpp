@@ -7,7 +7,6 @@
 
 #include <errno.h>
 #include <limits.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -123,9 +122,8 @@ bool parse_leading_float(const char *text, float *value) {
 // value within the bounds, and log every fallback. A value that fails both
 // comparisons (a float NaN) is taken as it is.
 template <typename Number>
-Number bounded_param(const char *name, Number default_value, Number min_value,
-                     Number max_value, bool (*parse)(const char *, Number *),
-                     const BoundedMessages &messages) {
+Number bounded_param(const char *name, Number default_value, Number min_value, Number max_value,
+                     bool (*parse)(const char *, Number *), const BoundedMessages &messages) {
     ASSERT(name);
     char *text = param(name);
     if (text == nullptr) {

@@ -36,8 +36,8 @@ void ExtraParamInfo::GetInfo(ParamSource &source, const char *&file, int &line) 
 }
 
 ExtraParamTable::ExtraParamTable()
-    : table_(new HashTable<MyString, ExtraParamInfo *>(300, MyStringHash,
-                                                        DUPLICATES_REPLACE_VALUE)) {}
+    : table_(
+          new HashTable<MyString, ExtraParamInfo *>(300, MyStringHash, DUPLICATES_REPLACE_VALUE)) {}
 
 ExtraParamTable::~ExtraParamTable() {
     ExtraParamInfo *info = nullptr;

@@ -61,9 +61,10 @@ struct Source {
 // Starts the command of a piped source. -1 with the message printed.
 int open_piped(const char *source, Source *opened) {
     if (!is_valid_command(source)) {
-        printf("Specified cmd, %s, not a valid command to execute.  It must have a '|' "
-               "character at the end.\n",
-               source);
+        printf(
+            "Specified cmd, %s, not a valid command to execute.  It must have a '|' "
+            "character at the end.\n",
+            source);
         return -1;
     }
     MyString command(source);
@@ -155,9 +156,8 @@ int store_assignment(const char *source, const char *name, const char *raw_value
     char *value_copy = nullptr;
     const char *value = raw_value;
     if (strchr(raw_value, '$') != nullptr) {
-        value_copy = to.expand_mode == 2
-                         ? expand_macro(raw_value, to.table, to.table_size, nullptr)
-                         : expand_macro(raw_value, to.table, to.table_size, name);
+        value_copy = to.expand_mode == 2 ? expand_macro(raw_value, to.table, to.table_size, nullptr)
+                                         : expand_macro(raw_value, to.table, to.table_size, name);
         if (value_copy == nullptr) {
             return -1;
         }
@@ -179,8 +179,8 @@ int handle_line(const char *source, char *line, const Target &to) {
     if (split <= 0) {
         return split;
     }
-    if (to.checking && (strstr(raw_name, "$ENV(") != nullptr ||
-                        strstr(raw_name, "$RANDOM_CHOICE(") != nullptr)) {
+    if (to.checking &&
+        (strstr(raw_name, "$ENV(") != nullptr || strstr(raw_name, "$RANDOM_CHOICE(") != nullptr)) {
         fprintf(stderr,
                 "Configuration Error File <%s>, Line %d: a name built from $ENV or "
                 "$RANDOM_CHOICE cannot be checked: <%s>\n",
@@ -221,8 +221,7 @@ int read_lines(const char *source, FILE *stream, const Target &to) {
             return -1;
         }
         if ((problems & LINE_TOO_LONG) != 0) {
-            fprintf(stderr,
-                    "Configuration Error File <%s>, Line %d: line longer than %ld bytes\n",
+            fprintf(stderr, "Configuration Error File <%s>, Line %d: line longer than %ld bytes\n",
                     source, ConfigLineNo, LOGICAL_LINE_MAX);
             return -1;
         }

@@ -35,7 +35,9 @@ char *must_copy(const char *text) {
     return copy;
 }
 
-bool is(const char *text, const char *wanted) { return strcmp(text, wanted) == 0; }
+bool is(const char *text, const char *wanted) {
+    return strcmp(text, wanted) == 0;
+}
 
 bool begins(const char *text, const char *prefix) {
     return strncmp(text, prefix, strlen(prefix)) == 0;
@@ -66,7 +68,9 @@ char *join(std::initializer_list<const char *> parts) {
     return result;
 }
 
-const char *or_empty(const char *text) { return text == nullptr ? "" : text; }
+const char *or_empty(const char *text) {
+    return text == nullptr ? "" : text;
+}
 
 const char *arch_name(const char *machine, const char *sysname) {
     if (is(machine, "alpha")) return "ALPHA";

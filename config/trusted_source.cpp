@@ -89,7 +89,9 @@ bool trusted_library(const char *real, MyString *reason) {
 
 }  // namespace
 
-bool _torvel_root_privileges() { return geteuid() == 0; }
+bool _torvel_root_privileges() {
+    return geteuid() == 0;
+}
 
 bool _torvel_trusted_status(const struct stat &info, MyString *reason) {
     if (!_torvel_root_privileges()) {

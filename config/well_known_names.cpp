@@ -76,10 +76,14 @@ char *fill_format(const char *format, const char *fill) {
 
 const char *distribution_form(int kind) {
     switch (kind) {
-        case kLowerCase: return myDistro->Get();
-        case kUpperCase: return myDistro->GetUc();
-        case kCapitalised: return myDistro->GetCap();
-        default: return nullptr;
+        case kLowerCase:
+            return myDistro->Get();
+        case kUpperCase:
+            return myDistro->GetUc();
+        case kCapitalised:
+            return myDistro->GetCap();
+        default:
+            return nullptr;
     }
 }
 
@@ -109,9 +113,13 @@ int init_table(NameEntry *table, int count, const char *message) {
 
 }  // namespace
 
-int AttrInit() { return init_table(attr_names, kAttrCount, "Attribute sanity check failed!!\n"); }
+int AttrInit() {
+    return init_table(attr_names, kAttrCount, "Attribute sanity check failed!!\n");
+}
 
-int EnvInit() { return init_table(env_names, kEnvCount, "Environ sanity check failed!!\n"); }
+int EnvInit() {
+    return init_table(env_names, kEnvCount, "Environ sanity check failed!!\n");
+}
 
 const char *AttrGetName(TORVEL_ATTR which) {
     if (which < 0 || which >= kAttrCount) {

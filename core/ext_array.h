@@ -18,7 +18,7 @@
 
 template <class T>
 class ExtArray {
-public:
+ public:
     // A negative size is taken as 0.
     explicit ExtArray(int size = 64);
     ExtArray(const ExtArray &other);
@@ -58,7 +58,7 @@ public:
     // array has no slots at all.
     T *getElementAt(int i);
 
-private:
+ private:
     [[noreturn]] static void outOfMemory_();
     static T *allocate_(int n);
     // Grows so that index i exists, to `want` slots (computed without overflow).

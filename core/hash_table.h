@@ -49,13 +49,12 @@ int _torvel_hash_table_size(int size);
 
 template <class Index, class Value>
 class HashTable {
-public:
+ public:
     // Gives the chain of a key; must return 0 .. bucketCount-1.
     typedef int (*HashFunction)(const Index &key, int bucketCount);
 
     // REQUIRES: hashfcn is not null (a null one ends the program).
-    HashTable(int size, HashFunction hashfcn,
-              duplicateKeyBehavior_t duplicates = DUPLICATES_KEPT);
+    HashTable(int size, HashFunction hashfcn, duplicateKeyBehavior_t duplicates = DUPLICATES_KEPT);
     // Deep copies; an iteration in progress continues identically in the copy.
     HashTable(const HashTable &other);
     HashTable &operator=(const HashTable &other);
@@ -90,7 +89,7 @@ public:
     // returns 0 as soon as fn does, else 1.
     int walk(int (*fn)(Value));
 
-private:
+ private:
     typedef HashBucket<Index, Value> Bucket;
 
     void allocateArrays_();
@@ -117,9 +116,18 @@ private:
 };
 
 template <class Index, class Value>
-HashTable<Index, Value>::HashTable(int size, HashFunction hashfcn, duplicateKeyBehavior_t duplicates)
-    : bucketCount(0), chains(nullptr), hashfcn(hashfcn), duplicates(duplicates), cursorSlot(-1),
-      cursorItem(nullptr), chainsUsed(nullptr), chainsUsedCount(0), elementCount(0), freeSlotHead(0),
+HashTable<Index, Value>::HashTable(int size, HashFunction hashfcn,
+                                   duplicateKeyBehavior_t duplicates)
+    : bucketCount(0),
+      chains(nullptr),
+      hashfcn(hashfcn),
+      duplicates(duplicates),
+      cursorSlot(-1),
+      cursorItem(nullptr),
+      chainsUsed(nullptr),
+      chainsUsedCount(0),
+      elementCount(0),
+      freeSlotHead(0),
       freeListEnd(0) {
     if (hashfcn == 0) {
         _EXCEPT_Line = __LINE__;
@@ -152,8 +160,16 @@ void HashTable<Index, Value>::allocateArrays_() {
 
 template <class Index, class Value>
 HashTable<Index, Value>::HashTable(const HashTable &other)
-    : bucketCount(0), chains(nullptr), hashfcn(nullptr), duplicates(DUPLICATES_KEPT), cursorSlot(-1),
-      cursorItem(nullptr), chainsUsed(nullptr), chainsUsedCount(0), elementCount(0), freeSlotHead(0),
+    : bucketCount(0),
+      chains(nullptr),
+      hashfcn(nullptr),
+      duplicates(DUPLICATES_KEPT),
+      cursorSlot(-1),
+      cursorItem(nullptr),
+      chainsUsed(nullptr),
+      chainsUsedCount(0),
+      elementCount(0),
+      freeSlotHead(0),
       freeListEnd(0) {
     copyFrom_(other);
 }
@@ -222,7 +238,8 @@ template <class Index, class Value>
 int HashTable<Index, Value>::insert(const Index &key, const Value &value) {
     int c = hashfcn(key, bucketCount);
     if (c < 0 || c >= bucketCount) {
-        dprintf(D_ALWAYS, "hashfcn() is broken (returned %d when tablesize = %d)!\n", c, bucketCount);
+        dprintf(D_ALWAYS, "hashfcn() is broken (returned %d when tablesize = %d)!\n", c,
+                bucketCount);
         return -1;
     }
     if (duplicates == DUPLICATES_REFUSED || duplicates == DUPLICATES_REPLACE_VALUE) {

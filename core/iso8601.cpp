@@ -76,8 +76,7 @@ void reset_fields(struct tm *result) {
 
 }  // namespace
 
-char *time_to_iso8601(const struct tm &time, ISO8601Format format, ISO8601Type type,
-                      bool is_utc) {
+char *time_to_iso8601(const struct tm &time, ISO8601Format format, ISO8601Type type, bool is_utc) {
     Fields f = clamped_fields(time);
     const bool extended = format != ISO_BASIC;
     const char *utc = is_utc ? "Z" : "";
@@ -86,8 +85,8 @@ char *time_to_iso8601(const struct tm &time, ISO8601Format format, ISO8601Type t
         snprintf(buffer, sizeof buffer, extended ? "%04d-%02d-%02d" : "%04d%02d%02d", f.year,
                  f.month, f.day);
     } else if (type == ISO_TIME) {
-        snprintf(buffer, sizeof buffer, extended ? "T%02d:%02d:%02d%s" : "T%02d%02d%02d%s",
-                 f.hour, f.minute, f.second, utc);
+        snprintf(buffer, sizeof buffer, extended ? "T%02d:%02d:%02d%s" : "T%02d%02d%02d%s", f.hour,
+                 f.minute, f.second, utc);
     } else {
         snprintf(buffer, sizeof buffer,
                  extended ? "%04d-%02d-%02dT%02d:%02d:%02d%s" : "%04d%02d%02dT%02d%02d%02d%s",

@@ -20,8 +20,7 @@ enum ISO8601Type {
 // Writes the date and/or time of `time` (fields clamped into range first),
 // with a trailing "Z" on the time when is_utc. Result from strdup(): the
 // caller free()s it; null only when memory is exhausted.
-char *time_to_iso8601(const struct tm &time, ISO8601Format format, ISO8601Type type,
-                      bool is_utc);
+char *time_to_iso8601(const struct tm &time, ISO8601Format format, ISO8601Type type, bool is_utc);
 
 // Reads a date-and-time, a date, or a time (one starting with 'T' or with
 // ':' as its third character). Every field of *result except tm_isdst is set

@@ -54,9 +54,13 @@ MyString::MyString(int i) : MyString() {
     }
 }
 
-MyString::MyString(const char *s) : MyString() { *this = s; }
+MyString::MyString(const char *s) : MyString() {
+    *this = s;
+}
 
-MyString::MyString(const MyString &other) : MyString() { *this = other; }
+MyString::MyString(const MyString &other) : MyString() {
+    *this = other;
+}
 
 MyString::~MyString() {
     delete[] chars;
@@ -132,13 +136,21 @@ MyString &MyString::operator=(const char *s) {
     return *this;
 }
 
-const char *MyString::Value() const { return chars != nullptr ? chars : ""; }
+const char *MyString::Value() const {
+    return chars != nullptr ? chars : "";
+}
 
-const char *MyString::GetCStr() const { return chars; }
+const char *MyString::GetCStr() const {
+    return chars;
+}
 
-int MyString::Length() const { return length; }
+int MyString::Length() const {
+    return length;
+}
 
-int MyString::Capacity() const { return capacity; }
+int MyString::Capacity() const {
+    return capacity;
+}
 
 char MyString::operator[](int pos) const {
     return (pos >= 0 && pos < length) ? chars[pos] : '\0';
@@ -349,7 +361,9 @@ bool MyString::sprintf_cat(const char *format, ...) {
     return ok;
 }
 
-bool MyString::vsprintf(const char *format, va_list args) { return format_at_(0, format, args); }
+bool MyString::vsprintf(const char *format, va_list args) {
+    return format_at_(0, format, args);
+}
 
 bool MyString::sprintf(const char *format, ...) {
     va_list args;
@@ -487,9 +501,13 @@ void MyString::upper_case() {
     }
 }
 
-void MyString::strlwr() { lower_case(); }
+void MyString::strlwr() {
+    lower_case();
+}
 
-void MyString::strupr() { upper_case(); }
+void MyString::strupr() {
+    upper_case();
+}
 
 bool MyString::chomp() {
     if (length == 0 || chars[length - 1] != '\n') {
@@ -595,9 +613,13 @@ bool operator==(const MyString &a, const char *b) {
     return strcmp(a.Value(), b) == 0;
 }
 
-bool operator!=(const MyString &a, const MyString &b) { return !(a == b); }
+bool operator!=(const MyString &a, const MyString &b) {
+    return !(a == b);
+}
 
-bool operator!=(const MyString &a, const char *b) { return !(a == b); }
+bool operator!=(const MyString &a, const char *b) {
+    return !(a == b);
+}
 
 bool operator<(const MyString &a, const MyString &b) {
     const char *x = a.GetCStr();
@@ -608,11 +630,17 @@ bool operator<(const MyString &a, const MyString &b) {
     return strcmp(x, y) < 0;
 }
 
-bool operator<=(const MyString &a, const MyString &b) { return a < b || a == b; }
+bool operator<=(const MyString &a, const MyString &b) {
+    return a < b || a == b;
+}
 
-bool operator>(const MyString &a, const MyString &b) { return !(a <= b); }
+bool operator>(const MyString &a, const MyString &b) {
+    return !(a <= b);
+}
 
-bool operator>=(const MyString &a, const MyString &b) { return !(a < b); }
+bool operator>=(const MyString &a, const MyString &b) {
+    return !(a < b);
+}
 
 std::ostream &operator<<(std::ostream &os, const MyString &s) {
     if (s.GetCStr() != nullptr) {

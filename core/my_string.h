@@ -62,12 +62,12 @@ class MyString {
     // Appends. On a memory shortage the string is left unchanged. Appending
     // (even an empty MyString) to a string without array gives it one.
     MyString &operator+=(const MyString &other);
-    MyString &operator+=(const char *s);  // null or "" changes nothing at all
-    MyString &operator+=(char c);         // NUL changes nothing
-    MyString &operator+=(int i);          // "%d"
-    MyString &operator+=(unsigned int u); // "%u"
-    MyString &operator+=(long l);         // "%ld"
-    MyString &operator+=(double d);       // "%f", at most 127 characters
+    MyString &operator+=(const char *s);   // null or "" changes nothing at all
+    MyString &operator+=(char c);          // NUL changes nothing
+    MyString &operator+=(int i);           // "%d"
+    MyString &operator+=(unsigned int u);  // "%u"
+    MyString &operator+=(long l);          // "%ld"
+    MyString &operator+=(double d);        // "%f", at most 127 characters
 
     // printf-style appends. A null or empty format changes nothing and
     // returns true. False (string unchanged) when the text cannot be measured

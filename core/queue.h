@@ -12,7 +12,7 @@
 
 template <class T>
 class Queue {
-public:
+ public:
     typedef int (*CompareFunction)(T, T);
 
     // A size of 0 or less gives 32 slots. `compare` may be null.
@@ -36,7 +36,7 @@ public:
     }
     bool IsMember(const T &x) const;
 
-private:
+ private:
     // Copies the elements, oldest first, into a new ring of `slots` slots;
     // null when memory runs out.
     T *copyOut_(int slots) const;
@@ -69,8 +69,12 @@ T *Queue<T>::copyOut_(int slots) const {
 
 template <class T>
 Queue<T>::Queue(const Queue &other)
-    : capacity(other.capacity), ring(nullptr), length(other.length), tail(other.tail),
-      head(other.head), compare(other.compare) {
+    : capacity(other.capacity),
+      ring(nullptr),
+      length(other.length),
+      tail(other.tail),
+      head(other.head),
+      compare(other.compare) {
     ring = new T[capacity]();
     for (int i = 0; i < capacity; i++) {
         ring[i] = other.ring[i];

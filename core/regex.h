@@ -26,8 +26,7 @@ class Regex {
     // *errptr gets PCRE's static error text and *erroffset the offset in the
     // pattern; both may be null when the caller does not want them. A
     // previously compiled pattern is released either way. True on success.
-    bool compile(const MyString &pattern, const char **errptr, int *erroffset,
-                 int options = 0);
+    bool compile(const MyString &pattern, const char **errptr, int *erroffset, int options = 0);
 
     // Runs the pattern over the whole subject. When groups is not null,
     // (*groups)[0] gets the whole match and (*groups)[i] capture group i, for

@@ -18,7 +18,7 @@ struct SetElem {
 
 template <class T>
 class Set {
-public:
+ public:
     Set() : count(0), head(nullptr), cursor(nullptr) {}
     Set(const Set &other);
     // Clears, then inserts every element of the source in its order.
@@ -47,7 +47,7 @@ public:
     // copies that element; false at the end, leaving no cursor.
     bool Iterate(T &x);
 
-private:
+ private:
     SetElem<T> *find_(const T &x) const;
     void unlink_(SetElem<T> *elem);
     void linkBefore_(SetElem<T> *elem, SetElem<T> *before);

@@ -19,7 +19,7 @@ class SimpleListIterator;
 
 template <class T>
 class SimpleList {
-public:
+ public:
     SimpleList();
     SimpleList(const SimpleList &other);
     // Deep copy, like the copy constructor (cursor included).
@@ -67,7 +67,7 @@ public:
     // nothing changed, when n < 1 or memory runs out.
     bool resize(int n);
 
-private:
+ private:
     friend class SimpleListIterator<T>;
 
     bool makeRoom_();
@@ -83,7 +83,7 @@ private:
 // iterator. Index -1 is before the first item, -2 after the last.
 template <class T>
 class SimpleListIterator {
-public:
+ public:
     SimpleListIterator() : list(nullptr), index(-1) {}
     explicit SimpleListIterator(const SimpleList<T> &l) : list(&l), index(-1) {}
     void Initialize(const SimpleList<T> &l) {
@@ -108,7 +108,7 @@ public:
     bool Prev(T &item);
     bool Current(T &item) const;
 
-private:
+ private:
     bool step_();
 
     const SimpleList<T> *list;

@@ -148,13 +148,21 @@ void StringList::insert(const char *s) {
     }
 }
 
-void StringList::rewind() { entries.Rewind(); }
+void StringList::rewind() {
+    entries.Rewind();
+}
 
-char *StringList::next() { return entries.Next(); }
+char *StringList::next() {
+    return entries.Next();
+}
 
-int StringList::number() const { return entries.Number(); }
+int StringList::number() const {
+    return entries.Number();
+}
 
-bool StringList::isEmpty() const { return entries.IsEmpty(); }
+bool StringList::isEmpty() const {
+    return entries.IsEmpty();
+}
 
 void StringList::deleteCurrent() {
     char *entry = entries.Current();
@@ -183,9 +191,13 @@ bool StringList::contains_(const char *s, bool anycase) {
     return false;
 }
 
-bool StringList::contains(const char *s) { return contains_(s, false); }
+bool StringList::contains(const char *s) {
+    return contains_(s, false);
+}
 
-bool StringList::contains_anycase(const char *s) { return contains_(s, true); }
+bool StringList::contains_anycase(const char *s) {
+    return contains_(s, true);
+}
 
 void StringList::remove_(const char *s, bool anycase) {
     if (s == nullptr) {
@@ -199,9 +211,13 @@ void StringList::remove_(const char *s, bool anycase) {
     }
 }
 
-void StringList::remove(const char *s) { remove_(s, false); }
+void StringList::remove(const char *s) {
+    remove_(s, false);
+}
 
-void StringList::remove_anycase(const char *s) { remove_(s, true); }
+void StringList::remove_anycase(const char *s) {
+    remove_(s, true);
+}
 
 bool StringList::substring(const char *s) {
     if (s == nullptr) {
@@ -281,7 +297,8 @@ char *StringList::print_to_string() {
     for (char *entry = walker.Next(); entry != nullptr; entry = walker.Next()) {
         total += strlen(entry);
     }
-    char *joined = static_cast<char *>(calloc(total + static_cast<size_t>(entries.Number()) + 1, 1));
+    char *joined =
+        static_cast<char *>(calloc(total + static_cast<size_t>(entries.Number()) + 1, 1));
     if (joined == nullptr) {
         _EXCEPT_Line = __LINE__;
         _EXCEPT_File = "string_list";

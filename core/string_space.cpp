@@ -30,8 +30,13 @@ bool same_folded(const char *a, const char *b) {
 }  // namespace
 
 StringSpace::StringSpace(int size, bool caseSensitive)
-    : keyIndex(new TextIndex<int, -1>), table(nullptr), freeSlots(new ExtArray<int>(64)),
-      freeSlotCount(0), caseSensitive(caseSensitive), lowestFreeSlot(0), topUsedSlot(-1),
+    : keyIndex(new TextIndex<int, -1>),
+      table(nullptr),
+      freeSlots(new ExtArray<int>(64)),
+      freeSlotCount(0),
+      caseSensitive(caseSensitive),
+      lowestFreeSlot(0),
+      topUsedSlot(-1),
       number_of_slots_filled(0) {
     table = new ExtArray<SSStringEnt>(64);
     table->fill(kEmptySlot);

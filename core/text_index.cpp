@@ -5,8 +5,7 @@
 
 uint32_t _torvel_text_hash(const char *text, bool fold) {
     uint32_t h = 2166136261u;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0';
-         p++) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != '\0'; p++) {
         unsigned char c = *p;
         if (fold && c >= 'A' && c <= 'Z') {
             c = static_cast<unsigned char>(c + ('a' - 'A'));

@@ -68,8 +68,8 @@ class TextIndex {
         if (found == nullptr) {
             return false;
         }
-        Slot *slot = reinterpret_cast<Slot *>(reinterpret_cast<char *>(found) -
-                                              offsetof(Slot, value));
+        Slot *slot =
+            reinterpret_cast<Slot *>(reinterpret_cast<char *>(found) - offsetof(Slot, value));
         removeAt_(static_cast<uint32_t>(slot - slots_));
         count_--;
         return true;

@@ -62,8 +62,8 @@ char *format_date_year(time_t date) {
         strcpy(result, kUnknownDate);
         return result;
     }
-    snprintf(result, sizeof result, "%2d/%02d/%-4d %02d:%02d", fields.tm_mon + 1,
-             fields.tm_mday, fields.tm_year + 1900, fields.tm_hour, fields.tm_min);
+    snprintf(result, sizeof result, "%2d/%02d/%-4d %02d:%02d", fields.tm_mon + 1, fields.tm_mday,
+             fields.tm_year + 1900, fields.tm_hour, fields.tm_min);
     return result;
 }
 
@@ -74,8 +74,7 @@ char *format_time(int tot_secs) {
         return result;
     }
     Duration d = split_duration(tot_secs);
-    snprintf(result, sizeof result, "%3d+%02d:%02d:%02d", d.days, d.hours, d.minutes,
-             d.seconds);
+    snprintf(result, sizeof result, "%3d+%02d:%02d:%02d", d.days, d.hours, d.minutes, d.seconds);
     return result;
 }
 

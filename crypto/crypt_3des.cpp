@@ -40,8 +40,8 @@ bool Torvel_Crypt_3des::transform(const unsigned char *in, int len, unsigned cha
         return false;
     }
     if (len > 0) {
-        DES_ede3_cfb64_encrypt(in, out, len, &keySchedule1_, &keySchedule2_, &keySchedule3_,
-                               &ivec_, &num_, enc);
+        DES_ede3_cfb64_encrypt(in, out, len, &keySchedule1_, &keySchedule2_, &keySchedule3_, &ivec_,
+                               &num_, enc);
     }
     return true;
 }

@@ -8,7 +8,7 @@
 #include "crypto/crypt_base.h"
 
 class Torvel_Crypt_3des : public Torvel_Crypt_Base {
-public:
+ public:
     // The key is stretched or folded to 24 bytes. REQUIRES: key has protocol
     // CIPHER_3DES and key bytes (fatal otherwise).
     explicit Torvel_Crypt_3des(const KeyInfo &key);
@@ -18,7 +18,7 @@ public:
     bool encrypt(const unsigned char *in, int len, unsigned char *&out, int &out_len) override;
     bool decrypt(const unsigned char *in, int len, unsigned char *&out, int &out_len) override;
 
-private:
+ private:
     bool transform(const unsigned char *in, int len, unsigned char *&out, int &out_len, int enc);
 
     DES_key_schedule keySchedule1_;

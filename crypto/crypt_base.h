@@ -9,7 +9,7 @@
 #include "crypto/key_info.h"
 
 class Torvel_Crypt_Base {
-public:
+ public:
     // Copies key. REQUIRES: key.getProtocol() == protocol (fatal otherwise).
     Torvel_Crypt_Base(Protocol protocol, const KeyInfo &key);
     virtual ~Torvel_Crypt_Base();
@@ -39,10 +39,9 @@ public:
     // free()s; null for a null text.
     static unsigned char *oneWayHashKey(const char *text);
 
-protected:
+ protected:
     // Shared argument check and output allocation of encrypt/decrypt.
-    static bool prepare_output(const unsigned char *in, int len, unsigned char *&out,
-                               int &out_len);
+    static bool prepare_output(const unsigned char *in, int len, unsigned char *&out, int &out_len);
 
     KeyInfo keyInfo_;
 };

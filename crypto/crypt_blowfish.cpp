@@ -18,7 +18,9 @@ Torvel_Crypt_Blowfish::Torvel_Crypt_Blowfish(const KeyInfo &key)
     keyed_ = true;
 }
 
-Torvel_Crypt_Blowfish::~Torvel_Crypt_Blowfish() { OPENSSL_cleanse(&key_, sizeof(key_)); }
+Torvel_Crypt_Blowfish::~Torvel_Crypt_Blowfish() {
+    OPENSSL_cleanse(&key_, sizeof(key_));
+}
 
 void Torvel_Crypt_Blowfish::resetState() {
     memset(ivec_, 0, sizeof(ivec_));

@@ -9,7 +9,7 @@
 #include "crypto/crypt_base.h"
 
 class Torvel_Crypt_Blowfish : public Torvel_Crypt_Base {
-public:
+ public:
     // REQUIRES: key has protocol CIPHER_BLOWFISH (fatal otherwise). A key
     // without bytes is not handed to OpenSSL: the object is built, but
     // every encrypt and decrypt fails.
@@ -20,7 +20,7 @@ public:
     bool encrypt(const unsigned char *in, int len, unsigned char *&out, int &out_len) override;
     bool decrypt(const unsigned char *in, int len, unsigned char *&out, int &out_len) override;
 
-private:
+ private:
     bool transform(const unsigned char *in, int len, unsigned char *&out, int &out_len, int enc);
 
     int num_;

@@ -28,7 +28,9 @@ KeyInfo &KeyInfo::operator=(const KeyInfo &other) {
     return *this;
 }
 
-KeyInfo::~KeyInfo() { release(); }
+KeyInfo::~KeyInfo() {
+    release();
+}
 
 void KeyInfo::release() {
     free(keyData_);

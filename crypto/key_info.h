@@ -11,7 +11,7 @@ enum Protocol {
 };
 
 class KeyInfo {
-public:
+ public:
     KeyInfo();
     // Copies length bytes of key; a null key or a length of 0 or less keeps
     // no bytes. key is borrowed for the call only.
@@ -38,7 +38,7 @@ public:
     // Caller free()s.
     unsigned char *getPaddedKeyData(int len) const;
 
-private:
+ private:
     void release();
 
     unsigned char *keyData_;

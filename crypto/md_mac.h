@@ -10,7 +10,7 @@
 #include "crypto/key_info.h"
 
 class Torvel_MD_MAC {
-public:
+ public:
     Torvel_MD_MAC();
     // Keyed with a copy of key; a null key gives the plain form.
     explicit Torvel_MD_MAC(const KeyInfo *key);
@@ -39,7 +39,7 @@ public:
     static bool verifyMD(const unsigned char *digest, const unsigned char *data,
                          unsigned long length, const KeyInfo *key);
 
-private:
+ private:
     int isKeyed_;
     MD5_CTX *context_;
     KeyInfo *key_;

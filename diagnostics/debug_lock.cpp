@@ -40,8 +40,8 @@ void take_lock_file() {
         }
     }
     if (flock(LockFd, LOCK_EX) < 0) {
-        _torvel_dprintf_exitf(errno, "Can't get exclusive lock on \"%s\", LockFd: %d\n",
-                              DebugLock, LockFd);
+        _torvel_dprintf_exitf(errno, "Can't get exclusive lock on \"%s\", LockFd: %d\n", DebugLock,
+                              LockFd);
     }
     lock_held = true;
 }
@@ -98,8 +98,7 @@ bool rotate_if_long(int level, FILE *before, long length) {
             return true;
         }
         if (_torvel_log_still_current(level)) {
-            fprintf(DebugFP, "MaxLog = %d, length = %d\n", MaxLog[level],
-                    static_cast<int>(length));
+            fprintf(DebugFP, "MaxLog = %d, length = %d\n", MaxLog[level], static_cast<int>(length));
             preserve_log_file(level);
             return true;
         }

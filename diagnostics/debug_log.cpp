@@ -5,6 +5,8 @@
 // runs as PRIV_TORVEL; all four, and errno, are restored afterwards.
 // Locking, opening and rotating each log is in debug_lock.cpp and
 // log_rotation.cpp; the log's fatal exit in dprintf_exit.cpp.
+#include "diagnostics/debug_log.h"
+
 #include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -15,7 +17,6 @@
 #include <initializer_list>
 
 #include "core/bounded_printf.h"
-#include "diagnostics/debug_log.h"
 #include "diagnostics/debug_log_internal.h"
 #include "diagnostics/except.h"
 #include "identity/privileges.h"
@@ -134,8 +135,8 @@ void leave_write(const WriteScope &scope) {
 }
 
 void write_header(FILE *stream, unsigned header_flags, const struct tm &now) {
-    fprintf(stream, "%d/%d %02d:%02d:%02d ", now.tm_mon + 1, now.tm_mday, now.tm_hour,
-            now.tm_min, now.tm_sec);
+    fprintf(stream, "%d/%d %02d:%02d:%02d ", now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min,
+            now.tm_sec);
     if ((header_flags & D_FDS) != 0) {
         fprintf(stream, "(fd:%d) ", fileno(stream));
     }

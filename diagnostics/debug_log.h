@@ -81,12 +81,12 @@ extern "C" int dprintf(int flags, const char *format, ...) __attribute__((format
 inline bool _torvel_dprintf_category_off(int flags) {
     return _torvel_dprintf_works != 0 && (DebugFlags & flags) == 0;
 }
-#define dprintf(flags, ...)                                                   \
-    __extension__({                                                           \
-        int torvel_dprintf_flags_ = static_cast<int>(flags);                  \
-        _torvel_dprintf_category_off(torvel_dprintf_flags_)                   \
-            ? 0                                                               \
-            : (dprintf)(torvel_dprintf_flags_, __VA_ARGS__);                  \
+#define dprintf(flags, ...)                                  \
+    __extension__({                                          \
+        int torvel_dprintf_flags_ = static_cast<int>(flags); \
+        _torvel_dprintf_category_off(torvel_dprintf_flags_)  \
+            ? 0                                              \
+            : (dprintf)(torvel_dprintf_flags_, __VA_ARGS__); \
     })
 // C names: the dprintf_shim object expects this from the program linking it.
 extern "C" void _torvel_dprintf_va(int flags, const char *format, va_list args);

@@ -16,12 +16,11 @@ extern "C" {
 int DebugFlags = 0;
 int _torvel_dprintf_works = 0;
 const char *_torvel_DebugFlagNames[D_NUMLEVELS] = {
-    "D_ALWAYS",     "D_SYSCALLS",  "D_CKPT",      "D_HOSTNAME",   "D_MALLOC",
-    "D_LOAD",       "D_EXPR",      "D_PROC",      "D_JOB",        "D_MACHINE",
-    "D_FULLDEBUG",  "D_NFS",       "D_CONFIG",    "D_NET_REMAP",  "D_PREEMPT",
-    "D_PROTOCOL",   "D_PRIV",      "D_SECURITY",  "D_DAEMONCORE", "D_COMMAND",
-    "D_BANDWIDTH",  "D_NETWORK",   "D_KEYBOARD",  "D_PROCFAMILY", "D_IDLE",
-    "D_MATCH",      "D_ACCOUNTANT", "D_FAILURE",  "D_PID",        "D_FDS",
+    "D_ALWAYS",     "D_SYSCALLS",  "D_CKPT",       "D_HOSTNAME", "D_MALLOC",    "D_LOAD",
+    "D_EXPR",       "D_PROC",      "D_JOB",        "D_MACHINE",  "D_FULLDEBUG", "D_NFS",
+    "D_CONFIG",     "D_NET_REMAP", "D_PREEMPT",    "D_PROTOCOL", "D_PRIV",      "D_SECURITY",
+    "D_DAEMONCORE", "D_COMMAND",   "D_BANDWIDTH",  "D_NETWORK",  "D_KEYBOARD",  "D_PROCFAMILY",
+    "D_IDLE",       "D_MATCH",     "D_ACCOUNTANT", "D_FAILURE",  "D_PID",       "D_FDS",
     "D_SECONDS",    "D_NOHEADER",
 };
 }

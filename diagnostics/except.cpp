@@ -24,8 +24,8 @@ void _EXCEPT_(const char *format, ...) {
 
     const char *file = _EXCEPT_File != nullptr ? _EXCEPT_File : "";
     if (_torvel_dprintf_works) {
-        dprintf(D_ALWAYS | D_FAILURE, "ERROR \"%s\" at line %d in file %s\n", message,
-                _EXCEPT_Line, file);
+        dprintf(D_ALWAYS | D_FAILURE, "ERROR \"%s\" at line %d in file %s\n", message, _EXCEPT_Line,
+                file);
     } else {
         fprintf(stderr, "ERROR \"%s\" at line %d in file %s\n", message, _EXCEPT_Line, file);
     }

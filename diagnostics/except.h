@@ -15,19 +15,19 @@ extern void (*_EXCEPT_Cleanup)(int line, int error, const char *message);
 
 [[noreturn]] void _EXCEPT_(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-#define EXCEPT(...)                    \
-    do {                               \
-        _EXCEPT_Line = __LINE__;       \
-        _EXCEPT_File = __FILE__;       \
-        _EXCEPT_Errno = errno;         \
-        _EXCEPT_(__VA_ARGS__);         \
+#define EXCEPT(...)              \
+    do {                         \
+        _EXCEPT_Line = __LINE__; \
+        _EXCEPT_File = __FILE__; \
+        _EXCEPT_Errno = errno;   \
+        _EXCEPT_(__VA_ARGS__);   \
     } while (0)
 
-#define ASSERT(cond)                                   \
-    do {                                               \
-        if (!(cond)) {                                 \
-            EXCEPT("Assertion ERROR on (%s)", #cond);  \
-        }                                              \
+#define ASSERT(cond)                                  \
+    do {                                              \
+        if (!(cond)) {                                \
+            EXCEPT("Assertion ERROR on (%s)", #cond); \
+        }                                             \
     } while (0)
 
 #endif  // TORVEL_DIAGNOSTICS_EXCEPT_H_

@@ -134,8 +134,9 @@ Directory::Directory(const char *path, priv_state priv) {
     ASSERT(curr_dir);
     anchor_name_ = without_trailing_slashes(path);
     if (priv == PRIV_FILE_OWNER) {
-        EXCEPT("Programmer error: Directory object instantiated with PRIV_FILE_OWNER requested, "
-               "but no StatInfo object!");
+        EXCEPT(
+            "Programmer error: Directory object instantiated with PRIV_FILE_OWNER requested, "
+            "but no StatInfo object!");
     }
 }
 
@@ -318,7 +319,8 @@ bool Directory::Rewind() {
                 return false;
             }
             if (!setOwnerPriv(nullptr)) {
-                dprintf(D_ALWAYS, "Directory::Rewind(): failed to find owner of \"%s\"\n", curr_dir);
+                dprintf(D_ALWAYS, "Directory::Rewind(): failed to find owner of \"%s\"\n",
+                        curr_dir);
                 leave(saved);
                 return false;
             }
@@ -451,7 +453,8 @@ bool Directory::Remove_Entire_Directory() {
 bool Directory::Remove_Entry(const char *name) {
     if (name == nullptr || name[0] == '\0' || strchr(name, '/') != nullptr ||
         strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
-        dprintf(D_ALWAYS, "Directory::Remove_Entry(): \"%s\" is not an entry of \"%s\", not removed\n",
+        dprintf(D_ALWAYS,
+                "Directory::Remove_Entry(): \"%s\" is not an entry of \"%s\", not removed\n",
                 name != nullptr ? name : "(null)", curr_dir);
         return false;
     }
@@ -520,8 +523,7 @@ bool Directory::Remove_Current_File() {
     return do_remove(entry, true);
 }
 
-bool Directory::Recursive_Chown(uid_t src_uid, uid_t dst_uid, gid_t dst_gid,
-                                bool allow_non_root) {
+bool Directory::Recursive_Chown(uid_t src_uid, uid_t dst_uid, gid_t dst_gid, bool allow_non_root) {
     return recursive_chown(curr_dir, src_uid, dst_uid, dst_gid, allow_non_root);
 }
 
@@ -588,9 +590,10 @@ void Directory::rmdirAttempt(const Entry &entry, priv_state priv) {
             case PRIV_UNKNOWN:
                 break;
             default:
-                EXCEPT("Programmer error: Directory::rmdirAttempt() called with unexpected "
-                       "priv_state (%d: %s)",
-                       static_cast<int>(priv), priv_to_string(priv));
+                EXCEPT(
+                    "Programmer error: Directory::rmdirAttempt() called with unexpected "
+                    "priv_state (%d: %s)",
+                    static_cast<int>(priv), priv_to_string(priv));
         }
     }
     MyString who(priv_identifier(get_priv()));

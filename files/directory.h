@@ -136,8 +136,8 @@ class Directory {
     // neither changed nor followed), each as its owner; true when all did.
     bool chmodDirectories(mode_t mode);
 
-    char *curr_dir;      // new[]
-    StatInfo *current;   // owned
+    char *curr_dir;     // new[]
+    StatInfo *current;  // owned
     bool switch_privs;
     priv_state work_priv;
     DIR *handle;

@@ -1,8 +1,6 @@
 // Tests on one path: IsDirectory, IsSymlink and GetIds (each a StatInfo,
 // with its permission retry), and access_euid, which tries the access with
 // the effective ids and so takes the status without any identity switch.
-#include "files/path_helpers.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -10,6 +8,7 @@
 #include <unistd.h>
 
 #include "diagnostics/debug_log.h"
+#include "files/path_helpers.h"
 #include "files/stat_info.h"
 
 namespace {

@@ -1,12 +1,11 @@
 // Joining and splitting path names: dircat, torvel_basename,
 // torvel_dirname and fullpath. Both '/' and '\\' count as separators when
 // splitting; joining always uses '/'.
-#include "files/path_helpers.h"
-
 #include <stdlib.h>
 #include <string.h>
 
 #include "diagnostics/except.h"
+#include "files/path_helpers.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 // end, however far the file grows) through fcntl. It takes the place of the
 // C library's flock in programs linking the library, so its locks are the
 // ones fcntl lockers and other hosts' lock managers see.
-#include "files/path_helpers.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <unistd.h>
+
+#include "files/path_helpers.h"
 
 extern "C" int flock(int fd, int op) noexcept {
     struct flock lock;

@@ -5,8 +5,6 @@
 // it. So a symbolic link anywhere in the tree is changed itself (its
 // target keeps its owner) and never descended into, and an entry swapped
 // for a link while the walk runs is not followed either.
-#include "files/path_helpers.h"
-
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -17,6 +15,7 @@
 
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
+#include "files/path_helpers.h"
 #include "identity/privileges.h"
 
 namespace {
@@ -72,13 +71,15 @@ bool chown_held(int fd, const char *path, const ChownRequest &req) {
     ASSERT(get_priv() == PRIV_ROOT);
     struct stat64 buf;
     if (fstat64(fd, &buf) != 0) {
-        dprintf(D_ALWAYS, "Attempting to chown '%s', but encountered an error inspecting it (errno %d)\n",
+        dprintf(D_ALWAYS,
+                "Attempting to chown '%s', but encountered an error inspecting it (errno %d)\n",
                 path, errno);
         return false;
     }
     if (buf.st_uid != req.src_uid && buf.st_uid != req.dst_uid) {
         dprintf(D_ALWAYS,
-                "Attempting to chown '%s' from %d to %d.%d, but the path was unexpectedly owned by %d\n",
+                "Attempting to chown '%s' from %d to %d.%d, but the path was unexpectedly owned by "
+                "%d\n",
                 path, static_cast<int>(req.src_uid), static_cast<int>(req.dst_uid),
                 static_cast<int>(req.dst_gid), static_cast<int>(buf.st_uid));
         return false;

@@ -71,8 +71,7 @@ StatInfo::StatInfo(int dir_fd, const char *dir, const char *name)
     stat_entry(dir_fd, name);
 }
 
-StatInfo::StatInfo(int fd)
-    : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(fd) {
+StatInfo::StatInfo(int fd) : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(fd) {
     stat_file(fd);
 }
 
@@ -158,8 +157,8 @@ void StatInfo::finish(StatWrapper &call, int dir_fd, const char *link_name) {
             dprintf(D_FULLDEBUG, "StatInfo::%s(%s) failed, errno: %d = %s\n", call.GetStatFn(),
                     full_path, error_number, strerror(error_number));
         } else {
-            dprintf(D_FULLDEBUG, "StatInfo::%s(fd=%d) failed, errno: %d = %s\n",
-                    call.GetStatFn(), fd_, error_number, strerror(error_number));
+            dprintf(D_FULLDEBUG, "StatInfo::%s(fd=%d) failed, errno: %d = %s\n", call.GetStatFn(),
+                    fd_, error_number, strerror(error_number));
         }
         return;
     }

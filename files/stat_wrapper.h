@@ -1,6 +1,6 @@
 // StatWrapper: one status call (stat64 by path, fstat64 by descriptor, or
-// fstatat64 of a name in an open directory) with its result and errno kept, so that the same call can be repeated
-// later, for instance under another identity. Touches no process-wide state.
+// fstatat64 of a name in an open directory) with its result and errno kept, so that the same call
+// can be repeated later, for instance under another identity. Touches no process-wide state.
 #ifndef TORVEL_FILES_STAT_WRAPPER_H_
 #define TORVEL_FILES_STAT_WRAPPER_H_
 

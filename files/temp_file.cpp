@@ -3,8 +3,6 @@
 // time. Names are claimed by exclusive creation, not by locking, so two
 // processes never get the same file and a name that already exists (a
 // file, or a link planted by someone else) is passed over, never opened.
-#include "files/path_helpers.h"
-
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +11,7 @@
 #include <unistd.h>
 
 #include "config/param.h"
+#include "files/path_helpers.h"
 
 namespace {
 

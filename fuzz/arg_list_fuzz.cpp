@@ -84,14 +84,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         const ArgList::ArgV1Syntax kUnix = ArgList::V1_SYNTAX_UNIX;
         check_round_trip(
-            list, [](const ArgList &l, MyString *t, MyString *e) { return l.GetArgsStringV2Raw(t, e); },
+            list,
+            [](const ArgList &l, MyString *t, MyString *e) { return l.GetArgsStringV2Raw(t, e); },
             [](ArgList &l, const char *t, MyString *e) { return l.AppendArgsV2Raw(t, e); }, kUnix);
         check_round_trip(
-            list, [](const ArgList &l, MyString *t, MyString *e) { return l.GetArgsStringV2Quoted(t, e); },
-            [](ArgList &l, const char *t, MyString *e) { return l.AppendArgsV2Quoted(t, e); }, kUnix);
+            list,
+            [](const ArgList &l, MyString *t, MyString *e) {
+                return l.GetArgsStringV2Quoted(t, e);
+            },
+            [](ArgList &l, const char *t, MyString *e) { return l.AppendArgsV2Quoted(t, e); },
+            kUnix);
         check_round_trip(
-            list, [](const ArgList &l, MyString *t, MyString *e) { return l.GetArgsStringV1or2Raw(t, e); },
-            [](ArgList &l, const char *t, MyString *e) { return l.AppendArgsV1or2Raw(t, e); }, kUnix);
+            list,
+            [](const ArgList &l, MyString *t, MyString *e) {
+                return l.GetArgsStringV1or2Raw(t, e);
+            },
+            [](ArgList &l, const char *t, MyString *e) { return l.AppendArgsV1or2Raw(t, e); },
+            kUnix);
         check_round_trip(
             list,
             [](const ArgList &l, MyString *t, MyString *e) {
@@ -103,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             kUnix);
         check_round_trip(
             list,
-            [](const ArgList &l, MyString *t, MyString *e) { return l.GetArgsStringWin32(t, 0, e); },
+            [](const ArgList &l, MyString *t, MyString *e) {
+                return l.GetArgsStringWin32(t, 0, e);
+            },
             [](ArgList &l, const char *t, MyString *e) { return l.AppendArgsV1Raw(t, e); },
             ArgList::V1_SYNTAX_WIN32);
     }

@@ -21,7 +21,7 @@ const char *mySubSystem = "TOOL";
 
 namespace {
 
-const char *const kMyAttributes[] = {
+const char * const kMyAttributes[] = {
     "Memory = 2048",
     "Disk = 1500000",
     "Arch = \"X86_64\"",
@@ -36,16 +36,12 @@ const char *const kMyAttributes[] = {
     "Requirements = TARGET.ImageSize <= Memory && Arch == \"x86_64\"",
 };
 
-const char *const kTargetAttributes[] = {
-    "ImageSize = 512",
-    "Owner = \"user\"",
-    "Rank = Memory / 2",
-    "Back = TARGET.Self",
-    "Loop = MY.Loop",
-    "Requirements = TARGET.Disk > 1000 * 1024",
+const char * const kTargetAttributes[] = {
+    "ImageSize = 512",    "Owner = \"user\"", "Rank = Memory / 2",
+    "Back = TARGET.Self", "Loop = MY.Loop",   "Requirements = TARGET.Disk > 1000 * 1024",
 };
 
-AttrList *make_ad(const char *const *attributes, size_t n) {
+AttrList *make_ad(const char * const *attributes, size_t n) {
     AttrList *ad = new AttrList;
     for (size_t i = 0; i < n; i++) {
         if (!ad->Insert(attributes[i], false)) {

@@ -88,8 +88,8 @@ std::string evaluate_all(ExprTree *tree, const AttrList *my, const AttrList *tar
 // Splits text into the expression and the two ads.
 std::string split_input(char *text, AttrList &my, AttrList &target) {
     char *line_end = strchr(text, '\n');
-    std::string expression(text, line_end != nullptr ? static_cast<size_t>(line_end - text)
-                                                     : strlen(text));
+    std::string expression(
+        text, line_end != nullptr ? static_cast<size_t>(line_end - text) : strlen(text));
     AttrList *ad = &my;
     int count = 0;
     while (line_end != nullptr && count < kMaxAttributes) {

@@ -70,8 +70,7 @@ void round_trip(ClassAd &ad) {
         MyString second = written(*back, true);
         delete back;
         if (first != second) {
-            fail("an ad written and read back writes differently", first.Value(),
-                 second.Value());
+            fail("an ad written and read back writes differently", first.Value(), second.Value());
         }
     }
 }

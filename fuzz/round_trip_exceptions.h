@@ -35,8 +35,7 @@ inline bool has_round_trip_exception(ExprTree *tree) {
             return false;
         }
         default:
-            return has_round_trip_exception(tree->LArg()) ||
-                   has_round_trip_exception(tree->RArg());
+            return has_round_trip_exception(tree->LArg()) || has_round_trip_exception(tree->RArg());
     }
 }
 

@@ -42,23 +42,23 @@ void get_value(Stream &s) {
 
 void decode_strings(Stream &s, unsigned op) {
     switch (op) {
-    case 0: {
-        char *text = nullptr;
-        s.code(text);
-        free(text);
-        break;
-    }
-    case 1: {
-        char buffer[32];
-        s.get_string_into(buffer, sizeof(buffer));
-        break;
-    }
-    default: {
-        char *text = nullptr;  // points into the stream afterwards
-        int len = 0;
-        s.code(text, len);
-        break;
-    }
+        case 0: {
+            char *text = nullptr;
+            s.code(text);
+            free(text);
+            break;
+        }
+        case 1: {
+            char buffer[32];
+            s.get_string_into(buffer, sizeof(buffer));
+            break;
+        }
+        default: {
+            char *text = nullptr;  // points into the stream afterwards
+            int len = 0;
+            s.code(text, len);
+            break;
+        }
     }
 }
 
@@ -78,85 +78,139 @@ void decode_arrays(Stream &s, unsigned op) {
 
 void decode_records(Stream &s, unsigned op) {
     switch (op) {
-    case 0: {
-        StartdRec rec{};
-        s.code(rec);
-        free(rec.server);
-        break;
-    }
-    case 1: {
-        STARTUP_INFO info{};
-        s.code(info);
-        free_startup(info);
-        break;
-    }
-    case 2: get_value<struct stat>(s); break;
-    case 3: get_value<struct statfs>(s); break;
-    case 4: get_value<struct rusage>(s); break;
-    case 5: get_value<struct rlimit>(s); break;
-    case 6: get_value<struct utsname>(s); break;
-    case 7: get_value<struct timeval>(s); break;
-    case 8: get_value<struct timezone>(s); break;
-    case 9: get_value<struct utimbuf>(s); break;
-    case 10: get_value<PROC_ID>(s); break;
-    default: get_value<PORTS>(s); break;
+        case 0: {
+            StartdRec rec{};
+            s.code(rec);
+            free(rec.server);
+            break;
+        }
+        case 1: {
+            STARTUP_INFO info{};
+            s.code(info);
+            free_startup(info);
+            break;
+        }
+        case 2:
+            get_value<struct stat>(s);
+            break;
+        case 3:
+            get_value<struct statfs>(s);
+            break;
+        case 4:
+            get_value<struct rusage>(s);
+            break;
+        case 5:
+            get_value<struct rlimit>(s);
+            break;
+        case 6:
+            get_value<struct utsname>(s);
+            break;
+        case 7:
+            get_value<struct timeval>(s);
+            break;
+        case 8:
+            get_value<struct timezone>(s);
+            break;
+        case 9:
+            get_value<struct utimbuf>(s);
+            break;
+        case 10:
+            get_value<PROC_ID>(s);
+            break;
+        default:
+            get_value<PORTS>(s);
+            break;
     }
 }
 
 void decode_translated(Stream &s, unsigned op) {
     switch (op) {
-    case 0: get_value<open_flags_t>(s); break;
-    case 1: get_value<torvel_errno_t>(s); break;
-    case 2: get_value<torvel_signal_t>(s); break;
-    case 3: get_value<fcntl_cmd_t>(s); break;
-    default: get_value<torvel_mode_t>(s); break;
+        case 0:
+            get_value<open_flags_t>(s);
+            break;
+        case 1:
+            get_value<torvel_errno_t>(s);
+            break;
+        case 2:
+            get_value<torvel_signal_t>(s);
+            break;
+        case 3:
+            get_value<fcntl_cmd_t>(s);
+            break;
+        default:
+            get_value<torvel_mode_t>(s);
+            break;
     }
 }
 
 void decode_number(Stream &s, unsigned op) {
     switch (op) {
-    case 0: get_value<char>(s); break;
-    case 1: get_value<unsigned char>(s); break;
-    case 2: get_value<int>(s); break;
-    case 3: get_value<unsigned int>(s); break;
-    case 4: get_value<long>(s); break;
-    case 5: get_value<unsigned long>(s); break;
-    case 6: get_value<long long>(s); break;
-    case 7: get_value<unsigned long long>(s); break;
-    case 8: get_value<short>(s); break;
-    case 9: get_value<unsigned short>(s); break;
-    case 10: get_value<float>(s); break;
-    default: get_value<double>(s); break;
+        case 0:
+            get_value<char>(s);
+            break;
+        case 1:
+            get_value<unsigned char>(s);
+            break;
+        case 2:
+            get_value<int>(s);
+            break;
+        case 3:
+            get_value<unsigned int>(s);
+            break;
+        case 4:
+            get_value<long>(s);
+            break;
+        case 5:
+            get_value<unsigned long>(s);
+            break;
+        case 6:
+            get_value<long long>(s);
+            break;
+        case 7:
+            get_value<unsigned long long>(s);
+            break;
+        case 8:
+            get_value<short>(s);
+            break;
+        case 9:
+            get_value<unsigned short>(s);
+            break;
+        case 10:
+            get_value<float>(s);
+            break;
+        default:
+            get_value<double>(s);
+            break;
     }
 }
 
 void decode_step(Stream &s, unsigned char op) {
     unsigned variant = op >> 3;
     switch (op & 7) {
-    case 0:
-    case 1:
-        decode_number(s, variant % 12);
-        break;
-    case 2:
-        decode_strings(s, variant % 3);
-        break;
-    case 3:
-        decode_arrays(s, variant % 2);
-        break;
-    case 4:
-        decode_records(s, variant % 12);
-        break;
-    case 5:
-        decode_translated(s, variant % 5);
-        break;
-    case 6: {
-        unsigned char raw[16];
-        s.code_bytes_bool(raw, static_cast<int>(variant % 17));
-        break;
-    }
-    default:
-        s.finish_message();
-        break;
+        case 0:
+        case 1:
+            decode_number(s, variant % 12);
+            break;
+        case 2:
+            decode_strings(s, variant % 3);
+            break;
+        case 3:
+            decode_arrays(s, variant % 2);
+            break;
+        case 4:
+            decode_records(s, variant % 12);
+            break;
+        case 5:
+            decode_translated(s, variant % 5);
+            break;
+        case 6: {
+            unsigned char raw[16];
+            s.code_bytes_bool(raw, static_cast<int>(variant % 17));
+            break;
+        }
+        default:
+            s.finish_message();
+            break;
     }
 }
 }  // namespace

@@ -88,8 +88,7 @@ bool parse_ids(const char *text, int &uid, int &gid) {
     exit(1);
 }
 
-[[noreturn]] void unknown_ids_uid(const char *ids_name, const char *where, int uid,
-                                  char *to_free) {
+[[noreturn]] void unknown_ids_uid(const char *ids_name, const char *where, int uid, char *to_free) {
     const char *distro = myDistro->Get();
     fprintf(stderr, "ERROR: the uid specified in %s ", ids_name);
     fprintf(stderr, "%s variable (%d)\n", where, uid);

@@ -9,6 +9,8 @@
 // otherwise act under ids it did not ask for. Log lines written during a
 // switch switch ids themselves (the debug log writes as the service
 // account), so the steps re-take root after anything that may log.
+#include "identity/privileges.h"
+
 #include <errno.h>
 #include <grp.h>
 #include <stdarg.h>
@@ -20,7 +22,6 @@
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 #include "identity/passwd_cache.h"
-#include "identity/privileges.h"
 #include "identity/privileges_internal.h"
 
 namespace {
@@ -97,11 +98,11 @@ void become_account(priv_state s, const char *name, uid_t uid, gid_t gid) {
     }
     int id = static_cast<int>(gid);
     if (s == PRIV_USER) {
-        dprintf(D_ALWAYS, "set_user_egid - ERROR: initgroups(%s, %d) failed, errno: %s\n", name,
-                id, strerror(error));
+        dprintf(D_ALWAYS, "set_user_egid - ERROR: initgroups(%s, %d) failed, errno: %s\n", name, id,
+                strerror(error));
     } else if (s == PRIV_USER_FINAL) {
-        dprintf(D_ALWAYS, "set_user_rgid - ERROR: initgroups(%s, %d) failed, errno: %d\n", name,
-                id, error);
+        dprintf(D_ALWAYS, "set_user_rgid - ERROR: initgroups(%s, %d) failed, errno: %d\n", name, id,
+                error);
     } else {
         dprintf(D_ALWAYS, "set_owner_egid - ERROR: initgroups(%s, %d) failed, errno: %s\n", name,
                 id, strerror(error));
@@ -129,8 +130,7 @@ void require_ids(priv_state s) {
     }
     if (static_cast<unsigned>(s) > PRIV_FILE_OWNER) {
         dprintf(D_ALWAYS, "set_priv: Unknown priv state %d\n", static_cast<int>(s));
-        _torvel_uids_fatal(__LINE__, "cannot switch to unknown priv state %d",
-                           static_cast<int>(s));
+        _torvel_uids_fatal(__LINE__, "cannot switch to unknown priv state %d", static_cast<int>(s));
     }
 }
 
@@ -312,8 +312,8 @@ const char *priv_identifier(priv_state s) {
                                    priv_to_string(s));
             }
             snprintf(text, size, "User '%s' (%d.%d)",
-                     r.user_name != nullptr ? r.user_name : "unknown",
-                     static_cast<int>(r.user_uid), static_cast<int>(r.user_gid));
+                     r.user_name != nullptr ? r.user_name : "unknown", static_cast<int>(r.user_uid),
+                     static_cast<int>(r.user_gid));
             break;
         default:
             _torvel_uids_fatal(__LINE__, "Programmer error: unknown state (%d) in priv_identifier",

@@ -29,7 +29,7 @@ struct IdentityRecord {
     gid_t service_gid = 0;
     uid_t account_uid = 0;
     gid_t account_gid = 0;
-    char *service_name = nullptr;  // malloc
+    char *service_name = nullptr;     // malloc
     gid_t *service_groups = nullptr;  // malloc: the service account's groups
     int service_group_count = 0;
     bool user_ids_set = false;
@@ -39,7 +39,7 @@ struct IdentityRecord {
     bool owner_ids_set = false;
     uid_t owner_uid = 0;
     gid_t owner_gid = 0;
-    char *owner_name = nullptr;  // malloc, or null
+    char *owner_name = nullptr;      // malloc, or null
     char *real_user_name = nullptr;  // malloc, computed once
     PrivHistoryEntry history[kPrivHistorySize] = {};
     int history_next = 0;

@@ -24,7 +24,7 @@ namespace {
 // The jars of the GT3 installation's "lib" directory, in stored order. The
 // class path is built walking this table from its last entry down, so it
 // begins with xmlsec.jar and ends with axis.jar.
-const char *const kGt3Jars[] = {
+const char * const kGt3Jars[] = {
     "axis.jar",
     "casClients.jar",
     "cas.jar",
@@ -86,93 +86,91 @@ const char *const kGt3Jars[] = {
     "xmlsec.jar",
 };
 const int kGt3JarCount = sizeof(kGt3Jars) / sizeof(kGt3Jars[0]);
-static_assert(sizeof(kGt3Jars) / sizeof(kGt3Jars[0]) == 59,
-              "the GT3 jar table has 59 entries");
+static_assert(sizeof(kGt3Jars) / sizeof(kGt3Jars[0]) == 59, "the GT3 jar table has 59 entries");
 
 const char kWebrootOption[] = "-Dorg.globus.ogsa.server.webroot=";
 
 // Releases the configuration values and ends the process with the status of
 // every detected problem.
 [[noreturn]] void exit_failed(char *java, char *location) {
-  free(java);
-  free(location);
-  exit(1);
+    free(java);
+    free(location);
+    exit(1);
 }
 
 // Appends the full path of every jar to classpath, joined with ":", from the
 // last table entry down. At the first jar that cannot be examined, prints its
 // bare name and returns false.
 bool append_jar_paths(const char *location, MyString &classpath) {
-  for (int i = kGt3JarCount - 1; i >= 0; --i) {
-    char *lib_dir = dircat(location, "lib");
-    char *path = dircat(lib_dir, kGt3Jars[i]);
-    struct stat status;
-    bool present = stat(path, &status) == 0;
-    if (present) {
-      classpath += path;
-      if (i > 0) {
-        classpath += ":";
-      }
+    for (int i = kGt3JarCount - 1; i >= 0; --i) {
+        char *lib_dir = dircat(location, "lib");
+        char *path = dircat(lib_dir, kGt3Jars[i]);
+        struct stat status;
+        bool present = stat(path, &status) == 0;
+        if (present) {
+            classpath += path;
+            if (i > 0) {
+                classpath += ":";
+            }
+        }
+        delete[] path;
+        delete[] lib_dir;
+        if (!present) {
+            fprintf(stderr, "ERROR: Missing required jar file %s!\n", kGt3Jars[i]);
+            return false;
+        }
     }
-    delete[] path;
-    delete[] lib_dir;
-    if (!present) {
-      fprintf(stderr, "ERROR: Missing required jar file %s!\n", kGt3Jars[i]);
-      return false;
-    }
-  }
-  return true;
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  config(0);
+    config(0);
 
-  char *java = param("JAVA");
-  if (java == nullptr) {
-    fprintf(stderr, "ERROR: JAVA not defined in your Torvel config file!\n");
-    exit(1);
-  }
-  char *location = param("GT3_LOCATION");
-  if (location == nullptr) {
-    fprintf(stderr,
-            "ERROR: GT3_LOCATION not defined in your Torvel config file!\n");
-    exit_failed(java, location);
-  }
+    char *java = param("JAVA");
+    if (java == nullptr) {
+        fprintf(stderr, "ERROR: JAVA not defined in your Torvel config file!\n");
+        exit(1);
+    }
+    char *location = param("GT3_LOCATION");
+    if (location == nullptr) {
+        fprintf(stderr, "ERROR: GT3_LOCATION not defined in your Torvel config file!\n");
+        exit_failed(java, location);
+    }
 
-  // Only existence matters here: a plain file passes and fails at the jars.
-  struct stat status;
-  if (stat(location, &status) != 0) {
-    fprintf(stderr, "ERROR: Invalid GT3_LOCATION: %s\n", location);
-    exit_failed(java, location);
-  }
+    // Only existence matters here: a plain file passes and fails at the jars.
+    struct stat status;
+    if (stat(location, &status) != 0) {
+        fprintf(stderr, "ERROR: Invalid GT3_LOCATION: %s\n", location);
+        exit_failed(java, location);
+    }
 
-  MyString classpath("CLASSPATH=");
-  if (!append_jar_paths(location, classpath)) {
-    exit_failed(java, location);
-  }
+    MyString classpath("CLASSPATH=");
+    if (!append_jar_paths(location, classpath)) {
+        exit_failed(java, location);
+    }
 
-  // The environment keeps pointing at the copy, so it is never freed.
-  fflush(stdout);
-  putenv(strdup(classpath.Value()));
+    // The environment keeps pointing at the copy, so it is never freed.
+    fflush(stdout);
+    putenv(strdup(classpath.Value()));
 
-  MyString webroot(kWebrootOption);
-  webroot += location;
-  char *webroot_arg = strdup(webroot.Value());
-  char server_class[] = "torvel.gahp.Gahp";
-  char *const java_argv[] = {java, webroot_arg, server_class, nullptr};
+    MyString webroot(kWebrootOption);
+    webroot += location;
+    char *webroot_arg = strdup(webroot.Value());
+    char server_class[] = "torvel.gahp.Gahp";
+    char * const java_argv[] = {java, webroot_arg, server_class, nullptr};
 
-  if (chdir(location) < 0) {
-    fprintf(stderr, "ERROR: Unable to cd into %s!\n", location);
+    if (chdir(location) < 0) {
+        fprintf(stderr, "ERROR: Unable to cd into %s!\n", location);
+        free(webroot_arg);
+        exit_failed(java, location);
+    }
+
+    // Returns only when the exec fails; its -1 becomes exit status 255.
+    int result = __wrap_execv(java, java_argv);
+    free(java);
     free(webroot_arg);
-    exit_failed(java, location);
-  }
-
-  // Returns only when the exec fails; its -1 becomes exit status 255.
-  int result = __wrap_execv(java, java_argv);
-  free(java);
-  free(webroot_arg);
-  free(location);
-  return result;
+    free(location);
+    return result;
 }

@@ -4,11 +4,10 @@
  *
  * Built twice from this file: statically against MPICH and dynamically
  * against LAM MPI. It uses nothing of the rest of the library. */
+#include <mpi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <mpi.h>
 
 #ifdef TORVEL_MPI_BIND_NOW
 /* LAM 7.1.4 on x86-64 sends a message header whose data pointer is never

@@ -39,9 +39,8 @@ void _CB_addFDs(int *count, fd_set *read_set, fd_set *write_set);
 // is reported readable or writable, into out_read and out_write (which the
 // caller zeroed). Returns the number of bits set. A TCP record in an
 // impossible status ends the process.
-int adjustFDs(int count, fd_set *asked_read, fd_set *asked_write,
-              fd_set *kernel_read, fd_set *kernel_write, fd_set *out_read,
-              fd_set *out_write);
+int adjustFDs(int count, fd_set *asked_read, fd_set *asked_write, fd_set *kernel_read,
+              fd_set *kernel_write, fd_set *out_read, fd_set *out_write);
 
 // Runs the handler of every descriptor below count that is ready in the
 // results, and fails passive connects that waited too long. A manager whose

@@ -10,22 +10,22 @@
 
 template <size_t Size>
 struct BoundedText {
-  char text[Size];
-  size_t length = 0;
+    char text[Size];
+    size_t length = 0;
 
-  BoundedText() { text[0] = '\0'; }
+    BoundedText() { text[0] = '\0'; }
 
-  void add(const char *format, ...) __attribute__((format(printf, 2, 3))) {
-    if (length + 1 >= sizeof text) return;
-    va_list args;
-    va_start(args, format);
-    int used = vsnprintf(text + length, sizeof text - length, format, args);
-    va_end(args);
-    if (used > 0) {
-      length += static_cast<size_t>(used);
-      if (length >= sizeof text) length = sizeof text - 1;
+    void add(const char *format, ...) __attribute__((format(printf, 2, 3))) {
+        if (length + 1 >= sizeof text) return;
+        va_list args;
+        va_start(args, format);
+        int used = vsnprintf(text + length, sizeof text - length, format, args);
+        va_end(args);
+        if (used > 0) {
+            length += static_cast<size_t>(used);
+            if (length >= sizeof text) length = sizeof text - 1;
+        }
     }
-  }
 };
 
 #endif  // TORVEL_NBX_BOUNDED_TEXT_H_

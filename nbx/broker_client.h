@@ -86,9 +86,9 @@ int _CB_rmManager(int fd);
 // resuming after EINTR and partial writes, within the conversation's time.
 // Returns its size, or -1 after logging the write error (errno kept;
 // ETIMEDOUT when the time ran out).
-int _CBsend(int fd, char opcode, struct in_addr canon_ip, in_port_t canon_port,
-            char mode, struct in_addr phy_ip, in_port_t phy_port,
-            struct in_addr dest_ip, in_port_t dest_port, unsigned char error);
+int _CBsend(int fd, char opcode, struct in_addr canon_ip, in_port_t canon_port, char mode,
+            struct in_addr phy_ip, in_port_t phy_port, struct in_addr dest_ip, in_port_t dest_port,
+            unsigned char error);
 
 // Reads one whole message, resuming after EINTR and partial reads, and
 // delivers its fields into the outputs that are not null (see
@@ -97,10 +97,9 @@ int _CBsend(int fd, char opcode, struct in_addr canon_ip, in_port_t canon_port,
 // within the conversation's time (errno ETIMEDOUT), a size field outside
 // CB_MSG_HEADER..CB_MSG_MAX (its body stays unread) or a message that does
 // not parse.
-int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip,
-            in_port_t *canon_port, char *mode, struct in_addr *phy_ip,
-            in_port_t *phy_port, struct in_addr *dest_ip, in_port_t *dest_port,
-            unsigned char *error);
+int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip, in_port_t *canon_port, char *mode,
+            struct in_addr *phy_ip, in_port_t *phy_port, struct in_addr *dest_ip,
+            in_port_t *dest_port, unsigned char *error);
 
 }  // extern "C"
 
@@ -111,16 +110,16 @@ int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip,
 // to itself.
 class CBConversation {
  public:
-  CBConversation();
-  ~CBConversation() { finish(); }
-  CBConversation(const CBConversation &) = delete;
-  CBConversation &operator=(const CBConversation &) = delete;
+    CBConversation();
+    ~CBConversation() { finish(); }
+    CBConversation(const CBConversation &) = delete;
+    CBConversation &operator=(const CBConversation &) = delete;
 
-  // Ends the conversation early: later steps get their own bound again.
-  void finish();
+    // Ends the conversation early: later steps get their own bound again.
+    void finish();
 
  private:
-  bool outermost_;
+    bool outermost_;
 };
 
 #endif  // TORVEL_NBX_BROKER_CLIENT_H_

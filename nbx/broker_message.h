@@ -18,8 +18,8 @@
 
 #include <netinet/in.h>
 
-#define CB_MSG_HEADER 3  // size (2 bytes) and opcode
-#define CB_MSG_MAX 22    // the largest message
+#define CB_MSG_HEADER 3    // size (2 bytes) and opcode
+#define CB_MSG_MAX 22      // the largest message
 #define CB_OPNAME_SIZE 20  // room printOP needs, terminator included
 
 // Byte a NAK carries when the peer is not registered with the destination
@@ -28,31 +28,31 @@
 
 // The opcodes, one ASCII character each.
 enum CBOpcode {
-  CB_TCP_BIND = 'C',
-  CB_UDP_BIND = 'D',
-  CB_TCP_CLIENT = 'E',
-  CB_UDP_CLIENT = 'F',
-  CB_BIND_OK = 'G',
-  CB_RELAY_SERVER = 'H',
-  CB_LISTEN = 'I',
-  CB_CONNECT = 'J',
-  CB_ACTIVE_CONNECT = 'K',
-  CB_PASSIVE_CONNECT = 'L',
-  CB_ACK = 'M',
-  CB_CONTACT_FWD = 'N',
-  CB_CONTACT = 'O',
-  CB_INIT_COMM = 'P',
-  CB_PASSIVE_INIT = 'Q',
-  CB_ACTIVE_INIT = 'R',
-  CB_TRIGGER_FWD = 'S',
-  CB_TRIGGER = 'T',
-  CB_DUMMY = 'U',
-  CB_DUMMY_ACK = 'V',
-  CB_TCP_DEL = 'W',
-  CB_UDP_DEL = 'X',
-  CB_HEARTBEAT = 'Y',
-  CB_NAK = 'Z',
-  CB_NEW_SOCK = 'n',
+    CB_TCP_BIND = 'C',
+    CB_UDP_BIND = 'D',
+    CB_TCP_CLIENT = 'E',
+    CB_UDP_CLIENT = 'F',
+    CB_BIND_OK = 'G',
+    CB_RELAY_SERVER = 'H',
+    CB_LISTEN = 'I',
+    CB_CONNECT = 'J',
+    CB_ACTIVE_CONNECT = 'K',
+    CB_PASSIVE_CONNECT = 'L',
+    CB_ACK = 'M',
+    CB_CONTACT_FWD = 'N',
+    CB_CONTACT = 'O',
+    CB_INIT_COMM = 'P',
+    CB_PASSIVE_INIT = 'Q',
+    CB_ACTIVE_INIT = 'R',
+    CB_TRIGGER_FWD = 'S',
+    CB_TRIGGER = 'T',
+    CB_DUMMY = 'U',
+    CB_DUMMY_ACK = 'V',
+    CB_TCP_DEL = 'W',
+    CB_UDP_DEL = 'X',
+    CB_HEARTBEAT = 'Y',
+    CB_NAK = 'Z',
+    CB_NEW_SOCK = 'n',
 };
 
 extern "C" {
@@ -66,9 +66,8 @@ int _CB_msgSize(char opcode);
 // does not use are ignored. An opcode that is not in the table is a
 // programming error: the process ends through Generic_abort.
 // REQUIRES: buffer has room for CB_MSG_MAX bytes.
-int _CB_stripeMsg(char *buffer, char opcode, struct in_addr canon_ip,
-                  in_port_t canon_port, char mode, struct in_addr phy_ip,
-                  in_port_t phy_port, struct in_addr dest_ip,
+int _CB_stripeMsg(char *buffer, char opcode, struct in_addr canon_ip, in_port_t canon_port,
+                  char mode, struct in_addr phy_ip, in_port_t phy_port, struct in_addr dest_ip,
                   in_port_t dest_port, unsigned char error);
 
 // Parses the size bytes at buffer: delivers the fields the opcode carries
@@ -78,11 +77,9 @@ int _CB_stripeMsg(char *buffer, char opcode, struct in_addr canon_ip,
 // fewer bytes than the opcode's layout needs. The size field inside the
 // bytes is not consulted; bytes beyond the layout are ignored.
 // REQUIRES: buffer holds at least size bytes.
-int _CB_unstripeMsg(int size, const char *buffer, char *opcode,
-                    struct in_addr *canon_ip, in_port_t *canon_port,
-                    char *mode, struct in_addr *phy_ip, in_port_t *phy_port,
-                    struct in_addr *dest_ip, in_port_t *dest_port,
-                    unsigned char *error);
+int _CB_unstripeMsg(int size, const char *buffer, char *opcode, struct in_addr *canon_ip,
+                    in_port_t *canon_port, char *mode, struct in_addr *phy_ip, in_port_t *phy_port,
+                    struct in_addr *dest_ip, in_port_t *dest_port, unsigned char *error);
 
 // Writes the opcode's log name ("CONNECT: ", "ACK", ...) into name and
 // returns 0; for a byte that is no opcode logs "unexpected opcode passed to

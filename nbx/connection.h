@@ -26,9 +26,9 @@
 
 // How a connection (or UDP channel) through the brokers ended.
 enum CBConnectOutcome {
-  CB_CONNECT_FAILED = -1,  // the call fails (errno and _NBX_errno say why)
-  CB_GO_DIRECT = 0,        // the brokers cannot help: connect (or send) directly
-  CB_CONNECTED = 1,        // connected, or the channel is open
+    CB_CONNECT_FAILED = -1,  // the call fails (errno and _NBX_errno say why)
+    CB_GO_DIRECT = 0,        // the brokers cannot help: connect (or send) directly
+    CB_CONNECTED = 1,        // connected, or the channel is open
 };
 
 extern "C" {
@@ -59,8 +59,7 @@ CBConnectOutcome NBX_TCP_connect(SockInfo *info, const struct sockaddr_in *desti
 // -1 with ETIMEDOUT.
 int _CB_do_connect(int fd, const struct sockaddr *address, socklen_t length,
                    struct timeval *timeout);
-int _CB_do_accept(int fd, struct sockaddr *address, socklen_t *length,
-                  struct timeval *timeout);
+int _CB_do_accept(int fd, struct sockaddr *address, socklen_t *length, struct timeval *timeout);
 
 // Makes descriptor fd refer to the socket of new_fd (with fd's file status
 // flags) and closes new_fd. 0, or -1 (logged); new_fd is closed on every
@@ -72,18 +71,18 @@ int _CB_replaceFD(int fd, int new_fd);
 // The sinful text of an address copied into out (CB_ADDR_TEXT_SIZE bytes),
 // so that two addresses can appear in one log line.
 inline const char *_CB_addrText(char *out, struct in_addr ip, in_port_t port) {
-  snprintf(out, CB_ADDR_TEXT_SIZE, "%s", _ipport2str(ip, port));
-  return out;
+    snprintf(out, CB_ADDR_TEXT_SIZE, "%s", _ipport2str(ip, port));
+    return out;
 }
 
 // A 16-byte AF_INET address from an address and port in network order.
 inline struct sockaddr_in _CB_sockaddr(struct in_addr ip, in_port_t port) {
-  struct sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr = ip;
-  address.sin_port = port;
-  return address;
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr = ip;
+    address.sin_port = port;
+    return address;
 }
 
 #endif  // TORVEL_NBX_CONNECTION_H_

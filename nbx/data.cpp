@@ -25,7 +25,7 @@ void (*_Broker_down_app_callback)(void) = nullptr;
 int _Broker_down_max = 0;
 
 int _CB_inTable(int fd) {
-  return _CB_fdInfo != nullptr && fd >= 0 && fd < _NBX_max_no_fds;
+    return _CB_fdInfo != nullptr && fd >= 0 && fd < _NBX_max_no_fds;
 }
 
 }  // extern "C"

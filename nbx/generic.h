@@ -25,12 +25,12 @@ int Generic_bind(int fd, const struct sockaddr *address, socklen_t length);
 int Generic_listen(int fd, int backlog);
 int Generic_connect(int fd, const struct sockaddr *address, socklen_t length);
 int Generic_accept(int fd, struct sockaddr *address, socklen_t *length);
-int Generic_select(int count, fd_set *read_set, fd_set *write_set,
-                   fd_set *except_set, struct timeval *timeout);
+int Generic_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,
+                   struct timeval *timeout);
 ssize_t Generic_recv(int fd, void *buffer, size_t size, int flags);
 ssize_t Generic_read(int fd, void *buffer, size_t size);
-ssize_t Generic_recvfrom(int fd, void *buffer, size_t size, int flags,
-                         struct sockaddr *address, socklen_t *length);
+ssize_t Generic_recvfrom(int fd, void *buffer, size_t size, int flags, struct sockaddr *address,
+                         socklen_t *length);
 ssize_t Generic_send(int fd, const void *buffer, size_t size, int flags);
 ssize_t Generic_sendto(int fd, const void *buffer, size_t size, int flags,
                        const struct sockaddr *address, socklen_t length);
@@ -39,10 +39,9 @@ int Generic_close(int fd);
 int Generic_dup(int fd);
 int Generic_dup2(int fd, int target);
 int Generic_getsockname(int fd, struct sockaddr *address, socklen_t *length);
-int Generic_getsockopt(int fd, int level, int option, void *value,
-                       socklen_t *length);
-int Generic_execv(const char *path, char *const argv[]);
-int Generic_execve(const char *path, char *const argv[], char *const envp[]);
+int Generic_getsockopt(int fd, int level, int option, void *value, socklen_t *length);
+int Generic_execv(const char *path, char * const argv[]);
+int Generic_execve(const char *path, char * const argv[], char * const envp[]);
 // Gathers at most CB_EXECL_MAX_ARGS arguments (E2BIG beyond), then
 // NBX_execv or __wrap_execv.
 int Generic_execl(const char *path, const char *arg, ...);

@@ -52,8 +52,7 @@ void Generic_set_log_va(Generic_log_writer writer);
 // REQUIRES: path, when not null, is a NUL-terminated string.
 void Generic_logInit(const char *path, int level, int max_size);
 
-void Generic_log(int level, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
+void Generic_log(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // The default writer: one line per call, appended to Generic_logfile.
 void Generic_log_write(int level, const char *format, va_list args);
@@ -63,8 +62,7 @@ void Generic_error(const char *format, ...) __attribute__((format(printf, 1, 2))
 void Generic_error_va(const char *format, va_list args);
 
 // Generic_error, then "PID %ld EXITING with failure (status 1)" and exit(1).
-[[noreturn]] void Generic_abort(const char *format, ...)
-    __attribute__((format(printf, 1, 2)));
+[[noreturn]] void Generic_abort(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 void Generic_stop_logging(void);
 void Generic_resume_logging(void);
@@ -77,8 +75,7 @@ void Generic_job_log(const char *message);
 }  // extern "C"
 
 // The module name and line of the call site travel with each line.
-#define NBX_AT_CALL_SITE \
-  (Generic_log_srcfile = NBX_LOG_MODULE, Generic_log_lineno = __LINE__)
+#define NBX_AT_CALL_SITE (Generic_log_srcfile = NBX_LOG_MODULE, Generic_log_lineno = __LINE__)
 #define NBX_LOG(level, ...) (NBX_AT_CALL_SITE, Generic_log(level, __VA_ARGS__))
 #define NBX_ERROR(...) (NBX_AT_CALL_SITE, Generic_error(__VA_ARGS__))
 #define NBX_ABORT(...) (NBX_AT_CALL_SITE, Generic_abort(__VA_ARGS__))

@@ -10,16 +10,20 @@
 namespace {
 
 int switch_is_on(const char *name) {
-  const char *value = getenv(name);
-  return value != nullptr && strcasecmp(value, "true") == 0;
+    const char *value = getenv(name);
+    return value != nullptr && strcasecmp(value, "true") == 0;
 }
 
 }  // namespace
 
 extern "C" {
 
-int useNBX(void) { return switch_is_on("NBX_ENABLE"); }
+int useNBX(void) {
+    return switch_is_on("NBX_ENABLE");
+}
 
-int useGeneric(void) { return switch_is_on("NET_REMAP_ENABLE"); }
+int useGeneric(void) {
+    return switch_is_on("NET_REMAP_ENABLE");
+}
 
 }  // extern "C"

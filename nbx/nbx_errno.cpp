@@ -25,30 +25,33 @@ const NBXErrnoEntry NBX_errno_translation[] = {
 };
 
 char *NBX_strerror(int code) {
-  static char text[300];
-  int saved_errno = errno;
-  const char *found = nullptr;
-  for (const NBXErrnoEntry *entry = NBX_errno_translation;
-       entry->code != NBX_ERRNO_SENTINEL; ++entry) {
-    if (entry->code == code) {
-      found = entry->text;
-      break;
+    static char text[300];
+    int saved_errno = errno;
+    const char *found = nullptr;
+    for (const NBXErrnoEntry *entry = NBX_errno_translation; entry->code != NBX_ERRNO_SENTINEL;
+         ++entry) {
+        if (entry->code == code) {
+            found = entry->text;
+            break;
+        }
     }
-  }
-  if (found == nullptr) {
-    snprintf(text, sizeof text, "%s", "Invalid error number passed");
-  } else if (saved_errno != 0) {
-    snprintf(text, sizeof text, "%s (errno %d: %s)", found, saved_errno,
-             strerror(saved_errno));
-  } else {
-    snprintf(text, sizeof text, "%s", found);
-  }
-  errno = saved_errno;
-  return text;
+    if (found == nullptr) {
+        snprintf(text, sizeof text, "%s", "Invalid error number passed");
+    } else if (saved_errno != 0) {
+        snprintf(text, sizeof text, "%s (errno %d: %s)", found, saved_errno, strerror(saved_errno));
+    } else {
+        snprintf(text, sizeof text, "%s", found);
+    }
+    errno = saved_errno;
+    return text;
 }
 
-const char *_nbx_version(void) { return "$NBXVersion: 1.3.2 $"; }
+const char *_nbx_version(void) {
+    return "$NBXVersion: 1.3.2 $";
+}
 
-const char *_nbx_build_date(void) { return "$NBXBuildDate: Jul 19 2006 $"; }
+const char *_nbx_build_date(void) {
+    return "$NBXBuildDate: Jul 19 2006 $";
+}
 
 }  // extern "C"

@@ -20,8 +20,8 @@
 extern "C" {
 
 struct NBXErrnoEntry {
-  int code;
-  const char *text;
+    int code;
+    const char *text;
 };
 
 // Every code with its text, ended by an entry with code NBX_ERRNO_SENTINEL.

@@ -20,12 +20,12 @@ int NBX_bind(int fd, const struct sockaddr *address, socklen_t length);
 int NBX_listen(int fd, int backlog);
 int NBX_connect(int fd, const struct sockaddr *address, socklen_t length);
 int NBX_accept(int fd, struct sockaddr *address, socklen_t *length);
-int NBX_select(int count, fd_set *read_set, fd_set *write_set,
-               fd_set *except_set, struct timeval *timeout);
+int NBX_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,
+               struct timeval *timeout);
 ssize_t NBX_recv(int fd, void *buffer, size_t size, int flags);
 ssize_t NBX_read(int fd, void *buffer, size_t size);
-ssize_t NBX_recvfrom(int fd, void *buffer, size_t size, int flags,
-                     struct sockaddr *address, socklen_t *length);
+ssize_t NBX_recvfrom(int fd, void *buffer, size_t size, int flags, struct sockaddr *address,
+                     socklen_t *length);
 ssize_t NBX_send(int fd, const void *buffer, size_t size, int flags);
 ssize_t NBX_sendto(int fd, const void *buffer, size_t size, int flags,
                    const struct sockaddr *address, socklen_t length);
@@ -34,8 +34,7 @@ int NBX_close(int fd);
 int NBX_dup(int fd);
 int NBX_dup2(int fd, int target);
 int NBX_getsockname(int fd, struct sockaddr *address, socklen_t *length);
-int NBX_getsockopt(int fd, int level, int option, void *value,
-                   socklen_t *length);
+int NBX_getsockopt(int fd, int level, int option, void *value, socklen_t *length);
 
 // Bookkeeping of a duplicated brokered descriptor: to joins from's record.
 // REQUIRES: both descriptors are in the table and from has a record.
@@ -52,14 +51,14 @@ void _CB_releaseFd(int fd);
 ssize_t TCPrecv(int fd, void *buffer, size_t size, int flags);
 // Takes one buffered datagram of a brokered UDP descriptor; address and
 // length may be null.
-ssize_t UDPrecv(int fd, void *buffer, size_t size, int flags,
-                struct sockaddr *address, socklen_t *length);
+ssize_t UDPrecv(int fd, void *buffer, size_t size, int flags, struct sockaddr *address,
+                socklen_t *length);
 
 // The layer's internal wait: select over the caller's sets plus the layer's
 // own descriptors, handling broker traffic as it arrives. Does not touch
 // _NBX_errno.
-int _CB_select(int count, fd_set *read_set, fd_set *write_set,
-               fd_set *except_set, struct timeval *timeout);
+int _CB_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,
+               struct timeval *timeout);
 
 // _CB_select for the one descriptor fd, for reading or writing, waiting at
 // most *timeout (null: no limit). A descriptor beyond an fd_set cannot be
@@ -77,20 +76,19 @@ int _NBX_is_blocking(int fd, int flags, int *status_flags);
 // receive gives -1 with EAGAIN at once when status_flags has O_NONBLOCK or
 // flags has MSG_DONTWAIT, and when a given timeout runs out; a null timeout
 // waits without limit.
-ssize_t _NBX_nonblock_send(int fd, const void *buffer, size_t size, int flags,
+ssize_t _NBX_nonblock_send(int fd, const void *buffer, size_t size, int flags, int status_flags);
+ssize_t _NBX_nonblock_recv(int fd, void *buffer, size_t size, int flags, struct timeval *timeout,
                            int status_flags);
-ssize_t _NBX_nonblock_recv(int fd, void *buffer, size_t size, int flags,
-                           struct timeval *timeout, int status_flags);
 ssize_t _NBX_nonblock_recvfrom(int fd, void *buffer, size_t size, int flags,
-                               struct sockaddr *address, socklen_t *length,
-                               struct timeval *timeout, int status_flags);
+                               struct sockaddr *address, socklen_t *length, struct timeval *timeout,
+                               int status_flags);
 
 // The exec road: hand the table over, then exec through the wrapper.
 // Return only on failure (-1 with errno from the exec).
-int NBX_execv(const char *path, char *const argv[]);
+int NBX_execv(const char *path, char * const argv[]);
 // When envp is the process's own environment, the environment as it stands
 // after the hand-over is passed (the hand-over may move it).
-int NBX_execve(const char *path, char *const argv[], char *const envp[]);
+int NBX_execve(const char *path, char * const argv[], char * const envp[]);
 // No limit on the number of arguments; running out of memory ends the
 // process.
 int NBX_execl(const char *path, const char *arg, ...);

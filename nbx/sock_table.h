@@ -15,28 +15,28 @@
 
 // Kinds of table entries.
 enum FdType {
-  NOT_DEFINED = 0,  // a descriptor the layer does not manage
-  TCP = 1,          // a brokered TCP socket
-  UDP = 2,          // a brokered UDP socket
-  MANAGER = 3,      // the layer's own connection to the broker for one socket
+    NOT_DEFINED = 0,  // a descriptor the layer does not manage
+    TCP = 1,          // a brokered TCP socket
+    UDP = 2,          // a brokered UDP socket
+    MANAGER = 3,      // the layer's own connection to the broker for one socket
 };
 
 // SockInfo.status values.
 enum SockStatus {
-  NONE = 4,
-  CREATED = 5,
-  BOUND = 6,
-  LISTENING = 7,
-  ACTIVE_CONNECTING = 8,   // a non-blocking active connection is in progress
-  PASSIVE_CONNECTING = 9,  // waiting for the peer to connect to us
-  CONNECTED = 10,
-  CONN_FAILED = 11,
+    NONE = 4,
+    CREATED = 5,
+    BOUND = 6,
+    LISTENING = 7,
+    ACTIVE_CONNECTING = 8,   // a non-blocking active connection is in progress
+    PASSIVE_CONNECTING = 9,  // waiting for the peer to connect to us
+    CONNECTED = 10,
+    CONN_FAILED = 11,
 };
 
 // SockInfo.mode values.
 enum SockMode {
-  ACTIVE = 'A',   // a broker was configured when the socket was created
-  PASSIVE = 'B',  // no broker
+    ACTIVE = 'A',   // a broker was configured when the socket was created
+    PASSIVE = 'B',  // no broker
 };
 
 // SockInfo.manager when the manager connection was lost.
@@ -44,56 +44,56 @@ enum { NEED_RECOVER = -2 };
 
 // An IPv4 address and port, both in network byte order.
 struct CBAddr {
-  struct in_addr ip;
-  in_port_t port;
+    struct in_addr ip;
+    in_port_t port;
 };
 
 // A connection accepted for a listening socket, not yet handed out.
 struct CBConn {
-  int fd;
-  struct in_addr ip;  // the peer
-  in_port_t port;     // network byte order
-  CBConn *next;
+    int fd;
+    struct in_addr ip;  // the peer
+    in_port_t port;     // network byte order
+    CBConn *next;
 };
 
 // A UDP receiver known to a socket; new entries go to the front.
 struct CBRcver {
-  CBAddr canon;
-  CBAddr phy;
-  CBRcver *prev;
-  CBRcver *next;
+    CBAddr canon;
+    CBAddr phy;
+    CBRcver *prev;
+    CBRcver *next;
 };
 
 // A UDP datagram read for a socket and not yet delivered.
 struct CBDatagram {
-  int size;
-  char *data;  // malloc()ed copy of the bytes
-  struct sockaddr from;
-  CBDatagram *next;
+    int size;
+    char *data;  // malloc()ed copy of the bytes
+    struct sockaddr from;
+    CBDatagram *next;
 };
 
 struct SockInfo {
-  int owner;          // the lowest descriptor referring to the record
-  int manager;        // manager descriptor, -1 for none, NEED_RECOVER
-  unsigned int refs;  // descriptors referring to the record
-  CBAddr canon;       // where peers reach the socket
-  char mode;          // ACTIVE or PASSIVE
-  int status;         // a SockStatus
-  time_t pendingSince;
-  CBAddr phyAddr;  // the local address and port
-  int error;       // errno of the last failed connection attempt
-  CBConn *conn_q_head;
-  CBConn *conn_q_tail;
-  CBAddr *connected;  // peer of a connected UDP socket; malloc()ed or null
-  CBRcver *rcvers;
-  int rcv_count;
-  CBDatagram *rcv_buf_head;
-  CBDatagram *rcv_buf_tail;
+    int owner;          // the lowest descriptor referring to the record
+    int manager;        // manager descriptor, -1 for none, NEED_RECOVER
+    unsigned int refs;  // descriptors referring to the record
+    CBAddr canon;       // where peers reach the socket
+    char mode;          // ACTIVE or PASSIVE
+    int status;         // a SockStatus
+    time_t pendingSince;
+    CBAddr phyAddr;  // the local address and port
+    int error;       // errno of the last failed connection attempt
+    CBConn *conn_q_head;
+    CBConn *conn_q_tail;
+    CBAddr *connected;  // peer of a connected UDP socket; malloc()ed or null
+    CBRcver *rcvers;
+    int rcv_count;
+    CBDatagram *rcv_buf_head;
+    CBDatagram *rcv_buf_tail;
 };
 
 struct FdInfo {
-  int type;        // an FdType
-  SockInfo *info;  // null for NOT_DEFINED; owned by the table
+    int type;        // an FdType
+    SockInfo *info;  // null for NOT_DEFINED; owned by the table
 };
 
 extern "C" {

@@ -17,19 +17,19 @@
 #include "nbx/connection.h"
 #include "nbx/sock_table.h"
 
-#define CB_UDP_RCV_BUF_MAX 50     // buffered datagrams per socket
-#define CB_UDP_READ_SIZE 65536    // largest datagram read at once
-#define CB_DUMMY_SIZE 15          // DUMMY and DUMMY_ACK datagrams
-#define CB_DUMMY_WAIT 10          // seconds to wait for a peer's DUMMY
-#define CB_TRIGGER_ATTEMPTS 5     // DUMMYs sent after a TRIGGER
-#define CB_TRIGGER_WAIT 2         // seconds per DUMMY_ACK wait
+#define CB_UDP_RCV_BUF_MAX 50   // buffered datagrams per socket
+#define CB_UDP_READ_SIZE 65536  // largest datagram read at once
+#define CB_DUMMY_SIZE 15        // DUMMY and DUMMY_ACK datagrams
+#define CB_DUMMY_WAIT 10        // seconds to wait for a peer's DUMMY
+#define CB_TRIGGER_ATTEMPTS 5   // DUMMYs sent after a TRIGGER
+#define CB_TRIGGER_WAIT 2       // seconds per DUMMY_ACK wait
 
 // handleUDPmsg results.
 enum {
-  CB_UDP_DUMMY_IGNORED = 0,
-  CB_UDP_DUMMY_ANSWERED = 1,
-  CB_UDP_DUMMY_ACK = 2,
-  CB_UDP_DATA = 3,
+    CB_UDP_DUMMY_IGNORED = 0,
+    CB_UDP_DUMMY_ANSWERED = 1,
+    CB_UDP_DUMMY_ACK = 2,
+    CB_UDP_DATA = 3,
 };
 
 extern "C" {
@@ -59,16 +59,15 @@ int _CB_handleDummy(int fd, struct in_addr peer_ip, in_port_t peer_port,
 // After a TRIGGER: sends DUMMYs to the peer's physical address until it
 // acknowledges (the peer becomes a receiver). 0 acknowledged or given up,
 // -1 failure.
-int handleTrigger(int fd, struct in_addr canon_ip, in_port_t canon_port,
-                  struct in_addr phy_ip, in_port_t phy_port);
+int handleTrigger(int fd, struct in_addr canon_ip, in_port_t canon_port, struct in_addr phy_ip,
+                  in_port_t phy_port);
 
 // Sorts one datagram read from fd: answers a DUMMY for this socket, reports
 // a DUMMY_ACK, buffers data (dropping it when the buffer is full). The
 // sender of a DUMMY or DUMMY_ACK goes to the outputs that are not null.
 // source may be null. Returns a CB_UDP_ result, or -1.
 int handleUDPmsg(int fd, const char *data, int size, const struct sockaddr *source,
-                 socklen_t source_length, struct in_addr *sender_ip,
-                 in_port_t *sender_port);
+                 socklen_t source_length, struct in_addr *sender_ip, in_port_t *sender_port);
 
 // Reads one datagram from a ready UDP owner and sorts it. 0 or -1.
 int handleFDasyncMsg(int fd);

@@ -27,12 +27,12 @@ int __wrap_bind(int fd, const struct sockaddr *address, socklen_t length);
 int __wrap_listen(int fd, int backlog);
 int __wrap_connect(int fd, const struct sockaddr *address, socklen_t length);
 int __wrap_accept(int fd, struct sockaddr *address, socklen_t *length);
-int __wrap_select(int count, fd_set *read_set, fd_set *write_set,
-                  fd_set *except_set, struct timeval *timeout);
+int __wrap_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,
+                  struct timeval *timeout);
 ssize_t __wrap_recv(int fd, void *buffer, size_t size, int flags);
 ssize_t __wrap_read(int fd, void *buffer, size_t size);
-ssize_t __wrap_recvfrom(int fd, void *buffer, size_t size, int flags,
-                        struct sockaddr *address, socklen_t *length);
+ssize_t __wrap_recvfrom(int fd, void *buffer, size_t size, int flags, struct sockaddr *address,
+                        socklen_t *length);
 ssize_t __wrap_send(int fd, const void *buffer, size_t size, int flags);
 ssize_t __wrap_sendto(int fd, const void *buffer, size_t size, int flags,
                       const struct sockaddr *address, socklen_t length);
@@ -41,12 +41,11 @@ int __wrap_close(int fd);
 int __wrap_dup(int fd);
 int __wrap_dup2(int fd, int target);
 int __wrap_getsockname(int fd, struct sockaddr *address, socklen_t *length);
-int __wrap_getsockopt(int fd, int level, int option, void *value,
-                      socklen_t *length);
+int __wrap_getsockopt(int fd, int level, int option, void *value, socklen_t *length);
 // Return only on failure: -1 with errno from the system's exec.
 // REQUIRES: argv (and envp) are null-terminated.
-int __wrap_execv(const char *path, char *const argv[]);
-int __wrap_execve(const char *path, char *const argv[], char *const envp[]);
+int __wrap_execv(const char *path, char * const argv[]);
+int __wrap_execve(const char *path, char * const argv[], char * const envp[]);
 // At most 19 arguments after path (the vector holds 20 entries with the
 // terminating null); more give -1 with E2BIG and no exec.
 int __wrap_execl(const char *path, const char *arg, ...);
@@ -57,12 +56,12 @@ int __real_bind(int fd, const struct sockaddr *address, socklen_t length);
 int __real_listen(int fd, int backlog);
 int __real_connect(int fd, const struct sockaddr *address, socklen_t length);
 int __real_accept(int fd, struct sockaddr *address, socklen_t *length);
-int __real_select(int count, fd_set *read_set, fd_set *write_set,
-                  fd_set *except_set, struct timeval *timeout);
+int __real_select(int count, fd_set *read_set, fd_set *write_set, fd_set *except_set,
+                  struct timeval *timeout);
 ssize_t __real_recv(int fd, void *buffer, size_t size, int flags);
 ssize_t __real_read(int fd, void *buffer, size_t size);
-ssize_t __real_recvfrom(int fd, void *buffer, size_t size, int flags,
-                        struct sockaddr *address, socklen_t *length);
+ssize_t __real_recvfrom(int fd, void *buffer, size_t size, int flags, struct sockaddr *address,
+                        socklen_t *length);
 ssize_t __real_send(int fd, const void *buffer, size_t size, int flags);
 ssize_t __real_sendto(int fd, const void *buffer, size_t size, int flags,
                       const struct sockaddr *address, socklen_t length);
@@ -71,10 +70,9 @@ int __real_close(int fd);
 int __real_dup(int fd);
 int __real_dup2(int fd, int target);
 int __real_getsockname(int fd, struct sockaddr *address, socklen_t *length);
-int __real_getsockopt(int fd, int level, int option, void *value,
-                      socklen_t *length);
-int __real_execv(const char *path, char *const argv[]);
-int __real_execve(const char *path, char *const argv[], char *const envp[]);
+int __real_getsockopt(int fd, int level, int option, void *value, socklen_t *length);
+int __real_execv(const char *path, char * const argv[]);
+int __real_execve(const char *path, char * const argv[], char * const envp[]);
 
 // Copies arg and the arguments of args up to and including the terminating
 // null into argv. Returns the number of arguments before the null, or -1

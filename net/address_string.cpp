@@ -34,7 +34,9 @@ const size_t kHostBufSize = 64;
 // prt_fds stops adding members once its text is longer than this.
 const size_t kFdTextLimit = 40;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Copies text[0..length) into buf (size bytes) with a terminator; false
 // when it does not fit.

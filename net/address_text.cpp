@@ -6,7 +6,9 @@
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Longest official name same_official_name keeps for comparing.
 const size_t kNameBufSize = 256;

@@ -20,7 +20,7 @@ namespace {
 const char kIpAddrSuffix[] = "IpAddr";
 
 bool carries_address(const char *attr) {
-    static const char *const kNames[] = {"MyAddress", "TransferSocket", "Capability", "ClaimId"};
+    static const char * const kNames[] = {"MyAddress", "TransferSocket", "Capability", "ClaimId"};
     for (const char *name : kNames) {
         if (strcmp(attr, name) == 0) {
             return true;
@@ -31,7 +31,9 @@ bool carries_address(const char *attr) {
     return length >= suffix && strcasecmp(attr + length - suffix, kIpAddrSuffix) == 0;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The first occurrence of address in text that stands alone: not preceded
 // by a digit or '.', not followed by a digit or by '.' and a digit.
@@ -75,8 +77,8 @@ void ConvertDefaultIPToSocketIP(const char *attr, const char *expr, char **new_e
     memcpy(*new_expr_string + before, sock, sock_length);
     memcpy(*new_expr_string + before + sock_length, at + my_length, after + 1);
     dprintf(D_NETWORK,
-            "Replaced default IP %s with connection IP %s in outgoing ClassAd attribute %s.\n",
-            my, sock, attr);
+            "Replaced default IP %s with connection IP %s in outgoing ClassAd attribute %s.\n", my,
+            sock, attr);
 }
 
 void ConvertDefaultIPToSocketIP(const char *attr, char **expr, Stream &s) {
@@ -88,4 +90,6 @@ void ConvertDefaultIPToSocketIP(const char *attr, char **expr, Stream &s) {
     }
 }
 
-const char *get_mySubSystem() { return mySubSystem; }
+const char *get_mySubSystem() {
+    return mySubSystem;
+}

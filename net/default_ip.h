@@ -13,8 +13,7 @@ class Stream;
 // default address as a whole dotted address, to a copy of expr whose first
 // such occurrence is replaced by the stream's local address. Caller free()s
 // *new_expr. REQUIRES: attr, expr and new_expr are not null.
-void ConvertDefaultIPToSocketIP(const char *attr, const char *expr, char **new_expr,
-                                Stream &s);
+void ConvertDefaultIPToSocketIP(const char *attr, const char *expr, char **new_expr, Stream &s);
 
 // The same on *expr in place: a rewritten text replaces it and the old one
 // is free()d. REQUIRES: *expr is a malloc'd text.

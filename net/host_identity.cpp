@@ -33,7 +33,9 @@ bool sin_addr_found = false;
 // Size of the buffer the host name is read into.
 const size_t kHostBufSize = 64;
 
-bool has_dot(const char *name) { return name != nullptr && strchr(name, '.') != nullptr; }
+bool has_dot(const char *name) {
+    return name != nullptr && strchr(name, '.') != nullptr;
+}
 
 void discover_hostname() {
     free(local_hostname);
@@ -182,8 +184,8 @@ void init_ipaddr(int config_done) {
             sin_addr_found = true;
             local_ip_addr = ntohl(local_sin_addr.s_addr);
             ipaddr_known = true;
-            dprintf(D_HOSTNAME,
-                    "Using NETWORK_INTERFACE (%s) from config file for local IP addr\n", iface);
+            dprintf(D_HOSTNAME, "Using NETWORK_INTERFACE (%s) from config file for local IP addr\n",
+                    iface);
         } else {
             dprintf(D_ALWAYS, "init_ipaddr: Invalid network interface string: \"%s\"\n", iface);
             dprintf(D_ALWAYS, "init_ipaddr: Using default interface.\n");

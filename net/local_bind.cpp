@@ -140,8 +140,8 @@ int _torvel_local_bind(int outgoing, int fd) {
 int bindWithin(int fd, int low, int high) {
     if (low < 0 || high > kMaxPort || high < low) {
         dprintf(D_ALWAYS,
-                "_torvel_local_bind::bindWithin - failed to bind any port within (%d ~ %d)\n",
-                low, high);
+                "_torvel_local_bind::bindWithin - failed to bind any port within (%d ~ %d)\n", low,
+                high);
         return 0;
     }
     int count = high - low + 1;
@@ -157,8 +157,7 @@ int bindWithin(int fd, int low, int high) {
         }
         dprintf(D_NETWORK, "_torvel_local_bind - failed to bind: %s\n", strerror(errno));
     }
-    dprintf(D_ALWAYS,
-            "_torvel_local_bind::bindWithin - failed to bind any port within (%d ~ %d)\n", low,
-            high);
+    dprintf(D_ALWAYS, "_torvel_local_bind::bindWithin - failed to bind any port within (%d ~ %d)\n",
+            low, high);
     return 0;
 }

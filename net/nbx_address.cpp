@@ -15,10 +15,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "net/address_string.h"
-#include "net/address_text.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
+#include "net/address_string.h"
+#include "net/address_text.h"
 
 #define NBX_LOG_MODULE "address"
 
@@ -107,7 +107,9 @@ int interface_up(int fd, const char *name) {
 
 extern "C" {
 
-int _valid_ip(const char *text, struct in_addr *addr) { return is_ipaddr(text, addr); }
+int _valid_ip(const char *text, struct in_addr *addr) {
+    return is_ipaddr(text, addr);
+}
 
 int _valid_sin(const char *text) {
     return text != nullptr && text[0] == '<' && strchr(text, ':') != nullptr &&
@@ -281,7 +283,9 @@ char *_str2host(const char *text) {
     return result;
 }
 
-int _same_net(in_addr_t a, in_addr_t b) { return in_same_net(a, b); }
+int _same_net(in_addr_t a, in_addr_t b) {
+    return in_same_net(a, b);
+}
 
 char *_prtfds(int count, fd_set *fds) {
     static char text[64];
@@ -298,7 +302,9 @@ char *_ip2host(struct in_addr addr) {
     return entry != nullptr ? entry->h_name : nullptr;
 }
 
-int _is_loopback(struct in_addr addr) { return addr.s_addr == htonl(INADDR_LOOPBACK) ? 1 : 0; }
+int _is_loopback(struct in_addr addr) {
+    return addr.s_addr == htonl(INADDR_LOOPBACK) ? 1 : 0;
+}
 
 char *_ip2str(struct in_addr addr) {
     static char text[24];

@@ -173,8 +173,7 @@ int torvel_gethostname(char *name, size_t size) {
     }
     char *value = param("NETWORK_INTERFACE");
     if (value != nullptr) {
-        dprintf(D_HOSTNAME, "NO_DNS: Using NETWORK_INTERFACE='%s' to determine hostname\n",
-                value);
+        dprintf(D_HOSTNAME, "NO_DNS: Using NETWORK_INTERFACE='%s' to determine hostname\n", value);
         char text[kNameBufSize];
         bounded_name(value, '\0', text);
         free(value);

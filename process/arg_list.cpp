@@ -224,7 +224,7 @@ void join_args(const SimpleList<MyString> &list, MyString *result, int start) {
     }
 }
 
-void join_args(const char *const *argv, MyString *result, int start) {
+void join_args(const char * const *argv, MyString *result, int start) {
     ARGLIST_ASSERT(result);
     if (argv == nullptr) {
         return;
@@ -241,7 +241,7 @@ void deleteStringArray(char **array) {
         return;
     }
     for (char **p = array; *p != nullptr; ++p) {
-        delete[] *p;
+        delete[] * p;
     }
     delete[] array;
 }
@@ -577,10 +577,11 @@ bool ArgList::V2QuotedToV2Raw(const char *text, MyString *raw, MyString *error) 
     }
     if (*p != '\0') {
         MyString message;
-        message.sprintf("Unexpected characters following double-quote.  Did you forget to "
-                        "escape the double-quote by repeating it?  Here is the quote and "
-                        "trailing characters: %s\n",
-                        closing);
+        message.sprintf(
+            "Unexpected characters following double-quote.  Did you forget to "
+            "escape the double-quote by repeating it?  Here is the quote and "
+            "trailing characters: %s\n",
+            closing);
         AddErrorMessage(message.Value(), error);
         return false;
     }

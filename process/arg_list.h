@@ -161,7 +161,7 @@ bool split_args(const char *text, char ***argv, MyString *error);
 // append_arg for every argument from number start on. A null argv appends
 // nothing. REQUIRES: result not null.
 void join_args(const SimpleList<MyString> &list, MyString *result, int start = 0);
-void join_args(const char *const *argv, MyString *result, int start = 0);
+void join_args(const char * const *argv, MyString *result, int start = 0);
 // Appends one argument in V2 raw form, after a blank when result is not
 // empty. REQUIRES: arg and result not null.
 void append_arg(const char *arg, MyString &result);

@@ -1,11 +1,10 @@
 // The ClassAd forms of an argument list: reading "Arguments" (V2 raw) or
 // "Args" (V1 raw) from a job ad, and writing the form a peer of a given
 // version can read. No process-wide state.
-#include "process/arg_list.h"
-
 #include "classad/attr_names.h"
 #include "classad/class_ad.h"
 #include "diagnostics/debug_log.h"
+#include "process/arg_list.h"
 #include "process/arglist_assert.h"
 #include "version/torvel_version_info.h"
 
@@ -62,8 +61,8 @@ bool ArgList::InsertArgsIntoClassAd(ClassAd *ad, const TorvelVersionInfo *peer_v
     ARGLIST_ASSERT(ad);
     bool has_args1 = ad->Lookup(ATTR_JOB_ARGUMENTS1) != nullptr;
     bool has_args2 = ad->Lookup(ATTR_JOB_ARGUMENTS2) != nullptr;
-    bool requires_v1 = peer_version != nullptr ? TorvelVersionRequiresV1(*peer_version)
-                                               : v1_flavour_unspecified;
+    bool requires_v1 =
+        peer_version != nullptr ? TorvelVersionRequiresV1(*peer_version) : v1_flavour_unspecified;
     if (!requires_v1) {
         MyString v2;
         GetArgsStringV2Raw(&v2, error);

@@ -8,12 +8,12 @@
 
 #include "diagnostics/except.h"
 
-#define ARGLIST_EXCEPT(...)                 \
-    do {                                    \
-        _EXCEPT_Line = __LINE__;            \
-        _EXCEPT_File = "arglist";           \
-        _EXCEPT_Errno = errno;              \
-        _EXCEPT_(__VA_ARGS__);              \
+#define ARGLIST_EXCEPT(...)       \
+    do {                          \
+        _EXCEPT_Line = __LINE__;  \
+        _EXCEPT_File = "arglist"; \
+        _EXCEPT_Errno = errno;    \
+        _EXCEPT_(__VA_ARGS__);    \
     } while (0)
 
 #define ARGLIST_ASSERT(cond)                                  \

@@ -4,10 +4,9 @@
 // The contracts are checked with the platform's assert in every build: a
 // null name would otherwise be read through.
 #undef NDEBUG
-#include <assert.h>
-
 #include "process/environment.h"
 
+#include <assert.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>

@@ -82,7 +82,7 @@ int wait_for(pid_t pid) {
 
 }  // namespace
 
-FILE *my_popenv(char *const argv[], const char *mode, int want_stderr) {
+FILE *my_popenv(char * const argv[], const char *mode, int want_stderr) {
     if (argv == nullptr || argv[0] == nullptr || mode == nullptr) {
         return nullptr;
     }
@@ -166,7 +166,7 @@ int my_pclose(FILE *stream) {
     return wait_for(pid);
 }
 
-int my_systemv(char *const argv[]) {
+int my_systemv(char * const argv[]) {
     FILE *stream = my_popenv(argv, "w", 0);
     if (stream == nullptr) {
         return -1;
@@ -186,7 +186,7 @@ namespace {
 // my_spawnv, the child first moving into the directory open as dir_fd
 // (none when negative); a child that cannot ends with the exec failure's
 // status.
-int spawn_and_wait(int dir_fd, const char *path, char *const argv[]) {
+int spawn_and_wait(int dir_fd, const char *path, char * const argv[]) {
     if (ChildPid != 0) {
         return -1;
     }
@@ -210,11 +210,11 @@ int spawn_and_wait(int dir_fd, const char *path, char *const argv[]) {
 
 }  // namespace
 
-int my_spawnv(const char *path, char *const argv[]) {
+int my_spawnv(const char *path, char * const argv[]) {
     return spawn_and_wait(-1, path, argv);
 }
 
-int my_spawnv_in(int dir_fd, const char *path, char *const argv[]) {
+int my_spawnv_in(int dir_fd, const char *path, char * const argv[]) {
     return spawn_and_wait(dir_fd, path, argv);
 }
 

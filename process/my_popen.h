@@ -37,7 +37,7 @@ extern pid_t ChildPid;
 // parent's end of the pipe is closed in every program started later, so
 // open children never hold each other's input open. Close the stream with
 // my_pclose, never fclose.
-FILE *my_popenv(char *const argv[], const char *mode, int want_stderr);
+FILE *my_popenv(char * const argv[], const char *mode, int want_stderr);
 // The same with the arguments of args; null for an empty list.
 FILE *my_popen(ArgList &args, const char *mode, int want_stderr);
 
@@ -49,19 +49,19 @@ int my_pclose(FILE *stream);
 // Starts the program with its standard input on a pipe that is closed at
 // once (it sees end of input), waits and returns the wait status; -1 when it
 // could not be started.
-int my_systemv(char *const argv[]);
+int my_systemv(char * const argv[]);
 int my_system(ArgList &args);
 
 // Starts path (no PATH search) with argv through the brokering layer's exec
 // (which hands brokered sockets over when brokering is on), waits and
 // returns the wait status. -1 when it could not be started or another
 // my_spawnv is still waiting (as from a signal handler).
-int my_spawnv(const char *path, char *const argv[]);
+int my_spawnv(const char *path, char * const argv[]);
 // my_spawnv with the child working in the directory open as dir_fd (an
 // O_PATH descriptor will do): relative paths in argv then name entries of
 // that very directory, whatever happens to its path meanwhile. A child
 // that cannot enter it ends with status 8.
-int my_spawnv_in(int dir_fd, const char *path, char *const argv[]);
+int my_spawnv_in(int dir_fd, const char *path, char * const argv[]);
 // my_spawnv with the arguments up to the terminating null pointer, at most
 // 32 of them (first included); further ones are ignored.
 int my_spawnl(const char *path, const char *first, ...);

@@ -32,46 +32,74 @@ Stream::~Stream() {
     free(decrypt_buffer_);
 }
 
-void Stream::allow_one_empty_message() { allow_empty_message_flag_ = 1; }
+void Stream::allow_one_empty_message() {
+    allow_empty_message_flag_ = 1;
+}
 
 template <typename T>
 int Stream::dispatch(T &value, const char *what) {
     switch (_coding) {
-    case DECODING:
-        return get(value);
-    case ENCODING:
-        return put(value);
-    case UNKNOWN_DIRECTION:
-        EXCEPT("ERROR: Stream::code(%s) has unknown direction!", what);
-    default:
-        EXCEPT("ERROR: Stream::code(%s)'s _coding is illegal!", what);
+        case DECODING:
+            return get(value);
+        case ENCODING:
+            return put(value);
+        case UNKNOWN_DIRECTION:
+            EXCEPT("ERROR: Stream::code(%s) has unknown direction!", what);
+        default:
+            EXCEPT("ERROR: Stream::code(%s)'s _coding is illegal!", what);
     }
 }
 
-int Stream::code(char &c) { return dispatch(c, "char &c"); }
-int Stream::code(unsigned char &c) { return dispatch(c, "unsigned char &c"); }
-int Stream::code(int &i) { return dispatch(i, "int &i"); }
-int Stream::code(unsigned int &i) { return dispatch(i, "unsigned int &i"); }
-int Stream::code(long &l) { return dispatch(l, "long &l"); }
-int Stream::code(unsigned long &l) { return dispatch(l, "unsigned long &l"); }
-int Stream::code(long long &l) { return dispatch(l, "long long &l"); }
-int Stream::code(unsigned long long &l) { return dispatch(l, "unsigned long long &l"); }
-int Stream::code(short &s) { return dispatch(s, "short &s"); }
-int Stream::code(unsigned short &s) { return dispatch(s, "unsigned short &s"); }
-int Stream::code(float &f) { return dispatch(f, "float &f"); }
-int Stream::code(double &d) { return dispatch(d, "double &d"); }
-int Stream::code(char *&s) { return dispatch(s, "char *&s"); }
+int Stream::code(char &c) {
+    return dispatch(c, "char &c");
+}
+int Stream::code(unsigned char &c) {
+    return dispatch(c, "unsigned char &c");
+}
+int Stream::code(int &i) {
+    return dispatch(i, "int &i");
+}
+int Stream::code(unsigned int &i) {
+    return dispatch(i, "unsigned int &i");
+}
+int Stream::code(long &l) {
+    return dispatch(l, "long &l");
+}
+int Stream::code(unsigned long &l) {
+    return dispatch(l, "unsigned long &l");
+}
+int Stream::code(long long &l) {
+    return dispatch(l, "long long &l");
+}
+int Stream::code(unsigned long long &l) {
+    return dispatch(l, "unsigned long long &l");
+}
+int Stream::code(short &s) {
+    return dispatch(s, "short &s");
+}
+int Stream::code(unsigned short &s) {
+    return dispatch(s, "unsigned short &s");
+}
+int Stream::code(float &f) {
+    return dispatch(f, "float &f");
+}
+int Stream::code(double &d) {
+    return dispatch(d, "double &d");
+}
+int Stream::code(char *&s) {
+    return dispatch(s, "char *&s");
+}
 
 int Stream::code(char *&s, int &len) {
     switch (_coding) {
-    case DECODING:
-        return get(s, len);
-    case ENCODING:
-        return put(s, len);
-    case UNKNOWN_DIRECTION:
-        EXCEPT("ERROR: Stream::code(char *&s, int &len) has unknown direction!");
-    default:
-        EXCEPT("ERROR: Stream::code(char *&s, int &len)'s _coding is illegal!");
+        case DECODING:
+            return get(s, len);
+        case ENCODING:
+            return put(s, len);
+        case UNKNOWN_DIRECTION:
+            EXCEPT("ERROR: Stream::code(char *&s, int &len) has unknown direction!");
+        default:
+            EXCEPT("ERROR: Stream::code(char *&s, int &len)'s _coding is illegal!");
     }
 }
 
@@ -81,14 +109,14 @@ int Stream::code_bytes(void *p, int len) {
         return -1;
     }
     switch (_coding) {
-    case DECODING:
-        return read_bytes(p, len);
-    case ENCODING:
-        return write_bytes(p, len);
-    case UNKNOWN_DIRECTION:
-        EXCEPT("ERROR: Stream::code(void *p, int l) has unknown direction!");
-    default:
-        EXCEPT("ERROR: Stream::code(void *p, int l)'s _coding is illegal!");
+        case DECODING:
+            return read_bytes(p, len);
+        case ENCODING:
+            return write_bytes(p, len);
+        case UNKNOWN_DIRECTION:
+            EXCEPT("ERROR: Stream::code(void *p, int l) has unknown direction!");
+        default:
+            EXCEPT("ERROR: Stream::code(void *p, int l)'s _coding is illegal!");
     }
 }
 
@@ -121,14 +149,14 @@ bool Stream::initialize_crypto(const KeyInfo *key) {
         return false;
     }
     switch (key->getProtocol()) {
-    case CIPHER_BLOWFISH:
-        crypto_ = new Torvel_Crypt_Blowfish(*key);
-        break;
-    case CIPHER_3DES:
-        crypto_ = new Torvel_Crypt_3des(*key);
-        break;
-    default:
-        break;
+        case CIPHER_BLOWFISH:
+            crypto_ = new Torvel_Crypt_Blowfish(*key);
+            break;
+        case CIPHER_3DES:
+            crypto_ = new Torvel_Crypt_3des(*key);
+            break;
+        default:
+            break;
     }
     return crypto_ != nullptr;
 }

@@ -61,7 +61,7 @@ extern int putcount;
 extern int getcount;
 
 class Stream {
-public:
+ public:
     enum stream_code : int { internal = 0, portable = 1, text = 2 };
 
     // Largest string (terminator included) sent or accepted, and largest
@@ -232,7 +232,7 @@ public:
     // REQUIRES: a digest key is stored (fatal otherwise). Owned by the stream.
     KeyInfo *get_md_key() const;
 
-protected:
+ protected:
     // The windows a transport lends (see the top of this file). Lending
     // replaces the current loan of that direction; take_* ends it (a later
     // take_* returns null) and returns the first byte the stream did not
@@ -263,7 +263,7 @@ protected:
     // the fatal paths).
     void set_direction(stream_coding direction) { _coding = direction; }
 
-private:
+ private:
     template <typename T>
     int dispatch(T &value, const char *what);
     int put_string_bytes(const char *data, int len);

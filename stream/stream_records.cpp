@@ -2,8 +2,9 @@
 // fixed order with the basic overloads; a record fails at its first failing
 // field. Fields are copied through a local of the wire type, so the wire
 // form never depends on how this host declares a member.
-#include <new>
 #include <string.h>
+
+#include <new>
 
 #include "diagnostics/debug_log.h"
 #include "stream/code_tables.h"
@@ -45,9 +46,13 @@ constexpr unsigned long kRlimitCeiling = 0x80000000UL;
 constexpr int kUtsFieldLength = 65;
 }  // namespace
 
-int Stream::code(PROC_ID &id) { return code(id.cluster) && code(id.proc); }
+int Stream::code(PROC_ID &id) {
+    return code(id.cluster) && code(id.proc);
+}
 
-int Stream::code(PORTS &p) { return code(p.port_first) && code(p.port_second); }
+int Stream::code(PORTS &p) {
+    return code(p.port_first) && code(p.port_second);
+}
 
 int Stream::code(StartdRec &rec) {
     if (!code(rec.marker)) {
@@ -69,10 +74,9 @@ int Stream::code(StartdRec &rec) {
 
 int Stream::code(STARTUP_INFO &start) {
     return code(start.version_num) && code(start.cluster) && code(start.proc) &&
-           code(start.job_class) && code(start.uid) && code(start.gid) &&
-           code(start.virt_pid) && code(start.soft_kill_sig) && code(start.cmd) &&
-           code(start.args) && code(start.env) && code(start.iwd) &&
-           code(start.ckpt_wanted) && code(start.is_restart) &&
+           code(start.job_class) && code(start.uid) && code(start.gid) && code(start.virt_pid) &&
+           code(start.soft_kill_sig) && code(start.cmd) && code(start.args) && code(start.env) &&
+           code(start.iwd) && code(start.ckpt_wanted) && code(start.is_restart) &&
            code(start.coredump_limit_exists) && code(start.coredump_limit);
 }
 
@@ -131,10 +135,8 @@ int Stream::code(struct rusage &r) {
 }
 
 int Stream::code(struct stat &st) {
-    return code_as<unsigned long>(*this, st.st_dev) &&
-           code_as<unsigned long>(*this, st.st_ino) &&
-           code_as<unsigned int>(*this, st.st_mode) &&
-           code_as<unsigned long>(*this, st.st_nlink) &&
+    return code_as<unsigned long>(*this, st.st_dev) && code_as<unsigned long>(*this, st.st_ino) &&
+           code_as<unsigned int>(*this, st.st_mode) && code_as<unsigned long>(*this, st.st_nlink) &&
            code_as<unsigned int>(*this, st.st_uid) && code_as<unsigned int>(*this, st.st_gid) &&
            code_as<unsigned long>(*this, st.st_rdev) && code_as<long>(*this, st.st_size) &&
            code_as<long>(*this, st.st_atime) && code_as<long>(*this, st.st_mtime) &&
@@ -147,10 +149,8 @@ int Stream::code(struct statfs &st) {
         memset(&st, 0, sizeof(st));
     }
     return code_as<long>(*this, st.f_bsize) && code_as<unsigned long>(*this, st.f_blocks) &&
-           code_as<unsigned long>(*this, st.f_bfree) &&
-           code_as<unsigned long>(*this, st.f_files) &&
-           code_as<unsigned long>(*this, st.f_ffree) &&
-           code_as<unsigned long>(*this, st.f_bavail);
+           code_as<unsigned long>(*this, st.f_bfree) && code_as<unsigned long>(*this, st.f_files) &&
+           code_as<unsigned long>(*this, st.f_ffree) && code_as<unsigned long>(*this, st.f_bavail);
 }
 
 namespace {

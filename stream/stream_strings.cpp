@@ -26,13 +26,13 @@ bool starts_with_marker(const char *data, int len) {
 // succeed without transfer).
 int string_form_result(Stream::stream_code form) {
     switch (form) {
-    case Stream::internal:
-    case Stream::portable:
-        return -1;
-    case Stream::text:
-        return 0;
-    default:
-        return 1;
+        case Stream::internal:
+        case Stream::portable:
+            return -1;
+        case Stream::text:
+            return 0;
+        default:
+            return 1;
     }
 }
 

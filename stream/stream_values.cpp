@@ -144,18 +144,18 @@ template <typename T>
 __attribute__((noinline)) int put_wide(Stream &stream, Stream::stream_code form, T value,
                                        int (Stream::*raw)(const void *, int)) {
     switch (form) {
-    case Stream::internal:
-        return (stream.*raw)(&value, sizeof(value));
-    case Stream::portable: {
-        // Sign-extends an int and zero-extends an unsigned int.
-        unsigned char wire[8];
-        store_be64(wire, static_cast<uint64_t>(value));
-        return (stream.*raw)(wire, sizeof(wire));
-    }
-    case Stream::text:
-        return 0;
-    default:
-        return 1;
+        case Stream::internal:
+            return (stream.*raw)(&value, sizeof(value));
+        case Stream::portable: {
+            // Sign-extends an int and zero-extends an unsigned int.
+            unsigned char wire[8];
+            store_be64(wire, static_cast<uint64_t>(value));
+            return (stream.*raw)(wire, sizeof(wire));
+        }
+        case Stream::text:
+            return 0;
+        default:
+            return 1;
     }
 }
 
@@ -164,21 +164,21 @@ __attribute__((noinline)) int get_wide(Stream &stream, Stream::stream_code form,
                                        int (Stream::*raw)(void *, int), const char *what) {
     static_assert(sizeof(T) == 8, "wide integers travel as 8 bytes");
     switch (form) {
-    case Stream::internal:
-        return get_native(stream, value, raw, what);
-    case Stream::portable: {
-        unsigned char wire[8];
-        if (!(stream.*raw)(wire, sizeof(wire))) {
-            dprintf(D_NETWORK, "Stream::get(%s) failed\n", what);
-            return 0;
+        case Stream::internal:
+            return get_native(stream, value, raw, what);
+        case Stream::portable: {
+            unsigned char wire[8];
+            if (!(stream.*raw)(wire, sizeof(wire))) {
+                dprintf(D_NETWORK, "Stream::get(%s) failed\n", what);
+                return 0;
+            }
+            value = static_cast<T>(load_be64(wire));
+            return 1;
         }
-        value = static_cast<T>(load_be64(wire));
-        return 1;
-    }
-    case Stream::text:
-        return 0;
-    default:
-        return 1;
+        case Stream::text:
+            return 0;
+        default:
+            return 1;
     }
 }
 
@@ -261,22 +261,22 @@ int Stream::get(unsigned int &i) {
 
 int Stream::get_int_general(int &i) {
     switch (_code) {
-    case internal:
-        if (!get_native(*this, i, &Stream::get_raw, "int")) {
-            return 0;
+        case internal:
+            if (!get_native(*this, i, &Stream::get_raw, "int")) {
+                return 0;
+            }
+            break;
+        case portable: {
+            unsigned char wire[8];
+            if (!read_padded(wire, "int") || !narrow_int(load_be64(wire), i)) {
+                return 0;
+            }
+            break;
         }
-        break;
-    case portable: {
-        unsigned char wire[8];
-        if (!read_padded(wire, "int") || !narrow_int(load_be64(wire), i)) {
+        case text:
             return 0;
-        }
-        break;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
+        default:
+            return 1;
     }
     getcount += 4;
     putcount = 0;
@@ -285,22 +285,22 @@ int Stream::get_int_general(int &i) {
 
 int Stream::get_uint_general(unsigned int &i) {
     switch (_code) {
-    case internal:
-        if (!get_native(*this, i, &Stream::get_raw, "uint")) {
-            return 0;
+        case internal:
+            if (!get_native(*this, i, &Stream::get_raw, "uint")) {
+                return 0;
+            }
+            break;
+        case portable: {
+            unsigned char wire[8];
+            if (!read_padded(wire, "uint") || !narrow_uint(load_be64(wire), i)) {
+                return 0;
+            }
+            break;
         }
-        break;
-    case portable: {
-        unsigned char wire[8];
-        if (!read_padded(wire, "uint") || !narrow_uint(load_be64(wire), i)) {
+        case text:
             return 0;
-        }
-        break;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
+        default:
+            return 1;
     }
     getcount += 4;
     putcount = 0;
@@ -380,41 +380,43 @@ template <typename Wide, typename T>
 int put_narrow(Stream &stream, Stream::stream_code form, T value,
                int (Stream::*raw)(const void *, int)) {
     switch (form) {
-    case Stream::internal:
-        return (stream.*raw)(&value, sizeof(value));
-    case Stream::portable:
-        return stream.put(static_cast<Wide>(value));
-    case Stream::text:
-        return 0;
-    default:
-        return 1;
+        case Stream::internal:
+            return (stream.*raw)(&value, sizeof(value));
+        case Stream::portable:
+            return stream.put(static_cast<Wide>(value));
+        case Stream::text:
+            return 0;
+        default:
+            return 1;
     }
 }
 
 // The decoding side of put_narrow; narrow turns the Wide value into a T.
 template <typename Wide, typename T, typename Narrow>
-int get_narrow(Stream &stream, Stream::stream_code form, T &value,
-               int (Stream::*raw)(void *, int), const char *what, Narrow narrow) {
+int get_narrow(Stream &stream, Stream::stream_code form, T &value, int (Stream::*raw)(void *, int),
+               const char *what, Narrow narrow) {
     switch (form) {
-    case Stream::internal:
-        return get_native(stream, value, raw, what);
-    case Stream::portable: {
-        Wide wide;
-        if (!stream.get(wide)) {
-            return 0;
+        case Stream::internal:
+            return get_native(stream, value, raw, what);
+        case Stream::portable: {
+            Wide wide;
+            if (!stream.get(wide)) {
+                return 0;
+            }
+            value = narrow(wide);
+            return 1;
         }
-        value = narrow(wide);
-        return 1;
-    }
-    case Stream::text:
-        return 0;
-    default:
-        return 1;
+        case Stream::text:
+            return 0;
+        default:
+            return 1;
     }
 }
 }  // namespace
 
-int Stream::put(short s) { return put_narrow<int>(*this, _code, s, &Stream::put_raw); }
+int Stream::put(short s) {
+    return put_narrow<int>(*this, _code, s, &Stream::put_raw);
+}
 int Stream::put(unsigned short s) {
     return put_narrow<unsigned int>(*this, _code, s, &Stream::put_raw);
 }
@@ -425,52 +427,53 @@ int Stream::get(short &s) {
 }
 
 int Stream::get(unsigned short &s) {
-    return get_narrow<unsigned int>(*this, _code, s, &Stream::get_raw, "ushort",
-                                    [](unsigned int wide) {
-                                        return static_cast<unsigned short>(wide);
-                                    });
+    return get_narrow<unsigned int>(
+        *this, _code, s, &Stream::get_raw, "ushort",
+        [](unsigned int wide) { return static_cast<unsigned short>(wide); });
 }
 
 // --- float and double ---
 
 int Stream::put(double d) {
     switch (_code) {
-    case internal:
-        return put_raw(&d, sizeof(d));
-    case portable: {
-        int fraction = 0;
-        int exponent = 0;
-        split_double(d, fraction, exponent);
-        return put(fraction) && put(exponent);
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
+        case internal:
+            return put_raw(&d, sizeof(d));
+        case portable: {
+            int fraction = 0;
+            int exponent = 0;
+            split_double(d, fraction, exponent);
+            return put(fraction) && put(exponent);
+        }
+        case text:
+            return 0;
+        default:
+            return 1;
     }
 }
 
 int Stream::get(double &d) {
     switch (_code) {
-    case internal:
-        return get_native(*this, d, &Stream::get_raw, "double");
-    case portable: {
-        int fraction = 0;
-        int exponent = 0;
-        if (!get(fraction) || !get(exponent)) {
-            return 0;
+        case internal:
+            return get_native(*this, d, &Stream::get_raw, "double");
+        case portable: {
+            int fraction = 0;
+            int exponent = 0;
+            if (!get(fraction) || !get(exponent)) {
+                return 0;
+            }
+            d = join_double(fraction, exponent);
+            return 1;
         }
-        d = join_double(fraction, exponent);
-        return 1;
-    }
-    case text:
-        return 0;
-    default:
-        return 1;
+        case text:
+            return 0;
+        default:
+            return 1;
     }
 }
 
-int Stream::put(float f) { return put_narrow<double>(*this, _code, f, &Stream::put_raw); }
+int Stream::put(float f) {
+    return put_narrow<double>(*this, _code, f, &Stream::put_raw);
+}
 
 int Stream::get(float &f) {
     return get_narrow<double>(*this, _code, f, &Stream::get_raw, "float", narrow_to_float);

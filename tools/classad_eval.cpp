@@ -37,7 +37,7 @@ const char *mySubSystem = "TOOL";
 namespace {
 
 // The usage line: alone on bad usage, first line of --help.
-#define CLASSAD_EVAL_USAGE \
+#define CLASSAD_EVAL_USAGE                                                      \
     "Usage: classad_eval [--my FILE] [--target FILE] EXPR... | --print EXPR..." \
     " | --match FILE1 FILE2\n"
 
@@ -209,8 +209,8 @@ int run_evaluate(int argc, char **argv) {
         }
     }
     // Standard input holds one ad at most.
-    bool both_stdin = my_path != nullptr && target_path != nullptr &&
-                      strcmp(my_path, "-") == 0 && strcmp(target_path, "-") == 0;
+    bool both_stdin = my_path != nullptr && target_path != nullptr && strcmp(my_path, "-") == 0 &&
+                      strcmp(target_path, "-") == 0;
     // A first EXPR that looks like an option is a repeated or misspelt one.
     if (i >= argc || strncmp(argv[i], "--", 2) == 0 || both_stdin) {
         return usage();

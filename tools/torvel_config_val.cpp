@@ -35,9 +35,9 @@ const char *mySubSystem = "TOOL";
 namespace {
 
 // The usage line: alone on bad usage, first line of --help.
-#define CONFIG_VAL_USAGE \
+#define CONFIG_VAL_USAGE                                                            \
     "Usage: torvel_config_val [--subsystem NAME] [--debug] {NAME... | --where NAME" \
-    " | --raw NAME | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX" \
+    " | --raw NAME | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX"     \
     " | --bool NAME DEFAULT | --expand TEXT | --dump}\n"
 
 const char kUsage[] = CONFIG_VAL_USAGE;
@@ -85,9 +85,8 @@ struct ModeOption {
 };
 
 const ModeOption kModes[] = {
-    {"--where", Mode::kWhere, 1}, {"--raw", Mode::kRaw, 1},
-    {"--int", Mode::kInt, 4},     {"--float", Mode::kFloat, 4},
-    {"--bool", Mode::kBool, 2},   {"--expand", Mode::kExpand, 1},
+    {"--where", Mode::kWhere, 1}, {"--raw", Mode::kRaw, 1},   {"--int", Mode::kInt, 4},
+    {"--float", Mode::kFloat, 4}, {"--bool", Mode::kBool, 2}, {"--expand", Mode::kExpand, 1},
     {"--dump", Mode::kDump, 0},
 };
 
@@ -263,8 +262,8 @@ int run_query(const Request &request) {
                    param_integer(name, request.int_default, request.int_min, request.int_max));
             return 0;
         case Mode::kFloat:
-            printf("%f\n", param_float(name, request.float_default, request.float_min,
-                                       request.float_max));
+            printf("%f\n",
+                   param_float(name, request.float_default, request.float_min, request.float_max));
             return 0;
         case Mode::kBool:
             printf("%s\n", param_boolean(name, request.bool_default) ? "true" : "false");

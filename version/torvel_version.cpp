@@ -10,6 +10,10 @@ const char kPlatform[] = "$TorvelPlatform: X86_64-LINUX_RHEL3 $";
 
 }  // namespace
 
-const char *TorvelVersion() { return kVersion; }
+const char *TorvelVersion() {
+    return kVersion;
+}
 
-const char *TorvelPlatform() { return kPlatform; }
+const char *TorvelPlatform() {
+    return kPlatform;
+}

@@ -19,13 +19,15 @@ const size_t kVersionPrefixLength = sizeof kVersionPrefix - 1;  // 16
 const char kPlatformPrefix[] = "$TorvelPlatform: ";
 const size_t kPlatformPrefixLength = sizeof kPlatformPrefix - 1;  // 17
 
-const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char * const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 const int kSmallestBuffer = 40;
 const int kAllocatedLimit = 100;
 
-char *copy_or_null(const char *text) { return text == nullptr ? nullptr : strdup(text); }
+char *copy_or_null(const char *text) {
+    return text == nullptr ? nullptr : strdup(text);
+}
 
 // Reads a decimal int at *p the way "%d" does (leading blanks, a sign) and
 // moves *p past it; false when there is no number or it does not fit.
@@ -88,8 +90,7 @@ time_t read_build_date(const char *p) {
     return local_midnight(month, day, year);
 }
 
-void copy_numbers(const TorvelVersionInfo::VersionData &from,
-                  TorvelVersionInfo::VersionData &to) {
+void copy_numbers(const TorvelVersionInfo::VersionData &from, TorvelVersionInfo::VersionData &to) {
     to.major = from.major;
     to.minor = from.minor;
     to.sub_minor = from.sub_minor;
@@ -284,7 +285,9 @@ bool TorvelVersionInfo::is_valid(const char *version) const {
     return string_to_VersionData(version, data);
 }
 
-bool TorvelVersionInfo::is_stable_series() const { return myversion_.minor % 2 == 0; }
+bool TorvelVersionInfo::is_stable_series() const {
+    return myversion_.minor % 2 == 0;
+}
 
 char *TorvelVersionInfo::get_version_from_file(const char *path, char *buffer, int size) {
     return marker_from_file(path, buffer, size, kVersionPrefix, kVersionPrefixLength);

@@ -284,7 +284,8 @@ TEST(AttrListValues, ProcToTreeBuildsEachKind) {
                  {LX_STRING, "n = \"a\\\"b\""},
                  {LX_EXPR, "n = a + 1"}};
     for (const Case &c : cases) {
-        ExprTree *tree = AttrList::ProcToTree("n", c.kind, 4, 0.5f, c.kind == LX_EXPR ? "a+1" : "a\"b");
+        ExprTree *tree =
+            AttrList::ProcToTree("n", c.kind, 4, 0.5f, c.kind == LX_EXPR ? "a+1" : "a\"b");
         ASSERT_NE(nullptr, tree);
         char *text = nullptr;
         tree->PrintToNewStr(&text);
@@ -607,9 +608,10 @@ class ListModel {
 // A name from a small pool, in one of three spellings, so that replacing,
 // hiding and case-blind matches all happen often.
 std::string RandomName(std::mt19937 &random) {
-    static const char *const spellings[][3] = {
-        {"Memory", "memory", "MEMORY"}, {"Disk", "disk", "DiSk"}, {"Arch", "arch", "ARCH"},
-        {"A", "a", "A"},                {"Name1", "name1", "NAME1"}, {"x_y", "X_Y", "x_Y"},
+    static const char * const spellings[][3] = {
+        {"Memory", "memory", "MEMORY"}, {"Disk", "disk", "DiSk"},
+        {"Arch", "arch", "ARCH"},       {"A", "a", "A"},
+        {"Name1", "name1", "NAME1"},    {"x_y", "X_Y", "x_Y"},
     };
     const int pool = sizeof spellings / sizeof spellings[0];
     int which = static_cast<int>(random() % (pool + 20));

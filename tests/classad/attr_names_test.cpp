@@ -3,18 +3,17 @@
 // of them, and
 // each names either the joined, capitalised words of the constant or the
 // spelling listed below for the names that depart from that rule.
+#include "classad/attr_names.h"
+
 #include <ctype.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
 
 #include <map>
 #include <string>
-
-#include <gtest/gtest.h>
-
-#include "classad/attr_names.h"
 
 namespace {
 
@@ -211,7 +210,7 @@ std::string RuleName(const std::string &constant) {
 }
 
 struct Symbol {
-    char type;          // nm's letter: 'R' read-only, 'D' relocated then read-only
+    char type;  // nm's letter: 'R' read-only, 'D' relocated then read-only
     unsigned long size;
 };
 
@@ -241,7 +240,7 @@ std::map<std::string, Symbol> ExportedAttrSymbols(const std::string &program) {
 // which exports the same library; null when the symbol is missing.
 const char *ValueOf(const std::string &constant) {
     void *address = dlsym(RTLD_DEFAULT, constant.c_str());
-    return address == nullptr ? nullptr : *static_cast<const char *const *>(address);
+    return address == nullptr ? nullptr : *static_cast<const char * const *>(address);
 }
 
 TEST(AttrNamesTest, LauncherExportsEveryConstantAsAPointer) {

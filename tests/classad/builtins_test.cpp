@@ -286,8 +286,8 @@ class SharedLibraryTest : public ::testing::Test {
         dir_ = pattern;
         library_ = dir_ + "/libclassad_test_plugin.so";
         std::string command = "g++ -std=c++17 -shared -fPIC -I" TORVEL_SOURCE_DIR " -o " +
-                              library_ + " " TORVEL_SOURCE_DIR
-                              "/tests/classad/plugin/classad_test_plugin.cpp";
+                              library_ +
+                              " " TORVEL_SOURCE_DIR "/tests/classad/plugin/classad_test_plugin.cpp";
         ASSERT_EQ(system(command.c_str()), 0) << command;
     }
     static void TearDownTestSuite() {

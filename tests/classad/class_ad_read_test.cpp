@@ -91,8 +91,8 @@ TEST_F(LargeAdRead, XmlForm) {
                 text += "<a n=\"" + Name(i) + "\"><i>" + value + "</i></a>";
                 break;
             case 1:
-                text += "<a n=\"" + Name(i) + "\"><s>" + value.substr(1, value.size() - 2) +
-                        "</s></a>";
+                text +=
+                    "<a n=\"" + Name(i) + "\"><s>" + value.substr(1, value.size() - 2) + "</s></a>";
                 break;
             default:
                 text += "<a n=\"" + Name(i) + "\"><e>" + value + "</e></a>";

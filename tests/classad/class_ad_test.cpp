@@ -285,7 +285,9 @@ int ByRank(AttrList *x, AttrList *y, void *data) {
     return a < b ? 1 : 0;
 }
 
-int Never(AttrList *, AttrList *, void *) { return 0; }
+int Never(AttrList *, AttrList *, void *) {
+    return 0;
+}
 
 std::string Ranks(ClassAdList &list) {
     std::string out;

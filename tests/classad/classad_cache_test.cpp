@@ -16,7 +16,9 @@ namespace {
 
 int64_t g_now = 1000000;
 
-int64_t TestNow() { return g_now; }
+int64_t TestNow() {
+    return g_now;
+}
 
 typedef std::unique_ptr<ClassAd> AdPtr;
 
@@ -103,9 +105,9 @@ TEST_F(ListCacheTest, LifetimeZeroLastsTheSecondOfInsertion) {
 
 TEST_F(ListCacheTest, LookupsDropExpiredEntriesTheyWalkPast) {
     ListCache<ClassAd> cache(10, TestNow);
-    cache.insert(Machine(10).get(), 1);   // expires first
+    cache.insert(Machine(10).get(), 1);  // expires first
     cache.insert(Machine(100).get(), 9);
-    cache.insert(Machine(20).get(), 1);   // behind the hit: not reached
+    cache.insert(Machine(20).get(), 1);  // behind the hit: not reached
     g_now += 2;
     EXPECT_EQ(100, MemoryOf(cache.lookup(Job(64).get())));
     EXPECT_EQ(2, cache.Number());

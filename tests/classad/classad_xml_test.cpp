@@ -89,7 +89,9 @@ class ClassAdXMLTest : public ::testing::Test {
     }
 
     // The ad read from <c><a n="x">VALUE</a></c>.
-    AdPtr ReadValue(const std::string &value) { return Read("<c><a n=\"x\">" + value + "</a></c>"); }
+    AdPtr ReadValue(const std::string &value) {
+        return Read("<c><a n=\"x\">" + value + "</a></c>");
+    }
 
     ClassAdXMLUnparser writer_;
     ClassAdXMLParser parser_;

@@ -4,12 +4,13 @@
 // back and evaluated again, and every answer must equal the recorded one
 // exactly: parse position, printed text, EvalTree's return and result kind
 // and value, the one-list evaluation, and matching of every pair of ads.
+#include "tests/classad/eval_corpus.h"
+
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tests/classad/eval_corpus.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 // logical operators with short-circuiting, attribute references through MY.
 // and TARGET., CurrentTime, cycles, the nesting bound, the SIGFPE guard and
 // EvalResult itself.
+#include "classad/evaluation.h"
+
 #include <limits.h>
 #include <signal.h>
 #include <stdio.h>
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "classad/eval_result.h"
-#include "classad/evaluation.h"
 #include "classad/expr_tree.h"
 #include "classad/functions.h"
 #include "classad/operators.h"
@@ -52,8 +53,8 @@ struct Operand {
 };
 
 const Operand kOperands[] = {
-    {"6", 'i'}, {"1.5", 'r'}, {"\"abc\"", 's'}, {"UNDEFINED", 'u'}, {"ERROR", 'e'},
-    {"'2004-01-01'", 'e'},  // a time is an error to every operator
+    {"6", 'i'},     {"1.5", 'r'},          {"\"abc\"", 's'}, {"UNDEFINED", 'u'},
+    {"ERROR", 'e'}, {"'2004-01-01'", 'e'},  // a time is an error to every operator
 };
 
 // The expected kind of "l op r" for the arithmetic and comparison operators.
@@ -93,8 +94,7 @@ TEST(EvalOperatorTables, ArithmeticAndComparisonForEveryKindPair) {
             }
             for (const char *op : comparison) {
                 std::string text = std::string(l.text) + " " + op + " " + r.text;
-                EXPECT_EQ(KindOf(Eval(text.c_str())), ExpectedKind(l.kind, r.kind, false))
-                    << text;
+                EXPECT_EQ(KindOf(Eval(text.c_str())), ExpectedKind(l.kind, r.kind, false)) << text;
             }
         }
     }
@@ -205,8 +205,8 @@ struct Truth {
 };
 
 const Truth kTruths[] = {
-    {"TRUE", 't'}, {"3", 't'}, {"0.5", 't'}, {"FALSE", 'f'}, {"0", 'f'}, {"0.0", 'f'},
-    {"UNDEFINED", 'u'}, {"ERROR", 'e'}, {"\"yes\"", 'e'},
+    {"TRUE", 't'}, {"3", 't'},         {"0.5", 't'},   {"FALSE", 'f'},   {"0", 'f'},
+    {"0.0", 'f'},  {"UNDEFINED", 'u'}, {"ERROR", 'e'}, {"\"yes\"", 'e'},
 };
 
 std::string Expected(char kind) {
@@ -443,7 +443,9 @@ TEST(EvalDepth, ChainsWithinTheBoundEvaluate) {
 // ---- the floating-point guard ----
 
 int guard_marker_calls = 0;
-void GuardMarker(int) { guard_marker_calls++; }
+void GuardMarker(int) {
+    guard_marker_calls++;
+}
 
 TEST(EvalSigfpeGuard, PreviousHandlerIsRestored) {
     struct sigaction mine;
@@ -537,8 +539,7 @@ TEST(EvalResultText, TopLevelResultsOwnTheirTexts) {
     tree->EvalTree(nullptr, &first);
     delete tree;
     for (int i = 0; i < 50; i++) {
-        EXPECT_EQ(Eval("strcat(\"xy\", substr(\"zzzz\", 1), string(12))"),
-                  "string \"xyzzz12\"");
+        EXPECT_EQ(Eval("strcat(\"xy\", substr(\"zzzz\", 1), string(12))"), "string \"xyzzz12\"");
     }
     ASSERT_EQ(LX_STRING, first.type);
     EXPECT_STREQ("abCD", first.s);

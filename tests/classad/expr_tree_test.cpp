@@ -27,8 +27,12 @@ using classad_test::Print;
 using classad_test::SameTree;
 using classad_test::TreePtr;
 
-ExprTree *V(const char *name) { return new Variable(name); }
-ExprTree *I(int v) { return new Integer(v); }
+ExprTree *V(const char *name) {
+    return new Variable(name);
+}
+ExprTree *I(int v) {
+    return new Integer(v);
+}
 
 std::string Join(StringList &list) {
     std::string out;
@@ -106,17 +110,26 @@ TEST_F(ExprTreeTest, EveryOperatorPrintsWithOneBlankEachSide) {
         ExprTree *tree;
         const char *text;
     } cases[] = {
-        {new AddOp(V("a"), V("b")), "a + b"},     {new SubOp(V("a"), V("b")), "a - b"},
-        {new MultOp(V("a"), V("b")), "a * b"},    {new DivOp(V("a"), V("b")), "a / b"},
-        {new MetaEqOp(V("a"), V("b")), "a =?= b"}, {new MetaNeqOp(V("a"), V("b")), "a =!= b"},
-        {new EqOp(V("a"), V("b")), "a == b"},     {new NeqOp(V("a"), V("b")), "a != b"},
-        {new GtOp(V("a"), V("b")), "a > b"},      {new GeOp(V("a"), V("b")), "a >= b"},
-        {new LtOp(V("a"), V("b")), "a < b"},      {new LeOp(V("a"), V("b")), "a <= b"},
-        {new AndOp(V("a"), V("b")), "a && b"},    {new OrOp(V("a"), V("b")), "a || b"},
+        {new AddOp(V("a"), V("b")), "a + b"},
+        {new SubOp(V("a"), V("b")), "a - b"},
+        {new MultOp(V("a"), V("b")), "a * b"},
+        {new DivOp(V("a"), V("b")), "a / b"},
+        {new MetaEqOp(V("a"), V("b")), "a =?= b"},
+        {new MetaNeqOp(V("a"), V("b")), "a =!= b"},
+        {new EqOp(V("a"), V("b")), "a == b"},
+        {new NeqOp(V("a"), V("b")), "a != b"},
+        {new GtOp(V("a"), V("b")), "a > b"},
+        {new GeOp(V("a"), V("b")), "a >= b"},
+        {new LtOp(V("a"), V("b")), "a < b"},
+        {new LeOp(V("a"), V("b")), "a <= b"},
+        {new AndOp(V("a"), V("b")), "a && b"},
+        {new OrOp(V("a"), V("b")), "a || b"},
         {new AssignOp(V("a"), V("b")), "a = b"},
         // A group, a unary minus and missing operands.
-        {new AddOp(nullptr, V("x")), "(x)"},      {new SubOp(nullptr, V("x")), " - x"},
-        {new AddOp(nullptr, nullptr), "()"},      {new MultOp(V("a"), nullptr), "a * "},
+        {new AddOp(nullptr, V("x")), "(x)"},
+        {new SubOp(nullptr, V("x")), " - x"},
+        {new AddOp(nullptr, nullptr), "()"},
+        {new MultOp(V("a"), nullptr), "a * "},
         {new AssignOp(V("x"), new SubOp(nullptr, V("y"))), "x =  - y"},
     };
     for (auto &c : cases) {

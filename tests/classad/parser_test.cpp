@@ -347,41 +347,61 @@ class TreeGenerator {
 
     ExprTree *MakeOp(int level, ExprTree *l, ExprTree *r) {
         switch (level) {
-            case 2: return new OrOp(l, r);
-            case 3: return new AndOp(l, r);
+            case 2:
+                return new OrOp(l, r);
+            case 3:
+                return new AndOp(l, r);
             case 4: {
                 switch (Below(4)) {
-                    case 0: return new EqOp(l, r);
-                    case 1: return new NeqOp(l, r);
-                    case 2: return new MetaEqOp(l, r);
-                    default: return new MetaNeqOp(l, r);
+                    case 0:
+                        return new EqOp(l, r);
+                    case 1:
+                        return new NeqOp(l, r);
+                    case 2:
+                        return new MetaEqOp(l, r);
+                    default:
+                        return new MetaNeqOp(l, r);
                 }
             }
             case 5: {
                 switch (Below(4)) {
-                    case 0: return new LtOp(l, r);
-                    case 1: return new LeOp(l, r);
-                    case 2: return new GtOp(l, r);
-                    default: return new GeOp(l, r);
+                    case 0:
+                        return new LtOp(l, r);
+                    case 1:
+                        return new LeOp(l, r);
+                    case 2:
+                        return new GtOp(l, r);
+                    default:
+                        return new GeOp(l, r);
                 }
             }
-            case 6: return Chance(2) ? static_cast<ExprTree *>(new AddOp(l, r)) : new SubOp(l, r);
-            default: return Chance(2) ? static_cast<ExprTree *>(new MultOp(l, r)) : new DivOp(l, r);
+            case 6:
+                return Chance(2) ? static_cast<ExprTree *>(new AddOp(l, r)) : new SubOp(l, r);
+            default:
+                return Chance(2) ? static_cast<ExprTree *>(new MultOp(l, r)) : new DivOp(l, r);
         }
     }
 
     ExprTree *Factor(bool last, int depth) {
         int pick = Below(last ? 14 : 11);
         switch (pick) {
-            case 0: return new Integer(static_cast<int>(rng_()));  // any 32-bit value
-            case 1: return new Float(static_cast<float>(Below(80000)) / 8.0f);
-            case 2: return new String(RandomText().c_str());
-            case 3: return new ISOTime(RandomTime().c_str());
-            case 4: return new ClassadBoolean(Below(2));
-            case 5: return Chance(2) ? static_cast<ExprTree *>(new Undefined()) : new Error();
+            case 0:
+                return new Integer(static_cast<int>(rng_()));  // any 32-bit value
+            case 1:
+                return new Float(static_cast<float>(Below(80000)) / 8.0f);
+            case 2:
+                return new String(RandomText().c_str());
+            case 3:
+                return new ISOTime(RandomTime().c_str());
+            case 4:
+                return new ClassadBoolean(Below(2));
+            case 5:
+                return Chance(2) ? static_cast<ExprTree *>(new Undefined()) : new Error();
             case 6:
-            case 7: return new Variable(RandomName().c_str());
-            case 8: return new AddOp(nullptr, Expr(2, true, depth + 1));
+            case 7:
+                return new Variable(RandomName().c_str());
+            case 8:
+                return new AddOp(nullptr, Expr(2, true, depth + 1));
             case 9:
             case 10: {
                 Function *call = new Function(RandomName().c_str());
@@ -391,8 +411,10 @@ class TreeGenerator {
                 }
                 return call;
             }
-            case 11: return new Integer(-static_cast<int>(1 + Below(100000)));
-            case 12: return new Float(-static_cast<float>(1 + Below(800)) / 4.0f);
+            case 11:
+                return new Integer(-static_cast<int>(1 + Below(100000)));
+            case 12:
+                return new Float(-static_cast<float>(1 + Below(800)) / 4.0f);
             default: {
                 ExprTree *operand = Expr(2, true, depth + 1);
                 if (operand->MyType() == LX_INTEGER || operand->MyType() == LX_FLOAT) {

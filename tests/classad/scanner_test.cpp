@@ -2,13 +2,14 @@
 // keywords and their boundaries, number conversion (saturation, single
 // precision, the "C" locale), string escapes, time literals, and the error
 // token for every malformed input.
+#include "classad/scanner.h"
+
 #include <locale.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
-#include "classad/scanner.h"
 #include "gtest/gtest.h"
 
 namespace {
@@ -36,8 +37,8 @@ class ScannerTest : public ::testing::Test {
         char *start = cursor;
         token_.reset();
         Scanner(cursor, token_);
-        return Scanned{token_.type, token_.length, token_.intVal, token_.floatVal,
-                       token_.text, static_cast<int>(cursor - start)};
+        return Scanned{token_.type,     token_.length, token_.intVal,
+                       token_.floatVal, token_.text,   static_cast<int>(cursor - start)};
     }
 
     // Every token type up to and including LX_EOF.

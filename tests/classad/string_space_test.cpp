@@ -148,8 +148,8 @@ TEST_F(StringSpaceTest, SlotsAreReusedLowestFirst) {
     // Releasing the top slot moves the top down; dump shows slots 0-2 only.
     space_.disposeByIndex(3);
     std::string dump = Dump(space_);
-    EXPECT_EQ(
-        "String space dump:  3 strings\n#000 s0 (1)\n#001 n1 (1)\n#002 s2 (1)\n\nDone\n", dump);
+    EXPECT_EQ("String space dump:  3 strings\n#000 s0 (1)\n#001 n1 (1)\n#002 s2 (1)\n\nDone\n",
+              dump);
 }
 
 TEST_F(StringSpaceTest, TheTableGrowsPastItsFirstSlots) {

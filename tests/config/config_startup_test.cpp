@@ -352,16 +352,17 @@ TEST_F(ConfigStartupTest, BadRootVariableIsRefusedToo) {
     Env("TORVEL_CONFIG_ROOT", missing);
     ProbeResult r = Run({"X"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "File specified in TORVEL_CONFIG_ROOT environment variable:\n\"" +
-                         missing + "\" does not exist.\n");
+    EXPECT_EQ(r.err, "File specified in TORVEL_CONFIG_ROOT environment variable:\n\"" + missing +
+                         "\" does not exist.\n");
 }
 
 // ---- Piped sources ----
 
 TEST_F(ConfigStartupTest, PipedGlobalSourceIsRunNotExamined) {
     std::string script =
-        Write("gen.sh", "#!/bin/sh\necho 'PIPED = yes'\necho 'LOCAL_CONFIG_FILE = " +
-                            Path("piped_local.sh") + " |'\n",
+        Write("gen.sh",
+              "#!/bin/sh\necho 'PIPED = yes'\necho 'LOCAL_CONFIG_FILE = " + Path("piped_local.sh") +
+                  " |'\n",
               0755);
     Write("piped_local.sh", "#!/bin/sh\necho 'PIPED_LOCAL = also'\n", 0755);
     Env("TORVEL_CONFIG", script + " |");
@@ -378,8 +379,8 @@ TEST_F(ConfigStartupTest, PipedSourceExitingNonZeroFails) {
     Env("TORVEL_CONFIG", script + " |");
     ProbeResult r = Run({"A"});
     EXPECT_EQ(r.exit_code, 1);
-    std::string ours = "Configuration Error Line 2 while reading global config source " +
-                       script + " |\n";
+    std::string ours =
+        "Configuration Error Line 2 while reading global config source " + script + " |\n";
     ASSERT_GE(r.err.size(), ours.size()) << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - ours.size()), ours);
     EXPECT_NE(r.err.find("command terminated with exit code"), std::string::npos) << r.err;
@@ -424,8 +425,7 @@ TEST_F(ConfigStartupTest, LocalDirectoryIsReadInByteOrderSkippingSubdirectories)
     ProbeResult r = Run({"--sources", "ORDER"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.Value("ORDER"), "g 1-x 10-x 2-x 9-x");
-    EXPECT_EQ(r.Value("LOCALS"),
-              dir + "/1-x," + dir + "/10-x," + dir + "/2-x," + dir + "/9-x");
+    EXPECT_EQ(r.Value("LOCALS"), dir + "/1-x," + dir + "/10-x," + dir + "/2-x," + dir + "/9-x");
 }
 
 TEST_F(ConfigStartupTest, DirectoryListChangedByALocalFileIsReadAfterIt) {
@@ -463,8 +463,8 @@ TEST_F(ConfigStartupTest, MissingLocalFileIsFatalOnlyWhenRequired) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.Value("HOSTNAME"), "somehost");
 
-    Write("g.conf", "X = 1\nREQUIRE_LOCAL_CONFIG_FILE = False\nLOCAL_CONFIG_FILE = " +
-                        missing + ",\n");
+    Write("g.conf",
+          "X = 1\nREQUIRE_LOCAL_CONFIG_FILE = False\nLOCAL_CONFIG_FILE = " + missing + ",\n");
     r = Run({"--sources", "X"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -483,14 +483,14 @@ class RootSourcesTest : public ConfigStartupTest {
         }
         ConfigStartupTest::SetUp();
         marker_ = Path("ran");
-        command_ = Write("cmd.sh", "#!/bin/sh\ntouch " + marker_ + "\necho 'FROM_CMD = ran'\n",
-                         0755) + " |";
+        command_ =
+            Write("cmd.sh", "#!/bin/sh\ntouch " + marker_ + "\necho 'FROM_CMD = ran'\n", 0755) +
+            " |";
     }
     bool CommandRan() const { return access(marker_.c_str(), F_OK) == 0; }
     // The global source names local, which names the command.
     std::string Chain(mode_t local_mode) {
-        std::string local =
-            Write("l.conf", "LOCAL_CONFIG_FILE = " + command_ + "\n", local_mode);
+        std::string local = Write("l.conf", "LOCAL_CONFIG_FILE = " + command_ + "\n", local_mode);
         Env("TORVEL_CONFIG", Write("g.conf", "LOCAL_CONFIG_FILE = " + local + "\n"));
         return local;
     }
@@ -583,7 +583,8 @@ TEST_F(ConfigStartupTest, EveryStageOverridesTheOneBefore) {
     std::string local = Write("l.conf", "X2 = local\nX3 = local\nX4 = local\n");
     std::string global = Write("g.conf",
                                "X1 = global\nX2 = global\nX3 = global\nX4 = global\n"
-                               "X5 = global\nLOCAL_CONFIG_FILE = " + local + "\n");
+                               "X5 = global\nLOCAL_CONFIG_FILE = " +
+                                   local + "\n");
     Env("TORVEL_CONFIG", global);
     Env("TORVEL_CONFIG_ROOT", root);
     Env("_torvel_X3", "env");
@@ -628,9 +629,9 @@ TEST_F(ConfigStartupTest, BuiltInMacrosCannotBeOverridden) {
     Env("_torvel_HOSTNAME", "evil");
     std::string root = Write("r.conf", "USERNAME = evil\n");
     Env("TORVEL_CONFIG_ROOT", root);
-    ProbeResult r = Run({"--pids", "--where", "HOSTNAME", "FULL_HOSTNAME", "PID", "PPID",
-                         "SUBSYSTEM", "USERNAME", "IP_ADDRESS", "TILDE", "ARCH", "OPSYS",
-                         "UNAME_ARCH", "UNAME_OPSYS"});
+    ProbeResult r =
+        Run({"--pids", "--where", "HOSTNAME", "FULL_HOSTNAME", "PID", "PPID", "SUBSYSTEM",
+             "USERNAME", "IP_ADDRESS", "TILDE", "ARCH", "OPSYS", "UNAME_ARCH", "UNAME_OPSYS"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(r.HasLine("HOSTNAME=" + ShortHostName() + " [<Internal>:-1]")) << r.out;
     EXPECT_NE(r.Value("FULL_HOSTNAME").find(ShortHostName()), std::string::npos);
@@ -696,10 +697,10 @@ TEST_F(ConfigStartupTest, AddressAndDomainsFollowTheConfiguration) {
 // ---- The placeholder scan ----
 
 TEST_F(ConfigStartupTest, PlaceholderValuesStopConfigWithTheirOrigins) {
-    std::string local = Write("l.conf", "OK = 1\nLOCAL_B = before" + std::string(kPlaceholder) +
-                                            "after\n");
-    std::string global = Write("g.conf", "X = 1\nLOCAL_CONFIG_FILE = " + local + "\nGLOBAL_A = " +
-                                             kPlaceholder + "\n");
+    std::string local =
+        Write("l.conf", "OK = 1\nLOCAL_B = before" + std::string(kPlaceholder) + "after\n");
+    std::string global = Write(
+        "g.conf", "X = 1\nLOCAL_CONFIG_FILE = " + local + "\nGLOBAL_A = " + kPlaceholder + "\n");
     Env("TORVEL_CONFIG", global);
     Env("_torvel_ENV_C", kPlaceholder);
     ProbeResult r = Run({"X"});
@@ -728,8 +729,8 @@ TEST_F(ConfigStartupTest, PlaceholderValuesStopConfigWithTheirOrigins) {
 TEST_F(ConfigStartupTest, PlaceholderReportIsCutToTheFatalErrorBuffer) {
     std::string text;
     for (int i = 0; i < 400; i++) {
-        text += "PLACEHOLDER_WITH_A_RATHER_LONG_NAME_" + std::to_string(i) + " = " +
-                kPlaceholder + "\n";
+        text += "PLACEHOLDER_WITH_A_RATHER_LONG_NAME_" + std::to_string(i) + " = " + kPlaceholder +
+                "\n";
     }
     Env("TORVEL_CONFIG", Write("g.conf", text));
     ProbeResult r = Run({"X"});
@@ -752,8 +753,8 @@ TEST_F(ConfigStartupTest, MalformedLinesNameTheSourceAndLine) {
     Env("TORVEL_CONFIG", global);
     ProbeResult r = Run({"A"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "Configuration Error Line 3 while reading global config source " + global +
-                         "\n");
+    EXPECT_EQ(r.err,
+              "Configuration Error Line 3 while reading global config source " + global + "\n");
 
     std::string local = Write("l.conf", "B = 2\n[My Section]\n");
     Write("g.conf", "A = 1\nLOCAL_CONFIG_FILE = " + local + "\n");
@@ -766,8 +767,8 @@ TEST_F(ConfigStartupTest, MalformedLinesNameTheSourceAndLine) {
     Env("TORVEL_CONFIG_ROOT", root);
     r = Run({"A"});
     EXPECT_EQ(r.exit_code, 1);
-    std::string ours = "Configuration Error Line 1 while reading global root config source " +
-                       root + "\n";
+    std::string ours =
+        "Configuration Error Line 1 while reading global root config source " + root + "\n";
     ASSERT_GE(r.err.size(), ours.size()) << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - ours.size()), ours);
 }
@@ -778,8 +779,8 @@ TEST_F(ConfigStartupTest, NetworkRemappingIsExportedToTheEnvironment) {
     Env("TORVEL_CONFIG", Write("g.conf",
                                "NET_REMAP_ENABLE = true\nNET_REMAP_SERVICE = nbx\n"
                                "NET_REMAP_INAGENT = 127.0.0.1:5000\nNET_REMAP_ROUTE = /r/t\n"));
-    ProbeResult r = Run({"--env", "NET_REMAP_ENABLE", "NBX_ENABLE", "NBX_INAGENT", "NBX_ROUTE",
-                         "DPF_ENABLE"});
+    ProbeResult r =
+        Run({"--env", "NET_REMAP_ENABLE", "NBX_ENABLE", "NBX_INAGENT", "NBX_ROUTE", "DPF_ENABLE"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.Value("NET_REMAP_ENABLE"), "true");
     EXPECT_EQ(r.Value("NBX_ENABLE"), "true");
@@ -826,8 +827,7 @@ TEST_F(ConfigStartupTest, FillAdPublishesListedAttributesAndVersion) {
     EXPECT_TRUE(r.HasLine("C = \"text\"")) << r.out;
     EXPECT_TRUE(r.HasLine("D absent")) << r.out;
     EXPECT_TRUE(r.HasLine("TorvelVersion = \"$TorvelVersion: 6.8.0 Jul 19 2006 $\"")) << r.out;
-    EXPECT_TRUE(r.HasLine("TorvelPlatform = \"$TorvelPlatform: X86_64-LINUX_RHEL3 $\""))
-        << r.out;
+    EXPECT_TRUE(r.HasLine("TorvelPlatform = \"$TorvelPlatform: X86_64-LINUX_RHEL3 $\"")) << r.out;
 
     r = Run({"--ad=P", "A", "B", "C", "D"});
     EXPECT_EQ(r.exit_code, 0) << r.err;

@@ -23,7 +23,9 @@ const char kProbe[] = TORVEL_BINARY_DIR "/tests/dynamic_config_probe";
 using torvel_test::ReadFile;
 using torvel_test::WriteFile;
 
-bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string &path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 bool StartsWith(const std::string &text, const std::string &prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -105,9 +107,10 @@ TEST_F(DynamicConfigTest, TopLevelPathComesFromTheSubsystemKeyOrTheDirectory) {
 // read as c, b afterwards and b's value wins.
 TEST_F(DynamicConfigTest, RuntimeItemsApplyAtTheNextLoadInArrayOrder) {
     Global("ENABLE_RUNTIME_CONFIG = true\nV = global\n");
-    auto r = Probe("TOOL", {"load", "setr", "a", "V = a", "setr", "b", "V = b", "setr", "c",
-                            "V = c", "setr", "a", "-", "get", "V", "load", "get", "V", "setr",
-                            "b", "W = 1", "setr", "", "X = 1", "load", "get", "V", "get", "W"});
+    auto r = Probe("TOOL",
+                   {"load",  "setr", "a", "V = a", "setr", "b",    "V = b", "setr", "c",    "V = c",
+                    "setr",  "a",    "-", "get",   "V",    "load", "get",   "V",    "setr", "b",
+                    "W = 1", "setr", "",  "X = 1", "load", "get",  "V",     "get",  "W"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> lines;
     for (size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1) {
@@ -135,9 +138,8 @@ TEST_F(DynamicConfigTest, RootSourceIsReadAgainAfterDynamicSettings) {
     ASSERT_TRUE(WriteFile(root_, "R = root\n"));
     Global("ENABLE_RUNTIME_CONFIG = true\n" + Persistent() + "R = global\nP = global\n");
     auto r = Probe("STARTD",
-                   {"load", "setp", "p", "P = persistent\nR = persistent\nS = persistent\n",
-                    "setr", "r", "P = runtime\nR = runtime\n", "load", "get", "R", "get", "P",
-                    "get", "S"});
+                   {"load", "setp", "p", "P = persistent\nR = persistent\nS = persistent\n", "setr",
+                    "r", "P = runtime\nR = runtime\n", "load", "get", "R", "get", "P", "get", "S"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("R=root [" + root_ + ":1]\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("P=runtime [/tmp/trvltmp"), std::string::npos) << r.out;
@@ -208,8 +210,8 @@ TEST_F(DynamicConfigTest, AdminNamesThatCanBeTemporaryNamesAreRefused) {
 TEST_F(DynamicConfigTest, TextThatDoesNotReadBackIsRefused) {
     Global(Persistent());
     auto r = Probe("STARTD", {"load", "setp", "a", "NO OPERATOR\n", "setp", "b",
-                              "X = 1\n$ENV(DYNAMIC_CONFIG_TEST_UNSET) = 2\n", "setp", "c",
-                              "C = 1", "setp", "c", "C = 2\nB-C = 3\n"});
+                              "X = 1\n$ENV(DYNAMIC_CONFIG_TEST_UNSET) = 2\n", "setp", "c", "C = 1",
+                              "setp", "c", "C = 2\nB-C = 3\n"});
     EXPECT_EQ(r.out, "setp a=-1\nsetp b=-1\nsetp c=0\nsetp c=-1\n") << r.err;
     EXPECT_EQ(ReadFile(top_), "RUNTIME_CONFIG_ADMIN = c\n");
     EXPECT_EQ(ReadFile(top_ + ".c"), "C = 1");

@@ -58,7 +58,8 @@ TEST(AttrKeyTest, ComparesIgnoringCase) {
 }
 
 TEST(AttrKeyTest, HashIgnoresCaseAndStaysInRange) {
-    EXPECT_EQ(AttrKeyHashFunction(AttrKey("MyAttr"), 31), AttrKeyHashFunction(AttrKey("myattr"), 31));
+    EXPECT_EQ(AttrKeyHashFunction(AttrKey("MyAttr"), 31),
+              AttrKeyHashFunction(AttrKey("myattr"), 31));
     EXPECT_EQ(('a' + 'b') % 31, AttrKeyHashFunction(AttrKey("AB"), 31));
     // Bytes above 127 are negative as signed chars; the bucket stays valid.
     for (int size : {1, 3, 31, 307, 1009}) {

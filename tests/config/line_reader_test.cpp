@@ -132,8 +132,8 @@ TEST(LineReaderTest, LinesStopAtTheLengthBound) {
 // at 128 bytes: every length around those sizes keeps every byte, and a NUL
 // is seen wherever it falls.
 TEST(LineReaderTest, LinesAcrossReadPiecesKeepEveryByte) {
-    for (size_t length : {1, 5, 6, 121, 122, 123, 127, 128, 129, 254, 255, 256, 257, 258, 511,
-                          512, 513, 4095, 4096, 4097, 9000}) {
+    for (size_t length : {1,   5,   6,   121, 122, 123, 127,  128,  129,  254, 255,
+                          256, 257, 258, 511, 512, 513, 4095, 4096, 4097, 9000}) {
         std::string line;
         for (size_t i = 0; i < length; ++i) {
             line += static_cast<char>('a' + i % 26);

@@ -20,7 +20,9 @@ using testing::internal::GetCapturedStderr;
 
 class MacroExpandTest : public ::testing::Test {
  protected:
-    void Set(const char *name, const char *value) { insert(name, value, table_.heads, table_.size); }
+    void Set(const char *name, const char *value) {
+        insert(name, value, table_.heads, table_.size);
+    }
     // Expansion result, "<null>" for null; stderr kept in err_.
     std::string Expand(const char *text, const char *self = nullptr) {
         CaptureStderr();
@@ -252,9 +254,26 @@ std::string PassLoop(const std::string &value, MacroBucket **table, int size) {
 // refer to each other (cycles included).
 TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
     setenv("MACRO_EXPAND_TEST", "(a)", 1);
-    const char *pieces[] = {"$", "$$", "$(", ")", "(", "a", "b", "e", ".", " ", "DOLLAR",
-                            "$(a)", "$(b)", "$(e)", "$(u)", "$(DOLLAR)", "$EN", "V(",
-                            "MACRO_EXPAND_TEST", "$ENV(MACRO_EXPAND_TEST)"};
+    const char *pieces[] = {"$",
+                            "$$",
+                            "$(",
+                            ")",
+                            "(",
+                            "a",
+                            "b",
+                            "e",
+                            ".",
+                            " ",
+                            "DOLLAR",
+                            "$(a)",
+                            "$(b)",
+                            "$(e)",
+                            "$(u)",
+                            "$(DOLLAR)",
+                            "$EN",
+                            "V(",
+                            "MACRO_EXPAND_TEST",
+                            "$ENV(MACRO_EXPAND_TEST)"};
     const int piece_count = sizeof pieces / sizeof pieces[0];
     unsigned seed = 12345;
     auto next = [&seed](int bound) {
@@ -281,8 +300,8 @@ TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
         }
         ++compared;
         ASSERT_EQ(expected, Expand(value.c_str()))
-            << "value <" << value << "> a <" << table_.Lookup("a") << "> b <"
-            << table_.Lookup("b") << ">";
+            << "value <" << value << "> a <" << table_.Lookup("a") << "> b <" << table_.Lookup("b")
+            << ">";
         ASSERT_EQ(expected == "<null>", !err_.empty()) << value << err_;
     }
     EXPECT_GT(compared, 250);
@@ -342,7 +361,8 @@ using MacroExpandDeathTest = MacroExpandTest;
 TEST_F(MacroExpandDeathTest, UnsetEnvironmentVariableIsFatal) {
     unsetenv("MACRO_EXPAND_SURELY_UNSET");
     EXPECT_EXIT(expand_macro("$ENV(MACRO_EXPAND_SURELY_UNSET)", table_.heads, table_.size),
-                ::testing::ExitedWithCode(4), "Can't find MACRO_EXPAND_SURELY_UNSET in environment!");
+                ::testing::ExitedWithCode(4),
+                "Can't find MACRO_EXPAND_SURELY_UNSET in environment!");
 }
 
 TEST_F(MacroExpandDeathTest, EmptyRandomChoiceIsFatal) {

@@ -7,7 +7,6 @@
 #include <stdlib.h>
 
 #include <cmath>
-
 #include <string>
 
 #include "config/macro_table.h"
@@ -101,7 +100,7 @@ TEST_F(ParamTest, IntegerParsingAndBounds) {
     EXPECT_NE(std::string::npos,
               log.Text().find("WARNING: N too high (12), using maximum value of 10\n"));
     Set("N", "10");
-    EXPECT_EQ(10, param_integer("N", 3, 0, 10));  // bounds are inclusive
+    EXPECT_EQ(10, param_integer("N", 3, 0, 10));       // bounds are inclusive
     EXPECT_EQ(99, param_integer("UNSET", 99, 0, 10));  // the default is not bounded
 }
 
@@ -130,8 +129,9 @@ TEST_F(ParamTest, FloatParsingAndBounds) {
               log.Text().find("WARNING: F too high (2.500000), using maximum value of 2.000000\n"));
     Set("F", "x");
     EXPECT_FLOAT_EQ(1.0f, param_float("F", 1.0f, 0.0f, 2.0f));
-    EXPECT_NE(std::string::npos,
-              log.Text().find("WARNING: F not an float (\"x\"), using default value of 1.000000\n"));
+    EXPECT_NE(
+        std::string::npos,
+        log.Text().find("WARNING: F not an float (\"x\"), using default value of 1.000000\n"));
 }
 
 TEST_F(ParamTest, FloatFallbacksAndNan) {
@@ -141,8 +141,9 @@ TEST_F(ParamTest, FloatFallbacksAndNan) {
               log.Text().find("UNSET is undefined, using default value of 0.500000\n"));
     Set("F", "-3.5e0 seconds");
     EXPECT_FLOAT_EQ(-1.0f, param_float("F", 0.0f, -1.0f, 1.0f));
-    EXPECT_NE(std::string::npos,
-              log.Text().find("WARNING: F too low (-3.500000), using minimum value of -1.000000\n"));
+    EXPECT_NE(
+        std::string::npos,
+        log.Text().find("WARNING: F too low (-3.500000), using minimum value of -1.000000\n"));
     // Not a number compares false both ways, so it passes the bounds.
     Set("F", "nan");
     EXPECT_TRUE(std::isnan(param_float("F", 0.0f, -1.0f, 1.0f)));
@@ -156,8 +157,7 @@ TEST_F(ParamTest, SubsystemValueWinsOverAnEmptyGeneralOne) {
     Set("TOOL.PORT", "");
     Set("PORT", "9618");
     EXPECT_EQ(1, param_integer("PORT", 1, 0, 65535));
-    EXPECT_NE(std::string::npos,
-              log.Text().find("PORT is undefined, using default value of 1\n"));
+    EXPECT_NE(std::string::npos, log.Text().find("PORT is undefined, using default value of 1\n"));
 }
 
 TEST_F(ParamTest, MacroExpandHasNeitherRule) {

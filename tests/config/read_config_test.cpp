@@ -64,8 +64,8 @@ class ReadConfigTest : public ::testing::Test {
     }
     // A script in the temp dir printing text and exiting with status.
     std::string Script(const std::string &name, const std::string &text, int status) {
-        return dir_.Write(name, "#!/bin/sh\nprintf '" + text + "'\nexit " +
-                                    std::to_string(status) + "\n", 0755);
+        return dir_.Write(
+            name, "#!/bin/sh\nprintf '" + text + "'\nexit " + std::to_string(status) + "\n", 0755);
     }
 
     TempDir dir_;
@@ -149,8 +149,7 @@ TEST_F(ReadConfigTest, NamesAreExpandedAndChecked) {
     EXPECT_EQ("y", Raw("V.1_OK"));
 
     EXPECT_EQ(-1, Read("B = -\nA$(B) = 1\n"));
-    EXPECT_EQ("Configuration Error File <" + path_ + ">, Line 2: Illegal Identifier: <A->\n",
-              err_);
+    EXPECT_EQ("Configuration Error File <" + path_ + ">, Line 2: Illegal Identifier: <A->\n", err_);
     EXPECT_EQ("<undefined>", Raw("a-"));
 }
 
@@ -164,8 +163,9 @@ TEST_F(ReadConfigTest, EmptyNameIsAnIllegalIdentifier) {
 
 TEST_F(ReadConfigTest, NonAsciiNamesAreIllegalValuesAreKept) {
     EXPECT_EQ(-1, Read("caf\xc3\xa9 = 1\n"));
-    EXPECT_EQ("Configuration Error File <" + path_ + ">, Line 1: Illegal Identifier: <caf\xc3\xa9>\n",
-              err_);
+    EXPECT_EQ(
+        "Configuration Error File <" + path_ + ">, Line 1: Illegal Identifier: <caf\xc3\xa9>\n",
+        err_);
     ASSERT_EQ(0, Read("A = caf\xc3\xa9 \xff\n"));
     EXPECT_EQ("caf\xc3\xa9 \xff", Raw("a"));
 }
@@ -265,8 +265,7 @@ TEST_F(ReadConfigTest, RunawaySelfReferencesFailTheRead) {
     insert("a", "$(A)", table_.heads, table_.size);
     path_ = dir_.Write("loop", "A = $(A)\n");
     EXPECT_EQ(-1, ReadSource(path_));
-    EXPECT_EQ(0u, err_.find("Configuration Error: $(A) still expanding after 4096 passes"))
-        << err_;
+    EXPECT_EQ(0u, err_.find("Configuration Error: $(A) still expanding after 4096 passes")) << err_;
 }
 
 TEST_F(ReadConfigTest, UnterminatedReferencesStayAsText) {
@@ -341,9 +340,10 @@ TEST_F(ReadConfigTest, PipedSourceSyntaxErrorHidesTheExitStatus) {
 
 TEST_F(ReadConfigTest, InvalidCommandsAreRejected) {
     EXPECT_EQ(-1, ReadSource("cmd | other"));
-    EXPECT_EQ("Specified cmd, cmd | other, not a valid command to execute.  It must have a '|' "
-              "character at the end.\n",
-              out_);
+    EXPECT_EQ(
+        "Specified cmd, cmd | other, not a valid command to execute.  It must have a '|' "
+        "character at the end.\n",
+        out_);
     EXPECT_EQ(-1, ReadSource(" |"));
     EXPECT_EQ("Can't open cmd  \n", out_);
     EXPECT_EQ(-1, ReadSource("\"unterminated |"));
@@ -362,8 +362,7 @@ TEST(PipedCommandTest, Classification) {
 
 TEST_F(ReadConfigTest, RuntimeSourcesMayNotBePiped) {
     std::string marker = dir_.path() + "/ran";
-    std::string script =
-        dir_.Write("touch", "#!/bin/sh\ntouch " + marker + "\necho A = 1\n", 0755);
+    std::string script = dir_.Write("touch", "#!/bin/sh\ntouch " + marker + "\necho A = 1\n", 0755);
     std::string source = script + " |";
     EXPECT_EQ(-1, ReadSource(source, 1, true));
     EXPECT_EQ("Configuration Error File <" + source +
@@ -546,7 +545,8 @@ TEST_F(ReadConfigDeathTest, FatalExpansionsEndTheProcess) {
     unsetenv("READ_CONFIG_SURELY_UNSET");
     path_ = dir_.Write("env", "$ENV(READ_CONFIG_SURELY_UNSET) = 1\n");
     EXPECT_EXIT(Read_config(path_.c_str(), table_.heads, table_.size, 1, false, nullptr),
-                ::testing::ExitedWithCode(4), "Can't find READ_CONFIG_SURELY_UNSET in environment!");
+                ::testing::ExitedWithCode(4),
+                "Can't find READ_CONFIG_SURELY_UNSET in environment!");
     path_ = dir_.Write("choice", "A = $RANDOM_CHOICE()\n");
     EXPECT_EXIT(Read_config(path_.c_str(), table_.heads, table_.size, 2, false, nullptr),
                 ::testing::ExitedWithCode(4), "\\$RANDOM_CHOICE\\(\\) macro in config file empty!");

@@ -3,13 +3,12 @@
 // process's own names from uname.
 #include "config/sysapi.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/utsname.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -32,14 +32,25 @@ TEST_F(WellKnownNamesTest, AttributeNamesUseTheCapitalisedName) {
 }
 
 TEST_F(WellKnownNamesTest, EnvironmentNamesForEveryEntry) {
-    const char *const expected[] = {
-        "TORVEL_INHERIT",  "TORVEL_STACK_SIZE", "TORVEL_CORESIZE",
-        "GZIP",            "PVM_ROOT",          "TORVEL_IDS",
-        "PATH",            "TORVEL_ID",         "SCHEDD_NAME",
-        "TORVEL_CORE_SIZE", "_TORVEL_NOCHECK",  "PARALLEL_SHADOW_SINFUL",
-        "_torvel_LOWPORT", "_torvel_HIGHPORT",  "TORVEL_CONFIG",
-        "TORVEL_CONFIG_ROOT", "RENDEZVOUS_DIRECTORY", "DAEMON_DEATHTIME",
-        "TORVEL_PARENT_ID"};
+    const char * const expected[] = {"TORVEL_INHERIT",
+                                     "TORVEL_STACK_SIZE",
+                                     "TORVEL_CORESIZE",
+                                     "GZIP",
+                                     "PVM_ROOT",
+                                     "TORVEL_IDS",
+                                     "PATH",
+                                     "TORVEL_ID",
+                                     "SCHEDD_NAME",
+                                     "TORVEL_CORE_SIZE",
+                                     "_TORVEL_NOCHECK",
+                                     "PARALLEL_SHADOW_SINFUL",
+                                     "_torvel_LOWPORT",
+                                     "_torvel_HIGHPORT",
+                                     "TORVEL_CONFIG",
+                                     "TORVEL_CONFIG_ROOT",
+                                     "RENDEZVOUS_DIRECTORY",
+                                     "DAEMON_DEATHTIME",
+                                     "TORVEL_PARENT_ID"};
     ASSERT_EQ(sizeof expected / sizeof expected[0], ENVIRON_PARENT_ID + 1u);
     for (int i = 0; i <= ENVIRON_PARENT_ID; i++) {
         EXPECT_STREQ(EnvGetName(static_cast<TORVEL_ENVIRON>(i)), expected[i]) << i;

@@ -1,9 +1,9 @@
 // Measuring, bounded formatting and word splitting.
-#include <string.h>
+#include "core/bounded_printf.h"
 
 #include <gtest/gtest.h>
+#include <string.h>
 
-#include "core/bounded_printf.h"
 #include "core/mkargv.h"
 
 TEST(BoundedPrintf, MeasuresWithoutWriting) {

@@ -1,9 +1,8 @@
 // ASCII-only case conversion in place.
-#include <string.h>
+#include "core/case_convert.h"
 
 #include <gtest/gtest.h>
-
-#include "core/case_convert.h"
+#include <string.h>
 
 namespace {
 

@@ -2,11 +2,10 @@
 // reads after resize/truncate, deep copies and the out-of-memory exit.
 #include "core/ext_array.h"
 
+#include <gtest/gtest.h>
 #include <limits.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "diagnostics/debug_log.h"
 

@@ -4,6 +4,7 @@
 // null hash function.
 #include "core/hash_table.h"
 
+#include <gtest/gtest.h>
 #include <stdio.h>
 
 #include <map>
@@ -12,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "tests/support/capture.h"
@@ -21,8 +20,12 @@
 namespace {
 
 // Chain = key modulo the bucket count, so tests can place keys in chains.
-int ModHash(const int &key, int buckets) { return key % buckets; }
-int BrokenHash(const int &, int buckets) { return buckets; }
+int ModHash(const int &key, int buckets) {
+    return key % buckets;
+}
+int BrokenHash(const int &, int buckets) {
+    return buckets;
+}
 
 std::string Long(int n) {
     return "value " + std::to_string(n) + " padded beyond any small-string buffer";
@@ -50,8 +53,8 @@ std::vector<int> Keys(HashTable<int, int> &table) {
 }
 
 TEST(HashTableTest, BucketCountIsAPrimeNearTheRequest) {
-    const std::pair<int, int> cases[] = {{0, 5},     {-3, 5},    {1, 1},       {4, 4},
-                                         {5, 5},     {6, 7},     {10, 11},     {100, 101},
+    const std::pair<int, int> cases[] = {{0, 5},       {-3, 5},      {1, 1},      {4, 4},
+                                         {5, 5},       {6, 7},       {10, 11},    {100, 101},
                                          {1000, 1009}, {9551, 9551}, {9552, 9552}};
     for (const auto &c : cases) {
         HashTable<int, int> table(c.first, ModHash);
@@ -243,9 +246,9 @@ TEST(HashTableTest, RefilledChainAheadOfTheCursorIsVisited) {
     ASSERT_EQ(0, key);
     ASSERT_EQ(1, table.iterate(key, value));
     ASSERT_EQ(1, key);
-    table.remove(3);       // frees slot 3, ahead
-    table.remove(0);       // frees slot 0, behind
-    table.insert(8, 0);    // chain 3 refills
+    table.remove(3);     // frees slot 3, ahead
+    table.remove(0);     // frees slot 0, behind
+    table.insert(8, 0);  // chain 3 refills
     std::vector<int> rest;
     while (table.iterate(key, value)) {
         rest.push_back(key);
@@ -288,11 +291,11 @@ TEST(HashTableTest, RefilledChainIsVisitedWhenEveryFreeSlotIsBehind) {
     busy.iterate(key, value);  // 0
     busy.iterate(key, value);  // 4
     ASSERT_EQ(4, key);
-    busy.remove(0);      // slot 0 freed, behind
-    busy.remove(2);      // slot 2 freed, ahead
-    busy.insert(3, 0);   // chain 0 takes slot 2
-    busy.insert(5, 0);   // chain 2 needs a place after the cursor
-    busy.remove(4);      // the cursor element, head of its chain
+    busy.remove(0);     // slot 0 freed, behind
+    busy.remove(2);     // slot 2 freed, ahead
+    busy.insert(3, 0);  // chain 0 takes slot 2
+    busy.insert(5, 0);  // chain 2 needs a place after the cursor
+    busy.remove(4);     // the cursor element, head of its chain
     rest.clear();
     while (busy.iterate(key, value)) {
         rest.push_back(key);

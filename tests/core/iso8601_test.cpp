@@ -1,14 +1,14 @@
 // ISO 8601 writing (forms, clamping, the UTC suffix) and reading (both forms,
 // mixes, partial texts, what is ignored).
+#include "core/iso8601.h"
+
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "core/iso8601.h"
 #include "tests/support/calendar.h"
 
 namespace {

@@ -156,7 +156,7 @@ TEST_F(ListTest, DeleteByPointer) {
     }
     list.Rewind();
     list.Next();
-    list.Next();  // cursor on v[1]
+    list.Next();                      // cursor on v[1]
     EXPECT_TRUE(list.Delete(&v[3]));  // not the cursor item
     EXPECT_EQ(&v[1], list.Current());
     EXPECT_TRUE(list.Delete(&v[1]));  // the cursor item: cursor steps back

@@ -3,12 +3,11 @@
 // deep copies.
 #include "core/queue.h"
 
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,7 +21,9 @@ std::vector<T> Drain(Queue<T> &q) {
     return out;
 }
 
-int SameText(char *a, char *b) { return strcmp(a, b); }
+int SameText(char *a, char *b) {
+    return strcmp(a, b);
+}
 
 std::string Long(const char *tag) {
     return std::string(tag) + " padded beyond any small-string buffer";

@@ -1,11 +1,10 @@
 // The process-wide 48-bit generator: seeding, repeatability, ranges, and the
 // implicit clock seed on first use.
-#include <stdlib.h>
-#include <time.h>
+#include "core/random_numbers.h"
 
 #include <gtest/gtest.h>
-
-#include "core/random_numbers.h"
+#include <stdlib.h>
+#include <time.h>
 
 namespace {
 

@@ -1,16 +1,16 @@
 // Regex: compiling, matching with and without groups, option pass-through,
 // copies that outlive their source, and the match/recursion limits that turn
 // runaway patterns into "no match".
+#include "core/regex.h"
+
+#include <gtest/gtest.h>
 #include <string.h>
 #include <sys/resource.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "core/ext_array.h"
 #include "core/my_string.h"
-#include "core/regex.h"
 
 namespace {
 

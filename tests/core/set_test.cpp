@@ -2,10 +2,10 @@
 // iteration cursor, RemoveLast, and copies that keep the order.
 #include "core/set.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -3,10 +3,10 @@
 // iterator's ends.
 #include "core/simple_list.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/my_string.h"
 

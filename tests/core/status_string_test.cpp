@@ -1,14 +1,14 @@
 // Wait statuses as phrases: exits, kills, stops, and that the phrase is
 // appended rather than assigned.
+#include "core/status_string.h"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "core/my_string.h"
-#include "core/status_string.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(StatusString, StoppedIsNotAKill) {
 
 TEST(StatusString, OnlyLowSevenBitsNameTheSignal) {
     EXPECT_EQ(Phrase(0x80 | 9), "died with signal 9");  // core-dump bit set
-    EXPECT_EQ(Phrase(0x80), "exited with status 0");     // core bit alone: no signal
+    EXPECT_EQ(Phrase(0x80), "exited with status 0");    // core bit alone: no signal
 }
 
 TEST(StatusString, Appends) {

@@ -309,8 +309,7 @@ TEST(StringListDeathTest, DeleteCurrentWithoutEntryStops) {
 }
 
 TEST(StringListDeathTest, MissingDelimitersStop) {
-    EXPECT_EXIT({ StringList list("a", nullptr); }, testing::ExitedWithCode(4),
-                "Assertion ERROR");
+    EXPECT_EXIT({ StringList list("a", nullptr); }, testing::ExitedWithCode(4), "Assertion ERROR");
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

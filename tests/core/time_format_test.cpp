@@ -1,14 +1,14 @@
 // Fixed-width date and duration texts: field widths, alignment, the
 // placeholders for negative inputs, and that dates use the local zone.
+#include "core/time_format.h"
+
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "core/time_format.h"
 #include "tests/support/calendar.h"
 
 namespace {

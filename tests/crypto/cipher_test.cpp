@@ -24,7 +24,7 @@ using Bytes = std::vector<unsigned char>;
 // process-wide context the code under test uses stays untouched and nothing
 // is held when a death-test child exits.
 class OracleContext {
-public:
+ public:
     OracleContext()
         : context_(OSSL_LIB_CTX_new()),
           legacy_(OSSL_PROVIDER_load(context_, "legacy")),
@@ -40,7 +40,7 @@ public:
     }
     OSSL_LIB_CTX *get() const { return context_; }
 
-private:
+ private:
     OSSL_LIB_CTX *context_;
     OSSL_PROVIDER *legacy_;
     OSSL_PROVIDER *default_;
@@ -59,11 +59,11 @@ Bytes evp_cfb(const char *cipher_name, const Bytes &key, const Bytes &input, int
     unsigned char iv[8] = {0};
     int len = 0;
     int total = 0;
-    bool ok = EVP_CipherInit_ex2(ctx, cipher, nullptr, nullptr, enc, nullptr) == 1 &&
-              EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) == 1 &&
-              EVP_CipherInit_ex2(ctx, nullptr, key.data(), iv, enc, nullptr) == 1 &&
-              EVP_CipherUpdate(ctx, out.data(), &len, input.data(),
-                               static_cast<int>(input.size())) == 1;
+    bool ok =
+        EVP_CipherInit_ex2(ctx, cipher, nullptr, nullptr, enc, nullptr) == 1 &&
+        EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) == 1 &&
+        EVP_CipherInit_ex2(ctx, nullptr, key.data(), iv, enc, nullptr) == 1 &&
+        EVP_CipherUpdate(ctx, out.data(), &len, input.data(), static_cast<int>(input.size())) == 1;
     total = len;
     ok = ok && EVP_CipherFinal_ex(ctx, out.data() + total, &len) == 1;
     total += len;
@@ -127,13 +127,15 @@ std::unique_ptr<Torvel_Crypt_Base> make_cipher(Protocol protocol, const KeyInfo 
 }
 
 class CipherTest : public testing::TestWithParam<CipherCase> {
-protected:
+ protected:
     void SetUp() override {
         key_bytes_ = sample(GetParam().key_length, 99);
         key_ = KeyInfo(key_bytes_.data(), static_cast<int>(key_bytes_.size()), GetParam().protocol);
         cipher_ = make_cipher(GetParam().protocol, key_);
     }
-    Bytes oracle(const Bytes &input, int enc) { return evp_cfb(GetParam().evp_name, key_bytes_, input, enc); }
+    Bytes oracle(const Bytes &input, int enc) {
+        return evp_cfb(GetParam().evp_name, key_bytes_, input, enc);
+    }
 
     Bytes key_bytes_;
     KeyInfo key_;

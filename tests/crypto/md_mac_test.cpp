@@ -26,7 +26,9 @@ std::string take_hex(unsigned char *digest) {
     return out;
 }
 
-const unsigned char *bytes(const char *text) { return reinterpret_cast<const unsigned char *>(text); }
+const unsigned char *bytes(const char *text) {
+    return reinterpret_cast<const unsigned char *>(text);
+}
 
 struct Rfc1321Vector {
     const char *message;
@@ -79,8 +81,8 @@ TEST(MdMac, KeyedIsMd5OfKeyThenMessage) {
     KeyInfo key(raw, 5);
     std::string prefixed(reinterpret_cast<char *>(raw), 5);
     prefixed += "abc";
-    std::string expected = take_hex(
-        Torvel_MD_MAC::computeOnce(bytes(prefixed.data()), prefixed.size()));
+    std::string expected =
+        take_hex(Torvel_MD_MAC::computeOnce(bytes(prefixed.data()), prefixed.size()));
 
     Torvel_MD_MAC mac(&key);
     mac.addMD(bytes("abc"), 3);

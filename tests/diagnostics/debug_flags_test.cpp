@@ -1,9 +1,9 @@
 // The category-name parser as the log's users see it: names in any case,
 // "-" removal applied in written order, D_ALL, unknown words, and commas
 // that do not separate.
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "diagnostics/debug_log.h"
 

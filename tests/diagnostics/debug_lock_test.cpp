@@ -133,9 +133,9 @@ TEST_F(DebugLockTest, OpenLockFileResults) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(-1, fd);
     EXPECT_EQ(ENOENT, error);
-    EXPECT_EQ("Can't create lock directory: \"" + missing + "\"errno: 2 (" + strerror(ENOENT) +
-                  ")\n",
-              err);
+    EXPECT_EQ(
+        "Can't create lock directory: \"" + missing + "\"errno: 2 (" + strerror(ENOENT) + ")\n",
+        err);
     EXPECT_FALSE(Exists(Path("a")));
 
     // Without O_CREAT a missing file in an existing directory stays missing.
@@ -235,9 +235,9 @@ TEST_F(DebugLockTest, DirectoryRefusedToTheServiceAccountIsMadeByRoot) {
 TEST_F(DebugLockTest, UnopenableLockEndsTheProcess) {
     SetLog(0, "main");
     std::string lock = SetLock("a/b/log.lock");
-    EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
-                "dprintf\\(\\) had a fatal error in pid [0-9]+\nCan't open \"" + lock +
-                    "\"\nerrno: 2 ");
+    EXPECT_EXIT(
+        dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
+        "dprintf\\(\\) had a fatal error in pid [0-9]+\nCan't open \"" + lock + "\"\nerrno: 2 ");
 }
 
 // The lock descriptor stays open for the life of the process; a program
@@ -275,8 +275,8 @@ TEST_F(DebugLockTest, LinkPlantedAtTheNewLockDirectoryIsNotFollowed) {
     ASSERT_EQ(0, chown(victim.c_str(), 4701, 4701));
     std::vector<std::string> env = torvel_test::SanitizerEnv();
     env.push_back("TORVEL_IDS=65534.65534");
-    torvel_test::ProgramRun run = torvel_test::RunProgram(
-        TORVEL_BINARY_DIR "/tests/lock_dir_swap", {Path("locks/log.lock"), victim}, env);
+    torvel_test::ProgramRun run = torvel_test::RunProgram(TORVEL_BINARY_DIR "/tests/lock_dir_swap",
+                                                          {Path("locks/log.lock"), victim}, env);
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_EQ("fd -1\n", run.out);
     EXPECT_EQ(0u, run.err.find("Can't create lock directory \"" + Path("locks") + "\", errno: "))

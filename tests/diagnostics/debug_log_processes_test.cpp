@@ -76,8 +76,8 @@ class DebugLogProcessesTest : public DebugLogTest {
 
     // For a well-formed data line, its writer and number; false otherwise.
     static bool ParseDataLine(const std::string &line, int *p, int *n) {
-        std::string pattern = std::string(kHeader) +
-                              "proc [0-9]+ line [0-9]+ padding-to-a-typical-length";
+        std::string pattern =
+            std::string(kHeader) + "proc [0-9]+ line [0-9]+ padding-to-a-typical-length";
         if (!MatchesWhole(line, pattern)) {
             return false;
         }

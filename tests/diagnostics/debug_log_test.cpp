@@ -2,6 +2,8 @@
 // category selection, per-category logs, what a write restores (errno,
 // umask, signal mask, DebugFlags, privilege state), the final user state,
 // saved lines, touching the log, and fatal errors landing in the log.
+#include "diagnostics/debug_log.h"
+
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,7 +15,6 @@
 #include <string>
 
 #include "debug_log_fixture.h"
-#include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 #include "identity/privileges.h"
 
@@ -62,8 +63,8 @@ TEST_F(DebugLogTest, HeaderModifiers) {
     dprintf(D_ALWAYS, "bare too\n");
     std::string pid = "\\(pid:" + std::to_string(getpid()) + "\\) ";
     EXPECT_TRUE(MatchesWhole(Read(path), std::string("") + kHeader + pid + "pid\n" + kHeader +
-                                        "\\(fd:[0-9]+\\) " + pid + "both\n" + "bare\n" +
-                                        kHeader + pid + "\\[id] id\n" + "bare too\n"))
+                                             "\\(fd:[0-9]+\\) " + pid + "both\n" + "bare\n" +
+                                             kHeader + pid + "\\[id] id\n" + "bare too\n"))
         << Read(path);
 }
 
@@ -121,9 +122,9 @@ TEST_F(DebugLogTest, LineLongerThanTheBufferArrivesWhole) {
 
 TEST_F(DebugLogTest, CategoryLogsGetTheirCategoryOnly) {
     std::string main_log = SetLog(0, "main");
-    std::string config_log = SetLog(13, "config");      // bit 12, D_CONFIG
-    std::string full_log = SetLog(11, "fulldebug");     // bit 10, D_FULLDEBUG
-    std::string failure_log = SetLog(28, "failure");    // bit 27, D_FAILURE
+    std::string config_log = SetLog(13, "config");    // bit 12, D_CONFIG
+    std::string full_log = SetLog(11, "fulldebug");   // bit 10, D_FULLDEBUG
+    std::string failure_log = SetLog(28, "failure");  // bit 27, D_FAILURE
     DebugFlags = static_cast<int>(D_ALWAYS | D_CONFIG | D_FULLDEBUG | D_NOHEADER);
     dprintf(D_ALWAYS, "a\n");
     dprintf(D_CONFIG, "c\n");
@@ -324,9 +325,9 @@ TEST_F(DebugLogTest, SavedLinesAreBoundedAndTheReplaySaysHowManyWent) {
 
     std::string text = Read(path);
     unsigned long dropped = 0;
-    ASSERT_EQ(1, sscanf(text.c_str(),
-                        "Dropped the %lu oldest debug lines saved before the log was set up\n",
-                        &dropped))
+    ASSERT_EQ(
+        1, sscanf(text.c_str(),
+                  "Dropped the %lu oldest debug lines saved before the log was set up\n", &dropped))
         << text.substr(0, 200);
     ASSERT_GT(dropped, 0u);
     ASSERT_LT(dropped, static_cast<unsigned long>(kLines));
@@ -371,8 +372,8 @@ TEST_F(DebugLogTest, FatalErrorGoesToTheLogOnceSetUp) {
     std::string main_log = SetLog(0, "main");
     std::string failure_log = SetLog(28, "failure");  // D_FAILURE
     EXPECT_EXIT(EXCEPT("bad %d", 3), testing::ExitedWithCode(4), "^$");
-    std::string expected = std::string(kHeader) +
-                           "ERROR \"bad 3\" at line [0-9]+ in file .*debug_log_test.cpp\n";
+    std::string expected =
+        std::string(kHeader) + "ERROR \"bad 3\" at line [0-9]+ in file .*debug_log_test.cpp\n";
     EXPECT_TRUE(MatchesWhole(Read(main_log), expected)) << Read(main_log);
     EXPECT_TRUE(MatchesWhole(Read(failure_log), expected)) << Read(failure_log);
 }

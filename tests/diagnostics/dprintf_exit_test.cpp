@@ -72,8 +72,9 @@ TEST_F(DprintfExitTest, UnwritableLogDirectoryFallsBackToStandardError) {
             insert("LOG", missing.c_str(), ConfigTab, CONFIG_TABLE_SIZE);
             _torvel_dprintf_exit(0, "plain message\n");
         },
-        testing::ExitedWithCode(44), std::string("^") + kFirstLine + "plain message\n" +
-                                         IdsLine() + "$");  // no errno line for error 0
+        testing::ExitedWithCode(44),
+        std::string("^") + kFirstLine + "plain message\n" + IdsLine() +
+            "$");  // no errno line for error 0
 }
 
 // Set up by the next test: once the cleanup hook runs, the log is

@@ -1,8 +1,9 @@
 // The fatal-error path and the in-memory debug lines kept before set-up.
+#include "diagnostics/except.h"
+
 #include <gtest/gtest.h>
 
 #include "diagnostics/debug_log.h"
-#include "diagnostics/except.h"
 
 TEST(Except, ReportsPositionOnStandardErrorAndExitsFour) {
     EXPECT_EXIT(EXCEPT("broken %d", 7), testing::ExitedWithCode(4),

@@ -110,9 +110,9 @@ TEST_F(LogRotationTest, CategoryLogRotatesAlone) {
     EXPECT_EQ(earlier + "config line\n", Read(main_log));
     EXPECT_FALSE(Exists(main_log + ".old"));
     EXPECT_EQ("Now in new log file " + config_log + "\nconfig line\n", Read(config_log));
-    EXPECT_EQ(earlier + "MaxLog = 100, length = 200\nSaving log file to \"" + config_log +
-                  ".old\"\n",
-              Read(config_log + ".old"));
+    EXPECT_EQ(
+        earlier + "MaxLog = 100, length = 200\nSaving log file to \"" + config_log + ".old\"\n",
+        Read(config_log + ".old"));
 }
 
 TEST_F(LogRotationTest, FailedLinkEndsTheProcess) {

@@ -6,6 +6,7 @@
 // module learns it from TORVEL_IDS); 4701 is a user without an account.
 #include "files/directory.h"
 
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -14,8 +15,6 @@
 #include <functional>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/files/files_test_support.h"
 #include "tests/support/capture.h"
@@ -195,7 +194,8 @@ TEST_F(DirectoryTest, TreeClosedToTheServiceAccountGoesAsItsOwner) {
                   Directory dir(top_.c_str(), PRIV_TORVEL);
                   CHILD_CHECK(dir.Remove_Entry("t"));
                   std::string text = log.text();
-                  size_t first = text.find("Attempting to remove " + t + " as Torvel daemon user '");
+                  size_t first =
+                      text.find("Attempting to remove " + t + " as Torvel daemon user '");
                   size_t second = text.find("Attempting to remove " + t + " as file owner '");
                   CHILD_CHECK(first != std::string::npos && second != std::string::npos);
                   CHILD_CHECK(first < second);
@@ -261,17 +261,18 @@ TEST_F(DirectoryTest, RootOwnedSubtreeGivesUpButOtherEntriesGo) {
     std::string rootdir = top_ + "/rootdir";
     Make(rootdir, false, 0, 0755);
     Make(rootdir + "/x", true, 0, 0644);
-    EXPECT_EQ(AsRoot([&](DebugCapture &log) -> std::string {
-                  Directory dir(top_.c_str(), PRIV_TORVEL);
-                  CHILD_CHECK(!dir.Remove_Entire_Directory());
-                  std::string text = log.text();
-                  CHILD_CHECK(text.find("NOT changing priv state to owner of \"" + rootdir +
-                                        "\" (0.0), that's root!\n") != std::string::npos);
-                  CHILD_CHECK(text.find("Can't remove \"" + rootdir +
-                                        "\" as directory owner, giving up!\n") != std::string::npos);
-                  return "";
-              }),
-              "");
+    EXPECT_EQ(
+        AsRoot([&](DebugCapture &log) -> std::string {
+            Directory dir(top_.c_str(), PRIV_TORVEL);
+            CHILD_CHECK(!dir.Remove_Entire_Directory());
+            std::string text = log.text();
+            CHILD_CHECK(text.find("NOT changing priv state to owner of \"" + rootdir +
+                                  "\" (0.0), that's root!\n") != std::string::npos);
+            CHILD_CHECK(text.find("Can't remove \"" + rootdir +
+                                  "\" as directory owner, giving up!\n") != std::string::npos);
+            return "";
+        }),
+        "");
     EXPECT_FALSE(Exists(top_ + "/f"));
     EXPECT_TRUE(Exists(rootdir + "/x"));
 }

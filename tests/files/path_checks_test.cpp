@@ -1,15 +1,13 @@
 // Tests on one path: IsDirectory, IsSymlink, GetIds and access_euid (the
 // latter under a changed effective uid in a child process).
-#include "files/path_helpers.h"
-
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
+#include "files/path_helpers.h"
 #include "tests/files/files_test_support.h"
 #include "tests/support/capture.h"
 
@@ -60,7 +58,8 @@ TEST_F(PathChecksTest, UnexpectedFailuresAreLogged) {
     EXPECT_EQ(gid, 88u);
     EXPECT_EQ(log.text(), "IsDirectory: Error in stat(" + through + "), errno: 20\n" +
                               "IsSymlink: Error in stat(" + through + "), errno: 20\n" +
-                              "GetIds: Error in stat(" + through + "), errno: 20 (Not a directory)\n");
+                              "GetIds: Error in stat(" + through +
+                              "), errno: 20 (Not a directory)\n");
 }
 
 TEST_F(PathChecksTest, GetIdsGivesOwnerAndGroup) {
@@ -102,10 +101,10 @@ TEST_F(PathChecksTest, AccessEuidModeBitsAsRoot) {
 // The real uid stays 0, so access() would allow everything; access_euid
 // must answer for the effective uid.
 TEST_F(PathChecksTest, AccessEuidAnswersForTheEffectiveUid) {
-    std::string shared = tree_.Path("shared");    // 0644 root
-    std::string secret = tree_.Path("secret");    // 0600 root
-    std::string own = tree_.Path("own");          // 0600 uid 4501
-    std::string tool = tree_.Path("tool");        // 0755 root
+    std::string shared = tree_.Path("shared");  // 0644 root
+    std::string secret = tree_.Path("secret");  // 0600 root
+    std::string own = tree_.Path("own");        // 0600 uid 4501
+    std::string tool = tree_.Path("tool");      // 0755 root
     ASSERT_TRUE(WriteFile(shared, "s", 0644));
     ASSERT_TRUE(WriteFile(secret, "s", 0600));
     ASSERT_TRUE(WriteFile(own, "s", 0600));

@@ -1,10 +1,9 @@
 // Tests of path joining and splitting: dircat, torvel_basename and
 // torvel_dirname with their C names basename and dirname, and fullpath.
-#include "files/path_helpers.h"
-
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <gtest/gtest.h>
+#include "files/path_helpers.h"
 
 // The library's C-named functions, reached by symbol name: <string.h> and
 // <libgen.h> declare these names differently in C++.
@@ -17,7 +16,7 @@ TEST(Dircat, JoinsWithExactlyOneSeparator) {
     struct Case {
         const char *dir, *name, *want;
     } cases[] = {
-        {"/a", "b", "/a/b"}, {"/a/", "b", "/a/b"}, {"/", "b", "/b"},
+        {"/a", "b", "/a/b"}, {"/a/", "b", "/a/b"},  {"/", "b", "/b"},
         {"a", "", "a/"},     {"a\\", "b", "a\\/b"},
     };
     for (const Case &c : cases) {
@@ -49,7 +48,7 @@ TEST(Dirname, CopiesEverythingBeforeTheLastSeparator) {
     struct Case {
         const char *path, *want;
     } cases[] = {
-        {"/a", "/"},  {"a/b/c", "a/b"}, {"abc", "."},    {nullptr, "."},
+        {"/a", "/"},   {"a/b/c", "a/b"}, {"abc", "."},    {nullptr, "."},
         {"a\\b", "a"}, {"\\x", "\\"},    {"a/b/", "a/b"}, {"//a", "/"},
     };
     for (const Case &c : cases) {

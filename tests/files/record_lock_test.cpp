@@ -1,10 +1,9 @@
 // Tests of flock on record locks: whole-file locks seen by fcntl, shared
 // and exclusive locks contended by a second process, waiting without
 // LOCK_NB, and the refusal of an operation with no lock type.
-#include "files/path_helpers.h"
-
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -12,8 +11,7 @@
 
 #include <string>
 
-#include <gtest/gtest.h>
-
+#include "files/path_helpers.h"
 #include "tests/files/files_test_support.h"
 
 namespace {

@@ -4,8 +4,7 @@
 // change, which a second run completes; and the cases without root. Every
 // scenario that changes owners runs in its own child process, since the
 // change switches the process's identity.
-#include "files/path_helpers.h"
-
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "files/path_helpers.h"
 #include "tests/files/files_test_support.h"
 #include "tests/support/capture.h"
 
@@ -132,8 +130,9 @@ TEST_F(RecursiveChownTest, ThirdOwnerStopsTheChangeAndASecondRunFinishesIt) {
     std::string odd = top_ + "/sub/deeper/c";
     ASSERT_EQ(chown(odd.c_str(), kThird, kThird), 0);
     ASSERT_EQ(Chown(top_, false,
-                    {"Attempting to chown '" + odd + "' from 4601 to 4602.4603, but the path was "
-                                                     "unexpectedly owned by 4699\n",
+                    {"Attempting to chown '" + odd +
+                         "' from 4601 to 4602.4603, but the path was "
+                         "unexpectedly owned by 4699\n",
                      "Error: Unable to chown '" + odd + "' from 4601 to 4602.4603\n",
                      "Error: Unable to chown '" + top_ + "' from 4601 to 4602.4603\n"}),
               "");
@@ -182,12 +181,15 @@ TEST(RecursiveChownWithoutRoot, ReportsByAllowNonRoot) {
     int status = pclose(out);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
     EXPECT_EQ(text,
-              "Unable to chown " + file + " from 4601 to 4602.4603.  Process lacks the ability to "
-              "change UIDs (probably isn't root).  This is probably harmless.  Skipping chown "
-              "attempt.\n"
-              "allowed: 1\n"
-              "Error: Unable to chown " + file + " to from 4601 4602.4603; we're not root.\n"
-              "refused: 0\n");
+              "Unable to chown " + file +
+                  " from 4601 to 4602.4603.  Process lacks the ability to "
+                  "change UIDs (probably isn't root).  This is probably harmless.  Skipping chown "
+                  "attempt.\n"
+                  "allowed: 1\n"
+                  "Error: Unable to chown " +
+                  file +
+                  " to from 4601 4602.4603; we're not root.\n"
+                  "refused: 0\n");
     EXPECT_EQ(OwnerOf(file), 0);
 }
 

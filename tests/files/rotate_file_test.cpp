@@ -1,17 +1,15 @@
 // Tests of rotate_file: a reader in another process never sees the target
 // missing or half written while files are rotated into place, and a failed
 // rename is reported.
-#include "files/path_helpers.h"
-
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
+#include "files/path_helpers.h"
 #include "tests/files/files_test_support.h"
 #include "tests/support/capture.h"
 

@@ -4,6 +4,7 @@
 #include "files/stat_info.h"
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,8 +13,6 @@
 #include <utime.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "files/stat_wrapper.h"
 #include "identity/privileges.h"
@@ -142,7 +141,8 @@ TEST_F(StatInfoTest, PathThroughAFileFailsWithOneDebugLine) {
     StatInfo info(through.c_str());
     EXPECT_EQ(info.Error(), STAT_FAILED);
     EXPECT_EQ(info.Errno(), ENOTDIR);
-    EXPECT_EQ(log.text(), "StatInfo::stat64(" + through + ") failed, errno: 20 = Not a directory\n");
+    EXPECT_EQ(log.text(),
+              "StatInfo::stat64(" + through + ") failed, errno: 20 = Not a directory\n");
 }
 
 TEST_F(StatInfoTest, FailedModeIsTakenAgainFromThePath) {

@@ -1,8 +1,7 @@
 // Tests of temp_dir_path and create_temp_file: the configured directory,
 // the name and mode of the file, collisions with existing names and links
 // planted at the next names, and the limit of nine names.
-#include "files/path_helpers.h"
-
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -10,9 +9,8 @@
 
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "config/macro_table.h"
+#include "files/path_helpers.h"
 #include "tests/files/files_test_support.h"
 
 namespace {

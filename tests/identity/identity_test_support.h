@@ -39,9 +39,9 @@ constexpr uid_t kService = 4242;
 constexpr gid_t kServiceGroup = 4250;
 
 struct ChildOutcome {
-    int status = -1;       // exit status; -1 when it did not exit
-    std::string err;       // its standard error
-    std::string failure;   // the body's failure text, or "" when it passed
+    int status = -1;      // exit status; -1 when it did not exit
+    std::string err;      // its standard error
+    std::string failure;  // the body's failure text, or "" when it passed
 };
 
 inline void AddTestAccounts(torvel_test::EtcOverlay *etc, bool with_service_account) {

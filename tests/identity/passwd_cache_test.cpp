@@ -7,14 +7,13 @@
 #include "identity/passwd_cache.h"
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "config/macro_table.h"
 #include "tests/identity/identity_test_support.h"
@@ -133,8 +132,8 @@ TEST_F(PasswdCacheTest, UnknownUsersAndStaleEntries) {
             "passwd_cache::cache_uid(): getpwnam(\"idt_none\") failed: user not found\n";
         std::string groups = "cache_groups(): get_user_gid() failed! errno=";
         std::string last = "\nFailed to cache info for user idt_none\n";
-        ID_CHECK(text.compare(0, 2 * missing.size() + groups.size(),
-                              missing + missing + groups) == 0);
+        ID_CHECK(text.compare(0, 2 * missing.size() + groups.size(), missing + missing + groups) ==
+                 0);
         ID_CHECK(text.size() > last.size() &&
                  text.compare(text.size() - last.size(), last.size(), last) == 0);
         // An entry whose refresh fails keeps being served.
@@ -213,7 +212,8 @@ TEST_F(PasswdCacheTest, ProcessWideCacheClearsAndRebuilds) {
     Expect([] {
         uid_t uid;
         ID_CHECK(pcache() == pcache());
-        ID_CHECK(pcache()->get_user_uid("idt_user", uid) && pcache()->get_user_uid("idt_user", uid));
+        ID_CHECK(pcache()->get_user_uid("idt_user", uid) &&
+                 pcache()->get_user_uid("idt_user", uid));
         ID_CHECK(getpwnam_calls == 1);
         clear_passwd_cache();
         ID_CHECK(pcache()->get_uid_entry_age("idt_user") == -1);
@@ -222,7 +222,8 @@ TEST_F(PasswdCacheTest, ProcessWideCacheClearsAndRebuilds) {
         insert("PASSWD_CACHE_REFRESH", "-5", ConfigTab, CONFIG_TABLE_SIZE);
         ID_CHECK(pcache()->get_user_uid("idt_user", uid) && getpwnam_calls == 2);
         delete_passwd_cache();
-        ID_CHECK(pcache()->get_user_uid("idt_user", uid) && pcache()->get_user_uid("idt_user", uid));
+        ID_CHECK(pcache()->get_user_uid("idt_user", uid) &&
+                 pcache()->get_user_uid("idt_user", uid));
         ID_CHECK(getpwnam_calls == 4);
         return std::string();
     });

@@ -7,6 +7,7 @@
 #include "identity/privileges.h"
 
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <string.h>
 #include <sys/syscall.h>
@@ -15,8 +16,6 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "config/macro_table.h"
 #include "tests/identity/identity_test_support.h"
@@ -217,16 +216,17 @@ TEST_F(PrivilegesTest, SwitchWithoutTheIdsEndsTheProcess) {
             return std::string("switched to ") + priv_to_string(s) + " as " + Ids();
         });
         EXPECT_EQ(4, out.status) << out.failure;
-        std::string user = s == PRIV_USER_FINAL ? "set_user_rgid() called when UserIds not inited!\n"
-                                                "set_user_ruid() called when UserIds not inited!\n"
-                                                : "set_user_egid() called when UserIds not inited!\n"
-                                                  "set_user_euid() called when UserIds not inited!\n";
+        std::string user = s == PRIV_USER_FINAL
+                               ? "set_user_rgid() called when UserIds not inited!\n"
+                                 "set_user_ruid() called when UserIds not inited!\n"
+                               : "set_user_egid() called when UserIds not inited!\n"
+                                 "set_user_euid() called when UserIds not inited!\n";
         std::string owner = "set_owner_egid() called when OwnerIds not inited!\n";
         std::string kind = s == PRIV_FILE_OWNER ? "owner" : "user";
         EXPECT_EQ(0u, out.err.find(s == PRIV_FILE_OWNER ? owner : user)) << out.err;
         EXPECT_NE(std::string::npos,
-                  out.err.find(std::string("ERROR \"cannot switch to ") + priv_to_string(s) +
-                               ": " + kind + " ids are not initialized\" at line "))
+                  out.err.find(std::string("ERROR \"cannot switch to ") + priv_to_string(s) + ": " +
+                               kind + " ids are not initialized\" at line "))
             << out.err;
         EXPECT_NE(std::string::npos, out.err.find(" in file uids\n")) << out.err;
     }
@@ -350,9 +350,8 @@ TEST_F(PrivilegesTest, HistoryKeepsTheLast32SwitchesNewestFirst) {
         ID_CHECK(shown.compare(0, strlen(first), first) == 0);
         size_t at = strlen(first);
         for (int line = 33; line >= 2; --line) {
-            std::string want = std::string("--> ") +
-                               (line % 2 == 1 ? "PRIV_ROOT" : "PRIV_TORVEL") + " at hist.cpp:" +
-                               std::to_string(line) + " ";
+            std::string want = std::string("--> ") + (line % 2 == 1 ? "PRIV_ROOT" : "PRIV_TORVEL") +
+                               " at hist.cpp:" + std::to_string(line) + " ";
             ID_CHECK(shown.compare(at, want.size(), want) == 0);
             at = shown.find('\n', at);
             ID_CHECK(at != std::string::npos);
@@ -373,8 +372,7 @@ TEST_F(PrivilegesTest, Descriptions) {
                  0);
         ID_CHECK(init_user_ids("idt_user") && set_file_owner_ids(4999, 4998));
         ID_CHECK(strcmp(priv_identifier(PRIV_USER_FINAL), "User 'idt_user' (4301.4301)") == 0);
-        ID_CHECK(strcmp(priv_identifier(PRIV_FILE_OWNER), "file owner 'unknown' (4999.4998)") ==
-                 0);
+        ID_CHECK(strcmp(priv_identifier(PRIV_FILE_OWNER), "file owner 'unknown' (4999.4998)") == 0);
         ID_CHECK(strcmp(priv_identifier(PRIV_ROOT), "SuperUser (root)") == 0);
         ID_CHECK(strcmp(get_real_username(), "root") == 0);
         char *name = my_username(-1);
@@ -388,10 +386,12 @@ TEST_F(PrivilegesTest, Descriptions) {
         priv_state state;
         const char *message;
     } fatal[] = {
-        {PRIV_USER, "Programmer Error: priv_identifier() called for PRIV_USER, but user ids are "
-                    "not initialized"},
-        {PRIV_FILE_OWNER, "Programmer Error: priv_identifier() called for PRIV_FILE_OWNER, but "
-                          "owner ids are not initialized"},
+        {PRIV_USER,
+         "Programmer Error: priv_identifier() called for PRIV_USER, but user ids are "
+         "not initialized"},
+        {PRIV_FILE_OWNER,
+         "Programmer Error: priv_identifier() called for PRIV_FILE_OWNER, but "
+         "owner ids are not initialized"},
         {static_cast<priv_state>(9), "Programmer error: unknown state (9) in priv_identifier"},
     };
     for (const Fatal &f : fatal) {

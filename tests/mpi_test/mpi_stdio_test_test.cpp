@@ -5,6 +5,7 @@
 // A launcher that cannot start fails the test.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,8 +17,6 @@
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -67,7 +66,7 @@ struct Outcome {
 // written to a file), standard output and error captured, in directory cwd.
 // Kills the group after timeout_seconds.
 Outcome run(const std::vector<std::string> &argv, const std::string &input = "",
-        const std::string &cwd = "/tmp", int timeout_seconds = 60) {
+            const std::string &cwd = "/tmp", int timeout_seconds = 60) {
     Outcome result;
     char dir_pattern[] = "/tmp/torvel_mpi_run_XXXXXX";
     if (mkdtemp(dir_pattern) == nullptr) {
@@ -229,8 +228,8 @@ TEST(MpichJobTest, TwoRanksEachAnnounceTheirRank) {
     // Hydra gives standard input to rank 0 only and leaves the other ranks
     // on a pipe that never ends; rank 1 gets an empty input instead.
     Outcome job = mpich_job({"-n", "1", kP4Program, ":", "-n", "1", "/bin/sh", "-c",
-                         "exec \"$0\" </dev/null", kP4Program},
-                        "hello\n");
+                             "exec \"$0\" </dev/null", kP4Program},
+                            "hello\n");
     expect_two_ranks(job);
 }
 
@@ -239,7 +238,7 @@ TEST(MpichJobTest, TwoRanksEachAnnounceTheirRank) {
 // A LAM universe on this host, booted by an account made for the test and
 // removed with everything it left when the suite ends.
 class LamJobTest : public ::testing::Test {
-protected:
+ protected:
     static void SetUpTestSuite() {
         remove_stale_accounts();
         char pattern[] = "/tmp/torvel_lam_XXXXXX";
@@ -256,7 +255,7 @@ protected:
 
         user_ = std::string(kAccountPrefix) + std::to_string(getpid());
         Outcome add = retry_account_tool({find_in_path("useradd"), "-M", "-d", home_, "-s",
-                                      "/bin/sh", "-c", "torvel LAM test", user_});
+                                          "/bin/sh", "-c", "torvel LAM test", user_});
         ASSERT_EQ(add.status, 0) << describe(add);
         created_ = true;
         uid_ = uid_of(user_);
@@ -298,10 +297,18 @@ protected:
 
     // Runs a LAM command as the test account with a small, fixed environment.
     static Outcome as_user(const std::vector<std::string> &command, const std::string &input = "",
-                       int timeout_seconds = 60) {
-        std::vector<std::string> argv{find_in_path("runuser"), "-u", user_, "--",
-                                      "/usr/bin/env", "-i", "HOME=" + home_, "USER=" + user_,
-                                      "LOGNAME=" + user_, "PATH=/usr/bin:/bin", "TMPDIR=/tmp"};
+                           int timeout_seconds = 60) {
+        std::vector<std::string> argv{find_in_path("runuser"),
+                                      "-u",
+                                      user_,
+                                      "--",
+                                      "/usr/bin/env",
+                                      "-i",
+                                      "HOME=" + home_,
+                                      "USER=" + user_,
+                                      "LOGNAME=" + user_,
+                                      "PATH=/usr/bin:/bin",
+                                      "TMPDIR=/tmp"};
         argv.insert(argv.end(), command.begin(), command.end());
         return run(argv, input, dir_, timeout_seconds);
     }
@@ -310,7 +317,7 @@ protected:
         return as_user({"mpirun.lam", "-np", std::to_string(ranks), program_}, input);
     }
 
-private:
+ private:
     static constexpr const char *kAccountPrefix = "tvlamtest";
 
     // useradd and userdel fail while another process holds the account
@@ -349,7 +356,8 @@ private:
                 }
                 std::string status = ReadFile("/proc/" + std::string(entry->d_name) + "/status");
                 size_t at = status.find("\nUid:");
-                if (at != std::string::npos && strtol(status.c_str() + at + 5, nullptr, 10) == uid) {
+                if (at != std::string::npos &&
+                    strtol(status.c_str() + at + 5, nullptr, 10) == uid) {
                     found = true;
                     kill(static_cast<pid_t>(pid), SIGKILL);
                 }

@@ -12,8 +12,8 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,8 +25,8 @@
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 #include "nbx/wrappers.h"
-#include "tests/nbx/nbx_test_support.h"
 #include "tests/nbx/broker_test_support.h"
+#include "tests/nbx/nbx_test_support.h"
 
 namespace brokered_test {
 
@@ -34,13 +34,13 @@ namespace brokered_test {
 // layer with full tracing into the captured log, and marks a heartbeat as
 // just sent so none is due unless a test says so.
 inline void StartBrokeredLayer() {
-  setenv("NBX_ENABLE", "true", 1);
-  unsetenv("NBX_INAGENT");
-  unsetenv("NBX_ROUTE");
-  _CB_initialize();
-  Generic_debug_level = D_FULL;
-  nbx_test::StartLogCapture();
-  _CB_lastHeartBeat = time(nullptr);
+    setenv("NBX_ENABLE", "true", 1);
+    unsetenv("NBX_INAGENT");
+    unsetenv("NBX_ROUTE");
+    _CB_initialize();
+    Generic_debug_level = D_FULL;
+    nbx_test::StartLogCapture();
+    _CB_lastHeartBeat = time(nullptr);
 }
 
 // The private network's own (non-loopback) address.
@@ -49,80 +49,82 @@ const char kHostAddress[] = "10.77.0.1";
 // A private network namespace with lo up and kHostAddress on a veth pair.
 // "" on success, else what failed.
 inline std::string EnterTestNetwork() {
-  std::string failure = broker_test::EnterPrivateNetwork();
-  if (!failure.empty()) return failure;
-  int status = system(
-      "ip link add nbxt0 type veth peer name nbxt1 && ip addr add 10.77.0.1/24 dev nbxt0 && "
-      "ip link set nbxt0 up && ip link set nbxt1 up");
-  return status == 0 ? "" : "ip failed to set up the test network";
+    std::string failure = broker_test::EnterPrivateNetwork();
+    if (!failure.empty()) return failure;
+    int status = system(
+        "ip link add nbxt0 type veth peer name nbxt1 && ip addr add 10.77.0.1/24 dev nbxt0 && "
+        "ip link set nbxt0 up && ip link set nbxt1 up");
+    return status == 0 ? "" : "ip failed to set up the test network";
 }
 
 // The 6 bytes of an address field: IPv4 address and port, network order.
 inline std::string Field(const char *ip, int port) {
-  std::string bytes(6, '\0');
-  in_addr address = broker_test::Ip(ip);
-  memcpy(&bytes[0], &address.s_addr, 4);
-  bytes[4] = static_cast<char>((port >> 8) & 0xff);
-  bytes[5] = static_cast<char>(port & 0xff);
-  return bytes;
+    std::string bytes(6, '\0');
+    in_addr address = broker_test::Ip(ip);
+    memcpy(&bytes[0], &address.s_addr, 4);
+    bytes[4] = static_cast<char>((port >> 8) & 0xff);
+    bytes[5] = static_cast<char>(port & 0xff);
+    return bytes;
 }
 
 // A message: size, opcode, body.
 inline std::string Message(char opcode, const std::string &body) {
-  std::string bytes;
-  size_t size = 3 + body.size();
-  bytes += static_cast<char>(size >> 8);
-  bytes += static_cast<char>(size & 0xff);
-  bytes += opcode;
-  return bytes + body;
+    std::string bytes;
+    size_t size = 3 + body.size();
+    bytes += static_cast<char>(size >> 8);
+    bytes += static_cast<char>(size & 0xff);
+    bytes += opcode;
+    return bytes + body;
 }
 
 // A socket address of ip:port.
 inline sockaddr_in Address(const char *ip, int port) {
-  sockaddr_in address;
-  memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr = broker_test::Ip(ip);
-  address.sin_port = htons(static_cast<in_port_t>(port));
-  return address;
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr = broker_test::Ip(ip);
+    address.sin_port = htons(static_cast<in_port_t>(port));
+    return address;
 }
 
-inline sockaddr *Sa(sockaddr_in *address) { return reinterpret_cast<sockaddr *>(address); }
+inline sockaddr *Sa(sockaddr_in *address) {
+    return reinterpret_cast<sockaddr *>(address);
+}
 
 // A plain socket bound to ip:port (0: any port), listening for TCP; -1 on
 // failure. *port receives the bound port.
 inline int PlainSocket(int type, const char *ip, int *port) {
-  int fd = __real_socket(AF_INET, type, 0);
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address = Address(ip, *port);
-  if (__real_bind(fd, Sa(&address), sizeof address) != 0) {
-    __real_close(fd);
-    return -1;
-  }
-  socklen_t length = sizeof address;
-  __real_getsockname(fd, Sa(&address), &length);
-  *port = ntohs(address.sin_port);
-  if (type == SOCK_STREAM) __real_listen(fd, 8);
-  return fd;
+    int fd = __real_socket(AF_INET, type, 0);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = Address(ip, *port);
+    if (__real_bind(fd, Sa(&address), sizeof address) != 0) {
+        __real_close(fd);
+        return -1;
+    }
+    socklen_t length = sizeof address;
+    __real_getsockname(fd, Sa(&address), &length);
+    *port = ntohs(address.sin_port);
+    if (type == SOCK_STREAM) __real_listen(fd, 8);
+    return fd;
 }
 
 // Waits up to ms for fd to become readable.
 inline bool Readable(int fd, int ms) {
-  pollfd wait = {fd, POLLIN, 0};
-  return poll(&wait, 1, ms) > 0;
+    pollfd wait = {fd, POLLIN, 0};
+    return poll(&wait, 1, ms) > 0;
 }
 
 // One step of a scripted server: optionally accept a new connection, read
 // `expect` bytes, write the reply (or what `answer` makes of the bytes
 // read), run `then`, and optionally close the connection.
 struct Step {
-  bool accept_new;
-  size_t expect;
-  std::string reply;
-  bool close_after = false;
-  std::function<std::string(const std::string &)> answer = nullptr;
-  std::function<void(const std::string &)> then = nullptr;
+    bool accept_new;
+    size_t expect;
+    std::string reply;
+    bool close_after = false;
+    std::function<std::string(const std::string &)> answer = nullptr;
+    std::function<void(const std::string &)> then = nullptr;
 };
 
 // A TCP server on ip:port run by a thread through a script. Connections
@@ -131,77 +133,79 @@ struct Step {
 // came). Every wait is bounded.
 class ScriptedServer {
  public:
-  ScriptedServer(const char *ip, int port) : port_(port) {
-    listener_ = PlainSocket(SOCK_STREAM, ip, &port_);
-  }
-  ~ScriptedServer() {
-    Finish();
-    if (listener_ >= 0) __real_close(listener_);
-  }
-  ScriptedServer(const ScriptedServer &) = delete;
-  ScriptedServer &operator=(const ScriptedServer &) = delete;
-
-  bool ok() const { return listener_ >= 0; }
-  int port() const { return port_; }
-
-  void Start(std::vector<Step> steps) {
-    steps_ = std::move(steps);
-    thread_ = std::thread([this] { Run(); });
-  }
-
-  std::string Finish() {
-    if (thread_.joinable()) {
-      stop_ = true;
-      thread_.join();
+    ScriptedServer(const char *ip, int port) : port_(port) {
+        listener_ = PlainSocket(SOCK_STREAM, ip, &port_);
     }
-    return report_;
-  }
+    ~ScriptedServer() {
+        Finish();
+        if (listener_ >= 0) __real_close(listener_);
+    }
+    ScriptedServer(const ScriptedServer &) = delete;
+    ScriptedServer &operator=(const ScriptedServer &) = delete;
+
+    bool ok() const { return listener_ >= 0; }
+    int port() const { return port_; }
+
+    void Start(std::vector<Step> steps) {
+        steps_ = std::move(steps);
+        thread_ = std::thread([this] { Run(); });
+    }
+
+    std::string Finish() {
+        if (thread_.joinable()) {
+            stop_ = true;
+            thread_.join();
+        }
+        return report_;
+    }
 
  private:
-  void Run() {
-    int connection = -1;
-    std::vector<int> open;
-    for (const Step &step : steps_) {
-      if (!report_.empty()) report_ += " | ";
-      if (step.accept_new) {
-        connection = Readable(listener_, 5000) ? __real_accept(listener_, nullptr, nullptr) : -1;
-        if (connection >= 0) open.push_back(connection);
-      }
-      if (connection < 0) {
-        report_ += "<timeout>";
-        continue;
-      }
-      std::string got;
-      char buffer[256];
-      while (got.size() < step.expect && Readable(connection, 5000)) {
-        ssize_t n = __real_read(connection, buffer, step.expect - got.size());
-        if (n <= 0) break;
-        got.append(buffer, static_cast<size_t>(n));
-      }
-      report_ += got.size() < step.expect ? "<timeout>" : broker_test::Hex(got.data(), got.size());
-      std::string reply = step.answer ? step.answer(got) : step.reply;
-      if (!reply.empty()) __real_write(connection, reply.data(), reply.size());
-      if (step.then) step.then(got);
-      if (step.close_after) {
-        __real_close(connection);
-        for (int &fd : open) {
-          if (fd == connection) fd = -1;
+    void Run() {
+        int connection = -1;
+        std::vector<int> open;
+        for (const Step &step : steps_) {
+            if (!report_.empty()) report_ += " | ";
+            if (step.accept_new) {
+                connection =
+                    Readable(listener_, 5000) ? __real_accept(listener_, nullptr, nullptr) : -1;
+                if (connection >= 0) open.push_back(connection);
+            }
+            if (connection < 0) {
+                report_ += "<timeout>";
+                continue;
+            }
+            std::string got;
+            char buffer[256];
+            while (got.size() < step.expect && Readable(connection, 5000)) {
+                ssize_t n = __real_read(connection, buffer, step.expect - got.size());
+                if (n <= 0) break;
+                got.append(buffer, static_cast<size_t>(n));
+            }
+            report_ +=
+                got.size() < step.expect ? "<timeout>" : broker_test::Hex(got.data(), got.size());
+            std::string reply = step.answer ? step.answer(got) : step.reply;
+            if (!reply.empty()) __real_write(connection, reply.data(), reply.size());
+            if (step.then) step.then(got);
+            if (step.close_after) {
+                __real_close(connection);
+                for (int &fd : open) {
+                    if (fd == connection) fd = -1;
+                }
+                connection = -1;
+            }
         }
-        connection = -1;
-      }
+        while (!stop_) usleep(2000);
+        for (int fd : open) {
+            if (fd >= 0) __real_close(fd);
+        }
     }
-    while (!stop_) usleep(2000);
-    for (int fd : open) {
-      if (fd >= 0) __real_close(fd);
-    }
-  }
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::vector<Step> steps_;
-  std::string report_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
+    int listener_ = -1;
+    int port_ = 0;
+    std::vector<Step> steps_;
+    std::string report_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
 };
 
 }  // namespace brokered_test

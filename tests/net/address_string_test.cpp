@@ -22,7 +22,9 @@ std::string Dotted(struct in_addr addr) {
     return inet_ntop(AF_INET, &addr, text, sizeof text);
 }
 
-uint32_t Ip(const char *dotted) { return inet_addr(dotted); }
+uint32_t Ip(const char *dotted) {
+    return inet_addr(dotted);
+}
 
 // The heap result as text ("<null>" for null), freed.
 std::string Take(char *text) {
@@ -53,8 +55,8 @@ TEST(IsIpaddrTest, RefusesMalformedText) {
                             "10.1.2.3x", "10.-1.2.3", "", "10.01.2.3333", "1.2.3.4 "}) {
         EXPECT_EQ(0, is_ipaddr(bad, &addr)) << bad;
     }
-    EXPECT_EQ(0, is_ipaddr("10.100.200.250.1", nullptr));  // 16 characters, five parts
-    EXPECT_EQ(1, is_ipaddr("100.100.100.100.", nullptr));  // 16 with the dropped dot
+    EXPECT_EQ(0, is_ipaddr("10.100.200.250.1", nullptr));   // 16 characters, five parts
+    EXPECT_EQ(1, is_ipaddr("100.100.100.100.", nullptr));   // 16 with the dropped dot
     EXPECT_EQ(0, is_ipaddr("100.100.100.100.1", nullptr));  // 17 characters
     EXPECT_EQ(0, is_ipaddr(nullptr, nullptr));
     EXPECT_EQ("1.2.3.4", Dotted(addr)) << "a refused text leaves the output alone";

@@ -31,7 +31,9 @@ void Set(const char *name, const char *value) {
     insert(name, value, ConfigTab, CONFIG_TABLE_SIZE);
 }
 
-std::string Or(const char *text) { return text != nullptr ? text : "<null>"; }
+std::string Or(const char *text) {
+    return text != nullptr ? text : "<null>";
+}
 
 std::string Dotted(struct in_addr addr) {
     char text[INET_ADDRSTRLEN];
@@ -118,7 +120,8 @@ TEST_F(HostIdentityTest, PrefersPublicThenLastPrivateThenLoopback) {
     };
     for (const Case &c : cases) {
         ChildResult r = OnHost("node7", c.hosts, [] {
-            return Or(my_ip_string()) + " " + std::to_string(my_ip_addr() == ntohl(my_sin_addr()->s_addr));
+            return Or(my_ip_string()) + " " +
+                   std::to_string(my_ip_addr() == ntohl(my_sin_addr()->s_addr));
         });
         EXPECT_EQ(0, r.status) << r.err;
         EXPECT_EQ(std::string(c.expected) + " 1", r.out) << c.hosts;
@@ -142,11 +145,12 @@ TEST_F(HostIdentityTest, NetworkInterfaceAfterConfigReplacesLookup) {
         return out + Or(my_ip_string());
     });
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("10.0.0.5 10.0.0.5 10.1.2.3 10.1.2.3\n"
-              "init_ipaddr: Invalid network interface string: \"eth0\"\n"
-              "init_ipaddr: Using default interface.\n"
-              "10.1.2.255",
-              r.out);
+    EXPECT_EQ(
+        "10.0.0.5 10.0.0.5 10.1.2.3 10.1.2.3\n"
+        "init_ipaddr: Invalid network interface string: \"eth0\"\n"
+        "init_ipaddr: Using default interface.\n"
+        "10.1.2.255",
+        r.out);
 }
 
 TEST_F(HostIdentityTest, UnresolvableDottedNameIsFatal) {
@@ -172,9 +176,8 @@ TEST_F(HostIdentityTest, UnresolvableDottedNameIsFatal) {
 
 TEST_F(HostIdentityTest, UnknownShortNameGetsTheAnyAddress) {
     // The first lookup fails quietly; the address stays 0.0.0.0.
-    ChildResult r = OnHost("ghost", "10.0.0.5 node7\n", [] {
-        return Or(my_full_hostname()) + " " + Or(my_ip_string());
-    });
+    ChildResult r = OnHost("ghost", "10.0.0.5 node7\n",
+                           [] { return Or(my_full_hostname()) + " " + Or(my_ip_string()); });
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("ghost 0.0.0.0", r.out);
 }
@@ -240,9 +243,10 @@ TEST_F(HostIdentityTest, NoDnsSwitchAndResolverCalls) {
         return out;
     });
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("10.0.0.5 <null> 192.0.2.8 192-0-2-8.example.org 0:10-0-0-5.example.org "
-              "10-1-2-3.example.org -1",
-              r.out);
+    EXPECT_EQ(
+        "10.0.0.5 <null> 192.0.2.8 192-0-2-8.example.org 0:10-0-0-5.example.org "
+        "10-1-2-3.example.org -1",
+        r.out);
 }
 
 TEST_F(HostIdentityTest, NoDnsNameFromRouteToCollector) {
@@ -317,14 +321,15 @@ TEST_F(HostIdentityTest, AddressFunctionsUseLocalAddressAndNames) {
         return out + "\n" + capture.text();
     });
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("<10.0.0.5:9000> <0.0.0.0:9000> 10.0.0 node7.example.org "
-              "1:<10.0.0.5:9001> 0 0:<192.0.2.9:7> far node7.example.org <null> 10-101 "
-              "<10.0.0.5:9123> 10.0.0.5 <null>\n"
-              "failed getsockname(-1): Bad file descriptor\n"
-              "from node7.example.org, port 7\n"
-              "from (198.51.100.3), port 7\n"
-              "from NULL source\n",
-              r.out);
+    EXPECT_EQ(
+        "<10.0.0.5:9000> <0.0.0.0:9000> 10.0.0 node7.example.org "
+        "1:<10.0.0.5:9001> 0 0:<192.0.2.9:7> far node7.example.org <null> 10-101 "
+        "<10.0.0.5:9123> 10.0.0.5 <null>\n"
+        "failed getsockname(-1): Bad file descriptor\n"
+        "from node7.example.org, port 7\n"
+        "from (198.51.100.3), port 7\n"
+        "from NULL source\n",
+        r.out);
 }
 
 TEST_F(HostIdentityTest, OutgoingAddressAttributesNameTheConnection) {
@@ -352,14 +357,15 @@ TEST_F(HostIdentityTest, OutgoingAddressAttributesNameTheConnection) {
         return out;
     });
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("\"<192.0.2.99:9618>\" || \"<10.0.0.5:1>\"\n"
-              "\"<192.0.2.99:9618>\"\n"
-              "\"<10.0.0.5:9618>\"\n"
-              "\"<192.0.2.99:9618>\"\n"
-              "\"<10.0.0.55:9618>#1\"\n"
-              "\"<10.0.0.55:1> <192.0.2.99:2>\"\n"
-              "null\nnull\n",
-              r.out);
+    EXPECT_EQ(
+        "\"<192.0.2.99:9618>\" || \"<10.0.0.5:1>\"\n"
+        "\"<192.0.2.99:9618>\"\n"
+        "\"<10.0.0.5:9618>\"\n"
+        "\"<192.0.2.99:9618>\"\n"
+        "\"<10.0.0.55:9618>#1\"\n"
+        "\"<10.0.0.55:1> <192.0.2.99:2>\"\n"
+        "null\nnull\n",
+        r.out);
 }
 
 }  // namespace

@@ -76,9 +76,10 @@ TEST_F(PortRangeTest, InvalidAndMixedRanges) {
     Set("LOWPORT", "1000");
     Set("HIGHPORT", "2000");
     EXPECT_EQ("1 1000 2000", Range(1));
-    EXPECT_EQ("get_port_range - WARNING: port range (1000,2000) is mix of privileged and "
-              "non-privileged ports!\n",
-              capture.Take());
+    EXPECT_EQ(
+        "get_port_range - WARNING: port range (1000,2000) is mix of privileged and "
+        "non-privileged ports!\n",
+        capture.Take());
     Set("LOWPORT", "3000");
     EXPECT_EQ("0 3000 2000", Range(1));
     EXPECT_EQ("get_port_range - ERROR: invalid port range (3000,2000)\n ", capture.Take());
@@ -204,9 +205,10 @@ TEST_F(LocalBindTest, WrapsAroundAndTriesEveryPortOnce) {
         out += std::to_string(bindWithin(fd, low, high));
         std::string log = capture.Take();
         out += " " + std::to_string(CountLines(log, "_torvel_local_bind - failed to bind: "));
-        out += " " + std::to_string(CountLines(
-                         log, "_torvel_local_bind::bindWithin - failed to bind any port "
-                              "within (9600 ~ 9700)\n"));
+        out += " " +
+               std::to_string(CountLines(log,
+                                         "_torvel_local_bind::bindWithin - failed to bind any port "
+                                         "within (9600 ~ 9700)\n"));
         close(fd);
         for (int b : blockers) {
             close(b);
@@ -247,9 +249,10 @@ TEST_F(LocalBindTest, PrivilegedPortsAndConfiguredDirections) {
         return out;
     });
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("1:700 restored 0 0 1:9800 1:ephemeral 0\n"
-              "ERROR: bind(0.0.0.0:0) failed, errno: 22\n",
-              r.out);
+    EXPECT_EQ(
+        "1:700 restored 0 0 1:9800 1:ephemeral 0\n"
+        "ERROR: bind(0.0.0.0:0) failed, errno: 22\n",
+        r.out);
 }
 
 // Runs commands of the ip tool; false when it is missing or fails.
@@ -308,10 +311,11 @@ TEST_F(LocalBindTest, InterfaceAddressesOfUpInterfaces) {
     if (r.out == "no ip tool or veth") {
         GTEST_SKIP() << r.out;
     }
-    EXPECT_EQ("10.0.0.5,127.0.0.1,192.0.2.8, 0:192.0.2.8 192.0.2 fail\n"
-              "10.0.0.5,127.0.0.1, 1:10.0.0.5\n"
-              "127.0.0.1, -1:0.0.0.0",
-              r.out);
+    EXPECT_EQ(
+        "10.0.0.5,127.0.0.1,192.0.2.8, 0:192.0.2.8 192.0.2 fail\n"
+        "10.0.0.5,127.0.0.1, 1:10.0.0.5\n"
+        "127.0.0.1, -1:0.0.0.0",
+        r.out);
 }
 
 }  // namespace

@@ -34,9 +34,9 @@
 namespace net_test {
 
 struct ChildResult {
-    int status = -1;      // exit status; -1 when killed by a signal
-    std::string out;      // what the body returned
-    std::string err;      // the child's standard error
+    int status = -1;  // exit status; -1 when killed by a signal
+    std::string out;  // what the body returned
+    std::string err;  // the child's standard error
 };
 
 // Exit status of a child whose namespace set-up failed.
@@ -121,7 +121,9 @@ inline bool LoopbackUp() {
 }
 
 // In the child: a private network namespace with loopback up.
-inline bool EnterNetNamespace() { return unshare(CLONE_NEWNET) == 0 && LoopbackUp(); }
+inline bool EnterNetNamespace() {
+    return unshare(CLONE_NEWNET) == 0 && LoopbackUp();
+}
 
 // The files a host namespace lays over the machine's /etc.
 class HostFiles {

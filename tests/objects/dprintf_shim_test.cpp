@@ -1,12 +1,11 @@
 // The debug-print entry and category-name parser: as the dprintf_shim
 // object linked alone with a program's own _torvel_dprintf_va and
 // _torvel_mkargv, and as the library's copy built from the same source.
+#include <gtest/gtest.h>
 #include <stdio.h>
 
 #include <map>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "diagnostics/debug_log.h"
 #include "tests/objects/probe_runner.h"
@@ -37,7 +36,7 @@ const FlagCase kFlagCases[] = {
     {"D_NO_SUCH_THING -D_NOPE", D_SECURITY, D_SECURITY | D_ALWAYS},
     {"-D_ALL", 0xffffffffu, D_NOHEADER},  // removing D_ALL keeps D_NOHEADER
     {"", 0, D_ALWAYS},
-    {"-D_ALWAYS", 0, 0},  // D_ALWAYS is added first, then removed
+    {"-D_ALWAYS", 0, 0},                     // D_ALWAYS is added first, then removed
     {"D_ALL -D_CONFIG D_CONFIG", 0, D_ALL},  // a later word overrides
 };
 
@@ -47,12 +46,13 @@ TEST(DprintfShimObjectTest, GlobalsStartWithTheirDocumentedValues) {
     ASSERT_EQ(status, 0);
     EXPECT_EQ(values["DebugFlags"], "0");
     EXPECT_EQ(values["_torvel_dprintf_works"], "0");
-    const char *names[] = {
-        "D_ALWAYS", "D_SYSCALLS", "D_CKPT", "D_HOSTNAME", "D_MALLOC", "D_LOAD", "D_EXPR",
-        "D_PROC", "D_JOB", "D_MACHINE", "D_FULLDEBUG", "D_NFS", "D_CONFIG", "D_NET_REMAP",
-        "D_PREEMPT", "D_PROTOCOL", "D_PRIV", "D_SECURITY", "D_DAEMONCORE", "D_COMMAND",
-        "D_BANDWIDTH", "D_NETWORK", "D_KEYBOARD", "D_PROCFAMILY", "D_IDLE", "D_MATCH",
-        "D_ACCOUNTANT", "D_FAILURE", "D_PID", "D_FDS", "D_SECONDS", "D_NOHEADER"};
+    const char *names[] = {"D_ALWAYS",    "D_SYSCALLS",   "D_CKPT",     "D_HOSTNAME",   "D_MALLOC",
+                           "D_LOAD",      "D_EXPR",       "D_PROC",     "D_JOB",        "D_MACHINE",
+                           "D_FULLDEBUG", "D_NFS",        "D_CONFIG",   "D_NET_REMAP",  "D_PREEMPT",
+                           "D_PROTOCOL",  "D_PRIV",       "D_SECURITY", "D_DAEMONCORE", "D_COMMAND",
+                           "D_BANDWIDTH", "D_NETWORK",    "D_KEYBOARD", "D_PROCFAMILY", "D_IDLE",
+                           "D_MATCH",     "D_ACCOUNTANT", "D_FAILURE",  "D_PID",        "D_FDS",
+                           "D_SECONDS",   "D_NOHEADER"};
     for (int bit = 0; bit < 32; ++bit) {
         EXPECT_EQ(values["name" + std::to_string(bit)], names[bit]) << "bit " << bit;
     }
@@ -89,11 +89,11 @@ TEST(DprintfShimObjectTest, TextBeyondTheParsersBufferIsCut) {
 
 // The library's copy, in this process.
 class DebugFlagParserTest : public ::testing::Test {
-protected:
+ protected:
     void SetUp() override { saved_ = DebugFlags; }
     void TearDown() override { DebugFlags = saved_; }
 
-private:
+ private:
     int saved_ = 0;
 };
 

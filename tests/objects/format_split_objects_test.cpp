@@ -1,9 +1,9 @@
 // bounded_printf.o and arg_splitter.o at work, each linked alone into a test
 // program with nothing of the library.
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/objects/probe_runner.h"
 

@@ -1,8 +1,11 @@
 // lock_file: as the file_lock object linked alone with a program's own
 // scripted flock, param and dprintf, and against real locks held by another
 // process, both through that object and through the library's copy.
+#include "files/lock_file.h"
+
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
@@ -15,9 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "files/lock_file.h"
 #include "tests/objects/probe_runner.h"
 
 namespace torvel_objects_test {
@@ -29,12 +29,11 @@ using Values = std::map<std::string, std::string>;
 // IGNORE_NFS_LOCK_ERRORS, or null for undefined.
 Values lock_with_script(int type, bool block, const std::string &script,
                         const char *ignore = nullptr) {
-    std::vector<std::string> env{ignore != nullptr
-                                     ? std::string("IGNORE_NFS_LOCK_ERRORS=") + ignore
-                                     : std::string("IGNORE_NFS_LOCK_ERRORS")};
+    std::vector<std::string> env{ignore != nullptr ? std::string("IGNORE_NFS_LOCK_ERRORS=") + ignore
+                                                   : std::string("IGNORE_NFS_LOCK_ERRORS")};
     int status = -1;
-    Values values = run_probe("file_lock", {std::to_string(type), block ? "1" : "0", script},
-                              env, &status);
+    Values values =
+        run_probe("file_lock", {std::to_string(type), block ? "1" : "0", script}, env, &status);
     EXPECT_EQ(status, 0) << "file_lock probe did not run";
     return values;
 }
@@ -127,7 +126,7 @@ TEST(FileLockObjectTest, OtherFailuresReturnAtOnceWithTheirErrno) {
 
 // A child process that holds a lock on a file until released.
 class LockHolder {
-public:
+ public:
     enum class Method { kKernelFlock, kLibraryLockFile };
 
     LockHolder(const std::string &path, int operation, Method method) {
@@ -143,10 +142,10 @@ public:
             int fd = open(path.c_str(), O_RDWR);
             int locked = -1;
             if (fd >= 0) {
-                locked = method == Method::kKernelFlock
-                             ? static_cast<int>(syscall(SYS_flock, fd, operation))
-                             : lock_file(fd, operation == LOCK_SH ? SHARED_LOCK : EXCLUSIVE_LOCK,
-                                         true);
+                locked =
+                    method == Method::kKernelFlock
+                        ? static_cast<int>(syscall(SYS_flock, fd, operation))
+                        : lock_file(fd, operation == LOCK_SH ? SHARED_LOCK : EXCLUSIVE_LOCK, true);
             }
             char byte = locked == 0 ? 'y' : 'n';
             if (write(ready[1], &byte, 1) != 1 || locked != 0) {
@@ -184,14 +183,14 @@ public:
         return waited > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-private:
+ private:
     pid_t pid_ = -1;
     int release_fd_ = -1;
     bool holding_ = false;
 };
 
 class ContendedLockTest : public ::testing::Test {
-protected:
+ protected:
     void SetUp() override {
         char pattern[] = "/tmp/torvel_lock_file_XXXXXX";
         int fd = mkstemp(pattern);

@@ -2,14 +2,13 @@
 // object that defines exactly its functions and data, and asks its linking
 // program only for the symbols it is documented to expect plus the C library.
 #include <elf.h>
+#include <gtest/gtest.h>
 #include <link.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/objects/probe_runner.h"
 
@@ -24,8 +23,8 @@ std::string find_in_path(const std::string &program) {
     size_t start = 0;
     while (start <= dirs.size()) {
         size_t colon = dirs.find(':', start);
-        std::string dir = dirs.substr(start, colon == std::string::npos ? std::string::npos
-                                                                         : colon - start);
+        std::string dir =
+            dirs.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
         std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
         if (access(candidate.c_str(), X_OK) == 0) {
             return candidate;
@@ -98,7 +97,7 @@ const Names &libc_symbols() {
 }
 
 class ObjectSymbolsTest : public ::testing::Test {
-protected:
+ protected:
     // Checks the defined symbols exactly, and that the undefined ones are the
     // expected ones plus only what the C library supplies.
     void check(const std::string &object, const Names &defines, const Names &expects) {

@@ -92,9 +92,10 @@ TEST(ArgListClassAdTest, UnknownPeerFollowsTheV1Flavour) {
     unspecified.AppendArg("r s");
     MyString error;
     EXPECT_FALSE(unspecified.InsertArgsIntoClassAd(&ad, nullptr, &error));
-    EXPECT_STREQ("Cannot represent 'r s' in V1 arguments syntax.\n"
-                 "Failed to convert arguments to V1 syntax.",
-                 error.Value());
+    EXPECT_STREQ(
+        "Cannot represent 'r s' in V1 arguments syntax.\n"
+        "Failed to convert arguments to V1 syntax.",
+        error.Value());
 }
 
 }  // namespace

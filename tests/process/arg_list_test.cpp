@@ -77,9 +77,10 @@ TEST(ArgListV2Test, Quoted) {
     MyString error;
     ArgList bad;
     EXPECT_FALSE(bad.AppendArgsV2Quoted("\"a\" b", &error));
-    EXPECT_STREQ("Unexpected characters following double-quote.  Did you forget to escape the "
-                 "double-quote by repeating it?  Here is the quote and trailing characters: \" b\n",
-                 error.Value());
+    EXPECT_STREQ(
+        "Unexpected characters following double-quote.  Did you forget to escape the "
+        "double-quote by repeating it?  Here is the quote and trailing characters: \" b\n",
+        error.Value());
     MyString unterminated("first");
     EXPECT_FALSE(bad.AppendArgsV2Quoted("\"abc", &unterminated));
     EXPECT_STREQ("first\nUnterminated double-quote.", unterminated.Value());
@@ -98,8 +99,8 @@ TEST(ArgListV1Test, UnixSplitsAtWhiteSpaceOnly) {
 
 TEST(ArgListV1Test, WindowsQuotesAndBackslashes) {
     ArgList list = Win32List();
-    ASSERT_TRUE(list.AppendArgsV1Raw("\"a b\" c \"a\\\"b\" \"a\\\\\\\\\" a\\b \"\" x\"y z\"w",
-                                     nullptr));
+    ASSERT_TRUE(
+        list.AppendArgsV1Raw("\"a b\" c \"a\\\"b\" \"a\\\\\\\\\" a\\b \"\" x\"y z\"w", nullptr));
     EXPECT_EQ((Strings{"a b", "c", "a\"b", "a\\\\", "a\\b", "", "xy zw"}), Args(list));
 
     MyString error("earlier");

@@ -39,8 +39,8 @@ class EnvironmentTest : public testing::Test {
     // process learns from TORVEL_IDS (nobody here).
     void SetUp() override { setenv("TORVEL_IDS", "65534.65534", 1); }
     void TearDown() override {
-        for (const char *name : {"TORVEL_ENV_A", "TORVEL_ENV_FOO", "TORVEL_ENV_FOOBAR", "",
-                                 "TORVEL_ENV_CHILD"}) {
+        for (const char *name :
+             {"TORVEL_ENV_A", "TORVEL_ENV_FOO", "TORVEL_ENV_FOOBAR", "", "TORVEL_ENV_CHILD"}) {
             UnsetEnv(name);
         }
     }

@@ -171,11 +171,10 @@ TEST(MySpawnTest, SpawnlPassesAtMost32Arguments) {
     EXPECT_EQ(2, ExitCode(my_spawnl("/bin/sh", "sh", "-c", "exit $#", "zero", "a1", "a2",
                                     static_cast<char *>(nullptr))));
     // 33 arguments after the path: 29 after "zero", of which 28 arrive.
-    EXPECT_EQ(28, ExitCode(my_spawnl("/bin/sh", "sh", "-c", "exit $#", "zero", "1", "2", "3",
-                                     "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14",
-                                     "15", "16", "17", "18", "19", "20", "21", "22", "23", "24",
-                                     "25", "26", "27", "28", "29",
-                                     static_cast<char *>(nullptr))));
+    EXPECT_EQ(28, ExitCode(my_spawnl("/bin/sh", "sh", "-c", "exit $#", "zero", "1", "2", "3", "4",
+                                     "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15",
+                                     "16", "17", "18", "19", "20", "21", "22", "23", "24", "25",
+                                     "26", "27", "28", "29", static_cast<char *>(nullptr))));
 }
 
 // A root process running with another effective identity starts children
@@ -194,10 +193,8 @@ TEST(ChildPrivilegesTest, ChildrenKeepOnlyTheEffectiveIds) {
             if (stream == nullptr) return 2;
             std::string text = ReadAll(stream);
             if (ExitCode(my_pclose(stream)) != 0) return 3;
-            return write(out_fd, text.data(), text.size()) ==
-                           static_cast<ssize_t>(text.size())
-                       ? 0
-                       : 4;
+            return write(out_fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
+                                                                                                : 4;
         },
         &status_text);
     ASSERT_EQ(0, ExitCode(status));

@@ -8,9 +8,9 @@
 #include <signal.h>
 
 TEST(SignalTable, EncodesTheListedSignals) {
-    const int pairs[][2] = {{SIGBUS, 10}, {SIGUSR1, 30}, {SIGUSR2, 31}, {SIGCHLD, 20},
+    const int pairs[][2] = {{SIGBUS, 10},  {SIGUSR1, 30}, {SIGUSR2, 31}, {SIGCHLD, 20},
                             {SIGCONT, 19}, {SIGSTOP, 17}, {SIGTSTP, 18}, {SIGURG, 16},
-                            {SIGIO, 23},  {SIGSYS, 12}};
+                            {SIGIO, 23},   {SIGSYS, 12}};
     for (const auto &pair : pairs) {
         EXPECT_EQ(sig_num_encode(pair[0]), pair[1]) << pair[0];
     }
@@ -45,7 +45,7 @@ TEST(SignalTable, IsNotAnExactInverse) {
 }
 
 TEST(ErrnoTable, EncodesAndDecodesTheSevenPairs) {
-    const int pairs[][2] = {{ETXTBSY, 43}, {EDEADLK, 36}, {ENAMETOOLONG, 38}, {ENOLCK, 39},
+    const int pairs[][2] = {{ETXTBSY, 43}, {EDEADLK, 36},   {ENAMETOOLONG, 38}, {ENOLCK, 39},
                             {ENOSYS, 40},  {ENOTEMPTY, 41}, {EILSEQ, 42}};
     for (const auto &pair : pairs) {
         EXPECT_EQ(errno_num_encode(pair[0]), pair[1]) << pair[0];
@@ -71,8 +71,8 @@ TEST(OpenFlagTable, TranslatesTheTableBitsAndDropsTheRest) {
 }
 
 TEST(FcntlTable, IsTheIdentity) {
-    for (int cmd : {F_DUPFD, F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_GETLK, F_SETLK, F_SETLKW, 8,
-                    1030, -1}) {
+    for (int cmd :
+         {F_DUPFD, F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_GETLK, F_SETLK, F_SETLKW, 8, 1030, -1}) {
         EXPECT_EQ(fcntl_cmd_encode(cmd), cmd);
         EXPECT_EQ(fcntl_cmd_decode(cmd), cmd);
     }

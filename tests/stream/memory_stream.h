@@ -41,7 +41,7 @@ struct MemoryChannel {
 };
 
 class MemoryStream : public Stream {
-public:
+ public:
     static constexpr size_t kDefaultWindow = 8192;
 
     // channel is borrowed and must outlive the stream; null gives the stream
@@ -122,7 +122,8 @@ public:
             return 0;
         }
         const unsigned char *start = channel_->bytes.data() + channel_->read_pos;
-        const void *end = memchr(start, static_cast<unsigned char>(delimiter), channel_->available());
+        const void *end =
+            memchr(start, static_cast<unsigned char>(delimiter), channel_->available());
         if (end == nullptr) {
             return 0;
         }
@@ -173,7 +174,7 @@ public:
         return 0;
     }
 
-private:
+ private:
     int finish_through() {
         if (mac_ == nullptr) {
             return 1;
@@ -238,8 +239,9 @@ private:
         if (length < 0 || (data == nullptr && length > 0)) {
             return -1;
         }
-        size_t n = channel_->available() < static_cast<size_t>(length) ? channel_->available()
-                                                                        : static_cast<size_t>(length);
+        size_t n = channel_->available() < static_cast<size_t>(length)
+                       ? channel_->available()
+                       : static_cast<size_t>(length);
         const unsigned char *wire = channel_->bytes.data() + channel_->read_pos;
         if (mac_ != nullptr) {
             mac_->addMD(wire, n);

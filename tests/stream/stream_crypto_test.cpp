@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
+#include "tests/support/capture.h"
 
 namespace {
 KeyInfo make_key(Protocol protocol, int length = 24, int seed = 1) {
@@ -20,7 +20,7 @@ KeyInfo make_key(Protocol protocol, int length = 24, int seed = 1) {
 }
 
 class StreamPairTest : public testing::TestWithParam<Protocol> {
-protected:
+ protected:
     MemoryChannel channel_;
     MemoryStream out_{Stream::portable, &channel_};
     MemoryStream in_{Stream::portable, &channel_};
@@ -297,7 +297,8 @@ Bytes read_file(const std::string &path) {
 // (-des-ede3-cfb and -bf-cfb, zero vector) and digested by another MD5
 // implementation: an outside check of the whole encrypted path.
 void decode_openssl_seed(const char *name, Protocol protocol, int key_length) {
-    Bytes seed = read_file(std::string(TORVEL_SOURCE_DIR) + "/fuzz/corpus/stream_decode_fuzz/" + name);
+    Bytes seed =
+        read_file(std::string(TORVEL_SOURCE_DIR) + "/fuzz/corpus/stream_decode_fuzz/" + name);
     ASSERT_GT(seed.size(), 1u) << name;
     unsigned char raw[24];
     for (int i = 0; i < 24; i++) {
@@ -335,15 +336,17 @@ void decode_openssl_seed(const char *name, Protocol protocol, int key_length) {
 }
 }  // namespace
 
-TEST(OpensslCommandVectors, TripleDesSeedDecodes) { decode_openssl_seed("encrypted_3des", CIPHER_3DES, 24); }
+TEST(OpensslCommandVectors, TripleDesSeedDecodes) {
+    decode_openssl_seed("encrypted_3des", CIPHER_3DES, 24);
+}
 
 TEST(OpensslCommandVectors, BlowfishSeedDecodes) {
     decode_openssl_seed("encrypted_blowfish", CIPHER_BLOWFISH, 16);
 }
 
 TEST(OpensslCommandVectors, DigestedSeedVerifies) {
-    Bytes seed = read_file(std::string(TORVEL_SOURCE_DIR) +
-                           "/fuzz/corpus/stream_decode_fuzz/digested");
+    Bytes seed =
+        read_file(std::string(TORVEL_SOURCE_DIR) + "/fuzz/corpus/stream_decode_fuzz/digested");
     ASSERT_GT(seed.size(), 17u);
     const unsigned char raw[] = "fuzzmackey012345";
     KeyInfo mac_key(raw, 16);

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
+#include "tests/support/capture.h"
 
 namespace {
 // Encodes value, decodes into out, and checks nothing is left over.
@@ -62,8 +62,8 @@ TEST(Records, StartupInfoRoundTripsWithItsSignalTranslated) {
     char cmd[] = "/bin/job";
     char args[] = "a b";
     char iwd[] = "/tmp";
-    STARTUP_INFO info{1, 2, 3, 4, 500, 600, 7, static_cast<torvel_signal_t>(SIGUSR1),
-                      cmd, args, nullptr, iwd, 1, 0, 1, 4096};
+    STARTUP_INFO info{1,   2,    3,       4,   500, 600, 7, static_cast<torvel_signal_t>(SIGUSR1),
+                      cmd, args, nullptr, iwd, 1,   0,   1, 4096};
     Bytes bytes = encoded([&](Stream &s) { ASSERT_EQ(s.code(info), 1); });
     // The signal is the eighth value: seven ints of 8 bytes come first.
     EXPECT_EQ(Bytes(bytes.begin() + 56, bytes.begin() + 64), be_int64(30));

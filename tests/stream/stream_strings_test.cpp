@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
+#include "tests/support/capture.h"
 
 namespace {
 // A sender and a receiver on one channel, both encrypting with one key.
@@ -52,8 +52,7 @@ std::string take(char *s) {
 
 TEST(PlainString, AbIsItsBytesAndATerminatorNullIsAd) {
     EXPECT_EQ(encoded([](Stream &s) { s.put("ab"); }), (Bytes{'a', 'b', 0}));
-    EXPECT_EQ(encoded([](Stream &s) { s.put(static_cast<const char *>(nullptr)); }),
-              Bytes{0xad});
+    EXPECT_EQ(encoded([](Stream &s) { s.put(static_cast<const char *>(nullptr)); }), Bytes{0xad});
     EXPECT_EQ(encoded([](Stream &s) { s.put(""); }), Bytes{0});
     EXPECT_EQ(encoded([](Stream &s) { s.put("abc", 2); }), (Bytes{'a', 'b'}));
     EXPECT_EQ(encoded([](Stream &s) { s.put(static_cast<const char *>(nullptr), 5); }),
@@ -138,8 +137,13 @@ TEST(PlainString, LeadingMarkerByteIsRefusedBySenders) {
     // Read back it would be the null string followed by garbage.
     DebugCapture capture(D_NETWORK);
     MemoryStream out;
-    EXPECT_EQ(out.put("\xad" "bc"), 0);
-    EXPECT_EQ(out.put("\xad" "bc", 4), 0);
+    EXPECT_EQ(out.put("\xad"
+                      "bc"),
+              0);
+    EXPECT_EQ(out.put("\xad"
+                      "bc",
+                      4),
+              0);
     EXPECT_TRUE(out.bytes().empty());
     EXPECT_NE(capture.text().find("beginning with byte 0xAD"), std::string::npos);
     EXPECT_EQ(out.put("b\xad"), 1);  // only the first byte is ambiguous

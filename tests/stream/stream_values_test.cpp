@@ -6,8 +6,8 @@
 #include <math.h>
 #include <string.h>
 
-#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
+#include "tests/support/capture.h"
 
 TEST(PortableInt, MinusOneIsEightFfAndOneIsSevenZerosThenOne) {
     EXPECT_EQ(encoded([](Stream &s) { s.put(-1); }), Bytes(8, 0xff));
@@ -54,8 +54,7 @@ TEST(PortableInt, TruncatedInputFailsWithTheStepThatFailed) {
     EXPECT_EQ(value, 7);
     unsigned int u = 7;
     EXPECT_EQ(reader(Bytes{0, 0, 0})->get(u), 0);
-    EXPECT_NE(capture.text().find("Stream::get(uint) failed to read padding\n"),
-              std::string::npos);
+    EXPECT_NE(capture.text().find("Stream::get(uint) failed to read padding\n"), std::string::npos);
     char c;
     EXPECT_EQ(reader(Bytes{})->get(c), 0);
     EXPECT_NE(capture.text().find("Stream::get(char) failed\n"), std::string::npos);
@@ -111,7 +110,8 @@ TEST(PortableShort, TravelsAsAnInt) {
 
 namespace {
 void expect_double_ints(double value, int fraction, int exponent) {
-    EXPECT_EQ(encoded([&](Stream &s) { s.put(value); }), join({be_int64(fraction), be_int64(exponent)}))
+    EXPECT_EQ(encoded([&](Stream &s) { s.put(value); }),
+              join({be_int64(fraction), be_int64(exponent)}))
         << value;
 }
 
@@ -133,8 +133,8 @@ TEST(PortableDouble, OneAndZeroAreTheSpecifiedInts) {
 }
 
 TEST(PortableDouble, RebuildsWithinOnePartIn2To31) {
-    for (double value : {1.0, -1.0, 0.1, 3.141592653589793, -2.5e-300, 6.02e23, DBL_MAX,
-                         DBL_MIN, 4.9e-324, 123456789.0, -0.75}) {
+    for (double value : {1.0, -1.0, 0.1, 3.141592653589793, -2.5e-300, 6.02e23, DBL_MAX, DBL_MIN,
+                         4.9e-324, 123456789.0, -0.75}) {
         double out = double_round_trip(value);
         EXPECT_LE(fabs(out - value), fabs(value) * 1.0 / 2147483648.0 + 1e-320) << value;
     }
@@ -188,9 +188,9 @@ void round_trip_every_type(Stream::stream_code form) {
     float f = -2.5f;
     double d = 1.0 / 3.0;
     Bytes bytes = encoded(form, [&](Stream &s) {
-        ASSERT_TRUE(s.code(c) && s.code(uc) && s.code(i) && s.code(ui) && s.code(l) &&
-                    s.code(ul) && s.code(ll) && s.code(ull) && s.code(sh) && s.code(ush) &&
-                    s.code(f) && s.code(d));
+        ASSERT_TRUE(s.code(c) && s.code(uc) && s.code(i) && s.code(ui) && s.code(l) && s.code(ul) &&
+                    s.code(ll) && s.code(ull) && s.code(sh) && s.code(ush) && s.code(f) &&
+                    s.code(d));
     });
     auto in = reader(bytes, form);
     char c2 = 0;
@@ -205,9 +205,9 @@ void round_trip_every_type(Stream::stream_code form) {
     unsigned short ush2 = 0;
     float f2 = 0;
     double d2 = 0;
-    ASSERT_TRUE(in->code(c2) && in->code(uc2) && in->code(i2) && in->code(ui2) &&
-                in->code(l2) && in->code(ul2) && in->code(ll2) && in->code(ull2) &&
-                in->code(sh2) && in->code(ush2) && in->code(f2) && in->code(d2));
+    ASSERT_TRUE(in->code(c2) && in->code(uc2) && in->code(i2) && in->code(ui2) && in->code(l2) &&
+                in->code(ul2) && in->code(ll2) && in->code(ull2) && in->code(sh2) &&
+                in->code(ush2) && in->code(f2) && in->code(d2));
     EXPECT_EQ(c2, c);
     EXPECT_EQ(uc2, uc);
     EXPECT_EQ(i2, i);
@@ -224,9 +224,13 @@ void round_trip_every_type(Stream::stream_code form) {
 }
 }  // namespace
 
-TEST(RoundTrip, EveryBasicTypePortable) { round_trip_every_type(Stream::portable); }
+TEST(RoundTrip, EveryBasicTypePortable) {
+    round_trip_every_type(Stream::portable);
+}
 
-TEST(RoundTrip, EveryBasicTypeInternal) { round_trip_every_type(Stream::internal); }
+TEST(RoundTrip, EveryBasicTypeInternal) {
+    round_trip_every_type(Stream::internal);
+}
 
 TEST(InternalForm, UsesNativeSizes) {
     Bytes bytes = encoded(Stream::internal, [](Stream &s) {

@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/capture.h"
 #include "tests/stream/stream_test_util.h"
+#include "tests/support/capture.h"
 
 namespace {
 const size_t kWindows[] = {1, 3, 7, 8, 9, 13, 16, 100, MemoryStream::kDefaultWindow};
 
 // Records every virtual transfer, to see which values took the window.
 class CountingStream : public MemoryStream {
-public:
+ public:
     using MemoryStream::MemoryStream;
     int write_bytes(const void *data, int length) override {
         writes.push_back(length);
@@ -66,8 +66,8 @@ struct Source {
     unsigned int array[3];
     Sample sample;
 
-    explicit Source(int n) : text(std::string(static_cast<size_t>(n % 5), 'x') + "t" +
-                                  std::to_string(n)) {
+    explicit Source(int n)
+        : text(std::string(static_cast<size_t>(n % 5), 'x') + "t" + std::to_string(n)) {
         Sample &s = sample;
         s.c = static_cast<char>('a' + n % 26);
         s.uc = static_cast<unsigned char>(200 + n);
@@ -98,12 +98,24 @@ struct Source {
 
 // Codes a sample in the stream's direction; the result of every step.
 std::vector<int> code_sample(Stream &s, Sample &v) {
-    return {s.code(v.c),     s.code(v.uc),   s.code(v.i),
-            s.code(v.u),     s.code(v.l),    s.code(v.ul),
-            s.code(v.ll),    s.code(v.ull),  s.code(v.sh),
-            s.code(v.us),    s.code(v.f),    s.code(v.d),
-            s.code(v.text),  s.code(v.none), s.code_bytes_bool(v.raw, 5),
-            s.code(v.rl),    s.code(v.tv),   s.code(v.id),
+    return {s.code(v.c),
+            s.code(v.uc),
+            s.code(v.i),
+            s.code(v.u),
+            s.code(v.l),
+            s.code(v.ul),
+            s.code(v.ll),
+            s.code(v.ull),
+            s.code(v.sh),
+            s.code(v.us),
+            s.code(v.f),
+            s.code(v.d),
+            s.code(v.text),
+            s.code(v.none),
+            s.code_bytes_bool(v.raw, 5),
+            s.code(v.rl),
+            s.code(v.tv),
+            s.code(v.id),
             s.code_array(v.array, v.count)};
 }
 
@@ -267,8 +279,9 @@ TEST(StreamWindow, TruncatedAndCorruptInputFailsAtTheSameStepWithTheSameLog) {
         Decoding want = decode_samples(input, Stream::portable, 0, 1, capture);
         for (size_t window : {3u, 13u, 8192u}) {
             Decoding got = decode_samples(input, Stream::portable, window, 1, capture);
-            expect_same_decoding(got, want, "input of " + std::to_string(input.size()) +
-                                                " bytes, window " + std::to_string(window));
+            expect_same_decoding(got, want,
+                                 "input of " + std::to_string(input.size()) + " bytes, window " +
+                                     std::to_string(window));
         }
     }
 }
@@ -296,8 +309,8 @@ TEST(StreamWindow, RefusalFallsOnTheCallTheTransportRefused) {
         Encoding want = encode_samples(Stream::portable, 0, 2, budget);
         for (size_t window : {1u, 8u, 9u, 16u, 64u}) {
             Encoding got = encode_samples(Stream::portable, window, 2, budget);
-            std::string what = "budget " + std::to_string(budget) + " window " +
-                               std::to_string(window);
+            std::string what =
+                "budget " + std::to_string(budget) + " window " + std::to_string(window);
             EXPECT_EQ(got.results, want.results) << what;
             EXPECT_EQ(got.bytes, want.bytes) << what;
         }

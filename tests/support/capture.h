@@ -18,12 +18,14 @@ class DebugCapture {
     // Captures the categories in flags. Lines are bare (D_NOHEADER) unless
     // with_headers is true, in which case flags are used exactly as given.
     explicit DebugCapture(int flags, bool with_headers = false)
-        : file_(tmpfile()), saved_fp_(DebugFP), saved_flags_(DebugFlags),
+        : file_(tmpfile()),
+          saved_fp_(DebugFP),
+          saved_flags_(DebugFlags),
           saved_works_(_torvel_dprintf_works) {
         if (file_ != nullptr) {
             DebugFP = file_;
-            DebugFlags = with_headers ? flags
-                                      : static_cast<int>(static_cast<unsigned>(flags) | D_NOHEADER);
+            DebugFlags =
+                with_headers ? flags : static_cast<int>(static_cast<unsigned>(flags) | D_NOHEADER);
             _torvel_dprintf_works = 1;
         }
     }

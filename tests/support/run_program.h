@@ -21,10 +21,10 @@
 namespace torvel_test {
 
 struct ProgramRun {
-    int status = -1;         // exit status, or -1 when the child did not exit normally
-    bool timed_out = false;  // killed after the time limit
+    int status = -1;           // exit status, or -1 when the child did not exit normally
+    bool timed_out = false;    // killed after the time limit
     bool input_short = false;  // standard input could not be written whole
-    std::string failure;     // why the child could not be started, or ""
+    std::string failure;       // why the child could not be started, or ""
     std::string out;
     std::string err;
 };
@@ -134,9 +134,8 @@ inline ProgramRun RunProgram(const std::string &program, const std::vector<std::
         close(fds[4]);
         return run;
     }
-    if (!options.input.empty() &&
-        write(fds[1], options.input.data(), options.input.size()) !=
-            static_cast<ssize_t>(options.input.size())) {
+    if (!options.input.empty() && write(fds[1], options.input.data(), options.input.size()) !=
+                                      static_cast<ssize_t>(options.input.size())) {
         run.input_short = true;
     }
     close(fds[1]);

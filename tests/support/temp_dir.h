@@ -63,8 +63,8 @@ class TempDir {
         if (base == nullptr || *base == '\0') {
             base = getenv("TMPDIR");
         }
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/" + prefix + ".XXXXXX";
+        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" +
+                              prefix + ".XXXXXX";
         if (mkdtemp(&pattern[0]) != nullptr) {
             path_ = pattern;
             chmod(path_.c_str(), 0755);

@@ -37,8 +37,8 @@ class ClassadEvalTest : public testing::Test {
 };
 
 TEST_F(ClassadEvalTest, EveryResultKind) {
-    RunResult r = Eval({"1 + 2", "7 / 2", "7.0 / 2", "0.1", "\"say \\\"hi\\\"\"", "x",
-                        "7 / 0", "TRUE", "\"a\" + \"b\"", "'2004-01-01'", "2147483647 + 1",
+    RunResult r = Eval({"1 + 2", "7 / 2", "7.0 / 2", "0.1", "\"say \\\"hi\\\"\"", "x", "7 / 0",
+                        "TRUE", "\"a\" + \"b\"", "'2004-01-01'", "2147483647 + 1",
                         "\"abc\" == \"ABC\"", "UNDEFINED =?= UNDEFINED", "1.0 / 0"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ(
@@ -76,26 +76,26 @@ TEST_F(ClassadEvalTest, CurrentTimeIsTheClock) {
 TEST_F(ClassadEvalTest, MyAndTargetScoping) {
     std::string my = dir_.Write("my.ad", "a = 1\nb = a + 1\nonlymine = 3\n");
     std::string target = dir_.Write("target.ad", "a = 10\nc = 5\nd = a\ne = onlymine\n");
-    RunResult r = Eval({"--my", my, "--target", target, "a", "MY.a", "TARGET.a", "b",
-                        "TARGET.b", "c", "MY.c", "TARGET.c", "d", "TARGET.d", "e",
-                        "TARGET.MY.a", "TARGET.TARGET.a", "OTHER.a", "A + C"});
+    RunResult r = Eval({"--my", my, "--target", target, "a", "MY.a", "TARGET.a", "b", "TARGET.b",
+                        "c", "MY.c", "TARGET.c", "d", "TARGET.d", "e", "TARGET.MY.a",
+                        "TARGET.TARGET.a", "OTHER.a", "A + C"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ(
-        "INTEGER:1\n"    // a: my own first
-        "INTEGER:1\n"    // MY.a
-        "INTEGER:10\n"   // TARGET.a
-        "INTEGER:2\n"    // b = a + 1 in my ad
-        "UNDEFINED\n"    // TARGET.b: the target has no b
-        "INTEGER:5\n"    // c: found in the target
-        "UNDEFINED\n"    // MY.c: restricted to my ad
-        "INTEGER:5\n"    // TARGET.c
-        "INTEGER:10\n"   // d: the target's, evaluated with the target as MY
-        "INTEGER:10\n"   // TARGET.d
-        "INTEGER:3\n"    // e = onlymine: the target's view falls back to my ad
-        "INTEGER:10\n"   // TARGET.MY.a
-        "INTEGER:1\n"    // TARGET.TARGET.a
-        "UNDEFINED\n"    // OTHER.a: an unknown scope
-        "INTEGER:6\n",   // names ignore case
+        "INTEGER:1\n"   // a: my own first
+        "INTEGER:1\n"   // MY.a
+        "INTEGER:10\n"  // TARGET.a
+        "INTEGER:2\n"   // b = a + 1 in my ad
+        "UNDEFINED\n"   // TARGET.b: the target has no b
+        "INTEGER:5\n"   // c: found in the target
+        "UNDEFINED\n"   // MY.c: restricted to my ad
+        "INTEGER:5\n"   // TARGET.c
+        "INTEGER:10\n"  // d: the target's, evaluated with the target as MY
+        "INTEGER:10\n"  // TARGET.d
+        "INTEGER:3\n"   // e = onlymine: the target's view falls back to my ad
+        "INTEGER:10\n"  // TARGET.MY.a
+        "INTEGER:1\n"   // TARGET.TARGET.a
+        "UNDEFINED\n"   // OTHER.a: an unknown scope
+        "INTEGER:6\n",  // names ignore case
         r.out);
 
     // Either ad may be absent.
@@ -146,8 +146,8 @@ TEST_F(ClassadEvalTest, BadAdFilesFail) {
 }
 
 TEST_F(ClassadEvalTest, ParseFailuresReportTheParsersPosition) {
-    const std::vector<std::string> bad = {"1 +", ")", "", "(1 + 2", "f(1, 2", "a = b = c",
-                                          "\"open", "1 2"};
+    const std::vector<std::string> bad = {"1 +",    ")",         "",       "(1 + 2",
+                                          "f(1, 2", "a = b = c", "\"open", "1 2"};
     std::vector<std::string> args = {"1"};
     args.insert(args.end(), bad.begin(), bad.end());
     args.push_back("2");
@@ -216,8 +216,7 @@ TEST_F(ClassadEvalTest, MatchIsSymmetricAndTyped) {
     struct Case {
         std::string first, second, want;
     } cases[] = {
-        {job, machine, "1\n"},
-        {machine, job, "1\n"},
+        {job, machine, "1\n"},     {machine, job, "1\n"},
         {big_job, machine, "0\n"},  // the machine's Requirements fails
         {other, machine, "0\n"},    // the job does not want a Machine
         {any, machine, "1\n"},      // "Any" accepts every type

@@ -25,13 +25,12 @@ class ConfigValTest : public testing::Test {
     // Writes the global source.
     void Global(const std::string &text) { config_ = dir_.Write("torvel_config", text); }
 
-    RunResult Tool(const std::vector<std::string> &args,
-                   const std::vector<std::string> &env = {}) {
+    RunResult Tool(const std::vector<std::string> &args, const std::vector<std::string> &env = {}) {
         // The tool runs as root here; its own ids serve as the service
         // account, as the test program's do.
-        std::vector<std::string> full_env = {"TORVEL_CONFIG=" + config_,
-                                             "TORVEL_IDS=" + std::to_string(getuid()) + "." +
-                                                 std::to_string(getgid())};
+        std::vector<std::string> full_env = {
+            "TORVEL_CONFIG=" + config_,
+            "TORVEL_IDS=" + std::to_string(getuid()) + "." + std::to_string(getgid())};
         full_env.insert(full_env.end(), env.begin(), env.end());
         return RunProgram(tools_test::kConfigVal, args, full_env);
     }
@@ -50,7 +49,8 @@ class ConfigValTest : public testing::Test {
         } else {
             std::vector<std::string> lines = Lines(debug.err);
             EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), warning))
-                << "missing: " << warning << "\nin:\n" << debug.err;
+                << "missing: " << warning << "\nin:\n"
+                << debug.err;
         }
         RunResult quiet = Tool(query);
         EXPECT_EQ(0, quiet.status);
@@ -97,8 +97,7 @@ TEST_F(ConfigValTest, SubsystemKeysTakePrecedence) {
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("Not defined: E\n", r.err);
     EXPECT_EQ("5\n", Tool({"--subsystem", "SCHEDD", "E"}).out);
-    ExpectTyped({"--int", "E", "7", "0", "10"}, "7",
-                "E is undefined, using default value of 7");
+    ExpectTyped({"--int", "E", "7", "0", "10"}, "7", "E is undefined, using default value of 7");
 
     // --where names the key that decided the value.
     r = Tool({"--where", "X"});
@@ -120,8 +119,11 @@ TEST_F(ConfigValTest, WhereFollowsRedefinitions) {
         "B = global\n"
         "C = first\n"
         "C = second\n"
-        "LOCAL_CONFIG_DIR = " + local_dir + "\n"
-        "LOCAL_CONFIG_FILE = " + local + "\n");
+        "LOCAL_CONFIG_DIR = " +
+        local_dir +
+        "\n"
+        "LOCAL_CONFIG_FILE = " +
+        local + "\n");
 
     RunResult r = Tool({"--where", "C"});
     EXPECT_EQ(0, r.status);
@@ -147,7 +149,7 @@ TEST_F(ConfigValTest, WhereReportsInternalEnvironmentAndUndefined) {
 
 TEST_F(ConfigValTest, OnlyEnvNeedsNoFile) {
     RunResult r = RunProgram(tools_test::kConfigVal, {"--where", "V"},
-                      {"TORVEL_CONFIG=only_env", "_TORVEL_V=from env"});
+                             {"TORVEL_CONFIG=only_env", "_TORVEL_V=from env"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("V = from env\n  # file <Environment>, line -1\n", r.out);
 }
@@ -224,8 +226,8 @@ TEST_F(ConfigValTest, DebugWritesEverySavedLineOncePerLine) {
 
 TEST_F(ConfigValTest, ExpandUsesTheTableAndTheEnvironment) {
     Global("Y = /opt\nX = $(Y)/bin\n");
-    RunResult r = Tool({"--expand", "$(X):$(subsystem):$ENV(TV_VAR):$(UNSET)."},
-                       {"TV_VAR=from-env"});
+    RunResult r =
+        Tool({"--expand", "$(X):$(subsystem):$ENV(TV_VAR):$(UNSET)."}, {"TV_VAR=from-env"});
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("/opt/bin:TOOL:from-env:.\n", r.out);
     // No subsystem rule: TOOL.NAME is not preferred by macro expansion.
@@ -297,8 +299,8 @@ TEST_F(ConfigValTest, StartupFailuresMatchTheLauncher) {
     std::string broken = dir_.Write("broken", "A = 1\nthis line has no assignment\n");
     std::string placeholder = dir_.Write(
         "placeholder", "JAVA = YOU_MUST_CHANGE_THIS_INVALID_TORVEL_CONFIGURATION_VALUE/x\n");
-    std::string bad_local = dir_.Write("bad_local", "LOCAL_CONFIG_FILE = " + dir_.path() +
-                                                        "/no-such-local\n");
+    std::string bad_local =
+        dir_.Write("bad_local", "LOCAL_CONFIG_FILE = " + dir_.path() + "/no-such-local\n");
     const std::vector<std::pair<std::string, int>> cases = {
         {"TORVEL_CONFIG=" + dir_.path() + "/missing", 1},
         {"TORVEL_CONFIG=" + dir, 1},

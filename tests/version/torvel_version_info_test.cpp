@@ -1,20 +1,22 @@
 // TorvelVersionInfo: parsing of the built-in and foreign markers, each kind of
 // rejection, the comparisons against the built-in version, and the scan of
 // files for markers. Dates are checked in a fixed zone with summer time.
+#include "version/torvel_version_info.h"
+
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "tests/support/temp_dir.h"
-#include "version/torvel_version_info.h"
 
 namespace {
 
-std::string Version(const std::string &body) { return "$TorvelVersion: " + body + " $"; }
+std::string Version(const std::string &body) {
+    return "$TorvelVersion: " + body + " $";
+}
 
 // Sets a zone whose July has summer time for the object's life.
 class SummerTimeZone {
@@ -85,8 +87,8 @@ TEST_F(VersionInfoTest, NullTextCopiesOwnData) {
 }
 
 TEST_F(VersionInfoTest, WrongPrefixLeavesDataAlone) {
-    for (const char *text : {"", "$TorvelVersion:6.8.0 Jul 19 2006 $",
-                             "$torvelVersion: 6.8.0 Jul 19 2006 $"}) {
+    for (const char *text :
+         {"", "$TorvelVersion:6.8.0 Jul 19 2006 $", "$torvelVersion: 6.8.0 Jul 19 2006 $"}) {
         TorvelVersionInfo::VersionData data = Marked();
         EXPECT_FALSE(own_.string_to_VersionData(text, data)) << text;
         EXPECT_EQ(data.major, 11) << text;
@@ -96,9 +98,9 @@ TEST_F(VersionInfoTest, WrongPrefixLeavesDataAlone) {
 }
 
 TEST_F(VersionInfoTest, BadNumbersResetMajor) {
-    for (const char *body : {"5.9.0 Jul 19 2006", "6.100.0 Jul 19 2006", "6.8.100 Jul 19 2006",
-                             "6.8 Jul 19 2006", "x.8.0 Jul 19 2006",
-                             "99999999999.8.0 Jul 19 2006", "3000.0.0 Jul 19 2006"}) {
+    for (const char *body :
+         {"5.9.0 Jul 19 2006", "6.100.0 Jul 19 2006", "6.8.100 Jul 19 2006", "6.8 Jul 19 2006",
+          "x.8.0 Jul 19 2006", "99999999999.8.0 Jul 19 2006", "3000.0.0 Jul 19 2006"}) {
         TorvelVersionInfo::VersionData data = Marked();
         EXPECT_FALSE(own_.string_to_VersionData(Version(body).c_str(), data)) << body;
         EXPECT_EQ(data.major, 0) << body;
@@ -110,9 +112,9 @@ TEST_F(VersionInfoTest, BadNumbersResetMajor) {
 // A date rejection keeps the version number that was already computed, so
 // compare_versions still orders such a string by its numbers.
 TEST_F(VersionInfoTest, BadDateResetsMajorButKeepsNumber) {
-    for (const char *body : {"6.8.1 Foo 19 2006", "6.8.1 jul 19 2006", "6.8.1 Jul 32 2006",
-                             "6.8.1 Jul -1 2006", "6.8.1 Jul 19 1996", "6.8.1 Jul 19 2037",
-                             "6.8.1 Jul 19", "6.8.1"}) {
+    for (const char *body :
+         {"6.8.1 Foo 19 2006", "6.8.1 jul 19 2006", "6.8.1 Jul 32 2006", "6.8.1 Jul -1 2006",
+          "6.8.1 Jul 19 1996", "6.8.1 Jul 19 2037", "6.8.1 Jul 19", "6.8.1"}) {
         TorvelVersionInfo::VersionData data = Marked();
         std::string text = Version(body);
         EXPECT_FALSE(own_.string_to_VersionData(text.c_str(), data)) << body;
@@ -219,7 +221,10 @@ TEST_F(MarkerFileTest, MarkerMustEndWithinTheLimit) {
     // 16 prefix characters and 23 more: 39 fit a 40-byte buffer, 40 do not.
     std::string fits = "$TorvelVersion: " + std::string(22, '9') + "$";
     char buffer[40];
-    std::string path = File("\x7f" "ELF" + fits);
+    std::string path = File(
+        "\x7f"
+        "ELF" +
+        fits);
     ASSERT_EQ(TorvelVersionInfo::get_version_from_file(path.c_str(), buffer, 40), buffer);
     EXPECT_EQ(std::string(buffer), fits);
     path = File("$TorvelVersion: " + std::string(23, '9') + "$");

@@ -56,9 +56,8 @@ void describe(int count, ClassAdLibValue *args, ClassAdLibValue *result) {
 
 void half(int count, ClassAdLibValue *args, ClassAdLibValue *result) {
     result->type = CLASSAD_LIB_REAL;
-    result->value.real = count == 1 && args[0].type == CLASSAD_LIB_INTEGER
-                             ? args[0].value.integer / 2.0f
-                             : -1.0f;
+    result->value.real =
+        count == 1 && args[0].type == CLASSAD_LIB_INTEGER ? args[0].value.integer / 2.0f : -1.0f;
 }
 
 void nothing(int, ClassAdLibValue *, ClassAdLibValue *result) {

@@ -38,57 +38,79 @@ uint32_t Next() {
     g_state ^= g_state << 17;
     return static_cast<uint32_t>(g_state >> 16);
 }
-int Pick(int n) { return static_cast<int>(Next() % static_cast<uint32_t>(n)); }
-bool Chance(int percent) { return Pick(100) < percent; }
+int Pick(int n) {
+    return static_cast<int>(Next() % static_cast<uint32_t>(n));
+}
+bool Chance(int percent) {
+    return Pick(100) < percent;
+}
 template <size_t N>
-const char *From(const char *const (&list)[N]) { return list[Pick(N)]; }
+const char *From(const char * const (&list)[N]) {
+    return list[Pick(N)];
+}
 
-const char *const kNames[] = {
-    "Memory", "memory", "Disk",  "Arch",   "OpSys", "Name",  "ImageSize", "KFlops",
-    "LoadAvg", "Start", "Owner", "A",      "B",     "X",     "Y",         "Loop",
-    "Big",    "Small",  "Fl",    "Str",    "Tm",    "Cnt",   "Rank",      "Undef",
-    "Err",    "Missing", "List", "Requirements",
+const char * const kNames[] = {
+    "Memory", "memory",  "Disk",  "Arch",  "OpSys",   "Name", "ImageSize",
+    "KFlops", "LoadAvg", "Start", "Owner", "A",       "B",    "X",
+    "Y",      "Loop",    "Big",   "Small", "Fl",      "Str",  "Tm",
+    "Cnt",    "Rank",    "Undef", "Err",   "Missing", "List", "Requirements",
 };
-const char *const kPrefixes[] = {
-    "", "", "", "", "MY.", "TARGET.", "MY.", "TARGET.", "my.", "target.", "Other.", ".",
-    "TARGET.MY.", "TARGET.TARGET.", "MY.TARGET.",
+const char * const kPrefixes[] = {
+    "",    "",        "",       "",  "MY.",        "TARGET.",        "MY.",        "TARGET.",
+    "my.", "target.", "Other.", ".", "TARGET.MY.", "TARGET.TARGET.", "MY.TARGET.",
 };
-const char *const kInts[] = {
-    "0", "1", "2", "7", "64", "1000", "1024", "2147483647", "2147483648", "4294967296",
-    "99999999999", "-1", "-7", "-2147483648", "3", "10", "100",
+const char * const kInts[] = {
+    "0",    "1",           "2",          "7",          "64",          "1000",
+    "1024", "2147483647",  "2147483648", "4294967296", "99999999999", "-1",
+    "-7",   "-2147483648", "3",          "10",         "100",
 };
-const char *const kFloats[] = {
-    "0.0", "1.5", "2.5", "0.1", "3.4e38", "1.0e39", "1.0e-7", "-2.5", "0.5", "1.0", "3.5",
-    "1.", "100.25", "-0.0",
+const char * const kFloats[] = {
+    "0.0",  "1.5", "2.5", "0.1", "3.4e38", "1.0e39", "1.0e-7",
+    "-2.5", "0.5", "1.0", "3.5", "1.",     "100.25", "-0.0",
 };
-const char *const kStrings[] = {
-    "\"\"", "\"abc\"", "\"ABC\"", "\"LINUX\"", "\"linux\"", "\"X86_64\"", "\"x86_64\"",
-    "\"a\\\"b\"", "\"back\\\\slash\"", "\"a,b,c\"", "\"1, 2, 3\"", "\"1, 2.5\"", "\"  42\"",
-    "\"12abc\"", "\"0x5\"", "\"-3.9\"", "\"2.7\"", "\"slot1@host\"", "\"a b;c\"", "\"abcdef\"",
-    "\"0\"", "\"1 x\"", "\"-5, -3\"", "\"aabb\"", "\"tab\there\"",
+const char * const kStrings[] = {
+    "\"\"",        "\"abc\"",    "\"ABC\"",        "\"LINUX\"",         "\"linux\"",
+    "\"X86_64\"",  "\"x86_64\"", "\"a\\\"b\"",     "\"back\\\\slash\"", "\"a,b,c\"",
+    "\"1, 2, 3\"", "\"1, 2.5\"", "\"  42\"",       "\"12abc\"",         "\"0x5\"",
+    "\"-3.9\"",    "\"2.7\"",    "\"slot1@host\"", "\"a b;c\"",         "\"abcdef\"",
+    "\"0\"",       "\"1 x\"",    "\"-5, -3\"",     "\"aabb\"",          "\"tab\there\"",
 };
-const char *const kOthers[] = {
-    "TRUE", "FALSE", "t", "f", "True", "UNDEFINED", "ERROR", "undefined", "error",
-    "'2004-01-01T00:00:00'", "'12:00'",
+const char * const kOthers[] = {
+    "TRUE",      "FALSE", "t",         "f",     "True",
+    "UNDEFINED", "ERROR", "undefined", "error", "'2004-01-01T00:00:00'",
+    "'12:00'",
 };
 // Clock and chance only inside a test whose answer is fixed.
-const char *const kSteadyClock[] = {
-    "(CurrentTime > 1000000000)", "(time() > 1000000000)", "(gettime(1, 2) >= CurrentTime - 5)",
-    "isInteger(CurrentTime)", "(random(10) < 10)", "(random() < 1.0)", "(random(2.0) < 2.0)",
-    "isReal(random())", "random(0)", "random(\"x\")", "random(1, 2)", "interval(3600)",
-    "interval(90061)", "interval(\"x\")", "_debug_function_()", "(MY.CurrentTime > 1000000000)",
-    "(TARGET.CurrentTime > 1000000000)", "isUndefined(currenttime)", "noSuchFunction(1, \"a\")",
+const char * const kSteadyClock[] = {
+    "(CurrentTime > 1000000000)",
+    "(time() > 1000000000)",
+    "(gettime(1, 2) >= CurrentTime - 5)",
+    "isInteger(CurrentTime)",
+    "(random(10) < 10)",
+    "(random() < 1.0)",
+    "(random(2.0) < 2.0)",
+    "isReal(random())",
+    "random(0)",
+    "random(\"x\")",
+    "random(1, 2)",
+    "interval(3600)",
+    "interval(90061)",
+    "interval(\"x\")",
+    "_debug_function_()",
+    "(MY.CurrentTime > 1000000000)",
+    "(TARGET.CurrentTime > 1000000000)",
+    "isUndefined(currenttime)",
+    "noSuchFunction(1, \"a\")",
     "MY.f(1)",
 };
-const char *const kBinary[] = {
-    " + ", " - ", " * ", " / ", " == ", " != ", " =?= ", " =!= ", " < ", " <= ", " > ",
-    " >= ", " && ", " || ", "+", "*", "==", "&&", "||", "<", "-",
+const char * const kBinary[] = {
+    " + ",  " - ",  " * ",  " / ", " == ", " != ", " =?= ", " =!= ", " < ", " <= ", " > ",
+    " >= ", " && ", " || ", "+",   "*",    "==",   "&&",    "||",    "<",   "-",
 };
-const char *const kPatterns[] = {
-    "\"^ab+c$\"", "\"AB\"", "\"(a+)(b+)\"", "\"[0-9]+\"", "\"(\"", "\"x*\"", "\"^s\"",
-    "\"LIN\"",
+const char * const kPatterns[] = {
+    "\"^ab+c$\"", "\"AB\"", "\"(a+)(b+)\"", "\"[0-9]+\"", "\"(\"", "\"x*\"", "\"^s\"", "\"LIN\"",
 };
-const char *const kOptions[] = {"\"i\"", "\"m\"", "\"s\"", "\"x\"", "\"I\"", "\"q\"", "\"\""};
+const char * const kOptions[] = {"\"i\"", "\"m\"", "\"s\"", "\"x\"", "\"I\"", "\"q\"", "\"\""};
 
 struct Builtin {
     const char *name;
@@ -96,17 +118,37 @@ struct Builtin {
     int optional;      // trailing arguments that may be left out
 };
 const Builtin kBuiltins[] = {
-    {"isUndefined", "a", 0}, {"isError", "a", 0},     {"isString", "a", 0},
-    {"isInteger", "a", 0},   {"isReal", "a", 0},      {"isBoolean", "a", 0},
-    {"string", "a", 0},      {"real", "a", 0},        {"int", "a", 0},
-    {"floor", "n", 0},       {"round", "n", 0},       {"ceiling", "n", 0},
-    {"strcat", "aaa", 3},    {"substr", "sii", 1},    {"strcmp", "ss", 0},
-    {"stricmp", "ss", 0},    {"toUpper", "s", 0},     {"TOLOWER", "s", 0},
-    {"size", "a", 0},        {"stringListSize", "ss", 1}, {"stringListSum", "ss", 1},
-    {"stringListAvg", "ss", 1}, {"stringListMin", "ss", 1}, {"stringListMax", "ss", 1},
-    {"stringListMember", "sss", 1}, {"stringListIMember", "sss", 1},
-    {"stringList_regexpMember", "pssO", 2}, {"regexp", "psO", 1},
-    {"regexps", "pssO", 1},  {"ifThenElse", "aaa", 0}, {"IFTHENELSE", "aaa", 0},
+    {"isUndefined", "a", 0},
+    {"isError", "a", 0},
+    {"isString", "a", 0},
+    {"isInteger", "a", 0},
+    {"isReal", "a", 0},
+    {"isBoolean", "a", 0},
+    {"string", "a", 0},
+    {"real", "a", 0},
+    {"int", "a", 0},
+    {"floor", "n", 0},
+    {"round", "n", 0},
+    {"ceiling", "n", 0},
+    {"strcat", "aaa", 3},
+    {"substr", "sii", 1},
+    {"strcmp", "ss", 0},
+    {"stricmp", "ss", 0},
+    {"toUpper", "s", 0},
+    {"TOLOWER", "s", 0},
+    {"size", "a", 0},
+    {"stringListSize", "ss", 1},
+    {"stringListSum", "ss", 1},
+    {"stringListAvg", "ss", 1},
+    {"stringListMin", "ss", 1},
+    {"stringListMax", "ss", 1},
+    {"stringListMember", "sss", 1},
+    {"stringListIMember", "sss", 1},
+    {"stringList_regexpMember", "pssO", 2},
+    {"regexp", "psO", 1},
+    {"regexps", "pssO", 1},
+    {"ifThenElse", "aaa", 0},
+    {"IFTHENELSE", "aaa", 0},
     {"StrCat", "", 0},
 };
 
@@ -114,23 +156,40 @@ std::string Expr(int depth);
 
 std::string Literal() {
     switch (Pick(10)) {
-        case 0: case 1: case 2: return From(kInts);
-        case 3: case 4: return From(kFloats);
-        case 5: case 6: case 7: return From(kStrings);
-        default: return From(kOthers);
+        case 0:
+        case 1:
+        case 2:
+            return From(kInts);
+        case 3:
+        case 4:
+            return From(kFloats);
+        case 5:
+        case 6:
+        case 7:
+            return From(kStrings);
+        default:
+            return From(kOthers);
     }
 }
 
-std::string Reference() { return std::string(From(kPrefixes)) + From(kNames); }
+std::string Reference() {
+    return std::string(From(kPrefixes)) + From(kNames);
+}
 
 std::string Argument(char kind, int depth) {
     switch (kind) {
-        case 's': return Chance(60) ? From(kStrings) : Expr(depth);
-        case 'i': return Chance(60) ? From(kInts) : Expr(depth);
-        case 'n': return Chance(60) ? (Chance(50) ? From(kFloats) : From(kStrings)) : Expr(depth);
-        case 'p': return From(kPatterns);
-        case 'O': return From(kOptions);
-        default: return Expr(depth);
+        case 's':
+            return Chance(60) ? From(kStrings) : Expr(depth);
+        case 'i':
+            return Chance(60) ? From(kInts) : Expr(depth);
+        case 'n':
+            return Chance(60) ? (Chance(50) ? From(kFloats) : From(kStrings)) : Expr(depth);
+        case 'p':
+            return From(kPatterns);
+        case 'O':
+            return From(kOptions);
+        default:
+            return Expr(depth);
     }
 }
 
@@ -150,7 +209,7 @@ std::string Call(int depth) {
     // The size of a comparison's answer is the C library's (a sanitizer's
     // strcmp answers -1 or 1): only its sign is recorded.
     if (strcasecmp(b.name, "strcmp") == 0 || strcasecmp(b.name, "stricmp") == 0) {
-        static const char *const kSigns[] = {" < 0)", " == 0)", " > 0)"};
+        static const char * const kSigns[] = {" < 0)", " == 0)", " > 0)"};
         out = "(" + out + From(kSigns);
     }
     return out;
@@ -181,7 +240,7 @@ struct Writer {
     }
 };
 
-const char *const kTypes[] = {"Machine", "Job", "machine", "Any", "Other", "-"};
+const char * const kTypes[] = {"Machine", "Job", "machine", "Any", "Other", "-"};
 
 std::vector<std::string> MakeAds(Writer &w) {
     std::vector<std::string> ids;
@@ -197,8 +256,9 @@ std::vector<std::string> MakeAds(Writer &w) {
     // Fixed shapes: cycles within and across ads, plain values, and types
     // that match each other.
     w.Add({"ad", "cyc", "Machine", "Job"});
-    for (const char *a : {"Loop = Loop + 1", "A = B", "B = A", "X = TARGET.Y", "Cnt = Cnt + Cnt + Cnt",
-                          "Self = MY.Self", "Memory = 128", "Requirements = TARGET.Y > 0"}) {
+    for (const char *a :
+         {"Loop = Loop + 1", "A = B", "B = A", "X = TARGET.Y", "Cnt = Cnt + Cnt + Cnt",
+          "Self = MY.Self", "Memory = 128", "Requirements = TARGET.Y > 0"}) {
         w.Add({"a", a});
     }
     w.Add({"ad", "cyc2", "Job", "Machine"});
@@ -206,18 +266,19 @@ std::vector<std::string> MakeAds(Writer &w) {
         w.Add({"a", a});
     }
     w.Add({"ad", "plain", "Machine", "Job"});
-    for (const char *a : {"Memory = 256", "memory = 1", "Disk = 2000000", "Arch = \"X86_64\"",
-                          "OpSys = \"linux\"", "Big = 2147483647", "Small = -2147483648",
-                          "Fl = 0.1", "Str = \"Abc\"", "Tm = '2004-01-01'", "List = \"a, b,c\"",
-                          "Start = TRUE", "Name = \"slot1\"", "CurrentTime = 5",
-                          "Requirements = TARGET.ImageSize <= Memory && Start",
-                          "Rank = TARGET.KFlops / 1000.0"}) {
+    for (const char *a :
+         {"Memory = 256", "memory = 1", "Disk = 2000000", "Arch = \"X86_64\"", "OpSys = \"linux\"",
+          "Big = 2147483647", "Small = -2147483648", "Fl = 0.1", "Str = \"Abc\"",
+          "Tm = '2004-01-01'", "List = \"a, b,c\"", "Start = TRUE", "Name = \"slot1\"",
+          "CurrentTime = 5", "Requirements = TARGET.ImageSize <= Memory && Start",
+          "Rank = TARGET.KFlops / 1000.0"}) {
         w.Add({"a", a});
     }
     w.Add({"ad", "job", "Job", "Machine"});
-    for (const char *a : {"ImageSize = 64", "Owner = \"user1\"", "KFlops = 2000", "A = 3",
-                          "Requirements = TARGET.Memory >= MY.ImageSize && TARGET.Arch == \"x86_64\"",
-                          "Rank = TARGET.Memory"}) {
+    for (const char *a :
+         {"ImageSize = 64", "Owner = \"user1\"", "KFlops = 2000", "A = 3",
+          "Requirements = TARGET.Memory >= MY.ImageSize && TARGET.Arch == \"x86_64\"",
+          "Rank = TARGET.Memory"}) {
         w.Add({"a", a});
     }
     // Chained: the child hides one parent attribute and masks another.
@@ -247,32 +308,140 @@ std::vector<std::string> MakeAds(Writer &w) {
 }
 
 // Edge cases worth recording whatever the generator draws.
-const char *const kFixed[] = {
-    "7 / 2", "-7 / 2", "7 / 0", "7.0 / 2", "1.0 / 0", "0.0 / 0", "-2147483648 / -1",
-    "2147483647 + 1", "2147483647 * 2", "-(-2147483648)", "1.0e38 * 1.0e38", "3.4e38 * 10",
-    "0.1 + 0.2", "16777217.0 + 0", "\"abc\" == \"ABC\"", "\"abc\" =?= \"ABC\"",
-    "\"abc\" < \"ABD\"", "\"abc\" == 1", "\"a\" + \"b\"", "1 == 1.0", "1 =?= 1.0",
-    "UNDEFINED =?= UNDEFINED", "UNDEFINED == UNDEFINED", "ERROR =!= UNDEFINED",
-    "UNDEFINED + ERROR", "TRUE || ERROR", "ERROR || TRUE", "FALSE && ERROR",
-    "UNDEFINED && FALSE", "ERROR && FALSE", "x || TRUE", "x && TRUE", "'2004-01-01' == 1",
-    "-1 + 2", "-x < 3", "a * -b + c", "(1 + 2) * 3", "a < b == c < d", "a || b && c",
-    "strcat(\"a\", 1 + 2, x)", "string(5)", "size(x)", "int(\"  42\")", "int(\"zero\")",
-    "int(3.9)", "int(-3.9)", "round(2.5)", "round(-2.5)", "floor(\"2.7\")",
-    "stringlistsum(\"1, 2, 3\")", "stringlistsum(\"1, 2.5\")", "stringlistavg(\"1 2\")",
-    "stringlistmax(\"-5, -3\")", "stringlistmin(\"\")", "stringlistsum(\"1, x\")",
-    "stringlistmember(\"a b\", \"a b;c\", \";\")", "regexps(\"(a+)(b+)\", \"xaabbx\", \"\\2\\1\")",
-    "ifthenelse(x, 1, 2)", "ifthenelse(1, 2)", "ifthenelse(0, 1/0, 3)", "isboolean(TRUE)",
-    "isboolean(2)", "substr(\"abcdef\", 1, -2)", "substr(\"abc\", 5)", "substr(\"abcdef\", -2)",
-    "Loop", "A", "B", "X", "Y", "Cnt", "Self", "MY.Loop", "TARGET.Loop", "D0", "E0", "E1990",
-    "Memory", "MY.Memory", "TARGET.Memory", "Disk", "Arch", "A + B", "TARGET.MY.Memory",
-    "TARGET.TARGET.Memory", "OTHER.Memory", ".Memory", "Requirements", "Rank",
-    "CurrentTime > 1000000000", "MY.CurrentTime + 0 > 1000000000",
-    "isUndefined(currenttime)", "((((((((((1))))))))))", "x = 1 + 2", "x = -y", "a = b = c",
-    "x = 1 2", "x = 1 +", "", "   ", "x = !", "x = &", "f(1;2)", "f(1", "x = f(", "MY.f(1)",
-    "TRUEX", "T.x", "1e3", "0x10", "1.5e3", "=?x", "a\nb", "\"abc", "'abc",
-    "real(\"1e2\") * 2", "2.5 * 2", "10 - 2.5", "-2.5", "-(2.5)", "-(7)", "(7)",
-    "Tm", "Tm == Tm", "Str == \"ABC\"", "Str =?= \"Abc\"", "Fl * 3", "Big + 1", "Small - 1",
-    "Small / -1", "memory", "List", "stringListIMember(\"B\", List)",
+const char * const kFixed[] = {
+    "7 / 2",
+    "-7 / 2",
+    "7 / 0",
+    "7.0 / 2",
+    "1.0 / 0",
+    "0.0 / 0",
+    "-2147483648 / -1",
+    "2147483647 + 1",
+    "2147483647 * 2",
+    "-(-2147483648)",
+    "1.0e38 * 1.0e38",
+    "3.4e38 * 10",
+    "0.1 + 0.2",
+    "16777217.0 + 0",
+    "\"abc\" == \"ABC\"",
+    "\"abc\" =?= \"ABC\"",
+    "\"abc\" < \"ABD\"",
+    "\"abc\" == 1",
+    "\"a\" + \"b\"",
+    "1 == 1.0",
+    "1 =?= 1.0",
+    "UNDEFINED =?= UNDEFINED",
+    "UNDEFINED == UNDEFINED",
+    "ERROR =!= UNDEFINED",
+    "UNDEFINED + ERROR",
+    "TRUE || ERROR",
+    "ERROR || TRUE",
+    "FALSE && ERROR",
+    "UNDEFINED && FALSE",
+    "ERROR && FALSE",
+    "x || TRUE",
+    "x && TRUE",
+    "'2004-01-01' == 1",
+    "-1 + 2",
+    "-x < 3",
+    "a * -b + c",
+    "(1 + 2) * 3",
+    "a < b == c < d",
+    "a || b && c",
+    "strcat(\"a\", 1 + 2, x)",
+    "string(5)",
+    "size(x)",
+    "int(\"  42\")",
+    "int(\"zero\")",
+    "int(3.9)",
+    "int(-3.9)",
+    "round(2.5)",
+    "round(-2.5)",
+    "floor(\"2.7\")",
+    "stringlistsum(\"1, 2, 3\")",
+    "stringlistsum(\"1, 2.5\")",
+    "stringlistavg(\"1 2\")",
+    "stringlistmax(\"-5, -3\")",
+    "stringlistmin(\"\")",
+    "stringlistsum(\"1, x\")",
+    "stringlistmember(\"a b\", \"a b;c\", \";\")",
+    "regexps(\"(a+)(b+)\", \"xaabbx\", \"\\2\\1\")",
+    "ifthenelse(x, 1, 2)",
+    "ifthenelse(1, 2)",
+    "ifthenelse(0, 1/0, 3)",
+    "isboolean(TRUE)",
+    "isboolean(2)",
+    "substr(\"abcdef\", 1, -2)",
+    "substr(\"abc\", 5)",
+    "substr(\"abcdef\", -2)",
+    "Loop",
+    "A",
+    "B",
+    "X",
+    "Y",
+    "Cnt",
+    "Self",
+    "MY.Loop",
+    "TARGET.Loop",
+    "D0",
+    "E0",
+    "E1990",
+    "Memory",
+    "MY.Memory",
+    "TARGET.Memory",
+    "Disk",
+    "Arch",
+    "A + B",
+    "TARGET.MY.Memory",
+    "TARGET.TARGET.Memory",
+    "OTHER.Memory",
+    ".Memory",
+    "Requirements",
+    "Rank",
+    "CurrentTime > 1000000000",
+    "MY.CurrentTime + 0 > 1000000000",
+    "isUndefined(currenttime)",
+    "((((((((((1))))))))))",
+    "x = 1 + 2",
+    "x = -y",
+    "a = b = c",
+    "x = 1 2",
+    "x = 1 +",
+    "",
+    "   ",
+    "x = !",
+    "x = &",
+    "f(1;2)",
+    "f(1",
+    "x = f(",
+    "MY.f(1)",
+    "TRUEX",
+    "T.x",
+    "1e3",
+    "0x10",
+    "1.5e3",
+    "=?x",
+    "a\nb",
+    "\"abc",
+    "'abc",
+    "real(\"1e2\") * 2",
+    "2.5 * 2",
+    "10 - 2.5",
+    "-2.5",
+    "-(2.5)",
+    "-(7)",
+    "(7)",
+    "Tm",
+    "Tm == Tm",
+    "Str == \"ABC\"",
+    "Str =?= \"Abc\"",
+    "Fl * 3",
+    "Big + 1",
+    "Small - 1",
+    "Small / -1",
+    "memory",
+    "List",
+    "stringListIMember(\"B\", List)",
 };
 
 // A damaged copy of text: a character removed, replaced or added, or the
@@ -282,10 +451,18 @@ std::string Damage(const std::string &text) {
     std::string out = text;
     size_t at = out.empty() ? 0 : static_cast<size_t>(Pick(static_cast<int>(out.size())));
     switch (Pick(4)) {
-        case 0: if (!out.empty()) out.erase(at, 1); break;
-        case 1: if (!out.empty()) out[at] = kBits[Pick(sizeof(kBits) - 1)]; break;
-        case 2: out.insert(at, 1, kBits[Pick(sizeof(kBits) - 1)]); break;
-        default: out.resize(at); break;
+        case 0:
+            if (!out.empty()) out.erase(at, 1);
+            break;
+        case 1:
+            if (!out.empty()) out[at] = kBits[Pick(sizeof(kBits) - 1)];
+            break;
+        case 2:
+            out.insert(at, 1, kBits[Pick(sizeof(kBits) - 1)]);
+            break;
+        default:
+            out.resize(at);
+            break;
     }
     return out;
 }
@@ -308,7 +485,8 @@ int main() {
     };
     auto add_case = [&](const std::string &my, const std::string &target, const std::string &e) {
         std::string outcome = eval_corpus::Outcome(e, pool.Find(my), pool.Find(target));
-        w.lines.push_back("x\t" + my + "\t" + target + "\t" + eval_corpus::Escape(e) + "\t" + outcome);
+        w.lines.push_back("x\t" + my + "\t" + target + "\t" + eval_corpus::Escape(e) + "\t" +
+                          outcome);
     };
     for (const char *e : kFixed) {
         for (const char *my : {"-", "plain", "cyc", "child", "deep"}) {

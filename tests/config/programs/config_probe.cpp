@@ -89,8 +89,7 @@ void print_ad(const Options &opts, int count, char **names) {
 
 void print_results(const Options &opts, int count, char **names) {
     if (opts.pids) {
-        printf("GETPID=%d\nGETPPID=%d\n", static_cast<int>(getpid()),
-               static_cast<int>(getppid()));
+        printf("GETPID=%d\nGETPPID=%d\n", static_cast<int>(getpid()), static_cast<int>(getppid()));
     }
     if (opts.sources) {
         char *locals = local_config_sources.print_to_string();

@@ -23,7 +23,9 @@ const char *mySubSystem = "TOOL";
 
 namespace {
 
-char *text_arg(const char *text) { return strcmp(text, "-") == 0 ? nullptr : strdup(text); }
+char *text_arg(const char *text) {
+    return strcmp(text, "-") == 0 ? nullptr : strdup(text);
+}
 
 void print_param(const char *name) {
     char *value = param(name);
@@ -56,8 +58,8 @@ int run_step(int argc, char **argv, int i) {
     if (strcmp(step, "setp") == 0 || strcmp(step, "setr") == 0) {
         char *admin = strdup(argv[i + 1]);
         char *text = text_arg(argv[i + 2]);
-        int rc = step[3] == 'p' ? set_persistent_config(admin, text)
-                                : set_runtime_config(admin, text);
+        int rc =
+            step[3] == 'p' ? set_persistent_config(admin, text) : set_runtime_config(admin, text);
         printf("%s %s=%d\n", step, argv[i + 1], rc);
         return i + 3;
     }

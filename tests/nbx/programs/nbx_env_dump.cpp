@@ -11,12 +11,12 @@ const char *mySubSystem = "TOOL";
 extern char **environ;
 
 int main(int argc, char **argv) {
-  printf("pid=%ld\n", static_cast<long>(getpid()));
-  printf("argc=%d\n", argc);
-  for (int i = 0; i < argc; ++i) printf("arg=%s\n", argv[i]);
-  for (char **entry = environ; *entry != nullptr; ++entry) printf("env=%s\n", *entry);
-  struct sigaction action;
-  sigaction(SIGPIPE, nullptr, &action);
-  printf("sigpipe=%s\n", action.sa_handler == SIG_IGN ? "ignored" : "default");
-  return 0;
+    printf("pid=%ld\n", static_cast<long>(getpid()));
+    printf("argc=%d\n", argc);
+    for (int i = 0; i < argc; ++i) printf("arg=%s\n", argv[i]);
+    for (char **entry = environ; *entry != nullptr; ++entry) printf("env=%s\n", *entry);
+    struct sigaction action;
+    sigaction(SIGPIPE, nullptr, &action);
+    printf("sigpipe=%s\n", action.sa_handler == SIG_IGN ? "ignored" : "default");
+    return 0;
 }

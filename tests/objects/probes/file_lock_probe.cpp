@@ -135,8 +135,8 @@ int main(int argc, char **argv) {
 
     printf("result=%d\nerrno=%d\nflock_calls=%d\noperations=%s\n", result, error, flock_calls,
            operations.c_str());
-    printf("param_calls=%d\nparam_names=%s\nparam_leaked=%d\n", param_calls,
-           param_names.c_str(), mapped_after != mapped_before ? 1 : 0);
+    printf("param_calls=%d\nparam_names=%s\nparam_leaked=%d\n", param_calls, param_names.c_str(),
+           mapped_after != mapped_before ? 1 : 0);
     printf("dprintf_calls=%d\ndprintf_flags=%#x\ndprintf_text=%s\n", dprintf_calls,
            static_cast<unsigned>(dprintf_flags), dprintf_text);
     close(fd);
