@@ -8,7 +8,7 @@ libgtest-dev libgmock-dev googletest libbenchmark-dev
 libssl-dev libpcre3-dev
 mpich libmpich-dev lam4-dev lam-runtime
 openjdk-17-jdk-headless
-clang-14 libclang-rt-14-dev
+clang-14 libclang-rt-14-dev clang-format-14
 util-linux passwd iproute2"
 
 missing=""

@@ -15,7 +15,8 @@
 // types) and one line tells whether they match symmetrically: 1 or 0.
 //
 // Exit status: 0; 1 when an EXPR does not parse or an ad file cannot be
-// read; 2 for bad usage. The configuration is not read.
+// read; 2 for bad usage; --help and --version answer first and exit 0. The
+// configuration is not read.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,14 +30,36 @@
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "config/subsystem.h"
+#include "tools/standard_options.h"
 
 const char *mySubSystem = "TOOL";
 
 namespace {
 
-const char kUsage[] =
-    "Usage: classad_eval [--my FILE] [--target FILE] EXPR... | --print EXPR..."
-    " | --match FILE1 FILE2\n";
+// The usage line: alone on bad usage, first line of --help.
+#define CLASSAD_EVAL_USAGE \
+    "Usage: classad_eval [--my FILE] [--target FILE] EXPR... | --print EXPR..." \
+    " | --match FILE1 FILE2\n"
+
+const char kUsage[] = CLASSAD_EVAL_USAGE;
+
+// --help: the usage line, then the forms, the ad files and the results.
+const char kHelp[] = CLASSAD_EVAL_USAGE
+    "Parses and evaluates ClassAd expressions with the library's own parser.\n"
+    "\n"
+    "  [--my FILE] [--target FILE] EXPR...\n"
+    "                        the value of each EXPR, MY. and TARGET. naming the two ads\n"
+    "  --print EXPR...       the printed form of each parsed EXPR\n"
+    "  --match FILE1 FILE2   1 when the two ads match symmetrically, else 0\n"
+    "  --help                this text\n"
+    "  --version             the library's version string\n"
+    "\n"
+    "An ad FILE (\"-\": standard input) holds one \"Name = expression\" per line;\n"
+    "blank lines and lines starting with \"#\" are skipped.\n"
+    "Each value prints as INTEGER:v, FLOAT:v, STRING:text, TIME:text, UNDEFINED,\n"
+    "ERROR, or PARSE_ERROR:position for an EXPR that does not parse.\n"
+    "Exit status: 0; 1 when an EXPR does not parse or an ad file cannot be read;\n"
+    "2 for bad usage.\n";
 
 // Skips blanks and tabs, as the attribute-list file form does.
 const char *skip_blanks(const char *s) {
@@ -235,6 +258,10 @@ int run_match(const char *first_path, const char *second_path) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    int answered = tool_standard_option(argc, argv, kHelp);
+    if (answered >= 0) {
+        return answered;
+    }
     if (argc < 2) {
         return usage();
     }

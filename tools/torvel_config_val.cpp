@@ -9,7 +9,8 @@
 //                     | --bool NAME DEFAULT
 //
 // Exit status: 0, or 1 when a name is undefined (or an expansion fails), 2
-// for bad usage (checked before the configuration is read). --subsystem
+// for bad usage (checked before the configuration is read); --help and
+// --version answer before anything else and exit 0. --subsystem
 // points mySubSystem at its argument; --debug writes the debug lines the
 // library kept in memory to standard error before exiting.
 #include <errno.h>
@@ -26,16 +27,42 @@
 #include "config/subsystem.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
+#include "tools/standard_options.h"
 
 // "TOOL" as in the launcher, unless --subsystem names another.
 const char *mySubSystem = "TOOL";
 
 namespace {
 
-const char kUsage[] =
-    "Usage: torvel_config_val [--subsystem NAME] [--debug] {NAME... | --where NAME"
-    " | --raw NAME | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX"
-    " | --bool NAME DEFAULT | --expand TEXT | --dump}\n";
+// The usage line: alone on bad usage, first line of --help.
+#define CONFIG_VAL_USAGE \
+    "Usage: torvel_config_val [--subsystem NAME] [--debug] {NAME... | --where NAME" \
+    " | --raw NAME | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX" \
+    " | --bool NAME DEFAULT | --expand TEXT | --dump}\n"
+
+const char kUsage[] = CONFIG_VAL_USAGE;
+
+// --help: the usage line, then one line per query.
+const char kHelp[] = CONFIG_VAL_USAGE
+    "Loads the configuration as every program of the product does and answers one query.\n"
+    "\n"
+    "  NAME...                     the expanded value of each NAME, one per line\n"
+    "  --where NAME                NAME = value, then the file and line that set it\n"
+    "  --raw NAME                  the stored value, macros not expanded\n"
+    "  --int NAME DEFAULT MIN MAX  the value as an integer within MIN..MAX\n"
+    "  --float NAME DEFAULT MIN MAX\n"
+    "                              the value as a float within MIN..MAX\n"
+    "  --bool NAME DEFAULT         the value as true or false (DEFAULT: true or false)\n"
+    "  --expand TEXT               TEXT with its macros expanded\n"
+    "  --dump                      every entry of the configuration: name = raw value\n"
+    "  --subsystem NAME            look SUBSYSTEM.NAME up before NAME (default TOOL)\n"
+    "  --debug                     write the library's saved debug lines to standard error\n"
+    "  --help                      this text\n"
+    "  --version                   the library's version string\n"
+    "\n"
+    "The configuration is found through TORVEL_CONFIG, /etc/torvel/torvel_config,\n"
+    "~torvel/torvel_config or $GLOBUS_LOCATION/etc/torvel_config.\n"
+    "Exit status: 0; 1 when a NAME is undefined or an expansion fails; 2 for bad usage.\n";
 
 enum class Mode { kNames, kWhere, kRaw, kInt, kFloat, kBool, kExpand, kDump };
 
@@ -284,6 +311,10 @@ void write_saved_debug_lines() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    int answered = tool_standard_option(argc, argv, kHelp);
+    if (answered >= 0) {
+        return answered;
+    }
     Request request;
     if (!parse_command_line(argc, argv, request)) {
         fputs(kUsage, stderr);
