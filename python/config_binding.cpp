@@ -116,28 +116,43 @@ py::object where(const std::string &name) {
     return py::make_tuple(std::string(file.Value()), line);
 }
 
-// The library's debug lines kept in memory (nothing sets up a log inside
-// the interpreter), written out and forgotten.
-std::string saved_debug_lines() {
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *capture = open_memstream(&text, &size);
-    if (capture == nullptr) {
-        throw std::runtime_error("can't capture the debug lines");
-    }
-    FILE *previous = DebugFP;
+// Replays the debug lines kept in memory through the library's own
+// dprintf, with every category on and no header when everything is true.
+void replay_saved_lines(bool everything) {
     int previous_flags = DebugFlags;
-    DebugFP = capture;
-    DebugFlags = static_cast<int>(D_ALL | D_NOHEADER);
+    FILE *previous = DebugFP;
+    DebugFP = stderr;
+    DebugFlags = everything ? static_cast<int>(D_ALL | D_NOHEADER) : 0;
     _torvel_dprintf_works = 1;
     _torvel_dprintf_saved_lines();
     _torvel_dprintf_works = 0;
-    DebugFP = previous;
     DebugFlags = previous_flags;
-    fclose(capture);
-    std::string lines(text != nullptr ? text : "", size);
-    free(text);
-    return lines;
+    DebugFP = previous;
+}
+
+// The library's debug lines kept in memory (nothing sets up a log inside
+// the interpreter), written out and forgotten. Writing takes the service
+// account's identity, which a root process without one cannot learn: the
+// lines are written in the forked trial, and the interpreter itself only
+// drops them (no category on, so nothing is written).
+std::string saved_debug_lines() {
+    std::string lines;
+    if (!survives_in_child([]() { replay_saved_lines(true); }, &lines)) {
+        throw ConfigFailure{lines};
+    }
+    replay_saved_lines(false);
+    // Most saved texts end with their own newline, and the replay adds one.
+    std::string joined;
+    size_t start = 0;
+    while (start < lines.size()) {
+        size_t end = lines.find('\n', start);
+        end = end == std::string::npos ? lines.size() : end;
+        if (end > start) {
+            joined.append(lines, start, end - start).append("\n");
+        }
+        start = end + 1;
+    }
+    return joined;
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace {
 
 // Everything the child writes, until it closes its end.
@@ -69,6 +68,7 @@ bool survives_in_child(const std::function<void()> &step, std::string *message) 
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        *message = said;
         return true;
     }
     while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) {

@@ -8,9 +8,10 @@
 #include <functional>
 #include <string>
 
-// Runs step in a forked child with standard error captured. True when the
-// child returned from step (it then exits 0); false with *message set to
-// what it printed (or a description of how it ended) when it did not.
+// Runs step in a forked child with standard error captured. True, with
+// *message set to what the child printed, when it returned from step (it
+// then exits 0); false with *message set to what it printed (or how it
+// ended) when it did not.
 bool survives_in_child(const std::function<void()> &step, std::string *message);
 
 #endif  // TORVEL_PYTHON_FATAL_GUARD_H_
