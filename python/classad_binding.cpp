@@ -92,22 +92,6 @@ bool is_name(const std::string &name, const char *attribute) {
     return strcasecmp(name.c_str(), attribute) == 0;
 }
 
-// Moves the string value of the attribute name into the ad's type, as the
-// ad readers do; anything else leaves the ad without that type.
-void take_type(ClassAd &ad, const char *name, void (ClassAd::*set_type)(const char *)) {
-    char *value = nullptr;
-    if (ad.EvalString(name, nullptr, &value)) {
-        (ad.*set_type)(value);
-        free(value);
-    }
-    ad.Delete(name);
-}
-
-void take_types(ClassAd &ad) {
-    take_type(ad, ATTR_MY_TYPE, &ClassAd::SetMyTypeName);
-    take_type(ad, ATTR_TARGET_TYPE, &ClassAd::SetTargetTypeName);
-}
-
 // The tree name = value for a Python value; owned by the caller.
 ExprTree *value_tree(const std::string &name, py::handle value) {
     const char *n = name.c_str();
@@ -193,7 +177,7 @@ std::unique_ptr<ClassAd> ad_from_text(const std::string &text) {
             throw ParseFailure{"not an attribute assignment: " + piece, 0};
         }
     }
-    take_types(*ad);
+    ad->TakeTypesFromAttributes();
     return ad;
 }
 

@@ -4,7 +4,6 @@ import copy
 import gc
 import os
 import subprocess
-import tempfile
 
 import pytest
 import torvel
@@ -153,31 +152,30 @@ def test_ads_outlive_their_containers():
     assert expr.eval() == "x" * 7
 
 
-def write_ad(directory, name, ad):
-    path = os.path.join(directory, name)
-    with open(path, "w") as f:
-        f.write(str(ad))
-    return path
+def machine_text(memory, arch, requirements, types='MyType = "Machine"\nTargetType = "Job"'):
+    return f'{types}\nMemory = {memory}\nArch = "{arch}"\nRequirements = {requirements}\n'
 
 
-def test_match_all_agrees_with_classad_eval(binary_dir):
+def test_match_all_agrees_with_classad_eval(binary_dir, tmp_path):
     tool = os.path.join(binary_dir, "tools", "classad_eval")
     if not os.access(tool, os.X_OK):
         pytest.skip("classad_eval not built")
-    job = torvel.ClassAd(JOB)
-    machines = [machine(m, arch, req) for m in (32, 64, 100) for arch in ("X86_64", "PPC")
-                for req in ("TRUE", "TARGET.Owner == \"alice\"", "TARGET.Owner == \"bob\"")]
-    machines.append(torvel.ClassAd('MyType = "Machine"; TargetType = "Any"; Memory = 99; '
-                                   'Arch = "X86_64"; Requirements = 1'))
-    machines.append(torvel.ClassAd('MyType = "Slot"; TargetType = "Job"; Memory = 99; '
-                                   'Arch = "X86_64"; Requirements = TRUE'))
-    with tempfile.TemporaryDirectory() as d:
-        job_path = write_ad(d, "job", job)
-        expected = []
-        for k, m in enumerate(machines):
-            out = subprocess.run([tool, "--match", job_path, write_ad(d, f"m{k}", m)],
-                                 capture_output=True, text=True, check=True).stdout
-            if out.strip() == "1":
-                expected.append(k)
-    assert torvel.match_all(job, machines) == expected
+    texts = [machine_text(m, arch, req) for m in (32, 64, 100) for arch in ("X86_64", "PPC")
+             for req in ("TRUE", 'TARGET.Owner == "alice"', 'TARGET.Owner == "bob"')]
+    texts += [machine_text(99, "X86_64", "1", 'MyType = "Machine"\nTargetType = "Any"'),
+              machine_text(99, "X86_64", "TRUE", 'MyType = "Slot"\nTargetType = "Job"'),
+              machine_text(99, "X86_64", "TRUE", ""),  # no types at all
+              machine_text(99, "X86_64", "TRUE", 'MyType = 3\nTargetType = "Job"')]
+    job_path = tmp_path / "job"
+    job_path.write_text(JOB.replace('"alice"; ', '"alice"\n'))  # the tool reads lines
+    expected = []
+    for k, text in enumerate(texts):
+        path = tmp_path / f"machine{k}"
+        path.write_text(text)
+        out = subprocess.run([tool, "--match", str(job_path), str(path)],
+                             capture_output=True, text=True, check=True).stdout
+        if out.strip() == "1":
+            expected.append(k)
+    machines = [torvel.ClassAd(text) for text in texts]
+    assert torvel.match_all(torvel.ClassAd(JOB), machines) == expected
     assert 0 < len(expected) < len(machines)
