@@ -279,11 +279,11 @@ std::vector<int> match_all(ClassAd &job, const py::sequence &machines) {
 
 void bind_expressions(py::module_ &m) {
     py::class_<UndefinedValue>(m, "UndefinedType", "The type of torvel.Undefined.")
-        .def("__repr__", [](const UndefinedValue &) { return "Undefined"; })
-        .def("__bool__", [](const UndefinedValue &) { return false; });
+        .def("__repr__", [](const UndefinedValue &) { return "Undefined"; }, "'Undefined'.")
+        .def("__bool__", [](const UndefinedValue &) { return false; }, "Always false.");
     py::class_<ErrorValue>(m, "ErrorType", "The type of torvel.Error.")
-        .def("__repr__", [](const ErrorValue &) { return "Error"; })
-        .def("__bool__", [](const ErrorValue &) { return false; });
+        .def("__repr__", [](const ErrorValue &) { return "Error"; }, "'Error'.")
+        .def("__bool__", [](const ErrorValue &) { return false; }, "Always false.");
     undefined_object = new py::object(py::cast(UndefinedValue{}));
     error_object = new py::object(py::cast(ErrorValue{}));
     m.attr("Undefined") = *undefined_object;
@@ -300,7 +300,8 @@ void bind_expressions(py::module_ &m) {
              [](const Expr &e) {
                  return "Expr(" + py::repr(py::str(print_tree(e.tree.get()))).cast<std::string>() +
                         ")";
-             })
+             },
+             "Expr('<printed form>').")
         .def(
             "eval",
             [](const Expr &e, const ClassAd *my, const ClassAd *target) {
@@ -312,9 +313,11 @@ void bind_expressions(py::module_ &m) {
         .def("__eq__",
              [](const Expr &a, py::object other) {
                  return py::isinstance<Expr>(other) && *a.tree == *other.cast<Expr &>().tree;
-             })
-        .def("__copy__", [](const Expr &e) { return e; })
-        .def("__deepcopy__", [](const Expr &e, py::dict) { return e; }, py::arg("memo"));
+             },
+             "Whether other is an Expr of the same tree.")
+        .def("__copy__", [](const Expr &e) { return e; }, "The same expression (immutable).")
+        .def("__deepcopy__", [](const Expr &e, py::dict) { return e; }, py::arg("memo"),
+             "The same expression (immutable).");
 }
 
 void bind_classads(py::module_ &m) {
@@ -360,14 +363,18 @@ void bind_classads(py::module_ &m) {
                  if (!ad.Delete(name.c_str())) {
                      throw py::key_error(name);
                  }
-             })
+             },
+             "Removes the attribute; KeyError when absent.")
         .def("__contains__",
              [](ClassAd &ad, py::object name) {
                  return py::isinstance<py::str>(name) &&
                         ad.Lookup(name.cast<std::string>().c_str()) != nullptr;
-             })
-        .def("__len__", [](ClassAd &ad) { return names_of(ad).size(); })
-        .def("__iter__", [](ClassAd &ad) { return py::iter(py::cast(names_of(ad))); })
+             },
+             "Whether the ad has the attribute (names ignore case).")
+        .def("__len__", [](ClassAd &ad) { return names_of(ad).size(); },
+             "The number of attributes (the types not counted).")
+        .def("__iter__", [](ClassAd &ad) { return py::iter(py::cast(names_of(ad))); },
+             "The attribute names in the ad's order (a snapshot).")
         .def("keys", &names_of, "The attribute names in the ad's order.")
         .def(
             "eval",
@@ -391,17 +398,20 @@ void bind_classads(py::module_ &m) {
         .def("__repr__",
              [](ClassAd &ad) {
                  return "ClassAd(" + py::repr(py::str(text_of(ad))).cast<std::string>() + ")";
-             })
+             },
+             "ClassAd('<text form>').")
         .def("to_xml", &xml_of, "The ad as a ClassAd XML element.")
-        .def("__copy__", [](const ClassAd &ad) { return std::make_unique<ClassAd>(ad); })
+        .def("__copy__", [](const ClassAd &ad) { return std::make_unique<ClassAd>(ad); },
+             "An independent copy.")
         .def(
             "__deepcopy__",
             [](const ClassAd &ad, py::dict) { return std::make_unique<ClassAd>(ad); },
-            py::arg("memo"))
+            py::arg("memo"), "An independent copy.")
         .def("__eq__",
              [](ClassAd &ad, py::object other) {
                  return py::isinstance<ClassAd>(other) && same_contents(ad, other.cast<ClassAd &>());
-             });
+             },
+             "Same types and the same attributes with equal expressions, in any order.");
 
     m.def("match_all", &match_all, py::arg("job"), py::arg("machines"),
           "The indices of the machines that match job symmetrically, in order.");

@@ -31,6 +31,10 @@ PYBIND11_MODULE(torvel, m) {
     m.doc() = "ClassAds, expressions and configuration of the Torvel library.";
     static py::exception<ParseFailure> parse_error(m, "ParseError", PyExc_ValueError);
     static py::exception<ConfigFailure> config_error(m, "ConfigError", PyExc_RuntimeError);
+    parse_error.attr("__doc__") =
+        "An expression or ad text that does not parse; .position is where the parser stopped.";
+    config_error.attr("__doc__") =
+        "A configuration step the library would have ended the process for, with its message.";
     py::register_exception_translator([](std::exception_ptr failure) {
         try {
             if (failure) {

@@ -54,3 +54,23 @@ def test_equality_and_copies():
 def test_version():
     assert torvel.__version__.count(".") == 2
     assert torvel.version().startswith("$TorvelVersion: " + torvel.__version__ + " ")
+
+
+def test_every_public_function_is_documented():
+    undocumented = []
+    for name in dir(torvel):
+        item = getattr(torvel, name)
+        if name.startswith("_") or not callable(item):
+            continue
+        if not (item.__doc__ or "").strip():
+            undocumented.append(name)
+        if isinstance(item, type):
+            for member, value in vars(item).items():
+                if callable(value) and (not member.startswith("_") or member in (
+                        "__getitem__", "__setitem__", "__delitem__", "__contains__",
+                        "__len__", "__iter__", "__eq__", "__copy__", "__deepcopy__")):
+                    doc = getattr(getattr(item, member), "__doc__", None) or ""
+                    # pybind11 prefixes the signature; a docstring adds a line after it.
+                    if len(doc.strip().splitlines()) < 2 and member != "__init__":
+                        undocumented.append(f"{name}.{member}")
+    assert undocumented == []
