@@ -80,8 +80,7 @@ py::object evaluate(ExprTree *tree, const ClassAd *my, const ClassAd *target) {
 void check_name(const std::string &name) {
     ExprTree *tree = nullptr;
     bool plain = Parse(name.c_str(), tree) == 0 && tree != nullptr &&
-                 tree->MyType() == LX_VARIABLE &&
-                 name == static_cast<VariableBase *>(tree)->Name();
+                 tree->MyType() == LX_VARIABLE && name == static_cast<VariableBase *>(tree)->Name();
     delete tree;
     if (!plain) {
         throw py::value_error("not an attribute name: " + name);
@@ -193,8 +192,7 @@ std::unique_ptr<ClassAd> ad_from_dict(const py::dict &values) {
 std::vector<std::string> names_of(ClassAd &ad) {
     std::vector<std::string> names;
     ad.ResetName();
-    for (const char *name = ad.NextNameOriginal(); name != nullptr;
-         name = ad.NextNameOriginal()) {
+    for (const char *name = ad.NextNameOriginal(); name != nullptr; name = ad.NextNameOriginal()) {
         names.push_back(name);
     }
     return names;
@@ -279,11 +277,15 @@ std::vector<int> match_all(ClassAd &job, const py::sequence &machines) {
 
 void bind_expressions(py::module_ &m) {
     py::class_<UndefinedValue>(m, "UndefinedType", "The type of torvel.Undefined.")
-        .def("__repr__", [](const UndefinedValue &) { return "Undefined"; }, "'Undefined'.")
-        .def("__bool__", [](const UndefinedValue &) { return false; }, "Always false.");
+        .def(
+            "__repr__", [](const UndefinedValue &) { return "Undefined"; }, "'Undefined'.")
+        .def(
+            "__bool__", [](const UndefinedValue &) { return false; }, "Always false.");
     py::class_<ErrorValue>(m, "ErrorType", "The type of torvel.Error.")
-        .def("__repr__", [](const ErrorValue &) { return "Error"; }, "'Error'.")
-        .def("__bool__", [](const ErrorValue &) { return false; }, "Always false.");
+        .def(
+            "__repr__", [](const ErrorValue &) { return "Error"; }, "'Error'.")
+        .def(
+            "__bool__", [](const ErrorValue &) { return false; }, "Always false.");
     undefined_object = new py::object(py::cast(UndefinedValue{}));
     error_object = new py::object(py::cast(ErrorValue{}));
     m.attr("Undefined") = *undefined_object;
@@ -294,14 +296,16 @@ void bind_expressions(py::module_ &m) {
                  return Expr{std::shared_ptr<ExprTree>(parse_or_throw(text, "expression"))};
              }),
              py::arg("text"), "Parses text; raises torvel.ParseError when it does not parse.")
-        .def("__str__", [](const Expr &e) { return print_tree(e.tree.get()); },
-             "The expression as the library prints it.")
-        .def("__repr__",
-             [](const Expr &e) {
-                 return "Expr(" + py::repr(py::str(print_tree(e.tree.get()))).cast<std::string>() +
-                        ")";
-             },
-             "Expr('<printed form>').")
+        .def(
+            "__str__", [](const Expr &e) { return print_tree(e.tree.get()); },
+            "The expression as the library prints it.")
+        .def(
+            "__repr__",
+            [](const Expr &e) {
+                return "Expr(" + py::repr(py::str(print_tree(e.tree.get()))).cast<std::string>() +
+                       ")";
+            },
+            "Expr('<printed form>').")
         .def(
             "eval",
             [](const Expr &e, const ClassAd *my, const ClassAd *target) {
@@ -310,14 +314,17 @@ void bind_expressions(py::module_ &m) {
             py::arg("my") = nullptr, py::arg("target") = nullptr,
             "The value with MY = my and TARGET = target: int, float, str, "
             "torvel.Undefined or torvel.Error.")
-        .def("__eq__",
-             [](const Expr &a, py::object other) {
-                 return py::isinstance<Expr>(other) && *a.tree == *other.cast<Expr &>().tree;
-             },
-             "Whether other is an Expr of the same tree.")
-        .def("__copy__", [](const Expr &e) { return e; }, "The same expression (immutable).")
-        .def("__deepcopy__", [](const Expr &e, py::dict) { return e; }, py::arg("memo"),
-             "The same expression (immutable).");
+        .def(
+            "__eq__",
+            [](const Expr &a, py::object other) {
+                return py::isinstance<Expr>(other) && *a.tree == *other.cast<Expr &>().tree;
+            },
+            "Whether other is an Expr of the same tree.")
+        .def(
+            "__copy__", [](const Expr &e) { return e; }, "The same expression (immutable).")
+        .def(
+            "__deepcopy__", [](const Expr &e, py::dict) { return e; }, py::arg("memo"),
+            "The same expression (immutable).");
 }
 
 void bind_classads(py::module_ &m) {
@@ -336,11 +343,12 @@ void bind_classads(py::module_ &m) {
                 return std::unique_ptr<ClassAd>(parser.ParseClassAd(text.c_str()));
             },
             py::arg("text"), "The first ad of an XML document (empty when there is none).")
-        .def("__getitem__",
-             [](ClassAd &ad, const std::string &name) {
-                 return evaluate(assignment_or_throw(ad, name), &ad, nullptr);
-             },
-             "The attribute evaluated in the ad; KeyError when absent.")
+        .def(
+            "__getitem__",
+            [](ClassAd &ad, const std::string &name) {
+                return evaluate(assignment_or_throw(ad, name), &ad, nullptr);
+            },
+            "The attribute evaluated in the ad; KeyError when absent.")
         .def(
             "get",
             [](ClassAd &ad, const std::string &name, py::object fallback) {
@@ -358,23 +366,27 @@ void bind_classads(py::module_ &m) {
             py::arg("name"), "The attribute's unevaluated expression; KeyError when absent.")
         .def("__setitem__", &set_item,
              "Assigns an int, float, str, bool or torvel.Expr (MyType/TargetType: the types).")
-        .def("__delitem__",
-             [](ClassAd &ad, const std::string &name) {
-                 if (!ad.Delete(name.c_str())) {
-                     throw py::key_error(name);
-                 }
-             },
-             "Removes the attribute; KeyError when absent.")
-        .def("__contains__",
-             [](ClassAd &ad, py::object name) {
-                 return py::isinstance<py::str>(name) &&
-                        ad.Lookup(name.cast<std::string>().c_str()) != nullptr;
-             },
-             "Whether the ad has the attribute (names ignore case).")
-        .def("__len__", [](ClassAd &ad) { return names_of(ad).size(); },
-             "The number of attributes (the types not counted).")
-        .def("__iter__", [](ClassAd &ad) { return py::iter(py::cast(names_of(ad))); },
-             "The attribute names in the ad's order (a snapshot).")
+        .def(
+            "__delitem__",
+            [](ClassAd &ad, const std::string &name) {
+                if (!ad.Delete(name.c_str())) {
+                    throw py::key_error(name);
+                }
+            },
+            "Removes the attribute; KeyError when absent.")
+        .def(
+            "__contains__",
+            [](ClassAd &ad, py::object name) {
+                return py::isinstance<py::str>(name) &&
+                       ad.Lookup(name.cast<std::string>().c_str()) != nullptr;
+            },
+            "Whether the ad has the attribute (names ignore case).")
+        .def(
+            "__len__", [](ClassAd &ad) { return names_of(ad).size(); },
+            "The number of attributes (the types not counted).")
+        .def(
+            "__iter__", [](ClassAd &ad) { return py::iter(py::cast(names_of(ad))); },
+            "The attribute names in the ad's order (a snapshot).")
         .def("keys", &names_of, "The attribute names in the ad's order.")
         .def(
             "eval",
@@ -395,23 +407,26 @@ void bind_classads(py::module_ &m) {
             [](ClassAd &ad, const std::string &type) { ad.SetTargetTypeName(type.c_str()); },
             "The type name of the ads this one wants to match ('' without one).")
         .def("__str__", &text_of, "The text form, one assignment per line.")
-        .def("__repr__",
-             [](ClassAd &ad) {
-                 return "ClassAd(" + py::repr(py::str(text_of(ad))).cast<std::string>() + ")";
-             },
-             "ClassAd('<text form>').")
+        .def(
+            "__repr__",
+            [](ClassAd &ad) {
+                return "ClassAd(" + py::repr(py::str(text_of(ad))).cast<std::string>() + ")";
+            },
+            "ClassAd('<text form>').")
         .def("to_xml", &xml_of, "The ad as a ClassAd XML element.")
-        .def("__copy__", [](const ClassAd &ad) { return std::make_unique<ClassAd>(ad); },
-             "An independent copy.")
+        .def(
+            "__copy__", [](const ClassAd &ad) { return std::make_unique<ClassAd>(ad); },
+            "An independent copy.")
         .def(
             "__deepcopy__",
             [](const ClassAd &ad, py::dict) { return std::make_unique<ClassAd>(ad); },
             py::arg("memo"), "An independent copy.")
-        .def("__eq__",
-             [](ClassAd &ad, py::object other) {
-                 return py::isinstance<ClassAd>(other) && same_contents(ad, other.cast<ClassAd &>());
-             },
-             "Same types and the same attributes with equal expressions, in any order.");
+        .def(
+            "__eq__",
+            [](ClassAd &ad, py::object other) {
+                return py::isinstance<ClassAd>(other) && same_contents(ad, other.cast<ClassAd &>());
+            },
+            "Same types and the same attributes with equal expressions, in any order.");
 
     m.def("match_all", &match_all, py::arg("job"), py::arg("machines"),
           "The indices of the machines that match job symmetrically, in order.");

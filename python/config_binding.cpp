@@ -40,13 +40,15 @@ void run_guarded(const std::function<void()> &step) {
     step();
 }
 
-bool has_macro(const char *text) { return text != nullptr && strchr(text, '$') != nullptr; }
+bool has_macro(const char *text) {
+    return text != nullptr && strchr(text, '$') != nullptr;
+}
 
 // The key param reads: "<SUBSYS>.name" when defined (even empty), else name.
 std::string effective_key(const std::string &name) {
     std::string specific = std::string(mySubSystem) + "." + name;
     return lookup_macro(specific.c_str(), ConfigTab, CONFIG_TABLE_SIZE) != nullptr ? specific
-                                                                                    : name;
+                                                                                   : name;
 }
 
 // Runs a lookup of name, through the forked trial when its raw value needs
@@ -163,8 +165,8 @@ void bind_config(py::module_ &m) {
           "torvel.ConfigError with the library's message where a program would stop.");
     m.def("param", &param_value, py::arg("name"), py::arg("default") = py::none(),
           "The expanded value of name, or default when it is undefined or empty.");
-    m.def("param_int", &param_int, py::arg("name"), py::arg("default"),
-          py::arg("min") = INT_MIN, py::arg("max") = INT_MAX,
+    m.def("param_int", &param_int, py::arg("name"), py::arg("default"), py::arg("min") = INT_MIN,
+          py::arg("max") = INT_MAX,
           "The value of name as an int within min..max; default when undefined or not a number.");
     m.def("param_bool", &param_bool, py::arg("name"), py::arg("default"),
           "The value of name as a bool (T/t/1, F/f/0); default otherwise.");

@@ -52,6 +52,6 @@ PYBIND11_MODULE(torvel, m) {
     bind_classads(m);
     bind_config(m);
     m.attr("__version__") = TORVEL_MODULE_VERSION;
-    m.def("version", []() { return std::string(TorvelVersion()); },
-          "The library's version string.");
+    m.def(
+        "version", []() { return std::string(TorvelVersion()); }, "The library's version string.");
 }
