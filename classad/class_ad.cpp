@@ -86,6 +86,12 @@ ClassAd::~ClassAd() {
     delete targetType;
 }
 
+void ClassAd::TakeTypesFromAttributes() {
+    delete myType;
+    delete targetType;
+    typesFromAttributes_();
+}
+
 void ClassAd::typesFromAttributes_() {
     // Evaluating the assignment is what evaluating a reference to it would
     // do: the ad's own value, UNDEFINED when absent.

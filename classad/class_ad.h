@@ -39,6 +39,10 @@ class ClassAd : public AttrList {
     ClassAd &operator=(const ClassAd &other);
     ~ClassAd() override;
 
+    // Replaces both types as the constructors set them: from the string
+    // values of "MyType" and "TargetType" (no type when absent or not a
+    // string), then removes those attributes.
+    void TakeTypesFromAttributes();
     // Replace the type by one of that name; null leaves the ad without it.
     void SetMyTypeName(const char *name);
     void SetTargetTypeName(const char *name);

@@ -9,6 +9,7 @@ libssl-dev libpcre3-dev
 mpich libmpich-dev lam4-dev lam-runtime
 openjdk-17-jdk-headless
 clang-14 libclang-rt-14-dev clang-format-14
+pybind11-dev python3-dev python3-pytest
 util-linux passwd iproute2"
 
 missing=""

@@ -55,6 +55,12 @@ expected_files=(
   lib/cmake/Torvel/TorvelConfig.cmake lib/cmake/Torvel/TorvelConfigVersion.cmake
   lib/pkgconfig/torvel.pc
 )
+# The Python module, when the build made one.
+for module in "$build"/python/torvel.cpython-*.so; do
+  [ -f "$module" ] || continue
+  expected_files+=("lib/python3/dist-packages/$(basename "$module")"
+                   lib/python3/dist-packages/torvel.pyi)
+done
 for file in "${expected_files[@]}"; do
   [ -f "$prefix/$file" ] || fail "not installed: $file"
 done

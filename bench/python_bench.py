@@ -1,0 +1,62 @@
+#!/usr/bin/python3
+"""Benchmark of the torvel module, run by hand against a built tree:
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py
+
+Reports ad["Memory"] against a dict lookup (ratio), and match_all over
+10,000 machine ads (the C++ figure to compare with comes from
+build/bench/classad_match_bench).
+"""
+import random
+import statistics
+import timeit
+
+import torvel
+
+
+def median_time(stmt, number, repeat=5):
+    return statistics.median(timeit.repeat(stmt, number=number, repeat=repeat)) / number
+
+
+def lookup_ratio():
+    ad = torvel.ClassAd("Memory = 64; Disk = 100; Owner = \"alice\"; Arch = \"X86_64\"")
+    plain = {"Memory": 64, "Disk": 100, "Owner": "alice", "Arch": "X86_64"}
+    ad_time = median_time(lambda: ad["Memory"], 200000)
+    dict_time = median_time(lambda: plain["Memory"], 200000)
+    print(f"ad['Memory']   {ad_time * 1e9:8.1f} ns")
+    print(f"dict['Memory'] {dict_time * 1e9:8.1f} ns   ratio {ad_time / dict_time:.1f}")
+
+
+def make_machines(count):
+    """Machine ads shaped as classad_match_bench's (same attributes and
+    expressions, the same spread of values; not the very same records)."""
+    rng = random.Random(12345)
+    machines = []
+    for _ in range(count):
+        machines.append(torvel.ClassAd({
+            "MyType": "Machine",
+            "TargetType": rng.choice(["Job", "Job", "Job", "Other"]),
+            "Memory": 16 + rng.randrange(240),
+            "Arch": rng.choice(["X86_64", "INTEL", "x86_64", "PPC"]),
+            "OpSys": rng.choice(["LINUX", "linux", "WINDOWS"]),
+            "Disk": 500000 + rng.randrange(1500000),
+            "Start": rng.randrange(5) != 0,
+            "Requirements": torvel.Expr("TARGET.ImageSize <= Memory && Start"),
+        }))
+    return machines
+
+
+def match_all_time(count=10000):
+    job = torvel.ClassAd('MyType = "Job"; TargetType = "Machine"; ImageSize = 64; '
+                         'Requirements = TARGET.Memory >= MY.ImageSize && '
+                         'TARGET.Arch == "X86_64" && TARGET.OpSys == "LINUX" && '
+                         'TARGET.Disk > 1000 * 1024')
+    machines = make_machines(count)
+    t = median_time(lambda: torvel.match_all(job, machines), 5)
+    print(f"match_all over {count} machines: {t * 1e3:.2f} ms "
+          f"({t / count * 1e9:.0f} ns per ad), {len(torvel.match_all(job, machines))} match")
+
+
+if __name__ == "__main__":
+    lookup_ratio()
+    match_all_time()
