@@ -192,18 +192,18 @@ TEST_F(MacroTableDeathTest, MisuseOfTheWalkIsFatal) {
     EXPECT_EXIT(hash_iter_key(nullptr), ::testing::ExitedWithCode(4), "Assertion ERROR");
     EXPECT_EXIT(
         {
-            // Static: the child ends inside the call, and its cursor must stay reachable
-            // for the leak checker that runs at that exit.
-            static MacroTableCursor *iter;
+            // Static and volatile: the child ends inside the call, and its cursor must
+            // stay reachable for the leak checker that runs at that exit.
+            static MacroTableCursor * volatile iter;
             iter = hash_iter_begin(table.heads, table.size);
             hash_iter_key(iter);
         },
         ::testing::ExitedWithCode(4), "Assertion ERROR on \\(!hash_iter_done\\(iter\\)\\)");
     EXPECT_EXIT(
         {
-            // Static: the child ends inside the call, and its cursor must stay reachable
-            // for the leak checker that runs at that exit.
-            static MacroTableCursor *iter;
+            // Static and volatile: the child ends inside the call, and its cursor must
+            // stay reachable for the leak checker that runs at that exit.
+            static MacroTableCursor * volatile iter;
             iter = hash_iter_begin(table.heads, table.size);
             hash_iter_value(iter);
         },
