@@ -12,14 +12,10 @@
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
+#include "core/c_locale.h"
 #include "core/my_string.h"
 
 namespace {
-
-locale_t c_locale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return loc;
-}
 
 void append_escaped(MyString &out, const char *text) {
     for (const char *p = text; *p != '\0'; ++p) {

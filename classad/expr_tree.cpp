@@ -19,6 +19,7 @@
 #include "classad/attr_list.h"
 #include "classad/eval_value.h"
 #include "classad/node_pool.h"
+#include "core/c_locale.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
@@ -34,11 +35,6 @@ namespace {
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
 const int kNumberBufferSize = 64;
-
-locale_t c_locale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return loc;
-}
 
 // "%f" of v in the "C" locale; returns the length.
 int format_float(char *buf, float v) {

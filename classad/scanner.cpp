@@ -10,6 +10,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/c_locale.h"
+
 namespace {
 
 const int kInitialTextCapacity = 1024;
@@ -43,9 +45,6 @@ bool has_class(char c, unsigned char cls) {
 }
 bool is_space(char c) {
     return has_class(c, CC_SPACE);
-}
-bool is_digit(char c) {
-    return has_class(c, CC_DIGIT);
 }
 bool is_alpha(char c) {
     return has_class(c, CC_ALPHA);
@@ -107,11 +106,6 @@ void scan_word(char *&s, Token &token) {
     token.setText(start, n);
     token.type = LX_VARIABLE;
     token.length += n;
-}
-
-locale_t c_locale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return loc;
 }
 
 // Single precision without relying on an out-of-range conversion.

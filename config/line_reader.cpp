@@ -4,10 +4,10 @@
 // then seen and reported rather than silently cutting the line.
 #include "config/line_reader.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/c_locale.h"
 #include "diagnostics/except.h"
 
 int ConfigLineNo = 0;
@@ -21,10 +21,6 @@ size_t line_buffer_size = 0;
 constexpr size_t kGrowth = 4096;
 // Free space at or below which the buffer grows before the next byte.
 constexpr size_t kLowWater = 5;
-
-bool is_white(char c) {
-    return isspace(static_cast<unsigned char>(c)) != 0;
-}
 
 // Grows by 4096 bytes, or by half the size once that is more, so that a
 // very long line costs linear rather than quadratic copying.

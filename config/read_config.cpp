@@ -14,6 +14,7 @@
 #include "config/macro_expand.h"
 #include "config/param_provenance.h"
 #include "config/trusted_source.h"
+#include "core/c_locale.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "identity/privileges.h"
@@ -23,10 +24,6 @@
 namespace {
 
 constexpr int kInitialLineSize = 128;
-
-bool is_white(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 bool is_identifier(const char *name) {
     if (*name == '\0') {

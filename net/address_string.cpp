@@ -15,6 +15,7 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include "core/c_locale.h"
 #include "diagnostics/debug_log.h"
 #include "net/address_text.h"
 #include "net/host_identity.h"
@@ -33,10 +34,6 @@ const size_t kMaxNetwork = 31;
 const size_t kHostBufSize = 64;
 // prt_fds stops adding members once its text is longer than this.
 const size_t kFdTextLimit = 40;
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // Copies text[0..length) into buf (size bytes) with a terminator; false
 // when it does not fit.

@@ -4,11 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
+#include "core/c_locale.h"
 
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
-}
+namespace {
 
 // Longest official name same_official_name keeps for comparing.
 const size_t kNameBufSize = 256;

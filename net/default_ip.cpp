@@ -10,6 +10,7 @@
 #include <strings.h>
 
 #include "config/subsystem.h"
+#include "core/c_locale.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 #include "net/host_identity.h"
@@ -29,10 +30,6 @@ bool carries_address(const char *attr) {
     size_t length = strlen(attr);
     size_t suffix = sizeof kIpAddrSuffix - 1;
     return length >= suffix && strcasecmp(attr + length - suffix, kIpAddrSuffix) == 0;
-}
-
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 // The first occurrence of address in text that stands alone: not preceded
