@@ -11,6 +11,7 @@
 #ifndef TORVEL_CORE_LIST_H_
 #define TORVEL_CORE_LIST_H_
 
+#include "core/allocation.h"
 #include "diagnostics/except.h"
 
 template <class T>
@@ -61,7 +62,7 @@ class List {
     // A new item for obj at the end; the cursor moves to it. obj is borrowed
     // and must outlive its membership. Always true.
     bool Append(T *obj) {
-        Item<T> *item = new Item<T>(obj);
+        Item<T> *item = new (torvel::or_die) Item<T>(obj);
         link_before_(item, &dummy);
         current = item;
         return true;
@@ -71,7 +72,7 @@ class List {
     // A new item just before the cursor item; with the cursor before the
     // first, that is at the end. The cursor stays. Always true.
     bool Insert(T *obj) {
-        link_before_(new Item<T>(obj), current);
+        link_before_(new (torvel::or_die) Item<T>(obj), current);
         return true;
     }
     bool Insert(T &obj) { return Insert(&obj); }

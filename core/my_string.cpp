@@ -1,9 +1,11 @@
-// MyString implementation. Arrays come from the non-throwing new[] so that a
-// memory shortage is a false result. Whenever an operation needs a bigger
-// array it builds the new text in the new array while the old one is still
-// alive and releases the old one last; that is what keeps arguments that
-// point into the string itself valid. The array always has a NUL at
-// position `capacity`, so any pointer into it ends inside it.
+// MyString implementation. Growth (reserve, appends, formatting,
+// replaceString) takes its arrays from the non-throwing new[] so that a
+// memory shortage is a failed growth; the constructors, assignments and
+// Tokenize take theirs from new (torvel::or_die). Whenever an operation
+// needs a bigger array it builds the new text in the new array while the old
+// one is still alive and releases the old one last; that is what keeps
+// arguments that point into the string itself valid. The array always has a
+// NUL at position `capacity`, so any pointer into it ends inside it.
 #include "core/my_string.h"
 
 #include <ctype.h>
@@ -15,6 +17,7 @@
 #include <new>
 #include <ostream>
 
+#include "core/allocation.h"
 #include "core/bounded_printf.h"
 #include "core/case_convert.h"
 
@@ -23,6 +26,11 @@ namespace {
 // An array for n characters and the terminator; null when memory is short.
 char *new_array(int n) {
     return new (std::nothrow) char[static_cast<size_t>(n) + 1];
+}
+
+// The same for callers with no failure result: never null.
+char *new_array_or_die(int n) {
+    return new (torvel::or_die) char[static_cast<size_t>(n) + 1];
 }
 
 // Length of s when it fits a MyString, else -1.
@@ -47,11 +55,9 @@ MyString::MyString()
 MyString::MyString(int i) : MyString() {
     char work[50];
     int n = snprintf(work, sizeof work, "%d", i);
-    char *array = new_array(n);
-    if (array != nullptr) {
-        memcpy(array, work, static_cast<size_t>(n) + 1);
-        adopt_(array, n, n);
-    }
+    char *array = new_array_or_die(n);
+    memcpy(array, work, static_cast<size_t>(n) + 1);
+    adopt_(array, n, n);
 }
 
 MyString::MyString(const char *s) : MyString() {
@@ -99,10 +105,7 @@ MyString &MyString::operator=(const MyString &other) {
         length = other.length;
         return *this;
     }
-    char *array = new_array(other.length);
-    if (array == nullptr) {
-        return *this;
-    }
+    char *array = new_array_or_die(other.length);
     memcpy(array, other.chars, static_cast<size_t>(other.length));
     array[other.length] = '\0';
     adopt_(array, other.length, other.length);
@@ -127,10 +130,7 @@ MyString &MyString::operator=(const char *s) {
         length = n;
         return *this;
     }
-    char *array = new_array(n);
-    if (array == nullptr) {
-        return *this;
-    }
+    char *array = new_array_or_die(n);
     memcpy(array, s, static_cast<size_t>(n) + 1);
     adopt_(array, n, n);
     return *this;
@@ -561,10 +561,7 @@ bool MyString::readLine(FILE *fp, bool append) {
 void MyString::Tokenize() {
     delete[] tokenBuffer;
     tokenCursor = nullptr;
-    tokenBuffer = new_array(length);
-    if (tokenBuffer == nullptr) {
-        return;
-    }
+    tokenBuffer = new_array_or_die(length);
     if (length > 0) {
         memcpy(tokenBuffer, chars, static_cast<size_t>(length));
     }

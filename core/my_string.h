@@ -1,8 +1,11 @@
 // MyString: the library's owned, growable text. Appends grow the array by
 // doubling; assignments allocate exactly and reuse an array that is already
 // large enough. Positions are -1 when not found, out-of-range reads give NUL,
-// and nothing throws: failures are false results. MyStringHash maps a string
-// to a bucket of the library's hash tables.
+// and nothing throws. A memory shortage makes growth fail quietly (reserve,
+// formatting and replaceString return false, an append is left undone);
+// the constructors, assignments and Tokenize end the process through the
+// fatal-error path instead. MyStringHash maps a string to a bucket of the library's hash
+// tables.
 //
 // Every operation accepts arguments that point into the string itself
 // (s += s, s += s.Value() + 1, s = s.Value() + 2, s.sprintf_cat("%s",

@@ -10,6 +10,8 @@
 
 #include <new>
 
+#include "core/allocation.h"
+
 template <class T>
 class Queue {
  public:
@@ -52,7 +54,7 @@ class Queue {
 template <class T>
 Queue<T>::Queue(int size, CompareFunction compare)
     : capacity(size > 0 ? size : 32), ring(nullptr), length(0), tail(0), head(0), compare(compare) {
-    ring = new T[capacity]();
+    ring = new (torvel::or_die) T[capacity]();
 }
 
 template <class T>
@@ -75,7 +77,7 @@ Queue<T>::Queue(const Queue &other)
       tail(other.tail),
       head(other.head),
       compare(other.compare) {
-    ring = new T[capacity]();
+    ring = new (torvel::or_die) T[capacity]();
     for (int i = 0; i < capacity; i++) {
         ring[i] = other.ring[i];
     }
@@ -86,7 +88,7 @@ Queue<T> &Queue<T>::operator=(const Queue &other) {
     if (this == &other) {
         return *this;
     }
-    T *fresh = new T[other.capacity]();
+    T *fresh = new (torvel::or_die) T[other.capacity]();
     for (int i = 0; i < other.capacity; i++) {
         fresh[i] = other.ring[i];
     }

@@ -9,6 +9,8 @@
 #ifndef TORVEL_CORE_SET_H_
 #define TORVEL_CORE_SET_H_
 
+#include "core/allocation.h"
+
 template <class T>
 struct SetElem {
     T object;
@@ -103,7 +105,7 @@ bool Set<T>::Add(const T &x) {
     if (Exist(x)) {
         return false;
     }
-    SetElem<T> *elem = new SetElem<T>{x, nullptr, nullptr};
+    SetElem<T> *elem = new (torvel::or_die) SetElem<T>{x, nullptr, nullptr};
     if (head == nullptr) {
         head = elem;
     } else {
@@ -121,7 +123,7 @@ bool Set<T>::Insert(const T &x) {
     if (Exist(x)) {
         return false;
     }
-    SetElem<T> *elem = new SetElem<T>{x, nullptr, nullptr};
+    SetElem<T> *elem = new (torvel::or_die) SetElem<T>{x, nullptr, nullptr};
     if (cursor != nullptr) {
         linkBefore_(elem, cursor);
     } else {

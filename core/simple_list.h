@@ -14,6 +14,8 @@
 
 #include <new>
 
+#include "core/allocation.h"
+
 template <class T>
 class SimpleListIterator;
 
@@ -116,11 +118,14 @@ class SimpleListIterator {
 };
 
 template <class T>
-SimpleList<T>::SimpleList() : slots(1), items(new T[1]()), count(0), cursor(-1) {}
+SimpleList<T>::SimpleList() : slots(1), items(new (torvel::or_die) T[1]()), count(0), cursor(-1) {}
 
 template <class T>
 SimpleList<T>::SimpleList(const SimpleList &other)
-    : slots(other.slots), items(new T[other.slots]()), count(other.count), cursor(other.cursor) {
+    : slots(other.slots),
+      items(new (torvel::or_die) T[other.slots]()),
+      count(other.count),
+      cursor(other.cursor) {
     for (int i = 0; i < count; i++) {
         items[i] = other.items[i];
     }
@@ -131,7 +136,7 @@ SimpleList<T> &SimpleList<T>::operator=(const SimpleList &other) {
     if (this == &other) {
         return *this;
     }
-    T *fresh = new T[other.slots]();
+    T *fresh = new (torvel::or_die) T[other.slots]();
     for (int i = 0; i < other.count; i++) {
         fresh[i] = other.items[i];
     }

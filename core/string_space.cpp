@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "diagnostics/except.h"
 
 namespace {
@@ -30,15 +31,15 @@ bool same_folded(const char *a, const char *b) {
 }  // namespace
 
 StringSpace::StringSpace(int size, bool caseSensitive)
-    : keyIndex(new TextIndex<int, -1>),
+    : keyIndex(new (torvel::or_die) TextIndex<int, -1>),
       table(nullptr),
-      freeSlots(new ExtArray<int>(64)),
+      freeSlots(new (torvel::or_die) ExtArray<int>(64)),
       freeSlotCount(0),
       caseSensitive(caseSensitive),
       lowestFreeSlot(0),
       topUsedSlot(-1),
       number_of_slots_filled(0) {
-    table = new ExtArray<SSStringEnt>(64);
+    table = new (torvel::or_die) ExtArray<SSStringEnt>(64);
     table->fill(kEmptySlot);
 }
 
@@ -177,7 +178,7 @@ int StringSpace::getCanonical(char *&text, SSString &handle, StringSpaceAdoption
 }
 
 int StringSpace::getCanonical(char *&text, SSString *&handle, StringSpaceAdoptionMethod how) {
-    handle = new SSString();
+    handle = new (torvel::or_die) SSString();
     return getCanonical(text, *handle, how);
 }
 

@@ -1,19 +1,17 @@
-// strnewp: duplicating a text into a new[] array. Uses the non-throwing
-// form of new so a memory shortage is a null result, not an exception.
+// strnewp: duplicating a text into a new[] array. An exhausted heap ends the
+// process through the fatal-error path, so the result is null only for null.
 #include "core/strnewp.h"
 
 #include <string.h>
 
-#include <new>
+#include "core/allocation.h"
 
 char *strnewp(const char *s) {
     if (s == nullptr) {
         return nullptr;
     }
     size_t size = strlen(s) + 1;
-    char *copy = new (std::nothrow) char[size];
-    if (copy != nullptr) {
-        memcpy(copy, s, size);
-    }
+    char *copy = new (torvel::or_die) char[size];
+    memcpy(copy, s, size);
     return copy;
 }

@@ -3,7 +3,7 @@
 #ifndef TORVEL_CORE_STRNEWP_H_
 #define TORVEL_CORE_STRNEWP_H_
 
-// Null for null, and null when memory is short. Caller delete[]s.
+// Null for null (and only then). Caller delete[]s.
 char *strnewp(const char *s);
 
 #endif  // TORVEL_CORE_STRNEWP_H_

@@ -10,13 +10,15 @@
 // serves exact and case-blind keys alike, and the key text stays where its
 // owner keeps it. kEmpty is a value never stored (null, -1).
 //
-// Allocation failure of the slot array ends the process like any new. Not
-// safe for concurrent use.
+// Allocation failure of the slot array ends the process through the
+// fatal-error path (core/allocation.h). Not safe for concurrent use.
 #ifndef TORVEL_CORE_TEXT_INDEX_H_
 #define TORVEL_CORE_TEXT_INDEX_H_
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "core/allocation.h"
 
 // A 32-bit hash of text, well mixed in every bit. With fold, the ASCII
 // letters A-Z hash as a-z, so texts equal under strcasecmp (in the C locale)
@@ -119,7 +121,7 @@ class TextIndex {
         Slot *old = slots_;
         uint32_t old_capacity = capacity_();
         uint32_t capacity = old_capacity == 0 ? 8 : old_capacity * 2;
-        slots_ = new Slot[capacity];
+        slots_ = new (torvel::or_die) Slot[capacity];
         mask_ = capacity - 1;
         for (uint32_t i = 0; i < capacity; i++) {
             slots_[i].value = kEmpty;

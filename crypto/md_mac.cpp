@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "diagnostics/except.h"
 
 namespace {
@@ -34,7 +35,7 @@ Torvel_MD_MAC::Torvel_MD_MAC(const KeyInfo *key) : isKeyed_(0), context_(nullptr
     ASSERT(context_);
     if (key != nullptr) {
         isKeyed_ = 1;
-        key_ = new KeyInfo(*key);
+        key_ = new (torvel::or_die) KeyInfo(*key);
     }
     init();
 }

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/allocation.h"
 #include "core/my_string.h"
 #include "core/status_string.h"
 #include "core/strnewp.h"
@@ -107,7 +108,7 @@ char *without_trailing_slashes(const char *path) {
     while (len > 1 && path[len - 1] == '/') {
         len--;
     }
-    char *copy = new char[len + 1];
+    char *copy = new (torvel::or_die) char[len + 1];
     memcpy(copy, path, len);
     copy[len] = '\0';
     return copy;
@@ -356,7 +357,7 @@ const char *Directory::Next() {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
             continue;
         }
-        StatInfo *info = new StatInfo(dir_fd_, curr_dir, entry->d_name);
+        StatInfo *info = new (torvel::or_die) StatInfo(dir_fd_, curr_dir, entry->d_name);
         switch (info->Error()) {
             case STAT_OK:
                 current = info;
@@ -492,7 +493,7 @@ bool Directory::Remove_Full_Path(const char *path) {
     const char *name = slash != nullptr ? slash + 1 : target;
     char *dir = slash == nullptr ? strnewp(".") : slash == target ? strnewp("/") : nullptr;
     if (dir == nullptr) {
-        dir = new char[slash - target + 1];
+        dir = new (torvel::or_die) char[slash - target + 1];
         memcpy(dir, target, static_cast<size_t>(slash - target));
         dir[slash - target] = '\0';
     }

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "diagnostics/except.h"
 #include "files/path_helpers.h"
 
@@ -33,7 +34,7 @@ char *dircat(const char *dir, const char *name) {
     // into one under the root directory.
     bool need_delim = dir_len > 0 && dir[dir_len - 1] != '/';
     size_t name_len = strlen(name);
-    char *result = new char[dir_len + (need_delim ? 1 : 0) + name_len + 1];
+    char *result = new (torvel::or_die) char[dir_len + (need_delim ? 1 : 0) + name_len + 1];
     memcpy(result, dir, dir_len);
     if (need_delim) {
         result[dir_len++] = '/';

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 #include "files/path_helpers.h"
@@ -17,7 +18,7 @@
 namespace {
 
 char *copy_array(const char *s) {
-    char *copy = new char[strlen(s) + 1];
+    char *copy = new (torvel::or_die) char[strlen(s) + 1];
     strcpy(copy, s);
     return copy;
 }
@@ -183,7 +184,7 @@ void StatInfo::keep(const struct stat64 &buf, bool link) {
 char *make_dirpath(const char *dir) {
     ASSERT(dir != nullptr);
     size_t len = strlen(dir);
-    char *result = new char[len + 2];
+    char *result = new (torvel::or_die) char[len + 2];
     strcpy(result, dir);
     if (len > 0 && dir[len - 1] != '/') {
         result[len] = '/';

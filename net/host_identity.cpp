@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "config/param.h"
+#include "core/allocation.h"
 #include "core/strnewp.h"
 #include "core/torvel_constants.h"
 #include "diagnostics/debug_log.h"
@@ -101,7 +102,7 @@ struct in_addr choose_address(const struct hostent *entry) {
 // A new[] copy of a + b.
 char *join(const char *a, const char *b) {
     size_t la = strlen(a), lb = strlen(b);
-    char *result = new char[la + lb + 1];
+    char *result = new (torvel::or_die) char[la + lb + 1];
     memcpy(result, a, la);
     memcpy(result + la, b, lb + 1);
     return result;

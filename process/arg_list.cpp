@@ -8,6 +8,7 @@
 #include <ctype.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "process/arglist_assert.h"
 
 namespace {
@@ -23,13 +24,13 @@ bool needs_v2_quoting(char c) {
 
 char *copy_array(const char *text) {
     size_t length = strlen(text);
-    char *copy = new char[length + 1];
+    char *copy = new (torvel::or_die) char[length + 1];
     memcpy(copy, text, length + 1);
     return copy;
 }
 
 char **list_to_array(const SimpleList<MyString> &list) {
-    char **array = new char *[list.Number() + 1];
+    char **array = new (torvel::or_die) char *[list.Number() + 1];
     SimpleListIterator<MyString> it(list);
     MyString *arg = nullptr;
     int i = 0;

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "diagnostics/debug_log.h"
 
 extern char **environ;
@@ -40,7 +41,7 @@ bool SetEnv(const char *key, const char *value) {
     assert(value);
     size_t key_length = strlen(key);
     size_t value_length = strlen(value);
-    char *text = new char[key_length + value_length + 2];
+    char *text = new (torvel::or_die) char[key_length + value_length + 2];
     memcpy(text, key, key_length);
     text[key_length] = '=';
     memcpy(text + key_length + 1, value, value_length + 1);
@@ -71,7 +72,7 @@ bool SetEnv(const char *env_var) {
         return false;
     }
     size_t name_length = static_cast<size_t>(equals - env_var);
-    char *name = new char[name_length + 1];
+    char *name = new (torvel::or_die) char[name_length + 1];
     memcpy(name, env_var, name_length);
     name[name_length] = '\0';
     bool ok = SetEnv(name, equals + 1);
