@@ -47,10 +47,16 @@ class Directory {
     const char *Next();
 
     // Of the current entry: null, 0, false, false without one.
+    // GetFullPath's text is owned by the object (the current entry's
+    // StatInfo): valid until the walk moves (Next, Rewind, and
+    // GetDirectorySize, Find_Named_Entry and Remove_Entire_Directory, which
+    // walk) or the object is destroyed; never freed by the caller.
     const char *GetFullPath() const;
     off_t GetFileSize() const;
     bool IsDirectory() const;
     bool IsSymlink() const;
+    // The walked directory's path, a copy of the one given at construction.
+    // Owned by the object for its whole life; never freed by the caller.
     const char *GetDirectoryPath() const { return curr_dir; }
 
     // Bytes in all files below the directory; directories count 0 and

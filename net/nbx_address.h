@@ -73,6 +73,9 @@ int _same_net(in_addr_t a, in_addr_t b);
 char *_prtfds(int count, fd_set *fds);
 
 // The official name of addr from the system's reverse lookup, or null.
+// Static buffer of the C library's resolver (gethostbyaddr): overwritten by
+// the next gethostbyname/gethostbyaddr call anywhere in the process; never
+// freed by the caller. Not thread-safe.
 char *_ip2host(struct in_addr addr);
 
 // 1 when addr is 127.0.0.1.
