@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "core/allocation.h"
+#include "core/strnewp.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 #include "files/path_helpers.h"
@@ -16,12 +17,6 @@
 #include "identity/privileges.h"
 
 namespace {
-
-char *copy_array(const char *s) {
-    char *copy = new (torvel::or_die) char[strlen(s) + 1];
-    strcpy(copy, s);
-    return copy;
-}
 
 // Whether name in dir_fd itself, its final link not followed, is a
 // symbolic link.
@@ -39,8 +34,8 @@ StatInfo::StatInfo(const char *path)
         error_number = EINVAL;
         return;
     }
-    full_path = copy_array(path);
-    dir_path = copy_array(path);
+    full_path = strnewp(path);
+    dir_path = strnewp(path);
     const char *last = nullptr;
     for (const char *p = path; *p != '\0'; p++) {
         if (*p == '/' || *p == '\\') {
@@ -48,7 +43,7 @@ StatInfo::StatInfo(const char *path)
         }
     }
     if (last != nullptr && last[1] != '\0') {
-        base_name = copy_array(last + 1);
+        base_name = strnewp(last + 1);
         dir_path[last - path + 1] = '\0';
     }
     stat_file(full_path);
@@ -58,7 +53,7 @@ StatInfo::StatInfo(const char *dir, const char *name)
     : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(-1) {
     ASSERT(dir != nullptr && name != nullptr);
     dir_path = make_dirpath(dir);
-    base_name = copy_array(name);
+    base_name = strnewp(name);
     full_path = dircat(dir, name);
     stat_file(full_path);
 }
@@ -67,7 +62,7 @@ StatInfo::StatInfo(int dir_fd, const char *dir, const char *name)
     : dir_path(nullptr), base_name(nullptr), full_path(nullptr), fd_(-1) {
     ASSERT(dir != nullptr && name != nullptr);
     dir_path = make_dirpath(dir);
-    base_name = copy_array(name);
+    base_name = strnewp(name);
     full_path = dircat(dir, name);
     stat_entry(dir_fd, name);
 }

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "core/allocation.h"
+#include "core/strnewp.h"
 #include "process/arglist_assert.h"
 
 namespace {
@@ -22,20 +23,13 @@ bool needs_v2_quoting(char c) {
     return is_separator(c) || c == '\'';
 }
 
-char *copy_array(const char *text) {
-    size_t length = strlen(text);
-    char *copy = new (torvel::or_die) char[length + 1];
-    memcpy(copy, text, length + 1);
-    return copy;
-}
-
 char **list_to_array(const SimpleList<MyString> &list) {
     char **array = new (torvel::or_die) char *[list.Number() + 1];
     SimpleListIterator<MyString> it(list);
     MyString *arg = nullptr;
     int i = 0;
     while (it.Next(arg)) {
-        array[i++] = copy_array(arg->Value());
+        array[i++] = strnewp(arg->Value());
     }
     array[i] = nullptr;
     return array;
