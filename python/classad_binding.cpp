@@ -327,10 +327,13 @@ void bind_expressions(py::module_ &m) {
             "The same expression (immutable).");
 }
 
-void bind_classads(py::module_ &m) {
-    py::class_<ClassAd, std::unique_ptr<ClassAd>>(m, "ClassAd",
-                                                  "A ClassAd: typed, ordered attributes.")
-        .def(py::init([]() { return std::make_unique<ClassAd>(); }), "An empty ad.")
+namespace {
+
+using PyClassAd = py::class_<ClassAd, std::unique_ptr<ClassAd>>;
+
+// The constructors: empty, from the text form, from a dict, from XML.
+void bind_construction(PyClassAd &ads) {
+    ads.def(py::init([]() { return std::make_unique<ClassAd>(); }), "An empty ad.")
         .def(py::init(&ad_from_text), py::arg("text"),
              "An ad from its text form: one assignment per line or ';'-separated. "
              "MyType and TargetType become the ad's types. Raises torvel.ParseError.")
@@ -342,13 +345,17 @@ void bind_classads(py::module_ &m) {
                 ClassAdXMLParser parser;
                 return std::unique_ptr<ClassAd>(parser.ParseClassAd(text.c_str()));
             },
-            py::arg("text"), "The first ad of an XML document (empty when there is none).")
-        .def(
-            "__getitem__",
-            [](ClassAd &ad, const std::string &name) {
-                return evaluate(assignment_or_throw(ad, name), &ad, nullptr);
-            },
-            "The attribute evaluated in the ad; KeyError when absent.")
+            py::arg("text"), "The first ad of an XML document (empty when there is none).");
+}
+
+// The mapping protocol over attribute names.
+void bind_attributes(PyClassAd &ads) {
+    ads.def(
+           "__getitem__",
+           [](ClassAd &ad, const std::string &name) {
+               return evaluate(assignment_or_throw(ad, name), &ad, nullptr);
+           },
+           "The attribute evaluated in the ad; KeyError when absent.")
         .def(
             "get",
             [](ClassAd &ad, const std::string &name, py::object fallback) {
@@ -387,14 +394,19 @@ void bind_classads(py::module_ &m) {
         .def(
             "__iter__", [](ClassAd &ad) { return py::iter(py::cast(names_of(ad))); },
             "The attribute names in the ad's order (a snapshot).")
-        .def("keys", &names_of, "The attribute names in the ad's order.")
-        .def(
-            "eval",
-            [](ClassAd &ad, py::object expr, const ClassAd *target) {
-                return eval_in(ad, expr, target);
-            },
-            py::arg("expr"), py::arg("target") = nullptr,
-            "Evaluates expr (text or torvel.Expr) with MY = this ad and TARGET = target.")
+        .def("keys", &names_of, "The attribute names in the ad's order.");
+}
+
+// Evaluation, matching, the type names, the text and XML forms, copies and
+// equality.
+void bind_forms(PyClassAd &ads) {
+    ads.def(
+           "eval",
+           [](ClassAd &ad, py::object expr, const ClassAd *target) {
+               return eval_in(ad, expr, target);
+           },
+           py::arg("expr"), py::arg("target") = nullptr,
+           "Evaluates expr (text or torvel.Expr) with MY = this ad and TARGET = target.")
         .def(
             "matches", [](ClassAd &ad, ClassAd &other) { return ad.IsAMatch(&other) != 0; },
             py::arg("other"), "Whether the two ads match symmetrically.")
@@ -427,6 +439,15 @@ void bind_classads(py::module_ &m) {
                 return py::isinstance<ClassAd>(other) && same_contents(ad, other.cast<ClassAd &>());
             },
             "Same types and the same attributes with equal expressions, in any order.");
+}
+
+}  // namespace
+
+void bind_classads(py::module_ &m) {
+    PyClassAd ads(m, "ClassAd", "A ClassAd: typed, ordered attributes.");
+    bind_construction(ads);
+    bind_attributes(ads);
+    bind_forms(ads);
 
     m.def("match_all", &match_all, py::arg("job"), py::arg("machines"),
           "The indices of the machines that match job symmetrically, in order.");
