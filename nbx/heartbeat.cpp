@@ -39,6 +39,37 @@ void drop_manager(SockInfo *info) {
     errno = saved;
 }
 
+// What to log at each failing step of a request to the manager.
+struct RequestErrors {
+    const char *send_failed;
+    const char *no_answer;
+    const char *unexpected;
+};
+
+// Ends a request to the manager whose send returned sent: the answer must be
+// expected. A failed send or a missing answer keeps the socket waiting for
+// recovery; an unexpected answer drops the manager for good. 0 on the
+// expected answer, else -1 after logging the step's error.
+int finish_request(SockInfo *info, int sent, char expected, const RequestErrors &errors) {
+    if (sent < 0) {
+        NBX_ERROR("%s", errors.send_failed);
+        lose_manager(info);
+        return -1;
+    }
+    char opcode = 0;
+    int got = _CBrecv(info->manager, &opcode, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                      nullptr, nullptr);
+    if (got <= 0) {
+        NBX_ERROR("%s", errors.no_answer);
+        lose_manager(info);
+        return -1;
+    }
+    if (opcode == expected) return 0;
+    NBX_ERROR("%s", errors.unexpected);
+    drop_manager(info);
+    return -1;
+}
+
 int recover(SockInfo *info) {
     switch (info->status) {
         case BOUND:
@@ -121,47 +152,24 @@ int rebind(SockInfo *info) {
     bool udp = _CB_fdInfo[info->owner].type == UDP;
     if (udp) _CB_delRcvrs(info);
     struct in_addr none = {};
-    if (_CBsend(info->manager, udp ? CB_UDP_BIND : CB_TCP_BIND, info->canon.ip, info->canon.port,
-                info->mode, info->phyAddr.ip, info->phyAddr.port, none, 0, 0) < 0) {
-        NBX_ERROR("rebind: _CBsend(BIND) failed\n");
-        lose_manager(info);
-        return -1;
-    }
-    char opcode = 0;
-    int got = _CBrecv(info->manager, &opcode, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr);
-    if (got <= 0) {
-        NBX_ERROR("rebind: BIND req. sent. Could not get the result\n");
-        lose_manager(info);
-        return -1;
-    }
-    if (opcode == CB_BIND_OK) return 0;
-    NBX_ERROR("rebind: Unexpected msg received. Not going to retry again\n");
-    drop_manager(info);
-    return -1;
+    int sent =
+        _CBsend(info->manager, udp ? CB_UDP_BIND : CB_TCP_BIND, info->canon.ip, info->canon.port,
+                info->mode, info->phyAddr.ip, info->phyAddr.port, none, 0, 0);
+    return finish_request(
+        info, sent, CB_BIND_OK,
+        {"rebind: _CBsend(BIND) failed\n", "rebind: BIND req. sent. Could not get the result\n",
+         "rebind: Unexpected msg received. Not going to retry again\n"});
 }
 
 int relisten(SockInfo *info) {
     CBConversation conversation;
     struct in_addr none = {};
-    if (_CBsend(info->manager, CB_LISTEN, info->canon.ip, info->canon.port, 0, none, 0, none, 0,
-                0) < 0) {
-        NBX_ERROR("relisten: _CBsend(LISTEN) failed");
-        lose_manager(info);
-        return -1;
-    }
-    char opcode = 0;
-    int got = _CBrecv(info->manager, &opcode, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr);
-    if (got <= 0) {
-        NBX_ERROR("relisten: LISTEN sent, but _CBCrecv failed");
-        lose_manager(info);
-        return -1;
-    }
-    if (opcode == CB_ACK) return 0;
-    NBX_ERROR("Unexpected msg received. Not going to retry again");
-    drop_manager(info);
-    return -1;
+    int sent =
+        _CBsend(info->manager, CB_LISTEN, info->canon.ip, info->canon.port, 0, none, 0, none, 0, 0);
+    return finish_request(
+        info, sent, CB_ACK,
+        {"relisten: _CBsend(LISTEN) failed", "relisten: LISTEN sent, but _CBCrecv failed",
+         "Unexpected msg received. Not going to retry again"});
 }
 
 }  // extern "C"

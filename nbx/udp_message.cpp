@@ -31,6 +31,18 @@ void read_address(const char *data, struct in_addr *ip, in_port_t *port) {
     memcpy(port, data + 4, 2);
 }
 
+// The two addresses of a DUMMY or DUMMY_ACK (sender from offset 3,
+// receiver from offset 9); the sender also goes to the caller's optional
+// outputs.
+void read_dummy_addresses(const char *data, struct in_addr *from_ip, in_port_t *from_port,
+                          struct in_addr *to_ip, in_port_t *to_port, struct in_addr *sender_ip,
+                          in_port_t *sender_port) {
+    read_address(data + 3, from_ip, from_port);
+    read_address(data + 9, to_ip, to_port);
+    if (sender_ip != nullptr) *sender_ip = *from_ip;
+    if (sender_port != nullptr) *sender_port = *from_port;
+}
+
 bool is_control(const char *data, int size) {
     if (size <= 2) return false;
     int field = (static_cast<unsigned char>(data[0]) << 8) | static_cast<unsigned char>(data[1]);
@@ -147,10 +159,8 @@ int handleUDPmsg(int fd, const char *data, int size, const struct sockaddr *sour
             }
             struct in_addr from_ip, to_ip;
             in_port_t from_port, to_port;
-            read_address(data + 3, &from_ip, &from_port);
-            read_address(data + 9, &to_ip, &to_port);
-            if (sender_ip != nullptr) *sender_ip = from_ip;
-            if (sender_port != nullptr) *sender_port = from_port;
+            read_dummy_addresses(data, &from_ip, &from_port, &to_ip, &to_port, sender_ip,
+                                 sender_port);
             char from_text[CB_ADDR_TEXT_SIZE], to_text[CB_ADDR_TEXT_SIZE];
             _CB_addrText(from_text, from_ip, from_port);
             _CB_addrText(to_text, to_ip, to_port);
@@ -165,10 +175,8 @@ int handleUDPmsg(int fd, const char *data, int size, const struct sockaddr *sour
         if (opcode == CB_DUMMY_ACK && size == CB_DUMMY_SIZE) {
             struct in_addr from_ip, to_ip;
             in_port_t from_port, to_port;
-            read_address(data + 3, &from_ip, &from_port);
-            read_address(data + 9, &to_ip, &to_port);
-            if (sender_ip != nullptr) *sender_ip = from_ip;
-            if (sender_port != nullptr) *sender_port = from_port;
+            read_dummy_addresses(data, &from_ip, &from_port, &to_ip, &to_port, sender_ip,
+                                 sender_port);
             char from_text[CB_ADDR_TEXT_SIZE];
             _CB_addrText(from_text, from_ip, from_port);
             NBX_LOG(D_FULL, "handleUDPmsg() *recv* [DUMMY_ACK: %d] %s -> %s\n", fd, from_text,

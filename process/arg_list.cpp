@@ -93,6 +93,38 @@ bool read_win32_section(const char *&p, MyString &arg) {
     }
 }
 
+// The reader of one quoted section (read_v2_section, read_win32_section).
+typedef bool (*SectionReader)(const char *&p, MyString &arg);
+
+// Appends the words of text, split at separators, to list. Inside a word,
+// `quote` opens a section that read_section reads; without a reader nothing
+// is quoted. Null when all of text was read; otherwise the opening quote of
+// the section that never closes (the words before it are appended).
+const char *split_words(const char *text, char quote, SectionReader read_section,
+                        SimpleList<MyString> &list) {
+    const char *p = text;
+    for (;;) {
+        while (is_separator(*p)) {
+            ++p;
+        }
+        if (*p == '\0') {
+            return nullptr;
+        }
+        MyString arg;
+        while (*p != '\0' && !is_separator(*p)) {
+            if (read_section == nullptr || *p != quote) {
+                arg += *p++;
+                continue;
+            }
+            const char *opening = p;
+            if (!read_section(p, arg)) {
+                return opening;
+            }
+        }
+        list.Append(arg);
+    }
+}
+
 // Appends one argument in Windows command-line quoting.
 void append_win32_quoted(const char *arg, MyString *result) {
     *result += '"';
@@ -137,30 +169,14 @@ bool split_args(const char *text, SimpleList<MyString> *list, MyString *error) {
     if (text == nullptr) {
         return true;
     }
-    const char *p = text;
-    for (;;) {
-        while (is_separator(*p)) {
-            ++p;
-        }
-        if (*p == '\0') {
-            return true;
-        }
-        MyString arg;
-        while (*p != '\0' && !is_separator(*p)) {
-            if (*p != '\'') {
-                arg += *p++;
-                continue;
-            }
-            const char *quote = p;
-            if (!read_v2_section(p, arg)) {
-                if (error != nullptr) {
-                    error->sprintf("Unbalanced quote starting here: %s", quote);
-                }
-                return false;
-            }
-        }
-        list->Append(arg);
+    const char *open_quote = split_words(text, '\'', read_v2_section, *list);
+    if (open_quote == nullptr) {
+        return true;
     }
+    if (error != nullptr) {
+        error->sprintf("Unbalanced quote starting here: %s", open_quote);
+    }
+    return false;
 }
 
 bool split_args(const char *text, char ***argv, MyString *error) {
@@ -332,48 +348,19 @@ void ArgList::SetArgV1SyntaxToCurrentPlatform() {
 // ------------------------------------------------------------------- parsing
 
 bool ArgList::AppendArgsV1RawUnix(const char *text) {
-    const char *p = text;
-    for (;;) {
-        while (is_separator(*p)) {
-            ++p;
-        }
-        if (*p == '\0') {
-            return true;
-        }
-        MyString arg;
-        while (*p != '\0' && !is_separator(*p)) {
-            arg += *p++;
-        }
-        args_list.Append(arg);
-    }
+    split_words(text, '\0', nullptr, args_list);
+    return true;
 }
 
 bool ArgList::AppendArgsV1RawWin32(const char *text, MyString *error) {
-    const char *p = text;
-    for (;;) {
-        while (is_separator(*p)) {
-            ++p;
-        }
-        if (*p == '\0') {
-            return true;
-        }
-        MyString arg;
-        while (*p != '\0' && !is_separator(*p)) {
-            if (*p != '"') {
-                arg += *p++;
-                continue;
-            }
-            const char *quote = p;
-            if (!read_win32_section(p, arg)) {
-                MyString message;
-                message.sprintf("Unterminated quote in windows argument string starting here: %s",
-                                quote);
-                AddErrorMessage(message.Value(), error);
-                return false;
-            }
-        }
-        args_list.Append(arg);
+    const char *open_quote = split_words(text, '"', read_win32_section, args_list);
+    if (open_quote == nullptr) {
+        return true;
     }
+    MyString message;
+    message.sprintf("Unterminated quote in windows argument string starting here: %s", open_quote);
+    AddErrorMessage(message.Value(), error);
+    return false;
 }
 
 bool ArgList::AppendArgsV1Raw(const char *text, MyString *error) {
