@@ -13,6 +13,7 @@ namespace {
 struct Slot {
     MacroBucket *node;  // null: empty
     uint32_t hash;
+    uint32_t length;  // of the node's name
 };
 
 struct TableIndex {
@@ -32,11 +33,17 @@ constexpr size_t kMinCapacity = 16;
 TableIndex indexes[kIndexes];
 unsigned long use_clock = 0;
 
-// Slot arrays given back, one per power-of-two capacity up to kMaxCached
-// slots: a table read afresh (start-up reads every source into a fresh
+// The table cleared last and the capacity its index had: a table refilled
+// after a clear (a reconfiguration reads the same sources again) starts at
+// that size instead of growing through every smaller one.
+MacroBucket **cleared_table = nullptr;
+size_t cleared_capacity = 0;
+
+// Slot arrays given back, one per power-of-two capacity below
+// 2^kCachedClasses slots: a table read afresh (start-up reads every source into a fresh
 // table) then reuses memory already mapped instead of faulting in new
 // pages at every growth.
-constexpr int kCachedClasses = 18;
+constexpr int kCachedClasses = 20;
 Slot *cached_slots[kCachedClasses] = {};
 
 int capacity_class(size_t capacity) {
@@ -47,39 +54,86 @@ int capacity_class(size_t capacity) {
     return c;
 }
 
-inline unsigned char lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-// FNV-1a step, then a final mix so that the low bits pick slots well.
-inline uint32_t hash_step(uint32_t h, unsigned char c) {
-    return (h ^ c) * 16777619u;
-}
-constexpr uint32_t kHashStart = 2166136261u;
-inline uint32_t hash_finish(uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x7feb352du;
-    h ^= h >> 15;
-    return h;
-}
-
-uint32_t hash_of_lowered(const char *name) {
-    uint32_t h = kHashStart;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p != 0; ++p) {
-        h = hash_step(h, *p);
-    }
-    return hash_finish(h);
-}
-
-// Whether the stored (lower-case) name equals key's name ignoring case.
-bool same_name(const char *stored, const MacroNameKey &key) {
-    const unsigned char *given = reinterpret_cast<const unsigned char *>(key.name);
-    for (size_t i = 0; i < key.length; ++i) {
-        if (static_cast<unsigned char>(stored[i]) != lower(given[i])) {
-            return false;
+// ASCII lower-casing by table: names are folded a byte at a time.
+struct LowerCase {
+    unsigned char of[256];
+    constexpr LowerCase() : of() {
+        for (int c = 0; c < 256; ++c) {
+            of[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
     }
-    return stored[key.length] == '\0';
+};
+constexpr LowerCase kLowerCase;
+
+// The index hash rotates by 7 bits and adds each lower-cased byte in with
+// exclusive or (64-bit), which keeps the names of up to nine ASCII
+// characters apart exactly and lets the hash of "<SUBSYS>.name" follow from
+// those of its two parts (see combine); a final mix makes the low bits pick
+// slots well.
+constexpr int kRotation = 7;
+inline uint64_t rotate_left(uint64_t h, unsigned int bits) {
+    bits &= 63u;
+    return bits == 0 ? h : (h << bits) | (h >> (64u - bits));
+}
+inline uint32_t hash_finish(uint64_t h) {
+    h ^= h >> 31;
+    h *= 0xbf58476d1ce4e5b9ull;
+    h ^= h >> 29;
+    return static_cast<uint32_t>(h);
+}
+
+// Both hashes of a name as its bytes go by: the table's bucket hash (h = 1,
+// then h * 2 + c for each byte taken as signed) and the index hash.
+struct Hashes {
+    unsigned int bucket = 1;
+    uint64_t index = 0;
+};
+
+// Lower-cases the bytes of src into out, at most limit of them, stopping
+// early at a NUL when stop_at_nul; returns how many were taken.
+template <bool stop_at_nul>
+inline size_t fold(const char *src, size_t limit, char *out, Hashes *hashes) {
+    unsigned int bucket = hashes->bucket;
+    uint64_t index = hashes->index;
+    size_t i = 0;
+    for (; i < limit; ++i) {
+        unsigned char c = static_cast<unsigned char>(src[i]);
+        if (stop_at_nul && c == 0) {
+            break;
+        }
+        c = kLowerCase.of[c];
+        out[i] = static_cast<char>(c);
+        bucket = bucket * 2u + static_cast<unsigned int>(static_cast<signed char>(c));
+        index = rotate_left(index, kRotation) ^ c;
+    }
+    hashes->bucket = bucket;
+    hashes->index = index;
+    return i;
+}
+
+void fill_key(const char *lowered, size_t length, const Hashes &hashes, int table_size,
+              MacroNameKey *key) {
+    key->name = lowered;
+    key->length = length;
+    unsigned int h = hashes.bucket >> 1;
+    // The usual size as a constant: a division by it compiles to a multiply.
+    key->bucket = static_cast<int>(table_size == CONFIG_TABLE_SIZE
+                                       ? h % static_cast<unsigned int>(CONFIG_TABLE_SIZE)
+                                       : h % static_cast<unsigned int>(table_size));
+    key->hash = hash_finish(hashes.index);
+}
+
+// The hashes of a text made of a first part (hashes `first`) followed by a
+// second part of `length` bytes (hashes `second`, started afresh): shifting
+// the first part's bucket hash past the second's bytes drops its start
+// value 1, which the second part's own start value supplies.
+Hashes combine(const Hashes &first, const Hashes &second, size_t length) {
+    Hashes whole;
+    unsigned int shifted = length < 32 ? (first.bucket - 1u) << length : 0u;
+    whole.bucket = second.bucket + shifted;
+    whole.index =
+        rotate_left(first.index, static_cast<unsigned int>(length % 64 * kRotation)) ^ second.index;
+    return whole;
 }
 
 void *allocate(size_t bytes) {
@@ -118,14 +172,13 @@ void release(TableIndex &ix) {
 }
 
 // Puts node into ix's slots (no duplicate check, no growth).
-void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
+void place(TableIndex &ix, MacroBucket *node, uint32_t hash, uint32_t length) {
     size_t mask = ix.capacity - 1;
     size_t at = hash & mask;
     while (ix.slots[at].node != nullptr) {
         at = (at + 1) & mask;
     }
-    ix.slots[at].node = node;
-    ix.slots[at].hash = hash;
+    ix.slots[at] = Slot{node, hash, length};
     ++ix.count;
 }
 
@@ -140,7 +193,7 @@ void grow_if_full(TableIndex &ix) {
     ix.count = 0;
     for (size_t i = 0; i < old_capacity; ++i) {
         if (old[i].node != nullptr) {
-            place(ix, old[i].node, old[i].hash);
+            place(ix, old[i].node, old[i].hash, old[i].length);
         }
     }
     drop_slots(old, old_capacity);
@@ -153,7 +206,8 @@ Slot *probe(const TableIndex &ix, const MacroNameKey &key) {
         if (slot.node == nullptr) {
             return nullptr;
         }
-        if (slot.hash == key.hash && same_name(slot.node->name, key)) {
+        if (slot.hash == key.hash && slot.length == key.length &&
+            memcmp(slot.node->name, key.name, key.length) == 0) {
             return &slot;
         }
     }
@@ -166,15 +220,18 @@ void build(TableIndex &ix, MacroBucket **table, int table_size) {
     ix.table = table;
     ix.table_size = table_size;
     ix.heads = static_cast<MacroBucket **>(allocate(table_size * sizeof(MacroBucket *)));
-    ix.capacity = kMinCapacity;
+    ix.capacity =
+        table == cleared_table && cleared_capacity > kMinCapacity ? cleared_capacity : kMinCapacity;
     ix.slots = new_slots(ix.capacity);
     for (int b = 0; b < table_size; ++b) {
         ix.heads[b] = table[b];
         for (MacroBucket *node = table[b]; node != nullptr; node = node->next) {
-            MacroNameKey key{node->name, strlen(node->name), b, hash_of_lowered(node->name)};
-            if (probe(ix, key) == nullptr) {
+            char lowered[MACRO_KEY_BUFFER];
+            MacroNameKey key;
+            if (_torvel_macro_key(node->name, table_size, lowered, &key) &&
+                probe(ix, key) == nullptr) {
                 grow_if_full(ix);
-                place(ix, node, key.hash);
+                place(ix, node, key.hash, static_cast<uint32_t>(key.length));
             }
         }
     }
@@ -218,62 +275,54 @@ TableIndex &index_for(MacroBucket **table, int table_size, int bucket) {
 
 }  // namespace
 
-bool _torvel_macro_key(const char *name, int table_size, MacroNameKey *key) {
-    size_t length = strnlen(name, static_cast<size_t>(MACRO_NAME_MAX) + 1);
-    return _torvel_macro_key_n(name, length, table_size, key);
-}
-
-bool _torvel_macro_key_n(const char *name, size_t length, int table_size, MacroNameKey *key) {
+bool _torvel_macro_key(const char *name, int table_size, char *buffer, MacroNameKey *key) {
+    Hashes hashes;
+    size_t length = fold<true>(name, static_cast<size_t>(MACRO_NAME_MAX) + 1, buffer, &hashes);
     if (length > static_cast<size_t>(MACRO_NAME_MAX)) {
         return false;
     }
-    unsigned int h = 1;
-    uint32_t index_hash = kHashStart;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(name);
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = lower(p[i]);
-        h = h * 2u + static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(c)));
-        index_hash = hash_step(index_hash, c);
-    }
-    key->name = name;
-    key->length = length;
-    key->bucket = static_cast<int>((h >> 1) % static_cast<unsigned int>(table_size));
-    key->hash = hash_finish(index_hash);
+    fill_key(buffer, length, hashes, table_size, key);
     return true;
 }
 
-bool _torvel_macro_key_pair(const char *text, size_t prefix_length, int table_size,
-                            MacroNameKey *whole, MacroNameKey *tail) {
-    size_t length = strnlen(text, static_cast<size_t>(MACRO_NAME_MAX) + 1);
-    if (length > static_cast<size_t>(MACRO_NAME_MAX) || prefix_length > length) {
+bool _torvel_macro_key_n(const char *name, size_t length, int table_size, char *buffer,
+                         MacroNameKey *key) {
+    if (length > static_cast<size_t>(MACRO_NAME_MAX)) {
         return false;
     }
-    unsigned int h = 1;
-    unsigned int tail_h = 1;
-    uint32_t index_hash = kHashStart;
-    uint32_t tail_hash = kHashStart;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = lower(p[i]);
-        unsigned int signed_c =
-            static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(c)));
-        h = h * 2u + signed_c;
-        index_hash = hash_step(index_hash, c);
-        if (i >= prefix_length) {
-            tail_h = tail_h * 2u + signed_c;
-            tail_hash = hash_step(tail_hash, c);
-        }
+    Hashes hashes;
+    fold<false>(name, length, buffer, &hashes);
+    fill_key(buffer, length, hashes, table_size, key);
+    return true;
+}
+
+bool _torvel_macro_key_pair(const char *prefix, char separator, const char *name, int table_size,
+                            char *buffer, MacroNameKey *whole, MacroNameKey *tail) {
+    const size_t limit = static_cast<size_t>(MACRO_NAME_MAX) + 1;
+    Hashes first;
+    size_t prefix_length = fold<true>(prefix, limit, buffer, &first);
+    if (prefix_length + 1 >= limit) {
+        return false;
     }
-    *whole = MacroNameKey{text, length,
-                          static_cast<int>((h >> 1) % static_cast<unsigned int>(table_size)),
-                          hash_finish(index_hash)};
-    *tail = MacroNameKey{text + prefix_length, length - prefix_length,
-                         static_cast<int>((tail_h >> 1) % static_cast<unsigned int>(table_size)),
-                         hash_finish(tail_hash)};
+    prefix_length += fold<false>(&separator, 1, buffer + prefix_length, &first);
+    Hashes second;
+    size_t length = fold<true>(name, limit - prefix_length, buffer + prefix_length, &second);
+    if (prefix_length + length > static_cast<size_t>(MACRO_NAME_MAX)) {
+        return false;
+    }
+    fill_key(buffer, prefix_length + length, combine(first, second, length), table_size, whole);
+    fill_key(buffer + prefix_length, length, second, table_size, tail);
     return true;
 }
 
 MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key) {
+    TableIndex *last = last_used;
+    if (last != nullptr && last->table == table && last->table_size == table_size &&
+        last->heads[key.bucket] == table[key.bucket]) {
+        // The table used last, unchanged: no bookkeeping.
+        Slot *slot = probe(*last, key);
+        return slot != nullptr ? slot->node : nullptr;
+    }
     TableIndex &ix = index_for(table, table_size, key.bucket);
     Slot *slot = probe(ix, key);
     return slot != nullptr ? slot->node : nullptr;
@@ -287,12 +336,14 @@ void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
     }
     ix->heads[key.bucket] = table[key.bucket];
     grow_if_full(*ix);
-    place(*ix, node, key.hash);
+    place(*ix, node, key.hash, static_cast<uint32_t>(key.length));
 }
 
 void _torvel_macro_forget(MacroBucket **table) {
     TableIndex *ix = registered(table);
     if (ix != nullptr) {
+        cleared_table = table;
+        cleared_capacity = ix->capacity;
         release(*ix);
     }
 }

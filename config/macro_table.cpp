@@ -14,7 +14,7 @@ MacroBucket *ConfigTab[CONFIG_TABLE_SIZE] = {};
 
 namespace {
 
-// A new node holding the key's name, lower-cased, and a first value, both
+// A new node holding the key's (lower-cased) name and a first value, both
 // in the node's own allocation (start-up stores thousands of names: one
 // malloc and one free each instead of three).
 MacroBucket *new_node(const MacroNameKey &key, const char *value) {
@@ -22,13 +22,11 @@ MacroBucket *new_node(const MacroNameKey &key, const char *value) {
     MacroBucket *node =
         static_cast<MacroBucket *>(malloc(sizeof(MacroBucket) + key.length + 1 + value_size));
     if (node == nullptr) {
-        EXCEPT("Out of memory storing configuration name %s", key.name);
+        EXCEPT("Out of memory storing configuration name %.*s", static_cast<int>(key.length),
+               key.name);
     }
     char *name = reinterpret_cast<char *>(node + 1);
-    for (size_t i = 0; i < key.length; ++i) {
-        char c = key.name[i];
-        name[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+    memcpy(name, key.name, key.length);
     name[key.length] = '\0';
     node->name = name;
     node->value = name + key.length + 1;
@@ -74,8 +72,9 @@ int insert(const char *name, const char *value, MacroBucket **table, int table_s
     if (name == nullptr || value == nullptr || table_size < 1) {
         return -1;
     }
+    char lowered[MACRO_KEY_BUFFER];
     MacroNameKey key;
-    if (!_torvel_macro_key(name, table_size, &key)) {
+    if (!_torvel_macro_key(name, table_size, lowered, &key)) {
         dprintf(D_ALWAYS, "Configuration name of %zu characters refused (at most %d): %.40s...\n",
                 strlen(name), MACRO_NAME_MAX, name);
         return -1;
@@ -98,8 +97,9 @@ int insert(const char *name, const char *value, MacroBucket **table, int table_s
 }
 
 char *lookup_macro(const char *name, MacroBucket **table, int table_size) {
+    char lowered[MACRO_KEY_BUFFER];
     MacroNameKey key;
-    if (name == nullptr || table_size < 1 || !_torvel_macro_key(name, table_size, &key)) {
+    if (name == nullptr || table_size < 1 || !_torvel_macro_key(name, table_size, lowered, &key)) {
         return nullptr;  // insert never stores a name too long for the key
     }
     MacroBucket *node = _torvel_macro_find(table, table_size, key);

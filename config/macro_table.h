@@ -50,6 +50,23 @@ int torvel_hash(const char *name, int size);
 // True for ASCII 'a'-'z', 'A'-'Z', '0'-'9' only (never for bytes > 127).
 bool torvel_isalnum(int c);
 
+// The characters of a macro name: torvel_isalnum, "_" and ".". A table,
+// inline: the reader and the expander test every byte of every name.
+struct MacroNameChars {
+    bool is[256];
+    constexpr MacroNameChars() : is() {
+        for (int c = 0; c < 256; ++c) {
+            is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '.';
+        }
+    }
+};
+inline constexpr MacroNameChars kMacroNameChars;
+
+inline bool _torvel_is_name_char(char c) {
+    return kMacroNameChars.is[static_cast<unsigned char>(c)];
+}
+
 // Walks a table: buckets 0 .. size-1, each chain from the newest name to the
 // oldest. The table must not change during the walk.
 struct MacroTableCursor {

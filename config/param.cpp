@@ -29,21 +29,16 @@ const char *bool_text(bool value) {
 
 // The raw (unexpanded) value param works from: the "<SUBSYS>.name" key when
 // it exists, even if empty, else "name". Owned by the table. Both keys come
-// from one pass over "<SUBSYS>.name", built on the stack.
+// from one pass over the name.
 const char *raw_value(const char *name) {
-    char specific[MACRO_NAME_MAX + 2];
-    size_t subsystem_length = strlen(mySubSystem);
-    size_t name_length = strnlen(name, static_cast<size_t>(MACRO_NAME_MAX) + 1);
-    if (subsystem_length + 1 + name_length > static_cast<size_t>(MACRO_NAME_MAX)) {
+    char lowered[MACRO_KEY_BUFFER];
+    MacroNameKey whole;
+    MacroNameKey plain;
+    if (!_torvel_macro_key_pair(mySubSystem, '.', name, CONFIG_TABLE_SIZE, lowered, &whole,
+                                &plain)) {
         // "<SUBSYS>.name" is too long to be in the table.
         return lookup_macro(name, ConfigTab, CONFIG_TABLE_SIZE);
     }
-    memcpy(specific, mySubSystem, subsystem_length);
-    specific[subsystem_length] = '.';
-    memcpy(specific + subsystem_length + 1, name, name_length + 1);
-    MacroNameKey whole;
-    MacroNameKey plain;
-    _torvel_macro_key_pair(specific, subsystem_length + 1, CONFIG_TABLE_SIZE, &whole, &plain);
     MacroBucket *node = _torvel_macro_find(ConfigTab, CONFIG_TABLE_SIZE, whole);
     if (node == nullptr) {
         node = _torvel_macro_find(ConfigTab, CONFIG_TABLE_SIZE, plain);
