@@ -7,8 +7,9 @@
 // Names are stored lower-cased and may hold at most MACRO_NAME_MAX (1023)
 // characters; longer names are refused by insert and never found by
 // lookup_macro. Values are stored raw (see config/macro_expand.h).
-// Nodes and values come from malloc (each name, and the first value stored
-// under it, share the node's allocation); clear_macro_table frees them.
+// Each node, its name and the first value stored under it share memory
+// from blocks that belong to the table; later values come from malloc.
+// clear_macro_table frees them all.
 // Not thread-safe: the table is process-wide, unlocked state.
 #ifndef TORVEL_CONFIG_MACRO_TABLE_H_
 #define TORVEL_CONFIG_MACRO_TABLE_H_
