@@ -10,10 +10,12 @@
 
 namespace {
 
+// Eight bytes, so that the slots of a table of 100,000 names stay within
+// about a megabyte: names are stored in random slots, and a smaller array
+// misses the cache less.
 struct Slot {
-    MacroBucket *node;  // null: empty
     uint32_t hash;
-    uint32_t length;  // of the node's name
+    uint32_t number;  // 1 + the node's position in nodes; 0: empty
 };
 
 struct TableIndex {
@@ -22,7 +24,9 @@ struct TableIndex {
     MacroBucket **heads;  // malloc: the bucket heads as last seen
     Slot *slots;          // malloc: capacity slots, a power of two
     size_t capacity;
+    MacroBucket **nodes;  // malloc: the indexed nodes in the order indexed
     size_t count;
+    size_t nodes_capacity;
     unsigned long last_use;
 };
 
@@ -167,48 +171,63 @@ void drop_slots(Slot *slots, size_t capacity) {
 
 void release(TableIndex &ix) {
     free(ix.heads);
+    free(ix.nodes);
     drop_slots(ix.slots, ix.capacity);
     ix = TableIndex();
 }
 
-// Puts node into ix's slots (no duplicate check, no growth).
-void place(TableIndex &ix, MacroBucket *node, uint32_t hash, uint32_t length) {
+// Puts slot into ix's slots (no duplicate check, no growth).
+void place_slot(TableIndex &ix, Slot slot) {
     size_t mask = ix.capacity - 1;
-    size_t at = hash & mask;
-    while (ix.slots[at].node != nullptr) {
+    size_t at = slot.hash & mask;
+    while (ix.slots[at].number != 0) {
         at = (at + 1) & mask;
     }
-    ix.slots[at] = Slot{node, hash, length};
-    ++ix.count;
+    ix.slots[at] = slot;
 }
 
-void grow_if_full(TableIndex &ix) {
-    if ((ix.count + 1) * 2 <= ix.capacity) {
-        return;
-    }
-    Slot *old = ix.slots;
-    size_t old_capacity = ix.capacity;
-    ix.capacity = old_capacity * 2;
-    ix.slots = new_slots(ix.capacity);
-    ix.count = 0;
-    for (size_t i = 0; i < old_capacity; ++i) {
-        if (old[i].node != nullptr) {
-            place(ix, old[i].node, old[i].hash, old[i].length);
+// Indexes node (no duplicate check), growing the slots beyond three
+// quarters full.
+void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
+    if ((ix.count + 1) * 4 > ix.capacity * 3) {
+        Slot *old = ix.slots;
+        size_t old_capacity = ix.capacity;
+        ix.capacity = old_capacity * 2;
+        ix.slots = new_slots(ix.capacity);
+        for (size_t i = 0; i < old_capacity; ++i) {
+            if (old[i].number != 0) {
+                place_slot(ix, old[i]);
+            }
         }
+        drop_slots(old, old_capacity);
     }
-    drop_slots(old, old_capacity);
+    if (ix.count == ix.nodes_capacity) {
+        size_t capacity = ix.nodes_capacity < kMinCapacity ? kMinCapacity : ix.nodes_capacity * 2;
+        MacroBucket **grown =
+            static_cast<MacroBucket **>(realloc(ix.nodes, capacity * sizeof(MacroBucket *)));
+        if (grown == nullptr) {
+            EXCEPT("Out of memory indexing configuration names");
+        }
+        ix.nodes = grown;
+        ix.nodes_capacity = capacity;
+    }
+    ix.nodes[ix.count++] = node;
+    place_slot(ix, Slot{hash, static_cast<uint32_t>(ix.count)});
 }
 
-Slot *probe(const TableIndex &ix, const MacroNameKey &key) {
+// The node of key's name, or null.
+MacroBucket *probe(const TableIndex &ix, const MacroNameKey &key) {
     size_t mask = ix.capacity - 1;
     for (size_t at = key.hash & mask;; at = (at + 1) & mask) {
-        Slot &slot = ix.slots[at];
-        if (slot.node == nullptr) {
+        const Slot &slot = ix.slots[at];
+        if (slot.number == 0) {
             return nullptr;
         }
-        if (slot.hash == key.hash && slot.length == key.length &&
-            memcmp(slot.node->name, key.name, key.length) == 0) {
-            return &slot;
+        if (slot.hash == key.hash) {
+            MacroBucket *node = ix.nodes[slot.number - 1];
+            if (memcmp(node->name, key.name, key.length) == 0 && node->name[key.length] == '\0') {
+                return node;
+            }
         }
     }
 }
@@ -230,8 +249,7 @@ void build(TableIndex &ix, MacroBucket **table, int table_size) {
             MacroNameKey key;
             if (_torvel_macro_key(node->name, table_size, lowered, &key) &&
                 probe(ix, key) == nullptr) {
-                grow_if_full(ix);
-                place(ix, node, key.hash, static_cast<uint32_t>(key.length));
+                place(ix, node, key.hash);
             }
         }
     }
@@ -319,13 +337,9 @@ MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const Macro
     TableIndex *last = last_used;
     if (last != nullptr && last->table == table && last->table_size == table_size &&
         last->heads[key.bucket] == table[key.bucket]) {
-        // The table used last, unchanged: no bookkeeping.
-        Slot *slot = probe(*last, key);
-        return slot != nullptr ? slot->node : nullptr;
+        return probe(*last, key);  // the table used last, unchanged: no bookkeeping
     }
-    TableIndex &ix = index_for(table, table_size, key.bucket);
-    Slot *slot = probe(ix, key);
-    return slot != nullptr ? slot->node : nullptr;
+    return probe(index_for(table, table_size, key.bucket), key);
 }
 
 void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
@@ -335,8 +349,7 @@ void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
         return;  // built from the chains at the next lookup
     }
     ix->heads[key.bucket] = table[key.bucket];
-    grow_if_full(*ix);
-    place(*ix, node, key.hash, static_cast<uint32_t>(key.length));
+    place(*ix, node, key.hash);
 }
 
 void _torvel_macro_forget(MacroBucket **table) {
