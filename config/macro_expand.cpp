@@ -299,8 +299,7 @@ void grow_work(Work &w, size_t needed_front) {
 
 // Replaces the reference f of the rest by value: the rest before f.resume
 // joins the finished part. False after the length bound's message.
-bool replace_in_work(Work &w, const Found &f, const char *value) {
-    size_t value_length = strlen(value);
+bool replace_in_work(Work &w, const Found &f, const char *value, size_t value_length) {
     size_t ref_length = f.name_length + 3;
     size_t old_length = w.length();
     size_t length = old_length - ref_length + value_length;
@@ -397,11 +396,12 @@ char *expand_fast(const char *value, size_t length, MacroBucket **table, int tab
             found = node != nullptr ? node->value : nullptr;
         }
         const char *replacement = found != nullptr ? found : "";
-        if (!replace_in_work(w, f, replacement)) {
+        size_t replacement_length = strlen(replacement);
+        if (!replace_in_work(w, f, replacement, replacement_length)) {
             free(w.buf);
             return nullptr;
         }
-        if (self == nullptr && formed_special(w, f.at - f.resume, strlen(replacement))) {
+        if (self == nullptr && formed_special(w, f.at - f.resume, replacement_length)) {
             *dollars = true;
             return expand_passes(w.joined(), pass + 1, table, table_size, self);
         }

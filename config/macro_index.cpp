@@ -26,6 +26,7 @@ struct TableIndex {
     size_t capacity;
     MacroBucket **nodes;  // malloc: the indexed nodes in the order indexed
     size_t count;
+    size_t dotted;  // indexed names that hold a "."
     size_t nodes_capacity;
     unsigned long last_use;
 };
@@ -71,9 +72,7 @@ constexpr LowerCase kLowerCase;
 
 // The index hash rotates by 7 bits and adds each lower-cased byte in with
 // exclusive or (64-bit), which keeps the names of up to nine ASCII
-// characters apart exactly and lets the hash of "<SUBSYS>.name" follow from
-// those of its two parts (see combine); a final mix makes the low bits pick
-// slots well.
+// characters apart exactly; a final mix makes the low bits pick slots well.
 constexpr int kRotation = 7;
 inline uint64_t rotate_left(uint64_t h, unsigned int bits) {
     bits &= 63u;
@@ -125,19 +124,6 @@ void fill_key(const char *lowered, size_t length, const Hashes &hashes, int tabl
                                        ? h % static_cast<unsigned int>(CONFIG_TABLE_SIZE)
                                        : h % static_cast<unsigned int>(table_size));
     key->hash = hash_finish(hashes.index);
-}
-
-// The hashes of a text made of a first part (hashes `first`) followed by a
-// second part of `length` bytes (hashes `second`, started afresh): shifting
-// the first part's bucket hash past the second's bytes drops its start
-// value 1, which the second part's own start value supplies.
-Hashes combine(const Hashes &first, const Hashes &second, size_t length) {
-    Hashes whole;
-    unsigned int shifted = length < 32 ? (first.bucket - 1u) << length : 0u;
-    whole.bucket = second.bucket + shifted;
-    whole.index =
-        rotate_left(first.index, static_cast<unsigned int>(length % 64 * kRotation)) ^ second.index;
-    return whole;
 }
 
 void *allocate(size_t bytes) {
@@ -212,6 +198,9 @@ void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
         ix.nodes_capacity = capacity;
     }
     ix.nodes[ix.count++] = node;
+    if (strchr(node->name, '.') != nullptr) {
+        ++ix.dotted;
+    }
     place_slot(ix, Slot{hash, static_cast<uint32_t>(ix.count)});
 }
 
@@ -314,32 +303,35 @@ bool _torvel_macro_key_n(const char *name, size_t length, int table_size, char *
     return true;
 }
 
-bool _torvel_macro_key_pair(const char *prefix, char separator, const char *name, int table_size,
-                            char *buffer, MacroNameKey *whole, MacroNameKey *tail) {
-    const size_t limit = static_cast<size_t>(MACRO_NAME_MAX) + 1;
-    Hashes first;
-    size_t prefix_length = fold<true>(prefix, limit, buffer, &first);
-    if (prefix_length + 1 >= limit) {
-        return false;
-    }
-    prefix_length += fold<false>(&separator, 1, buffer + prefix_length, &first);
-    Hashes second;
-    size_t length = fold<true>(name, limit - prefix_length, buffer + prefix_length, &second);
-    if (prefix_length + length > static_cast<size_t>(MACRO_NAME_MAX)) {
-        return false;
-    }
-    fill_key(buffer, prefix_length + length, combine(first, second, length), table_size, whole);
-    fill_key(buffer + prefix_length, length, second, table_size, tail);
-    return true;
-}
+namespace {
 
-MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key) {
+// The index of table, current for key's bucket.
+const TableIndex &current_index(MacroBucket **table, int table_size, const MacroNameKey &key) {
     TableIndex *last = last_used;
     if (last != nullptr && last->table == table && last->table_size == table_size &&
         last->heads[key.bucket] == table[key.bucket]) {
-        return probe(*last, key);  // the table used last, unchanged: no bookkeeping
+        return *last;  // the table used last, unchanged: no bookkeeping
     }
-    return probe(index_for(table, table_size, key.bucket), key);
+    return index_for(table, table_size, key.bucket);
+}
+
+}  // namespace
+
+MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key) {
+    return probe(current_index(table, table_size, key), key);
+}
+
+MacroBucket *_torvel_macro_find_dotted(MacroBucket **table, int table_size, const char *prefix,
+                                       size_t prefix_length, const MacroNameKey &tail,
+                                       char *buffer) {
+    if (current_index(table, table_size, tail).dotted == 0) {
+        return nullptr;
+    }
+    memcpy(buffer, prefix, prefix_length);
+    buffer[prefix_length] = '.';
+    MacroNameKey whole;
+    _torvel_macro_key_n(buffer, prefix_length + 1 + tail.length, table_size, buffer, &whole);
+    return _torvel_macro_find(table, table_size, whole);
 }
 
 void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,

@@ -39,11 +39,14 @@ bool _torvel_macro_key(const char *name, int table_size, char *buffer, MacroName
 bool _torvel_macro_key_n(const char *name, size_t length, int table_size, char *buffer,
                          MacroNameKey *key);
 
-// Keys of prefix, separator and name together (*whole) and of name alone
-// (*tail), with one pass over each; buffer receives the three, lower-cased.
-// False when the three together are longer than MACRO_NAME_MAX.
-bool _torvel_macro_key_pair(const char *prefix, char separator, const char *name, int table_size,
-                            char *buffer, MacroNameKey *whole, MacroNameKey *tail);
+// The node of the name made of prefix, "." and tail's name, or null; at
+// once null when no name of the table holds a ".". buffer receives that
+// name, lower-cased.
+// REQUIRES: tail.name == buffer + prefix_length + 1, and
+// prefix_length + 1 + tail.length <= MACRO_NAME_MAX.
+MacroBucket *_torvel_macro_find_dotted(MacroBucket **table, int table_size, const char *prefix,
+                                       size_t prefix_length, const MacroNameKey &tail,
+                                       char *buffer);
 
 // The node holding key's name, or null. Owned by the table.
 MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key);
