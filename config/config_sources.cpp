@@ -20,6 +20,7 @@
 #include "config/read_config.h"
 #include "config/trusted_source.h"
 #include "config/well_known_names.h"
+#include "core/allocation.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
 #include "files/path_helpers.h"
@@ -124,7 +125,7 @@ void process_one_directory(const char *dir, const char *host, int required) {
     if (count == 0) {
         return;
     }
-    char **paths = new char *[count];
+    char **paths = new (torvel::or_die) char *[count];
     files.rewind();
     for (int i = 0; i < count; i++) {
         paths[i] = files.next();

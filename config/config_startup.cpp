@@ -20,6 +20,7 @@
 #include "config/param.h"
 #include "config/param_provenance.h"
 #include "config/well_known_names.h"
+#include "core/allocation.h"
 #include "diagnostics/except.h"
 #include "net/host_identity.h"
 
@@ -249,14 +250,14 @@ void real_config(const char *host, int quiet) {
 void init_config() {
     clear_macro_table(ConfigTab, CONFIG_TABLE_SIZE);
     delete extra_info;
-    extra_info = new ExtraParamTable();
+    extra_info = new (torvel::or_die) ExtraParamTable();
 }
 
 void clear_config() {
     clear_macro_table(ConfigTab, CONFIG_TABLE_SIZE);
     if (extra_info != nullptr) {
         delete extra_info;
-        extra_info = new ExtraParamTable();
+        extra_info = new (torvel::or_die) ExtraParamTable();
     }
     global_config_source = "";
     global_root_config_source = "";

@@ -26,7 +26,7 @@
 namespace {
 
 bool is_name_char(char c) {
-    return torvel_isalnum(c) || c == '_' || c == '.';
+    return _torvel_is_name_char(c);
 }
 
 // What a substitution replaces, for error messages: prefix "(" name ")".
@@ -238,7 +238,8 @@ bool scan_reference(const char *text, const char *self, size_t self_length, Foun
         bool wanted = *end == ')';
         if (wanted && self != nullptr) {
             wanted = length == self_length && strncasecmp(start, self, length) == 0;
-        } else if (wanted && length == 6 && strncasecmp(start, "DOLLAR", 6) == 0) {
+        } else if (wanted && length == 6 && (start[0] | 0x20) == 'd' &&
+                   strncasecmp(start, "DOLLAR", 6) == 0) {
             wanted = false;
             *saw_dollar = true;
         }
@@ -298,8 +299,7 @@ void grow_work(Work &w, size_t needed_front) {
 
 // Replaces the reference f of the rest by value: the rest before f.resume
 // joins the finished part. False after the length bound's message.
-bool replace_in_work(Work &w, const Found &f, const char *value) {
-    size_t value_length = strlen(value);
+bool replace_in_work(Work &w, const Found &f, const char *value, size_t value_length) {
     size_t ref_length = f.name_length + 3;
     size_t old_length = w.length();
     size_t length = old_length - ref_length + value_length;
@@ -351,19 +351,15 @@ bool formed_special_near(const Work &w, size_t kept, size_t value_length) {
 bool formed_special(const Work &w, size_t kept, size_t value_length) {
     const char *value = w.buf + w.rest + kept;
     if (memchr(value, '$', value_length) == nullptr) {
-        // A new prefix would have to start just before the value.
-        size_t before = 0;
-        for (size_t i = kept; i > 0 && before < kSpecialReach; --i, ++before) {
-            if (w.buf[w.rest + i - 1] == '$') {
-                return formed_special_near(w, kept, value_length);
-            }
+        // A new prefix would have to start just before the value: in the
+        // kept part, or at the end of the finished part.
+        size_t from_kept = kept < kSpecialReach ? kept : kSpecialReach;
+        size_t from_done = kSpecialReach - from_kept;
+        from_done = w.done < from_done ? w.done : from_done;
+        if (memchr(value - from_kept, '$', from_kept) == nullptr &&
+            memchr(w.buf + w.done - from_done, '$', from_done) == nullptr) {
+            return false;
         }
-        for (size_t i = w.done; i > 0 && before < kSpecialReach; --i, ++before) {
-            if (w.buf[i - 1] == '$') {
-                return formed_special_near(w, kept, value_length);
-            }
-        }
-        return false;
     }
     return formed_special_near(w, kept, value_length);
 }
@@ -392,18 +388,20 @@ char *expand_fast(const char *value, size_t length, MacroBucket **table, int tab
             free(w.buf);
             return nullptr;
         }
+        char lowered[MACRO_KEY_BUFFER];
         MacroNameKey key;
         const char *found = nullptr;
-        if (_torvel_macro_key_n(f.name, f.name_length, table_size, &key)) {
+        if (_torvel_macro_key_n(f.name, f.name_length, table_size, lowered, &key)) {
             MacroBucket *node = _torvel_macro_find(table, table_size, key);
             found = node != nullptr ? node->value : nullptr;
         }
         const char *replacement = found != nullptr ? found : "";
-        if (!replace_in_work(w, f, replacement)) {
+        size_t replacement_length = strlen(replacement);
+        if (!replace_in_work(w, f, replacement, replacement_length)) {
             free(w.buf);
             return nullptr;
         }
-        if (self == nullptr && formed_special(w, f.at - f.resume, strlen(replacement))) {
+        if (self == nullptr && formed_special(w, f.at - f.resume, replacement_length)) {
             *dollars = true;
             return expand_passes(w.joined(), pass + 1, table, table_size, self);
         }

@@ -10,9 +10,12 @@
 
 namespace {
 
+// Eight bytes, so that the slots of a table of 100,000 names stay within
+// about a megabyte: names are stored in random slots, and a smaller array
+// misses the cache less.
 struct Slot {
-    MacroBucket *node;  // null: empty
     uint32_t hash;
+    uint32_t number;  // 1 + the node's position in nodes; 0: empty
 };
 
 struct TableIndex {
@@ -21,7 +24,10 @@ struct TableIndex {
     MacroBucket **heads;  // malloc: the bucket heads as last seen
     Slot *slots;          // malloc: capacity slots, a power of two
     size_t capacity;
+    MacroBucket **nodes;  // malloc: the indexed nodes in the order indexed
     size_t count;
+    size_t dotted;  // indexed names that hold a "."
+    size_t nodes_capacity;
     unsigned long last_use;
 };
 
@@ -32,11 +38,17 @@ constexpr size_t kMinCapacity = 16;
 TableIndex indexes[kIndexes];
 unsigned long use_clock = 0;
 
-// Slot arrays given back, one per power-of-two capacity up to kMaxCached
-// slots: a table read afresh (start-up reads every source into a fresh
+// The table cleared last and the capacity its index had: a table refilled
+// after a clear (a reconfiguration reads the same sources again) starts at
+// that size instead of growing through every smaller one.
+MacroBucket **cleared_table = nullptr;
+size_t cleared_capacity = 0;
+
+// Slot arrays given back, one per power-of-two capacity below
+// 2^kCachedClasses slots: a table read afresh (start-up reads every source into a fresh
 // table) then reuses memory already mapped instead of faulting in new
 // pages at every growth.
-constexpr int kCachedClasses = 18;
+constexpr int kCachedClasses = 20;
 Slot *cached_slots[kCachedClasses] = {};
 
 int capacity_class(size_t capacity) {
@@ -47,39 +59,71 @@ int capacity_class(size_t capacity) {
     return c;
 }
 
-inline unsigned char lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-// FNV-1a step, then a final mix so that the low bits pick slots well.
-inline uint32_t hash_step(uint32_t h, unsigned char c) {
-    return (h ^ c) * 16777619u;
-}
-constexpr uint32_t kHashStart = 2166136261u;
-inline uint32_t hash_finish(uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x7feb352du;
-    h ^= h >> 15;
-    return h;
-}
-
-uint32_t hash_of_lowered(const char *name) {
-    uint32_t h = kHashStart;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p != 0; ++p) {
-        h = hash_step(h, *p);
-    }
-    return hash_finish(h);
-}
-
-// Whether the stored (lower-case) name equals key's name ignoring case.
-bool same_name(const char *stored, const MacroNameKey &key) {
-    const unsigned char *given = reinterpret_cast<const unsigned char *>(key.name);
-    for (size_t i = 0; i < key.length; ++i) {
-        if (static_cast<unsigned char>(stored[i]) != lower(given[i])) {
-            return false;
+// ASCII lower-casing by table: names are folded a byte at a time.
+struct LowerCase {
+    unsigned char of[256];
+    constexpr LowerCase() : of() {
+        for (int c = 0; c < 256; ++c) {
+            of[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
     }
-    return stored[key.length] == '\0';
+};
+constexpr LowerCase kLowerCase;
+
+// The index hash rotates by 7 bits and adds each lower-cased byte in with
+// exclusive or (64-bit), which keeps the names of up to nine ASCII
+// characters apart exactly; a final mix makes the low bits pick slots well.
+constexpr int kRotation = 7;
+inline uint64_t rotate_left(uint64_t h, unsigned int bits) {
+    bits &= 63u;
+    return bits == 0 ? h : (h << bits) | (h >> (64u - bits));
+}
+inline uint32_t hash_finish(uint64_t h) {
+    h ^= h >> 31;
+    h *= 0xbf58476d1ce4e5b9ull;
+    h ^= h >> 29;
+    return static_cast<uint32_t>(h);
+}
+
+// Both hashes of a name as its bytes go by: the table's bucket hash (h = 1,
+// then h * 2 + c for each byte taken as signed) and the index hash.
+struct Hashes {
+    unsigned int bucket = 1;
+    uint64_t index = 0;
+};
+
+// Lower-cases the bytes of src into out, at most limit of them, stopping
+// early at a NUL when stop_at_nul; returns how many were taken.
+template <bool stop_at_nul>
+inline size_t fold(const char *src, size_t limit, char *out, Hashes *hashes) {
+    unsigned int bucket = hashes->bucket;
+    uint64_t index = hashes->index;
+    size_t i = 0;
+    for (; i < limit; ++i) {
+        unsigned char c = static_cast<unsigned char>(src[i]);
+        if (stop_at_nul && c == 0) {
+            break;
+        }
+        c = kLowerCase.of[c];
+        out[i] = static_cast<char>(c);
+        bucket = bucket * 2u + static_cast<unsigned int>(static_cast<signed char>(c));
+        index = rotate_left(index, kRotation) ^ c;
+    }
+    hashes->bucket = bucket;
+    hashes->index = index;
+    return i;
+}
+
+void fill_key(const char *lowered, size_t length, const Hashes &hashes, int table_size,
+              MacroNameKey *key) {
+    key->name = lowered;
+    key->length = length;
+    unsigned int h = hashes.bucket >> 1;
+    // The usual size as a constant: a division by it compiles to a multiply.
+    key->bucket = static_cast<int>(table_size == CONFIG_TABLE_SIZE
+                                       ? h % static_cast<unsigned int>(CONFIG_TABLE_SIZE)
+                                       : h % static_cast<unsigned int>(table_size));
+    key->hash = hash_finish(hashes.index);
 }
 
 void *allocate(size_t bytes) {
@@ -113,48 +157,66 @@ void drop_slots(Slot *slots, size_t capacity) {
 
 void release(TableIndex &ix) {
     free(ix.heads);
+    free(ix.nodes);
     drop_slots(ix.slots, ix.capacity);
     ix = TableIndex();
 }
 
-// Puts node into ix's slots (no duplicate check, no growth).
-void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
+// Puts slot into ix's slots (no duplicate check, no growth).
+void place_slot(TableIndex &ix, Slot slot) {
     size_t mask = ix.capacity - 1;
-    size_t at = hash & mask;
-    while (ix.slots[at].node != nullptr) {
+    size_t at = slot.hash & mask;
+    while (ix.slots[at].number != 0) {
         at = (at + 1) & mask;
     }
-    ix.slots[at].node = node;
-    ix.slots[at].hash = hash;
-    ++ix.count;
+    ix.slots[at] = slot;
 }
 
-void grow_if_full(TableIndex &ix) {
-    if ((ix.count + 1) * 2 <= ix.capacity) {
-        return;
-    }
-    Slot *old = ix.slots;
-    size_t old_capacity = ix.capacity;
-    ix.capacity = old_capacity * 2;
-    ix.slots = new_slots(ix.capacity);
-    ix.count = 0;
-    for (size_t i = 0; i < old_capacity; ++i) {
-        if (old[i].node != nullptr) {
-            place(ix, old[i].node, old[i].hash);
+// Indexes node (no duplicate check), growing the slots beyond three
+// quarters full.
+void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
+    if ((ix.count + 1) * 4 > ix.capacity * 3) {
+        Slot *old = ix.slots;
+        size_t old_capacity = ix.capacity;
+        ix.capacity = old_capacity * 2;
+        ix.slots = new_slots(ix.capacity);
+        for (size_t i = 0; i < old_capacity; ++i) {
+            if (old[i].number != 0) {
+                place_slot(ix, old[i]);
+            }
         }
+        drop_slots(old, old_capacity);
     }
-    drop_slots(old, old_capacity);
+    if (ix.count == ix.nodes_capacity) {
+        size_t capacity = ix.nodes_capacity < kMinCapacity ? kMinCapacity : ix.nodes_capacity * 2;
+        MacroBucket **grown =
+            static_cast<MacroBucket **>(realloc(ix.nodes, capacity * sizeof(MacroBucket *)));
+        if (grown == nullptr) {
+            EXCEPT("Out of memory indexing configuration names");
+        }
+        ix.nodes = grown;
+        ix.nodes_capacity = capacity;
+    }
+    ix.nodes[ix.count++] = node;
+    if (strchr(node->name, '.') != nullptr) {
+        ++ix.dotted;
+    }
+    place_slot(ix, Slot{hash, static_cast<uint32_t>(ix.count)});
 }
 
-Slot *probe(const TableIndex &ix, const MacroNameKey &key) {
+// The node of key's name, or null.
+MacroBucket *probe(const TableIndex &ix, const MacroNameKey &key) {
     size_t mask = ix.capacity - 1;
     for (size_t at = key.hash & mask;; at = (at + 1) & mask) {
-        Slot &slot = ix.slots[at];
-        if (slot.node == nullptr) {
+        const Slot &slot = ix.slots[at];
+        if (slot.number == 0) {
             return nullptr;
         }
-        if (slot.hash == key.hash && same_name(slot.node->name, key)) {
-            return &slot;
+        if (slot.hash == key.hash) {
+            MacroBucket *node = ix.nodes[slot.number - 1];
+            if (memcmp(node->name, key.name, key.length) == 0 && node->name[key.length] == '\0') {
+                return node;
+            }
         }
     }
 }
@@ -166,14 +228,16 @@ void build(TableIndex &ix, MacroBucket **table, int table_size) {
     ix.table = table;
     ix.table_size = table_size;
     ix.heads = static_cast<MacroBucket **>(allocate(table_size * sizeof(MacroBucket *)));
-    ix.capacity = kMinCapacity;
+    ix.capacity =
+        table == cleared_table && cleared_capacity > kMinCapacity ? cleared_capacity : kMinCapacity;
     ix.slots = new_slots(ix.capacity);
     for (int b = 0; b < table_size; ++b) {
         ix.heads[b] = table[b];
         for (MacroBucket *node = table[b]; node != nullptr; node = node->next) {
-            MacroNameKey key{node->name, strlen(node->name), b, hash_of_lowered(node->name)};
-            if (probe(ix, key) == nullptr) {
-                grow_if_full(ix);
+            char lowered[MACRO_KEY_BUFFER];
+            MacroNameKey key;
+            if (_torvel_macro_key(node->name, table_size, lowered, &key) &&
+                probe(ix, key) == nullptr) {
                 place(ix, node, key.hash);
             }
         }
@@ -218,65 +282,56 @@ TableIndex &index_for(MacroBucket **table, int table_size, int bucket) {
 
 }  // namespace
 
-bool _torvel_macro_key(const char *name, int table_size, MacroNameKey *key) {
-    size_t length = strnlen(name, static_cast<size_t>(MACRO_NAME_MAX) + 1);
-    return _torvel_macro_key_n(name, length, table_size, key);
-}
-
-bool _torvel_macro_key_n(const char *name, size_t length, int table_size, MacroNameKey *key) {
+bool _torvel_macro_key(const char *name, int table_size, char *buffer, MacroNameKey *key) {
+    Hashes hashes;
+    size_t length = fold<true>(name, static_cast<size_t>(MACRO_NAME_MAX) + 1, buffer, &hashes);
     if (length > static_cast<size_t>(MACRO_NAME_MAX)) {
         return false;
     }
-    unsigned int h = 1;
-    uint32_t index_hash = kHashStart;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(name);
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = lower(p[i]);
-        h = h * 2u + static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(c)));
-        index_hash = hash_step(index_hash, c);
-    }
-    key->name = name;
-    key->length = length;
-    key->bucket = static_cast<int>((h >> 1) % static_cast<unsigned int>(table_size));
-    key->hash = hash_finish(index_hash);
+    fill_key(buffer, length, hashes, table_size, key);
     return true;
 }
 
-bool _torvel_macro_key_pair(const char *text, size_t prefix_length, int table_size,
-                            MacroNameKey *whole, MacroNameKey *tail) {
-    size_t length = strnlen(text, static_cast<size_t>(MACRO_NAME_MAX) + 1);
-    if (length > static_cast<size_t>(MACRO_NAME_MAX) || prefix_length > length) {
+bool _torvel_macro_key_n(const char *name, size_t length, int table_size, char *buffer,
+                         MacroNameKey *key) {
+    if (length > static_cast<size_t>(MACRO_NAME_MAX)) {
         return false;
     }
-    unsigned int h = 1;
-    unsigned int tail_h = 1;
-    uint32_t index_hash = kHashStart;
-    uint32_t tail_hash = kHashStart;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = lower(p[i]);
-        unsigned int signed_c =
-            static_cast<unsigned int>(static_cast<int>(static_cast<signed char>(c)));
-        h = h * 2u + signed_c;
-        index_hash = hash_step(index_hash, c);
-        if (i >= prefix_length) {
-            tail_h = tail_h * 2u + signed_c;
-            tail_hash = hash_step(tail_hash, c);
-        }
-    }
-    *whole = MacroNameKey{text, length,
-                          static_cast<int>((h >> 1) % static_cast<unsigned int>(table_size)),
-                          hash_finish(index_hash)};
-    *tail = MacroNameKey{text + prefix_length, length - prefix_length,
-                         static_cast<int>((tail_h >> 1) % static_cast<unsigned int>(table_size)),
-                         hash_finish(tail_hash)};
+    Hashes hashes;
+    fold<false>(name, length, buffer, &hashes);
+    fill_key(buffer, length, hashes, table_size, key);
     return true;
 }
 
+namespace {
+
+// The index of table, current for key's bucket.
+const TableIndex &current_index(MacroBucket **table, int table_size, const MacroNameKey &key) {
+    TableIndex *last = last_used;
+    if (last != nullptr && last->table == table && last->table_size == table_size &&
+        last->heads[key.bucket] == table[key.bucket]) {
+        return *last;  // the table used last, unchanged: no bookkeeping
+    }
+    return index_for(table, table_size, key.bucket);
+}
+
+}  // namespace
+
 MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key) {
-    TableIndex &ix = index_for(table, table_size, key.bucket);
-    Slot *slot = probe(ix, key);
-    return slot != nullptr ? slot->node : nullptr;
+    return probe(current_index(table, table_size, key), key);
+}
+
+MacroBucket *_torvel_macro_find_dotted(MacroBucket **table, int table_size, const char *prefix,
+                                       size_t prefix_length, const MacroNameKey &tail,
+                                       char *buffer) {
+    if (current_index(table, table_size, tail).dotted == 0) {
+        return nullptr;
+    }
+    memcpy(buffer, prefix, prefix_length);
+    buffer[prefix_length] = '.';
+    MacroNameKey whole;
+    _torvel_macro_key_n(buffer, prefix_length + 1 + tail.length, table_size, buffer, &whole);
+    return _torvel_macro_find(table, table_size, whole);
 }
 
 void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
@@ -286,13 +341,14 @@ void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
         return;  // built from the chains at the next lookup
     }
     ix->heads[key.bucket] = table[key.bucket];
-    grow_if_full(*ix);
     place(*ix, node, key.hash);
 }
 
 void _torvel_macro_forget(MacroBucket **table) {
     TableIndex *ix = registered(table);
     if (ix != nullptr) {
+        cleared_table = table;
+        cleared_capacity = ix->capacity;
         release(*ix);
     }
 }

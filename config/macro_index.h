@@ -18,26 +18,35 @@
 
 #include "config/macro_table.h"
 
-// A name ready for lookups: its length, its bucket in the table and its
-// index hash, all of its ASCII-lower-cased form.
+// A name ready for lookups: its ASCII-lower-cased form (in a buffer of the
+// caller's), its length, its bucket in the table and its index hash.
 struct MacroNameKey {
-    const char *name;  // as given, any case; borrowed
+    const char *name;  // lower case, not terminated; borrowed from the caller's buffer
     size_t length;
     int bucket;
     uint32_t hash;
 };
 
-// Fills key for name in a table of table_size buckets. False (key unusable)
-// when the name is longer than MACRO_NAME_MAX.
-// REQUIRES: name not null, table_size >= 1.
-bool _torvel_macro_key(const char *name, int table_size, MacroNameKey *key);
-// The same for the length bytes at name (which need no terminator).
-bool _torvel_macro_key_n(const char *name, size_t length, int table_size, MacroNameKey *key);
+// Size of the buffer a key's lower-cased name is written to.
+constexpr size_t MACRO_KEY_BUFFER = MACRO_NAME_MAX + 1;
 
-// Keys for the whole of text and for its part after prefix_length bytes,
-// in one pass. False when text is longer than MACRO_NAME_MAX.
-bool _torvel_macro_key_pair(const char *text, size_t prefix_length, int table_size,
-                            MacroNameKey *whole, MacroNameKey *tail);
+// Writes name, lower-cased, to buffer (MACRO_KEY_BUFFER bytes, left
+// unterminated) and fills key. False (key unusable) when the name is longer
+// than MACRO_NAME_MAX.
+// REQUIRES: name not null, table_size >= 1.
+bool _torvel_macro_key(const char *name, int table_size, char *buffer, MacroNameKey *key);
+// The same for the length bytes at name (which need no terminator).
+bool _torvel_macro_key_n(const char *name, size_t length, int table_size, char *buffer,
+                         MacroNameKey *key);
+
+// The node of the name made of prefix, "." and tail's name, or null; at
+// once null when no name of the table holds a ".". buffer receives that
+// name, lower-cased.
+// REQUIRES: tail.name == buffer + prefix_length + 1, and
+// prefix_length + 1 + tail.length <= MACRO_NAME_MAX.
+MacroBucket *_torvel_macro_find_dotted(MacroBucket **table, int table_size, const char *prefix,
+                                       size_t prefix_length, const MacroNameKey &tail,
+                                       char *buffer);
 
 // The node holding key's name, or null. Owned by the table.
 MacroBucket *_torvel_macro_find(MacroBucket **table, int table_size, const MacroNameKey &key);

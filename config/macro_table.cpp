@@ -1,11 +1,13 @@
 // The macro table: storing, finding, freeing and walking name/value
 // entries. Names are found through the side index of config/macro_index.h,
 // which compares them ignoring case; stored names are lower-cased copies.
+// Nodes live in the table's arena (config/macro_arena.h).
 #include "config/macro_table.h"
 
 #include <stdlib.h>
 #include <string.h>
 
+#include "config/macro_arena.h"
 #include "config/macro_index.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
@@ -14,21 +16,14 @@ MacroBucket *ConfigTab[CONFIG_TABLE_SIZE] = {};
 
 namespace {
 
-// A new node holding the key's name, lower-cased, and a first value, both
-// in the node's own allocation (start-up stores thousands of names: one
-// malloc and one free each instead of three).
-MacroBucket *new_node(const MacroNameKey &key, const char *value) {
+// A new node of table holding the key's (lower-cased) name and a first
+// value, both in the node's own memory from the table's arena.
+MacroBucket *new_node(MacroBucket **table, const MacroNameKey &key, const char *value) {
     size_t value_size = strlen(value) + 1;
-    MacroBucket *node =
-        static_cast<MacroBucket *>(malloc(sizeof(MacroBucket) + key.length + 1 + value_size));
-    if (node == nullptr) {
-        EXCEPT("Out of memory storing configuration name %s", key.name);
-    }
+    MacroBucket *node = static_cast<MacroBucket *>(
+        _torvel_macro_arena_alloc(table, sizeof(MacroBucket) + key.length + 1 + value_size));
     char *name = reinterpret_cast<char *>(node + 1);
-    for (size_t i = 0; i < key.length; ++i) {
-        char c = key.name[i];
-        name[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+    memcpy(name, key.name, key.length);
     name[key.length] = '\0';
     node->name = name;
     node->value = name + key.length + 1;
@@ -36,16 +31,9 @@ MacroBucket *new_node(const MacroNameKey &key, const char *value) {
     return node;
 }
 
-// Whether the node's value is the first one, kept in the node's allocation.
+// Whether the node's value is the first one, kept in the node's memory.
 bool value_inside(const MacroBucket *node) {
     return node->value == node->name + strlen(node->name) + 1;
-}
-
-// Frees the node's value unless it lives inside the node.
-void free_value(MacroBucket *node) {
-    if (!value_inside(node)) {
-        free(node->value);
-    }
 }
 
 }  // namespace
@@ -74,8 +62,9 @@ int insert(const char *name, const char *value, MacroBucket **table, int table_s
     if (name == nullptr || value == nullptr || table_size < 1) {
         return -1;
     }
+    char lowered[MACRO_KEY_BUFFER];
     MacroNameKey key;
-    if (!_torvel_macro_key(name, table_size, &key)) {
+    if (!_torvel_macro_key(name, table_size, lowered, &key)) {
         dprintf(D_ALWAYS, "Configuration name of %zu characters refused (at most %d): %.40s...\n",
                 strlen(name), MACRO_NAME_MAX, name);
         return -1;
@@ -86,11 +75,15 @@ int insert(const char *name, const char *value, MacroBucket **table, int table_s
         if (copy == nullptr) {
             EXCEPT("Out of memory storing configuration value of %s", name);
         }
-        free_value(node);
+        if (value_inside(node)) {
+            _torvel_macro_arena_external(table, node);  // the clear frees its values from now on
+        } else {
+            free(node->value);
+        }
         node->value = copy;
         return 0;
     }
-    node = new_node(key, value);
+    node = new_node(table, key, value);
     node->next = table[key.bucket];
     table[key.bucket] = node;
     _torvel_macro_added(table, table_size, node, key);
@@ -98,8 +91,9 @@ int insert(const char *name, const char *value, MacroBucket **table, int table_s
 }
 
 char *lookup_macro(const char *name, MacroBucket **table, int table_size) {
+    char lowered[MACRO_KEY_BUFFER];
     MacroNameKey key;
-    if (name == nullptr || table_size < 1 || !_torvel_macro_key(name, table_size, &key)) {
+    if (name == nullptr || table_size < 1 || !_torvel_macro_key(name, table_size, lowered, &key)) {
         return nullptr;  // insert never stores a name too long for the key
     }
     MacroBucket *node = _torvel_macro_find(table, table_size, key);
@@ -108,14 +102,8 @@ char *lookup_macro(const char *name, MacroBucket **table, int table_size) {
 
 void clear_macro_table(MacroBucket **table, int table_size) {
     _torvel_macro_forget(table);
+    _torvel_macro_arena_release(table);  // every node, name and value
     for (int i = 0; i < table_size; ++i) {
-        MacroBucket *node = table[i];
-        while (node != nullptr) {
-            MacroBucket *next = node->next;
-            free_value(node);  // the name lives in the node's allocation
-            free(node);
-            node = next;
-        }
         table[i] = nullptr;
     }
 }

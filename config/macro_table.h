@@ -7,8 +7,9 @@
 // Names are stored lower-cased and may hold at most MACRO_NAME_MAX (1023)
 // characters; longer names are refused by insert and never found by
 // lookup_macro. Values are stored raw (see config/macro_expand.h).
-// Nodes and values come from malloc (each name, and the first value stored
-// under it, share the node's allocation); clear_macro_table frees them.
+// Each node, its name and the first value stored under it share memory
+// from blocks that belong to the table; later values come from malloc.
+// clear_macro_table frees them all.
 // Not thread-safe: the table is process-wide, unlocked state.
 #ifndef TORVEL_CONFIG_MACRO_TABLE_H_
 #define TORVEL_CONFIG_MACRO_TABLE_H_
@@ -49,6 +50,23 @@ int torvel_hash(const char *name, int size);
 
 // True for ASCII 'a'-'z', 'A'-'Z', '0'-'9' only (never for bytes > 127).
 bool torvel_isalnum(int c);
+
+// The characters of a macro name: torvel_isalnum, "_" and ".". A table,
+// inline: the reader and the expander test every byte of every name.
+struct MacroNameChars {
+    bool is[256];
+    constexpr MacroNameChars() : is() {
+        for (int c = 0; c < 256; ++c) {
+            is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '.';
+        }
+    }
+};
+inline constexpr MacroNameChars kMacroNameChars;
+
+inline bool _torvel_is_name_char(char c) {
+    return kMacroNameChars.is[static_cast<unsigned char>(c)];
+}
 
 // Walks a table: buckets 0 .. size-1, each chain from the newest name to the
 // oldest. The table must not change during the walk.

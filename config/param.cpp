@@ -28,23 +28,22 @@ const char *bool_text(bool value) {
 }
 
 // The raw (unexpanded) value param works from: the "<SUBSYS>.name" key when
-// it exists, even if empty, else "name". Owned by the table. Both keys come
-// from one pass over "<SUBSYS>.name", built on the stack.
+// it exists, even if empty, else "name". Owned by the table. The plain key
+// is lower-cased into place behind the room for "<SUBSYS>.", which is
+// filled only when some name of the table holds a ".".
 const char *raw_value(const char *name) {
-    char specific[MACRO_NAME_MAX + 2];
-    size_t subsystem_length = strlen(mySubSystem);
-    size_t name_length = strnlen(name, static_cast<size_t>(MACRO_NAME_MAX) + 1);
-    if (subsystem_length + 1 + name_length > static_cast<size_t>(MACRO_NAME_MAX)) {
-        // "<SUBSYS>.name" is too long to be in the table.
+    char lowered[2 * MACRO_KEY_BUFFER];  // room for "<SUBSYS>." and a whole key behind it
+    size_t prefix_length = strnlen(mySubSystem, MACRO_KEY_BUFFER);
+    MacroNameKey plain;
+    if (prefix_length + 1 > static_cast<size_t>(MACRO_NAME_MAX) ||
+        !_torvel_macro_key(name, CONFIG_TABLE_SIZE, lowered + prefix_length + 1, &plain)) {
         return lookup_macro(name, ConfigTab, CONFIG_TABLE_SIZE);
     }
-    memcpy(specific, mySubSystem, subsystem_length);
-    specific[subsystem_length] = '.';
-    memcpy(specific + subsystem_length + 1, name, name_length + 1);
-    MacroNameKey whole;
-    MacroNameKey plain;
-    _torvel_macro_key_pair(specific, subsystem_length + 1, CONFIG_TABLE_SIZE, &whole, &plain);
-    MacroBucket *node = _torvel_macro_find(ConfigTab, CONFIG_TABLE_SIZE, whole);
+    MacroBucket *node = nullptr;
+    if (prefix_length + 1 + plain.length <= static_cast<size_t>(MACRO_NAME_MAX)) {
+        node = _torvel_macro_find_dotted(ConfigTab, CONFIG_TABLE_SIZE, mySubSystem, prefix_length,
+                                         plain, lowered);
+    }
     if (node == nullptr) {
         node = _torvel_macro_find(ConfigTab, CONFIG_TABLE_SIZE, plain);
     }

@@ -1,6 +1,7 @@
 // Provenance records and their table, keyed by lower-cased parameter name.
 #include "config/param_provenance.h"
 
+#include "core/allocation.h"
 #include "core/strnewp.h"
 
 ExtraParamTable *extra_info = nullptr;
@@ -36,8 +37,8 @@ void ExtraParamInfo::GetInfo(ParamSource &source, const char *&file, int &line) 
 }
 
 ExtraParamTable::ExtraParamTable()
-    : table_(
-          new HashTable<MyString, ExtraParamInfo *>(300, MyStringHash, DUPLICATES_REPLACE_VALUE)) {}
+    : table_(new (torvel::or_die) HashTable<MyString, ExtraParamInfo *>(
+          300, MyStringHash, DUPLICATES_REPLACE_VALUE)) {}
 
 ExtraParamTable::~ExtraParamTable() {
     ExtraParamInfo *info = nullptr;
@@ -69,7 +70,7 @@ void ExtraParamTable::AddFileParam(const char *name, const char *file, int line)
     if (name == nullptr) {
         return;
     }
-    ExtraParamInfo *info = new ExtraParamInfo;
+    ExtraParamInfo *info = new (torvel::or_die) ExtraParamInfo;
     info->SetInfo(file, line);
     add_(name, info);
 }
@@ -78,7 +79,7 @@ void ExtraParamTable::AddInternalParam(const char *name) {
     if (name == nullptr) {
         return;
     }
-    ExtraParamInfo *info = new ExtraParamInfo;
+    ExtraParamInfo *info = new (torvel::or_die) ExtraParamInfo;
     info->SetInfo(ExtraParamInfo::SourceInternal);
     add_(name, info);
 }
@@ -87,7 +88,7 @@ void ExtraParamTable::AddEnvironmentParam(const char *name) {
     if (name == nullptr) {
         return;
     }
-    ExtraParamInfo *info = new ExtraParamInfo;
+    ExtraParamInfo *info = new (torvel::or_die) ExtraParamInfo;
     info->SetInfo(ExtraParamInfo::SourceEnvironment);
     add_(name, info);
 }

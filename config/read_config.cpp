@@ -30,7 +30,7 @@ bool is_identifier(const char *name) {
         return false;  // an empty name ("= 5", or one that expands to "")
     }
     for (const char *p = name; *p != '\0'; ++p) {
-        if (!torvel_isalnum(*p) && *p != '_' && *p != '.') {
+        if (!_torvel_is_name_char(*p)) {
             return false;
         }
     }

@@ -155,6 +155,42 @@ TEST(LineReaderTest, LinesAcrossReadPiecesKeepEveryByte) {
     }
 }
 
+// Sources are read in blocks of 64 KiB; a line that lies whole in a block
+// is returned in place, one that crosses a block's end is gathered. Moving
+// a continued line, a NUL and trailing blanks across that end byte by byte
+// must change nothing.
+TEST(LineReaderTest, LinesAcrossTheBlockEndReadAsWithinIt) {
+    constexpr size_t kBlock = 64 * 1024;
+    const char kTail[] = "  A = x \\\n  y  \nB = 1\0 2\nC = 3   \n\tD=4";
+    const std::string tail(kTail, sizeof kTail - 1);
+    for (size_t shift = 1; shift <= tail.size(); ++shift) {
+        // Comment lines filling all but the last `shift` bytes of a block.
+        std::string filler;
+        size_t comments = 0;
+        while (filler.size() < kBlock - shift) {
+            size_t left = kBlock - shift - filler.size();
+            size_t length = left > 150 ? 100 : left - 2;
+            filler += "#" + std::string(length, 'c') + "\n";
+            ++comments;
+        }
+        ASSERT_EQ(kBlock - shift, filler.size());
+        std::vector<bool> nul;
+        std::vector<std::string> lines = ReadAll(filler + tail, &nul);
+        ASSERT_EQ(comments + 4, lines.size()) << shift;
+        for (size_t i = 0; i < comments; ++i) {
+            ASSERT_EQ('#', lines[i][0]) << shift << " " << i;
+        }
+        EXPECT_EQ("A = x y", lines[comments]) << shift;
+        EXPECT_EQ("B = 1", lines[comments + 1]) << shift;
+        EXPECT_EQ("C = 3", lines[comments + 2]) << shift;
+        EXPECT_EQ("D=4", lines[comments + 3]) << shift;
+        EXPECT_EQ((std::vector<bool>{false, true, false, false}),
+                  std::vector<bool>(nul.begin() + comments, nul.end()))
+            << shift;
+        EXPECT_EQ(static_cast<int>(comments + 5), ConfigLineNo) << shift;
+    }
+}
+
 TEST(LineReaderTest, ContinuationAtEndOfFileKeepsItsBackslash) {
     std::string first(300, 'x');
     std::vector<std::string> lines = ReadAll(first + " \\\n  y \\\n");

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "config/macro_table.h"
 #include "config/param_provenance.h"
@@ -40,6 +41,31 @@ TEST_F(ParamTest, SubsystemKeyComesFirst) {
     EXPECT_EQ("/opt/java", Param("java"));
     EXPECT_EQ("<null>", Param("missing"));
     EXPECT_EQ("<null>", Param(nullptr));
+}
+
+// "<SUBSYS>.name" is looked up only while some name holds a "."; the count
+// of such names must follow inserts, clears and an index rebuilt from the
+// chains.
+TEST_F(ParamTest, SubsystemKeyFoundWhateverNamesCameBefore) {
+    Set("B", "plain");
+    EXPECT_EQ("plain", Param("B"));
+    Set("OTHER.B", "not ours");
+    EXPECT_EQ("plain", Param("B"));
+    Set("tool.b", "specific");
+    EXPECT_EQ("specific", Param("B"));
+    // Other tables used in turn push ConfigTab's index out; it is built
+    // again from the chains.
+    std::vector<reader_test::LocalTable<113>> others(12);
+    for (auto &other : others) {
+        insert("x", "y", other.heads, other.size);
+        EXPECT_STREQ("y", other.Lookup("x"));
+    }
+    EXPECT_EQ("specific", Param("b"));
+    clear_macro_table(ConfigTab, CONFIG_TABLE_SIZE);
+    Set("B", "again");
+    EXPECT_EQ("again", Param("B"));
+    Set("TOOL.B", "");
+    EXPECT_EQ("<null>", Param("B"));
 }
 
 TEST_F(ParamTest, EmptySubsystemValueHidesTheGeneralOne) {
