@@ -325,7 +325,52 @@ class Stream {
         return got == 8 ? 1 : report_short_int(got, what);
     }
     static int report_short_int(int got, const char *what);
-    // get(int) and get(unsigned int) for every case but the window's.
+    // An integer put or get through the window when it can, else the
+    // general road below.
+    template <typename T>
+    int put_be64(T value) {
+        // Sign-extends a signed value and zero-extends an unsigned one.
+        if (put_window_be64(static_cast<uint64_t>(value))) {
+            return 1;
+        }
+        return put_integer_general(value);
+    }
+    template <typename T>
+    int get_be64(T &value, const char *what) {
+        uint64_t wide;
+        if (!get_window_be64(wide)) {
+            return get_wide_general(value, what);
+        }
+        value = static_cast<T>(wide);
+        return 1;
+    }
+    // A portable int or unsigned int from its 8 wire bytes; false (logged
+    // out of line) when the padding is not the value's extension.
+    static bool narrow_int(uint64_t wide, int &value) {
+        int low = static_cast<int>(static_cast<uint32_t>(wide));
+        if (static_cast<int64_t>(wide) != low) {
+            report_int_padding(wide);
+            return false;
+        }
+        value = low;
+        return true;
+    }
+    static bool narrow_uint(uint64_t wide, unsigned int &value) {
+        if (wide > UINT32_MAX) {
+            report_uint_padding(wide);
+            return false;
+        }
+        value = static_cast<unsigned int>(wide);
+        return true;
+    }
+    static void report_int_padding(uint64_t wide);
+    static void report_uint_padding(uint64_t wide);
+    // Every case of an integer put or get but the window's (another form,
+    // no room, encryption on), out of line.
+    template <typename T>
+    int put_integer_general(T value);
+    template <typename T>
+    int get_wide_general(T &value, const char *what);
     int get_int_general(int &i);
     int get_uint_general(unsigned int &i);
 
@@ -344,5 +389,77 @@ class Stream {
     const unsigned char *get_next_;
     const unsigned char *get_end_;
 };
+
+// The integer puts and gets, inline so that a value that fits the window
+// costs no call; every other case goes out of line.
+inline int Stream::put(int i) {
+    putcount += 4;
+    getcount = 0;
+    return put_be64(i);
+}
+
+inline int Stream::put(unsigned int i) {
+    putcount += 4;
+    getcount = 0;
+    return put_be64(i);
+}
+
+inline int Stream::put(long l) {
+    return put_be64(l);
+}
+
+inline int Stream::put(unsigned long l) {
+    return put_be64(l);
+}
+
+inline int Stream::put(long long l) {
+    return put_be64(l);
+}
+
+inline int Stream::put(unsigned long long l) {
+    return put_be64(l);
+}
+
+inline int Stream::get(int &i) {
+    uint64_t wide;
+    if (!get_window_be64(wide)) {
+        return get_int_general(i);
+    }
+    if (!narrow_int(wide, i)) {
+        return 0;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+inline int Stream::get(unsigned int &i) {
+    uint64_t wide;
+    if (!get_window_be64(wide)) {
+        return get_uint_general(i);
+    }
+    if (!narrow_uint(wide, i)) {
+        return 0;
+    }
+    getcount += 4;
+    putcount = 0;
+    return 1;
+}
+
+inline int Stream::get(long &l) {
+    return get_be64(l, "long");
+}
+
+inline int Stream::get(unsigned long &l) {
+    return get_be64(l, "ulong");
+}
+
+inline int Stream::get(long long &l) {
+    return get_be64(l, "long long");
+}
+
+inline int Stream::get(unsigned long long &l) {
+    return get_be64(l, "ulong long");
+}
 
 #endif  // TORVEL_STREAM_STREAM_H_
