@@ -15,6 +15,7 @@ int getcount = 0;
 Stream::Stream(stream_code form)
     : crypto_(nullptr),
       crypto_mode_(false),
+      words_through_windows_(form == portable),
       md_mode_(MD_OFF),
       md_key_(nullptr),
       _code(form),
@@ -144,7 +145,7 @@ int Stream::rcv_int(int &value, int end) {
 bool Stream::initialize_crypto(const KeyInfo *key) {
     delete crypto_;
     crypto_ = nullptr;
-    crypto_mode_ = false;
+    set_crypto_flag(false);
     if (key == nullptr) {
         return false;
     }
@@ -168,7 +169,7 @@ bool Stream::set_crypto_key(bool enable, const KeyInfo *key, const char *keyId) 
     } else {
         delete crypto_;
         crypto_ = nullptr;
-        crypto_mode_ = false;
+        set_crypto_flag(false);
         ASSERT(keyId == 0);
         ASSERT(enable == false);
     }
@@ -181,13 +182,13 @@ bool Stream::set_crypto_key(bool enable, const KeyInfo *key, const char *keyId) 
 
 void Stream::set_crypto_mode(bool enable) {
     if (enable && crypto_ != nullptr) {
-        crypto_mode_ = true;
+        set_crypto_flag(true);
         return;
     }
     if (enable) {
         dprintf(D_SECURITY, "NOT enabling crypto - there was no key exchanged.\n");
     }
-    crypto_mode_ = false;
+    set_crypto_flag(false);
 }
 
 bool Stream::wrap(const unsigned char *in, int len, unsigned char *&out, int &out_len) {

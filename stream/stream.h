@@ -272,6 +272,10 @@ class Stream {
     int read_string(char *&bytes, int &count);
     // Whether len bytes may go to the put window: they fit and encryption
     // is off.
+    void set_crypto_flag(bool on) {
+        crypto_mode_ = on;
+        words_through_windows_ = !on && _code == portable;
+    }
     bool put_window_fits(int len) const { return len <= put_end_ - put_next_ && !crypto_mode_; }
     bool get_window_holds(int len) const { return len <= get_end_ - get_next_ && !crypto_mode_; }
     // All len bytes into the put window when they fit and encryption is
@@ -300,7 +304,7 @@ class Stream {
     // when the value must take the general road (another form, no room,
     // encryption on) and nothing moved.
     bool put_window_be64(uint64_t value) {
-        if (_code != portable || !put_window_fits(8)) {
+        if (!words_through_windows_ || put_end_ - put_next_ < 8) {
             return false;
         }
         uint64_t wire = htobe64(value);
@@ -309,7 +313,7 @@ class Stream {
         return true;
     }
     bool get_window_be64(uint64_t &value) {
-        if (_code != portable || !get_window_holds(8)) {
+        if (!words_through_windows_ || get_end_ - get_next_ < 8) {
             return false;
         }
         uint64_t wire;
@@ -376,6 +380,9 @@ class Stream {
 
     Torvel_Crypt_Base *crypto_;
     bool crypto_mode_;
+    // Form portable and encryption off: the one test the inline integer
+    // road makes besides the room in the window.
+    bool words_through_windows_;
     TORVEL_MD_MODE md_mode_;
     KeyInfo *md_key_;
     stream_code _code;
