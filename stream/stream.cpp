@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "core/allocation.h"
 #include "crypto/crypt_3des.h"
 #include "crypto/crypt_blowfish.h"
 #include "diagnostics/debug_log.h"
@@ -151,10 +152,10 @@ bool Stream::initialize_crypto(const KeyInfo *key) {
     }
     switch (key->getProtocol()) {
         case CIPHER_BLOWFISH:
-            crypto_ = new Torvel_Crypt_Blowfish(*key);
+            crypto_ = new (torvel::or_die) Torvel_Crypt_Blowfish(*key);
             break;
         case CIPHER_3DES:
-            crypto_ = new Torvel_Crypt_3des(*key);
+            crypto_ = new (torvel::or_die) Torvel_Crypt_3des(*key);
             break;
         default:
             break;
@@ -223,7 +224,7 @@ const KeyInfo &Stream::get_crypto_key() const {
 bool Stream::set_MD_mode(TORVEL_MD_MODE mode, const KeyInfo *key, const char *keyId) {
     md_mode_ = mode;
     delete md_key_;
-    md_key_ = key != nullptr ? new KeyInfo(*key) : nullptr;
+    md_key_ = key != nullptr ? new (torvel::or_die) KeyInfo(*key) : nullptr;
     return start_digest(mode, md_key_, keyId);
 }
 
