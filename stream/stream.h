@@ -350,7 +350,7 @@ class Stream {
     }
     // A portable int or unsigned int from its 8 wire bytes; false (logged
     // out of line) when the padding is not the value's extension.
-    static bool narrow_int(uint64_t wide, int &value) {
+    static bool narrow_word(uint64_t wide, int &value) {
         int low = static_cast<int>(static_cast<uint32_t>(wide));
         if (static_cast<int64_t>(wide) != low) {
             report_int_padding(wide);
@@ -359,7 +359,7 @@ class Stream {
         value = low;
         return true;
     }
-    static bool narrow_uint(uint64_t wide, unsigned int &value) {
+    static bool narrow_word(uint64_t wide, unsigned int &value) {
         if (wide > UINT32_MAX) {
             report_uint_padding(wide);
             return false;
@@ -375,8 +375,34 @@ class Stream {
     int put_integer_general(T value);
     template <typename T>
     int get_wide_general(T &value, const char *what);
-    int get_int_general(int &i);
-    int get_uint_general(unsigned int &i);
+    template <typename T>
+    int get_word_general(T &value, const char *what);
+    // put and get of an int or unsigned int: counted, through the window
+    // when it can.
+    template <typename T>
+    int put_word(T value) {
+        putcount += 4;
+        getcount = 0;
+        return put_be64(value);
+    }
+    template <typename T>
+    int get_word(T &value, const char *what) {
+        uint64_t wide;
+        if (!get_window_be64(wide)) {
+            return get_word_general(value, what);
+        }
+        if (!narrow_word(wide, value)) {
+            return 0;
+        }
+        getcount += 4;
+        putcount = 0;
+        return 1;
+    }
+    // put and get of a char or unsigned char, in every known form.
+    template <typename T>
+    int put_byte(T c);
+    template <typename T>
+    int get_byte(T &c, const char *what);
 
     Torvel_Crypt_Base *crypto_;
     bool crypto_mode_;
@@ -400,15 +426,11 @@ class Stream {
 // The integer puts and gets, inline so that a value that fits the window
 // costs no call; every other case goes out of line.
 inline int Stream::put(int i) {
-    putcount += 4;
-    getcount = 0;
-    return put_be64(i);
+    return put_word(i);
 }
 
 inline int Stream::put(unsigned int i) {
-    putcount += 4;
-    getcount = 0;
-    return put_be64(i);
+    return put_word(i);
 }
 
 inline int Stream::put(long l) {
@@ -428,29 +450,11 @@ inline int Stream::put(unsigned long long l) {
 }
 
 inline int Stream::get(int &i) {
-    uint64_t wide;
-    if (!get_window_be64(wide)) {
-        return get_int_general(i);
-    }
-    if (!narrow_int(wide, i)) {
-        return 0;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
+    return get_word(i, "int");
 }
 
 inline int Stream::get(unsigned int &i) {
-    uint64_t wide;
-    if (!get_window_be64(wide)) {
-        return get_uint_general(i);
-    }
-    if (!narrow_uint(wide, i)) {
-        return 0;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
+    return get_word(i, "uint");
 }
 
 inline int Stream::get(long &l) {

@@ -94,44 +94,42 @@ int Stream::report_short_int(int got, const char *what) {
 
 // --- characters: transferred in every known form, text included ---
 
-int Stream::put(char c) {
+template <typename T>
+int Stream::put_byte(T c) {
     getcount = 0;
     if (!known_form(_code)) {
         return 1;
     }
     return put_raw(&c, 1);
+}
+
+template <typename T>
+int Stream::get_byte(T &c, const char *what) {
+    putcount = 0;
+    if (!known_form(_code)) {
+        return 1;
+    }
+    if (!get_raw(&c, 1)) {
+        dprintf(D_NETWORK, "Stream::get(%s) failed\n", what);
+        return 0;
+    }
+    return 1;
+}
+
+int Stream::put(char c) {
+    return put_byte(c);
 }
 
 int Stream::put(unsigned char c) {
-    getcount = 0;
-    if (!known_form(_code)) {
-        return 1;
-    }
-    return put_raw(&c, 1);
+    return put_byte(c);
 }
 
 int Stream::get(char &c) {
-    putcount = 0;
-    if (!known_form(_code)) {
-        return 1;
-    }
-    if (!get_raw(&c, 1)) {
-        dprintf(D_NETWORK, "Stream::get(char) failed\n");
-        return 0;
-    }
-    return 1;
+    return get_byte(c, "char");
 }
 
 int Stream::get(unsigned char &c) {
-    putcount = 0;
-    if (!known_form(_code)) {
-        return 1;
-    }
-    if (!get_raw(&c, 1)) {
-        dprintf(D_NETWORK, "Stream::get(uchar) failed\n");
-        return 0;
-    }
-    return 1;
+    return get_byte(c, "uchar");
 }
 
 // --- integers: 8 bytes, most significant first ---
@@ -224,16 +222,17 @@ template int Stream::get_wide_general(unsigned long &, const char *);
 template int Stream::get_wide_general(long long &, const char *);
 template int Stream::get_wide_general(unsigned long long &, const char *);
 
-int Stream::get_int_general(int &i) {
+template <typename T>
+int Stream::get_word_general(T &value, const char *what) {
     switch (_code) {
         case internal:
-            if (!get_native(*this, i, &Stream::get_raw, "int")) {
+            if (!get_native(*this, value, &Stream::get_raw, what)) {
                 return 0;
             }
             break;
         case portable: {
             unsigned char wire[8];
-            if (!read_padded(wire, "int") || !narrow_int(load_be64(wire), i)) {
+            if (!read_padded(wire, what) || !narrow_word(load_be64(wire), value)) {
                 return 0;
             }
             break;
@@ -247,30 +246,8 @@ int Stream::get_int_general(int &i) {
     putcount = 0;
     return 1;
 }
-
-int Stream::get_uint_general(unsigned int &i) {
-    switch (_code) {
-        case internal:
-            if (!get_native(*this, i, &Stream::get_raw, "uint")) {
-                return 0;
-            }
-            break;
-        case portable: {
-            unsigned char wire[8];
-            if (!read_padded(wire, "uint") || !narrow_uint(load_be64(wire), i)) {
-                return 0;
-            }
-            break;
-        }
-        case text:
-            return 0;
-        default:
-            return 1;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
-}
+template int Stream::get_word_general(int &, const char *);
+template int Stream::get_word_general(unsigned int &, const char *);
 
 namespace {
 // The integer puts and gets are inline; the library still carries a copy
