@@ -146,9 +146,10 @@ int install_user_groups(const char *name, gid_t gid) {
     int error = 0;
     bool installed = false;
     if (name != nullptr) {
+        // The cache sets the groups itself, which needs root whatever the
+        // record says.
+        forget_ids_in_force();
         become_root();
-        // The cache sets the groups itself.
-        in_force.groups_known = false;
         installed = pcache()->init_groups(name);
         if (!installed) {
             error = errno != 0 ? errno : EINVAL;
