@@ -143,13 +143,14 @@ void set_group_list(int count, const gid_t *list) {
 // earlier identity stays. Returns with effective uid 0, and the errno of
 // the failed lookup (0 when there was none to report).
 int install_user_groups(const char *name, gid_t gid) {
+    // The cache sets the groups itself, and the final state's calls follow:
+    // both need root whatever the record says, so these rarer switches take
+    // it unconditionally.
+    forget_ids_in_force();
+    become_root();
     int error = 0;
     bool installed = false;
     if (name != nullptr) {
-        // The cache sets the groups itself, which needs root whatever the
-        // record says.
-        forget_ids_in_force();
-        become_root();
         installed = pcache()->init_groups(name);
         if (!installed) {
             error = errno != 0 ? errno : EINVAL;
