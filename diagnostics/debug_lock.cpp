@@ -61,6 +61,19 @@ long seek_end(FILE *stream) {
     return end < 0 ? -1 : static_cast<long>(end);
 }
 
+// Whether the stream open_debug_file has just returned, with errno cleared
+// before the call, stands at the end of a file that can seek. glibc's
+// fopen in append mode seeks to the end itself and, when the file cannot
+// seek, opens it all the same and leaves that seek's errno behind; any
+// errno at all sends the caller to a seek of its own.
+bool opened_at_seekable_end() {
+#ifdef __GLIBC__
+    return errno == 0;
+#else
+    return false;
+#endif
+}
+
 // Closes the level's stream and opens the log afresh at its end, for a
 // writer that found its file rotated by another process. The new length,
 // or -1 when a per-category level is to be skipped (level 0 cannot fail
@@ -113,7 +126,9 @@ bool rotate_if_long(int level, FILE *before, long length) {
 // False when a per-category level is to be skipped.
 bool open_level(int level) {
     FILE *before = DebugFP;
+    errno = 0;
     FILE *stream = open_debug_file(level, "a");
+    bool at_seekable_end = stream != nullptr && opened_at_seekable_end();
     if (stream == nullptr) {
         if (level == 0) {
             // open_debug_file has already ended the process for level 0;
@@ -128,7 +143,14 @@ bool open_level(int level) {
     stream_before_level = before;
     DebugFP = stream;
     level_open = true;
-    long length = seek_end(stream);
+    // Without a size limit the length is not needed, only the proof that
+    // the file can seek.
+    long length = 0;
+    if (at_seekable_end && MaxLog[level] == 0) {
+        setvbuf(stream, level_buffer, _IOFBF, sizeof level_buffer);
+    } else {
+        length = seek_end(stream);
+    }
     if (length < 0) {
         if (level == 0) {
             _torvel_dprintf_exitf(errno, "Can't seek to end of DebugFP file\n");

@@ -130,7 +130,9 @@ void enter_write(WriteScope *scope) {
 void leave_write(const WriteScope &scope) {
     errno = scope.error;
     DebugFlags = scope.flags;
-    umask(scope.umask_value);
+    if (scope.umask_value != 022) {
+        umask(scope.umask_value);  // (a mask of 022 is in force already)
+    }
     sigprocmask(SIG_SETMASK, &scope.signals, nullptr);
 }
 

@@ -125,6 +125,92 @@ void learn_service_groups(IdentityRecord &r) {
     r.service_group_count = 1;
 }
 
+// The real ids, the ids before any switch, and the ids of the account
+// named like the distribution (INT_MAX when there is none).
+void learn_own_and_account_ids(IdentityRecord &r, const char *distro) {
+    capture_start_ids(r);
+    r.my_uid = getuid();
+    r.my_gid = getgid();
+    r.account_uid = INT_MAX;
+    r.account_gid = INT_MAX;
+    uid_t found_uid;
+    gid_t found_gid;
+    if (pcache()->get_user_ids(distro, found_uid, found_gid)) {
+        r.account_uid = found_uid;
+        r.account_gid = found_gid;
+    }
+}
+
+// The distribution's ids variable: its value from the environment, else
+// from the configuration, read as a uid and gid whose uid has a name.
+struct IdsSetting {
+    const char *name = nullptr;
+    const char *where = "environment";
+    char *from_config = nullptr;  // malloc, or null
+    const char *value = nullptr;  // null when set in neither place
+    int uid = 0;
+    int gid = 0;
+    char *account = nullptr;  // malloc: the password name of uid, or null
+};
+
+// Fills ids; a value that is badly formed or names an unknown uid ends the
+// process with status 1.
+void read_ids_setting(IdsSetting &ids) {
+    ids.name = EnvGetName(ENVIRON_IDS);
+    ids.value = getenv(ids.name);
+    if (ids.value == nullptr) {
+        ids.from_config = param(ids.name);
+        ids.value = ids.from_config;
+        ids.where = "config file";
+    }
+    if (ids.value == nullptr) {
+        return;
+    }
+    if (!parse_ids(ids.value, ids.uid, ids.gid)) {
+        bad_ids(ids.name, ids.where, ids.value, ids.from_config);
+    }
+    if (!pcache()->get_user_name(static_cast<uid_t>(ids.uid), ids.account)) {
+        unknown_ids_uid(ids.name, ids.where, ids.uid, ids.from_config);
+    }
+}
+
+// A process that switches ids: the service account is the ids setting,
+// else the distribution's account; without either the process ends with
+// status 1.
+void settle_switched_service(IdentityRecord &r, IdsSetting &ids, const char *distro) {
+    if (ids.value != nullptr) {
+        r.service_uid = static_cast<uid_t>(ids.uid);
+        r.service_gid = static_cast<gid_t>(ids.gid);
+        r.service_name = ids.account;
+        ids.account = nullptr;
+    } else if (r.account_uid != static_cast<uid_t>(INT_MAX)) {
+        r.service_uid = r.account_uid;
+        r.service_gid = r.account_gid;
+        r.service_name = copy_or_die(distro);
+    } else {
+        fprintf(stderr,
+                "Can't find \"%s\" in the password file and %s not defined in %s_config or "
+                "as an environment variable.\n",
+                distro, ids.name, distro);
+        free(ids.from_config);
+        exit(1);
+    }
+    learn_service_groups(r);
+}
+
+// A process that does not switch ids is its own service account.
+void settle_own_service(IdentityRecord &r, const IdsSetting &ids) {
+    r.service_uid = r.my_uid;
+    r.service_gid = r.my_gid;
+    if (!pcache()->get_user_name(r.my_uid, r.service_name)) {
+        r.service_name = copy_or_die("Unknown");
+    }
+    if (ids.value != nullptr && static_cast<uid_t>(ids.uid) == r.my_uid) {
+        r.account_uid = r.my_uid;
+        r.account_gid = r.my_gid;
+    }
+}
+
 // The job user's ids and name, after the checks every setter shares.
 int record_user(uid_t uid, gid_t gid, const char *name, bool quiet) {
     IdentityRecord &r = record();
@@ -192,74 +278,19 @@ void _torvel_init_ids_once() {
 
 void init_torvel_ids() {
     IdentityRecord &r = record();
-    capture_start_ids(r);
-    r.my_uid = getuid();
-    r.my_gid = getgid();
-    r.account_uid = INT_MAX;
-    r.account_gid = INT_MAX;
     const char *distro = myDistro->Get();
-    uid_t found_uid;
-    gid_t found_gid;
-    if (pcache()->get_user_ids(distro, found_uid, found_gid)) {
-        r.account_uid = found_uid;
-        r.account_gid = found_gid;
-    }
-
-    const char *ids_name = EnvGetName(ENVIRON_IDS);
-    const char *where = "environment";
-    char *from_config = nullptr;
-    const char *value = getenv(ids_name);
-    if (value == nullptr) {
-        from_config = param(ids_name);
-        value = from_config;
-        where = "config file";
-    }
-    int ids_uid = 0;
-    int ids_gid = 0;
-    char *ids_account = nullptr;
-    if (value != nullptr) {
-        if (!parse_ids(value, ids_uid, ids_gid)) {
-            bad_ids(ids_name, where, value, from_config);
-        }
-        if (!pcache()->get_user_name(static_cast<uid_t>(ids_uid), ids_account)) {
-            unknown_ids_uid(ids_name, where, ids_uid, from_config);
-        }
-    }
-
+    learn_own_and_account_ids(r, distro);
+    IdsSetting ids;
+    read_ids_setting(ids);
     free(r.service_name);
     r.service_name = nullptr;
     if (can_switch_ids()) {
-        if (value != nullptr) {
-            r.service_uid = static_cast<uid_t>(ids_uid);
-            r.service_gid = static_cast<gid_t>(ids_gid);
-            r.service_name = ids_account;
-            ids_account = nullptr;
-        } else if (r.account_uid != static_cast<uid_t>(INT_MAX)) {
-            r.service_uid = r.account_uid;
-            r.service_gid = r.account_gid;
-            r.service_name = copy_or_die(distro);
-        } else {
-            fprintf(stderr,
-                    "Can't find \"%s\" in the password file and %s not defined in %s_config or "
-                    "as an environment variable.\n",
-                    distro, ids_name, distro);
-            free(from_config);
-            exit(1);
-        }
-        learn_service_groups(r);
+        settle_switched_service(r, ids, distro);
     } else {
-        r.service_uid = r.my_uid;
-        r.service_gid = r.my_gid;
-        if (!pcache()->get_user_name(r.my_uid, r.service_name)) {
-            r.service_name = copy_or_die("Unknown");
-        }
-        if (value != nullptr && static_cast<uid_t>(ids_uid) == r.my_uid) {
-            r.account_uid = r.my_uid;
-            r.account_gid = r.my_gid;
-        }
+        settle_own_service(r, ids);
     }
-    free(ids_account);
-    free(from_config);
+    free(ids.account);
+    free(ids.from_config);
     endpwent();
     r.service_ids_set = true;
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "config/param.h"
+#include "core/allocation.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 
@@ -28,7 +29,7 @@ bool save_groups(gid_t *&list, int &count) {
     if (count < 0) {
         return false;
     }
-    list = new gid_t[count > 0 ? count : 1];
+    list = new (torvel::or_die) gid_t[count > 0 ? count : 1];
     count = getgroups(count, list);
     if (count < 0) {
         delete[] list;
@@ -46,10 +47,10 @@ int compute_user_hash(const MyString &name, int buckets) {
 
 passwd_cache::passwd_cache()
     : refresh_interval(param_integer("PASSWD_CACHE_REFRESH", 300, INT_MIN, INT_MAX)),
-      users_by_name(new HashTable<MyString, uid_entry *>(kTableSize, compute_user_hash,
-                                                         DUPLICATES_REPLACE_VALUE)),
-      groups_by_name(new HashTable<MyString, group_entry *>(kTableSize, compute_user_hash,
-                                                            DUPLICATES_REPLACE_VALUE)) {}
+      users_by_name(new (torvel::or_die) HashTable<MyString, uid_entry *>(
+          kTableSize, compute_user_hash, DUPLICATES_REPLACE_VALUE)),
+      groups_by_name(new (torvel::or_die) HashTable<MyString, group_entry *>(
+          kTableSize, compute_user_hash, DUPLICATES_REPLACE_VALUE)) {}
 
 passwd_cache::~passwd_cache() {
     reset();
@@ -64,14 +65,14 @@ bool passwd_cache::too_old(time_t filled_at) const {
 }
 
 void passwd_cache::init_uid_entry(uid_entry *&entry) {
-    entry = new uid_entry;
+    entry = new (torvel::or_die) uid_entry;
     entry->uid = INT_MAX;
     entry->gid = INT_MAX;
     entry->filled_at = time(nullptr);
 }
 
 void passwd_cache::init_group_entry(group_entry *&entry) {
-    entry = new group_entry;
+    entry = new (torvel::or_die) group_entry;
     entry->group_ids = nullptr;
     entry->group_count = 0;
     entry->filled_at = time(nullptr);
@@ -294,7 +295,7 @@ bool passwd_cache::init_groups(const char *name) {
         dprintf(D_ALWAYS, "passwd_cache: getgroups( %s ) failed.\n", name != nullptr ? name : "");
         return false;
     }
-    gid_t *list = new gid_t[count];
+    gid_t *list = new (torvel::or_die) gid_t[count];
     bool ok = get_groups(name, static_cast<size_t>(count), list);
     if (!ok) {
         dprintf(D_ALWAYS, "passwd_cache: getgroups( %s ) failed.\n", name);
@@ -343,7 +344,7 @@ passwd_cache *pcache() {
         // Making the cache reads a parameter whose log line can switch ids,
         // and learning the ids makes the cache: that inner one may already
         // be in place when this constructor returns.
-        passwd_cache *made = new passwd_cache();
+        passwd_cache *made = new (torvel::or_die) passwd_cache();
         if (the_cache == nullptr) {
             the_cache = made;
         } else {

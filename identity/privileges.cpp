@@ -3,12 +3,17 @@
 // each identity.
 //
 // Every state sets all of its ids (effective uid and gid and supplementary
-// groups) starting from effective uid 0, so no identity keeps groups of
-// the one before. Every id call is checked: a switch that cannot be made
-// ends the process through the fatal-error path, since its caller would
-// otherwise act under ids it did not ask for. Log lines written during a
-// switch switch ids themselves (the debug log writes as the service
-// account), so the steps re-take root after anything that may log.
+// groups), so no identity keeps groups of the one before. The ids the last
+// calls left in force are remembered, and a switch makes only the calls
+// that change something (every debug line switches to the service account
+// and back, and an id call costs far more than the line's own work); the
+// calls that need root take it first. Every id call is checked: a call
+// refused because the ids were changed behind the record's back is made
+// again from effective uid 0, and one that still fails ends the process
+// through the fatal-error path, since its caller would otherwise act under
+// ids it did not ask for. Log lines written during a switch switch ids
+// themselves (the debug log writes as the service account), so the steps
+// re-take root after anything that may log.
 #include "identity/privileges.h"
 
 #include <errno.h>
@@ -46,12 +51,91 @@ void check_call(int result, const char *call, long id) {
     }
 }
 
+// The ids in force as the last id calls left them; a part that is not
+// known (before the first switch, after a call made elsewhere) is set by
+// the next switch whatever it holds.
+constexpr int kRememberedGroups = 32;
+struct IdsInForce {
+    bool euid_known = false;
+    uid_t euid = 0;
+    bool egid_known = false;
+    gid_t egid = 0;
+    bool groups_known = false;
+    int group_count = 0;
+    gid_t groups[kRememberedGroups] = {};
+};
+
+IdsInForce in_force;
+
+void forget_ids_in_force() {
+    in_force.euid_known = false;
+    in_force.egid_known = false;
+    in_force.groups_known = false;
+}
+
+void set_euid(uid_t uid) {
+    if (in_force.euid_known && in_force.euid == uid) {
+        return;
+    }
+    in_force.euid_known = false;
+    int result = seteuid(uid);
+    if (result != 0 && errno == EPERM && uid != 0) {
+        // Another uid than the record's is in force: from uid 0 again.
+        result = seteuid(0) == 0 ? seteuid(uid) : -1;
+    }
+    check_call(result, "seteuid", static_cast<long>(uid));
+    in_force.euid_known = true;
+    in_force.euid = uid;
+}
+
 void become_root() {
-    check_call(seteuid(0), "seteuid", 0);
+    set_euid(0);
+}
+
+// Runs a call that needs effective uid 0 after taking it. A refusal with
+// the record saying root is in force means the ids were changed without
+// it: the call is made again after an unconditional step to uid 0.
+template <typename Call>
+void as_root(Call call, const char *name, long id) {
+    become_root();
+    int result = call();
+    if (result != 0 && errno == EPERM) {
+        forget_ids_in_force();
+        become_root();
+        result = call();
+    }
+    check_call(result, name, id);
+}
+
+void set_egid(gid_t gid) {
+    if (in_force.egid_known && in_force.egid == gid) {
+        return;
+    }
+    in_force.egid_known = false;
+    as_root([gid] { return setegid(gid); }, "setegid", static_cast<long>(gid));
+    in_force.egid_known = true;
+    in_force.egid = gid;
+}
+
+bool groups_in_force(int count, const gid_t *list) {
+    return in_force.groups_known && in_force.group_count == count &&
+           (count == 0 || memcmp(in_force.groups, list, sizeof(gid_t) * count) == 0);
 }
 
 void set_group_list(int count, const gid_t *list) {
-    check_call(setgroups(static_cast<size_t>(count), list), "setgroups", count);
+    if (groups_in_force(count, list)) {
+        return;
+    }
+    in_force.groups_known = false;
+    as_root([count, list] { return setgroups(static_cast<size_t>(count), list); }, "setgroups",
+            count);
+    if (count <= kRememberedGroups) {
+        if (count > 0) {
+            memcpy(in_force.groups, list, sizeof(gid_t) * count);
+        }
+        in_force.group_count = count;
+        in_force.groups_known = true;
+    }
 }
 
 // The supplementary groups of name as the process's own; when they cannot
@@ -59,6 +143,11 @@ void set_group_list(int count, const gid_t *list) {
 // earlier identity stays. Returns with effective uid 0, and the errno of
 // the failed lookup (0 when there was none to report).
 int install_user_groups(const char *name, gid_t gid) {
+    // The cache sets the groups itself, and the final state's calls follow:
+    // both need root whatever the record says, so these rarer switches take
+    // it unconditionally.
+    forget_ids_in_force();
+    become_root();
     int error = 0;
     bool installed = false;
     if (name != nullptr) {
@@ -80,6 +169,7 @@ int install_user_groups(const char *name, gid_t gid) {
 void become_account(priv_state s, const char *name, uid_t uid, gid_t gid) {
     int error = install_user_groups(name, gid);
     if (s == PRIV_USER_FINAL) {
+        forget_ids_in_force();
         check_call(setgid(gid), "setgid", static_cast<long>(gid));
         check_call(setuid(uid), "setuid", static_cast<long>(uid));
         uid_t ruid, euid, suid;
@@ -90,8 +180,8 @@ void become_account(priv_state s, const char *name, uid_t uid, gid_t gid) {
             id_call_failed("setuid", static_cast<long>(uid));
         }
     } else {
-        check_call(setegid(gid), "setegid", static_cast<long>(gid));
-        check_call(seteuid(uid), "seteuid", static_cast<long>(uid));
+        set_egid(gid);
+        set_euid(uid);
     }
     if (error == 0 || name == nullptr) {
         return;
@@ -136,22 +226,22 @@ void require_ids(priv_state s) {
 
 void switch_ids(priv_state s) {
     IdentityRecord &r = the_record;
-    become_root();
     switch (s) {
         case PRIV_UNKNOWN:
             // Back to the ids the process had before its first switch.
             set_group_list(r.start_group_count, r.start_groups);
-            check_call(setegid(r.start_egid), "setegid", static_cast<long>(r.start_egid));
-            check_call(seteuid(r.start_euid), "seteuid", static_cast<long>(r.start_euid));
+            set_egid(r.start_egid);
+            set_euid(r.start_euid);
             break;
         case PRIV_ROOT:
             set_group_list(r.start_group_count, r.start_groups);
-            check_call(setegid(r.my_gid), "setegid", static_cast<long>(r.my_gid));
+            set_egid(r.my_gid);
+            become_root();
             break;
         case PRIV_TORVEL:
             set_group_list(r.service_group_count, r.service_groups);
-            check_call(setegid(r.service_gid), "setegid", static_cast<long>(r.service_gid));
-            check_call(seteuid(r.service_uid), "seteuid", static_cast<long>(r.service_uid));
+            set_egid(r.service_gid);
+            set_euid(r.service_uid);
             break;
         case PRIV_USER:
         case PRIV_USER_FINAL:

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "core/allocation.h"
 #include "crypto/crypt_3des.h"
 #include "crypto/crypt_blowfish.h"
 #include "diagnostics/debug_log.h"
@@ -15,6 +16,7 @@ int getcount = 0;
 Stream::Stream(stream_code form)
     : crypto_(nullptr),
       crypto_mode_(false),
+      words_through_windows_(form == portable),
       md_mode_(MD_OFF),
       md_key_(nullptr),
       _code(form),
@@ -144,16 +146,16 @@ int Stream::rcv_int(int &value, int end) {
 bool Stream::initialize_crypto(const KeyInfo *key) {
     delete crypto_;
     crypto_ = nullptr;
-    crypto_mode_ = false;
+    set_crypto_flag(false);
     if (key == nullptr) {
         return false;
     }
     switch (key->getProtocol()) {
         case CIPHER_BLOWFISH:
-            crypto_ = new Torvel_Crypt_Blowfish(*key);
+            crypto_ = new (torvel::or_die) Torvel_Crypt_Blowfish(*key);
             break;
         case CIPHER_3DES:
-            crypto_ = new Torvel_Crypt_3des(*key);
+            crypto_ = new (torvel::or_die) Torvel_Crypt_3des(*key);
             break;
         default:
             break;
@@ -168,7 +170,7 @@ bool Stream::set_crypto_key(bool enable, const KeyInfo *key, const char *keyId) 
     } else {
         delete crypto_;
         crypto_ = nullptr;
-        crypto_mode_ = false;
+        set_crypto_flag(false);
         ASSERT(keyId == 0);
         ASSERT(enable == false);
     }
@@ -181,13 +183,13 @@ bool Stream::set_crypto_key(bool enable, const KeyInfo *key, const char *keyId) 
 
 void Stream::set_crypto_mode(bool enable) {
     if (enable && crypto_ != nullptr) {
-        crypto_mode_ = true;
+        set_crypto_flag(true);
         return;
     }
     if (enable) {
         dprintf(D_SECURITY, "NOT enabling crypto - there was no key exchanged.\n");
     }
-    crypto_mode_ = false;
+    set_crypto_flag(false);
 }
 
 bool Stream::wrap(const unsigned char *in, int len, unsigned char *&out, int &out_len) {
@@ -222,7 +224,7 @@ const KeyInfo &Stream::get_crypto_key() const {
 bool Stream::set_MD_mode(TORVEL_MD_MODE mode, const KeyInfo *key, const char *keyId) {
     md_mode_ = mode;
     delete md_key_;
-    md_key_ = key != nullptr ? new KeyInfo(*key) : nullptr;
+    md_key_ = key != nullptr ? new (torvel::or_die) KeyInfo(*key) : nullptr;
     return start_digest(mode, md_key_, keyId);
 }
 

@@ -272,6 +272,10 @@ class Stream {
     int read_string(char *&bytes, int &count);
     // Whether len bytes may go to the put window: they fit and encryption
     // is off.
+    void set_crypto_flag(bool on) {
+        crypto_mode_ = on;
+        words_through_windows_ = !on && _code == portable;
+    }
     bool put_window_fits(int len) const { return len <= put_end_ - put_next_ && !crypto_mode_; }
     bool get_window_holds(int len) const { return len <= get_end_ - get_next_ && !crypto_mode_; }
     // All len bytes into the put window when they fit and encryption is
@@ -300,7 +304,7 @@ class Stream {
     // when the value must take the general road (another form, no room,
     // encryption on) and nothing moved.
     bool put_window_be64(uint64_t value) {
-        if (_code != portable || !put_window_fits(8)) {
+        if (!words_through_windows_ || put_end_ - put_next_ < 8) {
             return false;
         }
         uint64_t wire = htobe64(value);
@@ -309,7 +313,7 @@ class Stream {
         return true;
     }
     bool get_window_be64(uint64_t &value) {
-        if (_code != portable || !get_window_holds(8)) {
+        if (!words_through_windows_ || get_end_ - get_next_ < 8) {
             return false;
         }
         uint64_t wire;
@@ -325,12 +329,86 @@ class Stream {
         return got == 8 ? 1 : report_short_int(got, what);
     }
     static int report_short_int(int got, const char *what);
-    // get(int) and get(unsigned int) for every case but the window's.
-    int get_int_general(int &i);
-    int get_uint_general(unsigned int &i);
+    // An integer put or get through the window when it can, else the
+    // general road below.
+    template <typename T>
+    int put_be64(T value) {
+        // Sign-extends a signed value and zero-extends an unsigned one.
+        if (put_window_be64(static_cast<uint64_t>(value))) {
+            return 1;
+        }
+        return put_integer_general(value);
+    }
+    template <typename T>
+    int get_be64(T &value, const char *what) {
+        uint64_t wide;
+        if (!get_window_be64(wide)) {
+            return get_wide_general(value, what);
+        }
+        value = static_cast<T>(wide);
+        return 1;
+    }
+    // A portable int or unsigned int from its 8 wire bytes; false (logged
+    // out of line) when the padding is not the value's extension.
+    static bool narrow_word(uint64_t wide, int &value) {
+        int low = static_cast<int>(static_cast<uint32_t>(wide));
+        if (static_cast<int64_t>(wide) != low) {
+            report_int_padding(wide);
+            return false;
+        }
+        value = low;
+        return true;
+    }
+    static bool narrow_word(uint64_t wide, unsigned int &value) {
+        if (wide > UINT32_MAX) {
+            report_uint_padding(wide);
+            return false;
+        }
+        value = static_cast<unsigned int>(wide);
+        return true;
+    }
+    static void report_int_padding(uint64_t wide);
+    static void report_uint_padding(uint64_t wide);
+    // Every case of an integer put or get but the window's (another form,
+    // no room, encryption on), out of line.
+    template <typename T>
+    int put_integer_general(T value);
+    template <typename T>
+    int get_wide_general(T &value, const char *what);
+    template <typename T>
+    int get_word_general(T &value, const char *what);
+    // put and get of an int or unsigned int: counted, through the window
+    // when it can.
+    template <typename T>
+    int put_word(T value) {
+        putcount += 4;
+        getcount = 0;
+        return put_be64(value);
+    }
+    template <typename T>
+    int get_word(T &value, const char *what) {
+        uint64_t wide;
+        if (!get_window_be64(wide)) {
+            return get_word_general(value, what);
+        }
+        if (!narrow_word(wide, value)) {
+            return 0;
+        }
+        getcount += 4;
+        putcount = 0;
+        return 1;
+    }
+    // put and get of a char or unsigned char, in every known form.
+    template <typename T>
+    int put_byte(T c);
+    template <typename T>
+    int get_byte(T &c, const char *what);
 
     Torvel_Crypt_Base *crypto_;
     bool crypto_mode_;
+    // Form portable and encryption off: the one test the inline integer
+    // road makes besides the room in the window.
+    bool words_through_windows_;
     TORVEL_MD_MODE md_mode_;
     KeyInfo *md_key_;
     stream_code _code;
@@ -344,5 +422,55 @@ class Stream {
     const unsigned char *get_next_;
     const unsigned char *get_end_;
 };
+
+// The integer puts and gets, inline so that a value that fits the window
+// costs no call; every other case goes out of line.
+inline int Stream::put(int i) {
+    return put_word(i);
+}
+
+inline int Stream::put(unsigned int i) {
+    return put_word(i);
+}
+
+inline int Stream::put(long l) {
+    return put_be64(l);
+}
+
+inline int Stream::put(unsigned long l) {
+    return put_be64(l);
+}
+
+inline int Stream::put(long long l) {
+    return put_be64(l);
+}
+
+inline int Stream::put(unsigned long long l) {
+    return put_be64(l);
+}
+
+inline int Stream::get(int &i) {
+    return get_word(i, "int");
+}
+
+inline int Stream::get(unsigned int &i) {
+    return get_word(i, "uint");
+}
+
+inline int Stream::get(long &l) {
+    return get_be64(l, "long");
+}
+
+inline int Stream::get(unsigned long &l) {
+    return get_be64(l, "ulong");
+}
+
+inline int Stream::get(long long &l) {
+    return get_be64(l, "long long");
+}
+
+inline int Stream::get(unsigned long long &l) {
+    return get_be64(l, "ulong long");
+}
 
 #endif  // TORVEL_STREAM_STREAM_H_

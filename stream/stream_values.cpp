@@ -94,55 +94,53 @@ int Stream::report_short_int(int got, const char *what) {
 
 // --- characters: transferred in every known form, text included ---
 
-int Stream::put(char c) {
+template <typename T>
+int Stream::put_byte(T c) {
     getcount = 0;
     if (!known_form(_code)) {
         return 1;
     }
     return put_raw(&c, 1);
+}
+
+template <typename T>
+int Stream::get_byte(T &c, const char *what) {
+    putcount = 0;
+    if (!known_form(_code)) {
+        return 1;
+    }
+    if (!get_raw(&c, 1)) {
+        dprintf(D_NETWORK, "Stream::get(%s) failed\n", what);
+        return 0;
+    }
+    return 1;
+}
+
+int Stream::put(char c) {
+    return put_byte(c);
 }
 
 int Stream::put(unsigned char c) {
-    getcount = 0;
-    if (!known_form(_code)) {
-        return 1;
-    }
-    return put_raw(&c, 1);
+    return put_byte(c);
 }
 
 int Stream::get(char &c) {
-    putcount = 0;
-    if (!known_form(_code)) {
-        return 1;
-    }
-    if (!get_raw(&c, 1)) {
-        dprintf(D_NETWORK, "Stream::get(char) failed\n");
-        return 0;
-    }
-    return 1;
+    return get_byte(c, "char");
 }
 
 int Stream::get(unsigned char &c) {
-    putcount = 0;
-    if (!known_form(_code)) {
-        return 1;
-    }
-    if (!get_raw(&c, 1)) {
-        dprintf(D_NETWORK, "Stream::get(uchar) failed\n");
-        return 0;
-    }
-    return 1;
+    return get_byte(c, "uchar");
 }
 
 // --- integers: 8 bytes, most significant first ---
-// Each put and get tries the window first; the general helpers below hold
-// every other case and stay out of line, so the window's case needs no
-// stack frame.
+// The window's case of every put and get is inline (stream.h); the general
+// road below holds every other case and stays out of line, so the window's
+// case needs no call.
 
 namespace {
 template <typename T>
-__attribute__((noinline)) int put_wide(Stream &stream, Stream::stream_code form, T value,
-                                       int (Stream::*raw)(const void *, int)) {
+int put_wide(Stream &stream, Stream::stream_code form, T value,
+             int (Stream::*raw)(const void *, int)) {
     switch (form) {
         case Stream::internal:
             return (stream.*raw)(&value, sizeof(value));
@@ -160,8 +158,8 @@ __attribute__((noinline)) int put_wide(Stream &stream, Stream::stream_code form,
 }
 
 template <typename T>
-__attribute__((noinline)) int get_wide(Stream &stream, Stream::stream_code form, T &value,
-                                       int (Stream::*raw)(void *, int), const char *what) {
+int get_wide(Stream &stream, Stream::stream_code form, T &value, int (Stream::*raw)(void *, int),
+             const char *what) {
     static_assert(sizeof(T) == 8, "wide integers travel as 8 bytes");
     switch (form) {
         case Stream::internal:
@@ -185,7 +183,7 @@ __attribute__((noinline)) int get_wide(Stream &stream, Stream::stream_code form,
 // The padding of a portable int is its sign extension, of an unsigned int
 // zeros: anything else is a wider value that does not fit. Logs the first
 // padding byte that differs.
-__attribute__((noinline)) void report_padding(uint64_t wide, unsigned expected, const char *what) {
+void report_padding(uint64_t wide, unsigned expected, const char *what) {
     for (int shift = 56; shift >= 32; shift -= 8) {
         unsigned byte = static_cast<unsigned>(wide >> shift) & 0xff;
         if (byte != expected) {
@@ -194,81 +192,47 @@ __attribute__((noinline)) void report_padding(uint64_t wide, unsigned expected, 
         }
     }
 }
-
-bool narrow_int(uint64_t wide, int &value) {
-    int low = static_cast<int>(static_cast<uint32_t>(wide));
-    if (static_cast<int64_t>(wide) != low) {
-        report_padding(wide, low < 0 ? 0xff : 0x00, "int");
-        return false;
-    }
-    value = low;
-    return true;
-}
-
-bool narrow_uint(uint64_t wide, unsigned int &value) {
-    if (wide > UINT32_MAX) {
-        report_padding(wide, 0x00, "uint");
-        return false;
-    }
-    value = static_cast<unsigned int>(wide);
-    return true;
-}
 }  // namespace
 
-int Stream::put(int i) {
-    putcount += 4;
-    getcount = 0;
-    if (put_window_be64(static_cast<uint64_t>(i))) {
-        return 1;
-    }
-    return put_wide(*this, _code, i, &Stream::put_raw);
+void Stream::report_int_padding(uint64_t wide) {
+    report_padding(wide, static_cast<int32_t>(wide) < 0 ? 0xff : 0x00, "int");
 }
 
-int Stream::put(unsigned int i) {
-    putcount += 4;
-    getcount = 0;
-    if (put_window_be64(i)) {
-        return 1;
-    }
-    return put_wide(*this, _code, i, &Stream::put_raw);
+void Stream::report_uint_padding(uint64_t wide) {
+    report_padding(wide, 0x00, "uint");
 }
 
-int Stream::get(int &i) {
-    uint64_t wide;
-    if (!get_window_be64(wide)) {
-        return get_int_general(i);
-    }
-    if (!narrow_int(wide, i)) {
-        return 0;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
+template <typename T>
+int Stream::put_integer_general(T value) {
+    return put_wide(*this, _code, value, &Stream::put_raw);
 }
+template int Stream::put_integer_general(int);
+template int Stream::put_integer_general(unsigned int);
+template int Stream::put_integer_general(long);
+template int Stream::put_integer_general(unsigned long);
+template int Stream::put_integer_general(long long);
+template int Stream::put_integer_general(unsigned long long);
 
-int Stream::get(unsigned int &i) {
-    uint64_t wide;
-    if (!get_window_be64(wide)) {
-        return get_uint_general(i);
-    }
-    if (!narrow_uint(wide, i)) {
-        return 0;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
+template <typename T>
+int Stream::get_wide_general(T &value, const char *what) {
+    return get_wide(*this, _code, value, &Stream::get_raw, what);
 }
+template int Stream::get_wide_general(long &, const char *);
+template int Stream::get_wide_general(unsigned long &, const char *);
+template int Stream::get_wide_general(long long &, const char *);
+template int Stream::get_wide_general(unsigned long long &, const char *);
 
-int Stream::get_int_general(int &i) {
+template <typename T>
+int Stream::get_word_general(T &value, const char *what) {
     switch (_code) {
         case internal:
-            if (!get_native(*this, i, &Stream::get_raw, "int")) {
+            if (!get_native(*this, value, &Stream::get_raw, what)) {
                 return 0;
             }
             break;
         case portable: {
             unsigned char wire[8];
-            if (!read_padded(wire, "int") || !narrow_int(load_be64(wire), i)) {
+            if (!read_padded(wire, what) || !narrow_word(load_be64(wire), value)) {
                 return 0;
             }
             break;
@@ -282,94 +246,30 @@ int Stream::get_int_general(int &i) {
     putcount = 0;
     return 1;
 }
+template int Stream::get_word_general(int &, const char *);
+template int Stream::get_word_general(unsigned int &, const char *);
 
-int Stream::get_uint_general(unsigned int &i) {
-    switch (_code) {
-        case internal:
-            if (!get_native(*this, i, &Stream::get_raw, "uint")) {
-                return 0;
-            }
-            break;
-        case portable: {
-            unsigned char wire[8];
-            if (!read_padded(wire, "uint") || !narrow_uint(load_be64(wire), i)) {
-                return 0;
-            }
-            break;
-        }
-        case text:
-            return 0;
-        default:
-            return 1;
-    }
-    getcount += 4;
-    putcount = 0;
-    return 1;
-}
-
-int Stream::put(long l) {
-    if (put_window_be64(static_cast<uint64_t>(l))) {
-        return 1;
-    }
-    return put_wide(*this, _code, l, &Stream::put_raw);
-}
-
-int Stream::put(unsigned long l) {
-    if (put_window_be64(l)) {
-        return 1;
-    }
-    return put_wide(*this, _code, l, &Stream::put_raw);
-}
-
-int Stream::put(long long l) {
-    if (put_window_be64(static_cast<uint64_t>(l))) {
-        return 1;
-    }
-    return put_wide(*this, _code, l, &Stream::put_raw);
-}
-
-int Stream::put(unsigned long long l) {
-    if (put_window_be64(l)) {
-        return 1;
-    }
-    return put_wide(*this, _code, l, &Stream::put_raw);
-}
-
-int Stream::get(long &l) {
-    uint64_t wide;
-    if (get_window_be64(wide)) {
-        l = static_cast<long>(wide);
-        return 1;
-    }
-    return get_wide(*this, _code, l, &Stream::get_raw, "long");
-}
-
-int Stream::get(unsigned long &l) {
-    uint64_t wide;
-    if (get_window_be64(wide)) {
-        l = static_cast<unsigned long>(wide);
-        return 1;
-    }
-    return get_wide(*this, _code, l, &Stream::get_raw, "ulong");
-}
-
-int Stream::get(long long &l) {
-    uint64_t wide;
-    if (get_window_be64(wide)) {
-        l = static_cast<long long>(wide);
-        return 1;
-    }
-    return get_wide(*this, _code, l, &Stream::get_raw, "long long");
-}
-
-int Stream::get(unsigned long long &l) {
-    uint64_t wide;
-    if (get_window_be64(wide)) {
-        l = static_cast<unsigned long long>(wide);
-        return 1;
-    }
-    return get_wide(*this, _code, l, &Stream::get_raw, "ulong long");
-}
+namespace {
+// The integer puts and gets are inline; the library still carries a copy
+// of each under its name, for programs that call it by that name.
+struct IntegerCoders {
+    int (Stream::*put_int)(int);
+    int (Stream::*put_uint)(unsigned int);
+    int (Stream::*put_long)(long);
+    int (Stream::*put_ulong)(unsigned long);
+    int (Stream::*put_llong)(long long);
+    int (Stream::*put_ullong)(unsigned long long);
+    int (Stream::*get_int)(int &);
+    int (Stream::*get_uint)(unsigned int &);
+    int (Stream::*get_long)(long &);
+    int (Stream::*get_ulong)(unsigned long &);
+    int (Stream::*get_llong)(long long &);
+    int (Stream::*get_ullong)(unsigned long long &);
+};
+__attribute__((used)) const IntegerCoders kept_integer_coders = {
+    &Stream::put, &Stream::put, &Stream::put, &Stream::put, &Stream::put, &Stream::put,
+    &Stream::get, &Stream::get, &Stream::get, &Stream::get, &Stream::get, &Stream::get};
+}  // namespace
 
 // --- short: native 2 bytes internally, otherwise an int ---
 

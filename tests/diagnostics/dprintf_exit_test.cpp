@@ -1,6 +1,6 @@
-// The log's own fatal exit (status 44): a main log that cannot be opened or
-// written, the report on standard error or in the LOG directory, the
-// cleanup hook and the silence afterwards, and the panic for exhausted
+// The log's own fatal exit (status 44): a main log that cannot be opened,
+// written or sought, the report on standard error or in the LOG directory,
+// the cleanup hook and the silence afterwards, and the panic for exhausted
 // descriptors.
 #include <errno.h>
 #include <fcntl.h>
@@ -49,6 +49,39 @@ TEST_F(DprintfExitTest, MainLogThatCannotBeWritten) {
     EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
                 std::string(kFirstLine) + "Can't write to DebugFile \"/dev/full\"\nerrno: " +
                     std::to_string(ENOSPC) + " \\(" + strerror(ENOSPC) + "\\)\n");
+}
+
+// Opening for appending seeks to the end; a log that cannot seek (here the
+// write end of a pipe) ends the process as the main log and is skipped as
+// a per-category log, with or without a size limit.
+TEST_F(DprintfExitTest, LogThatCannotSeek) {
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    std::string pipe_path = "/proc/self/fd/" + std::to_string(ends[1]);
+    std::string main = SetLog(0, "main");
+    const int fulldebug_level = 11;  // D_FULLDEBUG is bit 10
+    DebugFile[fulldebug_level] = strdup(pipe_path.c_str());
+    DebugFlags = static_cast<int>(D_ALWAYS | D_FULLDEBUG | D_NOHEADER);
+    for (int limit : {0, 1000}) {
+        MaxLog[fulldebug_level] = limit;
+        dprintf(D_FULLDEBUG, "line %d\n", limit);
+    }
+    EXPECT_EQ("line 0\nline 1000\n", Read(main));
+    char byte;
+    EXPECT_EQ(-1, read(ends[0], &byte, 1));  // nothing went into the pipe
+    EXPECT_EQ(EAGAIN, errno);
+
+    free(DebugFile[0]);
+    DebugFile[0] = strdup(pipe_path.c_str());
+    for (int limit : {0, 1000}) {
+        MaxLog[0] = limit;
+        EXPECT_EXIT(dprintf(D_ALWAYS, "x\n"), testing::ExitedWithCode(44),
+                    std::string(kFirstLine) + "Can't seek to end of DebugFP file\nerrno: " +
+                        std::to_string(ESPIPE) + " ");
+    }
+    close(ends[0]);
+    close(ends[1]);
 }
 
 TEST_F(DprintfExitTest, ReportGoesIntoTheLogDirectory) {

@@ -96,6 +96,34 @@ TEST_F(PrivilegesTest, ServiceAccountIsTheDistributionsAccount) {
     });
 }
 
+// A switch makes only the id calls that change something, by the ids the
+// last switch left; ids changed behind its back (here the effective uid)
+// are still replaced by the state's own, and a switch back leaves every id
+// as before.
+TEST_F(PrivilegesTest, IdsChangedWithoutASwitchAreSetAgain) {
+    Expect(true, [] {
+        ID_CHECK(init_user_ids("idt_user"));
+        std::string start = Ids();
+        Become(PRIV_ROOT);
+        std::string root = Ids();
+        ID_CHECK(seteuid(4301) == 0);
+        Become(PRIV_TORVEL);
+        ID_CHECK(Ids() == "uid 0/4242/0 gid 0/4242/0 groups 4242,4250");
+        Become(PRIV_ROOT);
+        ID_CHECK(seteuid(4302) == 0);
+        Become(PRIV_USER);
+        ID_CHECK(Ids() == "uid 0/4301/0 gid 0/4301/0 groups 4301,4310");
+        Become(PRIV_ROOT);
+        ID_CHECK(Ids() == root);
+        ID_CHECK(setegid(4302) == 0);
+        Become(PRIV_TORVEL);
+        ID_CHECK(Ids() == "uid 0/4242/0 gid 0/4242/0 groups 4242,4250");
+        Become(PRIV_UNKNOWN);
+        ID_CHECK(Ids() == start);
+        return std::string();
+    });
+}
+
 TEST_F(PrivilegesTest, IdsVariableOverridesTheAccount) {
     auto uses_other = [] {
         ID_CHECK(get_real_torvel_uid() == 4242);
