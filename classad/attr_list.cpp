@@ -45,10 +45,47 @@ AttrListElems *elems_of(void *chain) {
 AttrListElem::AttrListElem(ExprTree *t)
     : tree(t),
       dirty(false),
+      literalKind(LX_NONE),
+      literalText(nullptr),
       shadowed(0),
       name(static_cast<VariableBase *>(t->LArg())->Name()),
       next(nullptr),
-      prev(nullptr) {}
+      prev(nullptr) {
+    noteLiteral_();
+}
+
+// What a reference to the attribute gives when its right side is a
+// literal: a boolean as an integer, a time as ERROR (no operator takes one).
+void AttrListElem::noteLiteral_() {
+    ExprTree *right = tree->RArg();
+    switch (right != nullptr ? right->MyType() : LX_NONE) {
+        case LX_INTEGER:
+            literalKind = LX_INTEGER;
+            literalInt = static_cast<IntegerBase *>(right)->Value();
+            break;
+        case LX_BOOL:
+            literalKind = LX_INTEGER;
+            literalInt = static_cast<BooleanBase *>(right)->Value();
+            break;
+        case LX_FLOAT:
+            literalKind = LX_FLOAT;
+            literalFloat = static_cast<FloatBase *>(right)->Value();
+            break;
+        case LX_STRING:
+            literalKind = LX_STRING;
+            literalText = static_cast<StringBase *>(right)->Value();
+            break;
+        case LX_UNDEFINED:
+            literalKind = LX_UNDEFINED;
+            break;
+        case LX_ERROR:
+        case LX_TIME:
+            literalKind = LX_ERROR;
+            break;
+        default:
+            break;
+    }
+}
 
 AttrListElem::~AttrListElem() {
     delete tree;

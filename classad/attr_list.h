@@ -52,14 +52,27 @@ class AttrListElem {
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
 
-    ExprTree *tree;  // owned AssignOp
+    ExprTree *tree;  // owned AssignOp, the same for the element's life
     bool dirty;
+    // The right side's value when it is a literal, so that evaluation reads
+    // it here instead of walking the tree: its kind as a reference passes
+    // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
+    // LX_NONE when the right side is no literal.
+    LexemeType literalKind;
+    union {
+        int literalInt;           // LX_INTEGER (a boolean literal too)
+        float literalFloat;       // LX_FLOAT
+        const char *literalText;  // LX_STRING: the tree's interned text
+    };
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
     unsigned shadowed;
     const char *name;  // the interned name of tree's left Variable
     AttrListElem *next;
     AttrListElem *prev;
+
+ private:
+    void noteLiteral_();
 };
 
 // The own attributes of a list: the elements in order, and an index from

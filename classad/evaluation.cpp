@@ -92,6 +92,32 @@ EvalValue stored(const EvalValue &v) {
     return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
 }
 
+bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out);
+
+}  // namespace
+
+// The evaluator's access to a node's evaluation mark.
+struct EvalMark {
+    static void set(ExprTree *node, bool on) { node->evalFlag = on; }
+};
+
+namespace {
+
+// A reference reached as an operand, with its cycle mark and nesting level
+// as eval_tree_value gives them, without the general dispatch.
+void eval_marked_reference(Variable *node, const AttrList *my, const AttrList *target,
+                           EvalValue &out) {
+    if (node->IsBeingEvaluated() || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
+        out = EvalValue::Error();
+        return;
+    }
+    EvalMark::set(node, true);
+    eval_depth++;
+    eval_reference(node, my, target, out);
+    eval_depth--;
+    EvalMark::set(node, false);
+}
+
 // An operand of an operator node; a missing one is undefined. Integer and
 // string literals are read in place: they could neither fail nor recurse.
 void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalValue &out) {
@@ -105,6 +131,9 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
             return;
         case LX_STRING:
             out = EvalValue::Text(static_cast<String *>(node)->Value());
+            return;
+        case LX_VARIABLE:
+            eval_marked_reference(static_cast<Variable *>(node), my, target, out);
             return;
         default:
             eval_tree_value(node, my, target, out);
@@ -151,20 +180,28 @@ bool literal_value(ExprTree *node, EvalValue &out) {
     }
 }
 
-// An attribute's assignment found by a reference, evaluated as EvalTree
-// evaluates it. The common attribute, a literal value, is read here with
-// the same mark and nesting checks, without walking through the node.
-bool eval_attribute(ExprTree *assignment, const AttrList *my, const AttrList *target,
+// An attribute found by a reference, evaluated as EvalTree evaluates its
+// assignment. The common attribute, a literal value, is read from the
+// element with the same nesting check, without walking the tree (its
+// assignment cannot be under evaluation: a literal reaches nothing).
+bool eval_attribute(const AttrListElem *attribute, const AttrList *my, const AttrList *target,
                     EvalValue &out) {
-    if (assignment->MyType() == LX_ASSIGN && !assignment->IsBeingEvaluated() &&
-        eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
-        ExprTree *right = static_cast<BinaryOpBase *>(assignment)->RightOperand();
-        if (right != nullptr && literal_value(right, out)) {
-            pass_on(out);
-            return true;
+    if (attribute->literalKind != LX_NONE && eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
+        out.type = attribute->literalKind;
+        switch (attribute->literalKind) {
+            case LX_FLOAT:
+                out.r = attribute->literalFloat;
+                break;
+            case LX_STRING:
+                out.s = attribute->literalText;
+                break;
+            default:
+                out.i = attribute->literalInt;
+                break;
         }
+        return true;
     }
-    return eval_tree_value(assignment, my, target, out);
+    return eval_tree_value(attribute->tree, my, target, out);
 }
 
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out) {
@@ -183,11 +220,20 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
     OpKind op = operation_of(kind);
     EvalValue l;
     operand(left, my, target, l);
-    if ((kind == LX_AND || kind == LX_OR) && eval_short_circuit(op, l, out)) {
-        return true;
+    if (kind == LX_AND || kind == LX_OR) {
+        // An integer decides alone as eval_short_circuit would: 0 for
+        // and, non-zero for or.
+        if (l.type == LX_INTEGER ? (l.i != 0) == (kind == LX_OR) : eval_short_circuit(op, l, out)) {
+            out = l.type == LX_INTEGER ? EvalValue::Int(kind == LX_OR) : out;
+            return true;
+        }
     }
     EvalValue r;
     operand(right, my, target, r);
+    if ((kind == LX_AND || kind == LX_OR) && l.type == LX_INTEGER && r.type == LX_INTEGER) {
+        out = EvalValue::Int(r.i != 0);  // the left side did not decide
+        return true;
+    }
     if (kind == LX_SUB && left == nullptr) {
         out = stored(eval_negate(r));
     } else {
@@ -208,11 +254,13 @@ bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, 
         my = target;
         target = other;
     }
-    ExprTree *attribute = my != nullptr ? my->Lookup(scope.name) : nullptr;
+    const AttrListElem *attribute =
+        my != nullptr ? my->LookupElem(scope.name, scope.hash) : nullptr;
     if (attribute != nullptr) {
         return eval_attribute(attribute, my, target, out);
     }
-    attribute = !scope.restricted && target != nullptr ? target->Lookup(scope.name) : nullptr;
+    attribute = !scope.restricted && target != nullptr ? target->LookupElem(scope.name, scope.hash)
+                                                       : nullptr;
     if (attribute != nullptr) {
         return eval_attribute(attribute, target, my, out);
     }
@@ -266,6 +314,22 @@ void eval_scratch_release(EvalScratchMark mark) {
 
 // ---- the engine ----
 
+namespace {
+
+// The work of a node that is no literal, by kind.
+bool eval_inner_node(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    switch (tree->MyType()) {
+        case LX_VARIABLE:
+            return eval_reference(static_cast<Variable *>(tree), my, target, out);
+        case LX_FUNCTION:
+            return eval_call_value(static_cast<Function *>(tree), my, target, out);
+        default:
+            return eval_operator(static_cast<BinaryOpBase *>(tree), my, target, out);
+    }
+}
+
+}  // namespace
+
 bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
     if (tree->evalFlag || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
         out = EvalValue::Error();
@@ -276,24 +340,14 @@ bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
     }
     tree->evalFlag = true;
     eval_depth++;
-    bool ok = eval_node_value(tree, my, target, out);
+    bool ok = eval_inner_node(tree, my, target, out);
     eval_depth--;
     tree->evalFlag = false;
     return ok;
 }
 
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    switch (tree->MyType()) {
-        case LX_VARIABLE:
-            return eval_reference(static_cast<Variable *>(tree), my, target, out);
-        case LX_FUNCTION:
-            return eval_call_value(static_cast<Function *>(tree), my, target, out);
-        default:
-            if (literal_value(tree, out)) {
-                return true;
-            }
-            return eval_operator(static_cast<BinaryOpBase *>(tree), my, target, out);
-    }
+    return literal_value(tree, out) || eval_inner_node(tree, my, target, out);
 }
 
 void eval_value_store(const EvalValue &v, EvalResult *result) {

@@ -147,7 +147,7 @@ bool is_group(LexemeType kind, const ExprTree *left) {
 // as the name, "MY" restricts, "TARGET" exchanges the ads and restricts, and
 // the rest is resolved again, so prefixes stack.
 Variable::Scope resolve_scope(const char *ref) {
-    Variable::Scope scope = {ref, false, false, false, false};
+    Variable::Scope scope = {ref, 0, false, false, false, false};
     for (;;) {
         const char *dot = strchr(ref, '.');
         if (dot == nullptr) {
@@ -307,6 +307,7 @@ Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
     if (scope_.name != name) {
         scopeSlot_ = intern_(scope_.name, scope_.name);
     }
+    scope_.hash = AttrList::NameHash(scope_.name);
 }
 
 Variable::~Variable() {

@@ -25,6 +25,7 @@
 #define TORVEL_CLASSAD_EXPR_TREE_H_
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "classad/lexeme_type.h"
 #include "core/list.h"
@@ -116,6 +117,8 @@ class ExprTree {
     LexemeType type;
     bool evalFlag;  // evaluation in progress (cycle detection)
 
+    // The evaluator sets and clears evalFlag (classad/evaluation.cpp).
+    friend struct EvalMark;
     friend bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
                                 EvalValue &out);
 };
@@ -132,6 +135,7 @@ class Variable : public ExprTree {
     // ads and restricts, prefixes stack, and any other prefix finds nothing.
     struct Scope {
         const char *name;     // the attribute name after the prefixes (interned)
+        uint32_t hash;        // name's case-blind hash, as attribute lists index it
         bool exchanged;       // MY and TARGET swapped
         bool restricted;      // MY (after any exchange) only
         bool unknown_prefix;  // always UNDEFINED
