@@ -32,6 +32,11 @@ int ExprTree::string_space_references = 0;
 
 namespace {
 
+// The space of the last node to go, emptied, kept for the next first node:
+// a program that parses one expression at a time would otherwise build and
+// tear down a space for each. Reachable for the whole run.
+StringSpace *spare_space = nullptr;
+
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
 const int kNumberBufferSize = 64;
@@ -177,13 +182,20 @@ Variable::Scope resolve_scope(const char *ref) {
 
 ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false) {
     if (string_space_references++ == 0) {
-        string_space = new StringSpace(256, true);
+        string_space = spare_space != nullptr ? spare_space : new StringSpace(256, true);
+        spare_space = nullptr;
     }
 }
 
 ExprTree::~ExprTree() {
     if (--string_space_references == 0) {
-        delete string_space;
+        // Every node has released its texts by now; a space that still
+        // holds some was used by others and goes.
+        if (string_space->numberOfStrings() == 0 && spare_space == nullptr) {
+            spare_space = string_space;
+        } else {
+            delete string_space;
+        }
         string_space = nullptr;
     }
 }
