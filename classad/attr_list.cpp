@@ -25,12 +25,6 @@ bool is_assignment(ExprTree *tree) {
            tree->LArg()->MyType() == LX_VARIABLE;
 }
 
-// Names are interned, so a reference spelled as the attribute is the same
-// pointer; otherwise they compare without regard to case.
-bool same_name(const char *a, const char *b) {
-    return a == b || strcasecmp(a, b) == 0;
-}
-
 // The elements record of a chain, which is handed out as the address of
 // the record's head.
 AttrListElems *elems_of(void *chain) {
@@ -261,7 +255,7 @@ bool AttrList::Delete(const char *name) {
 
 bool AttrList::deleteOwn_(const char *name) {
     const uint32_t hash = NameHash(name);
-    auto matches = [name](AttrListElem *candidate) { return same_name(candidate->name, name); };
+    auto matches = [name](AttrListElem *candidate) { return sameName_(candidate->name, name); };
     AttrListElem **indexed = elems_.index.find(hash, matches);
     if (indexed == nullptr) {
         return false;
@@ -271,7 +265,7 @@ bool AttrList::deleteOwn_(const char *name) {
         // The next element of that name comes to light. The walk only
         // happens for names inserted without replacement.
         AttrListElem *successor = e->next;
-        while (!same_name(successor->name, e->name)) {
+        while (!sameName_(successor->name, e->name)) {
             successor = successor->next;
         }
         successor->shadowed = e->shadowed - 1;
@@ -308,25 +302,8 @@ void AttrList::clear() {
 
 // ---- lookup ----
 
-AttrListElem *AttrList::find_(const AttrListElems &elems, const char *name, uint32_t hash) {
-    AttrListElem * const *found = elems.index.find(
-        hash, [name](AttrListElem *candidate) { return same_name(candidate->name, name); });
-    return found != nullptr ? *found : nullptr;
-}
-
 AttrListElem *AttrList::LookupElem(const char *name) const {
     return name != nullptr ? LookupElem(name, NameHash(name)) : nullptr;
-}
-
-AttrListElem *AttrList::LookupElem(const char *name, uint32_t hash) const {
-    if (name == nullptr) {
-        return nullptr;
-    }
-    AttrListElem *e = find_(elems_, name, hash);
-    if (e == nullptr && chainedAttrs != nullptr && !inside_insert) {
-        e = find_(*chainedAttrs, name, hash);
-    }
-    return e;
 }
 
 ExprTree *AttrList::Lookup(const char *name) const {

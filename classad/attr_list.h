@@ -22,6 +22,7 @@
 #define TORVEL_CLASSAD_ATTR_LIST_H_
 
 #include <stdio.h>
+#include <strings.h>
 #include <time.h>
 
 #include "classad/lexeme_type.h"
@@ -199,7 +200,16 @@ class AttrList : public AttrListAbstract {
     // The element of that attribute; borrowed.
     AttrListElem *LookupElem(const char *name) const;
     // The same, for a caller that keeps the name's hash, NameHash(name).
-    AttrListElem *LookupElem(const char *name, uint32_t hash) const;
+    AttrListElem *LookupElem(const char *name, uint32_t hash) const {
+        if (name == nullptr) {
+            return nullptr;
+        }
+        AttrListElem *e = find_(elems_, name, hash);
+        if (e == nullptr && chainedAttrs != nullptr && !inside_insert) {
+            e = find_(*chainedAttrs, name, hash);
+        }
+        return e;
+    }
     // The hash lookups use for name: equal for names that differ only in
     // the case of letters. REQUIRES: name is not null.
     static uint32_t NameHash(const char *name) { return _torvel_text_hash(name, true); }
@@ -341,7 +351,14 @@ class AttrList : public AttrListAbstract {
 
  private:
     // The first element named name (any case) among elems, or null.
-    static AttrListElem *find_(const AttrListElems &elems, const char *name, uint32_t hash);
+    // Names are interned, so a reference spelled as the attribute is the
+    // same pointer; otherwise they compare without regard to case.
+    static bool sameName_(const char *a, const char *b) { return a == b || strcasecmp(a, b) == 0; }
+    static AttrListElem *find_(const AttrListElems &elems, const char *name, uint32_t hash) {
+        AttrListElem * const *found = elems.index.find(
+            hash, [name](AttrListElem *candidate) { return sameName_(candidate->name, name); });
+        return found != nullptr ? *found : nullptr;
+    }
     // Appends elem to the own elements and indexes it (or counts it as
     // hidden behind the first element of its name).
     void append_(AttrListElem *elem);

@@ -93,6 +93,7 @@ EvalValue stored(const EvalValue &v) {
 }
 
 bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out);
+bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out);
 
 }  // namespace
 
@@ -103,19 +104,20 @@ struct EvalMark {
 
 namespace {
 
-// A reference reached as an operand, with its cycle mark and nesting level
-// as eval_tree_value gives them, without the general dispatch.
-void eval_marked_reference(Variable *node, const AttrList *my, const AttrList *target,
-                           EvalValue &out) {
+// Runs eval over a node that is no literal with the node's cycle mark and
+// one more nesting level, as eval_tree_value describes.
+template <class Node, class Eval>
+bool under_mark(Node *node, const AttrList *my, const AttrList *target, EvalValue &out, Eval eval) {
     if (node->IsBeingEvaluated() || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
         out = EvalValue::Error();
-        return;
+        return false;
     }
     EvalMark::set(node, true);
     eval_depth++;
-    eval_reference(node, my, target, out);
+    bool ok = eval(node, my, target, out);
     eval_depth--;
     EvalMark::set(node, false);
+    return ok;
 }
 
 // An operand of an operator node; a missing one is undefined. Integer and
@@ -133,7 +135,23 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
             out = EvalValue::Text(static_cast<String *>(node)->Value());
             return;
         case LX_VARIABLE:
-            eval_marked_reference(static_cast<Variable *>(node), my, target, out);
+            under_mark(static_cast<Variable *>(node), my, target, out, eval_reference);
+            return;
+        case LX_AND:
+        case LX_OR:
+        case LX_META_EQ:
+        case LX_META_NEQ:
+        case LX_EQ:
+        case LX_NEQ:
+        case LX_LT:
+        case LX_LE:
+        case LX_GT:
+        case LX_GE:
+        case LX_ADD:
+        case LX_SUB:
+        case LX_MULT:
+        case LX_DIV:
+            under_mark(static_cast<BinaryOpBase *>(node), my, target, out, eval_operator);
             return;
         default:
             eval_tree_value(node, my, target, out);
@@ -331,19 +349,12 @@ bool eval_inner_node(ExprTree *tree, const AttrList *my, const AttrList *target,
 }  // namespace
 
 bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    if (tree->evalFlag || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
-        out = EvalValue::Error();
-        return false;
+    // A literal cannot reach itself again: no mark needed (literals are
+    // never marked), only the nesting bound.
+    if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && literal_value(tree, out)) {
+        return true;
     }
-    if (literal_value(tree, out)) {
-        return true;  // a literal cannot reach itself again: no mark needed
-    }
-    tree->evalFlag = true;
-    eval_depth++;
-    bool ok = eval_inner_node(tree, my, target, out);
-    eval_depth--;
-    tree->evalFlag = false;
-    return ok;
+    return under_mark(tree, my, target, out, eval_inner_node);
 }
 
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
