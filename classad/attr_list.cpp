@@ -37,12 +37,12 @@ AttrListElems *elems_of(void *chain) {
 // ---- AttrListElem, AttrListRep ----
 
 AttrListElem::AttrListElem(ExprTree *t)
-    : tree(t),
-      dirty(false),
+    : name(static_cast<VariableBase *>(t->LArg())->Name()),
+      tree(t),
       literalKind(LX_NONE),
       literalText(nullptr),
+      dirty(false),
       shadowed(0),
-      name(static_cast<VariableBase *>(t->LArg())->Name()),
       next(nullptr),
       prev(nullptr) {
     noteLiteral_();
@@ -94,14 +94,14 @@ AttrListRep::AttrListRep(AttrList *list, AttrListList *in)
 
 AttrList::AttrList()
     : AttrListAbstract(ATTRLISTENTITY),
-      chainedAttrs(nullptr),
       associatedList(nullptr),
       ptrExpr(nullptr),
       ptrExprInChain(false),
       ptrName(nullptr),
       ptrNameInChain(false),
       seq(0),
-      inside_insert(false) {}
+      inside_insert(false),
+      chainedAttrs(nullptr) {}
 
 AttrList::AttrList(AttrListList *associated) : AttrList() {
     if (associated != nullptr) {

@@ -53,8 +53,9 @@ class AttrListElem {
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
 
-    ExprTree *tree;  // owned AssignOp, the same for the element's life
-    bool dirty;
+    // What a reference reads first: the name, then the literal value.
+    const char *name;  // the interned name of tree's left Variable
+    ExprTree *tree;    // owned AssignOp, the same for the element's life
     // The right side's value when it is a literal, so that evaluation reads
     // it here instead of walking the tree: its kind as a reference passes
     // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
@@ -65,10 +66,10 @@ class AttrListElem {
         float literalFloat;       // LX_FLOAT
         const char *literalText;  // LX_STRING: the tree's interned text
     };
+    bool dirty;
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
     unsigned shadowed;
-    const char *name;  // the interned name of tree's left Variable
     AttrListElem *next;
     AttrListElem *prev;
 
@@ -369,15 +370,17 @@ class AttrList : public AttrListAbstract {
     // Shared walk of NextExpr / NextName.
     AttrListElem *nextElem_(AttrListElem *&cursor, bool &inChain);
 
-    AttrListElems *chainedAttrs;  // the parent's elements, or null
-    AttrListElems elems_;         // the own elements
     AttrListList *associatedList;
     AttrListElem *ptrExpr;  // expression cursor
     bool ptrExprInChain;
     AttrListElem *ptrName;  // name cursor
     bool ptrNameInChain;
     int seq;
+    // Last, what every lookup reads, beside what a ClassAd adds for
+    // matching (classad/class_ad.h).
     bool inside_insert;
+    AttrListElems *chainedAttrs;  // the parent's elements, or null
+    AttrListElems elems_;         // the own elements
 
     friend class AttrListList;
 };
