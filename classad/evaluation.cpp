@@ -43,15 +43,17 @@ struct ScratchChunk {
 };
 
 // Chunks are kept for reuse once made; only the current position moves.
-struct Scratch {
-    std::vector<ScratchChunk> chunks;
-    int current = -1;
-    size_t used = 0;
+// The position is plain data, so that marking and releasing (twice per
+// evaluation) cost two loads or stores; the chunks are made at first use.
+struct ScratchPosition {
+    int current;  // chunk in use, -1 before the first
+    size_t used;  // bytes of it in use
 };
+ScratchPosition scratch_position = {-1, 0};
 
-Scratch &scratch() {
-    static Scratch *space = new Scratch;  // reachable for the whole run
-    return *space;
+std::vector<ScratchChunk> &scratch_chunks() {
+    static std::vector<ScratchChunk> *chunks = new std::vector<ScratchChunk>;  // never freed
+    return *chunks;
 }
 
 OpKind operation_of(LexemeType kind) {
@@ -297,19 +299,20 @@ bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, 
 // ---- scratch space ----
 
 char *eval_scratch_alloc(size_t n) {
-    Scratch &s = scratch();
-    if (s.current < 0 || s.used + n > s.chunks[s.current].size) {
+    ScratchPosition &s = scratch_position;
+    std::vector<ScratchChunk> &chunks = scratch_chunks();
+    if (s.current < 0 || s.used + n > chunks[s.current].size) {
         // The next chunk if it is large enough, else a new one put there.
         size_t next = static_cast<size_t>(s.current + 1);
-        if (next >= s.chunks.size() || s.chunks[next].size < n) {
+        if (next >= chunks.size() || chunks[next].size < n) {
             size_t size = n > kChunkSize ? n : kChunkSize;
             ScratchChunk chunk{std::unique_ptr<char[]>(new char[size]), size};
-            s.chunks.insert(s.chunks.begin() + static_cast<long>(next), std::move(chunk));
+            chunks.insert(chunks.begin() + static_cast<long>(next), std::move(chunk));
         }
         s.current = static_cast<int>(next);
         s.used = 0;
     }
-    char *p = s.chunks[s.current].bytes.get() + s.used;
+    char *p = chunks[s.current].bytes.get() + s.used;
     s.used += n;
     return p;
 }
@@ -322,12 +325,12 @@ const char *eval_scratch_copy(const char *text, size_t n) {
 }
 
 EvalScratchMark eval_scratch_mark() {
-    return EvalScratchMark{scratch().current, scratch().used};
+    return EvalScratchMark{scratch_position.current, scratch_position.used};
 }
 
 void eval_scratch_release(EvalScratchMark mark) {
-    scratch().current = mark.chunk;
-    scratch().used = mark.used;
+    scratch_position.current = mark.chunk;
+    scratch_position.used = mark.used;
 }
 
 // ---- the engine ----
