@@ -144,6 +144,8 @@ class Variable : public ExprTree {
 
     explicit Variable(const char *name);
     ~Variable() override;
+    // The name as written, prefixes included. Borrowed: interned in
+    // string_space and valid while this node lives.
     const char *Name() const { return name; }
     const Scope &ReferenceScope() const { return scope_; }
     bool operator==(ExprTree &other) override;
@@ -214,6 +216,8 @@ class String : public ExprTree {
  public:
     explicit String(const char *text);
     ~String() override;
+    // The text without quotes or escapes. Borrowed: interned in
+    // string_space and valid while this node lives.
     const char *Value() const { return value; }
     bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
@@ -231,6 +235,8 @@ class ISOTime : public ExprTree {
  public:
     explicit ISOTime(const char *text);
     ~ISOTime() override;
+    // The text between the single quotes. Borrowed: interned in
+    // string_space and valid while this node lives.
     const char *Value() const { return time; }
     bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
@@ -299,6 +305,7 @@ class BinaryOpBase : public ExprTree {
     ~BinaryOpBase() override;
 
     // The printed operator text of a kind (" + ", " =?= ", ...), "" if none.
+    // A string constant the caller must not free; valid for the whole run.
     static const char *OperatorText(LexemeType kind);
     // A new operator node of kind over l and r (caller deletes); an
     // assignment for a kind that is no operator.
@@ -346,6 +353,8 @@ class Function : public ExprTree {
  public:
     explicit Function(const char *name);
     ~Function() override;
+    // The function name as written. Borrowed: interned in string_space and
+    // valid while this node lives.
     const char *Name() const { return name; }
     // Takes ownership of arg (appended last).
     void AppendArgument(ExprTree *arg);
