@@ -16,6 +16,7 @@
 #include "classad/attr_list_list.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
+#include "core/allocation.h"
 #include "core/strnewp.h"
 
 namespace {
@@ -141,7 +142,7 @@ AttrList::~AttrList() {
 void AttrList::joinAssociated_(AttrListList *associated) {
     associatedList = associated;
     if (associated->associatedAttrLists == nullptr) {
-        associated->associatedAttrLists = new AttrListList;
+        associated->associatedAttrLists = new (torvel::or_die) AttrListList;
     }
     associated->associatedAttrLists->Insert(this);
 }
@@ -168,7 +169,7 @@ void AttrList::leaveAllLists_() {
 
 void AttrList::copyElements_(const AttrList &other) {
     for (AttrListElem *e = other.elems_.head; e != nullptr; e = e->next) {
-        append_(new AttrListElem(e->tree->DeepCopy()));
+        append_(new (torvel::or_die) AttrListElem(e->tree->DeepCopy()));
     }
 }
 
@@ -216,7 +217,7 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     if (replace) {
         deleteOwn_(static_cast<VariableBase *>(tree->LArg())->Name());
     }
-    AttrListElem *elem = new AttrListElem(tree);
+    AttrListElem *elem = new (torvel::or_die) AttrListElem(tree);
     elem->dirty = true;
     append_(elem);
     inside_insert = false;
@@ -246,7 +247,9 @@ bool AttrList::Delete(const char *name) {
         find_(*chainedAttrs, name, NameHash(name)) != nullptr) {
         // Mask the parent's value. Built as a tree, not parsed, so that any
         // name the parent could hold can be masked.
-        if (Insert(new AssignOp(new Variable(name), new Undefined()), true)) {
+        if (Insert(new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name),
+                                                 new (torvel::or_die) Undefined()),
+                   true)) {
             done = true;
         }
     }

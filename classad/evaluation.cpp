@@ -28,6 +28,7 @@
 #include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/operators.h"
+#include "core/allocation.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ struct ScratchPosition {
 ScratchPosition scratch_position = {-1, 0};
 
 std::vector<ScratchChunk> &scratch_chunks() {
-    static std::vector<ScratchChunk> *chunks = new std::vector<ScratchChunk>;  // never freed
+    static std::vector<ScratchChunk> *chunks =
+        new (torvel::or_die) std::vector<ScratchChunk>;  // never freed
     return *chunks;
 }
 
@@ -306,7 +308,7 @@ char *eval_scratch_alloc(size_t n) {
         size_t next = static_cast<size_t>(s.current + 1);
         if (next >= chunks.size() || chunks[next].size < n) {
             size_t size = n > kChunkSize ? n : kChunkSize;
-            ScratchChunk chunk{std::unique_ptr<char[]>(new char[size]), size};
+            ScratchChunk chunk{std::unique_ptr<char[]>(new (torvel::or_die) char[size]), size};
             chunks.insert(chunks.begin() + static_cast<long>(next), std::move(chunk));
         }
         s.current = static_cast<int>(next);

@@ -28,6 +28,7 @@
 #include <stdint.h>
 
 #include "classad/lexeme_type.h"
+#include "core/allocation.h"
 #include "core/list.h"
 
 class AttrList;
@@ -85,8 +86,11 @@ class ExprTree {
     bool IsBeingEvaluated() const { return evalFlag; }
     ExprTree &operator=(const ExprTree &other);
 
-    // Nodes come from the node pool (classad/node_pool.h).
+    // Nodes come from the node pool (classad/node_pool.h), which ends the
+    // process on an exhausted heap: `new (torvel::or_die)` and plain new
+    // alike.
     static void *operator new(size_t size);
+    static void *operator new(size_t size, torvel::OrDie);
     static void operator delete(void *p, size_t size);
 
     static StringSpace *string_space;
