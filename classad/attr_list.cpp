@@ -14,6 +14,7 @@
 #include <strings.h>
 
 #include "classad/attr_list_list.h"
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
@@ -49,35 +50,22 @@ AttrListElem::AttrListElem(ExprTree *t)
     noteLiteral_();
 }
 
-// What a reference to the attribute gives when its right side is a
-// literal: a boolean as an integer, a time as ERROR (no operator takes one).
+// Kept in the element so that a reference reads it without the tree.
 void AttrListElem::noteLiteral_() {
-    ExprTree *right = tree->RArg();
-    switch (right != nullptr ? right->MyType() : LX_NONE) {
-        case LX_INTEGER:
-            literalKind = LX_INTEGER;
-            literalInt = static_cast<IntegerBase *>(right)->Value();
-            break;
-        case LX_BOOL:
-            literalKind = LX_INTEGER;
-            literalInt = static_cast<BooleanBase *>(right)->Value();
-            break;
+    EvalValue value;
+    if (!eval_attribute_literal(tree->RArg(), value)) {
+        return;
+    }
+    literalKind = value.type;
+    switch (value.type) {
         case LX_FLOAT:
-            literalKind = LX_FLOAT;
-            literalFloat = static_cast<FloatBase *>(right)->Value();
+            literalFloat = static_cast<float>(value.r);  // single precision already
             break;
         case LX_STRING:
-            literalKind = LX_STRING;
-            literalText = static_cast<StringBase *>(right)->Value();
-            break;
-        case LX_UNDEFINED:
-            literalKind = LX_UNDEFINED;
-            break;
-        case LX_ERROR:
-        case LX_TIME:
-            literalKind = LX_ERROR;
+            literalText = value.s;
             break;
         default:
+            literalInt = value.i;
             break;
     }
 }

@@ -141,24 +141,13 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
         case LX_VARIABLE:
             under_mark(static_cast<Variable *>(node), my, target, out, eval_reference);
             return;
-        case LX_AND:
-        case LX_OR:
-        case LX_META_EQ:
-        case LX_META_NEQ:
-        case LX_EQ:
-        case LX_NEQ:
-        case LX_LT:
-        case LX_LE:
-        case LX_GT:
-        case LX_GE:
-        case LX_ADD:
-        case LX_SUB:
-        case LX_MULT:
-        case LX_DIV:
-            under_mark(static_cast<BinaryOpBase *>(node), my, target, out, eval_operator);
-            return;
         default:
-            eval_tree_value(node, my, target, out);
+            // Among the kinds of nodes, LX_ASSIGN to LX_DIV are the operators.
+            if (node->MyType() >= LX_ASSIGN && node->MyType() <= LX_DIV) {
+                under_mark(static_cast<BinaryOpBase *>(node), my, target, out, eval_operator);
+            } else {
+                eval_tree_value(node, my, target, out);
+            }
             return;
     }
 }
@@ -297,6 +286,14 @@ bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, 
 }
 
 }  // namespace
+
+bool eval_attribute_literal(ExprTree *right, EvalValue &out) {
+    if (right == nullptr || !literal_value(right, out)) {
+        return false;
+    }
+    pass_on(out);
+    return true;
+}
 
 // ---- scratch space ----
 
