@@ -14,8 +14,10 @@
 #include <strings.h>
 
 #include "classad/attr_list_list.h"
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
+#include "core/allocation.h"
 #include "core/strnewp.h"
 
 namespace {
@@ -23,12 +25,6 @@ namespace {
 bool is_assignment(ExprTree *tree) {
     return tree != nullptr && tree->MyType() == LX_ASSIGN && tree->LArg() != nullptr &&
            tree->LArg()->MyType() == LX_VARIABLE;
-}
-
-// Names are interned, so a reference spelled as the attribute is the same
-// pointer; otherwise they compare without regard to case.
-bool same_name(const char *a, const char *b) {
-    return a == b || strcasecmp(a, b) == 0;
 }
 
 // The elements record of a chain, which is handed out as the address of
@@ -43,12 +39,36 @@ AttrListElems *elems_of(void *chain) {
 // ---- AttrListElem, AttrListRep ----
 
 AttrListElem::AttrListElem(ExprTree *t)
-    : tree(t),
+    : name(static_cast<VariableBase *>(t->LArg())->Name()),
+      tree(t),
+      literalKind(LX_NONE),
+      literalText(nullptr),
       dirty(false),
       shadowed(0),
-      name(static_cast<VariableBase *>(t->LArg())->Name()),
       next(nullptr),
-      prev(nullptr) {}
+      prev(nullptr) {
+    noteLiteral_();
+}
+
+// Kept in the element so that a reference reads it without the tree.
+void AttrListElem::noteLiteral_() {
+    EvalValue value;
+    if (!eval_attribute_literal(tree->RArg(), value)) {
+        return;
+    }
+    literalKind = value.type;
+    switch (value.type) {
+        case LX_FLOAT:
+            literalFloat = static_cast<float>(value.r);  // single precision already
+            break;
+        case LX_STRING:
+            literalText = value.s;
+            break;
+        default:
+            literalInt = value.i;
+            break;
+    }
+}
 
 AttrListElem::~AttrListElem() {
     delete tree;
@@ -63,14 +83,14 @@ AttrListRep::AttrListRep(AttrList *list, AttrListList *in)
 
 AttrList::AttrList()
     : AttrListAbstract(ATTRLISTENTITY),
-      chainedAttrs(nullptr),
       associatedList(nullptr),
       ptrExpr(nullptr),
       ptrExprInChain(false),
       ptrName(nullptr),
       ptrNameInChain(false),
       seq(0),
-      inside_insert(false) {}
+      inside_insert(false),
+      chainedAttrs(nullptr) {}
 
 AttrList::AttrList(AttrListList *associated) : AttrList() {
     if (associated != nullptr) {
@@ -110,7 +130,7 @@ AttrList::~AttrList() {
 void AttrList::joinAssociated_(AttrListList *associated) {
     associatedList = associated;
     if (associated->associatedAttrLists == nullptr) {
-        associated->associatedAttrLists = new AttrListList;
+        associated->associatedAttrLists = new (torvel::or_die) AttrListList;
     }
     associated->associatedAttrLists->Insert(this);
 }
@@ -137,7 +157,7 @@ void AttrList::leaveAllLists_() {
 
 void AttrList::copyElements_(const AttrList &other) {
     for (AttrListElem *e = other.elems_.head; e != nullptr; e = e->next) {
-        append_(new AttrListElem(e->tree->DeepCopy()));
+        append_(new (torvel::or_die) AttrListElem(e->tree->DeepCopy()));
     }
 }
 
@@ -185,7 +205,7 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     if (replace) {
         deleteOwn_(static_cast<VariableBase *>(tree->LArg())->Name());
     }
-    AttrListElem *elem = new AttrListElem(tree);
+    AttrListElem *elem = new (torvel::or_die) AttrListElem(tree);
     elem->dirty = true;
     append_(elem);
     inside_insert = false;
@@ -215,7 +235,9 @@ bool AttrList::Delete(const char *name) {
         find_(*chainedAttrs, name, NameHash(name)) != nullptr) {
         // Mask the parent's value. Built as a tree, not parsed, so that any
         // name the parent could hold can be masked.
-        if (Insert(new AssignOp(new Variable(name), new Undefined()), true)) {
+        if (Insert(new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name),
+                                                 new (torvel::or_die) Undefined()),
+                   true)) {
             done = true;
         }
     }
@@ -224,7 +246,7 @@ bool AttrList::Delete(const char *name) {
 
 bool AttrList::deleteOwn_(const char *name) {
     const uint32_t hash = NameHash(name);
-    auto matches = [name](AttrListElem *candidate) { return same_name(candidate->name, name); };
+    auto matches = [name](AttrListElem *candidate) { return sameName_(candidate->name, name); };
     AttrListElem **indexed = elems_.index.find(hash, matches);
     if (indexed == nullptr) {
         return false;
@@ -234,7 +256,7 @@ bool AttrList::deleteOwn_(const char *name) {
         // The next element of that name comes to light. The walk only
         // happens for names inserted without replacement.
         AttrListElem *successor = e->next;
-        while (!same_name(successor->name, e->name)) {
+        while (!sameName_(successor->name, e->name)) {
             successor = successor->next;
         }
         successor->shadowed = e->shadowed - 1;
@@ -271,25 +293,8 @@ void AttrList::clear() {
 
 // ---- lookup ----
 
-AttrListElem *AttrList::find_(const AttrListElems &elems, const char *name, uint32_t hash) {
-    AttrListElem * const *found = elems.index.find(
-        hash, [name](AttrListElem *candidate) { return same_name(candidate->name, name); });
-    return found != nullptr ? *found : nullptr;
-}
-
 AttrListElem *AttrList::LookupElem(const char *name) const {
     return name != nullptr ? LookupElem(name, NameHash(name)) : nullptr;
-}
-
-AttrListElem *AttrList::LookupElem(const char *name, uint32_t hash) const {
-    if (name == nullptr) {
-        return nullptr;
-    }
-    AttrListElem *e = find_(elems_, name, hash);
-    if (e == nullptr && chainedAttrs != nullptr && !inside_insert) {
-        e = find_(*chainedAttrs, name, hash);
-    }
-    return e;
 }
 
 ExprTree *AttrList::Lookup(const char *name) const {

@@ -22,6 +22,7 @@
 #define TORVEL_CLASSAD_ATTR_LIST_H_
 
 #include <stdio.h>
+#include <strings.h>
 #include <time.h>
 
 #include "classad/lexeme_type.h"
@@ -52,14 +53,28 @@ class AttrListElem {
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
 
-    ExprTree *tree;  // owned AssignOp
+    // What a reference reads first: the name, then the literal value.
+    const char *name;  // the interned name of tree's left Variable
+    ExprTree *tree;    // owned AssignOp, the same for the element's life
+    // The right side's value when it is a literal, so that evaluation reads
+    // it here instead of walking the tree: its kind as a reference passes
+    // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
+    // LX_NONE when the right side is no literal.
+    LexemeType literalKind;
+    union {
+        int literalInt;           // LX_INTEGER (a boolean literal too)
+        float literalFloat;       // LX_FLOAT
+        const char *literalText;  // LX_STRING: the tree's interned text
+    };
     bool dirty;
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
     unsigned shadowed;
-    const char *name;  // the interned name of tree's left Variable
     AttrListElem *next;
     AttrListElem *prev;
+
+ private:
+    void noteLiteral_();
 };
 
 // The own attributes of a list: the elements in order, and an index from
@@ -186,7 +201,16 @@ class AttrList : public AttrListAbstract {
     // The element of that attribute; borrowed.
     AttrListElem *LookupElem(const char *name) const;
     // The same, for a caller that keeps the name's hash, NameHash(name).
-    AttrListElem *LookupElem(const char *name, uint32_t hash) const;
+    AttrListElem *LookupElem(const char *name, uint32_t hash) const {
+        if (name == nullptr) {
+            return nullptr;
+        }
+        AttrListElem *e = find_(elems_, name, hash);
+        if (e == nullptr && chainedAttrs != nullptr && !inside_insert) {
+            e = find_(*chainedAttrs, name, hash);
+        }
+        return e;
+    }
     // The hash lookups use for name: equal for names that differ only in
     // the case of letters. REQUIRES: name is not null.
     static uint32_t NameHash(const char *name) { return _torvel_text_hash(name, true); }
@@ -328,7 +352,14 @@ class AttrList : public AttrListAbstract {
 
  private:
     // The first element named name (any case) among elems, or null.
-    static AttrListElem *find_(const AttrListElems &elems, const char *name, uint32_t hash);
+    // Names are interned, so a reference spelled as the attribute is the
+    // same pointer; otherwise they compare without regard to case.
+    static bool sameName_(const char *a, const char *b) { return a == b || strcasecmp(a, b) == 0; }
+    static AttrListElem *find_(const AttrListElems &elems, const char *name, uint32_t hash) {
+        AttrListElem * const *found = elems.index.find(
+            hash, [name](AttrListElem *candidate) { return sameName_(candidate->name, name); });
+        return found != nullptr ? *found : nullptr;
+    }
     // Appends elem to the own elements and indexes it (or counts it as
     // hidden behind the first element of its name).
     void append_(AttrListElem *elem);
@@ -339,15 +370,17 @@ class AttrList : public AttrListAbstract {
     // Shared walk of NextExpr / NextName.
     AttrListElem *nextElem_(AttrListElem *&cursor, bool &inChain);
 
-    AttrListElems *chainedAttrs;  // the parent's elements, or null
-    AttrListElems elems_;         // the own elements
     AttrListList *associatedList;
     AttrListElem *ptrExpr;  // expression cursor
     bool ptrExprInChain;
     AttrListElem *ptrName;  // name cursor
     bool ptrNameInChain;
     int seq;
+    // Last, what every lookup reads, beside what a ClassAd adds for
+    // matching (classad/class_ad.h).
     bool inside_insert;
+    AttrListElems *chainedAttrs;  // the parent's elements, or null
+    AttrListElems elems_;         // the own elements
 
     friend class AttrListList;
 };

@@ -9,6 +9,7 @@
 
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
+#include "core/allocation.h"
 #include "core/my_string.h"
 #include "diagnostics/except.h"
 
@@ -32,7 +33,7 @@ AttrListList::AttrListList()
 
 AttrListList::AttrListList(const AttrListList &other) : AttrListList() {
     for (AttrListAbstract *e = other.head; e != nullptr; e = e->next) {
-        Insert(new AttrList(*resolve_(e)));
+        Insert(new (torvel::or_die) AttrList(*resolve_(e)));
     }
 }
 
@@ -84,7 +85,7 @@ void AttrListList::Insert(AttrList *list) {
         // Linked directly into another list: a representative takes its
         // place there, and a second one stands for it here.
         AttrListList *other = list->inList;
-        AttrListRep *there = new AttrListRep(list, other);
+        AttrListRep *there = new (torvel::or_die) AttrListRep(list, other);
         there->prev = list->prev;
         there->next = list->next;
         (list->prev != nullptr ? list->prev->next : other->head) = there;
@@ -95,7 +96,7 @@ void AttrListList::Insert(AttrList *list) {
         list->inList = nullptr;
         list->prev = nullptr;
         list->next = there;
-        AttrListRep *here = new AttrListRep(list, this);
+        AttrListRep *here = new (torvel::or_die) AttrListRep(list, this);
         there->nextRep = here;
         append_(here);
         return;
@@ -105,7 +106,7 @@ void AttrListList::Insert(AttrList *list) {
         while (last->nextRep != nullptr) {
             last = last->nextRep;
         }
-        AttrListRep *here = new AttrListRep(list, this);
+        AttrListRep *here = new (torvel::or_die) AttrListRep(list, this);
         last->nextRep = here;
         append_(here);
         return;
@@ -261,7 +262,7 @@ void AttrListList::sortEntries_(int (*less)(AttrList *, AttrList *, void *), voi
     if (i != len) {
         EXCEPT("Assertion ERROR on (%s)", "i == len");
     }
-    AttrListAbstract **entries = new AttrListAbstract *[len];
+    AttrListAbstract **entries = new (torvel::or_die) AttrListAbstract *[len];
     i = 0;
     for (AttrListAbstract *e = head; e != nullptr; e = e->next) {
         entries[i++] = e;

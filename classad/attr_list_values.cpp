@@ -10,6 +10,7 @@
 #include "classad/evaluation.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
+#include "core/allocation.h"
 #include "core/iso8601.h"
 #include "core/my_string.h"
 
@@ -304,13 +305,13 @@ ExprTree *AttrList::ProcToTree(const char *name, LexemeType kind, int i, float f
     ExprTree *value = nullptr;
     switch (kind) {
         case LX_FLOAT:
-            value = new Float(f);
+            value = new (torvel::or_die) Float(f);
             break;
         case LX_INTEGER:
-            value = new Integer(i);
+            value = new (torvel::or_die) Integer(i);
             break;
         case LX_STRING:
-            value = new String(s != nullptr ? s : "");
+            value = new (torvel::or_die) String(s != nullptr ? s : "");
             break;
         case LX_EXPR:
             if (Parse(s, value) != 0 || value == nullptr) {
@@ -321,5 +322,5 @@ ExprTree *AttrList::ProcToTree(const char *name, LexemeType kind, int i, float f
         default:
             break;
     }
-    return new AssignOp(new Variable(name), value);
+    return new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), value);
 }

@@ -11,6 +11,7 @@
 #include "classad/attr_names.h"
 #include "classad/eval_result.h"
 #include "classad/expr_tree.h"
+#include "core/allocation.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "stream/stream.h"
@@ -31,7 +32,7 @@ AdType *type_from(const ClassAd &ad, const char *name) {
     if (tree != nullptr) {
         tree->EvalTree(&ad, nullptr, &value);
     }
-    return new AdType(value.type == LX_STRING ? value.s : nullptr);
+    return new (torvel::or_die) AdType(value.type == LX_STRING ? value.s : nullptr);
 }
 
 // Receives a type name (null for the null string); caller free()s.
@@ -63,8 +64,9 @@ ClassAd::ClassAd(char *text, char delimiter)
 
 ClassAd::ClassAd(const ClassAd &other)
     : AttrList(other),
-      myType(other.myType != nullptr ? new AdType(*other.myType) : nullptr),
-      targetType(other.targetType != nullptr ? new AdType(*other.targetType) : nullptr) {
+      myType(other.myType != nullptr ? new (torvel::or_die) AdType(*other.myType) : nullptr),
+      targetType(other.targetType != nullptr ? new (torvel::or_die) AdType(*other.targetType)
+                                             : nullptr) {
     noteTypes_();
 }
 
@@ -75,8 +77,9 @@ ClassAd &ClassAd::operator=(const ClassAd &other) {
     AttrList::operator=(other);
     delete myType;
     delete targetType;
-    myType = other.myType != nullptr ? new AdType(*other.myType) : nullptr;
-    targetType = other.targetType != nullptr ? new AdType(*other.targetType) : nullptr;
+    myType = other.myType != nullptr ? new (torvel::or_die) AdType(*other.myType) : nullptr;
+    targetType =
+        other.targetType != nullptr ? new (torvel::or_die) AdType(*other.targetType) : nullptr;
     noteTypes_();
     return *this;
 }
@@ -106,13 +109,13 @@ void ClassAd::typesFromAttributes_() {
 
 void ClassAd::SetMyTypeName(const char *name) {
     delete myType;
-    myType = name != nullptr ? new AdType(name) : nullptr;
+    myType = name != nullptr ? new (torvel::or_die) AdType(name) : nullptr;
     noteTypes_();
 }
 
 void ClassAd::SetTargetTypeName(const char *name) {
     delete targetType;
-    targetType = name != nullptr ? new AdType(name) : nullptr;
+    targetType = name != nullptr ? new (torvel::or_die) AdType(name) : nullptr;
     noteTypes_();
 }
 
@@ -224,7 +227,7 @@ ClassAd *ClassAd::FindNext() {
 
 ClassAdList::ClassAdList(const ClassAdList &other) : AttrListList() {
     for (AttrListAbstract *e = other.head; e != nullptr; e = nextEntry_(e)) {
-        Insert(new ClassAd(*static_cast<ClassAd *>(resolve_(e))));
+        Insert(new (torvel::or_die) ClassAd(*static_cast<ClassAd *>(resolve_(e))));
     }
 }
 

@@ -102,11 +102,13 @@ class ClassAd : public AttrList {
     // Called after every change of either type.
     void noteTypes_();
 
-    AdType *myType;
-    AdType *targetType;
+    // First, beside the attribute index that ends AttrList: matching reads
+    // both, and they share a cache line.
     int myNumber_ = -1;
     int targetNumber_ = -1;
     bool targetAny_ = false;
+    AdType *myType;
+    AdType *targetType;
 };
 
 // a satisfies b: b accepts a's type and b's Requirements holds with b as MY

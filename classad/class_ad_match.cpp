@@ -1,5 +1,7 @@
 // ClassAd matching: type compatibility in each direction and each ad's
 // Requirements evaluated with itself as MY and the other ad as TARGET.
+#include <stdint.h>
+
 #include "classad/attr_names.h"
 #include "classad/class_ad.h"
 #include "classad/eval_value.h"
@@ -17,13 +19,14 @@ bool accepts(const ClassAd &ad, const ClassAd &partner) {
 // target as TARGET. The reference MY.Requirements looks in my only and is
 // UNDEFINED when my lacks it, so the attribute is evaluated directly.
 bool requirements_hold(const ClassAd &my, const ClassAd &target) {
-    ExprTree *requirements = my.Lookup(ATTR_REQUIREMENTS);
+    static const uint32_t hash = AttrList::NameHash(ATTR_REQUIREMENTS);
+    AttrListElem *requirements = my.LookupElem(ATTR_REQUIREMENTS, hash);
     if (requirements == nullptr) {
         return false;
     }
     EvalScratchScope scope;
     EvalValue value;
-    eval_tree_value(requirements, &my, &target, value);
+    eval_tree_value(requirements->tree, &my, &target, value);
     return value.type == LX_INTEGER && value.i != 0;
 }
 

@@ -6,6 +6,8 @@
 
 #include <time.h>
 
+#include "core/allocation.h"
+
 namespace {
 
 // now + lifetime, clamped to the signed 64-bit range instead of wrapping.
@@ -47,7 +49,7 @@ bool ListCache<T>::insert(T *ad, long lifetime) {
     if (ad == nullptr) {
         return false;
     }
-    append_(new ListCacheEntry<T>(expiry_after(clock_(), lifetime), *ad));
+    append_(new (torvel::or_die) ListCacheEntry<T>(expiry_after(clock_(), lifetime), *ad));
     if (entries_.Number() < limit_) {
         return true;
     }

@@ -18,6 +18,7 @@
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
+#include "core/allocation.h"
 #include "core/my_string.h"
 
 namespace {
@@ -214,7 +215,7 @@ void insert_value(ClassAd &ad, const char *name, ExprTree *value) {
         delete value;
         return;
     }
-    ExprTree *tree = new AssignOp(new Variable(name), value);
+    ExprTree *tree = new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), value);
     if (!ad.Insert(tree, true)) {
         delete tree;
     }
@@ -265,16 +266,16 @@ void text_value(ClassAd &ad, const char *name, TagName kind, const char *raw) {
     decode_entities(raw, text);
     switch (kind) {
         case tag_String:
-            insert_value(ad, name, new String(text.Value()));
+            insert_value(ad, name, new (torvel::or_die) String(text.Value()));
             break;
         case tag_Time:
             insert_text(ad, name, enclose(text, '\''));
             break;
         case tag_Undefined:
-            insert_value(ad, name, new Undefined());
+            insert_value(ad, name, new (torvel::or_die) Undefined());
             break;
         case tag_Error:
-            insert_value(ad, name, new Error());
+            insert_value(ad, name, new (torvel::or_die) Error());
             break;
         case tag_Number:
         case tag_Integer:
@@ -308,7 +309,8 @@ bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
             const char *value = nullptr;
             if (named && token.GetAttribute(&attribute, &value) && strcmp(attribute, "v") == 0 &&
                 is_attribute_name(name)) {
-                insert_value(ad, name, new ClassadBoolean(strcmp(value, "t") == 0 ? 1 : 0));
+                insert_value(ad, name,
+                             new (torvel::or_die) ClassadBoolean(strcmp(value, "t") == 0 ? 1 : 0));
             }
             return false;
         }
@@ -324,8 +326,8 @@ bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
             if (named && is_attribute_name(name)) {
                 insert_value(ad, name,
                              token.GetTag() == tag_Undefined
-                                 ? static_cast<ExprTree *>(new Undefined())
-                                 : new Error());
+                                 ? static_cast<ExprTree *>(new (torvel::or_die) Undefined())
+                                 : new (torvel::or_die) Error());
             }
             return false;
         case tag_Number:
@@ -387,7 +389,7 @@ ClassAd *ClassAdXMLParser::ParseClassAd(FILE *file) {
 
 ClassAd *ClassAdXMLParser::ParseClassAds(const char *buffer, int *place) {
     if (buffer == nullptr || place == nullptr || *place < 0) {
-        return new ClassAd();
+        return new (torvel::or_die) ClassAd();
     }
     CharXMLSource source(buffer + *place);
     ClassAd *ad = _ParseClassAd(source);
@@ -397,7 +399,7 @@ ClassAd *ClassAdXMLParser::ParseClassAds(const char *buffer, int *place) {
 }
 
 ClassAd *ClassAdXMLParser::_ParseClassAd(XMLSource &source) {
-    ClassAd *ad = new ClassAd();
+    ClassAd *ad = new (torvel::or_die) ClassAd();
     ReaderState state;
     XMLToken token;
     bool raw = false;

@@ -12,6 +12,7 @@
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
+#include "core/allocation.h"
 #include "core/c_locale.h"
 #include "core/my_string.h"
 
@@ -113,7 +114,8 @@ void value_element(MyString &out, ExprTree *value) {
 // Writes name = "value". The tree is built directly rather than parsed from
 // text, so a type name holding a double quote is written too.
 void append_type(ClassAdXMLUnparser &writer, const char *name, const char *value, MyString &out) {
-    ExprTree *tree = new AssignOp(new Variable(name), new String(value));
+    ExprTree *tree = new (torvel::or_die)
+        AssignOp(new (torvel::or_die) Variable(name), new (torvel::or_die) String(value));
     writer.Unparse(tree, out);
     delete tree;
 }

@@ -4,13 +4,15 @@
 
 #include <string.h>
 
+#include "core/allocation.h"
+
 namespace {
 
 char *copy_text(const char *text) {
     if (text == nullptr) {
         text = "";
     }
-    char *copy = new char[strlen(text) + 1];
+    char *copy = new (torvel::or_die) char[strlen(text) + 1];
     strcpy(copy, text);
     return copy;
 }

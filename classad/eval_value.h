@@ -101,6 +101,10 @@ bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
 // The same without the cycle mark and nesting count of tree itself: the
 // work of tree's own _EvalTree.
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out);
+// What a reference to an attribute whose right side is right gives when
+// right is a literal (a boolean as an integer, a time as ERROR); false
+// when it is none.
+bool eval_attribute_literal(ExprTree *right, EvalValue &out);
 // A call (functions.cpp): the lazy ifthenelse, a built-in, or a library
 // function; returns false when the built-in rejects its arguments.
 bool eval_call_value(Function *call, const AttrList *my, const AttrList *target, EvalValue &out);

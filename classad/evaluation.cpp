@@ -28,6 +28,7 @@
 #include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/operators.h"
+#include "core/allocation.h"
 
 namespace {
 
@@ -43,15 +44,18 @@ struct ScratchChunk {
 };
 
 // Chunks are kept for reuse once made; only the current position moves.
-struct Scratch {
-    std::vector<ScratchChunk> chunks;
-    int current = -1;
-    size_t used = 0;
+// The position is plain data, so that marking and releasing (twice per
+// evaluation) cost two loads or stores; the chunks are made at first use.
+struct ScratchPosition {
+    int current;  // chunk in use, -1 before the first
+    size_t used;  // bytes of it in use
 };
+ScratchPosition scratch_position = {-1, 0};
 
-Scratch &scratch() {
-    static Scratch *space = new Scratch;  // reachable for the whole run
-    return *space;
+std::vector<ScratchChunk> &scratch_chunks() {
+    static std::vector<ScratchChunk> *chunks =
+        new (torvel::or_die) std::vector<ScratchChunk>;  // never freed
+    return *chunks;
 }
 
 OpKind operation_of(LexemeType kind) {
@@ -92,6 +96,34 @@ EvalValue stored(const EvalValue &v) {
     return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
 }
 
+bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out);
+bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out);
+
+}  // namespace
+
+// The evaluator's access to a node's evaluation mark.
+struct EvalMark {
+    static void set(ExprTree *node, bool on) { node->evalFlag = on; }
+};
+
+namespace {
+
+// Runs eval over a node that is no literal with the node's cycle mark and
+// one more nesting level, as eval_tree_value describes.
+template <class Node, class Eval>
+bool under_mark(Node *node, const AttrList *my, const AttrList *target, EvalValue &out, Eval eval) {
+    if (node->IsBeingEvaluated() || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
+        out = EvalValue::Error();
+        return false;
+    }
+    EvalMark::set(node, true);
+    eval_depth++;
+    bool ok = eval(node, my, target, out);
+    eval_depth--;
+    EvalMark::set(node, false);
+    return ok;
+}
+
 // An operand of an operator node; a missing one is undefined. Integer and
 // string literals are read in place: they could neither fail nor recurse.
 void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalValue &out) {
@@ -106,8 +138,16 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
         case LX_STRING:
             out = EvalValue::Text(static_cast<String *>(node)->Value());
             return;
+        case LX_VARIABLE:
+            under_mark(static_cast<Variable *>(node), my, target, out, eval_reference);
+            return;
         default:
-            eval_tree_value(node, my, target, out);
+            // Among the kinds of nodes, LX_ASSIGN to LX_DIV are the operators.
+            if (node->MyType() >= LX_ASSIGN && node->MyType() <= LX_DIV) {
+                under_mark(static_cast<BinaryOpBase *>(node), my, target, out, eval_operator);
+            } else {
+                eval_tree_value(node, my, target, out);
+            }
             return;
     }
 }
@@ -151,20 +191,28 @@ bool literal_value(ExprTree *node, EvalValue &out) {
     }
 }
 
-// An attribute's assignment found by a reference, evaluated as EvalTree
-// evaluates it. The common attribute, a literal value, is read here with
-// the same mark and nesting checks, without walking through the node.
-bool eval_attribute(ExprTree *assignment, const AttrList *my, const AttrList *target,
+// An attribute found by a reference, evaluated as EvalTree evaluates its
+// assignment. The common attribute, a literal value, is read from the
+// element with the same nesting check, without walking the tree (its
+// assignment cannot be under evaluation: a literal reaches nothing).
+bool eval_attribute(const AttrListElem *attribute, const AttrList *my, const AttrList *target,
                     EvalValue &out) {
-    if (assignment->MyType() == LX_ASSIGN && !assignment->IsBeingEvaluated() &&
-        eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
-        ExprTree *right = static_cast<BinaryOpBase *>(assignment)->RightOperand();
-        if (right != nullptr && literal_value(right, out)) {
-            pass_on(out);
-            return true;
+    if (attribute->literalKind != LX_NONE && eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
+        out.type = attribute->literalKind;
+        switch (attribute->literalKind) {
+            case LX_FLOAT:
+                out.r = attribute->literalFloat;
+                break;
+            case LX_STRING:
+                out.s = attribute->literalText;
+                break;
+            default:
+                out.i = attribute->literalInt;
+                break;
         }
+        return true;
     }
-    return eval_tree_value(assignment, my, target, out);
+    return eval_tree_value(attribute->tree, my, target, out);
 }
 
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out) {
@@ -183,11 +231,20 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
     OpKind op = operation_of(kind);
     EvalValue l;
     operand(left, my, target, l);
-    if ((kind == LX_AND || kind == LX_OR) && eval_short_circuit(op, l, out)) {
-        return true;
+    if (kind == LX_AND || kind == LX_OR) {
+        // An integer decides alone as eval_short_circuit would: 0 for
+        // and, non-zero for or.
+        if (l.type == LX_INTEGER ? (l.i != 0) == (kind == LX_OR) : eval_short_circuit(op, l, out)) {
+            out = l.type == LX_INTEGER ? EvalValue::Int(kind == LX_OR) : out;
+            return true;
+        }
     }
     EvalValue r;
     operand(right, my, target, r);
+    if ((kind == LX_AND || kind == LX_OR) && l.type == LX_INTEGER && r.type == LX_INTEGER) {
+        out = EvalValue::Int(r.i != 0);  // the left side did not decide
+        return true;
+    }
     if (kind == LX_SUB && left == nullptr) {
         out = stored(eval_negate(r));
     } else {
@@ -208,11 +265,13 @@ bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, 
         my = target;
         target = other;
     }
-    ExprTree *attribute = my != nullptr ? my->Lookup(scope.name) : nullptr;
+    const AttrListElem *attribute =
+        my != nullptr ? my->LookupElem(scope.name, scope.hash) : nullptr;
     if (attribute != nullptr) {
         return eval_attribute(attribute, my, target, out);
     }
-    attribute = !scope.restricted && target != nullptr ? target->Lookup(scope.name) : nullptr;
+    attribute = !scope.restricted && target != nullptr ? target->LookupElem(scope.name, scope.hash)
+                                                       : nullptr;
     if (attribute != nullptr) {
         return eval_attribute(attribute, target, my, out);
     }
@@ -228,22 +287,31 @@ bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, 
 
 }  // namespace
 
+bool eval_attribute_literal(ExprTree *right, EvalValue &out) {
+    if (right == nullptr || !literal_value(right, out)) {
+        return false;
+    }
+    pass_on(out);
+    return true;
+}
+
 // ---- scratch space ----
 
 char *eval_scratch_alloc(size_t n) {
-    Scratch &s = scratch();
-    if (s.current < 0 || s.used + n > s.chunks[s.current].size) {
+    ScratchPosition &s = scratch_position;
+    std::vector<ScratchChunk> &chunks = scratch_chunks();
+    if (s.current < 0 || s.used + n > chunks[s.current].size) {
         // The next chunk if it is large enough, else a new one put there.
         size_t next = static_cast<size_t>(s.current + 1);
-        if (next >= s.chunks.size() || s.chunks[next].size < n) {
+        if (next >= chunks.size() || chunks[next].size < n) {
             size_t size = n > kChunkSize ? n : kChunkSize;
-            ScratchChunk chunk{std::unique_ptr<char[]>(new char[size]), size};
-            s.chunks.insert(s.chunks.begin() + static_cast<long>(next), std::move(chunk));
+            ScratchChunk chunk{std::unique_ptr<char[]>(new (torvel::or_die) char[size]), size};
+            chunks.insert(chunks.begin() + static_cast<long>(next), std::move(chunk));
         }
         s.current = static_cast<int>(next);
         s.used = 0;
     }
-    char *p = s.chunks[s.current].bytes.get() + s.used;
+    char *p = chunks[s.current].bytes.get() + s.used;
     s.used += n;
     return p;
 }
@@ -256,44 +324,43 @@ const char *eval_scratch_copy(const char *text, size_t n) {
 }
 
 EvalScratchMark eval_scratch_mark() {
-    return EvalScratchMark{scratch().current, scratch().used};
+    return EvalScratchMark{scratch_position.current, scratch_position.used};
 }
 
 void eval_scratch_release(EvalScratchMark mark) {
-    scratch().current = mark.chunk;
-    scratch().used = mark.used;
+    scratch_position.current = mark.chunk;
+    scratch_position.used = mark.used;
 }
 
 // ---- the engine ----
 
-bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    if (tree->evalFlag || eval_depth >= CLASSAD_MAX_EVAL_DEPTH) {
-        out = EvalValue::Error();
-        return false;
-    }
-    if (literal_value(tree, out)) {
-        return true;  // a literal cannot reach itself again: no mark needed
-    }
-    tree->evalFlag = true;
-    eval_depth++;
-    bool ok = eval_node_value(tree, my, target, out);
-    eval_depth--;
-    tree->evalFlag = false;
-    return ok;
-}
+namespace {
 
-bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+// The work of a node that is no literal, by kind.
+bool eval_inner_node(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
     switch (tree->MyType()) {
         case LX_VARIABLE:
             return eval_reference(static_cast<Variable *>(tree), my, target, out);
         case LX_FUNCTION:
             return eval_call_value(static_cast<Function *>(tree), my, target, out);
         default:
-            if (literal_value(tree, out)) {
-                return true;
-            }
             return eval_operator(static_cast<BinaryOpBase *>(tree), my, target, out);
     }
+}
+
+}  // namespace
+
+bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    // A literal cannot reach itself again: no mark needed (literals are
+    // never marked), only the nesting bound.
+    if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && literal_value(tree, out)) {
+        return true;
+    }
+    return under_mark(tree, my, target, out, eval_inner_node);
+}
+
+bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    return literal_value(tree, out) || eval_inner_node(tree, my, target, out);
 }
 
 void eval_value_store(const EvalValue &v, EvalResult *result) {

@@ -19,6 +19,7 @@
 #include "classad/attr_list.h"
 #include "classad/eval_value.h"
 #include "classad/node_pool.h"
+#include "core/allocation.h"
 #include "core/c_locale.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
@@ -31,6 +32,11 @@ StringSpace *ExprTree::string_space = nullptr;
 int ExprTree::string_space_references = 0;
 
 namespace {
+
+// The space of the last node to go, emptied, kept for the next first node:
+// a program that parses one expression at a time would otherwise build and
+// tear down a space for each. Reachable for the whole run.
+StringSpace *spare_space = nullptr;
 
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
@@ -147,7 +153,7 @@ bool is_group(LexemeType kind, const ExprTree *left) {
 // as the name, "MY" restricts, "TARGET" exchanges the ads and restricts, and
 // the rest is resolved again, so prefixes stack.
 Variable::Scope resolve_scope(const char *ref) {
-    Variable::Scope scope = {ref, false, false, false, false};
+    Variable::Scope scope = {ref, 0, false, false, false, false};
     for (;;) {
         const char *dot = strchr(ref, '.');
         if (dot == nullptr) {
@@ -177,18 +183,30 @@ Variable::Scope resolve_scope(const char *ref) {
 
 ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false) {
     if (string_space_references++ == 0) {
-        string_space = new StringSpace(256, true);
+        string_space =
+            spare_space != nullptr ? spare_space : new (torvel::or_die) StringSpace(256, true);
+        spare_space = nullptr;
     }
 }
 
 ExprTree::~ExprTree() {
     if (--string_space_references == 0) {
-        delete string_space;
+        // Every node has released its texts by now; a space that still
+        // holds some was used by others and goes.
+        if (string_space->numberOfStrings() == 0 && spare_space == nullptr) {
+            spare_space = string_space;
+        } else {
+            delete string_space;
+        }
         string_space = nullptr;
     }
 }
 
 void *ExprTree::operator new(size_t size) {
+    return classad_node_alloc(size);
+}
+
+void *ExprTree::operator new(size_t size, torvel::OrDie) {
     return classad_node_alloc(size);
 }
 
@@ -232,7 +250,7 @@ void ExprTree::disposeTree_(ExprTree *tree) {
         return;
     }
     if (pending == nullptr) {
-        pending = new ExtArray<ExprTree *>(64);
+        pending = new (torvel::or_die) ExtArray<ExprTree *>(64);
     }
     pending->add(tree);
     if (draining) {
@@ -307,6 +325,7 @@ Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
     if (scope_.name != name) {
         scopeSlot_ = intern_(scope_.name, scope_.name);
     }
+    scope_.hash = AttrList::NameHash(scope_.name);
 }
 
 Variable::~Variable() {
@@ -336,7 +355,7 @@ void Variable::GetReferences(const AttrList *ad, StringList &internal, StringLis
 }
 
 ExprTree *Variable::DeepCopy() const {
-    Variable *copy = new Variable(name);
+    Variable *copy = new (torvel::or_die) Variable(name);
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -358,7 +377,7 @@ bool Integer::operator==(ExprTree &other) {
 }
 
 ExprTree *Integer::DeepCopy() const {
-    Integer *copy = new Integer(value);
+    Integer *copy = new (torvel::or_die) Integer(value);
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -384,7 +403,7 @@ bool Float::operator==(ExprTree &other) {
 }
 
 ExprTree *Float::DeepCopy() const {
-    Float *copy = new Float(value);
+    Float *copy = new (torvel::or_die) Float(value);
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -420,7 +439,7 @@ bool String::operator==(ExprTree &other) {
 }
 
 ExprTree *String::DeepCopy() const {
-    String *copy = new String(value);
+    String *copy = new (torvel::or_die) String(value);
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -464,7 +483,7 @@ bool ISOTime::operator==(ExprTree &other) {
 }
 
 ExprTree *ISOTime::DeepCopy() const {
-    ISOTime *copy = new ISOTime(time);
+    ISOTime *copy = new (torvel::or_die) ISOTime(time);
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -490,7 +509,7 @@ bool ClassadBoolean::operator==(ExprTree &other) {
 }
 
 ExprTree *ClassadBoolean::DeepCopy() const {
-    ClassadBoolean *copy = new ClassadBoolean(value);
+    ClassadBoolean *copy = new (torvel::or_die) ClassadBoolean(value);
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -510,7 +529,7 @@ bool Undefined::operator==(ExprTree &other) {
 }
 
 ExprTree *Undefined::DeepCopy() const {
-    Undefined *copy = new Undefined();
+    Undefined *copy = new (torvel::or_die) Undefined();
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -530,7 +549,7 @@ bool Error::operator==(ExprTree &other) {
 }
 
 ExprTree *Error::DeepCopy() const {
-    Error *copy = new Error();
+    Error *copy = new (torvel::or_die) Error();
     CopyBaseExprTree(copy);
     return copy;
 }
@@ -666,35 +685,35 @@ void BinaryOpBase::GetReferences(const AttrList *ad, StringList &internal,
 ExprTree *BinaryOpBase::Make(LexemeType kind, ExprTree *l, ExprTree *r) {
     switch (kind) {
         case LX_OR:
-            return new OrOp(l, r);
+            return new (torvel::or_die) OrOp(l, r);
         case LX_AND:
-            return new AndOp(l, r);
+            return new (torvel::or_die) AndOp(l, r);
         case LX_EQ:
-            return new EqOp(l, r);
+            return new (torvel::or_die) EqOp(l, r);
         case LX_NEQ:
-            return new NeqOp(l, r);
+            return new (torvel::or_die) NeqOp(l, r);
         case LX_META_EQ:
-            return new MetaEqOp(l, r);
+            return new (torvel::or_die) MetaEqOp(l, r);
         case LX_META_NEQ:
-            return new MetaNeqOp(l, r);
+            return new (torvel::or_die) MetaNeqOp(l, r);
         case LX_LT:
-            return new LtOp(l, r);
+            return new (torvel::or_die) LtOp(l, r);
         case LX_LE:
-            return new LeOp(l, r);
+            return new (torvel::or_die) LeOp(l, r);
         case LX_GT:
-            return new GtOp(l, r);
+            return new (torvel::or_die) GtOp(l, r);
         case LX_GE:
-            return new GeOp(l, r);
+            return new (torvel::or_die) GeOp(l, r);
         case LX_ADD:
-            return new AddOp(l, r);
+            return new (torvel::or_die) AddOp(l, r);
         case LX_SUB:
-            return new SubOp(l, r);
+            return new (torvel::or_die) SubOp(l, r);
         case LX_MULT:
-            return new MultOp(l, r);
+            return new (torvel::or_die) MultOp(l, r);
         case LX_DIV:
-            return new DivOp(l, r);
+            return new (torvel::or_die) DivOp(l, r);
         default:
-            return new AssignOp(l, r);
+            return new (torvel::or_die) AssignOp(l, r);
     }
 }
 
@@ -709,7 +728,7 @@ ExprTree *BinaryOpBase::DeepCopy() const {
 // ---- Function ----
 
 Function::Function(const char *n)
-    : ExprTree(LX_FUNCTION), name(nullptr), arguments(new List<ExprTree>()) {
+    : ExprTree(LX_FUNCTION), name(nullptr), arguments(new (torvel::or_die) List<ExprTree>()) {
     stringSpaceIndex = intern_(n, name);
     builtin_ = classad_builtin_index(name);
 }
@@ -754,7 +773,7 @@ void Function::GetReferences(const AttrList *ad, StringList &internal, StringLis
 }
 
 ExprTree *Function::DeepCopy() const {
-    Function *copy = new Function(name);
+    Function *copy = new (torvel::or_die) Function(name);
     CopyBaseExprTree(copy);
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;

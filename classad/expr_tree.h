@@ -25,8 +25,10 @@
 #define TORVEL_CLASSAD_EXPR_TREE_H_
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "classad/lexeme_type.h"
+#include "core/allocation.h"
 #include "core/list.h"
 
 class AttrList;
@@ -84,8 +86,11 @@ class ExprTree {
     bool IsBeingEvaluated() const { return evalFlag; }
     ExprTree &operator=(const ExprTree &other);
 
-    // Nodes come from the node pool (classad/node_pool.h).
+    // Nodes come from the node pool (classad/node_pool.h), which ends the
+    // process on an exhausted heap: `new (torvel::or_die)` and plain new
+    // alike.
     static void *operator new(size_t size);
+    static void *operator new(size_t size, torvel::OrDie);
     static void operator delete(void *p, size_t size);
 
     static StringSpace *string_space;
@@ -116,6 +121,8 @@ class ExprTree {
     LexemeType type;
     bool evalFlag;  // evaluation in progress (cycle detection)
 
+    // The evaluator sets and clears evalFlag (classad/evaluation.cpp).
+    friend struct EvalMark;
     friend bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
                                 EvalValue &out);
 };
@@ -132,6 +139,7 @@ class Variable : public ExprTree {
     // ads and restricts, prefixes stack, and any other prefix finds nothing.
     struct Scope {
         const char *name;     // the attribute name after the prefixes (interned)
+        uint32_t hash;        // name's case-blind hash, as attribute lists index it
         bool exchanged;       // MY and TARGET swapped
         bool restricted;      // MY (after any exchange) only
         bool unknown_prefix;  // always UNDEFINED
@@ -140,6 +148,8 @@ class Variable : public ExprTree {
 
     explicit Variable(const char *name);
     ~Variable() override;
+    // The name as written, prefixes included. Borrowed: interned in
+    // string_space and valid while this node lives.
     const char *Name() const { return name; }
     const Scope &ReferenceScope() const { return scope_; }
     bool operator==(ExprTree &other) override;
@@ -210,6 +220,8 @@ class String : public ExprTree {
  public:
     explicit String(const char *text);
     ~String() override;
+    // The text without quotes or escapes. Borrowed: interned in
+    // string_space and valid while this node lives.
     const char *Value() const { return value; }
     bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
@@ -227,6 +239,8 @@ class ISOTime : public ExprTree {
  public:
     explicit ISOTime(const char *text);
     ~ISOTime() override;
+    // The text between the single quotes. Borrowed: interned in
+    // string_space and valid while this node lives.
     const char *Value() const { return time; }
     bool operator==(ExprTree &other) override;
     ExprTree *DeepCopy() const override;
@@ -295,6 +309,7 @@ class BinaryOpBase : public ExprTree {
     ~BinaryOpBase() override;
 
     // The printed operator text of a kind (" + ", " =?= ", ...), "" if none.
+    // A string constant the caller must not free; valid for the whole run.
     static const char *OperatorText(LexemeType kind);
     // A new operator node of kind over l and r (caller deletes); an
     // assignment for a kind that is no operator.
@@ -342,6 +357,8 @@ class Function : public ExprTree {
  public:
     explicit Function(const char *name);
     ~Function() override;
+    // The function name as written. Borrowed: interned in string_space and
+    // valid while this node lives.
     const char *Name() const { return name; }
     // Takes ownership of arg (appended last).
     void AppendArgument(ExprTree *arg);

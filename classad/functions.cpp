@@ -32,6 +32,7 @@
 #include "classad/expr_tree.h"
 #include "config/param.h"
 #include "config/trusted_source.h"
+#include "core/allocation.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/random_numbers.h"
@@ -811,7 +812,7 @@ bool Function::FunctionSharedLibrary(int argc, EvalResult *argv, EvalResult *res
     if (function == nullptr) {
         return true;
     }
-    ClassAdLibValue *records = new ClassAdLibValue[argc > 0 ? argc : 1];
+    ClassAdLibValue *records = new (torvel::or_die) ClassAdLibValue[argc > 0 ? argc : 1];
     for (int i = 0; i < argc; i++) {
         to_record(argv[i], &records[i]);
     }

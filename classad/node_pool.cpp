@@ -8,6 +8,8 @@
 
 #include <new>
 
+#include "core/allocation.h"
+
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -56,7 +58,7 @@ struct Pool {
 };
 
 Pool &pool() {
-    static Pool *p = new Pool;  // lives for the whole run
+    static Pool *p = new (torvel::or_die) Pool;  // lives for the whole run
     return *p;
 }
 
@@ -69,12 +71,14 @@ void *carve(Pool &p, size_t bytes) {
         p.cursor += offset != 0 ? align - offset : 0;
     }
     if (p.cursor == nullptr || p.cursor > p.end || static_cast<size_t>(p.end - p.cursor) < bytes) {
-        char *raw = static_cast<char *>(::operator new(kBlockSize, std::align_val_t(kLine)));
-        Block *block = reinterpret_cast<Block *>(raw);
+        // One line more than a block, so that the block can start on a line.
+        char *raw = new (torvel::or_die) char[kBlockSize + kLine];
+        char *start = raw + (kLine - reinterpret_cast<uintptr_t>(raw) % kLine) % kLine;
+        Block *block = reinterpret_cast<Block *>(start);
         block->next = p.blocks;
         p.blocks = block;
-        p.cursor = raw + kLine;
-        p.end = raw + kBlockSize;
+        p.cursor = start + kLine;
+        p.end = start + kBlockSize;
     }
     void *piece = p.cursor;
     p.cursor += bytes;
@@ -85,7 +89,7 @@ void *carve(Pool &p, size_t bytes) {
 
 void *classad_node_alloc(size_t size) {
     if (!kPooled || size == 0 || size > kLargest) {
-        return ::operator new(size);
+        return operator new(size, torvel::or_die);
     }
     Pool &p = pool();
     size_t cls = class_of(size);

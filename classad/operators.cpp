@@ -43,8 +43,10 @@ bool is_arithmetic(OpKind op) {
 }
 
 bool is_comparison(OpKind op) {
-    return op == LESS_THAN_OP || op == LESS_OR_EQUAL_OP || op == NOT_EQUAL_OP || op == EQUAL_OP ||
-           op == GREATER_OR_EQUAL_OP || op == GREATER_THAN_OP;
+    static_assert(
+        LESS_THAN_OP == 0 && GREATER_THAN_OP == 7 && META_EQUAL_OP == 4 && META_NOT_EQUAL_OP == 5,
+        "the comparisons are the first eight kinds but the two meta ones");
+    return op <= GREATER_THAN_OP && op != META_EQUAL_OP && op != META_NOT_EQUAL_OP;
 }
 
 // A real result as computed, without the narrowing a node applies.
@@ -142,6 +144,36 @@ int compare_result(OpKind op, T a, T b) {
             return a >= b;
         default:
             return a > b;
+    }
+}
+
+// Two integer operands, the common case, decided by the operator alone:
+// the same helpers as the general path below, without its kind tests.
+EvalValue integer_operate(OpKind op, int a, int b) {
+    switch (op) {
+        case ADDITION_OP:
+        case SUBTRACTION_OP:
+        case MULTIPLICATION_OP:
+        case DIVISION_OP:
+            return integer_arithmetic(op, a, b);
+        case META_EQUAL_OP:
+            return EvalValue::Int(a == b);
+        case META_NOT_EQUAL_OP:
+            return EvalValue::Int(a != b);
+        case LOGICAL_AND_OP:
+            return EvalValue::Int(a != 0 && b != 0);
+        case LOGICAL_OR_OP:
+            return EvalValue::Int(a != 0 || b != 0);
+        case LESS_THAN_OP:
+        case LESS_OR_EQUAL_OP:
+        case NOT_EQUAL_OP:
+        case EQUAL_OP:
+        case GREATER_OR_EQUAL_OP:
+        case GREATER_THAN_OP:
+            return EvalValue::Int(compare_result(op, a, b));
+        default:
+            EXCEPT("Should not get here");
+            return EvalValue::Error();
     }
 }
 
@@ -357,6 +389,12 @@ EvalValue eval_negate(const EvalValue &operand) {
 }
 
 EvalValue eval_operate(OpKind op, const EvalValue &left, const EvalValue &right) {
+    if (left.type == LX_INTEGER && right.type == LX_INTEGER) {
+        return integer_operate(op, left.i, right.i);
+    }
+    if (left.type == LX_STRING && right.type == LX_STRING && is_comparison(op)) {
+        return EvalValue::Int(compare_result(op, strcasecmp(left.s, right.s), 0));
+    }
     LexemeType lk = operand_kind(left);
     LexemeType rk = operand_kind(right);
     if (op == META_EQUAL_OP || op == META_NOT_EQUAL_OP) {

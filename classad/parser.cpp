@@ -15,6 +15,7 @@
 
 #include "classad/expr_tree.h"
 #include "classad/scanner.h"
+#include "core/allocation.h"
 
 namespace {
 
@@ -173,16 +174,17 @@ int parse_unary_minus(char *&s, ExprTree *&tree, int &count) {
     int ok = nested(s, operand, count, ParseExpr);
     if (ok && operand != nullptr && operand->MyType() == LX_INTEGER) {
         unsigned int v = static_cast<unsigned int>(static_cast<Integer *>(operand)->Value());
-        tree = new Integer(static_cast<int>(0u - v));  // wraps like the scanner's values
+        tree = new (torvel::or_die)
+            Integer(static_cast<int>(0u - v));  // wraps like the scanner's values
         delete operand;
         return 1;
     }
     if (ok && operand != nullptr && operand->MyType() == LX_FLOAT) {
-        tree = new Float(-static_cast<Float *>(operand)->Value());
+        tree = new (torvel::or_die) Float(-static_cast<Float *>(operand)->Value());
         delete operand;
         return 1;
     }
-    tree = new SubOp(nullptr, operand);
+    tree = new (torvel::or_die) SubOp(nullptr, operand);
     return ok && note_height(0, g_height);
 }
 
@@ -193,7 +195,7 @@ int parse_group(char *&s, ExprTree *&tree, int &count) {
     if (ok) {
         ok = Match(LX_RPAREN, s, count);
     }
-    tree = new AddOp(nullptr, inner);
+    tree = new (torvel::or_die) AddOp(nullptr, inner);
     return ok && note_height(0, inner_height);
 }
 
@@ -210,19 +212,19 @@ bool call_follows(const char *s) {
 ExprTree *literal_for(Token *token) {
     switch (token->type) {
         case LX_INTEGER:
-            return new Integer(token->intVal);
+            return new (torvel::or_die) Integer(token->intVal);
         case LX_FLOAT:
-            return new Float(token->floatVal);
+            return new (torvel::or_die) Float(token->floatVal);
         case LX_STRING:
-            return new String(token->text);
+            return new (torvel::or_die) String(token->text);
         case LX_BOOL:
-            return new ClassadBoolean(token->intVal);
+            return new (torvel::or_die) ClassadBoolean(token->intVal);
         case LX_UNDEFINED:
-            return new Undefined();
+            return new (torvel::or_die) Undefined();
         case LX_ERROR:
-            return new Error();
+            return new (torvel::or_die) Error();
         case LX_TIME:
-            return new ISOTime(token->text);
+            return new (torvel::or_die) ISOTime(token->text);
         default:
             return nullptr;
     }
@@ -303,7 +305,7 @@ int ParseAssignExpr(char *&s, ExprTree *&tree, int &count) {
     Match(LX_ASSIGN, s, count);
     ExprTree *right = nullptr;
     int ok = ParseExpr(s, right, count);
-    tree = new AssignOp(left, right);
+    tree = new (torvel::or_die) AssignOp(left, right);
     if (!ok || !note_height(left_height, g_height)) {
         return 0;
     }
@@ -365,7 +367,7 @@ int ParseFactor(char *&s, ExprTree *&tree, int &count) {
             ReadToken(s);
             count += token->length;
             if (!call_follows(s)) {
-                tree = new Variable(token->text);
+                tree = new (torvel::or_die) Variable(token->text);
                 g_height = 1;
                 return 1;
             }
@@ -391,13 +393,13 @@ int ParseFactor(char *&s, ExprTree *&tree, int &count) {
             Match(LX_SUB, s, count);
             return parse_unary_minus(s, tree, count);
         default:
-            tree = new Error();
+            tree = new (torvel::or_die) Error();
             return 0;
     }
 }
 
 int ParseFunction(char *name, char *&s, ExprTree *&tree, int &count) {
-    Function *call = new Function(name);
+    Function *call = new (torvel::or_die) Function(name);
     tree = call;
     Match(LX_LPAREN, s, count);
     if (LookToken(s)->type == LX_RPAREN) {

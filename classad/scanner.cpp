@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "core/allocation.h"
 #include "core/c_locale.h"
 
 namespace {
@@ -264,7 +265,7 @@ void scan_operator(char *&s, Token &token) {
 
 Token::Token()
     : intVal(0), type(LX_NONE), length(0), text(nullptr), capacity(kInitialTextCapacity) {
-    text = new char[kInitialTextCapacity + 1];
+    text = new (torvel::or_die) char[kInitialTextCapacity + 1];
     reset();
 }
 
@@ -282,7 +283,7 @@ void Token::reset() {
 void Token::setText(const char *s, int n) {
     if (n > capacity) {
         delete[] text;
-        text = new char[n + 1];
+        text = new (torvel::or_die) char[n + 1];
         capacity = n;
     }
     memcpy(text, s, n);
