@@ -479,7 +479,7 @@ class RootSourcesTest : public ConfigStartupTest {
  protected:
     void SetUp() override {
         if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root";
+            GTEST_SKIP() << "needs root: the sources of a root process";
         }
         ConfigStartupTest::SetUp();
         marker_ = Path("ran");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <string>
@@ -13,6 +14,7 @@
 #include "config/param_provenance.h"
 #include "core/my_string.h"
 #include "reader_test_support.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -76,9 +78,9 @@ TEST_F(ParamTest, ExpansionHappensAtEachCall) {
 TEST_F(ParamTest, CyclesGiveNullWithAMessage) {
     Set("A", "$(B)");
     Set("B", "$(A)");
-    testing::internal::CaptureStderr();
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
     char *value = param("A");
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = captured_err.Finish();
     EXPECT_EQ(nullptr, value);
     free(value);
     EXPECT_EQ(0u, err.find("Configuration Error: $("));

@@ -57,7 +57,7 @@ class PrivilegesTest : public testing::Test {
  protected:
     void SetUp() override {
         if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root to switch ids";
+            GTEST_SKIP() << "needs root: to switch ids";
         }
         std::string why;
         if (!torvel_test::EtcOverlay::Usable(&why)) {

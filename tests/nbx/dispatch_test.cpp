@@ -654,12 +654,7 @@ ExecOutcome RunExec(const std::function<void()> &body) {
         _exit(99);
     }
     __real_close(out[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(out[0], buffer, sizeof buffer)) > 0) {
-        outcome.out.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(out[0]);
+    outcome.out = nbx_test::ReadToEnd(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -31,11 +31,11 @@ using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RunInChild;
 
-std::vector<std::string> lines;
-void Capture(int level, const char *format, va_list args) {
-    char text[2048];
-    vsnprintf(text, sizeof text, format, args);
-    lines.push_back(std::to_string(level) + ":" + text);
+using torvel_test::LayerLogCapture;
+
+// The log lines caught since LayerLogCapture::Start().
+std::vector<std::string> &Lines() {
+    return LayerLogCapture::Lines();
 }
 
 TEST(AddressTextTest, SinfulTextOfAddressAndPort) {
@@ -74,17 +74,16 @@ TEST(SockTableTest, DumpDescribesEveryField) {
         info->phyAddr = Addr("10.0.0.3", 40000);
         AddConn(info, 8, Addr("198.51.100.2", 1234));
         AddConn(info, 9, Addr("198.51.100.9", 1022));
-        lines.clear();
-        Generic_set_log_va(Capture);
+        LayerLogCapture::Start();
         _CB_dumpSockInfo(info, D_FULL, "\t[fd=5] ");
-        CHILD_EXPECT_EQ(report, 1u, lines.size());
+        CHILD_EXPECT_EQ(report, 1u, Lines().size());
         CHILD_EXPECT_EQ(report,
                         std::string("8192:\t[fd=5] refs=2 owner=5 mnger=6 "
                                     "canon=<192.0.2.7:40001> TCP ACTIVE LISTENING "
                                     "phyAddr=<10.0.0.3:40000> "
                                     "conn_q:8|<198.51.100.2:1234>*9|<198.51.100.9:1022> "
                                     "Rcvers:Empty\n"),
-                        lines.empty() ? std::string() : lines[0]);
+                        Lines().empty() ? std::string() : Lines()[0]);
     });
     EXPECT_EQ(failures, "");
 }
@@ -101,15 +100,14 @@ TEST(SockTableTest, DumpOfUdpPeerReceiversAndInvalidStatus) {
             r->next = info->rcvers;
             info->rcvers = r;
         }
-        lines.clear();
-        Generic_set_log_va(Capture);
+        LayerLogCapture::Start();
         _CB_dumpSockInfo(info, D_BASIC, "");
         CHILD_EXPECT_EQ(report,
                         std::string("1:refs=1 owner=4 mnger=-1 canon=<0.0.0.0:0> UDP "
                                     "PASSIVE Invalid phyAddr=<0.0.0.0:0> "
                                     "connected=<127.0.0.1:9> conn_q:Empty "
                                     "Rcvers:<192.0.2.1:2>*<192.0.2.1:1>\n"),
-                        lines.empty() ? std::string() : lines[0]);
+                        Lines().empty() ? std::string() : Lines()[0]);
     });
     EXPECT_EQ(failures, "");
 }
@@ -119,12 +117,11 @@ TEST(SockTableTest, LongQueueIsCutWithEllipsis) {
         _CB_initialize();
         SockInfo *info = NewRecord(3, TCP, LISTENING);
         for (int i = 0; i < 60; ++i) AddConn(info, 100 + i, Addr("198.51.100.200", 65000));
-        lines.clear();
-        Generic_set_log_va(Capture);
+        LayerLogCapture::Start();
         _CB_dumpSockInfo(info, D_FULL, "");
-        CHILD_EXPECT_EQ(report, 1u, lines.size());
-        if (lines.empty()) return;
-        const std::string &line = lines[0];
+        CHILD_EXPECT_EQ(report, 1u, Lines().size());
+        if (Lines().empty()) return;
+        const std::string &line = Lines()[0];
         CHILD_EXPECT(report, line.size() > 995 && line.size() < 1100);
         CHILD_EXPECT_EQ(report, std::string("*...\n"), line.substr(line.size() - 5));
         CHILD_EXPECT(report, line.find("Rcvers") == std::string::npos);
