@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "config/builtin_macros.h"
 #include "config/macro_table.h"
 #include "config/param_provenance.h"
 #include "core/my_string.h"
@@ -34,6 +35,17 @@ class ParamTest : public ::testing::Test {
         return result;
     }
 };
+
+// config_insert enters a definition only when it has both a name and a
+// value.
+TEST_F(ParamTest, ConfigInsertNeedsANameAndAValue) {
+    config_insert("INSERTED", "yes");
+    EXPECT_EQ("yes", Param("INSERTED"));
+    config_insert("NO_VALUE", nullptr);
+    EXPECT_EQ("<null>", Param("NO_VALUE"));
+    config_insert(nullptr, "orphan");
+    EXPECT_EQ("yes", Param("INSERTED"));
+}
 
 TEST_F(ParamTest, SubsystemKeyComesFirst) {
     Set("JAVA", "/usr/bin/java");

@@ -96,6 +96,21 @@ TEST_F(PrivilegesTest, ServiceAccountIsTheDistributionsAccount) {
     });
 }
 
+// The process's own ids are its real ids when it first learns its ids;
+// root is decided by the real uid of the moment.
+TEST_F(PrivilegesTest, OwnIdsAreTheRealIdsAndRootIsTheRealUid) {
+    Expect(true, [] {
+        ID_CHECK(setresgid(identity_test::kUserGroup, 0, 0) == 0);
+        ID_CHECK(get_my_gid() == identity_test::kUserGroup);
+        ID_CHECK(get_my_uid() == 0);
+        ID_CHECK(is_root() == 1);
+        ID_CHECK(setresuid(identity_test::kUser, 0, 0) == 0);
+        ID_CHECK(is_root() == 0);
+        ID_CHECK(get_my_gid() == identity_test::kUserGroup);
+        return std::string();
+    });
+}
+
 TEST_F(PrivilegesTest, IdsVariableOverridesTheAccount) {
     auto uses_other = [] {
         ID_CHECK(get_real_torvel_uid() == 4242);

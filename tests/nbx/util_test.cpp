@@ -3,8 +3,10 @@
 // use, hidden descriptors and releasing records. Everything that needs the
 // table runs in a fresh child.
 #include <arpa/inet.h>
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -21,7 +23,11 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #include "gtest/gtest.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
+#include "nbx/wrappers.h"
+#include "net/nbx_address.h"
+#include "tests/nbx/broker_test_support.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/etc_overlay.h"
 
 namespace {
 
@@ -45,6 +51,60 @@ TEST(AddressTextTest, SinfulTextOfAddressAndPort) {
     EXPECT_STREQ(_ipport2str(zero.ip, zero.port), "<0.0.0.0:0>");
     CBAddr top = Addr("255.255.255.255", 65535);
     EXPECT_STREQ(_ipport2str(top.ip, top.port), "<255.255.255.255:65535>");
+}
+
+TEST(AddressTextTest, DescriptorTextIsItsLocalAddress) {
+    int bound = nbx_test::RawSocket(SOCK_DGRAM);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, __real_bind(bound, reinterpret_cast<sockaddr *>(&address), sizeof address));
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, __real_getsockname(bound, reinterpret_cast<sockaddr *>(&address), &length));
+    EXPECT_EQ("<127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + ">",
+              std::string(_fd2str(bound)));
+    int unbound = nbx_test::RawSocket(SOCK_DGRAM);
+    EXPECT_STREQ(_fd2str(unbound), "<0.0.0.0:0>");
+    __real_close(bound);
+    __real_close(unbound);
+    EXPECT_STREQ(_fd2str(bound), "");
+}
+
+// Names of addresses come from the system's reverse lookup, here of a
+// private /etc/hosts inside a private network (so no name server is asked
+// about the address without a name).
+TEST(AddressTextTest, ReverseNamesComeFromTheSystemsLookup) {
+    std::string why;
+    if (!torvel_test::EtcOverlay::Usable(&why)) GTEST_SKIP() << why;
+    torvel_test::EtcOverlay etc;
+    etc.SetEntry("hosts", "192.0.2.77", "192.0.2.77 tvt-named.example tvt-alias");
+    etc.SetEntry("nsswitch.conf", "hosts", "hosts: files");
+    std::string failures = RunInChild([&etc](ChildReport &r) {
+        if (!etc.EnterInChild() || !broker_test::EnterPrivateNetwork().empty()) {
+            r.Fail(__LINE__, "no private /etc and network");
+            return;
+        }
+        sockaddr_in from;
+        memset(&from, 0, sizeof from);
+        from.sin_family = AF_INET;
+        from.sin_port = htons(4000);
+        from.sin_addr = broker_test::Ip("192.0.2.77");
+        const char *name = _ip2host(from.sin_addr);
+        CHILD_EXPECT_EQ(r, std::string("tvt-named.example"), std::string(name ? name : "<null>"));
+        CHILD_EXPECT(r, _ip2host(broker_test::Ip("192.0.2.78")) == nullptr);
+
+        broker_test::LogCapture log;
+        _display_from(&from);
+        CHILD_EXPECT_EQ(r, std::string("1:from tvt-named.example, port 4000\n"), log.Last());
+        from.sin_addr = broker_test::Ip("192.0.2.78");
+        _display_from(&from);
+        CHILD_EXPECT_EQ(r, std::string("1:from (192.0.2.78), port 4000\n"), log.Last());
+        errno = 0;
+        _display_from(nullptr);
+        CHILD_EXPECT_EQ(r, std::string("1:ERROR \"from NULL source\"\n"), log.Last());
+    });
+    EXPECT_EQ(failures, "");
 }
 
 TEST(AddressTextTest, PrivateNetworksAndTheirEdges) {
