@@ -26,6 +26,7 @@
 #include "nbx/sock_table.h"
 #include "nbx/wrappers.h"
 #include "tests/support/layer_log_capture.h"
+#include "tests/support/read_to_end.h"
 #include "tests/support/temp_dir.h"
 
 namespace nbx_test {
@@ -58,17 +59,7 @@ class ChildReport {
         }                                                                                    \
     } while (0)
 
-// Everything read from fd up to its end, with the system's calls; closes fd.
-inline std::string ReadToEnd(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(fd);
-    return text;
-}
+using torvel_test::ReadToEnd;
 
 // Runs body in a fresh child process and returns its failures; a child that
 // crashes or exits on its own is reported as a failure too. The pipe is
