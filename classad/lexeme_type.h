@@ -40,4 +40,13 @@ enum LexemeType {
     LX_NONE = 34,       // kind of a freshly reset token
 };
 
+// The numbers the three uses rely on; renumbering one must fail the build.
+static_assert(LX_VARIABLE == 0 && LX_STRING == 3 && LX_ERROR == 7 && LX_ASSIGN == 8,
+              "scanner token numbers are fixed");
+static_assert(LX_AND == 11 && LX_META_EQ == 16 && LX_GE == 23 && LX_DIV == 27,
+              "operator numbers are fixed");
+static_assert(LX_EOF == 28 && LX_EXPR == 29 && LX_TIME == 30 && LX_FUNCTION == 31,
+              "node kind numbers are fixed");
+static_assert(LX_COMMA == 33 && LX_NONE == 34, "the last numbers are fixed");
+
 #endif  // TORVEL_CLASSAD_LEXEME_TYPE_H_

@@ -19,6 +19,7 @@
 #include "tests/broker/broker_harness.h"
 #include "tests/nbx/broker_test_support.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -225,10 +226,9 @@ TEST(BrokerHostileTest, TenThousandConnectionsOpenedAndDroppedLeaveNothingBehind
             Hex(Message(CB_RELAY_SERVER, CBAddr{}, Loopback(kRelayServer)).data(), 9) + " <closed>",
             Ask(kInAgent, Message(CB_NEW_SOCK)));
         int after = -1;
-        for (int i = 0; i < 100 && after != descriptors; ++i) {
-            after = broker_harness::DescriptorsOf(broker.pid());
-            if (after != descriptors) usleep(20000);
-        }
+        torvel_test::WaitUntil(
+            [&] { return (after = broker_harness::DescriptorsOf(broker.pid())) == descriptors; },
+            2000);
         CHILD_EXPECT_EQ(r, descriptors, after);
         CHILD_EXPECT(r, broker_harness::ResidentKiB(broker.pid()) - resident < 8 * 1024);
     });

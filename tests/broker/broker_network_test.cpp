@@ -17,6 +17,7 @@
 #include "gtest/gtest.h"
 #include "tests/broker/broker_harness.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -197,10 +198,12 @@ TEST_F(BrokerNetworkTest, ThousandConcurrentRelayedConnectionsWithBoundedMemory)
     // Every relay the client finished is closed by the broker as well; the
     // last closes may still be on their way, so the count is polled briefly.
     int descriptors_after = -1;
-    for (int i = 0; i < 100 && descriptors_after != descriptors_before; ++i) {
-        descriptors_after = broker_harness::DescriptorsOf(broker.pid());
-        if (descriptors_after != descriptors_before) usleep(20000);
-    }
+    torvel_test::WaitUntil(
+        [&] {
+            descriptors_after = broker_harness::DescriptorsOf(broker.pid());
+            return descriptors_after == descriptors_before;
+        },
+        2000);
     EXPECT_EQ(descriptors_before, descriptors_after);
     EXPECT_EQ(0, broker.Stop(SIGTERM, 10));
     EXPECT_EQ(std::string::npos, broker.all_output().find("Sanitizer")) << broker.all_output();

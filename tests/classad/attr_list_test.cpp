@@ -17,6 +17,7 @@
 
 #include "classad/class_ad.h"
 #include "classad/expr_tree.h"
+#include "classad/parser.h"
 #include "config/subsystem.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
@@ -58,6 +59,20 @@ FILE *FileOf(const std::string &text) {
     fputs(text.c_str(), file);
     rewind(file);
     return file;
+}
+
+// An element starts clean; its flag is whatever was set last.
+TEST(AttrListElemTest, DirtyFlagStartsClearAndFollowsSetDirty) {
+    ExprTree *tree = nullptr;
+    ASSERT_EQ(Parse("Memory = 64", tree), 0);
+    ASSERT_NE(tree, nullptr);
+    AttrListElem elem(tree);
+    EXPECT_FALSE(elem.IsDirty());
+    elem.SetDirty(true);
+    EXPECT_TRUE(elem.IsDirty());
+    EXPECT_TRUE(elem.dirty);
+    elem.SetDirty(false);
+    EXPECT_FALSE(elem.IsDirty());
 }
 
 TEST(AttrListInsert, ReplaceKeepsOneAttributeAtTheEnd) {

@@ -17,6 +17,7 @@
 #include "classad/expr_tree.h"
 #include "core/my_string.h"
 #include "gtest/gtest.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -408,7 +409,7 @@ TEST_F(ClassAdXMLTest, DumpPrintsTokensAndTagsMatchExactly) {
     XMLToken blank;
     blank.SetType(XMLToken_Text);
     XMLToken fresh;
-    ::testing::internal::CaptureStdout();
+    torvel_test::OutputCapture captured_out(STDOUT_FILENO);
     tag.Dump();
     end.Dump();
     text.Dump();
@@ -420,7 +421,7 @@ TEST_F(ClassAdXMLTest, DumpPrintsTokensAndTagsMatchExactly) {
         "Token (Type=\"Text\", Text = 64)\n"
         "Token (Type=\"Text\", <empty>)\n"
         "Token (Type=\"Invalid\", )\n",
-        ::testing::internal::GetCapturedStdout());
+        captured_out.Finish());
     // An attribute with an empty part is not kept.
     tag.SetAttribute("n", "");
     EXPECT_FALSE(tag.GetAttribute(nullptr, nullptr));

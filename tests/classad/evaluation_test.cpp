@@ -272,6 +272,27 @@ TEST(EvalLogic, ShortCircuitSkipsTheRightOperand) {
     classad_debug_function_run = false;
 }
 
+// An operand's type is that of its last setter; a new one is undefined.
+TEST(EvalOperateLayer, ValueTypeIsThatOfTheLastSetter) {
+    Value v;
+    EXPECT_EQ(v.getType(), UNDEFINED_VALUE);
+    EXPECT_TRUE(v.isUndefinedValue());
+    v.setIntegerValue(3);
+    EXPECT_EQ(v.getType(), INTEGER_VALUE);
+    EXPECT_FALSE(v.isUndefinedValue());
+    v.setRealValue(1.5);
+    EXPECT_EQ(v.getType(), REAL_VALUE);
+    char text[] = "t";
+    v.setStringValue(text);
+    EXPECT_EQ(v.getType(), STRING_VALUE);
+    v.setErrorValue();
+    EXPECT_EQ(v.getType(), ERROR_VALUE);
+    EXPECT_FALSE(v.isUndefinedValue());
+    v.setUndefinedValue();
+    EXPECT_EQ(v.getType(), UNDEFINED_VALUE);
+    EXPECT_TRUE(v.isUndefinedValue());
+}
+
 TEST(EvalOperateLayer, DirectCallsAndUnknownOperation) {
     Value l, r, out;
     l.setIntegerValue(1);

@@ -61,23 +61,6 @@ class ScannerTest : public ::testing::Test {
     Token token_;
 };
 
-TEST_F(ScannerTest, LexemeNumbersAreFixed) {
-    EXPECT_EQ(0, LX_VARIABLE);
-    EXPECT_EQ(3, LX_STRING);
-    EXPECT_EQ(7, LX_ERROR);
-    EXPECT_EQ(8, LX_ASSIGN);
-    EXPECT_EQ(11, LX_AND);
-    EXPECT_EQ(16, LX_META_EQ);
-    EXPECT_EQ(23, LX_GE);
-    EXPECT_EQ(27, LX_DIV);
-    EXPECT_EQ(28, LX_EOF);
-    EXPECT_EQ(29, LX_EXPR);
-    EXPECT_EQ(30, LX_TIME);
-    EXPECT_EQ(31, LX_FUNCTION);
-    EXPECT_EQ(33, LX_COMMA);
-    EXPECT_EQ(34, LX_NONE);
-}
-
 TEST_F(ScannerTest, NewTokenIsResetWithRoomFor1024) {
     Token t;
     EXPECT_EQ(LX_NONE, t.type);

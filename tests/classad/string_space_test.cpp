@@ -7,12 +7,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -29,9 +31,9 @@ class StringSpaceTest : public ::testing::Test {
     }
 
     std::string Dump(StringSpace &space) {
-        testing::internal::CaptureStdout();
+        torvel_test::OutputCapture captured_out(STDOUT_FILENO);
         space.dump();
-        return testing::internal::GetCapturedStdout();
+        return captured_out.Finish();
     }
 
     StringSpace space_;

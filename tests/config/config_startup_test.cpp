@@ -8,6 +8,8 @@
 // whose /etc is an overlay: the test's own torvel/ directory and passwd file
 // (with or without a torvel account) lie over the machine's /etc, which is
 // never touched. The namespace, and with it the overlay, ends with the probe.
+#include "config/config_startup.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -33,6 +35,7 @@
 #include "files/path_helpers.h"
 #include "files/stat_info.h"
 #include "gtest/gtest.h"
+#include "tests/support/etc_overlay.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
@@ -479,7 +482,7 @@ class RootSourcesTest : public ConfigStartupTest {
  protected:
     void SetUp() override {
         if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root";
+            GTEST_SKIP() << "needs root: the sources of a root process";
         }
         ConfigStartupTest::SetUp();
         marker_ = Path("ran");
@@ -856,6 +859,38 @@ TEST(ConfigStartupPieces, DircatJoinsWithOneSeparator) {
         char *joined = dircat(c.dir, c.name);
         EXPECT_STREQ(joined, c.want) << "dir \"" << c.dir << "\"";
         delete[] joined;
+    }
+}
+
+// The tilde is the home directory of the account named like the
+// distribution, looked up again at each call; null without that account.
+TEST(TildeTest, IsTheHomeOfTheDistributionsAccount) {
+    std::string why;
+    if (geteuid() != 0 || !torvel_test::EtcOverlay::Usable(&why)) {
+        GTEST_SKIP() << "needs root: for a private /etc. " << why;
+    }
+    for (bool with_account : {true, false}) {
+        torvel_test::EtcOverlay etc;
+        if (with_account) {
+            etc.SetEntry("passwd", "torvel", "torvel:x:4242:4242::/home/tilde_test:/bin/false");
+        } else {
+            etc.RemoveEntry("passwd", "torvel");
+        }
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (!etc.EnterInChild()) {
+                _exit(2);
+            }
+            const char *tilde = get_tilde();
+            bool right = with_account ? tilde != nullptr && strcmp(tilde, "/home/tilde_test") == 0
+                                      : tilde == nullptr;
+            _exit(right ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << (with_account ? "with" : "without") << " the account: status " << status;
     }
 }
 

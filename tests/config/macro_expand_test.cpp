@@ -5,18 +5,18 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
 
 #include "core/random_numbers.h"
 #include "reader_test_support.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
 using reader_test::LocalTable;
-using testing::internal::CaptureStderr;
-using testing::internal::GetCapturedStderr;
 
 class MacroExpandTest : public ::testing::Test {
  protected:
@@ -25,9 +25,9 @@ class MacroExpandTest : public ::testing::Test {
     }
     // Expansion result, "<null>" for null; stderr kept in err_.
     std::string Expand(const char *text, const char *self = nullptr) {
-        CaptureStderr();
+        torvel_test::OutputCapture captured_err(STDERR_FILENO);
         char *result = expand_macro(text, table_.heads, table_.size, self);
-        err_ = GetCapturedStderr();
+        err_ = captured_err.Finish();
         std::string out = result != nullptr ? result : "<null>";
         free(result);
         return out;

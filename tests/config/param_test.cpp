@@ -5,15 +5,18 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "config/builtin_macros.h"
 #include "config/macro_table.h"
 #include "config/param_provenance.h"
 #include "core/my_string.h"
 #include "reader_test_support.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -33,6 +36,17 @@ class ParamTest : public ::testing::Test {
         return result;
     }
 };
+
+// config_insert enters a definition only when it has both a name and a
+// value.
+TEST_F(ParamTest, ConfigInsertNeedsANameAndAValue) {
+    config_insert("INSERTED", "yes");
+    EXPECT_EQ("yes", Param("INSERTED"));
+    config_insert("NO_VALUE", nullptr);
+    EXPECT_EQ("<null>", Param("NO_VALUE"));
+    config_insert(nullptr, "orphan");
+    EXPECT_EQ("yes", Param("INSERTED"));
+}
 
 TEST_F(ParamTest, SubsystemKeyComesFirst) {
     Set("JAVA", "/usr/bin/java");
@@ -102,9 +116,9 @@ TEST_F(ParamTest, ExpansionHappensAtEachCall) {
 TEST_F(ParamTest, CyclesGiveNullWithAMessage) {
     Set("A", "$(B)");
     Set("B", "$(A)");
-    testing::internal::CaptureStderr();
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
     char *value = param("A");
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = captured_err.Finish();
     EXPECT_EQ(nullptr, value);
     free(value);
     EXPECT_EQ(0u, err.find("Configuration Error: $("));

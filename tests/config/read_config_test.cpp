@@ -18,15 +18,12 @@
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "reader_test_support.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
 using reader_test::LocalTable;
 using reader_test::TempDir;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 class ReadConfigTest : public ::testing::Test {
  protected:
@@ -38,13 +35,13 @@ class ReadConfigTest : public ::testing::Test {
     }
     int ReadSource(const std::string &source, int expand_mode = 1, bool runtime_checks = false,
                    ExtraParamTable *provenance = nullptr) {
-        CaptureStdout();
-        CaptureStderr();
+        torvel_test::OutputCapture captured_out(STDOUT_FILENO);
+        torvel_test::OutputCapture captured_err(STDERR_FILENO);
         int result = Read_config(source.c_str(), table_.heads, table_.size, expand_mode,
                                  runtime_checks, provenance);
         fflush(stdout);
-        out_ = GetCapturedStdout();
-        err_ = GetCapturedStderr();
+        out_ = captured_out.Finish();
+        err_ = captured_err.Finish();
         return result;
     }
     // The fully expanded value of name, as param would see it.
@@ -374,7 +371,7 @@ TEST_F(ReadConfigTest, RuntimeSourcesMayNotBePiped) {
 
 TEST_F(ReadConfigTest, RuntimeSourceOwnedByOtherUidIsRefusedAsRoot) {
     if (getuid() != 0) {
-        GTEST_SKIP() << "needs root";
+        GTEST_SKIP() << "needs root: to give the source to uid 4242";
     }
     path_ = dir_.Write("runtime", "A = 1\n");
     ASSERT_EQ(0, chown(path_.c_str(), 4242, 4242));
@@ -393,7 +390,7 @@ TEST_F(ReadConfigTest, RuntimeSourceOwnedByOtherUidIsRefusedAsRoot) {
 
 TEST_F(ReadConfigTest, FilesOthersCanWriteAreRefusedWhileRoot) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root";
+        GTEST_SKIP() << "needs root: the refusal applies to a root process";
     }
     for (mode_t mode : {0666, 0646, 0664, 0620}) {
         path_ = dir_.Write("shared", "A = 1\n", mode);
@@ -412,7 +409,7 @@ TEST_F(ReadConfigTest, FilesOthersCanWriteAreRefusedWhileRoot) {
 
 TEST_F(ReadConfigTest, FilesOwnedByAnotherAccountAreRefusedWhileRoot) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root";
+        GTEST_SKIP() << "needs root: to give the file to uid 4243";
     }
     path_ = dir_.Write("theirs", "A = 1\n");
     ASSERT_EQ(0, chown(path_.c_str(), 4243, 4243));
@@ -428,12 +425,12 @@ TEST_F(ReadConfigTest, FileReaderNeverRunsANameWithABar) {
     std::string marker = dir_.path() + "/ran";
     dir_.Write("x", "#!/bin/sh\ntouch " + marker + "\necho A = command\n", 0755);
     std::string bar = dir_.Write("x|", "A = file\n");
-    CaptureStdout();
-    CaptureStderr();
+    torvel_test::OutputCapture captured_out(STDOUT_FILENO);
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
     int result =
         _torvel_read_config_file(bar.c_str(), table_.heads, table_.size, 1, false, nullptr);
-    out_ = GetCapturedStdout();
-    err_ = GetCapturedStderr();
+    out_ = captured_out.Finish();
+    err_ = captured_err.Finish();
     EXPECT_EQ(0, result) << out_ << err_;
     EXPECT_EQ("file", Raw("a"));
     EXPECT_NE(0, access(marker.c_str(), F_OK)) << "the file's name was run as a command";
@@ -463,9 +460,9 @@ TEST_F(ReadConfigTest, CheckingAFileTouchesNoTableAndEndsNoProcess) {
             text.append("\0y\n", 3);
         }
         path_ = dir_.Write("checked", text);
-        CaptureStderr();
+        torvel_test::OutputCapture captured_err(STDERR_FILENO);
         int result = _torvel_check_config_file(path_.c_str());
-        err_ = GetCapturedStderr();
+        err_ = captured_err.Finish();
         EXPECT_EQ(c.result, result) << c.text << err_;
         EXPECT_EQ(c.line, ConfigLineNo) << c.text;
         if (c.result == 0) {
@@ -506,7 +503,7 @@ int ReadRuntimeSourcesAsAnotherUser() {
 
 TEST(ReadConfigRuntimeTest, RuntimeSourceMustBeOwnedByTheUserWithoutRoot) {
     if (getuid() != 0) {
-        GTEST_SKIP() << "needs root to become another uid";
+        GTEST_SKIP() << "needs root: to become another uid";
     }
     // A fresh process, so that whether ids can be switched is settled only
     // after the uid change.

@@ -50,7 +50,7 @@ class TrustedLibraryTest : public testing::Test {
     }
     void SetUp() override {
         if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root";
+            GTEST_SKIP() << "needs root: the trusted files belong to root";
         }
         ASSERT_FALSE(bytes_.empty());
     }
@@ -117,7 +117,7 @@ TEST_F(TrustedLibraryTest, LibraryInADirectoryOthersCanWriteIsNotLoaded) {
 
 TEST(TrustedStatusTest, OwnerAndModeBitsDecide) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root";
+        GTEST_SKIP() << "needs root: trust is judged for a root process";
     }
     struct stat info = {};
     info.st_uid = 0;

@@ -5,6 +5,7 @@
 #include "core/my_string.h"
 
 #include <limits.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -192,6 +193,23 @@ TEST(MyStringTest, SprintfFormatsAndAppends) {
     std::string long_text(1000, 'q');
     EXPECT_TRUE(s.sprintf_cat("%s", long_text.c_str()));
     EXPECT_EQ(1005, s.Length());
+}
+
+// The va_list form, as a caller forwarding its own arguments uses it.
+static bool AppendFormatted(MyString *s, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    bool ok = s->vsprintf_cat(format, args);
+    va_end(args);
+    return ok;
+}
+
+TEST(MyStringTest, VsprintfCatAppendsForwardedArgumentsOrLeavesTheText) {
+    MyString s("a");
+    EXPECT_TRUE(AppendFormatted(&s, "%d%s", 1, "b"));
+    EXPECT_STREQ("a1b", s.Value());
+    EXPECT_FALSE(AppendFormatted(&s, "x%lc", static_cast<wint_t>(0xD800)));
+    EXPECT_STREQ("a1b", s.Value());
 }
 
 TEST(MyStringTest, FormattingFailureLeavesTextUnchanged) {

@@ -7,12 +7,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "tests/support/address_space.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -270,10 +272,10 @@ TEST(StringListTest, PrintToString) {
 
 TEST(StringListTest, PrintWritesBracketedLines) {
     StringList list("a b");
-    testing::internal::CaptureStdout();
+    torvel_test::OutputCapture captured_out(STDOUT_FILENO);
     list.print();
     fflush(stdout);
-    EXPECT_EQ("[a]\n[b]\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("[a]\n[b]\n", captured_out.Finish());
 }
 
 TEST(StringListTest, CopiesAreDeepAndIndependent) {

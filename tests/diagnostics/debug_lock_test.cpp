@@ -20,7 +20,9 @@
 #include "files/path_helpers.h"
 #include "identity/privileges.h"
 #include "process/my_popen.h"
+#include "tests/support/output_capture.h"
 #include "tests/support/run_program.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -82,8 +84,11 @@ TEST_F(DebugLockTest, LineWaitsForAnotherProcessHoldingTheLock) {
         if (write(ready[1], "L", 1) != 1) {
             _exit(2);
         }
-        // Long enough that a writer ignoring the lock would come first.
-        usleep(300 * 1000);
+        // Writes only once the parent's line waits for the lock: a writer
+        // ignoring the lock would have come first.
+        if (!torvel_test::WaitUntil([&] { return torvel_test::WaitsForLock(getppid(), lock); })) {
+            _exit(4);
+        }
         FILE *out = fopen(log.c_str(), "a");
         if (out == nullptr) {
             _exit(3);
@@ -126,11 +131,11 @@ TEST_F(DebugLockTest, OpenLockFileResults) {
 
     // Only the last missing directory is created.
     std::string missing = Path("a/b");
-    testing::internal::CaptureStderr();
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
     errno = 0;
     fd = _torvel_open_lock_file((missing + "/x.lock").c_str(), O_WRONLY | O_CREAT, 0600);
     int error = errno;
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = captured_err.Finish();
     EXPECT_EQ(-1, fd);
     EXPECT_EQ(ENOENT, error);
     EXPECT_EQ(
@@ -148,7 +153,7 @@ TEST_F(DebugLockTest, OpenLockFileResults) {
 // to retry), the creation failure is reported with its errno.
 TEST_F(DebugLockTest, DirectoryRefusedToTheAccountIsReported) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to become another account";
+        GTEST_SKIP() << "needs root: to become another account";
     }
     ASSERT_EQ(0, chmod(dir_.c_str(), 0755));
     std::string err_path = Path("err");
@@ -192,7 +197,7 @@ TEST_F(DebugLockTest, DirectoryRefusedToTheAccountIsReported) {
 // and hands it over, and the lock file is then the service account's.
 TEST_F(DebugLockTest, DirectoryRefusedToTheServiceAccountIsMadeByRoot) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to switch ids";
+        GTEST_SKIP() << "needs root: to switch ids";
     }
     ASSERT_EQ(0, chmod(dir_.c_str(), 0755));
     std::string lock = SetLock("locks/log.lock");
@@ -267,7 +272,7 @@ TEST_F(DebugLockTest, ChildrenDoNotInheritTheLockFile) {
 // directory of its choosing handed over: here one owned by uid 4701.
 TEST_F(DebugLockTest, LinkPlantedAtTheNewLockDirectoryIsNotFollowed) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root to switch ids";
+        GTEST_SKIP() << "needs root: to switch ids";
     }
     ASSERT_EQ(0, chmod(dir_.c_str(), 0755));
     std::string victim = Path("victim");

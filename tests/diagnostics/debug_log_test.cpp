@@ -17,6 +17,7 @@
 #include "debug_log_fixture.h"
 #include "diagnostics/except.h"
 #include "identity/privileges.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -140,9 +141,9 @@ TEST_F(DebugLogTest, UnopenableCategoryLogIsSkipped) {
     std::string main_log = SetLog(0, "main");
     std::string config_log = SetLog(13, "missing/config");
     DebugFlags = static_cast<int>(D_ALWAYS | D_CONFIG | D_NOHEADER);
-    testing::internal::CaptureStderr();
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
     dprintf(D_CONFIG, "still here\n");
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = captured_err.Finish();
     EXPECT_EQ("still here\n", Read(main_log));
     EXPECT_EQ("Can't open \"" + config_log + "\"\n", err);
 }

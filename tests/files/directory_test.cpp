@@ -74,6 +74,19 @@ class DirectoryTest : public testing::Test {
     std::string outside_;  // owned by kUser, mode 0500, holds "inner"
 };
 
+// The directory's own path is the one it was made with, whatever the walk
+// has reached; made from a status record, it is the record's full path.
+TEST_F(DirectoryTest, DirectoryPathIsThePathItWasMadeWith) {
+    ASSERT_TRUE(WriteFile(top_ + "/f", "f"));
+    Directory dir(top_.c_str());
+    EXPECT_STREQ(dir.GetDirectoryPath(), top_.c_str());
+    ASSERT_NE(dir.Next(), nullptr);
+    EXPECT_STREQ(dir.GetDirectoryPath(), top_.c_str());
+    StatInfo info(top_.c_str());
+    Directory from_info(&info);
+    EXPECT_STREQ(from_info.GetDirectoryPath(), info.FullPath());
+}
+
 TEST_F(DirectoryTest, WalkSkipsDotsAndDescribesEachEntry) {
     ASSERT_TRUE(WriteFile(top_ + "/f", "five!"));
     ASSERT_EQ(mkdir((top_ + "/d").c_str(), 0755), 0);

@@ -130,4 +130,14 @@ TEST_F(PathChecksTest, AccessEuidAnswersForTheEffectiveUid) {
     EXPECT_EQ(result, "");
 }
 
+// The system-call mode switch only hands back the mode it was given, so a
+// caller can save and restore it around password lookups.
+TEST(SetSyscallsTest, ReturnsTheModeAndChangesNothing) {
+    for (int mode : {0, 1, 7, -1}) {
+        errno = 4242;
+        EXPECT_EQ(SetSyscalls(mode), mode);
+        EXPECT_EQ(errno, 4242);
+    }
+}
+
 }  // namespace

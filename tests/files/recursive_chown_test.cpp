@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "files/directory.h"
 #include "files/path_helpers.h"
 #include "tests/files/files_test_support.h"
 #include "tests/support/capture.h"
@@ -159,6 +160,23 @@ TEST_F(RecursiveChownTest, MissingPathFails) {
 
 TEST(RecursiveChownByName, DoesNothingAndFails) {
     EXPECT_FALSE(recursive_chown("/nonexistent", "user", "group"));
+}
+
+// Directory's forms: the id form changes the walked directory's whole tree;
+// the by-name form changes nothing and fails.
+TEST_F(RecursiveChownTest, DirectoryChangesItsWholeTree) {
+    std::string top = top_;
+    ASSERT_EQ(InChild([top]() -> std::string {
+                  Directory dir(top.c_str());
+                  return dir.Recursive_Chown(kFrom, kTo, kGroup, false) ? "" : "returned false";
+              }),
+              "");
+    for (const std::string &path : TreePaths()) {
+        EXPECT_EQ(OwnerOf(path), kTo) << path;
+    }
+    Directory by_name(top_.c_str());
+    EXPECT_FALSE(by_name.Recursive_Chown("root", "root"));
+    EXPECT_EQ(OwnerOf(top_), kTo);
 }
 
 // Without root the ability to switch ids is settled false, which must

@@ -58,7 +58,7 @@ class PasswdCacheTest : public testing::Test {
  protected:
     void SetUp() override {
         if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root for the private /etc and initgroups";
+            GTEST_SKIP() << "needs root: for the private /etc and initgroups";
         }
         std::string why;
         if (!torvel_test::EtcOverlay::Usable(&why)) {

@@ -57,7 +57,7 @@ class PrivilegesTest : public testing::Test {
  protected:
     void SetUp() override {
         if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root to switch ids";
+            GTEST_SKIP() << "needs root: to switch ids";
         }
         std::string why;
         if (!torvel_test::EtcOverlay::Usable(&why)) {
@@ -120,6 +120,21 @@ TEST_F(PrivilegesTest, IdsChangedWithoutASwitchAreSetAgain) {
         ID_CHECK(Ids() == "uid 0/4242/0 gid 0/4242/0 groups 4242,4250");
         Become(PRIV_UNKNOWN);
         ID_CHECK(Ids() == start);
+        return std::string();
+    });
+}
+
+// The process's own ids are its real ids when it first learns its ids;
+// root is decided by the real uid of the moment.
+TEST_F(PrivilegesTest, OwnIdsAreTheRealIdsAndRootIsTheRealUid) {
+    Expect(true, [] {
+        ID_CHECK(setresgid(identity_test::kUserGroup, 0, 0) == 0);
+        ID_CHECK(get_my_gid() == identity_test::kUserGroup);
+        ID_CHECK(get_my_uid() == 0);
+        ID_CHECK(is_root() == 1);
+        ID_CHECK(setresuid(identity_test::kUser, 0, 0) == 0);
+        ID_CHECK(is_root() == 0);
+        ID_CHECK(get_my_gid() == identity_test::kUserGroup);
         return std::string();
     });
 }

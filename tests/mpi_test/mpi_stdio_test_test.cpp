@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <shadow.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -100,23 +102,12 @@ Outcome run(const std::vector<std::string> &argv, const std::string &input = "",
     if (pid > 0) {
         setpgid(pid, pid);
         int status = 0;
-        struct timespec pause = {0, 20 * 1000 * 1000};
-        for (int waited = 0;; ++waited) {
-            pid_t done = waitpid(pid, &status, WNOHANG);
-            if (done == pid) {
-                break;
-            }
-            if (done < 0) {
-                status = -1;
-                break;
-            }
-            if (waited >= timeout_seconds * 50) {
-                result.timed_out = true;
-                kill(-pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                break;
-            }
-            nanosleep(&pause, nullptr);
+        if (!torvel_test::WaitForExit(pid, timeout_seconds * 1000)) {
+            result.timed_out = true;
+            kill(-pid, SIGKILL);
+        }
+        if (waitpid(pid, &status, 0) != pid) {
+            status = -1;
         }
         if (!result.timed_out && status != -1 && WIFEXITED(status)) {
             result.status = WEXITSTATUS(status);
@@ -321,15 +312,17 @@ class LamJobTest : public ::testing::Test {
     static constexpr const char *kAccountPrefix = "tvlamtest";
 
     // useradd and userdel fail while another process holds the account
-    // files' lock; try again for a while.
+    // files' lock; each retry first waits until that lock is free.
     static Outcome retry_account_tool(const std::vector<std::string> &argv) {
         Outcome result;
-        for (int attempt = 0; attempt < 50; ++attempt) {
+        for (int attempt = 0; attempt < 10; ++attempt) {
             result = run(argv);
             if (result.status == 0 || result.timed_out) {
                 break;
             }
-            usleep(100 * 1000);
+            if (lckpwdf() == 0) {
+                ulckpwdf();
+            }
         }
         return result;
     }
@@ -342,7 +335,7 @@ class LamJobTest : public ::testing::Test {
     // Kills every process of uid (all of them started by this test: the
     // account is new) until none is left.
     static void kill_processes_of(long uid) {
-        for (int round = 0; round < 100; ++round) {
+        for (int round = 0; round < 10; ++round) {
             bool found = false;
             DIR *proc = opendir("/proc");
             if (proc == nullptr) {
@@ -360,13 +353,16 @@ class LamJobTest : public ::testing::Test {
                     strtol(status.c_str() + at + 5, nullptr, 10) == uid) {
                     found = true;
                     kill(static_cast<pid_t>(pid), SIGKILL);
+                    // Gone from /proc once its parent has collected it.
+                    std::string entry_path = "/proc/" + std::string(entry->d_name);
+                    torvel_test::WaitUntil([&] { return access(entry_path.c_str(), F_OK) != 0; },
+                                           2000);
                 }
             }
             closedir(proc);
             if (!found) {
                 return;
             }
-            usleep(20 * 1000);
         }
     }
 

@@ -7,6 +7,7 @@
 #include "nbx/broker_client.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
 
@@ -17,6 +18,7 @@
 #include "nbx/broker_message.h"
 #include "nbx/nbx_errno.h"
 #include "tests/nbx/broker_test_support.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -65,12 +67,32 @@ class Interrupter {
     }
 };
 
-// Forks a child that writes the pieces to fd, pausing before each.
-pid_t WriteSlowly(int fd, const std::vector<std::string> &pieces) {
+// The system calls the broker client's reads and writes wait in.
+const std::initializer_list<long> kWaits = {SYS_poll, SYS_ppoll, SYS_read, SYS_write};
+
+// Waits until thread tid sleeps in a wait of the client, and then until it
+// has been woken (with nothing to read or room to write, only a signal
+// wakes it) and sleeps again; false when that does not happen in time.
+bool WaitForAnInterruptedWait(pid_t tid) {
+    long asleep = -1;
+    if (!torvel_test::WaitUntil([tid, &asleep] {
+            asleep = torvel_test::TimesAsleep(tid);
+            return torvel_test::SleepsIn(tid, kWaits);
+        })) {
+        return false;
+    }
+    return torvel_test::WaitUntil([tid, asleep] {
+        return torvel_test::TimesAsleep(tid) > asleep && torvel_test::SleepsIn(tid, kWaits);
+    });
+}
+
+// Forks a child that writes the pieces to fd, each once the reading thread
+// (reader) has been interrupted in its wait for it.
+pid_t WriteSlowly(int fd, const std::vector<std::string> &pieces, pid_t reader) {
     pid_t pid = fork();
     if (pid == 0) {
         for (const std::string &piece : pieces) {
-            usleep(80000);
+            if (!WaitForAnInterruptedWait(reader)) _exit(2);
             __real_write(fd, piece.data(), piece.size());
         }
         _exit(0);
@@ -89,10 +111,12 @@ TEST(BrokerSendTest, WritesTheWholeMessageThroughInterruptions) {
         ssize_t n;
         while ((n = __real_write(pair[0], filler.data(), filler.size())) > 0) filled += n;
         fcntl(pair[0], F_SETFL, 0);
+        pid_t sender = torvel_test::ThreadId();
         pid_t reader = fork();
         if (reader == 0) {
             __real_close(pair[0]);
-            usleep(200000);
+            // Reads once the send has been interrupted in its wait for room.
+            if (!WaitForAnInterruptedWait(sender)) _exit(2);
             std::string all;
             char buffer[4096];
             while ((n = __real_read(pair[1], buffer, sizeof buffer)) > 0) all.append(buffer, n);
@@ -131,8 +155,10 @@ TEST(BrokerReceiveTest, DeliversFieldsThroughShortReadsAndInterruptions) {
         int pair[2];
         CHILD_EXPECT(report, socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
         std::string bytes = Bytes(kConnectHex) + Bytes("00 04 5a 6f");
-        pid_t writer = WriteSlowly(pair[1], {bytes.substr(0, 1), bytes.substr(1, 3),
-                                             bytes.substr(4, 10), bytes.substr(14)});
+        pid_t writer = WriteSlowly(
+            pair[1],
+            {bytes.substr(0, 1), bytes.substr(1, 3), bytes.substr(4, 10), bytes.substr(14)},
+            torvel_test::ThreadId());
         Received connect, nak;
         {
             Interrupter interrupter;

@@ -16,8 +16,9 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "nbx/wrappers.h"
 #include "tests/nbx/broker_test_support.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace brokered_test {
 
@@ -55,6 +57,33 @@ inline std::string EnterTestNetwork() {
         "ip link add nbxt0 type veth peer name nbxt1 && ip addr add 10.77.0.1/24 dev nbxt0 && "
         "ip link set nbxt0 up && ip link set nbxt1 up");
     return status == 0 ? "" : "ip failed to set up the test network";
+}
+
+// Enters the test network inside a RunInChild body; false, with the failure
+// noted in r, when it cannot be made.
+inline bool InTestNetwork(nbx_test::ChildReport &r) {
+    std::string failure = EnterTestNetwork();
+    if (!failure.empty()) r.Fail(__LINE__, failure);
+    return failure.empty();
+}
+
+// Makes "route" in dir, holding table, the layer's routing table.
+inline void UseRoutes(const torvel_test::TempDir &dir, const std::string &table) {
+    std::string path = dir.Path("route");
+    torvel_test::WriteFile(path, table);
+    setenv("NBX_ROUTE", path.c_str(), 1);
+}
+
+// The local port of a socket (the system's getsockname).
+inline int LocalPort(int fd) {
+    sockaddr_in address;
+    socklen_t length = sizeof address;
+    __real_getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+inline std::string HexOf(const std::string &bytes) {
+    return broker_test::Hex(bytes.data(), bytes.size());
 }
 
 // The 6 bytes of an address field: IPv4 address and port, network order.
@@ -117,7 +146,8 @@ inline bool Readable(int fd, int ms) {
 
 // One step of a scripted server: optionally accept a new connection, read
 // `expect` bytes, write the reply (or what `answer` makes of the bytes
-// read), run `then`, and optionally close the connection.
+// read), run `then` (once the client has closed the connection, with
+// then_after_close), and optionally close the connection.
 struct Step {
     bool accept_new;
     size_t expect;
@@ -125,7 +155,18 @@ struct Step {
     bool close_after = false;
     std::function<std::string(const std::string &)> answer = nullptr;
     std::function<void(const std::string &)> then = nullptr;
+    bool then_after_close = false;
 };
+
+// Waits up to ms for the other end of connection fd to close it (data
+// still arriving is read and dropped); true when it did.
+inline bool ClosedByPeer(int fd, int ms) {
+    char buffer[256];
+    while (Readable(fd, ms)) {
+        if (__real_read(fd, buffer, sizeof buffer) <= 0) return true;
+    }
+    return false;
+}
 
 // A TCP server on ip:port run by a thread through a script. Connections
 // stay open until Finish(), which returns what each step read, in hex,
@@ -153,7 +194,11 @@ class ScriptedServer {
 
     std::string Finish() {
         if (thread_.joinable()) {
-            stop_ = true;
+            {
+                std::lock_guard<std::mutex> lock(stop_mutex_);
+                stop_ = true;
+            }
+            stop_signal_.notify_one();
             thread_.join();
         }
         return report_;
@@ -185,6 +230,7 @@ class ScriptedServer {
                 got.size() < step.expect ? "<timeout>" : broker_test::Hex(got.data(), got.size());
             std::string reply = step.answer ? step.answer(got) : step.reply;
             if (!reply.empty()) __real_write(connection, reply.data(), reply.size());
+            if (step.then_after_close && !ClosedByPeer(connection, 5000)) report_ += " <open>";
             if (step.then) step.then(got);
             if (step.close_after) {
                 __real_close(connection);
@@ -194,7 +240,10 @@ class ScriptedServer {
                 connection = -1;
             }
         }
-        while (!stop_) usleep(2000);
+        {
+            std::unique_lock<std::mutex> lock(stop_mutex_);
+            stop_signal_.wait(lock, [this] { return stop_; });
+        }
         for (int fd : open) {
             if (fd >= 0) __real_close(fd);
         }
@@ -205,7 +254,22 @@ class ScriptedServer {
     std::vector<Step> steps_;
     std::string report_;
     std::thread thread_;
-    std::atomic<bool> stop_{false};
+    std::mutex stop_mutex_;
+    std::condition_variable stop_signal_;
+    bool stop_ = false;
+};
+
+// The layer's broker (NBX_INAGENT) at 127.0.0.2's fixed port, which names a
+// relay on an ephemeral port in its answer to the first NEW_SOCK; the test
+// starts the relay's script. Made after the layer is started, which unsets
+// NBX_INAGENT.
+struct BrokerAndRelay {
+    BrokerAndRelay() {
+        setenv("NBX_INAGENT", "127.0.0.2", 1);
+        broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+    }
+    ScriptedServer broker{"127.0.0.2", 65430};
+    ScriptedServer relay{"127.0.0.2", 0};
 };
 
 }  // namespace brokered_test

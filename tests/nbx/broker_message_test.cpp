@@ -229,8 +229,8 @@ TEST(BrokerMessageTest, OpcodeNames) {
 }
 
 TEST(BrokerMessageDeathTest, FramingAnUnknownOpcodeEndsTheProcess) {
-    nbx_test::TempDir dir;
-    std::string log = dir.File("nbx.log");
+    torvel_test::TempDir dir;
+    std::string log = dir.Path("nbx.log");
     EXPECT_EXIT(
         {
             Generic_logInit(log.c_str(), D_BASIC, 1 << 20);
@@ -239,7 +239,7 @@ TEST(BrokerMessageDeathTest, FramingAnUnknownOpcodeEndsTheProcess) {
             Stripe(buffer, 'a');
         },
         testing::ExitedWithCode(1), "");
-    std::string text = nbx_test::ReadFile(log);
+    std::string text = torvel_test::ReadFile(log);
     EXPECT_NE(text.find("] ERROR \"_CB_stripeMsg: invalid opcode passed\n\"\n"), std::string::npos);
     EXPECT_NE(text.find("EXITING with failure (status 1)\n"), std::string::npos) << text;
 }

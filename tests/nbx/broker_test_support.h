@@ -11,7 +11,6 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sched.h>
-#include <stdarg.h>
 #include <sys/ioctl.h>
 
 #include <string>
@@ -19,38 +18,13 @@
 
 #include "nbx/generic_log.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/layer_log_capture.h"
 
 namespace broker_test {
 
-// Every line handed to the log, as "<level>:<text>", while one exists.
-class LogCapture {
- public:
-    LogCapture() {
-        Lines().clear();
-        Generic_log_enabled = 1;
-        Generic_set_log_va(Capture);
-    }
-    ~LogCapture() { Generic_set_log_va(Generic_log_write); }
-
-    static std::vector<std::string> &Lines() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    bool Has(const std::string &line) const {
-        for (const std::string &l : Lines()) {
-            if (l == line) return true;
-        }
-        return false;
-    }
-    std::string Last() const { return Lines().empty() ? "" : Lines().back(); }
-
- private:
-    static void Capture(int level, const char *format, va_list args) {
-        char text[4096];
-        vsnprintf(text, sizeof text, format, args);
-        Lines().push_back(std::to_string(level) + ":" + text);
-    }
-};
+// Every line handed to the layer's log, as "<level>:<text>", while one
+// exists.
+using LogCapture = torvel_test::LayerLogCapture;
 
 inline bool StartsWith(const std::string &text, const std::string &start) {
     return text.compare(0, start.size(), start) == 0;

@@ -32,7 +32,11 @@ namespace {
 
 using broker_test::Hex;
 using brokered_test::Address;
+using brokered_test::BrokerAndRelay;
 using brokered_test::Field;
+using brokered_test::HexOf;
+using brokered_test::InTestNetwork;
+using brokered_test::LocalPort;
 using brokered_test::Message;
 using brokered_test::PlainSocket;
 using brokered_test::Readable;
@@ -40,39 +44,13 @@ using brokered_test::Sa;
 using brokered_test::ScriptedServer;
 using brokered_test::StartBrokeredLayer;
 using brokered_test::Step;
+using brokered_test::UseRoutes;
 using nbx_test::AddConn;
 using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RunInChild;
 using nbx_test::StartLogCapture;
 using nbx_test::WasLogged;
-
-// Enters the test network; false (with a failure noted) when it cannot.
-bool Network(ChildReport &r) {
-    std::string failure = brokered_test::EnterTestNetwork();
-    if (!failure.empty()) r.Fail(__LINE__, failure);
-    return failure.empty();
-}
-
-// A routing table sending every destination through the brokers.
-void RouteEverythingThroughBrokers(const nbx_test::TempDir &dir) {
-    std::string path = dir.File("route");
-    FILE *file = fopen(path.c_str(), "w");
-    fputs("*/0 NBX\n", file);
-    fclose(file);
-    setenv("NBX_ROUTE", path.c_str(), 1);
-}
-
-int LocalPort(int fd) {
-    sockaddr_in address;
-    socklen_t length = sizeof address;
-    __real_getsockname(fd, Sa(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-std::string HexOf(const std::string &bytes) {
-    return Hex(bytes.data(), bytes.size());
-}
 
 TEST(BrokeredBindTest, WithoutBrokerThePhysicalAddressIsTheCanonicalOne) {
     std::string failures = RunInChild([](ChildReport &r) {
@@ -122,12 +100,10 @@ TEST(BrokeredBindTest, BindingAnotherPortReplacesTheSocketUnderTheSameNumber) {
 // the relay, BIND_OK's address seen by getsockname; LISTEN then ACK.
 TEST(BrokeredBindTest, BrokerAssignsTheCanonicalAddressAndTheManagerStays) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        setenv("NBX_INAGENT", "127.0.0.2", 1);
-        ScriptedServer broker("127.0.0.2", 65430);
-        ScriptedServer relay("127.0.0.2", 0);
-        broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+        BrokerAndRelay brokers;
+        auto &[broker, relay] = brokers;
         relay.Start(
             {{true, 16, Message('G', Field("192.0.2.50", 7000))}, {false, 9, Message('M', "")}});
 
@@ -156,12 +132,10 @@ TEST(BrokeredBindTest, BrokerAssignsTheCanonicalAddressAndTheManagerStays) {
 
 TEST(BrokeredBindTest, RefusedRegistrationFailsWithTheBrokersErrno) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        setenv("NBX_INAGENT", "127.0.0.2", 1);
-        ScriptedServer broker("127.0.0.2", 65430);
-        ScriptedServer relay("127.0.0.2", 0);
-        broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+        BrokerAndRelay brokers;
+        auto &[broker, relay] = brokers;
         relay.Start({{true, 16, Message('Z', std::string(1, static_cast<char>(98)))}});
         int fd = NBX_socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in any = Address("10.77.0.1", 0);
@@ -221,10 +195,10 @@ TEST(BrokeredAcceptTest, QueuedConnectionsComeInArrivalOrderThenEagain) {
 
 TEST(BrokeredConnectTest, SilentDestinationBrokerFallsBackToDirect) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         int port = 0;
         int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
         int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
@@ -239,10 +213,10 @@ TEST(BrokeredConnectTest, SilentDestinationBrokerFallsBackToDirect) {
 
 TEST(BrokeredConnectTest, NakFromTheDestinationBrokerMeansADirectConnection) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         int port = 0;
         int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
         ScriptedServer dest("127.0.0.1", 65432);
@@ -261,10 +235,10 @@ TEST(BrokeredConnectTest, NakFromTheDestinationBrokerMeansADirectConnection) {
 // names where to connect.
 TEST(BrokeredConnectTest, ActiveAnswerConnectsToTheAddressGiven) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         int port = 0;
         int listener = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
         ScriptedServer dest("127.0.0.3", 65432);
@@ -299,10 +273,10 @@ void ConnectBackTo(const std::string &connect) {
 
 TEST(BrokeredConnectTest, PassiveAnswerOnBlockingSocketTurnsTheSameDescriptorIntoTheConnection) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         std::string connect_message;
         ScriptedServer dest("127.0.0.3", 65432);
         Step request = {true, 22, Message('L', "")};
@@ -325,10 +299,10 @@ TEST(BrokeredConnectTest, PassiveAnswerOnBlockingSocketTurnsTheSameDescriptorInt
 
 TEST(BrokeredConnectTest, PassiveAnswerOnNonBlockingSocketCompletesInSelect) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         std::string connect_message;
         ScriptedServer dest("127.0.0.3", 65432);
         Step request = {true, 22, Message('L', "")};
@@ -419,7 +393,7 @@ int ConnectionsTo(int port) {
 TEST(BrokerStallTest, StalledRegistrationFailsTheBind) {
     std::string failures = RunInChild([](ChildReport &r) {
         alarm(kHangGuardSeconds);
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
         _CB_brokerTimeoutMs = 300;
         setenv("NBX_INAGENT", "127.0.0.2", 1);
@@ -448,11 +422,11 @@ TEST(BrokerStallTest, StalledRegistrationFailsTheBind) {
 TEST(BrokerStallTest, SilentDestinationBrokerFailsTheConnect) {
     std::string failures = RunInChild([](ChildReport &r) {
         alarm(kHangGuardSeconds);
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
         _CB_brokerTimeoutMs = 300;
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         ScriptedServer dest("127.0.0.1", 65432);
         dest.Start({{true, 22, ""}});
         int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
@@ -473,11 +447,11 @@ TEST(BrokerStallTest, SilentDestinationBrokerFailsTheConnect) {
 TEST(BrokerStallTest, UnansweredConnectionToTheBrokerFallsBackToDirect) {
     std::string failures = RunInChild([](ChildReport &r) {
         alarm(kHangGuardSeconds);
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
         _CB_brokerTimeoutMs = 300;
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         int broker_port = 65432;
         int broker = PlainSocket(SOCK_STREAM, "127.0.0.1", &broker_port);
         __real_listen(broker, 0);
@@ -570,16 +544,14 @@ void NoteConversationSockets(int, const char *format, va_list) {
 // the manager connection, handed over with its socket, is not.
 TEST(BrokeredBindTest, OnlyManagerConnectionsOutliveExec) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!Network(r)) return;
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
         Generic_set_log_va(NoteConversationSockets);
-        setenv("NBX_INAGENT", "127.0.0.2", 1);
-        nbx_test::TempDir dir;
-        RouteEverythingThroughBrokers(dir);
-        ScriptedServer broker("127.0.0.2", 65430);
-        ScriptedServer relay("127.0.0.2", 0);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
+        BrokerAndRelay brokers;
+        auto &[broker, relay] = brokers;
         ScriptedServer dest("127.0.0.1", 65432);
-        broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
         relay.Start({{true, 16, Message('G', Field("192.0.2.50", 7000))}});
         dest.Start({{true, 22, Message('Z', std::string(1, '9')), true}});
 

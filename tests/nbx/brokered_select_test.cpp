@@ -29,7 +29,9 @@ namespace {
 
 using broker_test::Hex;
 using brokered_test::Address;
+using brokered_test::BrokerAndRelay;
 using brokered_test::Field;
+using brokered_test::InTestNetwork;
 using brokered_test::Message;
 using brokered_test::PlainSocket;
 using brokered_test::Readable;
@@ -207,16 +209,10 @@ TEST(BrokeredSelectTest, ClosedManagerConnectionMarksTheSocketForRecovery) {
 
 TEST(BrokeredSelectTest, RecoveryRegistersAgainWithTheOldCanonicalAddress) {
     std::string failures = RunInChild([](ChildReport &r) {
-        std::string network = brokered_test::EnterTestNetwork();
-        if (!network.empty()) {
-            r.Fail(__LINE__, network);
-            return;
-        }
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        setenv("NBX_INAGENT", "127.0.0.2", 1);
-        ScriptedServer broker("127.0.0.2", 65430);
-        ScriptedServer relay("127.0.0.2", 0);
-        broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+        BrokerAndRelay brokers;
+        auto &[broker, relay] = brokers;
         relay.Start(
             {{true, 16, Message('G', Field("192.0.2.7", 40001))}, {false, 9, Message('M', "")}});
 
@@ -269,16 +265,10 @@ TEST(BrokeredSelectTest, FailedHeartbeatMarksTheSocketAndTriesToRecover) {
 // the socket out of recovery for good.
 TEST(BrokeredSelectTest, UnexpectedAnswerToRebindEndsRecovery) {
     std::string failures = RunInChild([](ChildReport &r) {
-        std::string network = brokered_test::EnterTestNetwork();
-        if (!network.empty()) {
-            r.Fail(__LINE__, network);
-            return;
-        }
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
-        setenv("NBX_INAGENT", "127.0.0.2", 1);
-        ScriptedServer broker("127.0.0.2", 65430);
-        ScriptedServer relay("127.0.0.2", 0);
-        broker.Start({{true, 3, Message('H', Field("127.0.0.2", relay.port())), true}});
+        BrokerAndRelay brokers;
+        auto &[broker, relay] = brokers;
         relay.Start({{true, 16, Message('M', "")}});
         int udp = __real_socket(AF_INET, SOCK_DGRAM, 0);
         SockInfo *info = NewRecord(udp, UDP, BOUND, ACTIVE);
@@ -304,11 +294,7 @@ void CountCall() {
 // called only once the broker has been away for its delay.
 TEST(BrokeredSelectTest, HandlerIsCalledWhenTheBrokerStaysAwayLongEnough) {
     std::string failures = RunInChild([](ChildReport &r) {
-        std::string network = brokered_test::EnterTestNetwork();
-        if (!network.empty()) {
-            r.Fail(__LINE__, network);
-            return;
-        }
+        if (!InTestNetwork(r)) return;
         StartBrokeredLayer();
         setenv("NBX_INAGENT", "127.0.0.2", 1);
         int tcp = __real_socket(AF_INET, SOCK_STREAM, 0);

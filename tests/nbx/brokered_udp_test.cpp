@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,17 +24,21 @@
 #include "nbx/wrappers.h"
 #include "tests/nbx/broker_fake.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
 using broker_test::Hex;
 using brokered_test::Address;
 using brokered_test::Field;
+using brokered_test::HexOf;
+using brokered_test::InTestNetwork;
 using brokered_test::Message;
 using brokered_test::PlainSocket;
 using brokered_test::Readable;
 using brokered_test::Sa;
 using brokered_test::ScriptedServer;
+using brokered_test::UseRoutes;
 using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RunInChild;
@@ -75,10 +80,6 @@ std::string Receive(int fd) {
     if (!Readable(fd, 2000)) return "<nothing>";
     ssize_t n = __real_recv(fd, buffer, sizeof buffer, 0);
     return n < 0 ? "<error>" : std::string(buffer, static_cast<size_t>(n));
-}
-
-std::string HexOf(const std::string &bytes) {
-    return Hex(bytes.data(), bytes.size());
 }
 
 TEST(BrokeredUdpTest, DummyForThisSocketIsAnsweredAndNotDelivered) {
@@ -162,17 +163,10 @@ TEST(BrokeredUdpTest, NonBlockingRecvfromWithNothingBufferedIsEagainAtOnce) {
 // receivers are forgotten at the first heartbeat after 250 seconds.
 TEST(BrokeredUdpTest, ReplyGoesToTheSourceAndReceiversAreFlushedLater) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!brokered_test::EnterTestNetwork().empty()) {
-            r.Fail(__LINE__, "no test network");
-            return;
-        }
+        if (!InTestNetwork(r)) return;
         StartLayer();
-        nbx_test::TempDir dir;
-        std::string route = dir.File("route");
-        FILE *file = fopen(route.c_str(), "w");
-        fputs("*/0 NBX\n", file);
-        fclose(file);
-        setenv("NBX_ROUTE", route.c_str(), 1);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
         int port = 0;
         int fd = BrokeredUdp(&port);
         int peer_port = 0;
@@ -262,17 +256,10 @@ TEST(BrokeredUdpTest, SendtoOnBrokeredTcpSocketIsNotSupported) {
 // goes to the physical address given, which becomes the peer's receiver.
 TEST(BrokeredUdpTest, ActiveInitOpensAChannelToThePhysicalAddress) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!brokered_test::EnterTestNetwork().empty()) {
-            r.Fail(__LINE__, "no test network");
-            return;
-        }
+        if (!InTestNetwork(r)) return;
         StartLayer();
-        nbx_test::TempDir dir;
-        std::string route = dir.File("route");
-        FILE *file = fopen(route.c_str(), "w");
-        fputs("127.0.0.3/32 NBX\n", file);
-        fclose(file);
-        setenv("NBX_ROUTE", route.c_str(), 1);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "127.0.0.3/32 NBX\n");
         int peer_port = 0;
         int peer = PlainSocket(SOCK_DGRAM, "127.0.0.1", &peer_port);
         ScriptedServer dest("127.0.0.3", 65432);
@@ -295,30 +282,29 @@ TEST(BrokeredUdpTest, ActiveInitOpensAChannelToThePhysicalAddress) {
 // address INIT_COMM carried; its source is where the datagram then goes.
 TEST(BrokeredUdpTest, PassiveInitWaitsForThePeersDummy) {
     std::string failures = RunInChild([](ChildReport &r) {
-        if (!brokered_test::EnterTestNetwork().empty()) {
-            r.Fail(__LINE__, "no test network");
-            return;
-        }
+        if (!InTestNetwork(r)) return;
         StartLayer();
-        nbx_test::TempDir dir;
-        std::string route = dir.File("route");
-        FILE *file = fopen(route.c_str(), "w");
-        fputs("127.0.0.3/32 NBX\n", file);
-        fclose(file);
-        setenv("NBX_ROUTE", route.c_str(), 1);
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "127.0.0.3/32 NBX\n");
         int peer_port = 0;
         int peer = PlainSocket(SOCK_DGRAM, "127.0.0.1", &peer_port);
         std::string ack;
         ScriptedServer dest("127.0.0.3", 65432);
         brokered_test::Step request = {true, 22, Message('Q', ""), true};
-        request.then = [peer, &ack](const std::string &init_comm) {
+        // The layer waits for the DUMMY once it has closed its broker
+        // connection and sleeps in its poll.
+        request.then_after_close = true;
+        pid_t layer = torvel_test::ThreadId();
+        request.then = [peer, &ack, layer](const std::string &init_comm) {
             sockaddr_in back;
             memset(&back, 0, sizeof back);
             back.sin_family = AF_INET;
             memcpy(&back.sin_addr.s_addr, init_comm.data() + 10, 4);
             memcpy(&back.sin_port, init_comm.data() + 14, 2);
             std::string dummy = Message('U', Field("127.0.0.3", 6000) + init_comm.substr(3, 6));
-            usleep(100 * 1000);  // the layer is waiting by now
+            torvel_test::WaitUntil([layer] {
+                return torvel_test::SleepsIn(layer, {SYS_poll, SYS_ppoll});
+            });
             __real_sendto(peer, dummy.data(), dummy.size(), 0, Sa(&back), sizeof back);
             ack = Receive(peer);
         };

@@ -16,6 +16,7 @@
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -544,6 +545,31 @@ TEST(TableBookkeepingTest, SocketDupAndCloseShareAndReleaseRecords) {
     EXPECT_EQ(failures, "");
 }
 
+// The clean-up closes every brokered descriptor and forgets the table and
+// its clocks; the layer's fork is the system's.
+TEST(TableBookkeepingTest, CleanupClosesEveryBrokeredDescriptorAndForkIsPlain) {
+    std::string failures = RunInChild([](ChildReport &r) {
+        setenv("NBX_ENABLE", "true", 1);
+        int first = socket(AF_INET, SOCK_STREAM, 0);
+        int second = socket(AF_INET, SOCK_DGRAM, 0);
+        CHILD_EXPECT(r, _CB_fdInfo[first].info != nullptr && _CB_fdInfo[second].info != nullptr);
+        _CB_lastHeartBeat = 77;
+        Generic_cleanup();
+        CHILD_EXPECT_EQ(r, 0, _CB_maxfd);
+        CHILD_EXPECT_EQ(r, static_cast<time_t>(0), _CB_lastHeartBeat);
+        CHILD_EXPECT(r, _CB_fdInfo[first].info == nullptr && _CB_fdInfo[second].info == nullptr);
+        CHILD_EXPECT_EQ(r, -1, fcntl(first, F_GETFD));
+        CHILD_EXPECT_EQ(r, -1, fcntl(second, F_GETFD));
+
+        pid_t child = Generic_fork();
+        if (child == 0) _exit(_CB_maxfd == 0 ? 7 : 8);
+        int status = 0;
+        CHILD_EXPECT_EQ(r, child, waitpid(child, &status, 0));
+        CHILD_EXPECT(r, WIFEXITED(status) && WEXITSTATUS(status) == 7);
+    });
+    EXPECT_EQ(failures, "");
+}
+
 TEST(TableBookkeepingTest, Dup2OverABrokeredDescriptorReleasesIt) {
     std::string failures = RunInChild([](ChildReport &r) {
         setenv("NBX_ENABLE", "true", 1);
@@ -654,12 +680,7 @@ ExecOutcome RunExec(const std::function<void()> &body) {
         _exit(99);
     }
     __real_close(out[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(out[0], buffer, sizeof buffer)) > 0) {
-        outcome.out.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(out[0]);
+    outcome.out = nbx_test::ReadToEnd(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -21,6 +21,7 @@
 
 #include "gtest/gtest.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/layer_log_capture.h"
 
 #define NBX_LOG_MODULE "logtest"
 
@@ -29,9 +30,9 @@ namespace {
 using nbx_test::ChildReport;
 using nbx_test::CountOf;
 using nbx_test::FileExists;
-using nbx_test::ReadFile;
 using nbx_test::RunInChild;
-using nbx_test::TempDir;
+using torvel_test::ReadFile;
+using torvel_test::TempDir;
 
 // An account that owns nothing on the machine.
 const uid_t kOtherUid = 4244;
@@ -78,7 +79,7 @@ class GenericLogTest : public testing::Test {
     }
 
     TempDir dir_;
-    std::string log_ = dir_.File("nbx.log");
+    std::string log_ = dir_.Path("nbx.log");
 };
 
 TEST_F(GenericLogTest, InitWritesBannerWithSizeAndLevel) {
@@ -172,7 +173,7 @@ TEST_F(GenericLogTest, UnwritableDeviceAsLogTurnsLoggingOff) {
 }
 
 TEST_F(GenericLogTest, LogThatCannotBeExaminedTurnsLoggingOff) {
-    std::string sub = dir_.File("sub");
+    std::string sub = dir_.Path("sub");
     ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
     std::string path = sub + "/nbx.log";
     Generic_logInit(path.c_str(), D_BASIC, 64000);
@@ -271,16 +272,9 @@ TEST_F(GenericLogTest, StopSilencesAndResumeLineIsDropped) {
               std::string::npos);
 }
 
-std::vector<std::string> captured;
-void CapturingWriter(int level, const char *format, va_list args) {
-    char text[256];
-    vsnprintf(text, sizeof text, format, args);
-    captured.push_back(std::to_string(level) + ":" + text);
-}
-
 TEST_F(GenericLogTest, ReplacedWriterReceivesEveryLine) {
-    captured.clear();
-    Generic_set_log_va(CapturingWriter);
+    torvel_test::LayerLogCapture log;  // replaces the writer while it lives
+    const std::vector<std::string> &captured = log.Lines();
     NBX_LOG(D_FULL, "to the writer %d\n", 3);
     errno = 0;
     NBX_ERROR("bad thing");
@@ -331,8 +325,8 @@ mode_t ModeOf(const std::string &path) {
 // is refused with one line on standard error and never written through.
 TEST_F(GenericLogTest, PlantedLinkAtTheLogPathIsNeverFollowed) {
     std::string failures = RunInChild([this](ChildReport &r) {
-        std::string target = dir_.File("target");
-        std::string errors = dir_.File("stderr");
+        std::string target = dir_.Path("target");
+        std::string errors = dir_.Path("stderr");
         StderrTo(errors);
         FILE *file = fopen(target.c_str(), "w");
         fputs("precious\n", file);
@@ -360,9 +354,9 @@ TEST_F(GenericLogTest, PlantedLinkAtTheLogPathIsNeverFollowed) {
 }
 
 TEST_F(GenericLogTest, LogOwnedByAnotherAccountIsRefused) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another account";
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: to give a file to another account";
     std::string failures = RunInChild([this](ChildReport &r) {
-        std::string errors = dir_.File("stderr");
+        std::string errors = dir_.Path("stderr");
         StderrTo(errors);
         FILE *file = fopen(log_.c_str(), "w");
         fclose(file);
@@ -387,7 +381,7 @@ TEST_F(GenericLogTest, NewLogsAreNeverWritableByOthers) {
         NBX_LOG(D_BASIC, "recreated\n");
         CHILD_EXPECT_EQ(r, 0644u, ModeOf(log_));
 
-        std::string shared = dir_.File("shared");
+        std::string shared = dir_.Path("shared");
         mkdir(shared.c_str(), 0);
         chmod(shared.c_str(), 01777);
         std::string path = shared + "/nbx.log";
@@ -411,7 +405,7 @@ TEST_F(GenericLogTest, LogDescriptorIsCloseOnExec) {
 // own (a private mount namespace), so it neither disturbs nor sees other
 // users of the machine's /tmp.
 TEST_F(GenericLogTest, JobLogInTmpRefusesPlantedFilesAndIsPrivate) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /tmp";
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: for a private /tmp";
     std::string failures = RunInChild([](ChildReport &r) {
         if (unshare(CLONE_NEWNS) != 0 ||
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||

@@ -29,11 +29,11 @@ using nbx_test::ChildReport;
 using nbx_test::CountOf;
 using nbx_test::NewRecord;
 using nbx_test::RawSocket;
-using nbx_test::ReadFile;
 using nbx_test::RunInChild;
 using nbx_test::StartLogCapture;
-using nbx_test::TempDir;
 using nbx_test::WasLogged;
+using torvel_test::ReadFile;
+using torvel_test::TempDir;
 
 std::string HandOverName() {
     char name[32];
@@ -173,7 +173,7 @@ TEST(InheritFromTest, DuplicatedSocketComesBackAsOneRecordAndVariableGoes) {
 
 TEST(InheritFromTest, InitialisationTakesOverAndLogsNothingToInherit) {
     TempDir dir;
-    std::string log = dir.File("nbx.log");
+    std::string log = dir.Path("nbx.log");
     std::string failures = RunInChild([&log](ChildReport &r) {
         setenv("NBX_LOG_FILE", log.c_str(), 1);
         setenv("NBX_LOG_LEVEL", "FullDebug", 1);
@@ -198,7 +198,7 @@ TEST(InheritFromTest, InitialisationTakesOverAndLogsNothingToInherit) {
 
 TEST(InheritFromTest, BasicLevelLogsNoTracing) {
     TempDir dir;
-    std::string log = dir.File("nbx.log");
+    std::string log = dir.Path("nbx.log");
     std::string failures = RunInChild([&log](ChildReport &r) {
         setenv("NBX_LOG_FILE", log.c_str(), 1);
         setenv("NBX_LOG_LEVEL", "verbose", 1);
@@ -338,12 +338,7 @@ ProgramRun RunProgram(const std::string &program, const std::vector<std::string>
         _exit(121);
     }
     __real_close(out[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(out[0], buffer, sizeof buffer)) > 0) {
-        run.out.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(out[0]);
+    run.out = nbx_test::ReadToEnd(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -359,7 +354,7 @@ std::string LineValue(const std::string &text, const std::string &key) {
 
 TEST(HandOverEndToEndTest, SecondStageTakesOverWhatTheFirstBuilt) {
     TempDir dir;
-    std::string log = dir.File("nbx.log");
+    std::string log = dir.Path("nbx.log");
     ProgramRun run =
         RunProgram(TORVEL_BINARY_DIR "/tests/nbx_handover_stage", {},
                    {"NBX_ENABLE=true", "NBX_LOG_FILE=" + log, "NBX_LOG_LEVEL=fulldebug"});
@@ -463,26 +458,21 @@ const char * const kJars[] = {
     "xmlsec.jar",
 };
 
-void WriteFile(const std::string &path, const std::string &text) {
-    FILE *file = fopen(path.c_str(), "w");
-    ASSERT_NE(file, nullptr) << path;
-    fputs(text.c_str(), file);
-    fclose(file);
-}
-
 class LauncherExecTest : public testing::Test {
  protected:
     void SetUp() override {
-        ASSERT_EQ(mkdir(dir_.File("gt3").c_str(), 0755), 0);
-        ASSERT_EQ(mkdir(dir_.File("gt3/lib").c_str(), 0755), 0);
-        for (const char *jar : kJars) WriteFile(dir_.File("gt3/lib/") + jar, "");
-        WriteFile(dir_.File("torvel_config"), std::string("JAVA = ") +
-                                                  TORVEL_BINARY_DIR "/tests/nbx_env_dump\n" +
-                                                  "GT3_LOCATION = " + dir_.File("gt3") + "\n");
+        ASSERT_EQ(mkdir(dir_.Path("gt3").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(dir_.Path("gt3/lib").c_str(), 0755), 0);
+        for (const char *jar : kJars)
+            ASSERT_TRUE(torvel_test::WriteFile(dir_.Path("gt3/lib/") + jar, ""));
+        ASSERT_TRUE(torvel_test::WriteFile(dir_.Path("torvel_config"),
+                                           std::string("JAVA = ") +
+                                               TORVEL_BINARY_DIR "/tests/nbx_env_dump\n" +
+                                               "GT3_LOCATION = " + dir_.Path("gt3") + "\n"));
     }
 
     ProgramRun RunLauncher(const std::vector<std::string> &extra) {
-        std::vector<std::string> env = {"TORVEL_CONFIG=" + dir_.File("torvel_config")};
+        std::vector<std::string> env = {"TORVEL_CONFIG=" + dir_.Path("torvel_config")};
         env.insert(env.end(), extra.begin(), extra.end());
         return RunProgram(TORVEL_BINARY_DIR "/launcher/gt3_gahp_launcher", {}, env);
     }
@@ -491,7 +481,7 @@ class LauncherExecTest : public testing::Test {
 };
 
 TEST_F(LauncherExecTest, BrokeringOnHandsAnEmptyTableToTheVirtualMachine) {
-    std::string log = dir_.File("nbx.log");
+    std::string log = dir_.Path("nbx.log");
     ProgramRun run =
         RunLauncher({"NBX_ENABLE=true", "NBX_LOG_FILE=" + log, "NBX_LOG_LEVEL=fulldebug"});
     ASSERT_EQ(run.status, 0) << run.out;
@@ -508,7 +498,7 @@ TEST_F(LauncherExecTest, BrokeringOnHandsAnEmptyTableToTheVirtualMachine) {
 }
 
 TEST_F(LauncherExecTest, BrokeringOffExecsWithoutTheLayer) {
-    std::string log = dir_.File("nbx.log");
+    std::string log = dir_.Path("nbx.log");
     for (const char *value : {"false", "yes"}) {
         ProgramRun run = RunLauncher({std::string("NBX_ENABLE=") + value, "NBX_LOG_FILE=" + log});
         ASSERT_EQ(run.status, 0) << run.out;

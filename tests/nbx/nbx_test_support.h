@@ -10,7 +10,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,6 +25,9 @@
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 #include "nbx/wrappers.h"
+#include "tests/support/layer_log_capture.h"
+#include "tests/support/read_to_end.h"
+#include "tests/support/temp_dir.h"
 
 namespace nbx_test {
 
@@ -57,6 +59,8 @@ class ChildReport {
         }                                                                                    \
     } while (0)
 
+using torvel_test::ReadToEnd;
+
 // Runs body in a fresh child process and returns its failures; a child that
 // crashes or exits on its own is reported as a failure too. The pipe is
 // worked with the system's calls so the body's brokering switches never
@@ -84,13 +88,7 @@ inline std::string RunInChild(const std::function<void(ChildReport &)> &body) {
         _exit(0);
     }
     __real_close(channel[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(channel[0], buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(channel[0]);
+    std::string text = ReadToEnd(channel[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (text.empty() || text.back() != '\x01') {
@@ -100,42 +98,6 @@ inline std::string RunInChild(const std::function<void(ChildReport &)> &body) {
         return text + "child did not finish: " + how + "\n";
     }
     text.pop_back();
-    return text;
-}
-
-// A temporary directory removed with everything in it.
-class TempDir {
- public:
-    TempDir() {
-        char pattern[] = "/tmp/nbx_test.XXXXXX";
-        if (mkdtemp(pattern) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::string command = "rm -rf '" + path_ + "'";
-            if (system(command.c_str()) != 0) {
-                // Nothing more can be done in a destructor.
-            }
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string File(const std::string &name) const { return path_ + "/" + name; }
-
- private:
-    std::string path_;
-};
-
-// The whole content of a file, or "" when it cannot be read.
-inline std::string ReadFile(const std::string &path) {
-    std::string text;
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(fd);
     return text;
 }
 
@@ -188,26 +150,14 @@ inline void AddConn(SockInfo *info, int fd, const CBAddr &peer) {
     info->conn_q_tail = conn;
 }
 
-// The layer's log lines, caught by replacing its writer: StartLogCapture()
-// forgets earlier lines and routes every later one (all levels) here.
-inline std::vector<std::string> &CapturedLog() {
-    static std::vector<std::string> lines;
-    return lines;
-}
-inline void CaptureLogLine(int, const char *format, va_list args) {
-    char text[4096];
-    vsnprintf(text, sizeof text, format, args);
-    CapturedLog().push_back(text);
-}
+// The layer's log lines, caught for the rest of the child:
+// StartLogCapture() forgets earlier lines and catches every later one;
+// WasLogged(piece) tells whether some line's text holds piece.
 inline void StartLogCapture() {
-    CapturedLog().clear();
-    Generic_set_log_va(CaptureLogLine);
+    torvel_test::LayerLogCapture::Start();
 }
 inline bool WasLogged(const std::string &piece) {
-    for (const std::string &line : CapturedLog()) {
-        if (line.find(piece) != std::string::npos) return true;
-    }
-    return false;
+    return torvel_test::LayerLogCapture::Logged(piece);
 }
 
 // An open AF_INET socket of the given type, made with the system's call so

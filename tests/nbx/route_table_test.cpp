@@ -22,15 +22,13 @@ class RouteTableTest : public testing::Test {
     void TearDown() override { unsetenv("NBX_ROUTE"); }
 
     int Route(const std::string &table, const char *destination) {
-        std::string path = dir_.File("route");
-        FILE *file = fopen(path.c_str(), "w");
-        fputs(table.c_str(), file);
-        fclose(file);
+        std::string path = dir_.Path("route");
+        torvel_test::WriteFile(path, table);
         setenv("NBX_ROUTE", path.c_str(), 1);
         return _CB_directConnect(Ip(destination));
     }
 
-    nbx_test::TempDir dir_;
+    torvel_test::TempDir dir_;
     LogCapture log_;
 };
 
@@ -100,7 +98,7 @@ TEST_F(RouteTableTest, MalformedLinesAreLoggedAndRefused) {
 }
 
 TEST_F(RouteTableTest, TablesThatCannotBeOpenedOrRead) {
-    std::string missing = dir_.File("missing");
+    std::string missing = dir_.Path("missing");
     setenv("NBX_ROUTE", missing.c_str(), 1);
     EXPECT_EQ(_CB_directConnect(Ip("1.2.3.4")), -1);
     EXPECT_TRUE(StartsWith(

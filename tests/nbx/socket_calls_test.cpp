@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
@@ -22,6 +24,7 @@
 #include "nbx/wrappers.h"
 #include "tests/nbx/broker_fake.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -34,6 +37,10 @@ using nbx_test::RunInChild;
 using nbx_test::WasLogged;
 
 const int kSentinel = 515151;
+
+// The system calls a blocking receive of the layer waits in.
+const std::initializer_list<long> kWaits = {SYS_select, SYS_pselect6, SYS_poll, SYS_ppoll,
+                                            SYS_recvfrom};
 
 // A brokered TCP socket connected to a plain listener on 127.0.0.1, and the
 // listener's accepted end of the connection.
@@ -234,10 +241,20 @@ TEST(BrokeredTcpTest, BlockingReceiveWaitsForDataThenSeesTheEnd) {
         StartBrokeredLayer();
         BrokeredPair pair = ConnectBrokered();
         int peer = pair.peer;
-        std::thread late_peer([peer] {
-            usleep(100 * 1000);
+        int brokered = pair.brokered;
+        pid_t receiver = torvel_test::ThreadId();
+        // The peer sends only once the receive waits, and ends the
+        // connection only once the data is taken and the receive waits again.
+        std::thread late_peer([peer, brokered, receiver] {
+            torvel_test::WaitUntil([receiver] { return torvel_test::SleepsIn(receiver, kWaits); });
+            long asleep = torvel_test::TimesAsleep(receiver);
             __real_send(peer, "late", 4, 0);
-            usleep(50 * 1000);
+            torvel_test::WaitUntil([brokered, receiver, asleep] {
+                int unread = -1;
+                return ioctl(brokered, FIONREAD, &unread) == 0 && unread == 0 &&
+                       torvel_test::TimesAsleep(receiver) > asleep &&
+                       torvel_test::SleepsIn(receiver, kWaits);
+            });
             __real_close(peer);
         });
         char text[8] = {0};

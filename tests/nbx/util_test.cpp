@@ -3,8 +3,10 @@
 // use, hidden descriptors and releasing records. Everything that needs the
 // table runs in a fresh child.
 #include <arpa/inet.h>
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -21,7 +23,11 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #include "gtest/gtest.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
+#include "nbx/wrappers.h"
+#include "net/nbx_address.h"
+#include "tests/nbx/broker_test_support.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/etc_overlay.h"
 
 namespace {
 
@@ -31,11 +37,11 @@ using nbx_test::ChildReport;
 using nbx_test::NewRecord;
 using nbx_test::RunInChild;
 
-std::vector<std::string> lines;
-void Capture(int level, const char *format, va_list args) {
-    char text[2048];
-    vsnprintf(text, sizeof text, format, args);
-    lines.push_back(std::to_string(level) + ":" + text);
+using torvel_test::LayerLogCapture;
+
+// The log lines caught since LayerLogCapture::Start().
+std::vector<std::string> &Lines() {
+    return LayerLogCapture::Lines();
 }
 
 TEST(AddressTextTest, SinfulTextOfAddressAndPort) {
@@ -45,6 +51,60 @@ TEST(AddressTextTest, SinfulTextOfAddressAndPort) {
     EXPECT_STREQ(_ipport2str(zero.ip, zero.port), "<0.0.0.0:0>");
     CBAddr top = Addr("255.255.255.255", 65535);
     EXPECT_STREQ(_ipport2str(top.ip, top.port), "<255.255.255.255:65535>");
+}
+
+TEST(AddressTextTest, DescriptorTextIsItsLocalAddress) {
+    int bound = nbx_test::RawSocket(SOCK_DGRAM);
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, __real_bind(bound, reinterpret_cast<sockaddr *>(&address), sizeof address));
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, __real_getsockname(bound, reinterpret_cast<sockaddr *>(&address), &length));
+    EXPECT_EQ("<127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + ">",
+              std::string(_fd2str(bound)));
+    int unbound = nbx_test::RawSocket(SOCK_DGRAM);
+    EXPECT_STREQ(_fd2str(unbound), "<0.0.0.0:0>");
+    __real_close(bound);
+    __real_close(unbound);
+    EXPECT_STREQ(_fd2str(bound), "");
+}
+
+// Names of addresses come from the system's reverse lookup, here of a
+// private /etc/hosts inside a private network (so no name server is asked
+// about the address without a name).
+TEST(AddressTextTest, ReverseNamesComeFromTheSystemsLookup) {
+    std::string why;
+    if (!torvel_test::EtcOverlay::Usable(&why)) GTEST_SKIP() << why;
+    torvel_test::EtcOverlay etc;
+    etc.SetEntry("hosts", "192.0.2.77", "192.0.2.77 tvt-named.example tvt-alias");
+    etc.SetEntry("nsswitch.conf", "hosts", "hosts: files");
+    std::string failures = RunInChild([&etc](ChildReport &r) {
+        if (!etc.EnterInChild() || !broker_test::EnterPrivateNetwork().empty()) {
+            r.Fail(__LINE__, "no private /etc and network");
+            return;
+        }
+        sockaddr_in from;
+        memset(&from, 0, sizeof from);
+        from.sin_family = AF_INET;
+        from.sin_port = htons(4000);
+        from.sin_addr = broker_test::Ip("192.0.2.77");
+        const char *name = _ip2host(from.sin_addr);
+        CHILD_EXPECT_EQ(r, std::string("tvt-named.example"), std::string(name ? name : "<null>"));
+        CHILD_EXPECT(r, _ip2host(broker_test::Ip("192.0.2.78")) == nullptr);
+
+        broker_test::LogCapture log;
+        _display_from(&from);
+        CHILD_EXPECT_EQ(r, std::string("1:from tvt-named.example, port 4000\n"), log.Last());
+        from.sin_addr = broker_test::Ip("192.0.2.78");
+        _display_from(&from);
+        CHILD_EXPECT_EQ(r, std::string("1:from (192.0.2.78), port 4000\n"), log.Last());
+        errno = 0;
+        _display_from(nullptr);
+        CHILD_EXPECT_EQ(r, std::string("1:ERROR \"from NULL source\"\n"), log.Last());
+    });
+    EXPECT_EQ(failures, "");
 }
 
 TEST(AddressTextTest, PrivateNetworksAndTheirEdges) {
@@ -74,17 +134,16 @@ TEST(SockTableTest, DumpDescribesEveryField) {
         info->phyAddr = Addr("10.0.0.3", 40000);
         AddConn(info, 8, Addr("198.51.100.2", 1234));
         AddConn(info, 9, Addr("198.51.100.9", 1022));
-        lines.clear();
-        Generic_set_log_va(Capture);
+        LayerLogCapture::Start();
         _CB_dumpSockInfo(info, D_FULL, "\t[fd=5] ");
-        CHILD_EXPECT_EQ(report, 1u, lines.size());
+        CHILD_EXPECT_EQ(report, 1u, Lines().size());
         CHILD_EXPECT_EQ(report,
                         std::string("8192:\t[fd=5] refs=2 owner=5 mnger=6 "
                                     "canon=<192.0.2.7:40001> TCP ACTIVE LISTENING "
                                     "phyAddr=<10.0.0.3:40000> "
                                     "conn_q:8|<198.51.100.2:1234>*9|<198.51.100.9:1022> "
                                     "Rcvers:Empty\n"),
-                        lines.empty() ? std::string() : lines[0]);
+                        Lines().empty() ? std::string() : Lines()[0]);
     });
     EXPECT_EQ(failures, "");
 }
@@ -101,15 +160,14 @@ TEST(SockTableTest, DumpOfUdpPeerReceiversAndInvalidStatus) {
             r->next = info->rcvers;
             info->rcvers = r;
         }
-        lines.clear();
-        Generic_set_log_va(Capture);
+        LayerLogCapture::Start();
         _CB_dumpSockInfo(info, D_BASIC, "");
         CHILD_EXPECT_EQ(report,
                         std::string("1:refs=1 owner=4 mnger=-1 canon=<0.0.0.0:0> UDP "
                                     "PASSIVE Invalid phyAddr=<0.0.0.0:0> "
                                     "connected=<127.0.0.1:9> conn_q:Empty "
                                     "Rcvers:<192.0.2.1:2>*<192.0.2.1:1>\n"),
-                        lines.empty() ? std::string() : lines[0]);
+                        Lines().empty() ? std::string() : Lines()[0]);
     });
     EXPECT_EQ(failures, "");
 }
@@ -119,12 +177,11 @@ TEST(SockTableTest, LongQueueIsCutWithEllipsis) {
         _CB_initialize();
         SockInfo *info = NewRecord(3, TCP, LISTENING);
         for (int i = 0; i < 60; ++i) AddConn(info, 100 + i, Addr("198.51.100.200", 65000));
-        lines.clear();
-        Generic_set_log_va(Capture);
+        LayerLogCapture::Start();
         _CB_dumpSockInfo(info, D_FULL, "");
-        CHILD_EXPECT_EQ(report, 1u, lines.size());
-        if (lines.empty()) return;
-        const std::string &line = lines[0];
+        CHILD_EXPECT_EQ(report, 1u, Lines().size());
+        if (Lines().empty()) return;
+        const std::string &line = Lines()[0];
         CHILD_EXPECT(report, line.size() > 995 && line.size() < 1100);
         CHILD_EXPECT_EQ(report, std::string("*...\n"), line.substr(line.size() - 5));
         CHILD_EXPECT(report, line.find("Rcvers") == std::string::npos);

@@ -11,7 +11,9 @@
 
 #include <string>
 
+#include "config/subsystem.h"
 #include "gtest/gtest.h"
+#include "net/default_ip.h"
 #include "net/nbx_address.h"
 #include "tests/support/capture.h"
 
@@ -217,6 +219,16 @@ TEST(AddressPredicateTest, DomainsAndNetworks) {
     EXPECT_EQ(1, in_same_net(Ip("172.16.1.1"), Ip("172.16.9.9")));
     EXPECT_EQ(0, in_same_net(Ip("172.16.1.1"), Ip("172.17.1.1")));
     EXPECT_EQ(1, _same_net(Ip("10.1.0.1"), Ip("10.2.0.1")));
+}
+
+// The subsystem name is the process's own variable, read at each call.
+TEST(SubsystemNameTest, IsTheProcessWideName) {
+    const char *saved = mySubSystem;
+    EXPECT_EQ(get_mySubSystem(), mySubSystem);
+    EXPECT_STREQ(get_mySubSystem(), "TOOL");
+    mySubSystem = "OTHER";
+    EXPECT_STREQ(get_mySubSystem(), "OTHER");
+    mySubSystem = saved;
 }
 
 }  // namespace

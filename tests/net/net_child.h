@@ -29,6 +29,7 @@
 #include <string>
 
 #include "nbx/wrappers.h"
+#include "tests/support/read_to_end.h"
 #include "tests/support/temp_dir.h"
 
 namespace net_test {
@@ -43,17 +44,6 @@ struct ChildResult {
 constexpr int kSetupFailed = 125;
 
 namespace child_internal {
-
-inline std::string Drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = __real_read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    __real_close(fd);
-    return text;
-}
 
 inline void WriteAll(int fd, const std::string &text) {
     const char *p = text.data();
@@ -96,8 +86,8 @@ inline ChildResult RunChild(const std::function<bool()> &setup,
     }
     __real_close(out[1]);
     __real_close(err[1]);
-    result.out = child_internal::Drain(out[0]);
-    result.err = child_internal::Drain(err[0]);
+    result.out = torvel_test::ReadToEnd(out[0]);
+    result.err = torvel_test::ReadToEnd(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/objects/probe_runner.h"
+#include "tests/support/wait_for.h"
 
 namespace torvel_objects_test {
 namespace {
@@ -241,12 +242,12 @@ TEST_F(ContendedLockTest, LibraryCopyWaitsForAHeldLockWhenBlocking) {
     EXPECT_EQ(lock_file(fd, EXCLUSIVE_LOCK, false), -1);
     EXPECT_EQ(errno, EWOULDBLOCK);
 
-    // Release after a pause from another thread while this one waits; the
-    // lock can only be granted once the holder is gone.
+    // Another thread releases once this one's request is queued behind the
+    // holder's lock; the lock can only be granted once the holder is gone.
     std::atomic<bool> released{false};
     bool released_cleanly = false;
     std::thread releaser([&] {
-        usleep(200 * 1000);
+        torvel_test::WaitUntil([&] { return torvel_test::WaitsForLock(getpid(), path_); });
         released = true;
         released_cleanly = holder.release();
     });

@@ -97,6 +97,15 @@ TEST(ArgListV1Test, UnixSplitsAtWhiteSpaceOnly) {
     EXPECT_EQ(5, list.Count());
 }
 
+// The current platform's V1 flavour is the Unix one, even after another
+// was chosen: quotes then split nothing.
+TEST(ArgListV1Test, CurrentPlatformFlavourIsUnix) {
+    ArgList list = Win32List();
+    list.SetArgV1SyntaxToCurrentPlatform();
+    ASSERT_TRUE(list.AppendArgsV1Raw("\"a b\" c", nullptr));
+    EXPECT_EQ((Strings{"\"a", "b\"", "c"}), Args(list));
+}
+
 TEST(ArgListV1Test, WindowsQuotesAndBackslashes) {
     ArgList list = Win32List();
     ASSERT_TRUE(

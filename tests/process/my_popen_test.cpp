@@ -14,6 +14,7 @@
 #include <string>
 
 #include "process/arg_list.h"
+#include "tests/support/output_capture.h"
 
 namespace {
 
@@ -65,12 +66,12 @@ int InForkedChild(const std::function<int(int out_fd)> &body, std::string *outpu
 
 TEST(MyPopenTest, ReadsStandardOutputOnlyUnlessAsked) {
     ArgList args = V2("sh -c 'echo out; echo err 1>&2'");
-    testing::internal::CaptureStderr();
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
     FILE *stream = my_popen(args, "r", 0);
     ASSERT_NE(nullptr, stream);
     EXPECT_EQ("out\n", ReadAll(stream));
     int status = my_pclose(stream);
-    EXPECT_EQ("err\n", testing::internal::GetCapturedStderr());
+    EXPECT_EQ("err\n", captured_err.Finish());
     EXPECT_EQ(0, ExitCode(status));
 
     stream = my_popen(args, "r", 1);
@@ -181,7 +182,7 @@ TEST(MySpawnTest, SpawnlPassesAtMost32Arguments) {
 // whose every id is that identity, with that one group and no way back.
 TEST(ChildPrivilegesTest, ChildrenKeepOnlyTheEffectiveIds) {
     if (getuid() != 0) {
-        GTEST_SKIP() << "needs root";
+        GTEST_SKIP() << "needs root: to run with another effective identity";
     }
     const int kId = 4242;
     std::string status_text;

@@ -55,6 +55,10 @@ class MemoryStream : public Stream {
         delete mac_;
     }
 
+    // The state Stream keeps for its concrete streams, read as one does.
+    using Stream::md_mode;
+    using Stream::one_empty_message_allowed;
+
     MemoryChannel &channel() {
         take_back_windows();
         lend_staging();

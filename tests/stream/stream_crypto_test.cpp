@@ -197,6 +197,18 @@ TEST(StreamDigest, SetMdModeKeepsACopyOfTheKey) {
     EXPECT_EXIT(s.get_md_key(), testing::ExitedWithCode(4), "Assertion ERROR");
 }
 
+// The digest mode is kept for the concrete stream: off on a new stream,
+// then whatever set_MD_mode was last given.
+TEST(StreamDigest, DigestModeIsTheLastOneSet) {
+    MemoryStream s;
+    EXPECT_EQ(s.md_mode(), MD_OFF);
+    KeyInfo key = make_key(CIPHER_NONE, 8);
+    ASSERT_TRUE(s.set_MD_mode(MD_ALWAYS_ON, &key));
+    EXPECT_EQ(s.md_mode(), MD_ALWAYS_ON);
+    EXPECT_TRUE(s.set_MD_mode(MD_OFF, nullptr));
+    EXPECT_EQ(s.md_mode(), MD_OFF);
+}
+
 TEST(StreamCrypto, InitializeCryptoPicksTheCipherByProtocol) {
     MemoryStream s;
     KeyInfo bf = make_key(CIPHER_BLOWFISH, 16);

@@ -9,6 +9,15 @@
 #include "tests/stream/stream_test_util.h"
 #include "tests/support/capture.h"
 
+// The one-empty-message flag is only kept for the concrete stream: clear
+// on a new stream, set by allow_one_empty_message.
+TEST(StreamState, OneEmptyMessageFlagIsSetOnRequest) {
+    MemoryStream stream;
+    EXPECT_EQ(stream.one_empty_message_allowed(), 0);
+    stream.allow_one_empty_message();
+    EXPECT_EQ(stream.one_empty_message_allowed(), 1);
+}
+
 TEST(PortableInt, MinusOneIsEightFfAndOneIsSevenZerosThenOne) {
     EXPECT_EQ(encoded([](Stream &s) { s.put(-1); }), Bytes(8, 0xff));
     EXPECT_EQ(encoded([](Stream &s) { s.put(1); }), be_int64(1));

@@ -4,6 +4,7 @@
 #ifndef TORVEL_TESTS_SUPPORT_TEMP_DIR_H_
 #define TORVEL_TESTS_SUPPORT_TEMP_DIR_H_
 
+#include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
@@ -16,34 +17,38 @@
 namespace torvel_test {
 
 // Writes text (which may hold NULs) to path, created or truncated, and sets
-// its mode to exactly mode; true on success.
+// its mode to exactly mode; true on success. The file is worked through
+// stdio, whose calls never pass through the brokering layer's wrapped
+// read, write and close, so these helpers serve that layer's tests too.
 inline bool WriteFile(const std::string &path, const std::string &text, mode_t mode = 0644) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    if (fd < 0) {
+    FILE *file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (file == nullptr) {
         return false;
     }
-    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = close(fd) == 0 && ok;
+    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = fclose(file) == 0 && ok;
     return ok && chmod(path.c_str(), mode) == 0;
 }
 
 // The whole content of path, or if_missing when it cannot be opened.
 inline std::string ReadFile(const std::string &path, const std::string &if_missing = "") {
-    int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) {
+    FILE *file = fopen(path.c_str(), "r");
+    if (file == nullptr) {
         return if_missing;
     }
     std::string text;
     char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) {
-        text.append(chunk, static_cast<size_t>(n));
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, n);
     }
-    close(fd);
+    fclose(file);
     return text;
 }
 
 // Removes path and everything below it; links are removed, not followed.
+// errno is kept: clean-up runs between a test's steps.
 inline void RemoveTree(const std::string &path) {
     struct Remover {
         static int One(const char *entry, const struct stat *, int, struct FTW *) {
@@ -51,7 +56,9 @@ inline void RemoveTree(const std::string &path) {
             return 0;
         }
     };
+    int saved_errno = errno;
     nftw(path.c_str(), Remover::One, 16, FTW_DEPTH | FTW_PHYS);
+    errno = saved_errno;
 }
 
 // A fresh directory "<prefix>.XXXXXX" under base (by default TMPDIR, or
