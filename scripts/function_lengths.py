@@ -42,8 +42,20 @@ def blank_comments_and_strings(text):
     return ''.join(out)
 
 
+def blank_preprocessor_lines(text):
+    # A directive such as "#define D_X (1 << 0)" ends in ")" and would read
+    # as the signature of the next brace block.
+    out, continued = [], False
+    for line in text.split('\n'):
+        directive = continued or line.lstrip().startswith('#')
+        continued = directive and line.rstrip().endswith('\\')
+        out.append(' ' * len(line) if directive else line)
+    return '\n'.join(out)
+
+
 def functions(path):
-    text = blank_comments_and_strings(open(path, encoding='utf-8').read())
+    text = blank_preprocessor_lines(
+        blank_comments_and_strings(open(path, encoding='utf-8').read()))
     lines = text.split('\n')
     # Offsets of line starts, to turn positions into line numbers.
     starts, pos = [], 0

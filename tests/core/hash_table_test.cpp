@@ -306,6 +306,23 @@ TEST(HashTableTest, RefilledChainIsVisitedWhenEveryFreeSlotIsBehind) {
 // Random inserts and removals during iterations: elements present
 // throughout are visited exactly once, and an element that made its chain
 // non-empty is visited unless removed before the iteration ends.
+// Checks one round's visits: every element present throughout seen exactly
+// once, every must-see element at least once, and a fresh iteration seeing
+// exactly what is present.
+void ExpectVisits(HashTable<int, int> &table, const std::set<int> &present,
+                  const std::set<int> &persistent, const std::set<int> &mustSee,
+                  const std::multiset<int> &seen, int round) {
+    for (int k : persistent) {
+        EXPECT_EQ(1u, seen.count(k)) << "round " << round << " key " << k;
+    }
+    for (int k : mustSee) {
+        EXPECT_LE(1u, seen.count(k)) << "round " << round << " key " << k;
+    }
+    std::vector<int> after = Keys(table);
+    EXPECT_EQ(present, std::set<int>(after.begin(), after.end()));
+    EXPECT_EQ(present.size(), after.size());
+}
+
 TEST(HashTableTest, RandomChurnDuringIterationLosesNothing) {
     std::mt19937 random(12345);
     for (int round = 0; round < 400; round++) {
@@ -359,16 +376,7 @@ TEST(HashTableTest, RandomChurnDuringIterationLosesNothing) {
             }
             ASSERT_EQ(static_cast<int>(present.size()), table.getNumElements());
         }
-        for (int k : persistent) {
-            EXPECT_EQ(1u, seen.count(k)) << "round " << round << " key " << k;
-        }
-        for (int k : mustSee) {
-            EXPECT_LE(1u, seen.count(k)) << "round " << round << " key " << k;
-        }
-        // A fresh iteration sees exactly what is present.
-        std::vector<int> after = Keys(table);
-        EXPECT_EQ(present, std::set<int>(after.begin(), after.end()));
-        EXPECT_EQ(present.size(), after.size());
+        ExpectVisits(table, present, persistent, mustSee, seen, round);
     }
 }
 

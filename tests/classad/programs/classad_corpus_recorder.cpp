@@ -242,7 +242,8 @@ struct Writer {
 
 const char * const kTypes[] = {"Machine", "Job", "machine", "Any", "Other", "-"};
 
-std::vector<std::string> MakeAds(Writer &w) {
+// Ads of drawn types and attributes; returns their ids.
+std::vector<std::string> MakeDrawnAds(Writer &w) {
     std::vector<std::string> ids;
     for (int n = 0; n < 36; n++) {
         std::string id = "g" + std::to_string(n);
@@ -253,6 +254,11 @@ std::vector<std::string> MakeAds(Writer &w) {
         }
         ids.push_back(id);
     }
+    return ids;
+}
+
+std::vector<std::string> MakeAds(Writer &w) {
+    std::vector<std::string> ids = MakeDrawnAds(w);
     // Fixed shapes: cycles within and across ads, plain values, and types
     // that match each other.
     w.Add({"ad", "cyc", "Machine", "Job"});

@@ -65,15 +65,16 @@ bool SameAddr(const CBAddr &a, const CBAddr &b) {
     return a.ip.s_addr == b.ip.s_addr && a.port == b.port;
 }
 
-int StageOne(const char *self) {
-    int fds[kSlots];
+// Makes the bound TCP socket, its duplicate, the connected UDP socket and the
+// close-on-exec one; false when a call fails or the layer made no entry.
+bool MakePlainSockets(int *fds) {
     // Through the wrappers, as an application would.
     fds[kTcp] = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(0);
-    if (fds[kTcp] < 0 || bind(fds[kTcp], Sa(&address), sizeof address) != 0) return 2;
+    if (fds[kTcp] < 0 || bind(fds[kTcp], Sa(&address), sizeof address) != 0) return false;
     if (!_CB_inTable(fds[kTcp]) || _CB_fdInfo[fds[kTcp]].info == nullptr) {
         fprintf(stderr, "socket() made no table entry: is NBX_ENABLE \"true\"?\n");
-        return 2;
+        return false;
     }
     SockInfo *tcp = _CB_fdInfo[fds[kTcp]].info;
     tcp->status = BOUND;
@@ -90,11 +91,16 @@ int StageOne(const char *self) {
 
     fds[kDoomed] = socket(AF_INET, SOCK_STREAM, 0);
     fcntl(fds[kDoomed], F_SETFD, FD_CLOEXEC);
+    return true;
+}
 
+// Makes the listener with its manager connection and one queued client;
+// false when a call fails.
+bool MakeListener(int *fds) {
     fds[kListener] = socket(AF_INET, SOCK_STREAM, 0);
-    address = Loopback(0);
+    sockaddr_in address = Loopback(0);
     if (bind(fds[kListener], Sa(&address), sizeof address) != 0 || listen(fds[kListener], 5) != 0) {
-        return 2;
+        return false;
     }
     SockInfo *listener = _CB_fdInfo[fds[kListener]].info;
     listener->status = LISTENING;
@@ -108,16 +114,23 @@ int StageOne(const char *self) {
     _CB_raisemaxfd(fds[kManager]);
     fds[kClient] = __real_socket(AF_INET, SOCK_STREAM, 0);
     address = Loopback(ntohs(listener->phyAddr.port));
-    if (__real_connect(fds[kClient], Sa(&address), sizeof address) != 0) return 2;
+    if (__real_connect(fds[kClient], Sa(&address), sizeof address) != 0) return false;
     fds[kQueued] = __real_accept(fds[kListener], nullptr, nullptr);
-    if (fds[kQueued] < 0) return 2;
+    if (fds[kQueued] < 0) return false;
     CBAddr client = LocalOf(fds[kClient]);
     CBConn *conn = static_cast<CBConn *>(calloc(1, sizeof(CBConn)));
     conn->fd = fds[kQueued];
     conn->ip = client.ip;
     conn->port = client.port;
     listener->conn_q_head = listener->conn_q_tail = conn;
+    return true;
+}
 
+int StageOne(const char *self) {
+    int fds[kSlots];
+    if (!MakePlainSockets(fds) || !MakeListener(fds)) {
+        return 2;
+    }
     std::string numbers[kSlots];
     char *argv[kSlots + 3];
     argv[0] = const_cast<char *>(self);
