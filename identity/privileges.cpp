@@ -132,16 +132,22 @@ bool in_group_set(gid_t g, gid_t primary, int count, const gid_t *list) {
     return g == primary || std::find(list, list + count, g) != list + count;
 }
 
-// Whether the groups in force, with gid as the effective gid, grant what
-// list with gid grants: the same set once gid is added to each. The kernel
-// tests the effective gid before the supplementary groups for every access
-// check, so the two lists may differ only in holding gid itself.
-bool groups_grant_as(int count, const gid_t *list, gid_t gid) {
-    if (!in_force.groups_known) {
-        return false;
+// Whether the groups really in force, with gid as the effective gid, grant
+// what list with gid grants: the same set once gid is added to each. The
+// kernel tests the effective gid before the supplementary groups in every
+// access check, so the two lists may differ only in holding gid itself.
+// The list is asked of the kernel, not taken from the record, so a list
+// set elsewhere is never kept for its supposed access; the record learns
+// it.
+bool groups_in_force_grant_as(int count, const gid_t *list, gid_t gid) {
+    gid_t held[kRememberedGroups];
+    int held_count = getgroups(kRememberedGroups, held);
+    if (held_count < 0) {
+        return false;  // more than the record holds: set the list
     }
-    const gid_t *held = in_force.groups;
-    int held_count = in_force.group_count;
+    memcpy(in_force.groups, held, sizeof(gid_t) * static_cast<size_t>(held_count));
+    in_force.group_count = held_count;
+    in_force.groups_known = true;
     for (int i = 0; i < held_count; ++i) {
         if (!in_group_set(held[i], gid, count, list)) {
             return false;
@@ -162,8 +168,9 @@ enum class GroupRule { kExact, kSameAccess };
 
 // Installs list, to go with gid as the effective gid.
 void set_group_list(int count, const gid_t *list, gid_t gid, GroupRule rule) {
-    if (groups_in_force(count, list) ||
-        (rule == GroupRule::kSameAccess && groups_grant_as(count, list, gid))) {
+    bool keep = rule == GroupRule::kSameAccess ? groups_in_force_grant_as(count, list, gid)
+                                               : groups_in_force(count, list);
+    if (keep) {
         return;
     }
     in_force.groups_known = false;

@@ -251,6 +251,13 @@ TEST_F(PrivilegesTest, FileAccessSwitchKeepsOnlyGroupsGrantingTheSameAccess) {
         ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups");
         ID_CHECK(Become(PRIV_UNKNOWN) == PRIV_TORVEL);
         ID_CHECK(Ids() == start);
+        // A list set without a switch is looked at, not taken on trust.
+        gid_t other = 4310;
+        ID_CHECK(setgroups(1, &other) == 0);
+        _torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__);
+        ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups 4302");
+        Become(PRIV_UNKNOWN);
+        ID_CHECK(Ids() == start);
         // From the user's groups (4301,4310) the list must change.
         ID_CHECK(init_user_ids("idt_user"));
         Become(PRIV_USER);
