@@ -179,7 +179,9 @@ void write_level(int level, unsigned header_flags, const struct tm &now, const c
 }
 
 void write_line(int flags, unsigned header_flags, const char *format, va_list args) {
-    priv_state previous = _set_priv(PRIV_TORVEL, __FILE__, __LINE__, 0);
+    // Only the log's files are reached as the service account; the switch
+    // back restores the caller's ids exactly.
+    priv_state previous = _torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__);
     time_t clock = time(nullptr);
     struct tm now;
     localtime_r(&clock, &now);
@@ -251,7 +253,7 @@ void dprintf_touch_log() {
     if (!_torvel_dprintf_works || DebugFile[0] == nullptr) {
         return;
     }
-    priv_state previous = _set_priv(PRIV_TORVEL, __FILE__, __LINE__, 0);
+    priv_state previous = _torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__);
     utime(DebugFile[0], nullptr);
     _set_priv(previous, __FILE__, __LINE__, 0);
 }

@@ -3,7 +3,10 @@
 // each identity.
 //
 // Every state sets all of its ids (effective uid and gid and supplementary
-// groups), so no identity keeps groups of the one before. The ids the last
+// groups), so no identity keeps groups of the one before; a switch made
+// only for file access (the debug log's) may keep a list that differs from
+// the state's own only in holding the state's effective gid, which grants
+// the same access. The ids the last
 // calls left in force are remembered, and a switch makes only the calls
 // that change something (every debug line switches to the service account
 // and back, and an id call costs far more than the line's own work); the
@@ -23,6 +26,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
@@ -122,8 +127,50 @@ bool groups_in_force(int count, const gid_t *list) {
            (count == 0 || memcmp(in_force.groups, list, sizeof(gid_t) * count) == 0);
 }
 
-void set_group_list(int count, const gid_t *list) {
-    if (groups_in_force(count, list)) {
+// Whether list is in g, or is g's primary gid.
+bool in_group_set(gid_t g, gid_t primary, int count, const gid_t *list) {
+    return g == primary || std::find(list, list + count, g) != list + count;
+}
+
+// Whether the groups really in force, with gid as the effective gid, grant
+// what list with gid grants: the same set once gid is added to each. The
+// kernel tests the effective gid before the supplementary groups in every
+// access check, so the two lists may differ only in holding gid itself.
+// The list is asked of the kernel, not taken from the record, so a list
+// set elsewhere is never kept for its supposed access; the record learns
+// it.
+bool groups_in_force_grant_as(int count, const gid_t *list, gid_t gid) {
+    gid_t held[kRememberedGroups];
+    int held_count = getgroups(kRememberedGroups, held);
+    if (held_count < 0) {
+        return false;  // more than the record holds: set the list
+    }
+    memcpy(in_force.groups, held, sizeof(gid_t) * static_cast<size_t>(held_count));
+    in_force.group_count = held_count;
+    in_force.groups_known = true;
+    for (int i = 0; i < held_count; ++i) {
+        if (!in_group_set(held[i], gid, count, list)) {
+            return false;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (!in_group_set(list[i], gid, held_count, held)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// How a switch treats the supplementary groups: the state's own list
+// exactly, or (a switch only for file access) any list that grants the
+// same access with the state's gid.
+enum class GroupRule { kExact, kSameAccess };
+
+// Installs list, to go with gid as the effective gid.
+void set_group_list(int count, const gid_t *list, gid_t gid, GroupRule rule) {
+    bool keep = rule == GroupRule::kSameAccess ? groups_in_force_grant_as(count, list, gid)
+                                               : groups_in_force(count, list);
+    if (keep) {
         return;
     }
     in_force.groups_known = false;
@@ -159,7 +206,7 @@ int install_user_groups(const char *name, gid_t gid) {
     // The cache may have logged, and a log line switches ids.
     become_root();
     if (!installed) {
-        set_group_list(1, &gid);
+        set_group_list(1, &gid, gid, GroupRule::kExact);
     }
     return error;
 }
@@ -224,22 +271,22 @@ void require_ids(priv_state s) {
     }
 }
 
-void switch_ids(priv_state s) {
+void switch_ids(priv_state s, GroupRule rule) {
     IdentityRecord &r = the_record;
     switch (s) {
         case PRIV_UNKNOWN:
             // Back to the ids the process had before its first switch.
-            set_group_list(r.start_group_count, r.start_groups);
+            set_group_list(r.start_group_count, r.start_groups, r.start_egid, rule);
             set_egid(r.start_egid);
             set_euid(r.start_euid);
             break;
         case PRIV_ROOT:
-            set_group_list(r.start_group_count, r.start_groups);
+            set_group_list(r.start_group_count, r.start_groups, r.my_gid, rule);
             set_egid(r.my_gid);
             become_root();
             break;
         case PRIV_TORVEL:
-            set_group_list(r.service_group_count, r.service_groups);
+            set_group_list(r.service_group_count, r.service_groups, r.service_gid, rule);
             set_egid(r.service_gid);
             set_euid(r.service_uid);
             break;
@@ -272,7 +319,10 @@ void _torvel_uids_fatal(int line, const char *format, ...) {
     _EXCEPT_("%s", message);
 }
 
-priv_state _set_priv(priv_state s, const char *file, int line, int log_switch) {
+namespace {
+
+// _set_priv, with the given rule for the groups.
+priv_state switch_priv(priv_state s, const char *file, int line, int log_switch, GroupRule rule) {
     IdentityRecord &r = the_record;
     priv_state old = r.current_priv;
     if (s == old) {
@@ -286,7 +336,7 @@ priv_state _set_priv(priv_state s, const char *file, int line, int log_switch) {
     if (can_switch_ids() && !ids_broken) {
         require_ids(s);
         r.current_priv = s;
-        switch_ids(s);
+        switch_ids(s, rule);
     } else {
         r.current_priv = s;
     }
@@ -294,6 +344,16 @@ priv_state _set_priv(priv_state s, const char *file, int line, int log_switch) {
         log_priv(old, r.current_priv, file, line);
     }
     return old;
+}
+
+}  // namespace
+
+priv_state _set_priv(priv_state s, const char *file, int line, int log_switch) {
+    return switch_priv(s, file, line, log_switch, GroupRule::kExact);
+}
+
+priv_state _torvel_set_priv_for_files(priv_state s, const char *file, int line) {
+    return switch_priv(s, file, line, 0, GroupRule::kSameAccess);
 }
 
 priv_state get_priv() {

@@ -29,6 +29,12 @@ enum priv_state : int {
 // puts back the ids the process had before its first switch. Once in
 // PRIV_USER_FINAL nothing changes any more.
 priv_state _set_priv(priv_state s, const char *file, int line, int log_switch);
+// As _set_priv without logging, for a switch made only to reach files as
+// s (the debug log's): the supplementary groups really in force are kept
+// when, with the effective gid of s, they grant exactly what the groups of
+// s grant (they differ only in holding that gid), sparing two setgroups
+// calls per switch and back. The switch back must be an exact _set_priv.
+priv_state _torvel_set_priv_for_files(priv_state s, const char *file, int line);
 priv_state get_priv();
 
 // Whether ids are switched: settled at the first call, true only when the

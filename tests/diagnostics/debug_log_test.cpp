@@ -5,6 +5,7 @@
 #include "diagnostics/debug_log.h"
 
 #include <errno.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,7 +13,9 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "debug_log_fixture.h"
 #include "diagnostics/except.h"
@@ -284,6 +287,78 @@ int WriteAsFinalUser(const std::string &path) {
 TEST_F(DebugLogTest, FinalUserStateWritesNothingAndRestoresState) {
     std::string path = SetLog(0, "main");
     EXPECT_EXIT(exit(WriteAsFinalUser(path)), testing::ExitedWithCode(0), "^$");
+}
+
+// The effective gid and groups in force while a line is written.
+gid_t egid_during = 0;
+std::vector<gid_t> groups_during;
+
+void RecordGroupsDuringWrite(FILE *) {
+    egid_during = getegid();
+    groups_during.assign(64, 0);
+    int count = getgroups(64, groups_during.data());
+    groups_during.resize(count > 0 ? static_cast<size_t>(count) : 0);
+}
+
+// Whether every group of one list is in the other or is gid.
+bool Within(const std::vector<gid_t> &some, const std::vector<gid_t> &all, gid_t gid) {
+    for (gid_t g : some) {
+        if (g != gid && std::find(all.begin(), all.end(), g) == all.end()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A line written for a caller in a user's ids (groups: the user's gid) is
+// written with the service account's access and none of the user's groups;
+// the caller has its own ids again afterwards. Reported by exit status.
+int WriteAsUser(const std::string &path) {
+    if (!set_user_ids(4403, 4403)) {
+        return 6;
+    }
+    _set_priv(PRIV_USER, __FILE__, __LINE__, 0);
+    DebugId = RecordGroupsDuringWrite;
+    DebugFlags = D_ALWAYS;
+    dprintf(D_ALWAYS, "as user\n");
+    DebugId = nullptr;
+    gid_t service_gid = get_torvel_gid();
+    std::vector<gid_t> service(64);
+    int count = static_cast<int>(service.size());
+    if (getgrouplist(get_torvel_username(), service_gid, service.data(), &count) < 0) {
+        return 7;
+    }
+    service.resize(static_cast<size_t>(count));
+    gid_t after[8];
+    int after_count = getgroups(8, after);
+    if (access(path.c_str(), F_OK) != 0) {
+        return 1;
+    }
+    if (egid_during != service_gid) {
+        return 2;
+    }
+    if (!Within(groups_during, service, service_gid) ||
+        !Within(service, groups_during, service_gid)) {
+        return 3;
+    }
+    if (after_count != 1 || after[0] != 4403 || getegid() != 4403 || geteuid() != 4403) {
+        return 4;
+    }
+    return 0;
+}
+
+TEST_F(DebugLogTest, LineIsWrittenWithTheServiceAccountsGroupsOnly) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root: to switch ids";
+    }
+    std::string path = SetLog(0, "main");
+    // Back to root before exiting, for the leak check at exit.
+    auto write_as_user = [&path] {
+        int code = WriteAsUser(path);
+        _set_priv(PRIV_ROOT, __FILE__, __LINE__, 0);
+        return code;
+    };
+    EXPECT_EXIT(exit(write_as_user()), testing::ExitedWithCode(0), "^$");
 }
 
 TEST_F(DebugLogTest, SavedLinesKeepTheirCategoriesAndOrder) {

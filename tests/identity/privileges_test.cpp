@@ -232,6 +232,45 @@ TEST_F(PrivilegesTest, EachStateCarriesOnlyItsOwnGroups) {
     });
 }
 
+// A switch made only for file access keeps a group list that differs from
+// the state's own only in holding the state's gid (the same access), never
+// one with a group the state lacks; an ordinary switch still installs the
+// exact list, and the switch back restores the caller's.
+TEST_F(PrivilegesTest, FileAccessSwitchKeepsOnlyGroupsGrantingTheSameAccess) {
+    Expect(true, [] {
+        setenv("TORVEL_IDS", "4302.4302", 1);  // groups: 4302 alone
+        ID_CHECK(setgroups(0, nullptr) == 0);
+        std::string start = Ids();
+        ID_CHECK(start.compare(start.size() - 7, 7, " groups") == 0);
+        Become(PRIV_TORVEL);
+        ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups 4302");
+        Become(PRIV_UNKNOWN);
+        ID_CHECK(Ids() == start);
+        ID_CHECK(_torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__) == PRIV_UNKNOWN);
+        ID_CHECK(get_priv() == PRIV_TORVEL);
+        ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups");
+        ID_CHECK(Become(PRIV_UNKNOWN) == PRIV_TORVEL);
+        ID_CHECK(Ids() == start);
+        // A list set without a switch is looked at, not taken on trust.
+        gid_t other = 4310;
+        ID_CHECK(setgroups(1, &other) == 0);
+        _torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__);
+        ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups 4302");
+        Become(PRIV_UNKNOWN);
+        ID_CHECK(Ids() == start);
+        // From the user's groups (4301,4310) the list must change.
+        ID_CHECK(init_user_ids("idt_user"));
+        Become(PRIV_USER);
+        ID_CHECK(_torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__) == PRIV_USER);
+        ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups 4302");
+        Become(PRIV_USER);
+        ID_CHECK(Ids() == "uid 0/4301/0 gid 0/4301/0 groups 4301,4310");
+        Become(PRIV_UNKNOWN);
+        ID_CHECK(Ids() == start);
+        return std::string();
+    });
+}
+
 TEST_F(PrivilegesTest, FinalUserStateIsForGood) {
     Expect(true, [] {
         ID_CHECK(init_user_ids("idt_user"));
