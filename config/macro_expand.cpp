@@ -193,9 +193,11 @@ bool has_special(const char *text, size_t length) {
         if (p == nullptr) {
             return false;
         }
+        // The second byte tells the two prefixes apart and rules out most
+        // other "$" at once.
         size_t left = static_cast<size_t>(end - p);
-        if ((left >= 5 && memcmp(p, "$ENV(", 5) == 0) ||
-            (left >= 15 && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
+        if ((p[1] == 'E' && left >= 5 && p[2] == 'N' && p[3] == 'V' && p[4] == '(') ||
+            (p[1] == 'R' && left >= 15 && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
             return true;
         }
     }
@@ -210,6 +212,7 @@ struct Found {
     size_t resume;  // where the next scan must start once it is replaced
     const char *name;
     size_t name_length;
+    bool passed_dollar;  // whether a "$" lies before it in the scanned text
 };
 
 // Finds the first reference of text exactly as get_var does, without
@@ -255,6 +258,7 @@ bool scan_reference(const char *text, const char *self, size_t self_length, Foun
                             : found->at;
         found->name = start;
         found->name_length = length;
+        found->passed_dollar = decision != nullptr;
         return true;
     }
     return false;
@@ -364,6 +368,92 @@ bool formed_special(const Work &w, size_t kept, size_t value_length) {
     return formed_special_near(w, kept, value_length);
 }
 
+// A reference of a direct expansion: where it lies in the text and what
+// replaces it.
+struct Piece {
+    size_t at;   // its "$"
+    size_t end;  // just past its ")"
+    const char *value;
+    size_t value_length;
+};
+
+// References a direct expansion handles; more take the resuming way.
+constexpr int kDirectPieces = 8;
+
+// Whether text[from, at) holds a "$" among its last kSpecialReach bytes.
+bool dollar_within_reach(const char *text, size_t from, size_t at) {
+    size_t start = at - from > kSpecialReach ? at - kSpecialReach : from;
+    return memchr(text + start, '$', at - start) != nullptr;
+}
+
+// The value stored under the reference's name ("" when undefined).
+const char *referenced_value(const Found &f, MacroBucket **table, int table_size) {
+    char lowered[MACRO_KEY_BUFFER];
+    MacroNameKey key;
+    if (!_torvel_macro_key_n(f.name, f.name_length, table_size, lowered, &key)) {
+        return "";
+    }
+    MacroBucket *node = _torvel_macro_find(table, table_size, key);
+    return node != nullptr ? node->value : "";
+}
+
+// Expands text (length bytes) in one go when nothing substituted can be
+// scanned again: at most kDirectPieces references, every value free of "$",
+// no scan decision reaching into a reference, in full mode no "$" near
+// enough before a reference to start a special prefix across it, and a
+// result within the length bound. Then every substitution the resuming way
+// would make is known from the text alone, and the result is sized once and
+// copied once. Null (nothing printed) when it cannot be done this way.
+char *expand_direct(const char *text, size_t length, MacroBucket **table, int table_size,
+                    const char *self, bool *dollars) {
+    Piece pieces[kDirectPieces];
+    int count = 0;
+    size_t values_length = 0;
+    size_t self_length = self != nullptr ? strlen(self) : 0;
+    bool saw_dollar = false;
+    Found f;
+    for (size_t from = 0; scan_reference(text + from, self, self_length, &f, &saw_dollar);) {
+        size_t at = from + f.at;
+        if (count == kDirectPieces || f.resume != f.at ||
+            (self == nullptr && f.passed_dollar && dollar_within_reach(text, from, at))) {
+            return nullptr;
+        }
+        const char *value = referenced_value(f, table, table_size);
+        const char *stop = strchrnul(value, '$');  // its end unless it holds a "$"
+        if (*stop != '\0') {
+            return nullptr;
+        }
+        size_t value_length = static_cast<size_t>(stop - value);
+        from = at + f.name_length + 3;
+        pieces[count++] = Piece{at, from, value, value_length};
+        values_length += value_length;
+    }
+    // No step of the resuming way is longer than this, so none meets the bound.
+    if (length + values_length > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH)) {
+        return nullptr;
+    }
+    size_t result_length = length + values_length;
+    for (int i = 0; i < count; ++i) {
+        result_length -= pieces[i].end - pieces[i].at;
+    }
+    char *result = static_cast<char *>(malloc(result_length + 1));
+    if (result == nullptr) {
+        EXCEPT("Out of memory expanding configuration text");
+    }
+    char *out = result;
+    size_t from = 0;
+    for (int i = 0; i < count; ++i) {
+        memcpy(out, text + from, pieces[i].at - from);
+        out += pieces[i].at - from;
+        memcpy(out, pieces[i].value, pieces[i].value_length);
+        out += pieces[i].value_length;
+        from = pieces[i].end;
+    }
+    memcpy(out, text + from, length - from + 1);
+    *dollars = saw_dollar;
+    return result;
+}
+
 // *dollars tells whether the result may hold $(DOLLAR): the scans see every
 // one that the result keeps.
 char *expand_fast(const char *value, size_t length, MacroBucket **table, int table_size,
@@ -388,14 +478,7 @@ char *expand_fast(const char *value, size_t length, MacroBucket **table, int tab
             free(w.buf);
             return nullptr;
         }
-        char lowered[MACRO_KEY_BUFFER];
-        MacroNameKey key;
-        const char *found = nullptr;
-        if (_torvel_macro_key_n(f.name, f.name_length, table_size, lowered, &key)) {
-            MacroBucket *node = _torvel_macro_find(table, table_size, key);
-            found = node != nullptr ? node->value : nullptr;
-        }
-        const char *replacement = found != nullptr ? found : "";
+        const char *replacement = referenced_value(f, table, table_size);
         size_t replacement_length = strlen(replacement);
         if (!replace_in_work(w, f, replacement, replacement_length)) {
             free(w.buf);
@@ -414,21 +497,22 @@ char *expand_macro(const char *value, MacroBucket **table, int table_size, const
     if (value == nullptr) {
         return nullptr;
     }
-    if (strchr(value, '$') == nullptr) {
-        char *text = strdup(value);  // no reference of any kind can be in it
-        if (text == nullptr) {
-            EXCEPT("Out of memory expanding configuration text");
-        }
-        return text;
+    const char *first = strchrnul(value, '$');
+    size_t before = static_cast<size_t>(first - value);
+    if (*first == '\0') {
+        return copy_text(value, before);  // no reference of any kind can be in it
     }
-    size_t length = strlen(value);
+    size_t length = before + strlen(first);
     char *text = nullptr;
     bool dollars = true;
-    if (self == nullptr && has_special(value, length)) {
+    if (self == nullptr && has_special(first, length - before)) {
         text = expand_passes(copy_text(value, length), 0, table, table_size, self);
     } else {
         dollars = false;
-        text = expand_fast(value, length, table, table_size, self, &dollars);
+        text = expand_direct(value, length, table, table_size, self, &dollars);
+        if (text == nullptr) {
+            text = expand_fast(value, length, table, table_size, self, &dollars);
+        }
     }
     if (text != nullptr && self == nullptr && dollars) {
         replace_dollars(&text);
