@@ -308,6 +308,80 @@ TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
     unsetenv("MACRO_EXPAND_TEST");
 }
 
+// Texts whose references all hold values without "$" are expanded in one
+// go; these are the edges where that way must give way to the stepwise one.
+TEST_F(MacroExpandTest, OneGoExpansionKeepsTheStepwiseResults) {
+    Set("e", "");
+    Set("a", "1");
+    Set("s", "v");
+    // A "$" up to 14 bytes before a reference may start a special prefix
+    // once the reference is gone.
+    EXPECT_EQ("p", Expand("$RANDOM_CHOIC$(e)E(p)"));
+    EXPECT_EQ("p", Expand("$RANDOM_CHOICE$(e)(p)"));
+    EXPECT_EQ("$RANDOM_CHOICEx1(p)", Expand("$RANDOM_CHOICEx$(a)(p)"));
+    // More references than are expanded in one go, and self mode.
+    EXPECT_EQ("1.1.1.1.1.1.1.1.1.1", Expand("$(a).$(a).$(a).$(a).$(a).$(a).$(a).$(a).$(a).$(a)"));
+    EXPECT_EQ("v-v $(a)", Expand("$(s)-$(S) $(a)", "s"));
+    EXPECT_EQ("", err_);
+    // Values that pass the length bound only together.
+    std::string big(200000, 'x');
+    Set("big", big.c_str());
+    EXPECT_EQ(big + "1", Expand("$(big)$(a)"));
+    EXPECT_EQ("<null>", Expand("$(big)$(big)"));
+    EXPECT_EQ(0u, err_.find("Configuration Error: expanding $(big) makes the text longer")) << err_;
+}
+
+// Self mode expanded one reference at a time, each time rescanning from
+// the start, with the pass bound; "<null>" for an exceeded bound.
+std::string SelfPassLoop(const std::string &value, const char *self, MacroBucket **table,
+                         int size) {
+    std::string text = value;
+    for (int pass = 0;; ++pass) {
+        std::string work = text;
+        char *left, *name, *tail;
+        if (!get_var(&work[0], &left, &name, &tail, self)) {
+            return text;
+        }
+        if (pass >= MACRO_EXPAND_MAX_PASSES) {
+            return "<null>";
+        }
+        const char *found = lookup_macro(name, table, size);
+        std::string next = std::string(left) + (found != nullptr ? found : "") + tail;
+        if (next.size() > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH) &&
+            next.size() > text.size()) {
+            return "<null>";
+        }
+        text = next;
+    }
+}
+
+TEST_F(MacroExpandTest, SelfModeAgreesWithThePassLoop) {
+    const char *pieces[] = {"$", "$$", "$(", ")", "(", "s", "a", ".", " ", "$(s)", "$(S)", "$(a)"};
+    const int piece_count = sizeof pieces / sizeof pieces[0];
+    unsigned seed = 54321;
+    auto next = [&seed](int bound) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 16) % static_cast<unsigned>(bound));
+    };
+    auto text = [&](int most) {
+        std::string t;
+        for (int i = next(most); i > 0; --i) {
+            t += pieces[next(piece_count)];
+        }
+        return t;
+    };
+    for (int round = 0; round < 300; ++round) {
+        clear_macro_table(table_.heads, table_.size);
+        Set("s", text(4).c_str());
+        Set("a", text(4).c_str());
+        std::string value = text(10);
+        std::string expected = SelfPassLoop(value, "s", table_.heads, table_.size);
+        ASSERT_EQ(expected, Expand(value.c_str(), "s"))
+            << "value <" << value << "> s <" << table_.Lookup("s") << "> a <" << table_.Lookup("a")
+            << ">";
+    }
+}
+
 TEST(GetVarTest, CutsTheTextInPlace) {
     char text[] = "left $(Name.1_x) tail";
     char *left = nullptr;
