@@ -11,6 +11,10 @@
 // unscanned tail, which makes expansion linear in the references. As soon as
 // a substitution could have formed one of those prefixes, the rest of the
 // expansion goes through the pass loop itself.
+//
+// The usual text is simpler still: a few references, every "$" the start of
+// one, values without "$". Nothing substituted is then scanned again, and
+// the result is put together in one go before either of the above.
 #include "config/macro_expand.h"
 
 #include <stdio.h>
@@ -212,7 +216,6 @@ struct Found {
     size_t resume;  // where the next scan must start once it is replaced
     const char *name;
     size_t name_length;
-    bool passed_dollar;  // whether a "$" lies before it in the scanned text
 };
 
 // Finds the first reference of text exactly as get_var does, without
@@ -258,7 +261,6 @@ bool scan_reference(const char *text, const char *self, size_t self_length, Foun
                             : found->at;
         found->name = start;
         found->name_length = length;
-        found->passed_dollar = decision != nullptr;
         return true;
     }
     return false;
@@ -377,66 +379,24 @@ struct Piece {
     size_t value_length;
 };
 
-// References a direct expansion handles; more take the resuming way.
+// References a direct expansion replaces; more take the resuming way.
 constexpr int kDirectPieces = 8;
 
-// Whether text[from, at) holds a "$" among its last kSpecialReach bytes.
-bool dollar_within_reach(const char *text, size_t from, size_t at) {
-    size_t start = at - from > kSpecialReach ? at - kSpecialReach : from;
-    return memchr(text + start, '$', at - start) != nullptr;
-}
-
 // The value stored under the reference's name ("" when undefined).
-const char *referenced_value(const Found &f, MacroBucket **table, int table_size) {
+const char *referenced_value(const char *name, size_t name_length, MacroBucket **table,
+                             int table_size) {
     char lowered[MACRO_KEY_BUFFER];
     MacroNameKey key;
-    if (!_torvel_macro_key_n(f.name, f.name_length, table_size, lowered, &key)) {
+    if (!_torvel_macro_key_n(name, name_length, table_size, lowered, &key)) {
         return "";
     }
     MacroBucket *node = _torvel_macro_find(table, table_size, key);
     return node != nullptr ? node->value : "";
 }
 
-// Expands text (length bytes) in one go when nothing substituted can be
-// scanned again: at most kDirectPieces references, every value free of "$",
-// no scan decision reaching into a reference, in full mode no "$" near
-// enough before a reference to start a special prefix across it, and a
-// result within the length bound. Then every substitution the resuming way
-// would make is known from the text alone, and the result is sized once and
-// copied once. Null (nothing printed) when it cannot be done this way.
-char *expand_direct(const char *text, size_t length, MacroBucket **table, int table_size,
-                    const char *self, bool *dollars) {
-    Piece pieces[kDirectPieces];
-    int count = 0;
-    size_t values_length = 0;
-    size_t self_length = self != nullptr ? strlen(self) : 0;
-    bool saw_dollar = false;
-    Found f;
-    for (size_t from = 0; scan_reference(text + from, self, self_length, &f, &saw_dollar);) {
-        size_t at = from + f.at;
-        if (count == kDirectPieces || f.resume != f.at ||
-            (self == nullptr && f.passed_dollar && dollar_within_reach(text, from, at))) {
-            return nullptr;
-        }
-        const char *value = referenced_value(f, table, table_size);
-        const char *stop = strchrnul(value, '$');  // its end unless it holds a "$"
-        if (*stop != '\0') {
-            return nullptr;
-        }
-        size_t value_length = static_cast<size_t>(stop - value);
-        from = at + f.name_length + 3;
-        pieces[count++] = Piece{at, from, value, value_length};
-        values_length += value_length;
-    }
-    // No step of the resuming way is longer than this, so none meets the bound.
-    if (length + values_length > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH)) {
-        return nullptr;
-    }
-    size_t result_length = length + values_length;
-    for (int i = 0; i < count; ++i) {
-        result_length -= pieces[i].end - pieces[i].at;
-    }
-    char *result = static_cast<char *>(malloc(result_length + 1));
+// text with its pieces replaced, in one new string of length bytes.
+char *join_pieces(const char *text, size_t length, const Piece *pieces, int count) {
+    char *result = static_cast<char *>(malloc(length + 1));
     if (result == nullptr) {
         EXCEPT("Out of memory expanding configuration text");
     }
@@ -449,9 +409,62 @@ char *expand_direct(const char *text, size_t length, MacroBucket **table, int ta
         out += pieces[i].value_length;
         from = pieces[i].end;
     }
-    memcpy(out, text + from, length - from + 1);
-    *dollars = saw_dollar;
+    strcpy(out, text + from);
     return result;
+}
+
+// Expands text in one go when every "$" in it starts a reference $(NAME)
+// (in full mode none of them $(DOLLAR)), at most kDirectPieces of them are
+// replaced, no value replacing one holds a "$", and the result stays within
+// the length bound. Then no scan decision reaches into a reference, no
+// special prefix is in the text or can form, and nothing substituted is
+// scanned again: the result is known from the text alone, sized once and
+// copied once. first: the first "$" of text. Null (nothing printed) when it
+// cannot be done this way.
+char *expand_direct(const char *text, const char *first, MacroBucket **table, int table_size,
+                    const char *self) {
+    Piece pieces[kDirectPieces];
+    int count = 0;
+    size_t self_length = self != nullptr ? strlen(self) : 0;
+    size_t growth = 0;  // the values' bytes
+    size_t shrink = 0;  // the replaced references' bytes
+    const char *end = text;
+    for (const char *p = first; p != nullptr; p = strchr(end, '$')) {
+        if (p[1] != '(') {
+            return nullptr;
+        }
+        const char *name = p + 2;
+        const char *close = name;
+        while (is_name_char(*close)) {
+            ++close;
+        }
+        size_t name_length = static_cast<size_t>(close - name);
+        if (*close != ')' ||
+            (self == nullptr && name_length == 6 && strncasecmp(name, "DOLLAR", 6) == 0)) {
+            return nullptr;
+        }
+        end = close + 1;
+        if (self != nullptr &&
+            (name_length != self_length || strncasecmp(name, self, name_length) != 0)) {
+            continue;  // kept for a later lookup
+        }
+        const char *value = referenced_value(name, name_length, table, table_size);
+        const char *stop = strchrnul(value, '$');  // its end unless it holds a "$"
+        if (count == kDirectPieces || *stop != '\0') {
+            return nullptr;
+        }
+        size_t value_length = static_cast<size_t>(stop - value);
+        pieces[count++] = Piece{static_cast<size_t>(p - text), static_cast<size_t>(end - text),
+                                value, value_length};
+        growth += value_length;
+        shrink += name_length + 3;
+    }
+    size_t length = static_cast<size_t>(end - text) + strlen(end);
+    // No step of the resuming way is longer than this, so none meets the bound.
+    if (length + growth > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH)) {
+        return nullptr;
+    }
+    return join_pieces(text, length + growth - shrink, pieces, count);
 }
 
 // *dollars tells whether the result may hold $(DOLLAR): the scans see every
@@ -478,7 +491,7 @@ char *expand_fast(const char *value, size_t length, MacroBucket **table, int tab
             free(w.buf);
             return nullptr;
         }
-        const char *replacement = referenced_value(f, table, table_size);
+        const char *replacement = referenced_value(f.name, f.name_length, table, table_size);
         size_t replacement_length = strlen(replacement);
         if (!replace_in_work(w, f, replacement, replacement_length)) {
             free(w.buf);
@@ -502,17 +515,17 @@ char *expand_macro(const char *value, MacroBucket **table, int table_size, const
     if (*first == '\0') {
         return copy_text(value, before);  // no reference of any kind can be in it
     }
+    char *text = expand_direct(value, first, table, table_size, self);
+    if (text != nullptr) {
+        return text;
+    }
     size_t length = before + strlen(first);
-    char *text = nullptr;
     bool dollars = true;
     if (self == nullptr && has_special(first, length - before)) {
         text = expand_passes(copy_text(value, length), 0, table, table_size, self);
     } else {
         dollars = false;
-        text = expand_direct(value, length, table, table_size, self, &dollars);
-        if (text == nullptr) {
-            text = expand_fast(value, length, table, table_size, self, &dollars);
-        }
+        text = expand_fast(value, length, table, table_size, self, &dollars);
     }
     if (text != nullptr && self == nullptr && dollars) {
         replace_dollars(&text);

@@ -308,14 +308,15 @@ TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
     unsetenv("MACRO_EXPAND_TEST");
 }
 
-// Texts whose references all hold values without "$" are expanded in one
-// go; these are the edges where that way must give way to the stepwise one.
+// Texts whose every "$" starts a reference to a value without "$" are
+// expanded in one go; these are the edges where that way must give way to
+// the stepwise one.
 TEST_F(MacroExpandTest, OneGoExpansionKeepsTheStepwiseResults) {
     Set("e", "");
     Set("a", "1");
     Set("s", "v");
-    // A "$" up to 14 bytes before a reference may start a special prefix
-    // once the reference is gone.
+    // A "$" before a reference may start a special prefix once the
+    // reference is gone.
     EXPECT_EQ("p", Expand("$RANDOM_CHOIC$(e)E(p)"));
     EXPECT_EQ("p", Expand("$RANDOM_CHOICE$(e)(p)"));
     EXPECT_EQ("$RANDOM_CHOICEx1(p)", Expand("$RANDOM_CHOICEx$(a)(p)"));
