@@ -197,11 +197,11 @@ bool has_special(const char *text, size_t length) {
         if (p == nullptr) {
             return false;
         }
-        // The second byte tells the two prefixes apart and rules out most
-        // other "$" at once.
+        // Within bounds, the second byte tells the two prefixes apart and
+        // rules out most other "$" at once.
         size_t left = static_cast<size_t>(end - p);
-        if ((p[1] == 'E' && left >= 5 && p[2] == 'N' && p[3] == 'V' && p[4] == '(') ||
-            (p[1] == 'R' && left >= 15 && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
+        if ((left >= 5 && p[1] == 'E' && p[2] == 'N' && p[3] == 'V' && p[4] == '(') ||
+            (left >= 15 && p[1] == 'R' && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
             return true;
         }
     }
