@@ -250,6 +250,30 @@ std::string PassLoop(const std::string &value, MacroBucket **table, int size) {
     }
 }
 
+// Texts of up to most - 1 pieces drawn from a fixed list, the same sequence
+// for the same seed.
+class PieceTexts {
+ public:
+    PieceTexts(const char * const *pieces, int count, unsigned seed)
+        : pieces_(pieces), count_(count), seed_(seed) {}
+    std::string Text(int most) {
+        std::string t;
+        for (int i = Next(most); i > 0; --i) {
+            t += pieces_[Next(count_)];
+        }
+        return t;
+    }
+
+ private:
+    int Next(int bound) {
+        seed_ = seed_ * 1103515245u + 12345u;
+        return static_cast<int>((seed_ >> 16) % static_cast<unsigned>(bound));
+    }
+    const char * const *pieces_;
+    int count_;
+    unsigned seed_;
+};
+
 // Random texts built from the pieces that steer a scan, in values that may
 // refer to each other (cycles included).
 TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
@@ -274,19 +298,8 @@ TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
                             "V(",
                             "MACRO_EXPAND_TEST",
                             "$ENV(MACRO_EXPAND_TEST)"};
-    const int piece_count = sizeof pieces / sizeof pieces[0];
-    unsigned seed = 12345;
-    auto next = [&seed](int bound) {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<int>((seed >> 16) % static_cast<unsigned>(bound));
-    };
-    auto text = [&](int most) {
-        std::string t;
-        for (int i = next(most); i > 0; --i) {
-            t += pieces[next(piece_count)];
-        }
-        return t;
-    };
+    PieceTexts texts(pieces, sizeof pieces / sizeof pieces[0], 12345);
+    auto text = [&texts](int most) { return texts.Text(most); };
     int compared = 0;
     for (int round = 0; round < 400; ++round) {
         clear_macro_table(table_.heads, table_.size);
@@ -358,19 +371,8 @@ std::string SelfPassLoop(const std::string &value, const char *self, MacroBucket
 
 TEST_F(MacroExpandTest, SelfModeAgreesWithThePassLoop) {
     const char *pieces[] = {"$", "$$", "$(", ")", "(", "s", "a", ".", " ", "$(s)", "$(S)", "$(a)"};
-    const int piece_count = sizeof pieces / sizeof pieces[0];
-    unsigned seed = 54321;
-    auto next = [&seed](int bound) {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<int>((seed >> 16) % static_cast<unsigned>(bound));
-    };
-    auto text = [&](int most) {
-        std::string t;
-        for (int i = next(most); i > 0; --i) {
-            t += pieces[next(piece_count)];
-        }
-        return t;
-    };
+    PieceTexts texts(pieces, sizeof pieces / sizeof pieces[0], 54321);
+    auto text = [&texts](int most) { return texts.Text(most); };
     for (int round = 0; round < 300; ++round) {
         clear_macro_table(table_.heads, table_.size);
         Set("s", text(4).c_str());
