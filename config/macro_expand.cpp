@@ -11,6 +11,10 @@
 // unscanned tail, which makes expansion linear in the references. As soon as
 // a substitution could have formed one of those prefixes, the rest of the
 // expansion goes through the pass loop itself.
+//
+// The usual text is simpler still: a few references, every "$" the start of
+// one, values without "$". Nothing substituted is then scanned again, and
+// the result is put together in one go before either of the above.
 #include "config/macro_expand.h"
 
 #include <stdio.h>
@@ -193,9 +197,11 @@ bool has_special(const char *text, size_t length) {
         if (p == nullptr) {
             return false;
         }
+        // Within bounds, the second byte tells the two prefixes apart and
+        // rules out most other "$" at once.
         size_t left = static_cast<size_t>(end - p);
-        if ((left >= 5 && memcmp(p, "$ENV(", 5) == 0) ||
-            (left >= 15 && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
+        if ((left >= 5 && p[1] == 'E' && p[2] == 'N' && p[3] == 'V' && p[4] == '(') ||
+            (left >= 15 && p[1] == 'R' && memcmp(p, "$RANDOM_CHOICE(", 15) == 0)) {
             return true;
         }
     }
@@ -364,6 +370,103 @@ bool formed_special(const Work &w, size_t kept, size_t value_length) {
     return formed_special_near(w, kept, value_length);
 }
 
+// A reference of a direct expansion: where it lies in the text and what
+// replaces it.
+struct Piece {
+    size_t at;   // its "$"
+    size_t end;  // just past its ")"
+    const char *value;
+    size_t value_length;
+};
+
+// References a direct expansion replaces; more take the resuming way.
+constexpr int kDirectPieces = 8;
+
+// The value stored under the reference's name ("" when undefined).
+const char *referenced_value(const char *name, size_t name_length, MacroBucket **table,
+                             int table_size) {
+    char lowered[MACRO_KEY_BUFFER];
+    MacroNameKey key;
+    if (!_torvel_macro_key_n(name, name_length, table_size, lowered, &key)) {
+        return "";
+    }
+    MacroBucket *node = _torvel_macro_find(table, table_size, key);
+    return node != nullptr ? node->value : "";
+}
+
+// text with its pieces replaced, in one new string of length bytes.
+char *join_pieces(const char *text, size_t length, const Piece *pieces, int count) {
+    char *result = static_cast<char *>(malloc(length + 1));
+    if (result == nullptr) {
+        EXCEPT("Out of memory expanding configuration text");
+    }
+    char *out = result;
+    size_t from = 0;
+    for (int i = 0; i < count; ++i) {
+        memcpy(out, text + from, pieces[i].at - from);
+        out += pieces[i].at - from;
+        memcpy(out, pieces[i].value, pieces[i].value_length);
+        out += pieces[i].value_length;
+        from = pieces[i].end;
+    }
+    strcpy(out, text + from);
+    return result;
+}
+
+// Expands text in one go when every "$" in it starts a reference $(NAME)
+// (in full mode none of them $(DOLLAR)), at most kDirectPieces of them are
+// replaced, no value replacing one holds a "$", and the result stays within
+// the length bound. Then no scan decision reaches into a reference, no
+// special prefix is in the text or can form, and nothing substituted is
+// scanned again: the result is known from the text alone, sized once and
+// copied once. first: the first "$" of text. Null (nothing printed) when it
+// cannot be done this way.
+char *expand_direct(const char *text, const char *first, MacroBucket **table, int table_size,
+                    const char *self) {
+    Piece pieces[kDirectPieces];
+    int count = 0;
+    size_t self_length = self != nullptr ? strlen(self) : 0;
+    size_t growth = 0;  // the values' bytes
+    size_t shrink = 0;  // the replaced references' bytes
+    const char *end = text;
+    for (const char *p = first; p != nullptr; p = strchr(end, '$')) {
+        if (p[1] != '(') {
+            return nullptr;
+        }
+        const char *name = p + 2;
+        const char *close = name;
+        while (is_name_char(*close)) {
+            ++close;
+        }
+        size_t name_length = static_cast<size_t>(close - name);
+        if (*close != ')' ||
+            (self == nullptr && name_length == 6 && strncasecmp(name, "DOLLAR", 6) == 0)) {
+            return nullptr;
+        }
+        end = close + 1;
+        if (self != nullptr &&
+            (name_length != self_length || strncasecmp(name, self, name_length) != 0)) {
+            continue;  // kept for a later lookup
+        }
+        const char *value = referenced_value(name, name_length, table, table_size);
+        const char *stop = strchrnul(value, '$');  // its end unless it holds a "$"
+        if (count == kDirectPieces || *stop != '\0') {
+            return nullptr;
+        }
+        size_t value_length = static_cast<size_t>(stop - value);
+        pieces[count++] = Piece{static_cast<size_t>(p - text), static_cast<size_t>(end - text),
+                                value, value_length};
+        growth += value_length;
+        shrink += name_length + 3;
+    }
+    size_t length = static_cast<size_t>(end - text) + strlen(end);
+    // No step of the resuming way is longer than this, so none meets the bound.
+    if (length + growth > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH)) {
+        return nullptr;
+    }
+    return join_pieces(text, length + growth - shrink, pieces, count);
+}
+
 // *dollars tells whether the result may hold $(DOLLAR): the scans see every
 // one that the result keeps.
 char *expand_fast(const char *value, size_t length, MacroBucket **table, int table_size,
@@ -388,14 +491,7 @@ char *expand_fast(const char *value, size_t length, MacroBucket **table, int tab
             free(w.buf);
             return nullptr;
         }
-        char lowered[MACRO_KEY_BUFFER];
-        MacroNameKey key;
-        const char *found = nullptr;
-        if (_torvel_macro_key_n(f.name, f.name_length, table_size, lowered, &key)) {
-            MacroBucket *node = _torvel_macro_find(table, table_size, key);
-            found = node != nullptr ? node->value : nullptr;
-        }
-        const char *replacement = found != nullptr ? found : "";
+        const char *replacement = referenced_value(f.name, f.name_length, table, table_size);
         size_t replacement_length = strlen(replacement);
         if (!replace_in_work(w, f, replacement, replacement_length)) {
             free(w.buf);
@@ -414,17 +510,18 @@ char *expand_macro(const char *value, MacroBucket **table, int table_size, const
     if (value == nullptr) {
         return nullptr;
     }
-    if (strchr(value, '$') == nullptr) {
-        char *text = strdup(value);  // no reference of any kind can be in it
-        if (text == nullptr) {
-            EXCEPT("Out of memory expanding configuration text");
-        }
+    const char *first = strchrnul(value, '$');
+    size_t before = static_cast<size_t>(first - value);
+    if (*first == '\0') {
+        return copy_text(value, before);  // no reference of any kind can be in it
+    }
+    char *text = expand_direct(value, first, table, table_size, self);
+    if (text != nullptr) {
         return text;
     }
-    size_t length = strlen(value);
-    char *text = nullptr;
+    size_t length = before + strlen(first);
     bool dollars = true;
-    if (self == nullptr && has_special(value, length)) {
+    if (self == nullptr && has_special(first, length - before)) {
         text = expand_passes(copy_text(value, length), 0, table, table_size, self);
     } else {
         dollars = false;

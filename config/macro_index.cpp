@@ -172,9 +172,20 @@ void place_slot(TableIndex &ix, Slot slot) {
     ix.slots[at] = slot;
 }
 
+// Makes room for capacity nodes in ix's list of nodes.
+void reserve_nodes(TableIndex &ix, size_t capacity) {
+    MacroBucket **grown =
+        static_cast<MacroBucket **>(realloc(ix.nodes, capacity * sizeof(MacroBucket *)));
+    if (grown == nullptr) {
+        EXCEPT("Out of memory indexing configuration names");
+    }
+    ix.nodes = grown;
+    ix.nodes_capacity = capacity;
+}
+
 // Indexes node (no duplicate check), growing the slots beyond three
 // quarters full.
-void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
+void place(TableIndex &ix, MacroBucket *node, const MacroNameKey &key) {
     if ((ix.count + 1) * 4 > ix.capacity * 3) {
         Slot *old = ix.slots;
         size_t old_capacity = ix.capacity;
@@ -188,20 +199,15 @@ void place(TableIndex &ix, MacroBucket *node, uint32_t hash) {
         drop_slots(old, old_capacity);
     }
     if (ix.count == ix.nodes_capacity) {
-        size_t capacity = ix.nodes_capacity < kMinCapacity ? kMinCapacity : ix.nodes_capacity * 2;
-        MacroBucket **grown =
-            static_cast<MacroBucket **>(realloc(ix.nodes, capacity * sizeof(MacroBucket *)));
-        if (grown == nullptr) {
-            EXCEPT("Out of memory indexing configuration names");
-        }
-        ix.nodes = grown;
-        ix.nodes_capacity = capacity;
+        reserve_nodes(ix, ix.nodes_capacity < kMinCapacity ? kMinCapacity : ix.nodes_capacity * 2);
     }
     ix.nodes[ix.count++] = node;
-    if (strchr(node->name, '.') != nullptr) {
+    // The key's copy of the name, not the node's: the node was just written,
+    // and reading it back at once stalls on the stores still in flight.
+    if (memchr(key.name, '.', key.length) != nullptr) {
         ++ix.dotted;
     }
-    place_slot(ix, Slot{hash, static_cast<uint32_t>(ix.count)});
+    place_slot(ix, Slot{key.hash, static_cast<uint32_t>(ix.count)});
 }
 
 // The node of key's name, or null.
@@ -231,6 +237,11 @@ void build(TableIndex &ix, MacroBucket **table, int table_size) {
     ix.capacity =
         table == cleared_table && cleared_capacity > kMinCapacity ? cleared_capacity : kMinCapacity;
     ix.slots = new_slots(ix.capacity);
+    if (ix.capacity > kMinCapacity) {
+        // As many nodes as those slots hold before they grow: a refill does
+        // not copy the list of nodes at every doubling.
+        reserve_nodes(ix, ix.capacity / 4 * 3);
+    }
     for (int b = 0; b < table_size; ++b) {
         ix.heads[b] = table[b];
         for (MacroBucket *node = table[b]; node != nullptr; node = node->next) {
@@ -238,7 +249,7 @@ void build(TableIndex &ix, MacroBucket **table, int table_size) {
             MacroNameKey key;
             if (_torvel_macro_key(node->name, table_size, lowered, &key) &&
                 probe(ix, key) == nullptr) {
-                place(ix, node, key.hash);
+                place(ix, node, key);
             }
         }
     }
@@ -341,7 +352,7 @@ void _torvel_macro_added(MacroBucket **table, int table_size, MacroBucket *node,
         return;  // built from the chains at the next lookup
     }
     ix->heads[key.bucket] = table[key.bucket];
-    place(*ix, node, key.hash);
+    place(*ix, node, key);
 }
 
 void _torvel_macro_forget(MacroBucket **table) {

@@ -25,16 +25,14 @@ namespace {
 
 constexpr int kInitialLineSize = 128;
 
-bool is_identifier(const char *name) {
-    if (*name == '\0') {
-        return false;  // an empty name ("= 5", or one that expands to "")
+// The length of name when it is an identifier (name characters only), else
+// 0, also for an empty name ("= 5", or one that expands to "").
+size_t identifier_length(const char *name) {
+    const char *p = name;
+    while (_torvel_is_name_char(*p)) {
+        ++p;
     }
-    for (const char *p = name; *p != '\0'; ++p) {
-        if (!_torvel_is_name_char(*p)) {
-            return false;
-        }
-    }
-    return true;
+    return *p == '\0' ? static_cast<size_t>(p - name) : 0;
 }
 
 // Where and how the lines of a source go. checking: the read only checks
@@ -108,19 +106,25 @@ int check_runtime_owner(const char *source, FILE *stream) {
 
 // Splits line (trimmed, not a comment, not blank) into name and raw value,
 // in place. Returns 1 on success, 0 for a skipped "[Section]" line, -1 for
-// a malformed line.
-int split_assignment(char *line, char **name, char **value) {
+// a malformed line. *name_has_dollar tells whether the name holds a "$".
+int split_assignment(char *line, char **name, char **value, bool *name_has_dollar) {
     char *end = line;
+    bool dollar = false;
     while (*end != '\0' && !is_white(*end) && *end != '=' && *end != ':') {
+        dollar |= *end == '$';
         ++end;
     }
+    *name_has_dollar = dollar;
     if (*end == '\0') {
         return line[0] == '[' ? 0 : -1;
     }
     char *op = end;
     if (is_white(*op)) {
-        op = strpbrk(end, "=:");
-        if (op == nullptr) {
+        // Usually a blank or two: a loop does better than strpbrk.
+        while (*op != '\0' && *op != '=' && *op != ':') {
+            ++op;
+        }
+        if (*op == '\0') {
             return -1;
         }
     }
@@ -138,12 +142,13 @@ int split_assignment(char *line, char **name, char **value) {
 // printed).
 int store_assignment(const char *source, const char *name, const char *raw_value,
                      const Target &to) {
-    if (!is_identifier(name)) {
+    size_t name_length = identifier_length(name);
+    if (name_length == 0) {
         fprintf(stderr, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n",
                 source, ConfigLineNo, name);
         return -1;
     }
-    if (strlen(name) > static_cast<size_t>(MACRO_NAME_MAX)) {
+    if (name_length > static_cast<size_t>(MACRO_NAME_MAX)) {
         fprintf(stderr,
                 "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
                 "<%.64s...>\n",
@@ -172,7 +177,8 @@ int store_assignment(const char *source, const char *name, const char *raw_value
 int handle_line(const char *source, char *line, const Target &to) {
     char *raw_name = nullptr;
     char *raw_value = nullptr;
-    int split = split_assignment(line, &raw_name, &raw_value);
+    bool name_has_dollar = false;
+    int split = split_assignment(line, &raw_name, &raw_value, &name_has_dollar);
     if (split <= 0) {
         return split;
     }
@@ -189,7 +195,7 @@ int handle_line(const char *source, char *line, const Target &to) {
     // Text without "$" expands to itself: it is used in place, uncopied.
     char *name_copy = nullptr;
     const char *name = raw_name;
-    if (strchr(raw_name, '$') != nullptr) {
+    if (name_has_dollar) {
         // A check expands names with every macro empty: a value stored by an
         // earlier line could bring in a $ENV that ends the process.
         MacroBucket *no_macros[1] = {nullptr};

@@ -250,6 +250,30 @@ std::string PassLoop(const std::string &value, MacroBucket **table, int size) {
     }
 }
 
+// Texts of up to most - 1 pieces drawn from a fixed list, the same sequence
+// for the same seed.
+class PieceTexts {
+ public:
+    PieceTexts(const char * const *pieces, int count, unsigned seed)
+        : pieces_(pieces), count_(count), seed_(seed) {}
+    std::string Text(int most) {
+        std::string t;
+        for (int i = Next(most); i > 0; --i) {
+            t += pieces_[Next(count_)];
+        }
+        return t;
+    }
+
+ private:
+    int Next(int bound) {
+        seed_ = seed_ * 1103515245u + 12345u;
+        return static_cast<int>((seed_ >> 16) % static_cast<unsigned>(bound));
+    }
+    const char * const *pieces_;
+    int count_;
+    unsigned seed_;
+};
+
 // Random texts built from the pieces that steer a scan, in values that may
 // refer to each other (cycles included).
 TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
@@ -274,19 +298,8 @@ TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
                             "V(",
                             "MACRO_EXPAND_TEST",
                             "$ENV(MACRO_EXPAND_TEST)"};
-    const int piece_count = sizeof pieces / sizeof pieces[0];
-    unsigned seed = 12345;
-    auto next = [&seed](int bound) {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<int>((seed >> 16) % static_cast<unsigned>(bound));
-    };
-    auto text = [&](int most) {
-        std::string t;
-        for (int i = next(most); i > 0; --i) {
-            t += pieces[next(piece_count)];
-        }
-        return t;
-    };
+    PieceTexts texts(pieces, sizeof pieces / sizeof pieces[0], 12345);
+    auto text = [&texts](int most) { return texts.Text(most); };
     int compared = 0;
     for (int round = 0; round < 400; ++round) {
         clear_macro_table(table_.heads, table_.size);
@@ -306,6 +319,70 @@ TEST_F(MacroExpandTest, ResumingExpansionAgreesWithThePassLoop) {
     }
     EXPECT_GT(compared, 250);
     unsetenv("MACRO_EXPAND_TEST");
+}
+
+// Texts whose every "$" starts a reference to a value without "$" are
+// expanded in one go; these are the edges where that way must give way to
+// the stepwise one.
+TEST_F(MacroExpandTest, OneGoExpansionKeepsTheStepwiseResults) {
+    Set("e", "");
+    Set("a", "1");
+    Set("s", "v");
+    // A "$" before a reference may start a special prefix once the
+    // reference is gone.
+    EXPECT_EQ("p", Expand("$RANDOM_CHOIC$(e)E(p)"));
+    EXPECT_EQ("p", Expand("$RANDOM_CHOICE$(e)(p)"));
+    EXPECT_EQ("$RANDOM_CHOICEx1(p)", Expand("$RANDOM_CHOICEx$(a)(p)"));
+    // More references than are expanded in one go, and self mode.
+    EXPECT_EQ("1.1.1.1.1.1.1.1.1.1", Expand("$(a).$(a).$(a).$(a).$(a).$(a).$(a).$(a).$(a).$(a)"));
+    EXPECT_EQ("v-v $(a)", Expand("$(s)-$(S) $(a)", "s"));
+    EXPECT_EQ("", err_);
+    // Values that pass the length bound only together.
+    std::string big(200000, 'x');
+    Set("big", big.c_str());
+    EXPECT_EQ(big + "1", Expand("$(big)$(a)"));
+    EXPECT_EQ("<null>", Expand("$(big)$(big)"));
+    EXPECT_EQ(0u, err_.find("Configuration Error: expanding $(big) makes the text longer")) << err_;
+}
+
+// Self mode expanded one reference at a time, each time rescanning from
+// the start, with the pass bound; "<null>" for an exceeded bound.
+std::string SelfPassLoop(const std::string &value, const char *self, MacroBucket **table,
+                         int size) {
+    std::string text = value;
+    for (int pass = 0;; ++pass) {
+        std::string work = text;
+        char *left, *name, *tail;
+        if (!get_var(&work[0], &left, &name, &tail, self)) {
+            return text;
+        }
+        if (pass >= MACRO_EXPAND_MAX_PASSES) {
+            return "<null>";
+        }
+        const char *found = lookup_macro(name, table, size);
+        std::string next = std::string(left) + (found != nullptr ? found : "") + tail;
+        if (next.size() > static_cast<size_t>(MACRO_EXPAND_MAX_LENGTH) &&
+            next.size() > text.size()) {
+            return "<null>";
+        }
+        text = next;
+    }
+}
+
+TEST_F(MacroExpandTest, SelfModeAgreesWithThePassLoop) {
+    const char *pieces[] = {"$", "$$", "$(", ")", "(", "s", "a", ".", " ", "$(s)", "$(S)", "$(a)"};
+    PieceTexts texts(pieces, sizeof pieces / sizeof pieces[0], 54321);
+    auto text = [&texts](int most) { return texts.Text(most); };
+    for (int round = 0; round < 300; ++round) {
+        clear_macro_table(table_.heads, table_.size);
+        Set("s", text(4).c_str());
+        Set("a", text(4).c_str());
+        std::string value = text(10);
+        std::string expected = SelfPassLoop(value, "s", table_.heads, table_.size);
+        ASSERT_EQ(expected, Expand(value.c_str(), "s"))
+            << "value <" << value << "> s <" << table_.Lookup("s") << "> a <" << table_.Lookup("a")
+            << ">";
+    }
 }
 
 TEST(GetVarTest, CutsTheTextInPlace) {
