@@ -24,15 +24,16 @@
 #include <vector>
 
 #include "classad/attr_list.h"
+#include "classad/eval_reference.h"
 #include "classad/eval_result.h"
 #include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/operators.h"
 #include "core/allocation.h"
 
-namespace {
-
 int eval_depth = 0;
+
+namespace {
 
 // ---- scratch space ----
 
@@ -58,7 +59,9 @@ std::vector<ScratchChunk> &scratch_chunks() {
     return *chunks;
 }
 
-OpKind operation_of(LexemeType kind) {
+}  // namespace
+
+OpKind eval_operation_of(LexemeType kind) {
     switch (kind) {
         case LX_LT:
             return LESS_THAN_OP;
@@ -91,22 +94,10 @@ OpKind operation_of(LexemeType kind) {
     }
 }
 
-// The value a node stores: reals narrowed to single precision.
-EvalValue stored(const EvalValue &v) {
-    return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
-}
+namespace {
 
 bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out);
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out);
-
-}  // namespace
-
-// The evaluator's access to a node's evaluation mark.
-struct EvalMark {
-    static void set(ExprTree *node, bool on) { node->evalFlag = on; }
-};
-
-namespace {
 
 // Runs eval over a node that is no literal with the node's cycle mark and
 // one more nesting level, as eval_tree_value describes.
@@ -161,8 +152,9 @@ void pass_on(EvalValue &v) {
     }
 }
 
-// A literal's value; false for any other node.
-bool literal_value(ExprTree *node, EvalValue &out) {
+}  // namespace
+
+bool eval_literal_value(ExprTree *node, EvalValue &out) {
     switch (node->MyType()) {
         case LX_INTEGER:
             out = EvalValue::Int(static_cast<Integer *>(node)->Value());
@@ -191,29 +183,7 @@ bool literal_value(ExprTree *node, EvalValue &out) {
     }
 }
 
-// An attribute found by a reference, evaluated as EvalTree evaluates its
-// assignment. The common attribute, a literal value, is read from the
-// element with the same nesting check, without walking the tree (its
-// assignment cannot be under evaluation: a literal reaches nothing).
-bool eval_attribute(const AttrListElem *attribute, const AttrList *my, const AttrList *target,
-                    EvalValue &out) {
-    if (attribute->literalKind != LX_NONE && eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
-        out.type = attribute->literalKind;
-        switch (attribute->literalKind) {
-            case LX_FLOAT:
-                out.r = attribute->literalFloat;
-                break;
-            case LX_STRING:
-                out.s = attribute->literalText;
-                break;
-            default:
-                out.i = attribute->literalInt;
-                break;
-        }
-        return true;
-    }
-    return eval_tree_value(attribute->tree, my, target, out);
-}
+namespace {
 
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out) {
     LexemeType kind = node->MyType();
@@ -228,7 +198,7 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
         pass_on(out);
         return true;
     }
-    OpKind op = operation_of(kind);
+    OpKind op = eval_operation_of(kind);
     EvalValue l;
     operand(left, my, target, l);
     if (kind == LX_AND || kind == LX_OR) {
@@ -246,49 +216,22 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
         return true;
     }
     if (kind == LX_SUB && left == nullptr) {
-        out = stored(eval_negate(r));
+        out = eval_stored(eval_negate(r));
     } else {
-        out = stored(eval_operate(op, l, r));
+        out = eval_stored(eval_operate(op, l, r));
     }
     return true;
 }
 
 // An attribute reference, its scope already resolved.
 bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out) {
-    const Variable::Scope &scope = node->ReferenceScope();
-    if (scope.unknown_prefix) {
-        out = EvalValue::Undefined();
-        return true;
-    }
-    if (scope.exchanged) {
-        const AttrList *other = my;
-        my = target;
-        target = other;
-    }
-    const AttrListElem *attribute =
-        my != nullptr ? my->LookupElem(scope.name, scope.hash) : nullptr;
-    if (attribute != nullptr) {
-        return eval_attribute(attribute, my, target, out);
-    }
-    attribute = !scope.restricted && target != nullptr ? target->LookupElem(scope.name, scope.hash)
-                                                       : nullptr;
-    if (attribute != nullptr) {
-        return eval_attribute(attribute, target, my, out);
-    }
-    if (scope.current_time) {
-        time_t now = time(nullptr);
-        out = now == static_cast<time_t>(-1) ? EvalValue::Error()
-                                             : EvalValue::Int(static_cast<int>(now));
-    } else {
-        out = EvalValue::Undefined();
-    }
-    return true;
+    return eval_reference_value(node->ReferenceScope(), my, target, out);
 }
 
 }  // namespace
 
 bool eval_attribute_literal(ExprTree *right, EvalValue &out) {
-    if (right == nullptr || !literal_value(right, out)) {
+    if (right == nullptr || !eval_literal_value(right, out)) {
         return false;
     }
     pass_on(out);
@@ -353,14 +296,19 @@ bool eval_inner_node(ExprTree *tree, const AttrList *my, const AttrList *target,
 bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
     // A literal cannot reach itself again: no mark needed (literals are
     // never marked), only the nesting bound.
-    if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && literal_value(tree, out)) {
+    if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && eval_literal_value(tree, out)) {
+        return true;
+    }
+    // An operator tree runs its compiled form where that answers exactly.
+    if (tree->MyType() >= LX_ASSIGN && tree->MyType() <= LX_DIV &&
+        eval_program_run(tree, my, target, out)) {
         return true;
     }
     return under_mark(tree, my, target, out, eval_inner_node);
 }
 
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    return literal_value(tree, out) || eval_inner_node(tree, my, target, out);
+    return eval_literal_value(tree, out) || eval_inner_node(tree, my, target, out);
 }
 
 void eval_value_store(const EvalValue &v, EvalResult *result) {

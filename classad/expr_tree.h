@@ -120,8 +120,14 @@ class ExprTree {
 
     LexemeType type;
     bool evalFlag;  // evaluation in progress (cycle detection)
+    // The number of the compiled form of the tree below this node in the
+    // evaluator's table (classad/eval_program.h), 0 when there is none.
+    // Split over what would otherwise be padding, so nodes do not grow.
+    uint8_t programHigh_;
+    uint16_t programLow_;
 
-    // The evaluator sets and clears evalFlag (classad/evaluation.cpp).
+    // The evaluator sets and clears evalFlag (classad/evaluation.cpp) and
+    // keeps the compiled form's number.
     friend struct EvalMark;
     friend bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
                                 EvalValue &out);
