@@ -13,11 +13,14 @@
 // are looked up and nested attributes evaluated in the same order.
 //
 // What the walk observes is kept exact:
-// - The cycle mark is set on the tree's root only. Every other node of the
-//   tree is reached only through the root, so a nested evaluation that
-//   comes back to the tree meets the mark there as it would have met it on
-//   the way down (and a marked root is left to the walk, which answers
-//   ERROR).
+// - The cycle mark is set on the root only. A form runs only at a node that
+//   is no operand of another node, and only while no evaluation that began
+//   inside a tree (at an operand, or at a node it did not mark) is in
+//   progress (eval_inner_entries). Then every marked node lies on a marked
+//   path down from a root, so a marked node inside this tree means a marked
+//   root, and a nested evaluation that comes back to the tree meets the mark
+//   on the root as it would have met it on the way down. A marked root is
+//   left to the walk, which answers ERROR.
 // - The nesting count: the form runs only when the deepest node of the tree
 //   stays clear of CLASSAD_MAX_EVAL_DEPTH, so no check inside it could
 //   fail; an attribute that is no literal is evaluated by the walk with the
@@ -43,7 +46,7 @@ namespace {
 
 // The number kept by a root whose tree cannot be compiled (it holds a call,
 // or is too large), so that it is not tried again. Numbers fill 24 bits.
-const uint32_t kNotCompiled = 0xFFFFFF;
+const uint32_t kNotCompiled = 0x7FFFFF;
 // Larger or deeper trees are left to the walk; this bounds the compiler's
 // recursion and the slot numbers.
 const int kMaxSteps = 4096;
@@ -90,12 +93,17 @@ struct Step {
 };
 
 struct Program {
-    int height;  // nodes on the longest path from the root, the root counted
+    unsigned generation;  // program_generation when made
+    int height;           // nodes on the longest path from the root, the root counted
     int count;
     Operand result;
     Step *steps;
     EvalValue *slots;
 };
+
+// Advanced when a node inside some tree is given another kind: every form
+// made before is out of date and is made again at its next run.
+unsigned program_generation = 0;
 
 // Entry 0 stands for "none". Made at the first compilation, never freed.
 std::vector<Program *> *program_table = nullptr;
@@ -326,6 +334,7 @@ uint32_t compile(ExprTree *root) {
         return kNotCompiled;
     }
     Program *p = new (torvel::or_die) Program;
+    p->generation = program_generation;
     p->height = compiler.height;
     p->count = static_cast<int>(compiler.steps.size());
     p->result = result;
@@ -464,7 +473,15 @@ int run_step(const Step *steps, int i, const Frame &f) {
 }  // namespace
 
 bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    if (EvalMark::isOperand(tree) || eval_inner_entries != 0) {
+        return false;
+    }
     uint32_t number = EvalMark::program(tree);
+    if (number != 0 && number != kNotCompiled &&
+        (*program_table)[number]->generation != program_generation) {
+        EvalMark::forgetProgram(tree);
+        number = 0;
+    }
     if (number == 0) {
         number = compile(tree);
         EvalMark::setProgram(tree, number);
@@ -498,4 +515,8 @@ void eval_program_release(uint32_t number) {
     delete[] p->steps;
     delete[] p->slots;
     delete p;
+}
+
+void eval_programs_outdated() {
+    program_generation++;
 }

@@ -102,6 +102,11 @@ class EvalScratchScope {
 
 // How deeply the evaluation in progress is nested (evaluation.h).
 extern int eval_depth;
+// How many evaluations in progress began at a node without marking it
+// (_EvalTree) or at an operand of another node: while there are any, a node
+// inside a tree may be marked while its root is not, and compiled forms,
+// which mark only their root, stand aside.
+extern int eval_inner_entries;
 
 // The operation of an operator node's kind (ADDITION_OP for LX_ADD and
 // for any kind that names none).
@@ -118,16 +123,21 @@ bool eval_literal_value(ExprTree *node, EvalValue &out);
 bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out);
 // Frees the compiled form of that number (from EvalMark).
 void eval_program_release(uint32_t number);
+// Makes every compiled form out of date (a node inside a tree changed kind).
+void eval_programs_outdated();
 
 // The evaluator's access to a node's evaluation mark and to the number of
 // its compiled form.
 struct EvalMark {
     static void set(ExprTree *node, bool on) { node->evalFlag = on; }
+    // Whether node is an operand or argument of another node.
+    static bool isOperand(const ExprTree *node) { return (node->programHigh_ & 0x80) != 0; }
     static uint32_t program(const ExprTree *node) {
-        return static_cast<uint32_t>(node->programHigh_) << 16 | node->programLow_;
+        return static_cast<uint32_t>(node->programHigh_ & 0x7F) << 16 | node->programLow_;
     }
+    // REQUIRES: number < 2^23.
     static void setProgram(ExprTree *node, uint32_t number) {
-        node->programHigh_ = static_cast<uint8_t>(number >> 16);
+        node->programHigh_ = static_cast<uint8_t>((node->programHigh_ & 0x80) | (number >> 16));
         node->programLow_ = static_cast<uint16_t>(number);
     }
     // Frees node's compiled form, if it has one.

@@ -32,6 +32,7 @@
 #include "core/allocation.h"
 
 int eval_depth = 0;
+int eval_inner_entries = 0;
 
 namespace {
 
@@ -291,24 +292,36 @@ bool eval_inner_node(ExprTree *tree, const AttrList *my, const AttrList *target,
     }
 }
 
+// The walk entered at tree, counted as an inner entry when tree is an
+// operand of another node.
+bool walk_entry(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    int inner = EvalMark::isOperand(tree) ? 1 : 0;
+    eval_inner_entries += inner;
+    bool ok = under_mark(tree, my, target, out, eval_inner_node);
+    eval_inner_entries -= inner;
+    return ok;
+}
+
 }  // namespace
 
 bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    // An operator tree runs its compiled form where that answers exactly.
+    if (tree->MyType() >= LX_ASSIGN && tree->MyType() <= LX_DIV) {
+        return eval_program_run(tree, my, target, out) || walk_entry(tree, my, target, out);
+    }
     // A literal cannot reach itself again: no mark needed (literals are
     // never marked), only the nesting bound.
     if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && eval_literal_value(tree, out)) {
         return true;
     }
-    // An operator tree runs its compiled form where that answers exactly.
-    if (tree->MyType() >= LX_ASSIGN && tree->MyType() <= LX_DIV &&
-        eval_program_run(tree, my, target, out)) {
-        return true;
-    }
-    return under_mark(tree, my, target, out, eval_inner_node);
+    return walk_entry(tree, my, target, out);
 }
 
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    return eval_literal_value(tree, out) || eval_inner_node(tree, my, target, out);
+    eval_inner_entries++;
+    bool ok = eval_literal_value(tree, out) || eval_inner_node(tree, my, target, out);
+    eval_inner_entries--;
+    return ok;
 }
 
 void eval_value_store(const EvalValue &v, EvalResult *result) {

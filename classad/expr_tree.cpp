@@ -218,8 +218,12 @@ void ExprTree::operator delete(void *p, size_t size) {
 }
 
 ExprTree &ExprTree::operator=(const ExprTree &other) {
-    // A compiled form of this node's tree was made for its old kind.
+    // Compiled forms were made for the old kind: this node's own, and, when
+    // it is an operand, that of whichever tree holds it.
     EvalMark::forgetProgram(this);
+    if (EvalMark::isOperand(this) && type != other.type) {
+        eval_programs_outdated();
+    }
     type = other.type;
     evalFlag = other.evalFlag;
     return *this;
@@ -761,6 +765,7 @@ void Function::releaseChildren_(ExtArray<ExprTree *> &pending) {
 }
 
 void Function::AppendArgument(ExprTree *arg) {
+    noteOperand_(arg);
     arguments->Append(arg);
 }
 
