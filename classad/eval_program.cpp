@@ -362,9 +362,24 @@ struct Frame {
 };
 
 // A reference, at the nesting the walk would evaluate it at.
-void fetch_reference(const Operand &o, const Frame &f, EvalValue &out) {
+void fetch_any_reference(const Operand &o, const Frame &f, EvalValue &out) {
     eval_depth = f.base + o.level;
     eval_reference_value(*o.scope, f.my, f.target, out);
+}
+
+// The common reference, a literal attribute of the first ad looked in,
+// spelled as the reference spells it, is read here without a call (the
+// run's nesting check covers the literal's); the rest as the walk does.
+inline void fetch_reference(const Operand &o, const Frame &f, EvalValue &out) {
+    const Variable::Scope &scope = *o.scope;
+    const AttrList *my = scope.exchanged ? f.target : f.my;
+    const AttrListElem *attribute =
+        my != nullptr ? my->LookupOwnInterned(scope.name, scope.hash) : nullptr;
+    if (attribute != nullptr && attribute->literalKind != LX_NONE) {
+        eval_literal_attribute(attribute, out);
+        return;
+    }
+    fetch_any_reference(o, f, out);
 }
 
 inline void fetch(const Operand &o, const Frame &f, EvalValue &out) {
@@ -390,6 +405,21 @@ bool decides(bool is_or, const EvalValue &left, EvalValue &out) {
     return eval_short_circuit(is_or ? LOGICAL_OR_OP : LOGICAL_AND_OP, left, out);
 }
 
+// Whether two texts surely differ without regard to case, judged by their
+// first bytes alone: two ASCII bytes that are not one letter in two cases
+// fold to different bytes in every locale. Anything else is left to
+// strcasecmp.
+bool first_bytes_differ(const char *a, const char *b) {
+    unsigned char x = static_cast<unsigned char>(a[0]);
+    unsigned char y = static_cast<unsigned char>(b[0]);
+    if (x >= 0x80 || y >= 0x80) {
+        return false;
+    }
+    x = x >= 'A' && x <= 'Z' ? static_cast<unsigned char>(x + ('a' - 'A')) : x;
+    y = y >= 'A' && y <= 'Z' ? static_cast<unsigned char>(y + ('a' - 'A')) : y;
+    return x != y;
+}
+
 // A comparison; two integers, and two strings for "==" and "!=", without
 // the operator layer.
 template <class Compare>
@@ -404,7 +434,7 @@ void compare(const Step &s, const Frame &f, EvalValue &out) {
     }
     if (l.type == LX_STRING && r.type == LX_STRING && (s.code == kEqual || s.code == kNotEqual)) {
         // Texts interned in the same space are often the same pointer.
-        bool same = l.s == r.s || strcasecmp(l.s, r.s) == 0;
+        bool same = l.s == r.s || (!first_bytes_differ(l.s, r.s) && strcasecmp(l.s, r.s) == 0);
         out = EvalValue::Int(same == (s.code == kEqual));
         return;
     }

@@ -14,6 +14,23 @@
 #include "classad/evaluation.h"
 #include "classad/expr_tree.h"
 
+// The value of an attribute whose right side is a literal, as a
+// reference passes it on.
+inline void eval_literal_attribute(const AttrListElem *attribute, EvalValue &out) {
+    out.type = attribute->literalKind;
+    switch (attribute->literalKind) {
+        case LX_FLOAT:
+            out.r = attribute->literalFloat;
+            break;
+        case LX_STRING:
+            out.s = attribute->literalText;
+            break;
+        default:
+            out.i = attribute->literalInt;
+            break;
+    }
+}
+
 // An attribute found by a reference, evaluated as EvalTree evaluates its
 // assignment. The common attribute, a literal value, is read from the
 // element with the same nesting check, without walking the tree (its
@@ -21,18 +38,7 @@
 inline bool eval_attribute(const AttrListElem *attribute, const AttrList *my,
                            const AttrList *target, EvalValue &out) {
     if (attribute->literalKind != LX_NONE && eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
-        out.type = attribute->literalKind;
-        switch (attribute->literalKind) {
-            case LX_FLOAT:
-                out.r = attribute->literalFloat;
-                break;
-            case LX_STRING:
-                out.s = attribute->literalText;
-                break;
-            default:
-                out.i = attribute->literalInt;
-                break;
-        }
+        eval_literal_attribute(attribute, out);
         return true;
     }
     return eval_tree_value(attribute->tree, my, target, out);
