@@ -30,9 +30,9 @@
 // number a root keeps, see EvalMark), with the numbers freed for reuse.
 // Each form holds its own slots, which is safe because a form never runs
 // twice at once (its root is marked). Single-threaded like evaluation.
-#include <string.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -340,8 +340,7 @@ uint32_t compile(ExprTree *root) {
     p->result = result;
     p->steps = new (torvel::or_die) Step[compiler.steps.size() + 1];
     p->slots = new (torvel::or_die) EvalValue[compiler.steps.size() + 1];
-    memcpy(static_cast<void *>(p->steps), compiler.steps.data(),
-           compiler.steps.size() * sizeof(Step));
+    std::copy(compiler.steps.begin(), compiler.steps.end(), p->steps);
     if (!numbers.empty()) {
         uint32_t number = numbers.back();
         numbers.pop_back();
