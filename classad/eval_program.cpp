@@ -133,14 +133,6 @@ bool is_operator(const ExprTree *node) {
     return node != nullptr && node->MyType() >= LX_ASSIGN && node->MyType() <= LX_DIV;
 }
 
-// What a group or an assignment passes on from a literal: the operator
-// layer knows no times.
-EvalValue passed_on(EvalValue v) {
-    bool known =
-        v.type == LX_INTEGER || v.type == LX_FLOAT || v.type == LX_STRING || v.type == LX_UNDEFINED;
-    return known ? v : EvalValue::Error();
-}
-
 Code code_of(LexemeType kind) {
     switch (kind) {
         case LX_LT:
@@ -233,7 +225,9 @@ Operand Compiler::operand(ExprTree *node, int level) {
 Operand Compiler::passing(ExprTree *right, int level) {
     Operand r = operand(right, level + 1);
     if (r.source == kConst) {
-        return constant(passed_on(r.value));
+        EvalValue v = r.value;
+        eval_pass_on(v);
+        return constant(v);
     }
     // No step gives a time, nor does a reference (an attribute gives what
     // its assignment passes on), so only a reference needs a step.

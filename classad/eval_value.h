@@ -73,6 +73,15 @@ inline EvalValue eval_stored(const EvalValue &v) {
     return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
 }
 
+// What a group or an assignment passes on: the operator layer knows no
+// times, so a time becomes ERROR here as it would there.
+inline void eval_pass_on(EvalValue &v) {
+    if (v.type != LX_INTEGER && v.type != LX_FLOAT && v.type != LX_STRING &&
+        v.type != LX_UNDEFINED) {
+        v = EvalValue::Error();
+    }
+}
+
 // ---- scratch space ----
 
 struct EvalScratchMark {

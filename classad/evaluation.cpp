@@ -4,14 +4,17 @@
 // the scope of a reference (MY., TARGET., stacked prefixes) was resolved
 // when its Variable was built. The public EvalTree converts the final value
 // into an EvalResult once, copying its text; every node class's _EvalTree is
-// the same walk started at that node.
+// the same walk started at that node. An operator tree evaluated from its
+// root runs instead its compiled form (classad/eval_program.cpp) wherever
+// that gives exactly what this walk would.
 //
 // Cycle detection and the nesting bound work per node as EvalTree
 // describes: every node reached through an operand, a call argument or an
 // attribute reference is marked while it is evaluated and counts one level,
 // except integer and string literals read in place as operator operands.
 //
-// Process-wide state: the nesting count, the scratch space of computed texts
+// Process-wide state: the nesting count, the count of evaluations begun
+// inside a tree (eval_inner_entries), the scratch space of computed texts
 // and, in the nodes, the evaluation marks. One evaluation at a time.
 #include "classad/evaluation.h"
 
@@ -144,15 +147,6 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
     }
 }
 
-// What a group or an assignment passes on: the operator layer knows no
-// times, so a time becomes ERROR here as it would there.
-void pass_on(EvalValue &v) {
-    if (v.type != LX_INTEGER && v.type != LX_FLOAT && v.type != LX_STRING &&
-        v.type != LX_UNDEFINED) {
-        v = EvalValue::Error();
-    }
-}
-
 }  // namespace
 
 bool eval_literal_value(ExprTree *node, EvalValue &out) {
@@ -196,7 +190,7 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
             return true;
         }
         eval_tree_value(right, my, target, out);
-        pass_on(out);
+        eval_pass_on(out);
         return true;
     }
     OpKind op = eval_operation_of(kind);
@@ -235,7 +229,7 @@ bool eval_attribute_literal(ExprTree *right, EvalValue &out) {
     if (right == nullptr || !eval_literal_value(right, out)) {
         return false;
     }
-    pass_on(out);
+    eval_pass_on(out);
     return true;
 }
 
