@@ -496,7 +496,7 @@ int run_step(const Step *steps, int i, const Frame &f) {
 }  // namespace
 
 bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    if (EvalMark::isOperand(tree) || eval_inner_entries != 0) {
+    if (!is_operator(tree) || EvalMark::isOperand(tree) || eval_inner_entries != 0) {
         return false;
     }
     uint32_t number = EvalMark::program(tree);

@@ -19,12 +19,6 @@ char *copy_text(const char *text) {
 
 }  // namespace
 
-EvalResult::EvalResult() : i(0), type(LX_UNDEFINED) {}
-
-EvalResult::~EvalResult() {
-    clear();
-}
-
 EvalResult::EvalResult(const EvalResult &other) : i(0), type(LX_UNDEFINED) {
     *this = other;
 }

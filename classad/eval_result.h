@@ -10,8 +10,13 @@
 
 class EvalResult {
  public:
-    EvalResult();
-    ~EvalResult();
+    // Inline, as set_int: one of each per evaluation.
+    EvalResult() : i(0), type(LX_UNDEFINED) {}
+    ~EvalResult() {
+        if (ownsText(type)) {
+            delete[] s;
+        }
+    }
     // Copies duplicate the text of a string or time result.
     EvalResult(const EvalResult &other);
     EvalResult &operator=(const EvalResult &other);

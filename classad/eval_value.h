@@ -124,11 +124,12 @@ OpKind eval_operation_of(LexemeType kind);
 // false for any other node.
 bool eval_literal_value(ExprTree *node, EvalValue &out);
 
-// Compiled forms (eval_program.cpp). Evaluates tree, an operator node, as
-// eval_tree_value does, through the flat form compiled from it at its first
-// evaluation; false, with nothing done, when the tree has no such form or
-// the form cannot answer exactly now (the tree is under evaluation, or the
-// nesting bound is near): the caller then walks the tree.
+// Compiled forms (eval_program.cpp). Evaluates tree as eval_tree_value
+// does, through the flat form compiled from it at its first evaluation;
+// false, with nothing done, when the tree has no such form (it is no
+// operator, or holds a call) or the form cannot answer exactly now (the
+// tree is under evaluation, or the nesting bound is near): the caller then
+// walks the tree.
 bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out);
 // Frees the compiled form of that number (from EvalMark).
 void eval_program_release(uint32_t number);

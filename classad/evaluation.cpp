@@ -398,7 +398,12 @@ bool ExprTree::EvalTree(const AttrList *my, EvalResult *result) {
 }
 
 bool ExprTree::EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_tree_value);
+    // An operator tree goes to its compiled form at once.
+    EvalScratchScope scope;
+    EvalValue v;
+    bool ok = eval_program_run(this, my, target, v) || eval_tree_value(this, my, target, v);
+    eval_value_store(v, result);
+    return ok;
 }
 
 bool ExprTree::_EvalTree(const AttrList *my, EvalResult *result) {
