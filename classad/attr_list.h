@@ -211,6 +211,15 @@ class AttrList : public AttrListAbstract {
         }
         return e;
     }
+    // The first own attribute named by that very interned text (no
+    // case-blind comparison, no parent), or null, for a caller that then
+    // asks LookupElem: a quick path for references spelled as the
+    // attribute. Borrowed.
+    AttrListElem *LookupOwnInterned(const char *name, uint32_t hash) const {
+        AttrListElem * const *found = elems_.index.find(
+            hash, [name](AttrListElem *candidate) { return candidate->name == name; });
+        return found != nullptr ? *found : nullptr;
+    }
     // The hash lookups use for name: equal for names that differ only in
     // the case of letters. REQUIRES: name is not null.
     static uint32_t NameHash(const char *name) { return _torvel_text_hash(name, true); }

@@ -17,17 +17,7 @@ char *copy_text(const char *text) {
     return copy;
 }
 
-bool owns_text(LexemeType type) {
-    return type == LX_STRING || type == LX_TIME;
-}
-
 }  // namespace
-
-EvalResult::EvalResult() : i(0), type(LX_UNDEFINED) {}
-
-EvalResult::~EvalResult() {
-    clear();
-}
 
 EvalResult::EvalResult(const EvalResult &other) : i(0), type(LX_UNDEFINED) {
     *this = other;
@@ -38,7 +28,7 @@ EvalResult &EvalResult::operator=(const EvalResult &other) {
         return *this;
     }
     // Copy first: other's text may be what clear() releases.
-    char *text = owns_text(other.type) ? copy_text(other.s) : nullptr;
+    char *text = ownsText(other.type) ? copy_text(other.s) : nullptr;
     clear();
     type = other.type;
     if (text != nullptr) {
@@ -78,17 +68,11 @@ void EvalResult::fPrintResult(FILE *fp) {
 }
 
 void EvalResult::clear() {
-    if (owns_text(type)) {
+    if (ownsText(type)) {
         delete[] s;
     }
     i = 0;
     type = LX_UNDEFINED;
-}
-
-void EvalResult::set_int(int v) {
-    clear();
-    type = LX_INTEGER;
-    i = v;
 }
 
 void EvalResult::set_float(float v) {

@@ -10,8 +10,13 @@
 
 class EvalResult {
  public:
-    EvalResult();
-    ~EvalResult();
+    // Inline, as set_int: one of each per evaluation.
+    EvalResult() : i(0), type(LX_UNDEFINED) {}
+    ~EvalResult() {
+        if (ownsText(type)) {
+            delete[] s;
+        }
+    }
     // Copies duplicate the text of a string or time result.
     EvalResult(const EvalResult &other);
     EvalResult &operator=(const EvalResult &other);
@@ -24,7 +29,14 @@ class EvalResult {
     // Setters release any previous text first; set_string and set_time copy
     // text (null is taken as "") into a new[] buffer, so text may be this
     // result's own.
-    void set_int(int v);
+    void set_int(int v) {
+        // Inline: every integer result of an evaluation is stored here.
+        if (ownsText(type)) {
+            clear();
+        }
+        type = LX_INTEGER;
+        i = v;
+    }
     void set_float(float v);
     void set_string(const char *text);
     void set_time(const char *text);
@@ -40,6 +52,9 @@ class EvalResult {
         char *s;  // new[], owned for LX_STRING and LX_TIME
     };
     LexemeType type;
+
+    // Whether a result of that kind owns its text.
+    static bool ownsText(LexemeType kind) { return kind == LX_STRING || kind == LX_TIME; }
 };
 
 #endif  // TORVEL_CLASSAD_EVAL_RESULT_H_

@@ -18,14 +18,14 @@
 #define TORVEL_CLASSAD_EVAL_VALUE_H_
 
 #include <stddef.h>
+#include <stdint.h>
 
+#include "classad/expr_tree.h"
 #include "classad/lexeme_type.h"
 #include "classad/operators.h"
 
 class AttrList;
 class EvalResult;
-class ExprTree;
-class Function;
 
 struct EvalValue {
     LexemeType type;
@@ -68,6 +68,20 @@ struct EvalValue {
     }
 };
 
+// The value a node stores: reals narrowed to single precision.
+inline EvalValue eval_stored(const EvalValue &v) {
+    return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
+}
+
+// What a group or an assignment passes on: the operator layer knows no
+// times, so a time becomes ERROR here as it would there.
+inline void eval_pass_on(EvalValue &v) {
+    if (v.type != LX_INTEGER && v.type != LX_FLOAT && v.type != LX_STRING &&
+        v.type != LX_UNDEFINED) {
+        v = EvalValue::Error();
+    }
+}
+
 // ---- scratch space ----
 
 struct EvalScratchMark {
@@ -94,6 +108,56 @@ class EvalScratchScope {
 };
 
 // ---- the engine ----
+
+// How deeply the evaluation in progress is nested (evaluation.h).
+extern int eval_depth;
+// How many evaluations in progress began at a node without marking it
+// (_EvalTree) or at an operand of another node: while there are any, a node
+// inside a tree may be marked while its root is not, and compiled forms,
+// which mark only their root, stand aside.
+extern int eval_inner_entries;
+
+// The operation of an operator node's kind (ADDITION_OP for LX_ADD and
+// for any kind that names none).
+OpKind eval_operation_of(LexemeType kind);
+// A literal node's value (a boolean as an integer, a time as LX_TIME);
+// false for any other node.
+bool eval_literal_value(ExprTree *node, EvalValue &out);
+
+// Compiled forms (eval_program.cpp). Evaluates tree as eval_tree_value
+// does, through the flat form compiled from it at its first evaluation;
+// false, with nothing done, when the tree has no such form (it is no
+// operator, or holds a call) or the form cannot answer exactly now (the
+// tree is under evaluation, or the nesting bound is near): the caller then
+// walks the tree.
+bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out);
+// Frees the compiled form of that number (from EvalMark).
+void eval_program_release(uint32_t number);
+// Makes every compiled form out of date (a node inside a tree changed kind).
+void eval_programs_outdated();
+
+// The evaluator's access to a node's evaluation mark and to the number of
+// its compiled form.
+struct EvalMark {
+    static void set(ExprTree *node, bool on) { node->evalFlag = on; }
+    // Whether node is an operand or argument of another node.
+    static bool isOperand(const ExprTree *node) { return (node->programHigh_ & 0x80) != 0; }
+    static uint32_t program(const ExprTree *node) {
+        return static_cast<uint32_t>(node->programHigh_ & 0x7F) << 16 | node->programLow_;
+    }
+    // REQUIRES: number < 2^23.
+    static void setProgram(ExprTree *node, uint32_t number) {
+        node->programHigh_ = static_cast<uint8_t>((node->programHigh_ & 0x80) | (number >> 16));
+        node->programLow_ = static_cast<uint16_t>(number);
+    }
+    // Frees node's compiled form, if it has one.
+    static void forgetProgram(ExprTree *node) {
+        if (program(node) != 0) {
+            eval_program_release(program(node));
+            setProgram(node, 0);
+        }
+    }
+};
 
 // Evaluates tree as EvalTree does (cycle mark and nesting bound included)
 // into out; returns what EvalTree would return. Texts in out are borrowed.

@@ -4,14 +4,17 @@
 // the scope of a reference (MY., TARGET., stacked prefixes) was resolved
 // when its Variable was built. The public EvalTree converts the final value
 // into an EvalResult once, copying its text; every node class's _EvalTree is
-// the same walk started at that node.
+// the same walk started at that node. An operator tree evaluated from its
+// root runs instead its compiled form (classad/eval_program.cpp) wherever
+// that gives exactly what this walk would.
 //
 // Cycle detection and the nesting bound work per node as EvalTree
 // describes: every node reached through an operand, a call argument or an
 // attribute reference is marked while it is evaluated and counts one level,
 // except integer and string literals read in place as operator operands.
 //
-// Process-wide state: the nesting count, the scratch space of computed texts
+// Process-wide state: the nesting count, the count of evaluations begun
+// inside a tree (eval_inner_entries), the scratch space of computed texts
 // and, in the nodes, the evaluation marks. One evaluation at a time.
 #include "classad/evaluation.h"
 
@@ -24,15 +27,17 @@
 #include <vector>
 
 #include "classad/attr_list.h"
+#include "classad/eval_reference.h"
 #include "classad/eval_result.h"
 #include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/operators.h"
 #include "core/allocation.h"
 
-namespace {
-
 int eval_depth = 0;
+int eval_inner_entries = 0;
+
+namespace {
 
 // ---- scratch space ----
 
@@ -58,7 +63,9 @@ std::vector<ScratchChunk> &scratch_chunks() {
     return *chunks;
 }
 
-OpKind operation_of(LexemeType kind) {
+}  // namespace
+
+OpKind eval_operation_of(LexemeType kind) {
     switch (kind) {
         case LX_LT:
             return LESS_THAN_OP;
@@ -91,22 +98,10 @@ OpKind operation_of(LexemeType kind) {
     }
 }
 
-// The value a node stores: reals narrowed to single precision.
-EvalValue stored(const EvalValue &v) {
-    return v.type == LX_FLOAT ? EvalValue::Real(v.r) : v;
-}
+namespace {
 
 bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out);
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out);
-
-}  // namespace
-
-// The evaluator's access to a node's evaluation mark.
-struct EvalMark {
-    static void set(ExprTree *node, bool on) { node->evalFlag = on; }
-};
-
-namespace {
 
 // Runs eval over a node that is no literal with the node's cycle mark and
 // one more nesting level, as eval_tree_value describes.
@@ -152,17 +147,9 @@ void operand(ExprTree *node, const AttrList *my, const AttrList *target, EvalVal
     }
 }
 
-// What a group or an assignment passes on: the operator layer knows no
-// times, so a time becomes ERROR here as it would there.
-void pass_on(EvalValue &v) {
-    if (v.type != LX_INTEGER && v.type != LX_FLOAT && v.type != LX_STRING &&
-        v.type != LX_UNDEFINED) {
-        v = EvalValue::Error();
-    }
-}
+}  // namespace
 
-// A literal's value; false for any other node.
-bool literal_value(ExprTree *node, EvalValue &out) {
+bool eval_literal_value(ExprTree *node, EvalValue &out) {
     switch (node->MyType()) {
         case LX_INTEGER:
             out = EvalValue::Int(static_cast<Integer *>(node)->Value());
@@ -191,29 +178,7 @@ bool literal_value(ExprTree *node, EvalValue &out) {
     }
 }
 
-// An attribute found by a reference, evaluated as EvalTree evaluates its
-// assignment. The common attribute, a literal value, is read from the
-// element with the same nesting check, without walking the tree (its
-// assignment cannot be under evaluation: a literal reaches nothing).
-bool eval_attribute(const AttrListElem *attribute, const AttrList *my, const AttrList *target,
-                    EvalValue &out) {
-    if (attribute->literalKind != LX_NONE && eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
-        out.type = attribute->literalKind;
-        switch (attribute->literalKind) {
-            case LX_FLOAT:
-                out.r = attribute->literalFloat;
-                break;
-            case LX_STRING:
-                out.s = attribute->literalText;
-                break;
-            default:
-                out.i = attribute->literalInt;
-                break;
-        }
-        return true;
-    }
-    return eval_tree_value(attribute->tree, my, target, out);
-}
+namespace {
 
 bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *target, EvalValue &out) {
     LexemeType kind = node->MyType();
@@ -225,10 +190,10 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
             return true;
         }
         eval_tree_value(right, my, target, out);
-        pass_on(out);
+        eval_pass_on(out);
         return true;
     }
-    OpKind op = operation_of(kind);
+    OpKind op = eval_operation_of(kind);
     EvalValue l;
     operand(left, my, target, l);
     if (kind == LX_AND || kind == LX_OR) {
@@ -246,52 +211,25 @@ bool eval_operator(BinaryOpBase *node, const AttrList *my, const AttrList *targe
         return true;
     }
     if (kind == LX_SUB && left == nullptr) {
-        out = stored(eval_negate(r));
+        out = eval_stored(eval_negate(r));
     } else {
-        out = stored(eval_operate(op, l, r));
+        out = eval_stored(eval_operate(op, l, r));
     }
     return true;
 }
 
 // An attribute reference, its scope already resolved.
 bool eval_reference(Variable *node, const AttrList *my, const AttrList *target, EvalValue &out) {
-    const Variable::Scope &scope = node->ReferenceScope();
-    if (scope.unknown_prefix) {
-        out = EvalValue::Undefined();
-        return true;
-    }
-    if (scope.exchanged) {
-        const AttrList *other = my;
-        my = target;
-        target = other;
-    }
-    const AttrListElem *attribute =
-        my != nullptr ? my->LookupElem(scope.name, scope.hash) : nullptr;
-    if (attribute != nullptr) {
-        return eval_attribute(attribute, my, target, out);
-    }
-    attribute = !scope.restricted && target != nullptr ? target->LookupElem(scope.name, scope.hash)
-                                                       : nullptr;
-    if (attribute != nullptr) {
-        return eval_attribute(attribute, target, my, out);
-    }
-    if (scope.current_time) {
-        time_t now = time(nullptr);
-        out = now == static_cast<time_t>(-1) ? EvalValue::Error()
-                                             : EvalValue::Int(static_cast<int>(now));
-    } else {
-        out = EvalValue::Undefined();
-    }
-    return true;
+    return eval_reference_value(node->ReferenceScope(), my, target, out);
 }
 
 }  // namespace
 
 bool eval_attribute_literal(ExprTree *right, EvalValue &out) {
-    if (right == nullptr || !literal_value(right, out)) {
+    if (right == nullptr || !eval_literal_value(right, out)) {
         return false;
     }
-    pass_on(out);
+    eval_pass_on(out);
     return true;
 }
 
@@ -348,19 +286,36 @@ bool eval_inner_node(ExprTree *tree, const AttrList *my, const AttrList *target,
     }
 }
 
+// The walk entered at tree, counted as an inner entry when tree is an
+// operand of another node.
+bool walk_entry(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    int inner = EvalMark::isOperand(tree) ? 1 : 0;
+    eval_inner_entries += inner;
+    bool ok = under_mark(tree, my, target, out, eval_inner_node);
+    eval_inner_entries -= inner;
+    return ok;
+}
+
 }  // namespace
 
 bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    // An operator tree runs its compiled form where that answers exactly.
+    if (tree->MyType() >= LX_ASSIGN && tree->MyType() <= LX_DIV) {
+        return eval_program_run(tree, my, target, out) || walk_entry(tree, my, target, out);
+    }
     // A literal cannot reach itself again: no mark needed (literals are
     // never marked), only the nesting bound.
-    if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && literal_value(tree, out)) {
+    if (eval_depth < CLASSAD_MAX_EVAL_DEPTH && eval_literal_value(tree, out)) {
         return true;
     }
-    return under_mark(tree, my, target, out, eval_inner_node);
+    return walk_entry(tree, my, target, out);
 }
 
 bool eval_node_value(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    return literal_value(tree, out) || eval_inner_node(tree, my, target, out);
+    eval_inner_entries++;
+    bool ok = eval_literal_value(tree, out) || eval_inner_node(tree, my, target, out);
+    eval_inner_entries--;
+    return ok;
 }
 
 void eval_value_store(const EvalValue &v, EvalResult *result) {
@@ -443,7 +398,12 @@ bool ExprTree::EvalTree(const AttrList *my, EvalResult *result) {
 }
 
 bool ExprTree::EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
-    return evaluate_into(this, my, target, result, eval_tree_value);
+    // An operator tree goes to its compiled form at once.
+    EvalScratchScope scope;
+    EvalValue v;
+    bool ok = eval_program_run(this, my, target, v) || eval_tree_value(this, my, target, v);
+    eval_value_store(v, result);
+    return ok;
 }
 
 bool ExprTree::_EvalTree(const AttrList *my, EvalResult *result) {

@@ -181,7 +181,9 @@ Variable::Scope resolve_scope(const char *ref) {
 
 // ---- ExprTree ----
 
-ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false) {
+static_assert(sizeof(ExprTree) == 16, "the compiled form's number fits in the padding");
+
+ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false), programHigh_(0), programLow_(0) {
     if (string_space_references++ == 0) {
         string_space =
             spare_space != nullptr ? spare_space : new (torvel::or_die) StringSpace(256, true);
@@ -190,6 +192,7 @@ ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false) {
 }
 
 ExprTree::~ExprTree() {
+    EvalMark::forgetProgram(this);
     if (--string_space_references == 0) {
         // Every node has released its texts by now; a space that still
         // holds some was used by others and goes.
@@ -215,6 +218,12 @@ void ExprTree::operator delete(void *p, size_t size) {
 }
 
 ExprTree &ExprTree::operator=(const ExprTree &other) {
+    // Compiled forms were made for the old kind: this node's own, and, when
+    // it is an operand, that of whichever tree holds it.
+    EvalMark::forgetProgram(this);
+    if (EvalMark::isOperand(this) && type != other.type) {
+        eval_programs_outdated();
+    }
     type = other.type;
     evalFlag = other.evalFlag;
     return *this;
@@ -756,6 +765,7 @@ void Function::releaseChildren_(ExtArray<ExprTree *> &pending) {
 }
 
 void Function::AppendArgument(ExprTree *arg) {
+    noteOperand_(arg);
     arguments->Append(arg);
 }
 

@@ -120,8 +120,21 @@ class ExprTree {
 
     LexemeType type;
     bool evalFlag;  // evaluation in progress (cycle detection)
+    // Kept in what would otherwise be padding, so nodes do not grow: the
+    // number of the compiled form of the tree below this node in the
+    // evaluator's table (classad/eval_program.cpp; 0 when there is none),
+    // 23 bits split over the two fields, and in the top bit of programHigh_
+    // whether the node is an operand or argument of another node.
+    uint8_t programHigh_;
+    uint16_t programLow_;
+    static void noteOperand_(ExprTree *node) {
+        if (node != nullptr) {
+            node->programHigh_ |= 0x80;
+        }
+    }
 
-    // The evaluator sets and clears evalFlag (classad/evaluation.cpp).
+    // The evaluator sets and clears evalFlag (classad/evaluation.cpp) and
+    // keeps the compiled form's number.
     friend struct EvalMark;
     friend bool eval_tree_value(ExprTree *tree, const AttrList *my, const AttrList *target,
                                 EvalValue &out);
@@ -319,7 +332,10 @@ class BinaryOpBase : public ExprTree {
 
  protected:
     BinaryOpBase(LexemeType kind, ExprTree *left, ExprTree *right)
-        : ExprTree(kind), lArg(left), rArg(right) {}
+        : ExprTree(kind), lArg(left), rArg(right) {
+        noteOperand_(left);
+        noteOperand_(right);
+    }
     void releaseChildren_(ExtArray<ExprTree *> &pending) override;
 
     ExprTree *lArg;
