@@ -379,24 +379,11 @@ class Stream {
     int get_word_general(T &value, const char *what);
     // put and get of an int or unsigned int: counted, through the window
     // when it can.
-    //
-    // A value the window takes is counted after it is stored, which no one
-    // can observe (nothing runs in between) and which spares a run of puts
-    // a wait: the counter's update no longer stands between one value's
-    // store and the next. Every other value is counted before the
-    // transport sees it, as always.
     template <typename T>
     int put_word(T value) {
-        if (put_window_be64(static_cast<uint64_t>(value))) {
-            count_word_put();
-            return 1;
-        }
-        count_word_put();
-        return put_integer_general(value);
-    }
-    static void count_word_put() {
         putcount += 4;
         getcount = 0;
+        return put_be64(value);
     }
     template <typename T>
     int get_word(T &value, const char *what) {
