@@ -38,10 +38,14 @@ AttrListElems *elems_of(void *chain) {
 
 // ---- AttrListElem, AttrListRep ----
 
+// The literal's length lives in former padding: elements stay this small.
+static_assert(sizeof(void *) != 8 || sizeof(AttrListElem) == 56, "AttrListElem grew");
+
 AttrListElem::AttrListElem(ExprTree *t)
     : name(static_cast<VariableBase *>(t->LArg())->Name()),
       tree(t),
       literalKind(LX_NONE),
+      literalLength(0),
       literalText(nullptr),
       dirty(false),
       shadowed(0),
@@ -63,6 +67,7 @@ void AttrListElem::noteLiteral_() {
             break;
         case LX_STRING:
             literalText = value.s;
+            literalLength = static_cast<unsigned>(strlen(value.s));
             break;
         default:
             literalInt = value.i;

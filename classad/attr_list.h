@@ -61,6 +61,9 @@ class AttrListElem {
     // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
     // LX_NONE when the right side is no literal.
     LexemeType literalKind;
+    // LX_STRING: the length of literalText, so that texts of other lengths
+    // compare unequal without reading them (it fills what was padding).
+    unsigned literalLength;
     union {
         int literalInt;           // LX_INTEGER (a boolean literal too)
         float literalFloat;       // LX_FLOAT

@@ -10,7 +10,10 @@
 // references resolved when run. "&&" and "||" are a test step, which ends
 // the operator early when its left value decides, and a step combining both
 // sides. Steps run in the order the walk evaluates the nodes, so references
-// are looked up and nested attributes evaluated in the same order.
+// are looked up and nested attributes evaluated in the same order. Each step
+// carries the function that runs it, chosen when compiled: the common
+// comparison of an attribute with a constant has runners of its own that
+// read a literal attribute in place.
 //
 // What the walk observes is kept exact:
 // - The cycle mark is set on the root only. A form runs only at a node that
@@ -30,10 +33,11 @@
 // number a root keeps, see EvalMark), with the numbers freed for reuse.
 // Each form holds its own slots, which is safe because a form never runs
 // twice at once (its root is marked). Single-threaded like evaluation.
-#include <strings.h>
+#include <string.h>
 
 #include <algorithm>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "classad/eval_reference.h"
@@ -41,12 +45,14 @@
 #include "classad/evaluation.h"
 #include "classad/expr_tree.h"
 #include "core/allocation.h"
+#include "core/case_blind_equal.h"
 
 namespace {
 
 // The number kept by a root whose tree cannot be compiled (it holds a call,
 // or is too large), so that it is not tried again. Numbers fill 24 bits.
 const uint32_t kNotCompiled = 0x7FFFFF;
+const uint16_t kLongText = 0xFFFF;
 // Larger or deeper trees are left to the walk; this bounds the compiler's
 // recursion and the slot numbers.
 const int kMaxSteps = 4096;
@@ -56,8 +62,9 @@ enum Source : uint8_t { kConst, kSlot, kRef };
 
 struct Operand {
     Source source;
-    uint16_t slot;   // kSlot
-    uint16_t level;  // kRef: nodes from the root down to the reference, both counted
+    uint16_t slot;    // kSlot
+    uint16_t level;   // kRef: nodes from the root down to the reference, both counted
+    uint16_t length;  // kConst string: its length, kLongText from that length on
     union {
         EvalValue value;               // kConst
         const Variable::Scope *scope;  // kRef; lives in the tree's Variable
@@ -82,7 +89,13 @@ enum Code : uint8_t {
 // A test on a step's value, when it is the left side of "&&" or "||".
 enum Test : uint8_t { kNoTest, kTestAnd, kTestOr };
 
+struct Step;
+struct Frame;
+// Runs steps[i]; the next step to run.
+using StepRunner = int (*)(const Step *steps, int i, const Frame &f);
+
 struct Step {
+    StepRunner run;  // chosen when compiled, by the step's code and operands
     Code code;
     Test test;
     OpKind op;
@@ -125,6 +138,11 @@ Operand constant(const EvalValue &v) {
     o.source = kConst;
     o.slot = 0;
     o.level = 0;
+    o.length = 0;
+    if (v.type == LX_STRING) {
+        size_t n = strlen(v.s);
+        o.length = n < kLongText ? static_cast<uint16_t>(n) : kLongText;
+    }
     o.value = v;
     return o;
 }
@@ -173,6 +191,7 @@ class Compiler {
 
 Operand Compiler::emit(Code code, OpKind op, const Operand &left, const Operand &right) {
     Step step;
+    step.run = nullptr;
     step.code = code;
     step.test = kNoTest;
     step.op = op;
@@ -287,6 +306,14 @@ void join_chains(std::vector<Step> &steps) {
     }
 }
 
+// Whether node compiles to a constant, without steps (a literal, or an
+// integer subtree folded).
+bool is_constant(ExprTree *node, int level) {
+    Compiler trial;
+    Operand o = trial.operand(node, level);
+    return !trial.failed && o.source == kConst;
+}
+
 Operand Compiler::operation(BinaryOpBase *node, int level) {
     LexemeType kind = node->MyType();
     ExprTree *left = node->LeftOperand();
@@ -302,7 +329,7 @@ Operand Compiler::operation(BinaryOpBase *node, int level) {
     }
     OpKind op = eval_operation_of(kind);
     Operand l = operand(left, level + 1);
-    if (l.source == kRef && is_operator(node->RightOperand())) {
+    if (l.source == kRef && !is_constant(node->RightOperand(), level + 1)) {
         l = emit(kLoad, op, l, constant(EvalValue::Undefined()));  // before the right side's steps
     }
     Operand r = operand(node->RightOperand(), level + 1);
@@ -314,6 +341,8 @@ Operand Compiler::operation(BinaryOpBase *node, int level) {
     }
     return emit(code_of(kind), op, l, r);
 }
+
+StepRunner runner_for(const Step &s);
 
 // Compiles the tree under root; kNotCompiled when it cannot be.
 uint32_t compile(ExprTree *root) {
@@ -335,6 +364,9 @@ uint32_t compile(ExprTree *root) {
     p->steps = new (torvel::or_die) Step[compiler.steps.size() + 1];
     p->slots = new (torvel::or_die) EvalValue[compiler.steps.size() + 1];
     std::copy(compiler.steps.begin(), compiler.steps.end(), p->steps);
+    for (int i = 0; i < p->count; i++) {
+        p->steps[i].run = runner_for(p->steps[i]);
+    }
     if (!numbers.empty()) {
         uint32_t number = numbers.back();
         numbers.pop_back();
@@ -360,26 +392,46 @@ void fetch_any_reference(const Operand &o, const Frame &f, EvalValue &out) {
     eval_reference_value(*o.scope, f.my, f.target, out);
 }
 
-// The common reference, a literal attribute of the first ad looked in,
-// spelled as the reference spells it, is read here without a call (the
-// run's nesting check covers the literal's); the rest as the walk does.
-inline void fetch_reference(const Operand &o, const Frame &f, EvalValue &out) {
+// The attribute of the common reference, a literal attribute of the first
+// ad looked in, spelled as the reference spells it; else null.
+inline const AttrListElem *own_literal_attribute(const Operand &o, const Frame &f) {
     const Variable::Scope &scope = *o.scope;
     const AttrList *my = scope.exchanged ? f.target : f.my;
     const AttrListElem *attribute =
         my != nullptr ? my->LookupOwnInterned(scope.name, scope.hash) : nullptr;
-    if (attribute != nullptr && attribute->literalKind != LX_NONE) {
+    return attribute != nullptr && attribute->literalKind != LX_NONE ? attribute : nullptr;
+}
+
+// The common reference is read here without a call (the run's nesting
+// check covers the literal's); the rest as the walk does.
+inline void fetch_reference(const Operand &o, const Frame &f, EvalValue &out) {
+    const AttrListElem *attribute = own_literal_attribute(o, f);
+    if (attribute != nullptr) {
         eval_literal_attribute(attribute, out);
         return;
     }
     fetch_any_reference(o, f, out);
 }
 
+// Copies a slot member by member, each as wide as it was written: slots are
+// read back right after their step stored them, and a copy of the whole
+// record at once would wait until those narrower stores reach the cache.
+inline void copy_slot(const EvalValue &from, EvalValue &to) {
+    to.type = from.type;
+    if (from.type == LX_FLOAT) {
+        to.r = from.r;
+    } else if (from.type == LX_STRING || from.type == LX_TIME) {
+        to.s = from.s;
+    } else {
+        to.i = from.i;  // integers; UNDEFINED and ERROR carry 0
+    }
+}
+
 inline void fetch(const Operand &o, const Frame &f, EvalValue &out) {
     if (o.source == kConst) {
         out = o.value;
     } else if (o.source == kSlot) {
-        out = f.slots[o.slot];
+        copy_slot(f.slots[o.slot], out);
     } else {
         fetch_reference(o, f, out);
     }
@@ -398,40 +450,30 @@ bool decides(bool is_or, const EvalValue &left, EvalValue &out) {
     return eval_short_circuit(is_or ? LOGICAL_OR_OP : LOGICAL_AND_OP, left, out);
 }
 
-// Whether two texts surely differ without regard to case, judged by their
-// first bytes alone: two ASCII bytes that are not one letter in two cases
-// fold to different bytes in every locale. Anything else is left to
-// strcasecmp.
-bool first_bytes_differ(const char *a, const char *b) {
-    unsigned char x = static_cast<unsigned char>(a[0]);
-    unsigned char y = static_cast<unsigned char>(b[0]);
-    if (x >= 0x80 || y >= 0x80) {
-        return false;
-    }
-    x = x >= 'A' && x <= 'Z' ? static_cast<unsigned char>(x + ('a' - 'A')) : x;
-    y = y >= 'A' && y <= 'Z' ? static_cast<unsigned char>(y + ('a' - 'A')) : y;
-    return x != y;
-}
-
-// A comparison; two integers, and two strings for "==" and "!=", without
-// the operator layer.
+// A comparison of two values; two integers, and two strings for "==" and
+// "!=", without the operator layer.
 template <class Compare>
-void compare(const Step &s, const Frame &f, EvalValue &out) {
-    EvalValue l;
-    EvalValue r;
-    fetch(s.left, f, l);
-    fetch(s.right, f, r);
+inline void compare_values(const Step &s, const EvalValue &l, const EvalValue &r, EvalValue &out) {
     if (l.type == LX_INTEGER && r.type == LX_INTEGER) {
         out = EvalValue::Int(Compare()(l.i, r.i));
         return;
     }
     if (l.type == LX_STRING && r.type == LX_STRING && (s.code == kEqual || s.code == kNotEqual)) {
         // Texts interned in the same space are often the same pointer.
-        bool same = l.s == r.s || (!first_bytes_differ(l.s, r.s) && strcasecmp(l.s, r.s) == 0);
+        bool same = l.s == r.s || texts_equal_ignoring_case(l.s, r.s);
         out = EvalValue::Int(same == (s.code == kEqual));
         return;
     }
     out = eval_stored(eval_operate(s.op, l, r));
+}
+
+template <class Compare>
+void compare(const Step &s, const Frame &f, EvalValue &out) {
+    EvalValue l;
+    EvalValue r;
+    fetch(s.left, f, l);
+    fetch(s.right, f, r);
+    compare_values<Compare>(s, l, r, out);
 }
 
 void combine(const Step &s, const Frame &f, EvalValue &out) {
@@ -454,7 +496,26 @@ void operate(const Step &s, const Frame &f, EvalValue &out) {
     out = eval_stored(s.code == kNegate ? eval_negate(r) : eval_operate(s.op, l, r));
 }
 
-// Runs one step into its slot; the next step to run.
+// After a step stored its value: the step to run next, past the end of the
+// "&&" or "||" its value decides.
+inline int next_step(const Step &s, int i, const Frame &f, const EvalValue &out) {
+    if (s.test != kNoTest && decides(s.test == kTestOr, out, f.slots[s.target])) {
+        return s.jump;
+    }
+    return i + 1;
+}
+
+// The same for a step that stored the integer truth.
+inline int next_step_after_truth(const Step &s, int i, const Frame &f, bool truth) {
+    bool is_or = s.test == kTestOr;
+    if (s.test != kNoTest && truth == is_or) {
+        f.slots[s.target] = EvalValue::Int(is_or);
+        return s.jump;
+    }
+    return i + 1;
+}
+
+// Runs any step into its slot; the next step to run.
 int run_step(const Step *steps, int i, const Frame &f) {
     const Step &s = steps[i];
     EvalValue &out = f.slots[i];
@@ -487,18 +548,101 @@ int run_step(const Step *steps, int i, const Frame &f) {
             operate(s, f, out);
             break;
     }
-    if (s.test != kNoTest && decides(s.test == kTestOr, out, f.slots[s.target])) {
-        return s.jump;
+    return next_step(s, i, f, out);
+}
+
+// A comparison of an attribute against a constant, the general way: out
+// of line, so that the common case keeps its values in registers.
+template <class Compare>
+__attribute__((noinline)) void compare_reference(const Step &s, const Frame &f, EvalValue &out) {
+    EvalValue l;
+    fetch_reference(s.left, f, l);
+    compare_values<Compare>(s, l, s.right.value, out);
+}
+
+// The common comparison, an attribute against a constant, without asking
+// where each operand comes from; two integers are compared in place.
+template <class Compare>
+int run_reference_comparison(const Step *steps, int i, const Frame &f) {
+    const Step &s = steps[i];
+    EvalValue &out = f.slots[i];
+    const AttrListElem *attribute = own_literal_attribute(s.left, f);
+    if (attribute != nullptr && attribute->literalKind == LX_INTEGER &&
+        s.right.value.type == LX_INTEGER) {
+        bool truth = Compare()(attribute->literalInt, s.right.value.i);
+        out = EvalValue::Int(truth);
+        return next_step_after_truth(s, i, f, truth);
     }
-    return i + 1;
+    compare_reference<Compare>(s, f, out);
+    return next_step(s, i, f, out);
+}
+
+// Whether the text of a literal attribute equals a constant text without
+// regard to case. Interned texts that are equal are one pointer; texts of
+// different lengths differ in every locale, since no byte but NUL lowers to
+// NUL; what is left is compared byte by byte.
+inline bool literal_text_equals(const AttrListElem *attribute, const Operand &text) {
+    if (attribute->literalText == text.value.s) {
+        return true;
+    }
+    if (text.length != kLongText && attribute->literalLength != text.length) {
+        return false;
+    }
+    return texts_equal_ignoring_case(attribute->literalText, text.value.s);
+}
+
+// "==" (or "!=" when equal is false) of an attribute against a constant
+// text: a literal text attribute is compared in place, with its length.
+template <bool equal>
+int run_reference_text_comparison(const Step *steps, int i, const Frame &f) {
+    const Step &s = steps[i];
+    EvalValue &out = f.slots[i];
+    const AttrListElem *attribute = own_literal_attribute(s.left, f);
+    if (attribute != nullptr && attribute->literalKind == LX_STRING) {
+        bool truth = literal_text_equals(attribute, s.right) == equal;
+        out = EvalValue::Int(truth);
+        return next_step_after_truth(s, i, f, truth);
+    }
+    using Compare =
+        typename std::conditional<equal, std::equal_to<int>, std::not_equal_to<int>>::type;
+    compare_reference<Compare>(s, f, out);
+    return next_step(s, i, f, out);
+}
+
+StepRunner runner_for(const Step &s) {
+    if (s.left.source != kRef || s.right.source != kConst) {
+        return run_step;
+    }
+    if (s.right.value.type == LX_STRING && (s.code == kEqual || s.code == kNotEqual)) {
+        return s.code == kEqual ? run_reference_text_comparison<true>
+                                : run_reference_text_comparison<false>;
+    }
+    switch (s.code) {
+        case kLess:
+            return run_reference_comparison<std::less<int>>;
+        case kLessEqual:
+            return run_reference_comparison<std::less_equal<int>>;
+        case kGreater:
+            return run_reference_comparison<std::greater<int>>;
+        case kGreaterEqual:
+            return run_reference_comparison<std::greater_equal<int>>;
+        case kEqual:
+            return run_reference_comparison<std::equal_to<int>>;
+        case kNotEqual:
+            return run_reference_comparison<std::not_equal_to<int>>;
+        default:
+            return run_step;
+    }
 }
 
 }  // namespace
 
-bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
-    if (!is_operator(tree) || EvalMark::isOperand(tree) || eval_inner_entries != 0) {
-        return false;
-    }
+namespace {
+
+// The compiled form of a root whose form is missing or out of date, made
+// now; null when the tree cannot be compiled. Out of line: it runs once
+// per tree.
+__attribute__((noinline)) const Program *program_made(ExprTree *tree) {
     uint32_t number = EvalMark::program(tree);
     if (number != 0 && number != kNotCompiled &&
         (*program_table)[number]->generation != program_generation) {
@@ -509,22 +653,41 @@ bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target
         number = compile(tree);
         EvalMark::setProgram(tree, number);
     }
-    if (number == kNotCompiled) {
+    return number == kNotCompiled ? nullptr : (*program_table)[number];
+}
+
+// The compiled form of a root, made when it is missing or out of date.
+inline const Program *program_of(ExprTree *tree) {
+    uint32_t number = EvalMark::program(tree);
+    if (number != 0 && number != kNotCompiled) {
+        const Program *p = (*program_table)[number];
+        if (p->generation == program_generation) {
+            return p;
+        }
+    }
+    return program_made(tree);
+}
+
+}  // namespace
+
+bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target, EvalValue &out) {
+    if (!is_operator(tree) || EvalMark::isOperand(tree) || eval_inner_entries != 0) {
         return false;
     }
-    const Program &p = *(*program_table)[number];  // made by compile
+    const Program *p = program_of(tree);
     // One more level for a literal attribute read at the deepest node.
-    if (tree->IsBeingEvaluated() || eval_depth + p.height + 1 >= CLASSAD_MAX_EVAL_DEPTH) {
+    if (p == nullptr || tree->IsBeingEvaluated() ||
+        eval_depth + p->height + 1 >= CLASSAD_MAX_EVAL_DEPTH) {
         return false;
     }
-    Frame f{my, target, p.slots, eval_depth};
+    Frame f{my, target, p->slots, eval_depth};
     EvalMark::set(tree, true);
-    for (int i = 0; i < p.count;) {
-        i = run_step(p.steps, i, f);
+    for (int i = 0; i < p->count;) {
+        i = p->steps[i].run(p->steps, i, f);
     }
     eval_depth = f.base;
     EvalMark::set(tree, false);
-    fetch(p.result, f, out);
+    fetch(p->result, f, out);
     return true;
 }
 

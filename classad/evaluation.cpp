@@ -402,7 +402,11 @@ bool ExprTree::EvalTree(const AttrList *my, const AttrList *target, EvalResult *
     EvalScratchScope scope;
     EvalValue v;
     bool ok = eval_program_run(this, my, target, v) || eval_tree_value(this, my, target, v);
-    eval_value_store(v, result);
+    if (v.type == LX_INTEGER) {
+        result->set_int(v.i);  // the common result, inline
+    } else {
+        eval_value_store(v, result);
+    }
     return ok;
 }
 

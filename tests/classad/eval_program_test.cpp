@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
 #include "classad/attr_list.h"
 #include "classad/eval_result.h"
@@ -115,6 +116,62 @@ TEST(EvalCompiledForm, ReassignedKindsAndFoldingDoNotShow) {
     EXPECT_EQ(Describe(r), "int 9");
     delete sum;
     delete tree;
+}
+
+// An attribute compared with a constant is read in place when it is a
+// literal: texts by pointer, length and bytes, integers directly. Every
+// kind of attribute against every kind of constant, alone and as a clause
+// of "&&" and "||", must answer as the walk does (its two rounds: the form
+// made, then reused).
+TEST(EvalCompiledForm, AttributeAgainstConstantAgreesWithTheWalk) {
+    std::string long_text(70000, 'q');  // beyond the length the form keeps
+    std::string long_upper(70000, 'Q');
+    std::vector<std::string> values = {"\"X86_64\"",
+                                       "\"x86_64\"",
+                                       "\"X86_6\"",
+                                       "\"X86_64 \"",
+                                       "\"INTEL\"",
+                                       "\"\"",
+                                       "\"\\xc4rger\"",
+                                       "\"\\xe4rger\"",
+                                       "\"" + long_text + "\"",
+                                       "\"" + long_upper + "\"",
+                                       "5",
+                                       "64",
+                                       "2.5",
+                                       "TRUE",
+                                       "UNDEFINED",
+                                       "ERROR",
+                                       "strcat(\"X86\", \"_64\")",
+                                       "Other",
+                                       "Missing"};
+    std::vector<std::string> constants = {
+        "\"X86_64\"", "\"x86_64\"", "\"X86_6\"", "\"\"", "\"\\xe4RGER\"", "\"" + long_text + "\"",
+        "64",         "2.5"};
+    const char *shapes[] = {"A == %s",           "A != %s",           "A >= %s",          "A < %s",
+                            "A == %s && B == 1", "A != %s || B == 1", "B == 1 && A == %s"};
+    for (const std::string &value : values) {
+        std::string a = "A = " + value;
+        auto ad = Ad({a.c_str(), "B = 1", "Other = \"x86_64\""});
+        for (const std::string &constant : constants) {
+            for (const char *shape : shapes) {
+                std::string text(shape);
+                text.replace(text.find("%s"), 2, constant);
+                ExprTree *tree = nullptr;
+                ASSERT_EQ(Parse(text.c_str(), tree), 0) << text;
+                EvalResult walked;
+                bool walked_ok = tree->_EvalTree(ad.get(), nullptr, &walked);
+                for (int round = 0; round < 2; round++) {
+                    EvalResult compiled;
+                    bool compiled_ok = tree->EvalTree(ad.get(), nullptr, &compiled);
+                    EXPECT_EQ(compiled_ok, walked_ok);
+                    EXPECT_EQ(Describe(compiled), Describe(walked))
+                        << text.substr(0, 60) << " with A = " << value.substr(0, 40);
+                }
+                delete tree;
+            }
+        }
+    }
 }
 
 }  // namespace
