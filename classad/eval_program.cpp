@@ -33,6 +33,7 @@
 // number a root keeps, see EvalMark), with the numbers freed for reuse.
 // Each form holds its own slots, which is safe because a form never runs
 // twice at once (its root is marked). Single-threaded like evaluation.
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -103,6 +104,15 @@ struct Step {
     uint16_t jump;    // with a test: the step after that operator
     Operand left;
     Operand right;
+    // For "==" and "!=" against a short ASCII constant text: the constant
+    // prepared to be compared without branches on the attribute's bytes.
+    bool folds;
+    FoldedText folded;
+    // For a comparison of an integer attribute with an integer constant:
+    // the values that compare true, as a range (or all but a range).
+    int64_t low;
+    uint64_t span;  // the range is low .. low + span
+    bool outside;
 };
 
 struct Program {
@@ -112,6 +122,8 @@ struct Program {
     Operand result;
     Step *steps;
     EvalValue *slots;
+    bool and_chain;   // comparisons of attributes with constants joined by "&&"
+    bool folds_text;  // some step compares a text prepared for it
 };
 
 // Advanced when a node inside some tree is given another kind: every form
@@ -192,6 +204,7 @@ class Compiler {
 Operand Compiler::emit(Code code, OpKind op, const Operand &left, const Operand &right) {
     Step step;
     step.run = nullptr;
+    step.folds = false;
     step.code = code;
     step.test = kNoTest;
     step.op = op;
@@ -344,6 +357,74 @@ Operand Compiler::operation(BinaryOpBase *node, int level) {
 
 StepRunner runner_for(const Step &s);
 
+// Whether a step compares an attribute with a constant that a chain can
+// compare in place: an integer, or a text prepared for it.
+bool is_chain_clause(const Step &s) {
+    if (s.left.source != kRef || s.right.source != kConst) {
+        return false;
+    }
+    if (s.folds) {
+        return true;
+    }
+    return s.code >= kLess && s.code <= kNotEqual && s.right.value.type == LX_INTEGER;
+}
+
+// The integers that compare true with the constant of an integer
+// comparison step, as one range or all but one (never a branch per code).
+void note_true_range(Step &s) {
+    const int64_t kMin = INT32_MIN;
+    const int64_t kMax = INT32_MAX;
+    int64_t r = s.right.value.i;
+    int64_t low = kMin;
+    int64_t high = kMax;
+    s.outside = false;
+    switch (s.code) {
+        case kLess:
+            high = r - 1;
+            break;
+        case kLessEqual:
+            high = r;
+            break;
+        case kGreater:
+            low = r + 1;
+            break;
+        case kGreaterEqual:
+            low = r;
+            break;
+        default:  // kEqual, and kNotEqual as all but it
+            low = r;
+            high = r;
+            s.outside = s.code == kNotEqual;
+            break;
+    }
+    if (low > high) {  // nothing: all but everything
+        low = kMin;
+        high = kMax;
+        s.outside = true;
+    }
+    s.low = low;
+    s.span = static_cast<uint64_t>(high - low);
+}
+
+// Whether the program is clauses joined by "&&" alone: each clause but the
+// last decides the whole with its 0 (its test leads to the end), and the
+// last clause's value is the program's.
+bool is_and_chain(const Program &p) {
+    int last = p.count - 1;
+    if (p.count == 0 || p.result.source != kSlot || p.result.slot != last) {
+        return false;
+    }
+    for (int i = 0; i <= last; i++) {
+        const Step &s = p.steps[i];
+        bool joined = i == last ? s.test == kNoTest
+                                : s.test == kTestAnd && s.target == last && s.jump == p.count;
+        if (!joined || !is_chain_clause(s)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Compiles the tree under root; kNotCompiled when it cannot be.
 uint32_t compile(ExprTree *root) {
     Compiler compiler;
@@ -365,7 +446,22 @@ uint32_t compile(ExprTree *root) {
     p->slots = new (torvel::or_die) EvalValue[compiler.steps.size() + 1];
     std::copy(compiler.steps.begin(), compiler.steps.end(), p->steps);
     for (int i = 0; i < p->count; i++) {
-        p->steps[i].run = runner_for(p->steps[i]);
+        Step &step = p->steps[i];
+        step.run = runner_for(step);
+        step.folds = step.left.source == kRef && step.right.source == kConst &&
+                     step.right.value.type == LX_STRING &&
+                     (step.code == kEqual || step.code == kNotEqual) &&
+                     prepare_folded_text(step.right.value.s, step.right.length, &step.folded);
+    }
+    p->and_chain = is_and_chain(*p);
+    for (int i = 0; p->and_chain && i < p->count; i++) {
+        if (!p->steps[i].folds) {
+            note_true_range(p->steps[i]);
+        }
+    }
+    p->folds_text = false;
+    for (int i = 0; i < p->count; i++) {
+        p->folds_text |= p->steps[i].folds;
     }
     if (!numbers.empty()) {
         uint32_t number = numbers.back();
@@ -609,6 +705,51 @@ int run_reference_text_comparison(const Step *steps, int i, const Frame &f) {
     return next_step(s, i, f, out);
 }
 
+// One clause of an and-chain compared in place: its truth, with *simple
+// cleared when the clause is not an integer or an ASCII text compared in
+// place (its attribute missing, or no literal of the constant's kind).
+inline bool clause_in_place(const Step &s, const Frame &f, bool *simple) {
+    const AttrListElem *attribute = own_literal_attribute(s.left, f);
+    if (s.folds) {
+        if (attribute == nullptr || attribute->literalKind != LX_STRING) {
+            *simple = false;
+            return false;
+        }
+        bool ascii = false;
+        bool equal =
+            folded_text_equals(s.folded, attribute->literalText, attribute->literalLength, &ascii);
+        *simple &= ascii;
+        return equal == (s.code == kEqual);
+    }
+    if (attribute == nullptr || attribute->literalKind != LX_INTEGER) {
+        *simple = false;
+        return false;
+    }
+    uint64_t offset = static_cast<uint64_t>(attribute->literalInt - s.low);
+    return (offset <= s.span) != s.outside;
+}
+
+// An and-chain compared all at once: every clause is looked up and
+// compared whatever the clauses before it gave, so that no branch waits on
+// a value read from the ad. Looking up and comparing literals is pure, so
+// clauses the walk would not have reached show nowhere. When every clause
+// gave 0 or 1, *truth is their conjunction, which is the chain's value as
+// the walk gives it, and the answer is true; otherwise the steps must run.
+// Texts are compared a word at a time only where the locale folds ASCII as
+// the C locale does.
+bool chain_in_place(const Program &p, const Frame &f, bool *truth) {
+    if (p.folds_text && !locale_folds_ascii_plainly(case_fold_table())) {
+        return false;  // the steps compare such texts byte by byte
+    }
+    bool simple = true;
+    bool all = true;
+    for (int i = 0; i < p.count; i++) {
+        all &= clause_in_place(p.steps[i], f, &simple);
+    }
+    *truth = all;
+    return simple;
+}
+
 StepRunner runner_for(const Step &s) {
     if (s.left.source != kRef || s.right.source != kConst) {
         return run_step;
@@ -681,6 +822,13 @@ bool eval_program_run(ExprTree *tree, const AttrList *my, const AttrList *target
         return false;
     }
     Frame f{my, target, p->slots, eval_depth};
+    // A chain compared in place evaluates nothing that could come back to
+    // the tree, so it needs no mark.
+    bool truth = false;
+    if (p->and_chain && chain_in_place(*p, f, &truth)) {
+        out = EvalValue::Int(truth);
+        return true;
+    }
     EvalMark::set(tree, true);
     for (int i = 0; i < p->count;) {
         i = p->steps[i].run(p->steps, i, f);

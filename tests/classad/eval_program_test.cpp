@@ -119,10 +119,11 @@ TEST(EvalCompiledForm, ReassignedKindsAndFoldingDoNotShow) {
 }
 
 // An attribute compared with a constant is read in place when it is a
-// literal: texts by pointer, length and bytes, integers directly. Every
-// kind of attribute against every kind of constant, alone and as a clause
-// of "&&" and "||", must answer as the walk does (its two rounds: the form
-// made, then reused).
+// literal: texts by pointer, length and bytes, integers directly, and a
+// chain of such clauses joined by "&&" all at once. Every kind of attribute
+// against every kind of constant, alone and as a clause of "&&" and "||",
+// must answer as the walk does (its two rounds: the form made, then
+// reused).
 TEST(EvalCompiledForm, AttributeAgainstConstantAgreesWithTheWalk) {
     std::string long_text(70000, 'q');  // beyond the length the form keeps
     std::string long_upper(70000, 'Q');
@@ -148,15 +149,25 @@ TEST(EvalCompiledForm, AttributeAgainstConstantAgreesWithTheWalk) {
     std::vector<std::string> constants = {
         "\"X86_64\"", "\"x86_64\"", "\"X86_6\"", "\"\"", "\"\\xe4RGER\"", "\"" + long_text + "\"",
         "64",         "2.5"};
-    const char *shapes[] = {"A == %s",           "A != %s",           "A >= %s",          "A < %s",
-                            "A == %s && B == 1", "A != %s || B == 1", "B == 1 && A == %s"};
+    const char *shapes[] = {"A == %s",
+                            "A != %s",
+                            "A >= %s",
+                            "A < %s",
+                            "A == %s && B == 1",
+                            "A != %s || B == 1",
+                            "B == 1 && A == %s",
+                            "B >= 0 && A != %s && B < 5 && Other == \"X86_64\"",
+                            "A == %s && B > 0 && A == %s",
+                            "B == 2 && A == %s"};
     for (const std::string &value : values) {
         std::string a = "A = " + value;
         auto ad = Ad({a.c_str(), "B = 1", "Other = \"x86_64\""});
         for (const std::string &constant : constants) {
             for (const char *shape : shapes) {
                 std::string text(shape);
-                text.replace(text.find("%s"), 2, constant);
+                for (size_t at = text.find("%s"); at != std::string::npos; at = text.find("%s")) {
+                    text.replace(at, 2, constant);
+                }
                 ExprTree *tree = nullptr;
                 ASSERT_EQ(Parse(text.c_str(), tree), 0) << text;
                 EvalResult walked;
