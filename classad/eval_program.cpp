@@ -113,6 +113,9 @@ struct Step {
     int64_t low;
     uint64_t span;  // the range is low .. low + span
     bool outside;
+    // For a comparison of two integer attributes: bit 0, 1 or 2 is the
+    // truth when the left is less than, equal to or greater than the right.
+    uint8_t truths;
 };
 
 struct Program {
@@ -342,7 +345,8 @@ Operand Compiler::operation(BinaryOpBase *node, int level) {
     }
     OpKind op = eval_operation_of(kind);
     Operand l = operand(left, level + 1);
-    if (l.source == kRef && !is_constant(node->RightOperand(), level + 1)) {
+    if (l.source == kRef && is_operator(node->RightOperand()) &&
+        !is_constant(node->RightOperand(), level + 1)) {
         l = emit(kLoad, op, l, constant(EvalValue::Undefined()));  // before the right side's steps
     }
     Operand r = operand(node->RightOperand(), level + 1);
@@ -360,13 +364,36 @@ StepRunner runner_for(const Step &s);
 // Whether a step compares an attribute with a constant that a chain can
 // compare in place: an integer, or a text prepared for it.
 bool is_chain_clause(const Step &s) {
-    if (s.left.source != kRef || s.right.source != kConst) {
+    bool comparison = s.code >= kLess && s.code <= kNotEqual;
+    if (s.left.source != kRef) {
         return false;
     }
-    if (s.folds) {
-        return true;
+    if (s.right.source == kRef) {
+        return comparison;  // two integer attributes
     }
-    return s.code >= kLess && s.code <= kNotEqual && s.right.value.type == LX_INTEGER;
+    if (s.right.source != kConst) {
+        return false;
+    }
+    return s.folds || (comparison && s.right.value.type == LX_INTEGER);
+}
+
+// The truths of a comparison of two integers: bit 0 when the left is less,
+// bit 1 when equal, bit 2 when greater.
+uint8_t truths_of(Code code) {
+    switch (code) {
+        case kLess:
+            return 1;
+        case kLessEqual:
+            return 3;
+        case kGreater:
+            return 4;
+        case kGreaterEqual:
+            return 6;
+        case kEqual:
+            return 2;
+        default:
+            return 5;
+    }
 }
 
 // The integers that compare true with the constant of an integer
@@ -455,8 +482,11 @@ uint32_t compile(ExprTree *root) {
     }
     p->and_chain = is_and_chain(*p);
     for (int i = 0; p->and_chain && i < p->count; i++) {
-        if (!p->steps[i].folds) {
-            note_true_range(p->steps[i]);
+        Step &step = p->steps[i];
+        if (step.right.source == kRef) {
+            step.truths = truths_of(step.code);
+        } else if (!step.folds) {
+            note_true_range(step);
         }
     }
     p->folds_text = false;
@@ -706,8 +736,8 @@ int run_reference_text_comparison(const Step *steps, int i, const Frame &f) {
 }
 
 // One clause of an and-chain compared in place: its truth, with *simple
-// cleared when the clause is not an integer or an ASCII text compared in
-// place (its attribute missing, or no literal of the constant's kind).
+// cleared when the clause is not two integers or ASCII texts compared in
+// place (an attribute missing, or no literal of the other side's kind).
 inline bool clause_in_place(const Step &s, const Frame &f, bool *simple) {
     const AttrListElem *attribute = own_literal_attribute(s.left, f);
     if (s.folds) {
@@ -725,7 +755,17 @@ inline bool clause_in_place(const Step &s, const Frame &f, bool *simple) {
         *simple = false;
         return false;
     }
-    uint64_t offset = static_cast<uint64_t>(attribute->literalInt - s.low);
+    int l = attribute->literalInt;
+    if (s.right.source == kRef) {
+        const AttrListElem *other = own_literal_attribute(s.right, f);
+        if (other == nullptr || other->literalKind != LX_INTEGER) {
+            *simple = false;
+            return false;
+        }
+        int r = other->literalInt;
+        return (s.truths >> ((l > r) * 2 + (l == r))) & 1;
+    }
+    uint64_t offset = static_cast<uint64_t>(l - s.low);
     return (offset <= s.span) != s.outside;
 }
 

@@ -158,7 +158,10 @@ TEST(EvalCompiledForm, AttributeAgainstConstantAgreesWithTheWalk) {
                             "B == 1 && A == %s",
                             "B >= 0 && A != %s && B < 5 && Other == \"X86_64\"",
                             "A == %s && B > 0 && A == %s",
-                            "B == 2 && A == %s"};
+                            "B == 2 && A == %s",
+                            "A >= B && B <= A && A != %s",
+                            "B > A && A == %s",
+                            "A < B && B == 1"};
     for (const std::string &value : values) {
         std::string a = "A = " + value;
         auto ad = Ad({a.c_str(), "B = 1", "Other = \"x86_64\""});
