@@ -190,6 +190,11 @@ Code code_of(LexemeType kind) {
 class Compiler {
  public:
     bool failed = false;
+    // A trial only asks whether a subtree is constant: it stops at its
+    // first step, and asks no trial of its own, so that asking costs at
+    // most one walk of the subtree (trials within trials would double the
+    // work at every level of a right-nested tree).
+    bool trial = false;
     int height = 0;
     std::vector<Step> steps;
 
@@ -205,6 +210,10 @@ class Compiler {
 };
 
 Operand Compiler::emit(Code code, OpKind op, const Operand &left, const Operand &right) {
+    if (trial) {
+        failed = true;  // not constant: nothing more to learn
+        return constant(EvalValue::Undefined());
+    }
     Step step;
     step.run = nullptr;
     step.folds = false;
@@ -326,6 +335,7 @@ void join_chains(std::vector<Step> &steps) {
 // integer subtree folded).
 bool is_constant(ExprTree *node, int level) {
     Compiler trial;
+    trial.trial = true;
     Operand o = trial.operand(node, level);
     return !trial.failed && o.source == kConst;
 }
@@ -346,7 +356,7 @@ Operand Compiler::operation(BinaryOpBase *node, int level) {
     OpKind op = eval_operation_of(kind);
     Operand l = operand(left, level + 1);
     if (l.source == kRef && is_operator(node->RightOperand()) &&
-        !is_constant(node->RightOperand(), level + 1)) {
+        (trial || !is_constant(node->RightOperand(), level + 1))) {
         l = emit(kLoad, op, l, constant(EvalValue::Undefined()));  // before the right side's steps
     }
     Operand r = operand(node->RightOperand(), level + 1);

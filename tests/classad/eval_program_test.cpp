@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,32 @@ TEST(EvalCompiledForm, AttributeAgainstConstantAgreesWithTheWalk) {
                 delete tree;
             }
         }
+    }
+}
+
+// Deciding whether an attribute must be read before the operator on its
+// right once cost a compilation of that right side, which did the same at
+// every level below: a right-nested tree 60 levels deep would never have
+// finished compiling. It compiles once, and answers as the walk does.
+TEST(EvalCompiledForm, RightNestedTreesCompileInOneWalk) {
+    auto ad = Ad({"a = 3"});
+    for (const char *level : {"a - (", "a - ((1 + 2) - "}) {
+        std::string text;
+        for (int i = 0; i < 60; i++) {
+            text += level;
+        }
+        text += "1";
+        text += std::string(
+            std::count(text.begin(), text.end(), '(') - std::count(text.begin(), text.end(), ')'),
+            ')');
+        ExprTree *tree = nullptr;
+        ASSERT_EQ(Parse(text.c_str(), tree), 0);
+        EvalResult walked;
+        EXPECT_TRUE(tree->_EvalTree(ad.get(), nullptr, &walked));
+        EvalResult compiled;
+        EXPECT_TRUE(tree->EvalTree(ad.get(), nullptr, &compiled));
+        EXPECT_EQ(Describe(compiled), Describe(walked)) << level;
+        delete tree;
     }
 }
 
