@@ -28,8 +28,8 @@ uint32_t _torvel_text_hash(const char *text, bool fold);
 template <class Value, Value kEmpty>
 class TextIndex {
  public:
-    TextIndex() : slots_(nullptr), mask_(0), count_(0) {}
-    ~TextIndex() { delete[] slots_; }
+    TextIndex() : slots_(inline_), mask_(kInline - 1), count_(0) { empty_inline_(); }
+    ~TextIndex() { release_(); }
     TextIndex(const TextIndex &) = delete;
     TextIndex &operator=(const TextIndex &) = delete;
 
@@ -39,9 +39,6 @@ class TextIndex {
     // when there is none.
     template <class Match>
     Value *find(uint32_t hash, Match matches) const {
-        if (slots_ == nullptr) {
-            return nullptr;
-        }
         for (uint32_t i = hash & mask_;; i = (i + 1) & mask_) {
             Slot &slot = slots_[i];
             if (slot.value == kEmpty) {
@@ -79,20 +76,28 @@ class TextIndex {
 
     // Forgets every value and frees the table.
     void clear() {
-        delete[] slots_;
-        slots_ = nullptr;
-        mask_ = 0;
+        release_();
+        slots_ = inline_;
+        empty_inline_();
+        mask_ = kInline - 1;
         count_ = 0;
     }
 
     void swap(TextIndex &other) {
-        Slot *slots = slots_;
+        // The inline slots stay with their index: their contents move.
+        Slot *heap = slots_ != inline_ ? slots_ : nullptr;
+        Slot *other_heap = other.slots_ != other.inline_ ? other.slots_ : nullptr;
+        for (uint32_t i = 0; i < kInline; i++) {
+            Slot slot = inline_[i];
+            inline_[i] = other.inline_[i];
+            other.inline_[i] = slot;
+        }
+        slots_ = other_heap != nullptr ? other_heap : inline_;
+        other.slots_ = heap != nullptr ? heap : other.inline_;
         uint32_t mask = mask_;
         uint32_t count = count_;
-        slots_ = other.slots_;
         mask_ = other.mask_;
         count_ = other.count_;
-        other.slots_ = slots;
         other.mask_ = mask;
         other.count_ = count;
     }
@@ -105,7 +110,23 @@ class TextIndex {
         Value value;
     };
 
-    uint32_t capacity_() const { return slots_ != nullptr ? mask_ + 1 : 0; }
+    // A small index keeps its slots inside itself: its lookups go from the
+    // owner straight to a slot, without a separate table to reach.
+    static const uint32_t kInline = 8;
+
+    uint32_t capacity_() const { return mask_ + 1; }
+
+    void empty_inline_() {
+        for (uint32_t i = 0; i < kInline; i++) {
+            inline_[i].value = kEmpty;
+        }
+    }
+
+    void release_() {
+        if (slots_ != inline_) {
+            delete[] slots_;
+        }
+    }
 
     // Stores value in the first free slot from its home. REQUIRES: a free slot.
     void place_(uint32_t hash, Value value) {
@@ -120,7 +141,7 @@ class TextIndex {
     void grow_() {
         Slot *old = slots_;
         uint32_t old_capacity = capacity_();
-        uint32_t capacity = old_capacity == 0 ? 8 : old_capacity * 2;
+        uint32_t capacity = old_capacity * 2;
         slots_ = new (torvel::or_die) Slot[capacity];
         mask_ = capacity - 1;
         for (uint32_t i = 0; i < capacity; i++) {
@@ -131,7 +152,9 @@ class TextIndex {
                 place_(old[i].hash, old[i].value);
             }
         }
-        delete[] old;
+        if (old != inline_) {
+            delete[] old;
+        }
     }
 
     // Empties slot hole, then moves back every later entry of the same run
@@ -150,9 +173,10 @@ class TextIndex {
         slots_[hole].value = kEmpty;
     }
 
-    Slot *slots_;    // capacity_() slots, a power of two; null when empty
+    Slot *slots_;    // capacity_() slots, a power of two: inline_ or new[]
     uint32_t mask_;  // capacity - 1
     uint32_t count_;
+    Slot inline_[kInline];
 };
 
 #endif  // TORVEL_CORE_TEXT_INDEX_H_
