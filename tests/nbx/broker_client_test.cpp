@@ -6,10 +6,13 @@
 // the lowered time bound).
 #include "nbx/broker_client.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -49,14 +52,25 @@ struct Received {
 };
 
 // Interrupts blocking calls every 20 ms (no SA_RESTART) while it exists.
+// Each interrupt also writes a byte to interrupt_notes when that is set, so
+// that a peer process can wait for one that really happened.
 volatile sig_atomic_t interrupts = 0;
+volatile sig_atomic_t interrupt_notes = -1;
 class Interrupter {
  public:
     Interrupter() {
         interrupts = 0;
         struct sigaction action;
         memset(&action, 0, sizeof action);
-        action.sa_handler = [](int) { ++interrupts; };
+        action.sa_handler = [](int) {
+            int saved = errno;  // the interrupted call's EINTR must survive
+            ++interrupts;
+            if (interrupt_notes >= 0) {
+                char note = 'i';
+                syscall(SYS_write, static_cast<int>(interrupt_notes), &note, 1);
+            }
+            errno = saved;
+        };
         sigaction(SIGALRM, &action, nullptr);
         itimerval every = {{0, 20000}, {0, 20000}};
         setitimer(ITIMER_REAL, &every, nullptr);
@@ -86,13 +100,44 @@ bool WaitForAnInterruptedWait(pid_t tid) {
     });
 }
 
+// A pipe for interrupt notes: [0] to wait on in a peer, [1] for the
+// interrupted process (non-blocking, so a handler never waits).
+struct NotePipe {
+    int ends[2] = {-1, -1};
+    NotePipe() {
+        if (pipe(ends) == 0) {
+            fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        }
+    }
+    // In the peer: true once the interrupted process had an interrupt,
+    // false when it closed its end first.
+    bool WaitForAnInterrupt() {
+        __real_close(ends[1]);
+        char note;
+        return __real_read(ends[0], &note, 1) == 1;
+    }
+    // In the interrupted process, around the Interrupter's life.
+    void Start() {
+        __real_close(ends[0]);
+        interrupt_notes = ends[1];
+    }
+    void Stop() {
+        interrupt_notes = -1;
+        __real_close(ends[1]);
+    }
+};
+
 // Forks a child that writes the pieces to fd, each once the reading thread
-// (reader) has been interrupted in its wait for it.
-pid_t WriteSlowly(int fd, const std::vector<std::string> &pieces, pid_t reader) {
+// (reader) has been interrupted in its wait for it, the first only after
+// an interrupt noted in notes.
+pid_t WriteSlowly(int fd, const std::vector<std::string> &pieces, pid_t reader, NotePipe &notes) {
     pid_t pid = fork();
     if (pid == 0) {
+        bool first = true;
         for (const std::string &piece : pieces) {
             if (!WaitForAnInterruptedWait(reader)) _exit(2);
+            if (first && !notes.WaitForAnInterrupt()) _exit(2);
+            first = false;
             __real_write(fd, piece.data(), piece.size());
         }
         _exit(0);
@@ -112,20 +157,23 @@ TEST(BrokerSendTest, WritesTheWholeMessageThroughInterruptions) {
         while ((n = __real_write(pair[0], filler.data(), filler.size())) > 0) filled += n;
         fcntl(pair[0], F_SETFL, 0);
         pid_t sender = torvel_test::ThreadId();
+        NotePipe notes;
         pid_t reader = fork();
         if (reader == 0) {
             __real_close(pair[0]);
             // Reads once the send has been interrupted in its wait for room.
-            if (!WaitForAnInterruptedWait(sender)) _exit(2);
+            if (!WaitForAnInterruptedWait(sender) || !notes.WaitForAnInterrupt()) _exit(2);
             std::string all;
             char buffer[4096];
             while ((n = __real_read(pair[1], buffer, sizeof buffer)) > 0) all.append(buffer, n);
             _exit(all.size() == filled + 22 && Hex(all.data() + filled, 22) == kConnectHex ? 0 : 3);
         }
+        notes.Start();
         {
             Interrupter interrupter;
             CHILD_EXPECT_EQ(report, 22, SendConnect(pair[0]));
         }
+        notes.Stop();
         CHILD_EXPECT(report, interrupts > 0);
         __real_close(pair[0]);
         int status = 0;
@@ -155,15 +203,18 @@ TEST(BrokerReceiveTest, DeliversFieldsThroughShortReadsAndInterruptions) {
         int pair[2];
         CHILD_EXPECT(report, socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0);
         std::string bytes = Bytes(kConnectHex) + Bytes("00 04 5a 6f");
+        NotePipe notes;
         pid_t writer = WriteSlowly(
             pair[1],
             {bytes.substr(0, 1), bytes.substr(1, 3), bytes.substr(4, 10), bytes.substr(14)},
-            torvel_test::ThreadId());
+            torvel_test::ThreadId(), notes);
         Received connect, nak;
+        notes.Start();
         {
             Interrupter interrupter;
             CHILD_EXPECT_EQ(report, 22, connect.From(pair[0]));
         }
+        notes.Stop();
         CHILD_EXPECT(report, interrupts > 0);
         CHILD_EXPECT_EQ(report, 'J', connect.opcode);
         CHILD_EXPECT_EQ(report, Ip("192.0.2.7").s_addr, connect.canon.s_addr);
