@@ -13,12 +13,22 @@
 
 #include <atomic>
 
+// The table through which strcasecmp lowers bytes in the calling thread's
+// locale, indexed by byte; null where it cannot be known.
+inline const int32_t *case_fold_table() {
+#if defined(__GLIBC__)
+    return *__ctype_tolower_loc();
+#else
+    return nullptr;
+#endif
+}
+
 // REQUIRES: a and b are not null.
 inline bool texts_equal_ignoring_case(const char *a, const char *b) {
 #if defined(__GLIBC__)
     // glibc's strcasecmp folds each byte through the thread's LC_CTYPE
     // lowercase table; reading the same table keeps every locale's answer.
-    const int32_t *lower = *__ctype_tolower_loc();
+    const int32_t *lower = case_fold_table();
     const unsigned char *x = reinterpret_cast<const unsigned char *>(a);
     const unsigned char *y = reinterpret_cast<const unsigned char *>(b);
     while (lower[*x] == lower[*y]) {
@@ -31,16 +41,6 @@ inline bool texts_equal_ignoring_case(const char *a, const char *b) {
     return false;
 #else
     return strcasecmp(a, b) == 0;
-#endif
-}
-
-// The table through which strcasecmp lowers bytes in the calling thread's
-// locale, indexed by byte; null where it cannot be known.
-inline const int32_t *case_fold_table() {
-#if defined(__GLIBC__)
-    return *__ctype_tolower_loc();
-#else
-    return nullptr;
 #endif
 }
 
