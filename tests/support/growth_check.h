@@ -1,0 +1,79 @@
+// Growth checks: runs a piece of work at size n and at 100·n and compares the
+// times. Linear work grows about 100×, quadratic about 10,000×; the bound of
+// 300× sits far from both, so machine noise cannot fail a linear path and a
+// quadratic one cannot pass. These check growth, never speed. Test code only.
+#ifndef TORVEL_TESTS_SUPPORT_GROWTH_CHECK_H_
+#define TORVEL_TESTS_SUPPORT_GROWTH_CHECK_H_
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace torvel_test {
+
+constexpr double kGrowthBound = 300.0;
+
+struct Growth {
+    size_t n = 0;
+    double small_seconds = 0;  // one run at n
+    double large_seconds = 0;  // one run at 100·n
+    double ratio = 0;
+
+    std::string Describe() const {
+        return "n=" + std::to_string(n) + ": " + std::to_string(small_seconds) + " s, 100n: " +
+               std::to_string(large_seconds) + " s, ratio " + std::to_string(ratio) +
+               " (bound " + std::to_string(kGrowthBound) + ")";
+    }
+};
+
+inline double MonotonicSeconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Times work(size) once, in seconds of wall time.
+inline double TimeOnce(const std::function<void(size_t)> &work, size_t size) {
+    double start = MonotonicSeconds();
+    work(size);
+    return MonotonicSeconds() - start;
+}
+
+// The small run is repeated (at least 5 times and 20 ms in all) and its
+// fastest time kept: noise only ever adds time, and a too-slow small run
+// would hide growth while a single lucky fast one cannot invent it. The
+// large run is timed once and the faster of two kept only when the first
+// is over the bound, so a linear path pays for one large run.
+inline Growth MeasureGrowth(size_t n, const std::function<void(size_t)> &work) {
+    Growth growth;
+    growth.n = n;
+    work(n);  // warm up caches, lazily built tables, the page cache
+    double fastest = TimeOnce(work, n);
+    double spent = fastest;
+    for (int runs = 1; runs < 5 || spent < 0.02; ++runs) {
+        double t = TimeOnce(work, n);
+        fastest = std::min(fastest, t);
+        spent += t;
+    }
+    growth.small_seconds = std::max(fastest, 1e-9);
+    growth.large_seconds = TimeOnce(work, 100 * n);
+    if (growth.large_seconds / growth.small_seconds > kGrowthBound) {
+        growth.large_seconds = std::min(growth.large_seconds, TimeOnce(work, 100 * n));
+    }
+    growth.ratio = growth.large_seconds / growth.small_seconds;
+    return growth;
+}
+
+}  // namespace torvel_test
+
+// Fails the test when work grows more than kGrowthBound times from n to 100·n.
+#define EXPECT_LINEAR_GROWTH(n, work)                                          \
+    do {                                                                       \
+        ::torvel_test::Growth growth_ = ::torvel_test::MeasureGrowth((n), (work)); \
+        EXPECT_LE(growth_.ratio, ::torvel_test::kGrowthBound) << growth_.Describe(); \
+    } while (0)
+
+#endif  // TORVEL_TESTS_SUPPORT_GROWTH_CHECK_H_
