@@ -7,12 +7,23 @@ namespace {
 
 void append_escaped(MyString *out, unsigned char c) {
     switch (c) {
-        case '\n': *out += "\\n"; return;
-        case '\t': *out += "\\t"; return;
-        case '\r': *out += "\\r"; return;
-        case '\\': *out += "\\\\"; return;
-        case '"': *out += "\\\""; return;
-        default: break;
+        case '\n':
+            *out += "\\n";
+            return;
+        case '\t':
+            *out += "\\t";
+            return;
+        case '\r':
+            *out += "\\r";
+            return;
+        case '\\':
+            *out += "\\\\";
+            return;
+        case '"':
+            *out += "\\\"";
+            return;
+        default:
+            break;
     }
     if (c >= 0x20 && c < 0x7f) {
         *out += static_cast<char>(c);

@@ -23,8 +23,8 @@ struct Growth {
     double ratio = 0;
 
     std::string Describe() const {
-        return "n=" + std::to_string(n) + ": " + std::to_string(small_seconds) + " s, 100n: " +
-               std::to_string(large_seconds) + " s, ratio " + std::to_string(ratio) +
+        return "n=" + std::to_string(n) + ": " + std::to_string(small_seconds) +
+               " s, 100n: " + std::to_string(large_seconds) + " s, ratio " + std::to_string(ratio) +
                " (bound " + std::to_string(kGrowthBound) + ")";
     }
 };
@@ -70,9 +70,9 @@ inline Growth MeasureGrowth(size_t n, const std::function<void(size_t)> &work) {
 }  // namespace torvel_test
 
 // Fails the test when work grows more than kGrowthBound times from n to 100·n.
-#define EXPECT_LINEAR_GROWTH(n, work)                                          \
-    do {                                                                       \
-        ::torvel_test::Growth growth_ = ::torvel_test::MeasureGrowth((n), (work)); \
+#define EXPECT_LINEAR_GROWTH(n, work)                                                \
+    do {                                                                             \
+        ::torvel_test::Growth growth_ = ::torvel_test::MeasureGrowth((n), (work));   \
         EXPECT_LE(growth_.ratio, ::torvel_test::kGrowthBound) << growth_.Describe(); \
     } while (0)
 
