@@ -96,12 +96,13 @@ bool read_win32_section(const char *&p, MyString &arg) {
 // The reader of one quoted section (read_v2_section, read_win32_section).
 typedef bool (*SectionReader)(const char *&p, MyString &arg);
 
-// Appends the words of text, split at separators, to list. Inside a word,
-// `quote` opens a section that read_section reads; without a reader nothing
-// is quoted. Null when all of text was read; otherwise the opening quote of
-// the section that never closes (the words before it are appended).
-const char *split_words(const char *text, char quote, SectionReader read_section,
-                        SimpleList<MyString> &list) {
+// Hands the words of text, split at separators, to emit(const MyString &)
+// in order. Inside a word, `quote` opens a section that read_section reads;
+// without a reader nothing is quoted. Null when all of text was read;
+// otherwise the opening quote of the section that never closes (the words
+// before it are handed over).
+template <class Emit>
+const char *split_words(const char *text, char quote, SectionReader read_section, Emit emit) {
     const char *p = text;
     for (;;) {
         while (is_separator(*p)) {
@@ -121,8 +122,25 @@ const char *split_words(const char *text, char quote, SectionReader read_section
                 return opening;
             }
         }
-        list.Append(arg);
+        emit(arg);
     }
+}
+
+// Hands the arguments of V2 raw text to emit; on an unbalanced quote
+// replaces the text of error (when given) by the message and fails.
+template <class Emit>
+bool split_v2(const char *text, Emit emit, MyString *error) {
+    if (text == nullptr) {
+        return true;
+    }
+    const char *open_quote = split_words(text, '\'', read_v2_section, emit);
+    if (open_quote == nullptr) {
+        return true;
+    }
+    if (error != nullptr) {
+        error->sprintf("Unbalanced quote starting here: %s", open_quote);
+    }
+    return false;
 }
 
 // Appends one argument in Windows command-line quoting.
@@ -166,17 +184,8 @@ void AddErrorMessage(const char *msg, MyString *error) {
 
 bool split_args(const char *text, SimpleList<MyString> *list, MyString *error) {
     ARGLIST_ASSERT(list);
-    if (text == nullptr) {
-        return true;
-    }
-    const char *open_quote = split_words(text, '\'', read_v2_section, *list);
-    if (open_quote == nullptr) {
-        return true;
-    }
-    if (error != nullptr) {
-        error->sprintf("Unbalanced quote starting here: %s", open_quote);
-    }
-    return false;
+    return split_v2(
+        text, [list](const MyString &arg) { list->Append(arg); }, error);
 }
 
 bool split_args(const char *text, char ***argv, MyString *error) {
@@ -259,81 +268,100 @@ void deleteStringArray(char **array) {
 
 // ------------------------------------------------------------- list handling
 
-ArgList::ArgList() : v1_flavour_unspecified(false), v1_syntax(V1_SYNTAX_UNSPECIFIED) {}
+ArgList::ArgList()
+    : args_list(0), v1_flavour_unspecified(false), v1_syntax(V1_SYNTAX_UNSPECIFIED) {}
+
+ArgList::ArgList(const ArgList &other)
+    : args_list(0),
+      v1_flavour_unspecified(other.v1_flavour_unspecified),
+      v1_syntax(other.v1_syntax) {
+    AppendArgsFromArgList(other);
+}
+
+ArgList &ArgList::operator=(const ArgList &other) {
+    if (this != &other) {
+        Clear();
+        AppendArgsFromArgList(other);
+        v1_syntax = other.v1_syntax;
+    }
+    return *this;
+}
+
+ArgList::~ArgList() {
+    DeleteArgs_();
+}
+
+void ArgList::DeleteArgs_() {
+    for (int i = 0; i < Count(); ++i) {
+        delete args_list.getarray()[i];
+    }
+    args_list.truncate(-1);
+}
 
 void ArgList::Clear() {
-    args_list.Clear();
+    DeleteArgs_();
     v1_flavour_unspecified = false;
 }
 
 int ArgList::Count() const {
-    return args_list.Number();
+    return args_list.getlast() + 1;
 }
 
 const char *ArgList::GetArg(int n) const {
-    if (n < 0) {
+    if (n < 0 || n >= Count()) {
         return nullptr;
     }
-    SimpleListIterator<MyString> it(args_list);
-    MyString *arg = nullptr;
-    for (int i = 0; it.Next(arg); ++i) {
-        if (i == n) {
-            return arg->Value();
-        }
-    }
-    return nullptr;
+    return args_list[n]->Value();
+}
+
+void ArgList::AppendOwned_(const MyString &arg) {
+    args_list.add(new (torvel::or_die) MyString(arg));
 }
 
 void ArgList::AppendArg(const char *arg) {
     ARGLIST_ASSERT(arg);
-    args_list.Append(MyString(arg));
+    AppendOwned_(MyString(arg));
 }
 
 void ArgList::AppendArg(int n) {
-    MyString text;
-    text.sprintf("%d", n);
-    args_list.Append(text);
+    AppendOwned_(MyString(n));
 }
 
 void ArgList::RemoveArg(int pos) {
     ARGLIST_ASSERT(pos >= 0 && pos < Count());
-    args_list.Rewind();
-    MyString *arg = nullptr;
-    for (int i = 0; i <= pos; ++i) {
-        args_list.Next(arg);
-    }
-    args_list.DeleteCurrent();
+    MyString **items = args_list.getarray();
+    int count = Count();
+    delete items[pos];
+    memmove(items + pos, items + pos + 1,
+            sizeof(MyString *) * static_cast<size_t>(count - pos - 1));
+    args_list.truncate(count - 2);
 }
 
 void ArgList::InsertArg(const char *arg, int pos) {
     ARGLIST_ASSERT(arg);
     ARGLIST_ASSERT(pos >= 0 && pos <= Count());
-    // The list offers no insertion in the middle: rebuild it around arg.
-    SimpleList<MyString> rebuilt;
-    SimpleListIterator<MyString> it(args_list);
-    MyString *current = nullptr;
-    for (int i = 0; it.Next(current); ++i) {
-        if (i == pos) {
-            rebuilt.Append(MyString(arg));
-        }
-        rebuilt.Append(*current);
-    }
-    if (pos == Count()) {
-        rebuilt.Append(MyString(arg));
-    }
-    args_list = rebuilt;
+    int count = Count();
+    args_list.add(nullptr);  // room for one more, grown by doubling
+    MyString **items = args_list.getarray();
+    memmove(items + pos + 1, items + pos, sizeof(MyString *) * static_cast<size_t>(count - pos));
+    items[pos] = new (torvel::or_die) MyString(arg);
 }
 
 char **ArgList::GetStringArray() const {
-    return list_to_array(args_list);
+    char **array = new (torvel::or_die) char *[Count() + 1];
+    for (int i = 0; i < Count(); ++i) {
+        array[i] = strnewp(GetArg(i));
+    }
+    array[Count()] = nullptr;
+    return array;
 }
 
 void ArgList::AppendArgsFromArgList(const ArgList &other) {
     v1_flavour_unspecified = other.v1_flavour_unspecified;
-    SimpleListIterator<MyString> it(other.args_list);
-    MyString *arg = nullptr;
-    while (it.Next(arg)) {
-        args_list.Append(*arg);
+    // Counted first: other may be this list.
+    int count = other.Count();
+    for (int i = 0; i < count; ++i) {
+        AppendOwned_(*other.args_list[i]);
     }
 }
 
@@ -348,12 +376,13 @@ void ArgList::SetArgV1SyntaxToCurrentPlatform() {
 // ------------------------------------------------------------------- parsing
 
 bool ArgList::AppendArgsV1RawUnix(const char *text) {
-    split_words(text, '\0', nullptr, args_list);
+    split_words(text, '\0', nullptr, [this](const MyString &arg) { AppendOwned_(arg); });
     return true;
 }
 
 bool ArgList::AppendArgsV1RawWin32(const char *text, MyString *error) {
-    const char *open_quote = split_words(text, '"', read_win32_section, args_list);
+    const char *open_quote = split_words(text, '"', read_win32_section,
+                                         [this](const MyString &arg) { AppendOwned_(arg); });
     if (open_quote == nullptr) {
         return true;
     }
@@ -380,7 +409,8 @@ bool ArgList::AppendArgsV1Raw(const char *text, MyString *error) {
 }
 
 bool ArgList::AppendArgsV2Raw(const char *text, MyString *error) {
-    return split_args(text, &args_list, error);
+    return split_v2(
+        text, [this](const MyString &arg) { AppendOwned_(arg); }, error);
 }
 
 bool ArgList::AppendArgsV2Quoted(const char *text, MyString *error) {
@@ -431,15 +461,16 @@ bool ArgList::CanWriteInV1(const MyString &arg) {
 
 bool ArgList::GetArgsStringV2Raw(MyString *result, MyString *error, int skip) const {
     ARGLIST_ASSERT(result);
-    join_args(args_list, result, skip);
+    for (int i = skip < 0 ? 0 : skip; i < Count(); ++i) {
+        append_arg(GetArg(i), *result);
+    }
     return true;
 }
 
 bool ArgList::GetArgsStringV1Raw(MyString *result, MyString *error) const {
     ARGLIST_ASSERT(result);
-    SimpleListIterator<MyString> it(args_list);
-    MyString *arg = nullptr;
-    while (it.Next(arg)) {
+    for (int i = 0; i < Count(); ++i) {
+        const MyString *arg = args_list[i];
         if (!CanWriteInV1(*arg)) {
             if (error != nullptr) {
                 error->sprintf("Cannot represent '%s' in V1 arguments syntax.", arg->Value());
@@ -486,19 +517,14 @@ bool ArgList::GetArgsStringV1or2Raw(MyString *result, MyString *error) const {
 
 bool ArgList::GetArgsStringWin32(MyString *result, int skip, MyString *error) const {
     ARGLIST_ASSERT(result);
-    SimpleListIterator<MyString> it(args_list);
-    MyString *arg = nullptr;
-    for (int i = 0; it.Next(arg); ++i) {
-        if (i < skip) {
-            continue;
-        }
+    for (int i = skip < 0 ? 0 : skip; i < Count(); ++i) {
         if (result->Length() > 0) {
             *result += ' ';
         }
         // Quoting is harmless on Windows, so everything the Windows reader
         // would split or lose (white space, quotes, the empty argument) is
         // quoted.
-        const char *text = arg->Value();
+        const char *text = GetArg(i);
         bool plain = *text != '\0' && strpbrk(text, " \t\r\n\"") == nullptr;
         if (v1_flavour_unspecified || plain) {
             *result += text;

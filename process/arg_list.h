@@ -16,6 +16,7 @@
 #ifndef TORVEL_PROCESS_ARG_LIST_H_
 #define TORVEL_PROCESS_ARG_LIST_H_
 
+#include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/simple_list.h"
 
@@ -31,6 +32,10 @@ class ArgList {
     };
 
     ArgList();
+    // Copies hold their own copies of the arguments.
+    ArgList(const ArgList &other);
+    ArgList &operator=(const ArgList &other);
+    ~ArgList();
 
     // Removes every argument and forgets an unspecified V1 flavour.
     void Clear();
@@ -139,8 +144,15 @@ class ArgList {
     bool AppendArgsV1RawWin32(const char *text, MyString *error);
     // Whether an argument survives a V1 round trip.
     static bool CanWriteInV1(const MyString &arg);
+    // Appends a copy of arg.
+    void AppendOwned_(const MyString &arg);
+    // Deletes every argument.
+    void DeleteArgs_();
 
-    SimpleList<MyString> args_list;
+    // The arguments, args_list[0 .. Count()-1], each new'd and owned here.
+    // Pointers, so that reaching one is an index and inserting or removing
+    // shifts pointers, never the texts.
+    ExtArray<MyString *> args_list;
     bool v1_flavour_unspecified;
     ArgV1Syntax v1_syntax;
 };
