@@ -14,9 +14,11 @@
 // read as ClassAds (their MyType and TargetType attributes become the ads'
 // types) and one line tells whether they match symmetrically: 1 or 0.
 //
-// Exit status: 0; 1 when an EXPR does not parse or an ad file cannot be
-// read; 2 for bad usage; --help and --version answer first and exit 0. The
-// configuration is not read.
+// Exit status: 0; 1 when an EXPR does not parse, an ad file cannot be read
+// (a read error is not taken for its end) or the answers cannot be written
+// ("classad_eval: write error: REASON"); 2 for bad usage; --help and --version answer first and
+// exit 0. The configuration is not read.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,11 +32,16 @@
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "config/subsystem.h"
+#include "core/line_excerpt.h"
 #include "tools/standard_options.h"
+#include "tools/tool_output.h"
 
 const char *mySubSystem = "TOOL";
 
 namespace {
+
+// The name of write-error messages.
+const char kProgram[] = "classad_eval";
 
 // The usage line: alone on bad usage, first line of --help.
 #define CLASSAD_EVAL_USAGE                                                      \
@@ -58,8 +65,8 @@ const char kHelp[] = CLASSAD_EVAL_USAGE
     "blank lines and lines starting with \"#\" are skipped.\n"
     "Each value prints as INTEGER:v, FLOAT:v, STRING:text, TIME:text, UNDEFINED,\n"
     "ERROR, or PARSE_ERROR:position for an EXPR that does not parse.\n"
-    "Exit status: 0; 1 when an EXPR does not parse or an ad file cannot be read;\n"
-    "2 for bad usage.\n";
+    "Exit status: 0; 1 when an EXPR does not parse, an ad file cannot be read or\n"
+    "the answers cannot be written; 2 for bad usage.\n";
 
 // Skips blanks and tabs, as the attribute-list file form does.
 const char *skip_blanks(const char *s) {
@@ -71,8 +78,8 @@ const char *skip_blanks(const char *s) {
 
 // Reads the attribute-list text form from file into ad, one assignment per
 // line, each parsed and inserted (replacing) by the attribute list itself.
-// False, with a message naming the line, at the first line that is not an
-// assignment.
+// False, with a message, at the first line that is not an assignment (the
+// message quotes a bounded excerpt of it) and when reading fails.
 bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
     char *line = nullptr;
     size_t capacity = 0;
@@ -89,11 +96,18 @@ bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
             continue;
         }
         if (!ad.Insert(text, true)) {
+            MyString excerpt = line_excerpt(text, static_cast<size_t>(line + length - text));
             fprintf(stderr, "ERROR: Line %d of %s is not an attribute assignment: %s\n", number,
-                    path, text);
+                    path, excerpt.Value());
             ok = false;
             break;
         }
+    }
+    // getline gives -1 at the end and on a read error alike.
+    int read_errno = errno;
+    if (ok && ferror(file)) {
+        fprintf(stderr, "ERROR: Can't read ad file %s: %s\n", path, strerror(read_errno));
+        ok = false;
     }
     free(line);
     return ok;
@@ -121,7 +135,7 @@ ExprTree *parse_or_report(const char *text) {
     int position = Parse(text, tree);
     if (position != 0 || tree == nullptr) {
         delete tree;
-        printf("PARSE_ERROR:%d\n", position);
+        tool_printf("PARSE_ERROR:%d\n", position);
         return nullptr;
     }
     return tree;
@@ -130,26 +144,26 @@ ExprTree *parse_or_report(const char *text) {
 void print_result(const EvalResult &result) {
     switch (result.type) {
         case LX_INTEGER:
-            printf("INTEGER:%d\n", result.i);
+            tool_printf("INTEGER:%d\n", result.i);
             break;
         case LX_FLOAT:
-            printf("FLOAT:%.17g\n", static_cast<double>(result.f));
+            tool_printf("FLOAT:%.17g\n", static_cast<double>(result.f));
             break;
         case LX_STRING:
-            printf("STRING:%s\n", result.s);
+            tool_printf("STRING:%s\n", result.s);
             break;
         case LX_TIME:
-            printf("TIME:%s\n", result.s);
+            tool_printf("TIME:%s\n", result.s);
             break;
         case LX_UNDEFINED:
-            printf("UNDEFINED\n");
+            tool_printf("UNDEFINED\n");
             break;
         case LX_ERROR:
-            printf("ERROR\n");
+            tool_printf("ERROR\n");
             break;
         default:
             // Evaluation produces none of the other kinds; say so if it did.
-            printf("UNKNOWN:%d\n", static_cast<int>(result.type));
+            tool_printf("UNKNOWN:%d\n", static_cast<int>(result.type));
             break;
     }
 }
@@ -157,7 +171,7 @@ void print_result(const EvalResult &result) {
 // One line per expression: its value with MY = my and TARGET = target.
 int evaluate_all(char **exprs, int count, const AttrList *my, const AttrList *target) {
     int status = 0;
-    for (int k = 0; k < count; ++k) {
+    for (int k = 0; k < count && tool_output_ok(); ++k) {
         ExprTree *tree = parse_or_report(exprs[k]);
         if (tree == nullptr) {
             status = 1;
@@ -174,7 +188,7 @@ int evaluate_all(char **exprs, int count, const AttrList *my, const AttrList *ta
 // One line per expression: the printed text of its parsed tree.
 int print_all(char **exprs, int count) {
     int status = 0;
-    for (int k = 0; k < count; ++k) {
+    for (int k = 0; k < count && tool_output_ok(); ++k) {
         ExprTree *tree = parse_or_report(exprs[k]);
         if (tree == nullptr) {
             status = 1;
@@ -182,7 +196,7 @@ int print_all(char **exprs, int count) {
         }
         char *text = nullptr;
         tree->PrintToNewStr(&text);
-        printf("%s\n", text != nullptr ? text : "");
+        tool_printf("%s\n", text != nullptr ? text : "");
         free(text);
         delete tree;
     }
@@ -251,13 +265,11 @@ int run_match(const char *first_path, const char *second_path) {
         take_type(*ad, ATTR_MY_TYPE, &ClassAd::SetMyTypeName);
         take_type(*ad, ATTR_TARGET_TYPE, &ClassAd::SetTargetTypeName);
     }
-    printf("%d\n", first.IsAMatch(&second));
+    tool_printf("%d\n", first.IsAMatch(&second));
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     int answered = tool_standard_option(argc, argv, kHelp);
     if (answered >= 0) {
         return answered;
@@ -275,4 +287,10 @@ int main(int argc, char **argv) {
         return run_match(argv[2], argv[3]);
     }
     return run_evaluate(argc, argv);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    return tool_finish_output(kProgram, run(argc, argv));
 }

@@ -7,8 +7,9 @@
 #define TORVEL_TOOLS_STANDARD_OPTIONS_H_
 
 // When argv[1] is "--help" or "--version", prints the answer (help_text is
-// printed as it is) and returns 0, the status to exit with; otherwise -1 and
-// prints nothing. help_text is borrowed for the call.
+// printed as it is) and returns 0, the status to hand to tool_finish_output
+// (which turns a lost answer into 1); otherwise -1 and prints nothing.
+// help_text is borrowed for the call.
 int tool_standard_option(int argc, char **argv, const char *help_text);
 
 #endif  // TORVEL_TOOLS_STANDARD_OPTIONS_H_

@@ -8,7 +8,8 @@
 //                     | --int NAME DEFAULT MIN MAX | --float NAME DEFAULT MIN MAX
 //                     | --bool NAME DEFAULT
 //
-// Exit status: 0, or 1 when a name is undefined (or an expansion fails), 2
+// Exit status: 0, or 1 when a name is undefined (or an expansion fails) or
+// the answer cannot be written ("torvel_config_val: write error: REASON"), 2
 // for bad usage (checked before the configuration is read); --help and
 // --version answer before anything else and exit 0. --subsystem
 // points mySubSystem at its argument; --debug writes the debug lines the
@@ -28,11 +29,15 @@
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "tools/standard_options.h"
+#include "tools/tool_output.h"
 
 // "TOOL" as in the launcher, unless --subsystem names another.
 const char *mySubSystem = "TOOL";
 
 namespace {
+
+// The name of write-error messages.
+const char kProgram[] = "torvel_config_val";
 
 // The usage line: alone on bad usage, first line of --help.
 #define CONFIG_VAL_USAGE                                                            \
@@ -62,7 +67,8 @@ const char kHelp[] = CONFIG_VAL_USAGE
     "\n"
     "The configuration is found through TORVEL_CONFIG, /etc/torvel/torvel_config,\n"
     "~torvel/torvel_config or $GLOBUS_LOCATION/etc/torvel_config.\n"
-    "Exit status: 0; 1 when a NAME is undefined or an expansion fails; 2 for bad usage.\n";
+    "Exit status: 0; 1 when a NAME is undefined, an expansion fails or the answer\n"
+    "cannot be written; 2 for bad usage.\n";
 
 enum class Mode { kNames, kWhere, kRaw, kInt, kFloat, kBool, kExpand, kDump };
 
@@ -185,9 +191,9 @@ bool print_value(const char *name, bool with_name) {
         return false;
     }
     if (with_name) {
-        printf("%s = %s\n", name, value);
+        tool_printf("%s = %s\n", name, value);
     } else {
-        printf("%s\n", value);
+        tool_printf("%s\n", value);
     }
     free(value);
     return true;
@@ -203,12 +209,12 @@ void print_location(const char *name) {
     MyString file("<Undefined>");
     int line = -1;
     param_get_location(key, file, line);
-    printf("  # file %s, line %d\n", file.Value(), line);
+    tool_printf("  # file %s, line %d\n", file.Value(), line);
 }
 
 int query_names(const Request &request) {
     int status = 0;
-    for (int k = 0; k < request.operand_count; ++k) {
+    for (int k = 0; k < request.operand_count && tool_output_ok(); ++k) {
         if (!print_value(request.operands[k], false)) {
             status = 1;
         }
@@ -222,7 +228,7 @@ int query_raw(const char *name) {
         fprintf(stderr, "Not defined: %s\n", name);
         return 1;
     }
-    printf("%s\n", raw);
+    tool_printf("%s\n", raw);
     return 0;
 }
 
@@ -231,7 +237,7 @@ int query_expand(const char *text) {
     if (expanded == nullptr) {
         return 1;  // expansion exceeded its bounds; the library said why
     }
-    printf("%s\n", expanded);
+    tool_printf("%s\n", expanded);
     free(expanded);
     return 0;
 }
@@ -239,7 +245,9 @@ int query_expand(const char *text) {
 int query_dump() {
     MacroTableCursor *iter = hash_iter_begin(ConfigTab, CONFIG_TABLE_SIZE);
     for (; !hash_iter_done(iter); hash_iter_next(iter)) {
-        printf("%s = %s\n", hash_iter_key(iter), hash_iter_value(iter));
+        if (!tool_printf("%s = %s\n", hash_iter_key(iter), hash_iter_value(iter))) {
+            break;  // the rest would be lost as well
+        }
     }
     hash_iter_delete(&iter);
     return 0;
@@ -258,15 +266,15 @@ int run_query(const Request &request) {
         case Mode::kRaw:
             return query_raw(name);
         case Mode::kInt:
-            printf("%d\n",
-                   param_integer(name, request.int_default, request.int_min, request.int_max));
+            tool_printf("%d\n",
+                        param_integer(name, request.int_default, request.int_min, request.int_max));
             return 0;
         case Mode::kFloat:
-            printf("%f\n",
-                   param_float(name, request.float_default, request.float_min, request.float_max));
+            tool_printf("%f\n", param_float(name, request.float_default, request.float_min,
+                                            request.float_max));
             return 0;
         case Mode::kBool:
-            printf("%s\n", param_boolean(name, request.bool_default) ? "true" : "false");
+            tool_printf("%s\n", param_boolean(name, request.bool_default) ? "true" : "false");
             return 0;
         case Mode::kExpand:
             return query_expand(name);
@@ -312,7 +320,7 @@ void write_saved_debug_lines() {
 int main(int argc, char **argv) {
     int answered = tool_standard_option(argc, argv, kHelp);
     if (answered >= 0) {
-        return answered;
+        return tool_finish_output(kProgram, answered);
     }
     Request request;
     if (!parse_command_line(argc, argv, request)) {
@@ -322,8 +330,8 @@ int main(int argc, char **argv) {
     config(0);
     int status = run_query(request);
     if (request.debug) {
-        fflush(stdout);
+        tool_flush_output();
         write_saved_debug_lines();
     }
-    return status;
+    return tool_finish_output(kProgram, status);
 }
