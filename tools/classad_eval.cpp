@@ -86,7 +86,8 @@ bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
     int number = 0;
     bool ok = true;
     ssize_t length;
-    while ((length = getline(&line, &capacity, file)) >= 0) {
+    // A read error can end a line early: such a line is not looked at.
+    while ((length = getline(&line, &capacity, file)) >= 0 && !ferror(file)) {
         ++number;
         while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
             line[--length] = '\0';
