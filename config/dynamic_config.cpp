@@ -288,6 +288,16 @@ Replacement rewrite_toplevel() {
     return replace_file(toplevel_persistent_config.Value(), text.Value());
 }
 
+// Makes to (of CONFIG_TABLE_SIZE heads) a copy of from.
+void copy_table(MacroBucket **from, MacroBucket **to) {
+    clear_macro_table(to, CONFIG_TABLE_SIZE);
+    for (int i = 0; i < CONFIG_TABLE_SIZE; i++) {
+        for (MacroBucket *b = from[i]; b != nullptr; b = b->next) {
+            insert(b->name, b->value, to, CONFIG_TABLE_SIZE);
+        }
+    }
+}
+
 // A change to check: the setting of admin (persistent or runtime) becomes
 // config, or goes when config is empty. A null admin changes nothing.
 struct Change {
@@ -347,11 +357,7 @@ ExtArray<RuntimeText> runtime_texts(const Change &change) {
 // telling whether the failing source is the changed one.
 int simulate_next_load(const Change &change, MacroBucket **table, MyString *reason,
                        bool *by_change) {
-    for (int i = 0; i < CONFIG_TABLE_SIZE; i++) {
-        for (MacroBucket *b = StartView[i]; b != nullptr; b = b->next) {
-            insert(b->name, b->value, table, CONFIG_TABLE_SIZE);
-        }
-    }
+    copy_table(StartView, table);
     *by_change = false;
     if (enable_persistent) {
         StringList names = persistent_names(change);
@@ -488,17 +494,6 @@ void read_runtime_item(const RuntimeConfigItem &item) {
     }
 }
 
-// Keeps ConfigTab as the dynamic stage finds it, for the checks of later
-// changes.
-void keep_start_view() {
-    clear_macro_table(StartView, CONFIG_TABLE_SIZE);
-    for (int i = 0; i < CONFIG_TABLE_SIZE; i++) {
-        for (MacroBucket *b = ConfigTab[i]; b != nullptr; b = b->next) {
-            insert(b->name, b->value, StartView, CONFIG_TABLE_SIZE);
-        }
-    }
-}
-
 }  // namespace
 
 RuntimeConfigItem::RuntimeConfigItem(const RuntimeConfigItem &other)
@@ -572,7 +567,7 @@ int process_dynamic_configs() {
 int apply_dynamic_sources() {
     setup_dynamic_config();
     if (enable_persistent || enable_runtime) {
-        keep_start_view();
+        copy_table(ConfigTab, StartView);  // for the checks of later changes
     }
     int persistent = enable_persistent ? read_persistent_sources() : 0;
     int runtime = enable_runtime ? process_dynamic_configs() : 0;

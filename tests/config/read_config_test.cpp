@@ -4,11 +4,9 @@
 #include "config/read_config.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +18,7 @@
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "reader_test_support.h"
+#include "tests/support/interrupting_timer.h"
 #include "tests/support/output_capture.h"
 
 namespace {
@@ -315,18 +314,13 @@ TEST_F(ReadConfigTest, PipedSourceIsRead) {
 TEST_F(ReadConfigTest, PipedSourceReadsThroughInterruptingSignals) {
     std::string script =
         dir_.Write("slow", "#!/bin/sh\nsleep 0.05\necho 'A = 1'\nsleep 0.05\necho 'B = 2'\n", 0755);
-    static volatile sig_atomic_t interrupts = 0;
-    struct sigaction action = {}, previous = {};
-    action.sa_handler = [](int) { interrupts = interrupts + 1; };
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(0, sigaction(SIGALRM, &action, &previous));
-    struct itimerval every {
-        {0, 2000}, { 0, 2000 }
-    }, off{};
-    ASSERT_EQ(0, setitimer(ITIMER_REAL, &every, nullptr));
-    int result = ReadSource(script + " |");
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigaction(SIGALRM, &previous, nullptr);
+    int result = 0;
+    int interrupts = 0;
+    {
+        torvel_test::InterruptingTimer timer;
+        result = ReadSource(script + " |");
+        interrupts = timer.Interrupts();
+    }
     EXPECT_GT(interrupts, 10);
     EXPECT_EQ(0, result) << err_;
     EXPECT_EQ("", err_);
