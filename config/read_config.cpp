@@ -178,9 +178,12 @@ int store_assignment(const char *source, const char *name, const char *raw_value
         value_copy = to.expand_mode == 2 ? expand_macro(raw_value, to.table, to.table_size, nullptr)
                                          : expand_macro(raw_value, to.table, to.table_size, name);
         if (value_copy == nullptr) {
-            complain(to,
-                     "Configuration Error File <%s>, Line %d: the value of %s does not expand\n",
-                     source, ConfigLineNo, name);
+            if (to.checking) {
+                complain(to,
+                         "Configuration Error File <%s>, Line %d: the value of %s does not "
+                         "expand\n",
+                         source, ConfigLineNo, name);
+            }
             return -1;
         }
         value = value_copy;
@@ -229,8 +232,8 @@ int handle_line(const char *source, char *line, const Target &to) {
                 complain(
                     to,
                     "Configuration Error File <%s>, Line %d: the name <%s> does not expand%s%s\n",
-                    source, ConfigLineNo, raw_name, why.Length() > 0 ? ": " : "",
-                    why.Length() > 0 ? why.Value() : "");
+                    source, ConfigLineNo, line_excerpt(raw_name).Value(),
+                    why.Length() > 0 ? ": " : "", why.Length() > 0 ? why.Value() : "");
             }
         } else {
             name_copy = expand_macro(raw_name, to.table, to.table_size, nullptr);

@@ -294,6 +294,21 @@ TEST_F(ConfigDynamicFaultsTest, KilledDuringConfigLeavesNoFileBehind) {
         GTEST_SKIP() << "needs root: for a mount namespace";
     }
     std::string tmp = dir_.MakeDir("tmp", 01777);
+    auto private_tmp = [&tmp]() {
+        return unshare(CLONE_NEWNS) == 0 &&
+               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               mount(tmp.c_str(), "/tmp", nullptr, MS_BIND, nullptr) == 0;
+    };
+    pid_t trial = fork();
+    ASSERT_GE(trial, 0);
+    if (trial == 0) {
+        _exit(private_tmp() ? 0 : 1);
+    }
+    int trial_status = 0;
+    ASSERT_EQ(waitpid(trial, &trial_status, 0), trial);
+    if (!WIFEXITED(trial_status) || WEXITSTATUS(trial_status) != 0) {
+        GTEST_SKIP() << "no mount namespace here";
+    }
     std::string cfg = dir_.MakeDir("tmp/cfg");
     ASSERT_TRUE(WriteFile(cfg + "/global", "ENABLE_RUNTIME_CONFIG = true\n"));
     ASSERT_TRUE(WriteFile(cfg + "/root", ""));
@@ -323,9 +338,7 @@ TEST_F(ConfigDynamicFaultsTest, KilledDuringConfigLeavesNoFileBehind) {
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
-            if (unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                mount(tmp.c_str(), "/tmp", nullptr, MS_BIND, nullptr) != 0) {
+            if (!private_tmp()) {
                 _exit(126);
             }
             close(ready[1]);  // tells the parent the probe is about to start
