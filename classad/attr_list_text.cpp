@@ -15,6 +15,7 @@
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "config/subsystem.h"
+#include "core/line_read.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
@@ -56,7 +57,7 @@ AttrList::AttrList(FILE *file, char *delimiter, int &isEOF, int &error, int &emp
     size_t capacity = 0;
     while (true) {
         errno = 0;
-        if (file == nullptr || getline(&line, &capacity, file) < 0) {
+        if (file == nullptr || _torvel_getline(&line, &capacity, file) < 0) {
             isEOF = file == nullptr || feof(file) ? 1 : 0;
             error = file == nullptr || feof(file) ? 0 : errno;
             break;
@@ -76,7 +77,7 @@ AttrList::AttrList(FILE *file, char *delimiter, int &isEOF, int &error, int &emp
             dprintf(D_ALWAYS, "failed to create classad; bad expr = %s\n", line);
             // The rest of this ad goes too, so the next read starts at the
             // next ad.
-            while (getline(&line, &capacity, file) >= 0 &&
+            while (_torvel_getline(&line, &capacity, file) >= 0 &&
                    !starts_with(line, delimiter, delimiter_length)) {
             }
             isEOF = feof(file) ? 1 : 0;

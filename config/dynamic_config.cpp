@@ -5,8 +5,17 @@
 // is replaced only by renaming a completely written temporary file, so a
 // failed write leaves the previous settings in place.
 //
-// Reads and writes ConfigTab and the provenance table during a load;
-// switches to PRIV_ROOT for the persistent files and back.
+// A change is checked before anything is stored: every persistent source
+// and runtime item the next load would read is read, with the change, into
+// a copy of the table as the dynamic stage of the last load found it; a
+// text that would stop that load (a bad line, a name that expands to no
+// identifier or through an unset $ENV) is refused with the reason in the
+// log. A failed store leaves the list of names in memory as it was.
+// Runtime items are read from memory, never through a file.
+//
+// Reads and writes ConfigTab and the provenance table during a load, and
+// keeps a copy of ConfigTab as the dynamic stage found it; switches to
+// PRIV_ROOT for the persistent files and back.
 #include "config/dynamic_config.h"
 
 #include <ctype.h>
@@ -43,6 +52,9 @@ MyString toplevel_persistent_config;
 // Admin names with a persistent file, in the order they were added.
 StringList PersistAdminList(nullptr, " ,");
 ExtArray<RuntimeConfigItem> rArray(64);
+// ConfigTab as the dynamic stage of the last load found it: what the next
+// load's dynamic stage will start from, unless the ordinary sources change.
+MacroBucket *StartView[CONFIG_TABLE_SIZE] = {};
 
 // A creation that keeps finding the temporary name taken gives up after
 // this many removals, so a name that cannot be removed never spins.
@@ -54,6 +66,13 @@ char *copy_or_null(const char *s) {
 
 bool is_empty(const char *s) {
     return s == nullptr || s[0] == '\0';
+}
+
+// How a runtime item is named in messages and provenance records.
+MyString runtime_source_name(const char *admin) {
+    MyString name;
+    name.sprintf("<runtime config %s>", admin);
+    return name;
 }
 
 // Reading failures end the process. Until the debug log is set up its lines
@@ -227,24 +246,18 @@ bool write_temporary(const char *tmp, const char *text) {
     return true;
 }
 
+// How a replacement ended: done; failed with the target untouched; or
+// failed after the rename (the directory's fsync), so readers already see
+// the new file though it may not survive a crash.
+enum Replacement { kReplaced, kUntouched, kNotDurable };
+
 // Replaces target by a new file holding text, through target + ".tmp":
-// write, fsync, rename, fsync the directory. With check, a text that would
-// not read back as a persistent source is refused before the rename.
-// 0, or -1 after the failure line (the target is then untouched unless only
-// the directory's fsync failed).
-int replace_file(const char *target, const char *text, bool check) {
+// write, fsync, rename, fsync the directory. Failures log their line.
+Replacement replace_file(const char *target, const char *text) {
     MyString tmp;
     tmp.sprintf("%s.tmp", target);
     if (!write_temporary(tmp.Value(), text)) {
-        return -1;
-    }
-    if (check && _torvel_check_config_file(tmp.Value()) != 0) {
-        dprintf(D_ALWAYS,
-                "set_persistent_config(): the text for %s does not read as configuration "
-                "(error on line %d); nothing stored\n",
-                target, ConfigLineNo);
-        unlink(tmp.Value());
-        return -1;
+        return kUntouched;
     }
     if (rotate_file(tmp.Value(), target) != 0) {
         int error = errno;
@@ -252,30 +265,174 @@ int replace_file(const char *target, const char *text, bool check) {
                 "rotate_file(%s,%s) failed with '%s' (errno %d) in set_persistent_config()\n",
                 tmp.Value(), target, strerror(error), error);
         unlink(tmp.Value());
-        return -1;
+        return kUntouched;
     }
-    return sync_directory_of(target) ? 0 : -1;
+    return sync_directory_of(target) ? kReplaced : kNotDurable;
 }
 
-int rewrite_toplevel() {
-    MyString text("RUNTIME_CONFIG_ADMIN = ");
-    PersistAdminList.rewind();
+// The names of list joined by ", ", as the top-level file lists them.
+MyString joined_names(StringList &list) {
+    MyString text;
+    list.rewind();
     const char *name;
-    bool first = true;
-    while ((name = PersistAdminList.next()) != nullptr) {
-        text.sprintf_cat("%s%s", first ? "" : ", ", name);
-        first = false;
+    while ((name = list.next()) != nullptr) {
+        text.sprintf_cat("%s%s", text.Length() > 0 ? ", " : "", name);
     }
-    text += "\n";
-    return replace_file(toplevel_persistent_config.Value(), text.Value(), false);
+    return text;
 }
 
-// The file work of set_persistent_config, run as root.
+Replacement rewrite_toplevel() {
+    MyString text("RUNTIME_CONFIG_ADMIN = ");
+    text += joined_names(PersistAdminList);
+    text += "\n";
+    return replace_file(toplevel_persistent_config.Value(), text.Value());
+}
+
+// Makes to (of CONFIG_TABLE_SIZE heads) a copy of from.
+void copy_table(MacroBucket **from, MacroBucket **to) {
+    clear_macro_table(to, CONFIG_TABLE_SIZE);
+    for (int i = 0; i < CONFIG_TABLE_SIZE; i++) {
+        for (MacroBucket *b = from[i]; b != nullptr; b = b->next) {
+            insert(b->name, b->value, to, CONFIG_TABLE_SIZE);
+        }
+    }
+}
+
+// A change to check: the setting of admin (persistent or runtime) becomes
+// config, or goes when config is empty. A null admin changes nothing.
+struct Change {
+    bool persistent;
+    const char *admin;
+    const char *config;
+};
+
+bool changes(const Change &change, bool persistent, const char *admin) {
+    return change.admin != nullptr && change.persistent == persistent &&
+           strcmp(change.admin, admin) == 0;
+}
+
+// The persistent names the next load reads, with change.
+StringList persistent_names(const Change &change) {
+    StringList names(PersistAdminList);
+    if (change.admin != nullptr && change.persistent) {
+        if (is_empty(change.config)) {
+            names.remove(change.admin);
+        } else if (!names.contains(change.admin)) {
+            names.append(change.admin);
+        }
+    }
+    return names;
+}
+
+// The runtime items the next load reads, in its order, with change: a
+// removed item's place goes to the last one, a new one comes last.
+struct RuntimeText {
+    const char *admin;
+    const char *config;
+};
+ExtArray<RuntimeText> runtime_texts(const Change &change) {
+    ExtArray<RuntimeText> texts(rArray.getlast() + 2);
+    int at = -1;
+    for (int i = 0; i <= rArray.getlast(); i++) {
+        texts[i] = RuntimeText{rArray[i].admin, rArray[i].config};
+        if (changes(change, false, rArray[i].admin)) {
+            at = i;
+        }
+    }
+    if (change.admin == nullptr || change.persistent) {
+        return texts;
+    }
+    int last = texts.getlast();
+    if (!is_empty(change.config)) {
+        texts[at >= 0 ? at : last + 1] = RuntimeText{change.admin, change.config};
+    } else if (at >= 0) {
+        texts[at] = texts[last];
+        texts.truncate(last - 1);
+    }
+    return texts;
+}
+
+// Reads into table, which starts as StartView, what the next load's dynamic
+// stage would read, with change. 0, or -1 with *reason and *by_change
+// telling whether the failing source is the changed one.
+int simulate_next_load(const Change &change, MacroBucket **table, MyString *reason,
+                       bool *by_change) {
+    copy_table(StartView, table);
+    *by_change = false;
+    if (enable_persistent) {
+        StringList names = persistent_names(change);
+        if (!names.isEmpty()) {
+            insert("RUNTIME_CONFIG_ADMIN", joined_names(names).Value(), table, CONFIG_TABLE_SIZE);
+        }
+        names.rewind();
+        const char *admin;
+        while ((admin = names.next()) != nullptr) {
+            MyString path;
+            path.sprintf("%s.%s", toplevel_persistent_config.Value(), admin);
+            *by_change = changes(change, true, admin);
+            int rc = *by_change ? _torvel_check_config_text(path.Value(), change.config, table,
+                                                            CONFIG_TABLE_SIZE, reason)
+                                : _torvel_check_config_file(path.Value(), table, CONFIG_TABLE_SIZE,
+                                                            reason);
+            if (rc != 0) {
+                return -1;
+            }
+        }
+    }
+    if (enable_runtime) {
+        ExtArray<RuntimeText> texts = runtime_texts(change);
+        for (int i = 0; i <= texts.getlast(); i++) {
+            MyString name = runtime_source_name(texts[i].admin);
+            *by_change = changes(change, false, texts[i].admin);
+            if (_torvel_check_config_text(name.Value(), texts[i].config, table, CONFIG_TABLE_SIZE,
+                                          reason) != 0) {
+                return -1;
+            }
+        }
+    }
+    return 0;
+}
+
+// Whether change would stop the next load; if so the reason is logged,
+// prefixed by who, and true returned. A failure that the change does not
+// cause (the load would stop without it too) does not refuse it.
+bool refused(const char *who, const Change &change) {
+    MacroBucket *table[CONFIG_TABLE_SIZE] = {};
+    MyString reason;
+    bool by_change = false;
+    int rc = simulate_next_load(change, table, &reason, &by_change);
+    clear_macro_table(table, CONFIG_TABLE_SIZE);
+    if (rc == 0) {
+        return false;
+    }
+    if (!by_change) {
+        MyString ignored;
+        Change none{change.persistent, nullptr, nullptr};
+        int before = simulate_next_load(none, table, &ignored, &by_change);
+        clear_macro_table(table, CONFIG_TABLE_SIZE);
+        if (before != 0) {
+            return false;
+        }
+    }
+    dprintf(D_ALWAYS, "%s(): the text for %s refused: the next configuration load would stop: %s",
+            who, change.admin, reason.Length() > 0 ? reason.Value() : "(no reason given)\n");
+    return true;
+}
+
+// The file work of set_persistent_config, run as root. The list of names
+// in memory always matches the top-level file that readers see: a rewrite
+// that fails before its rename puts the list back as it was, so a later
+// store of the same name lists it again.
 int store_persistent(const char *admin, const char *config) {
     MyString admin_path;
     admin_path.sprintf("%s.%s", toplevel_persistent_config.Value(), admin);
+    if (refused("set_persistent_config", Change{true, admin, config})) {
+        return -1;
+    }
+    StringList before(PersistAdminList);
     if (!is_empty(config)) {
-        if (replace_file(admin_path.Value(), config, true) != 0) {
+        Replacement written = replace_file(admin_path.Value(), config);
+        if (written != kReplaced) {
             return -1;
         }
         if (PersistAdminList.contains(admin)) {
@@ -285,7 +442,9 @@ int store_persistent(const char *admin, const char *config) {
     } else {
         PersistAdminList.remove(admin);
     }
-    if (rewrite_toplevel() != 0) {
+    Replacement listed = rewrite_toplevel();
+    if (listed == kUntouched) {
+        PersistAdminList = before;
         return -1;
     }
     if (is_empty(config)) {
@@ -294,7 +453,7 @@ int store_persistent(const char *admin, const char *config) {
             unlink(toplevel_persistent_config.Value());
         }
     }
-    return 0;
+    return listed == kReplaced ? 0 : -1;
 }
 
 int find_runtime_item(const char *admin) {
@@ -322,33 +481,15 @@ void remove_runtime_item(int i) {
     rArray.truncate(last - 1);
 }
 
-// Writes one runtime item to a fresh temporary file and reads it.
+// Reads one runtime item from memory: a temporary file holding the text
+// would outlive a process killed while reading it.
 void read_runtime_item(const RuntimeConfigItem &item) {
-    char tmp[] = "/tmp/trvltmpXXXXXX";
-    int fd = mkostemp(tmp, O_CLOEXEC);
-    MyString message;
-    if (fd < 0) {
-        int error = errno;
-        message.sprintf("mkstemp(%s) returned %d, '%s' (errno %d) in process_dynamic_configs()\n",
-                        tmp, fd, strerror(error), error);
-        load_failure(message);
-    }
-    if (!write_all(fd, item.config)) {
-        message.sprintf("write failed with errno %d in process_dynamic_configs\n", errno);
-        close(fd);
-        unlink(tmp);
-        load_failure(message);
-    }
-    if (close(fd) != 0) {
-        message.sprintf("close failed with errno %d in process_dynamic_configs\n", errno);
-        unlink(tmp);
-        load_failure(message);
-    }
-    int rc = Read_config(tmp, ConfigTab, CONFIG_TABLE_SIZE, 1, false, extra_info);
-    unlink(tmp);
-    if (rc < 0) {
+    MyString name = runtime_source_name(item.admin);
+    if (_torvel_read_config_text(name.Value(), item.config, ConfigTab, CONFIG_TABLE_SIZE, 1,
+                                 extra_info) < 0) {
+        MyString message;
         message.sprintf("Configuration Error Line %d while reading %s, runtime config: %s\n",
-                        ConfigLineNo, tmp, item.admin);
+                        ConfigLineNo, name.Value(), item.admin);
         load_failure(message);
     }
 }
@@ -425,6 +566,9 @@ int process_dynamic_configs() {
 
 int apply_dynamic_sources() {
     setup_dynamic_config();
+    if (enable_persistent || enable_runtime) {
+        copy_table(ConfigTab, StartView);  // for the checks of later changes
+    }
     int persistent = enable_persistent ? read_persistent_sources() : 0;
     int runtime = enable_runtime ? process_dynamic_configs() : 0;
     if (persistent < 0 || runtime < 0) {
@@ -434,7 +578,8 @@ int apply_dynamic_sources() {
 }
 
 int set_runtime_config(char *admin, char *config) {
-    if (is_empty(admin) || !enable_runtime) {
+    if (is_empty(admin) || !enable_runtime ||
+        refused("set_runtime_config", Change{false, admin, config})) {
         free(admin);
         free(config);
         return -1;

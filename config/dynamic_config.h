@@ -33,18 +33,29 @@ struct RuntimeConfigItem {
 // Both take ownership of admin and config (malloc'd; freed on every path).
 // 0 on success, -1 on failure or when that kind of setting is disabled. An
 // empty or null config removes the admin name's setting. Changes take
-// effect at the next configuration load. set_persistent_config also
-// refuses admin names that cannot be a file-name suffix or a list entry
-// (containing '/', a blank, a comma, '$' or a control character) or that
-// can be the name of one of its temporary files ("tmp", or ending in
-// ".tmp"), and a text that would not read back as a persistent source
-// (logged at D_ALWAYS with the line; nothing is stored). Each file is
-// written in full and fsync'd before it is renamed into place, and the
-// directory is fsync'd after.
+// effect at the next configuration load.
+// Both refuse a change that would stop the next load: every persistent
+// source and runtime item that load reads is read, with the change, into a
+// copy of the table as the last load's dynamic stage found it, without
+// ending the process (an unset $ENV or a $RANDOM_CHOICE in a name refuses
+// the text). The reason is logged at D_ALWAYS; nothing is stored. A
+// failure the change does not cause (the load would stop without it too)
+// refuses nothing.
+// set_persistent_config also refuses admin names that cannot be a
+// file-name suffix or a list entry (containing '/', a blank, a comma, '$'
+// or a control character) or that can be the name of one of its temporary
+// files ("tmp", or ending in ".tmp"). Each file is written in full and
+// fsync'd before it is renamed into place, and the directory is fsync'd
+// after. On failure the list of names in memory stays as the top-level
+// file has it: as before the call, unless only the directory's fsync
+// failed (the new file is then in place, and -1 says it may not survive a
+// crash).
 int set_persistent_config(char *admin, char *config);
 int set_runtime_config(char *admin, char *config);
 
-// Reads every runtime item into the macro table; 1 if there was one, else 0.
+// Reads every runtime item into the macro table, from memory (no file is
+// made for it; messages and provenance name it "<runtime config ADMIN>");
+// 1 if there was one, else 0.
 int process_dynamic_configs();
 
 // The load stages: read the enable flags (first call only), read the

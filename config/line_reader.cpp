@@ -7,6 +7,7 @@
 // it.
 #include "config/line_reader.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -52,7 +53,10 @@ void ensure_room(size_t write, size_t needed) {
 }
 
 // Reads the next block of file. False at end of file (or on a read error,
-// which the caller sees with ferror).
+// which the caller sees with ferror). A read interrupted by a signal is no
+// error: the stream keeps what came before it, so the error flag is
+// cleared and the read goes on (a pipe from a slow command meets this in
+// any program with a timer whose handler lacks SA_RESTART).
 bool refill(FILE *file) {
     if (block == nullptr) {
         block = static_cast<char *>(malloc(kBlock));
@@ -61,7 +65,17 @@ bool refill(FILE *file) {
         }
     }
     block_pos = 0;
-    block_end = fread(block, 1, kBlock, file);
+    for (;;) {
+        errno = 0;
+        block_end = fread(block, 1, kBlock, file);
+        if (block_end > 0 || !ferror(file) || errno != EINTR) {
+            break;
+        }
+        clearerr(file);
+    }
+    if (block_end > 0 && ferror(file) && errno == EINTR) {
+        clearerr(file);  // a short block: the rest comes with the next read
+    }
     return block_end > 0;
 }
 

@@ -23,11 +23,15 @@
 #include <strings.h>
 
 #include "config/macro_index.h"
+#include "core/my_string.h"
 #include "core/random_numbers.h"
 #include "core/string_list.h"
 #include "diagnostics/except.h"
 
 namespace {
+
+// The reason of the live MacroExpandCheck, or null outside one.
+MyString *check_reason = nullptr;
 
 bool is_name_char(char c) {
     return _torvel_is_name_char(c);
@@ -116,6 +120,10 @@ int special_pass(char **text, int pass) {
             return -1;
         }
         const char *env = getenv(name);
+        if (env == nullptr && check_reason != nullptr) {
+            check_reason->sprintf("$ENV(%s): not in the environment", name);
+            return abandon(text) ? 0 : -1;
+        }
         if (env == nullptr) {
             EXCEPT("Can't find %s in environment!", name);
         }
@@ -126,6 +134,10 @@ int special_pass(char **text, int pass) {
     }
     if (get_special_var("$RANDOM_CHOICE", false, *text, &left, &name, &tail)) {
         Reference ref{"$RANDOM_CHOICE", name};
+        if (check_reason != nullptr) {
+            check_reason->sprintf("$RANDOM_CHOICE(%s): its draw cannot be checked", name);
+            return abandon(text) ? 0 : -1;
+        }
         if (!within_passes(pass, text, ref)) {
             return -1;
         }
@@ -531,6 +543,14 @@ char *expand_macro(const char *value, MacroBucket **table, int table_size, const
         replace_dollars(&text);
     }
     return text;
+}
+
+MacroExpandCheck::MacroExpandCheck(MyString *reason) {
+    check_reason = reason;
+}
+
+MacroExpandCheck::~MacroExpandCheck() {
+    check_reason = nullptr;
 }
 
 bool get_var(char *text, char **left, char **name, char **tail, const char *self) {

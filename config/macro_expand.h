@@ -15,6 +15,8 @@
 
 #include "config/macro_table.h"
 
+class MyString;
+
 constexpr int MACRO_EXPAND_MAX_PASSES = 4096;
 constexpr int MACRO_EXPAND_MAX_LENGTH = 256 * 1024;
 
@@ -27,6 +29,19 @@ constexpr int MACRO_EXPAND_MAX_LENGTH = 256 * 1024;
 // empty!" for a choice without items.
 char *expand_macro(const char *value, MacroBucket **table, int table_size,
                    const char *self = nullptr);
+
+// While one lives, full mode refuses what would end the process or could
+// differ from one expansion to the next: an unset $ENV variable and every
+// $RANDOM_CHOICE make expand_macro return null, the reason in *reason
+// (borrowed for the scope's life; nothing printed). For checking a text
+// before it is stored. Scopes do not nest.
+class MacroExpandCheck {
+ public:
+    explicit MacroExpandCheck(MyString *reason);
+    ~MacroExpandCheck();
+    MacroExpandCheck(const MacroExpandCheck &) = delete;
+    MacroExpandCheck &operator=(const MacroExpandCheck &) = delete;
+};
 
 // Finds the first reference $(NAME) in text: a "$$" is skipped with the
 // character after it; NAME holds only letters, digits, "_" and "."; with

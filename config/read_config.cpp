@@ -5,6 +5,7 @@
 #include "config/read_config.h"
 
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +16,7 @@
 #include "config/param_provenance.h"
 #include "config/trusted_source.h"
 #include "core/c_locale.h"
+#include "core/line_excerpt.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "identity/privileges.h"
@@ -36,22 +38,37 @@ size_t identifier_length(const char *name) {
 }
 
 // Where and how the lines of a source go. checking: the read only checks
-// the text (into a scratch table), so nothing may end the process: a name
-// holding $ENV or $RANDOM_CHOICE is refused, and other references in names
-// expand to nothing.
+// the text (into a scratch table), so nothing may end the process: names
+// expand under a MacroExpandCheck. reason: where a check's messages go
+// (standard error when null).
 struct Target {
     MacroBucket **table;
     int table_size;
     int expand_mode;
     ExtraParamTable *provenance;
     bool checking;
+    MyString *reason;
 };
 
-// An open source: a file, or a command's output.
+// An open source: a file, a command's output, or text in memory.
 struct Source {
     FILE *stream = nullptr;
     bool piped = false;
+    bool in_memory = false;
 };
+
+// A message about the source being read: into the check's reason, or on
+// standard error.
+__attribute__((format(printf, 2, 3))) void complain(const Target &to, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (to.reason != nullptr) {
+        to.reason->vsprintf(format, args);
+    } else {
+        vfprintf(stderr, format, args);
+    }
+    va_end(args);
+}
 
 // Starts the command of a piped source. -1 with the message printed.
 int open_piped(const char *source, Source *opened) {
@@ -144,15 +161,15 @@ int store_assignment(const char *source, const char *name, const char *raw_value
                      const Target &to) {
     size_t name_length = identifier_length(name);
     if (name_length == 0) {
-        fprintf(stderr, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n",
-                source, ConfigLineNo, name);
+        complain(to, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n", source,
+                 ConfigLineNo, name);
         return -1;
     }
     if (name_length > static_cast<size_t>(MACRO_NAME_MAX)) {
-        fprintf(stderr,
-                "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
-                "<%.64s...>\n",
-                source, ConfigLineNo, MACRO_NAME_MAX, name);
+        complain(to,
+                 "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
+                 "<%.64s...>\n",
+                 source, ConfigLineNo, MACRO_NAME_MAX, name);
         return -1;
     }
     char *value_copy = nullptr;
@@ -161,6 +178,12 @@ int store_assignment(const char *source, const char *name, const char *raw_value
         value_copy = to.expand_mode == 2 ? expand_macro(raw_value, to.table, to.table_size, nullptr)
                                          : expand_macro(raw_value, to.table, to.table_size, name);
         if (value_copy == nullptr) {
+            if (to.checking) {
+                complain(to,
+                         "Configuration Error File <%s>, Line %d: the value of %s does not "
+                         "expand\n",
+                         source, ConfigLineNo, name);
+            }
             return -1;
         }
         value = value_copy;
@@ -178,29 +201,43 @@ int handle_line(const char *source, char *line, const Target &to) {
     char *raw_name = nullptr;
     char *raw_value = nullptr;
     bool name_has_dollar = false;
-    int split = split_assignment(line, &raw_name, &raw_value, &name_has_dollar);
-    if (split <= 0) {
-        return split;
+    if (to.checking) {
+        // A malformed line fails silently when read; a check says why.
+        MyString quoted = line_excerpt(line);
+        int split = split_assignment(line, &raw_name, &raw_value, &name_has_dollar);
+        if (split < 0) {
+            complain(to, "Configuration Error File <%s>, Line %d: not an assignment: \"%s\"\n",
+                     source, ConfigLineNo, quoted.Value());
+        }
+        if (split <= 0) {
+            return split;
+        }
+    } else {
+        int split = split_assignment(line, &raw_name, &raw_value, &name_has_dollar);
+        if (split <= 0) {
+            return split;
+        }
     }
-    if (to.checking &&
-        (strstr(raw_name, "$ENV(") != nullptr || strstr(raw_name, "$RANDOM_CHOICE(") != nullptr)) {
-        fprintf(stderr,
-                "Configuration Error File <%s>, Line %d: a name built from $ENV or "
-                "$RANDOM_CHOICE cannot be checked: <%s>\n",
-                source, ConfigLineNo, raw_name);
-        return -1;
-    }
-    MacroBucket **table = to.table;
-    int table_size = to.table_size;
     // Text without "$" expands to itself: it is used in place, uncopied.
     char *name_copy = nullptr;
     const char *name = raw_name;
     if (name_has_dollar) {
-        // A check expands names with every macro empty: a value stored by an
-        // earlier line could bring in a $ENV that ends the process.
-        MacroBucket *no_macros[1] = {nullptr};
-        name_copy = to.checking ? expand_macro(raw_name, no_macros, 1, nullptr)
-                                : expand_macro(raw_name, table, table_size, nullptr);
+        if (to.checking) {
+            // With the values the real read would have, but nothing may end
+            // the process: an unset $ENV refuses the text instead.
+            MyString why;
+            MacroExpandCheck check(&why);
+            name_copy = expand_macro(raw_name, to.table, to.table_size, nullptr);
+            if (name_copy == nullptr) {
+                complain(
+                    to,
+                    "Configuration Error File <%s>, Line %d: the name <%s> does not expand%s%s\n",
+                    source, ConfigLineNo, line_excerpt(raw_name).Value(),
+                    why.Length() > 0 ? ": " : "", why.Length() > 0 ? why.Value() : "");
+            }
+        } else {
+            name_copy = expand_macro(raw_name, to.table, to.table_size, nullptr);
+        }
         if (name_copy == nullptr) {
             return -1;
         }
@@ -219,13 +256,13 @@ int read_lines(const char *source, FILE *stream, const Target &to) {
     while ((line = read_logical_line(stream, kInitialLineSize, &problems)) != nullptr) {
         any_line = true;
         if ((problems & LINE_HAS_NUL) != 0) {
-            fprintf(stderr, "Configuration Error File <%s>, Line %d: line holds a NUL byte\n",
-                    source, ConfigLineNo);
+            complain(to, "Configuration Error File <%s>, Line %d: line holds a NUL byte\n", source,
+                     ConfigLineNo);
             return -1;
         }
         if ((problems & LINE_TOO_LONG) != 0) {
-            fprintf(stderr, "Configuration Error File <%s>, Line %d: line longer than %ld bytes\n",
-                    source, ConfigLineNo, LOGICAL_LINE_MAX);
+            complain(to, "Configuration Error File <%s>, Line %d: line longer than %ld bytes\n",
+                     source, ConfigLineNo, LOGICAL_LINE_MAX);
             return -1;
         }
         if (line[0] == '#' || blankline(line)) {
@@ -236,8 +273,8 @@ int read_lines(const char *source, FILE *stream, const Target &to) {
         }
     }
     if (ferror(stream)) {
-        fprintf(stderr, "Configuration Error File <%s>, Line %d: read failed: %s\n", source,
-                ConfigLineNo, strerror(errno));
+        complain(to, "Configuration Error File <%s>, Line %d: read failed: %s\n", source,
+                 ConfigLineNo, strerror(errno));
         return -1;
     }
     if (!any_line) {
@@ -269,7 +306,7 @@ int read_opened(const char *source, Source &opened, const Target &to, bool runti
     if (runtime_checks) {
         result = check_runtime_owner(source, opened.stream);
     }
-    if (result == 0 && !opened.piped) {
+    if (result == 0 && !opened.piped && !opened.in_memory) {
         result = _torvel_check_trusted_fd(fileno(opened.stream), source);
     }
     if (result == 0) {
@@ -299,6 +336,20 @@ int open_file(const char *source, Source *opened) {
     return 0;
 }
 
+// A stream over text in memory: no file is made. An empty text reads as
+// an empty file.
+int open_text(const char *text, Source *opened) {
+    static char nothing[1] = {'\n'};
+    size_t length = strlen(text);
+    opened->stream = length > 0 ? fmemopen(const_cast<char *>(text), length, "r")
+                                : fmemopen(nothing, sizeof nothing, "r");
+    if (opened->stream == nullptr) {
+        return -1;
+    }
+    opened->in_memory = true;
+    return 0;
+}
+
 }  // namespace
 
 int Read_config(const char *source, MacroBucket **table, int table_size, int expand_mode,
@@ -324,7 +375,7 @@ int Read_config(const char *source, MacroBucket **table, int table_size, int exp
     if (open_piped(source, &opened) < 0) {
         return -1;
     }
-    Target to{table, table_size, expand_mode, provenance, false};
+    Target to{table, table_size, expand_mode, provenance, false, nullptr};
     return read_opened(source, opened, to, runtime_checks);
 }
 
@@ -338,19 +389,50 @@ int _torvel_read_config_file(const char *source, MacroBucket **table, int table_
     if (open_file(source, &opened) < 0) {
         return -1;
     }
-    Target to{table, table_size, expand_mode, provenance, false};
+    Target to{table, table_size, expand_mode, provenance, false, nullptr};
     return read_opened(source, opened, to, runtime_checks);
 }
 
-int _torvel_check_config_file(const char *source) {
+int _torvel_read_config_text(const char *name, const char *text, MacroBucket **table,
+                             int table_size, int expand_mode, ExtraParamTable *provenance) {
+    ConfigLineNo = 0;
+    Source opened;
+    if (name == nullptr || text == nullptr || open_text(text, &opened) < 0) {
+        return -1;
+    }
+    Target to{table, table_size, expand_mode, provenance, false, nullptr};
+    return read_opened(name, opened, to, false);
+}
+
+int _torvel_check_config_file(const char *source, MacroBucket **table, int table_size,
+                              MyString *reason) {
     ConfigLineNo = 0;
     Source opened;
     if (source == nullptr || open_file(source, &opened) < 0) {
+        if (reason != nullptr) {
+            reason->sprintf("Configuration Error File <%s>: cannot be opened\n",
+                            source != nullptr ? source : "(null)");
+        }
         return -1;
     }
+    Target to{table, table_size, 1, nullptr, true, reason};
+    return read_opened(source, opened, to, true);
+}
+
+int _torvel_check_config_text(const char *name, const char *text, MacroBucket **table,
+                              int table_size, MyString *reason) {
+    ConfigLineNo = 0;
+    Source opened;
+    if (name == nullptr || text == nullptr || open_text(text, &opened) < 0) {
+        return -1;
+    }
+    Target to{table, table_size, 1, nullptr, true, reason};
+    return read_opened(name, opened, to, false);
+}
+
+int _torvel_check_config_file(const char *source) {
     MacroBucket *scratch[CONFIG_TABLE_SIZE] = {};
-    Target to{scratch, CONFIG_TABLE_SIZE, 1, nullptr, true};
-    int result = read_opened(source, opened, to, true);
+    int result = _torvel_check_config_file(source, scratch, CONFIG_TABLE_SIZE, nullptr);
     clear_macro_table(scratch, CONFIG_TABLE_SIZE);
     return result;
 }

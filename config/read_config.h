@@ -7,6 +7,7 @@
 #include "config/macro_table.h"
 
 class ExtraParamTable;
+class MyString;
 
 // Reads source into table. Returns 0, or -1 on the first error, with
 // ConfigLineNo telling the line; assignments before it stay in the table.
@@ -36,12 +37,29 @@ int Read_config(const char *source, MacroBucket **table, int table_size, int exp
 int _torvel_read_config_file(const char *source, MacroBucket **table, int table_size,
                              int expand_mode, bool runtime_checks, ExtraParamTable *provenance);
 
-// Whether the file source would read without error as a runtime-checked
-// source (Read_config with runtime_checks), without touching any table:
-// its lines go to a scratch table of their own, and a name built from
-// macros is checked with every macro it refers to taken as empty. A name
-// built from $ENV or $RANDOM_CHOICE is refused, since expanding it could
-// end the process. 0, or -1 with ConfigLineNo and the reader's message.
+// Read_config of text held in memory (a runtime setting), named name in
+// messages and provenance records. No file is made, so none can outlive
+// the process; nothing is checked about ownership or trust.
+int _torvel_read_config_text(const char *name, const char *text, MacroBucket **table,
+                             int table_size, int expand_mode, ExtraParamTable *provenance);
+
+// Checks that the file source would read without error as a
+// runtime-checked source (Read_config with runtime_checks) read into
+// table, and reads it there: the caller passes a scratch table holding
+// what the real read would find before it, so names built from macros
+// expand as they will for real. Nothing ends the process: an unset $ENV
+// variable or any $RANDOM_CHOICE met in a name refuses the text
+// (config/macro_expand.h, MacroExpandCheck). 0, or -1 with ConfigLineNo
+// and the reader's message in *reason (on standard error when reason is
+// null; ownership and trust refusals always go there).
+int _torvel_check_config_file(const char *source, MacroBucket **table, int table_size,
+                              MyString *reason);
+// The same for text held in memory, named name in the reason; no
+// ownership or trust check.
+int _torvel_check_config_text(const char *name, const char *text, MacroBucket **table,
+                              int table_size, MyString *reason);
+// The check into a scratch table of its own, so every macro a name refers
+// to is taken as empty; messages on standard error. Touches no table.
 int _torvel_check_config_file(const char *source);
 
 // True when source contains "|" anywhere (a piped source).

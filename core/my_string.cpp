@@ -20,6 +20,7 @@
 #include "core/allocation.h"
 #include "core/bounded_printf.h"
 #include "core/case_convert.h"
+#include "core/line_read.h"
 
 namespace {
 
@@ -542,20 +543,22 @@ bool MyString::readLine(FILE *fp, bool append) {
     if (fp == nullptr) {
         return false;
     }
-    char buffer[1024];
-    bool stored = false;
-    while (fgets(buffer, sizeof buffer, fp) != nullptr) {
-        if (!stored && !append) {
-            *this = buffer;
-        } else {
-            *this += buffer;
-        }
-        stored = true;
-        if (strchr(buffer, '\n') != nullptr) {
-            return true;
-        }
+    // Not fgets: an interrupted read would lose the part of the line read.
+    char *line = nullptr;
+    size_t capacity = 0;
+    ssize_t length = _torvel_getline(&line, &capacity, fp);
+    if (length < 0) {
+        free(line);
+        return false;
     }
-    return append ? false : stored;
+    if (append) {
+        *this += line;
+    } else {
+        *this = line;
+    }
+    bool whole = line[length - 1] == '\n';
+    free(line);
+    return whole || !append;
 }
 
 void MyString::Tokenize() {

@@ -106,10 +106,11 @@ class MyString {
     // Removes leading and trailing isspace() characters.
     void trim();
 
-    // Reads one line (up to and including its newline) with fgets in chunks
-    // of at most 1023 characters. Replace mode (append false): true when
-    // anything was read, false at end of file with the string unchanged.
-    // Append mode: true only when a newline was reached.
+    // Reads one line (up to and including its newline), going on after a
+    // read interrupted by a signal (core/line_read.h). Replace mode (append
+    // false): true when anything was read, false at end of file with the
+    // string unchanged. Append mode: true only when a newline was reached.
+    // A NUL byte ends the text stored (the rest of its line is read).
     bool readLine(FILE *fp, bool append = false);
 
     // Takes a private copy of the text for GetNextToken; later changes to the

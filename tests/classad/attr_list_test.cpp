@@ -25,6 +25,7 @@
 #include "gtest/gtest.h"
 #include "tests/stream/memory_stream.h"
 #include "tests/support/capture.h"
+#include "tests/support/interrupting_timer.h"
 
 namespace {
 
@@ -442,6 +443,22 @@ TEST(AttrListText, FileFormSkipsCommentsAndStopsAtTheDelimiter) {
     EXPECT_EQ(1, empty);
     EXPECT_EQ(1, is_eof);
     fclose(file);
+}
+
+// An ad read from a pipe under a 2 ms timer whose handler lacks
+// SA_RESTART: getline returned the part of a line read before the
+// interrupt as a line of its own, or ended the ad with an error.
+TEST(AttrListText, InterruptedReadsKeepEveryLineWhole) {
+    torvel_test::SlowPipe pipe({"A = 1", "0\nB = ", "\"x\"\n---\n"});
+    ASSERT_NE(pipe.stream(), nullptr);
+    torvel_test::InterruptingTimer timer;
+    char delimiter[] = "---";
+    int is_eof = -1, error = -1, empty = -1;
+    AttrList ad(pipe.stream(), delimiter, is_eof, error, empty);
+    EXPECT_GT(timer.Interrupts(), 5);
+    EXPECT_EQ(0, error);
+    EXPECT_EQ(0, empty);
+    EXPECT_EQ("A = 10\nB = \"x\"\n", Printed(ad));
 }
 
 TEST(AttrListText, BadLineConsumesTheRestOfThatAd) {

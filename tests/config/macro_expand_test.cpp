@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "core/my_string.h"
 #include "core/random_numbers.h"
 #include "reader_test_support.h"
 #include "tests/support/output_capture.h"
@@ -431,6 +432,28 @@ TEST(GetSpecialVarTest, RestrictedAndFreeNames) {
 
     char open[] = "$RANDOM_CHOICE(a,b";
     EXPECT_FALSE(get_special_var("$RANDOM_CHOICE", false, open, &left, &name, &tail));
+}
+
+// A check of a text to be stored must not end the process, nor pass a
+// draw that the real expansion could make differently.
+TEST_F(MacroExpandTest, CheckRefusesWhatWouldEndTheProcessOrDiffer) {
+    unsetenv("MACRO_EXPAND_SURELY_UNSET");
+    setenv("MACRO_EXPAND_TEST", "set", 1);
+    Set("evil", "$ENV(MACRO_EXPAND_SURELY_UNSET)");
+    Set("fine", "[$ENV(MACRO_EXPAND_TEST)]");
+    MyString reason;
+    {
+        MacroExpandCheck check(&reason);
+        EXPECT_EQ("<null>", Expand("N$(EVIL)"));
+        EXPECT_STREQ("$ENV(MACRO_EXPAND_SURELY_UNSET): not in the environment", reason.Value());
+        EXPECT_EQ("<null>", Expand("X$RANDOM_CHOICE(a,b)"));
+        EXPECT_STREQ("$RANDOM_CHOICE(a,b): its draw cannot be checked", reason.Value());
+        EXPECT_EQ("N[set]", Expand("N$(FINE)"));
+        EXPECT_EQ("", err_);
+    }
+    // Outside the scope, expansion is as before.
+    EXPECT_EQ("a", Expand("$RANDOM_CHOICE(a)"));
+    unsetenv("MACRO_EXPAND_TEST");
 }
 
 using MacroExpandDeathTest = MacroExpandTest;

@@ -18,6 +18,7 @@
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "reader_test_support.h"
+#include "tests/support/interrupting_timer.h"
 #include "tests/support/output_capture.h"
 
 namespace {
@@ -307,6 +308,26 @@ TEST_F(ReadConfigTest, PipedSourceIsRead) {
     EXPECT_EQ("", out_ + err_);
 }
 
+// A timer whose handler lacks SA_RESTART interrupts the read of a slow
+// command's output: that read failed, "read failed: Interrupted system
+// call", and so did the start of any such program.
+TEST_F(ReadConfigTest, PipedSourceReadsThroughInterruptingSignals) {
+    std::string script =
+        dir_.Write("slow", "#!/bin/sh\nsleep 0.05\necho 'A = 1'\nsleep 0.05\necho 'B = 2'\n", 0755);
+    int result = 0;
+    int interrupts = 0;
+    {
+        torvel_test::InterruptingTimer timer;
+        result = ReadSource(script + " |");
+        interrupts = timer.Interrupts();
+    }
+    EXPECT_GT(interrupts, 10);
+    EXPECT_EQ(0, result) << err_;
+    EXPECT_EQ("", err_);
+    EXPECT_EQ("1", Raw("a"));
+    EXPECT_EQ("2", Raw("b"));
+}
+
 TEST_F(ReadConfigTest, PipedSourceWithV2QuotedArguments) {
     ASSERT_EQ(0, ReadSource("\"/bin/sh -c 'echo A = quoted'\" |"));
     EXPECT_EQ("quoted", Raw("a"));
@@ -471,6 +492,80 @@ TEST_F(ReadConfigTest, CheckingAFileTouchesNoTableAndEndsNoProcess) {
     }
     EXPECT_EQ(nullptr, lookup_macro("a", ConfigTab, CONFIG_TABLE_SIZE));
     EXPECT_EQ("<undefined>", Raw("a"));
+}
+
+// Checked into a table holding what the real read would find first, a
+// name expands with those values, and what would end the process is
+// refused with the reason instead of being carried out.
+TEST_F(ReadConfigTest, CheckingIntoATableExpandsNamesWithItsValues) {
+    unsetenv("READ_CONFIG_TEST_UNSET");
+    insert("suffix", "-x", table_.heads, table_.size);
+    insert("evil", "$ENV(READ_CONFIG_TEST_UNSET)", table_.heads, table_.size);
+    insert("good", "_y", table_.heads, table_.size);
+    struct Case {
+        const char *text;
+        int result;
+        const char *reason;
+    } cases[] = {
+        {"A = 1\nNAME$(GOOD) = 2\n", 0, ""},
+        {"A = 1\nNAME$(SUFFIX) = 2\n", -1, ", Line 2: Illegal Identifier: <NAME-x>\n"},
+        {"N$(EVIL) = 1\n", -1,
+         ", Line 1: the name <N$(EVIL)> does not expand: $ENV(READ_CONFIG_TEST_UNSET): not in the "
+         "environment\n"},
+        {"SUFFIX = _z\nN$(SUFFIX) = 1\n", 0, ""},
+        {"X = 1\nNO OPERATOR\n", -1, ", Line 2: not an assignment: \"NO OPERATOR\"\n"},
+    };
+    for (const Case &c : cases) {
+        LocalTable<113> scratch;
+        for (const char *name : {"suffix", "evil", "good"}) {
+            insert(name, table_.Lookup(name), scratch.heads, scratch.size);
+        }
+        MyString reason;
+        path_ = dir_.Write("checked", c.text);
+        torvel_test::OutputCapture captured_err(STDERR_FILENO);
+        int from_file =
+            _torvel_check_config_file(path_.c_str(), scratch.heads, scratch.size, &reason);
+        err_ = captured_err.Finish();
+        EXPECT_EQ(c.result, from_file) << c.text;
+        std::string expected =
+            c.reason[0] != '\0' ? "Configuration Error File <" + path_ + ">" + c.reason : "";
+        EXPECT_EQ(expected, reason.Value()) << c.text;
+        EXPECT_EQ("", err_) << c.text;
+
+        // The same text from memory, into a fresh copy.
+        LocalTable<113> again;
+        for (const char *name : {"suffix", "evil", "good"}) {
+            insert(name, table_.Lookup(name), again.heads, again.size);
+        }
+        MyString memory_reason;
+        EXPECT_EQ(c.result, _torvel_check_config_text("<text>", c.text, again.heads, again.size,
+                                                      &memory_reason))
+            << c.text;
+        if (c.result == 0) {
+            EXPECT_STREQ("1", again.Lookup(c.text[0] == 'A' ? "a" : "n_z")) << c.text;
+        }
+    }
+}
+
+// A runtime setting is read from memory: no file is made for it.
+TEST_F(ReadConfigTest, TextInMemoryIsReadWithItsNameInProvenance) {
+    ExtraParamTable provenance;
+    insert("b", "old", table_.heads, table_.size);
+    EXPECT_EQ(0, _torvel_read_config_text("<runtime config r>", "A = 1\nB = $(B) new", table_.heads,
+                                          table_.size, 1, &provenance));
+    EXPECT_EQ("1", Raw("a"));
+    EXPECT_EQ("old new", Raw("b"));
+    MyString file;
+    int line = 0;
+    ASSERT_TRUE(provenance.GetParam("b", file, line));
+    EXPECT_STREQ("<runtime config r>", file.Value());
+    EXPECT_EQ(2, line);
+    EXPECT_EQ(0, _torvel_read_config_text("<empty>", "", table_.heads, table_.size, 1, nullptr));
+    torvel_test::OutputCapture captured_err(STDERR_FILENO);
+    EXPECT_EQ(
+        -1, _torvel_read_config_text("<bad>", "A-B = 1\n", table_.heads, table_.size, 1, nullptr));
+    EXPECT_EQ("Configuration Error File <<bad>>, Line 1: Illegal Identifier: <A-B>\n",
+              captured_err.Finish());
 }
 
 // Runs as uid 4243 in a grandchild: reading a root-owned runtime source
