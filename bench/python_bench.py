@@ -67,7 +67,7 @@ def param_time():
             config.write("BASE = /opt/torvel\nPLAIN = /opt/torvel/bin\nBIN = $(BASE)/bin\n")
         os.environ["TORVEL_CONFIG"] = path
         torvel.load_config()
-    macro = median_time(lambda: torvel.param("BIN"), 2000)
+    macro = median_time(lambda: torvel.param("BIN"), 20000)
     plain = median_time(lambda: torvel.param("PLAIN"), 20000)
     print(f"param('BIN')   {macro * 1e6:8.2f} us (value with a macro)")
     print(f"param('PLAIN') {plain * 1e6:8.2f} us (no macro)   ratio {macro / plain:.1f}")

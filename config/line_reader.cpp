@@ -7,6 +7,7 @@
 // it.
 #include "config/line_reader.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -61,7 +62,19 @@ bool refill(FILE *file) {
         }
     }
     block_pos = 0;
-    block_end = fread(block, 1, kBlock, file);
+    // A handler installed without SA_RESTART (as Python installs its own)
+    // interrupts reads of a command's output; the read goes on after it.
+    for (;;) {
+        errno = 0;
+        block_end = fread(block, 1, kBlock, file);
+        if (!ferror(file) || errno != EINTR) {
+            break;
+        }
+        clearerr(file);
+        if (block_end > 0) {
+            break;
+        }
+    }
     return block_end > 0;
 }
 
