@@ -4,9 +4,11 @@
 #include "config/read_config.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -305,6 +307,33 @@ TEST_F(ReadConfigTest, PipedSourceIsRead) {
     EXPECT_EQ("1", Raw("a"));
     EXPECT_EQ("12", Expanded("b"));
     EXPECT_EQ("", out_ + err_);
+}
+
+namespace {
+volatile sig_atomic_t alarms = 0;
+void count_alarm(int) {
+    alarms = alarms + 1;
+}
+}  // namespace
+
+// A handler installed without SA_RESTART (as Python installs its own)
+// interrupts the read of a command's output, which must go on afterwards.
+TEST_F(ReadConfigTest, PipedSourceReadGoesOnAfterInterruptingSignals) {
+    std::string source = "\"/bin/sh -c 'echo A = 1; sleep 0.2; echo B = 2'\" |";
+    struct sigaction handler = {};
+    struct sigaction previous = {};
+    handler.sa_handler = count_alarm;
+    sigemptyset(&handler.sa_mask);
+    ASSERT_EQ(0, sigaction(SIGALRM, &handler, &previous));
+    struct itimerval every_ms = {{0, 1000}, {0, 1000}};
+    struct itimerval off = {};
+    setitimer(ITIMER_REAL, &every_ms, nullptr);
+    int result = ReadSource(source);
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_EQ(0, result) << err_;
+    EXPECT_EQ("2", Raw("b"));
+    EXPECT_GT(alarms, 10);
 }
 
 TEST_F(ReadConfigTest, PipedSourceWithV2QuotedArguments) {
