@@ -3,12 +3,15 @@
 
     PYTHONPATH=build/python /usr/bin/python3 bench/python_bench.py
 
-Reports ad["Memory"] against a dict lookup (ratio), and match_all over
+Reports ad["Memory"] against a dict lookup (ratio), match_all over
 10,000 machine ads (the C++ figure to compare with comes from
-build/bench/classad_match_bench).
+build/bench/classad_match_bench), and param() per call for a key whose
+value holds a macro, beside one whose value holds none (ratio).
 """
+import os
 import random
 import statistics
+import tempfile
 import timeit
 
 import torvel
@@ -57,6 +60,20 @@ def match_all_time(count=10000):
           f"({t / count * 1e9:.0f} ns per ad), {len(torvel.match_all(job, machines))} match")
 
 
+def param_time():
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "torvel_config")
+        with open(path, "w") as config:
+            config.write("BASE = /opt/torvel\nPLAIN = /opt/torvel/bin\nBIN = $(BASE)/bin\n")
+        os.environ["TORVEL_CONFIG"] = path
+        torvel.load_config()
+    macro = median_time(lambda: torvel.param("BIN"), 20000)
+    plain = median_time(lambda: torvel.param("PLAIN"), 20000)
+    print(f"param('BIN')   {macro * 1e6:8.2f} us (value with a macro)")
+    print(f"param('PLAIN') {plain * 1e6:8.2f} us (no macro)   ratio {macro / plain:.1f}")
+
+
 if __name__ == "__main__":
     lookup_ratio()
     match_all_time()
+    param_time()

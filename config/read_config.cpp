@@ -70,6 +70,10 @@ __attribute__((format(printf, 2, 3))) void complain(const Target &to, const char
     va_end(args);
 }
 
+// The source being read, until it is closed; what a read that never
+// returned left open.
+Source reading;
+
 // Starts the command of a piped source. -1 with the message printed.
 int open_piped(const char *source, Source *opened) {
     if (!is_valid_command(source)) {
@@ -285,6 +289,19 @@ int read_lines(const char *source, FILE *stream, const Target &to) {
 
 }  // namespace
 
+void _torvel_abandon_config_read() {
+    if (reading.stream == nullptr) {
+        return;
+    }
+    release_logical_line_buffer();
+    if (reading.piped) {
+        my_pclose(reading.stream);
+    } else {
+        fclose(reading.stream);
+    }
+    reading = Source{};
+}
+
 bool is_piped_command(const char *source) {
     return source != nullptr && strchr(source, '|') != nullptr;
 }
@@ -302,6 +319,7 @@ namespace {
 // Reads an opened source and closes it. The runtime checks and, while
 // root, the trust check of a file come before any line is read.
 int read_opened(const char *source, Source &opened, const Target &to, bool runtime_checks) {
+    reading = opened;
     int result = 0;
     if (runtime_checks) {
         result = check_runtime_owner(source, opened.stream);
@@ -324,6 +342,7 @@ int read_opened(const char *source, Source &opened, const Target &to, bool runti
     } else {
         fclose(opened.stream);
     }
+    reading = Source{};
     return result;
 }
 

@@ -62,6 +62,11 @@ int _torvel_check_config_text(const char *name, const char *text, MacroBucket **
 // to is taken as empty; messages on standard error. Touches no table.
 int _torvel_check_config_file(const char *source);
 
+// Closes the source (file or command) of a read that never returned, as
+// when a host trapped the fatal error that ended it (diagnostics/except.h),
+// and drops the reader's buffers; nothing when no read is under way.
+void _torvel_abandon_config_read();
+
 // True when source contains "|" anywhere (a piped source).
 bool is_piped_command(const char *source);
 // True when the last character of source is "|".

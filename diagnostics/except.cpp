@@ -15,6 +15,8 @@ int _EXCEPT_Errno = 0;
 void (*_EXCEPT_Cleanup)(int line, int error, const char *message) = nullptr;
 }
 
+void (*_torvel_fatal_trap)(int status, const char *message) = nullptr;
+
 void _EXCEPT_(const char *format, ...) {
     char message[8192];
     va_list args;
@@ -23,6 +25,12 @@ void _EXCEPT_(const char *format, ...) {
     va_end(args);
 
     const char *file = _EXCEPT_File != nullptr ? _EXCEPT_File : "";
+    if (_torvel_fatal_trap != nullptr) {
+        char line[8448];
+        snprintf(line, sizeof line, "ERROR \"%s\" at line %d in file %s", message, _EXCEPT_Line,
+                 file);
+        _torvel_fatal_trap(4, line);
+    }
     if (_torvel_dprintf_works) {
         dprintf(D_ALWAYS | D_FAILURE, "ERROR \"%s\" at line %d in file %s\n", message, _EXCEPT_Line,
                 file);

@@ -1,5 +1,6 @@
 // What the module's binding files share: the registration functions, the
-// parse failure raised as torvel.ParseError, and the module's subsystem name.
+// parse failure raised as torvel.ParseError, the module's subsystem name,
+// and the check that keeps texts with NUL bytes away from the library.
 #ifndef TORVEL_PYTHON_BINDINGS_H_
 #define TORVEL_PYTHON_BINDINGS_H_
 
@@ -23,6 +24,11 @@ struct ConfigFailure {
 void bind_expressions(pybind11::module_ &m);
 void bind_classads(pybind11::module_ &m);
 void bind_config(pybind11::module_ &m);
+
+// text as the library's C string. Raises ValueError("embedded null byte"),
+// as Python's os functions do, when text holds a NUL, which the library
+// would take for its end. Borrowed from text.
+const char *c_text(const std::string &text);
 
 // Points the library's mySubSystem at a copy of name.
 void set_subsystem(const std::string &name);

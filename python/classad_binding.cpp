@@ -38,7 +38,7 @@ py::object *error_object = nullptr;
 // Parses text into a tree the caller owns, or throws ParseFailure.
 ExprTree *parse_or_throw(const std::string &text, const char *what) {
     ExprTree *tree = nullptr;
-    int position = Parse(text.c_str(), tree);
+    int position = Parse(c_text(text), tree);
     if (position != 0 || tree == nullptr) {
         delete tree;
         throw ParseFailure{std::string(what) + " does not parse: " + text, position};
@@ -79,7 +79,7 @@ py::object evaluate(ExprTree *tree, const ClassAd *my, const ClassAd *target) {
 // A plain attribute name: one the parser reads back as that very Variable.
 void check_name(const std::string &name) {
     ExprTree *tree = nullptr;
-    bool plain = Parse(name.c_str(), tree) == 0 && tree != nullptr &&
+    bool plain = Parse(c_text(name), tree) == 0 && tree != nullptr &&
                  tree->MyType() == LX_VARIABLE && name == static_cast<VariableBase *>(tree)->Name();
     delete tree;
     if (!plain) {
@@ -109,7 +109,7 @@ ExprTree *value_tree(const std::string &name, py::handle value) {
     }
     if (py::isinstance<py::str>(value)) {
         std::string s = value.cast<std::string>();
-        return AttrList::ProcToTree(n, LX_STRING, 0, 0, s.c_str());
+        return AttrList::ProcToTree(n, LX_STRING, 0, 0, c_text(s));
     }
     if (py::isinstance<Expr>(value)) {
         return new AssignOp(new Variable(n), value.cast<Expr &>().tree->DeepCopy());
@@ -125,8 +125,8 @@ void set_item(ClassAd &ad, const std::string &name, py::handle value) {
         if (!py::isinstance<py::str>(value)) {
             throw py::type_error(name + " is a type name: a str");
         }
-        std::string type = value.cast<std::string>();
-        my_type ? ad.SetMyTypeName(type.c_str()) : ad.SetTargetTypeName(type.c_str());
+        const char *type = c_text(value.cast<std::string>());
+        my_type ? ad.SetMyTypeName(type) : ad.SetTargetTypeName(type);
         return;
     }
     ExprTree *tree = value_tree(name, value);
@@ -168,6 +168,7 @@ std::vector<std::string> split_assignments(const std::string &text) {
 }
 
 std::unique_ptr<ClassAd> ad_from_text(const std::string &text) {
+    c_text(text);
     auto ad = std::make_unique<ClassAd>();
     for (const std::string &piece : split_assignments(text)) {
         ExprTree *tree = parse_or_throw(piece, "attribute");
@@ -199,7 +200,7 @@ std::vector<std::string> names_of(ClassAd &ad) {
 }
 
 ExprTree *assignment_or_throw(const ClassAd &ad, const std::string &name) {
-    ExprTree *tree = ad.Lookup(name.c_str());
+    ExprTree *tree = ad.Lookup(c_text(name));
     if (tree == nullptr) {
         throw py::key_error(name);
     }
@@ -343,7 +344,7 @@ void bind_construction(PyClassAd &ads) {
             "from_xml",
             [](const std::string &text) {
                 ClassAdXMLParser parser;
-                return std::unique_ptr<ClassAd>(parser.ParseClassAd(text.c_str()));
+                return std::unique_ptr<ClassAd>(parser.ParseClassAd(c_text(text)));
             },
             py::arg("text"), "The first ad of an XML document (empty when there is none).");
 }
@@ -359,7 +360,7 @@ void bind_attributes(PyClassAd &ads) {
         .def(
             "get",
             [](ClassAd &ad, const std::string &name, py::object fallback) {
-                ExprTree *tree = ad.Lookup(name.c_str());
+                ExprTree *tree = ad.Lookup(c_text(name));
                 return tree != nullptr ? evaluate(tree, &ad, nullptr) : fallback;
             },
             py::arg("name"), py::arg("default") = py::none(),
@@ -376,7 +377,7 @@ void bind_attributes(PyClassAd &ads) {
         .def(
             "__delitem__",
             [](ClassAd &ad, const std::string &name) {
-                if (!ad.Delete(name.c_str())) {
+                if (!ad.Delete(c_text(name))) {
                     throw py::key_error(name);
                 }
             },
@@ -384,8 +385,12 @@ void bind_attributes(PyClassAd &ads) {
         .def(
             "__contains__",
             [](ClassAd &ad, py::object name) {
-                return py::isinstance<py::str>(name) &&
-                       ad.Lookup(name.cast<std::string>().c_str()) != nullptr;
+                if (!py::isinstance<py::str>(name)) {
+                    return false;
+                }
+                // No attribute's name holds a NUL byte.
+                std::string text = name.cast<std::string>();
+                return text.find('\0') == std::string::npos && ad.Lookup(text.c_str()) != nullptr;
             },
             "Whether the ad has the attribute (names ignore case).")
         .def(
@@ -412,11 +417,11 @@ void bind_forms(PyClassAd &ads) {
             py::arg("other"), "Whether the two ads match symmetrically.")
         .def_property(
             "my_type", [](const ClassAd &ad) { return std::string(ad.GetMyTypeName()); },
-            [](ClassAd &ad, const std::string &type) { ad.SetMyTypeName(type.c_str()); },
+            [](ClassAd &ad, const std::string &type) { ad.SetMyTypeName(c_text(type)); },
             "The ad's type name ('' without one).")
         .def_property(
             "target_type", [](const ClassAd &ad) { return std::string(ad.GetTargetTypeName()); },
-            [](ClassAd &ad, const std::string &type) { ad.SetTargetTypeName(type.c_str()); },
+            [](ClassAd &ad, const std::string &type) { ad.SetTargetTypeName(c_text(type)); },
             "The type name of the ads this one wants to match ('' without one).")
         .def("__str__", &text_of, "The text form, one assignment per line.")
         .def(

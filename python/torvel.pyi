@@ -9,7 +9,8 @@ class ParseError(ValueError):
     position: int
 
 class ConfigError(RuntimeError):
-    """A configuration step the library would have ended the process for."""
+    """A configuration step the library would have ended the process for.
+    After a failed load_config() nothing is loaded until the next one succeeds."""
 
 class UndefinedType:
     def __bool__(self) -> bool: ...

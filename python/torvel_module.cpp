@@ -6,6 +6,7 @@
 #include <string>
 
 #include "python/bindings.h"
+#include "python/fatal_trap.h"
 #include "version/torvel_version.h"
 
 namespace py = pybind11;
@@ -19,6 +20,13 @@ std::string *subsystem_storage = nullptr;
 
 }  // namespace
 
+const char *c_text(const std::string &text) {
+    if (text.find('\0') != std::string::npos) {
+        throw py::value_error("embedded null byte");
+    }
+    return text.c_str();
+}
+
 void set_subsystem(const std::string &name) {
     if (subsystem_storage == nullptr) {
         subsystem_storage = new std::string;  // kept for the process's life
@@ -29,6 +37,7 @@ void set_subsystem(const std::string &name) {
 
 PYBIND11_MODULE(torvel, m) {
     m.doc() = "ClassAds, expressions and configuration of the Torvel library.";
+    install_fatal_trap();
     static py::exception<ParseFailure> parse_error(m, "ParseError", PyExc_ValueError);
     static py::exception<ConfigFailure> config_error(m, "ConfigError", PyExc_RuntimeError);
     parse_error.attr("__doc__") =

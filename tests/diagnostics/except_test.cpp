@@ -2,6 +2,9 @@
 #include "diagnostics/except.h"
 
 #include <gtest/gtest.h>
+#include <setjmp.h>
+
+#include <string>
 
 #include "diagnostics/debug_log.h"
 
@@ -31,6 +34,38 @@ TEST(Except, CallsCleanupBeforeExit) {
             EXCEPT("why");
         },
         testing::ExitedWithCode(4), "cleanup saw \\[why\\]");
+}
+
+namespace {
+jmp_buf trap_jump;
+int trapped_status = 0;
+std::string trapped_line;
+bool trap_armed = false;
+void jump_back(int status, const char *line) {
+    if (trap_armed) {
+        trapped_status = status;
+        trapped_line = line;
+        longjmp(trap_jump, 1);
+    }
+}
+}  // namespace
+
+TEST(Except, TrapTakesTheErrorOverBeforeAnythingIsPrinted) {
+    EXPECT_EXIT(
+        {
+            _torvel_fatal_trap = jump_back;
+            trap_armed = true;
+            if (setjmp(trap_jump) == 0) {
+                EXCEPT("broken %d", 8);
+            }
+            fprintf(stderr, "back with %d [%s]\n", trapped_status, trapped_line.c_str());
+            // A trap that returns lets the error end the process as usual.
+            trap_armed = false;
+            EXCEPT("second");
+        },
+        testing::ExitedWithCode(4),
+        "^back with 4 \\[ERROR \"broken 8\" at line [0-9]+ in file .*except_test.cpp\\]\n"
+        "ERROR \"second\" at line");
 }
 
 TEST(Except, LongMessagesAreCutNotOverflowed) {

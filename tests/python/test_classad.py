@@ -179,3 +179,22 @@ def test_match_all_agrees_with_classad_eval(binary_dir, tmp_path):
     machines = [torvel.ClassAd(text) for text in texts]
     assert torvel.match_all(torvel.ClassAd(JOB), machines) == expected
     assert 0 < len(expected) < len(machines)
+
+
+def test_nul_bytes_raise_instead_of_cutting_text_short():
+    # The library reads C strings: a NUL would silently end the text there.
+    ad = torvel.ClassAd("A = 1")
+    for step in (lambda: torvel.ClassAd("A = 1\x00B = 2"),
+                 lambda: torvel.ClassAd({"a": "x\x00y"}),
+                 lambda: torvel.ClassAd({"A\x00B": 1}),
+                 lambda: torvel.ClassAd.from_xml('<c><a n="A"><i>1</i></a></c>\x00'),
+                 lambda: torvel.Expr("1\x00 + 2"),
+                 lambda: ad.eval("A\x00 + 1"),
+                 lambda: ad["A\x00B"], lambda: ad.get("A\x00"), lambda: ad.lookup("A\x00"),
+                 lambda: ad.__setitem__("S", "x\x00y"), lambda: ad.__delitem__("A\x00"),
+                 lambda: setattr(ad, "my_type", "Job\x00"),
+                 lambda: setattr(ad, "target_type", "Machine\x00")):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            step()
+    assert "A\x00" not in ad and "A" in ad
+    assert str(ad) == 'MyType = ""\nTargetType = ""\nA = 1\n'

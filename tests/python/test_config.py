@@ -144,3 +144,12 @@ print("alive")
     assert done.returncode == 0, done.stderr
     assert 'Can\'t find "torvel" in the password file' in done.stdout
     assert done.stdout.endswith("alive\n")
+
+
+def test_nul_bytes_raise_instead_of_cutting_text_short(loaded):
+    for step in (lambda: torvel.param("FOO\x00B"), lambda: torvel.param_int("NUM\x00", 1),
+                 lambda: torvel.param_bool("YES\x00", False), lambda: torvel.where("NUM\x00"),
+                 lambda: torvel.expand("x\x00$(FOO)"), lambda: torvel.load_config("TOOL\x00X")):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            step()
+    assert torvel.param("FOO") == "bar"
