@@ -465,8 +465,8 @@ TEST(BrokerStallTest, MalformedAnswerToConnectFailsWithASystemError) {
             CHILD_EXPECT_EQ(r, -1, NBX_connect(fd, Sa(&to), sizeof to));
             CHILD_EXPECT_EQ(r, EPROTO, errno);
             CHILD_EXPECT_EQ(r, NBX_ERRNO_SYSTEM, _NBX_errno);
-            CHILD_EXPECT(r,
-                         WasLogged("NBX_TCP_connect: can't recv resp to CONNECT from the broker\n"));
+            CHILD_EXPECT(
+                r, WasLogged("NBX_TCP_connect: can't recv resp to CONNECT from the broker\n"));
             dest.Finish();
             NBX_close(fd);
         }
