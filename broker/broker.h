@@ -14,6 +14,7 @@
 #include <stddef.h>
 #include <time.h>
 
+#include "broker/broker_clock.h"
 #include "broker/broker_config.h"
 #include "nbx/broker_message.h"
 #include "nbx/sock_table.h"
@@ -73,6 +74,7 @@ struct Control {
     Registration *registration;    // a manager's registration
     Registration *passive_server;  // a destination request waiting for ACK
     CBAddr passive_client;
+    Control *passive_prev, *passive_next;  // the server's other waiting requests
     Control *prev, *next;
 };
 
@@ -122,6 +124,7 @@ struct Registration {
     int pending_count;
     UdpPeer *peers;
     int peer_count;
+    Control *passive_waiters;  // destination requests waiting for ACK
     Registration *prev, *next;
 };
 
@@ -133,7 +136,8 @@ struct Broker {
                            {kListenDestination, -1, nullptr, 0}};
     Handle signals = {kSignals, -1, nullptr, 0};
     bool stopping = false;
-    time_t now = 0;
+    time_t now = 0;  // seconds on the broker's monotonic clock
+    time_t last_sweep = 0;
     int port_cursor = 0;
     Registration **tcp_by_port = nullptr;  // 65536 entries
     Registration **udp_by_port = nullptr;
@@ -170,6 +174,9 @@ void list_remove(T **head, T *item) {
 int broker_open(Broker *broker);
 // Runs until SIGTERM or SIGINT, then closes everything. Returns 0.
 int broker_run(Broker *broker);
+// Reads the clock into broker->now and, once a second, drops stalled
+// peers and idle relays.
+void broker_tick(Broker *broker);
 // Frees what closed during the batch just handled.
 void broker_reap(Broker *broker);
 // Closes every connection, registration and listener and frees the
@@ -207,6 +214,11 @@ Registration *registration_create(Broker *broker, bool udp, CBAddr requested, CB
                                   char mode, Control *manager);
 int registration_listen(Broker *broker, Registration *registration);
 void registration_free(Broker *broker, Registration *registration);
+// A destination request (control) now waits for the ACK of a passive
+// connect to server from client.
+void passive_wait(Registration *server, Control *control, CBAddr client);
+// The request no longer waits (nothing when it did not).
+void passive_forget(Control *control);
 Registration *registration_find(Broker *broker, bool udp, CBAddr canonical);
 
 // tcp_relay.cpp

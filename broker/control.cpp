@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
+#include "broker/broker_log.h"
 #include "broker/message_frame.h"
-#include "diagnostics/debug_log.h"
 
 namespace nbx_broker {
 
@@ -118,7 +118,7 @@ void accept_controls(Broker *broker, Handle *listener) {
             static time_t last_said = 0;
             if ((errno == EMFILE || errno == ENFILE) && broker->now != last_said) {
                 last_said = broker->now;
-                dprintf(D_ALWAYS, "out of descriptors: connections left waiting\n");
+                broker_log("out of descriptors: connections left waiting\n");
             }
             return;
         }
@@ -168,9 +168,10 @@ bool control_send(Broker *broker, Control *control, char opcode, CBAddr canon, c
 
 void control_drop(Broker *broker, Control *control, const char *why) {
     if (why != nullptr) {
-        dprintf(D_ALWAYS, "dropping %s connection from %s: %s\n", role_name(control->role),
-                address_text(control->peer.ip, control->peer.port), why);
+        broker_log("dropping %s connection from %s: %s\n", role_name(control->role),
+                   address_text(control->peer.ip, control->peer.port), why);
     }
+    passive_forget(control);
     if (control->registration != nullptr) {
         Registration *registration = control->registration;
         control->registration = nullptr;

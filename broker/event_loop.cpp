@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
-#include "diagnostics/debug_log.h"
+#include "broker/broker_log.h"
 
 namespace nbx_broker {
 
@@ -87,6 +87,7 @@ void broker_reap(Broker *broker) {
 namespace {
 
 void sweep(Broker *broker) {
+    broker_log_tick();
     sweep_controls(broker);
     for (Registration *r = broker->registrations; r != nullptr;) {
         Registration *next = r->next;
@@ -196,26 +197,31 @@ int broker_open(Broker *broker) {
     return 0;
 }
 
+void broker_tick(Broker *broker) {
+    broker->now = broker_clock_now();
+    if (broker->now != broker->last_sweep) {
+        sweep(broker);
+        broker->last_sweep = broker->now;
+    }
+}
+
 int broker_run(Broker *broker) {
     epoll_event events[kBatch];
-    time_t last_sweep = time(nullptr);
+    broker->now = broker->last_sweep = broker_clock_now();
     while (!broker->stopping) {
         int ready = epoll_wait(broker->epoll_fd, events, kBatch, kTickMilliseconds);
         if (ready < 0 && errno != EINTR) {
-            dprintf(D_ALWAYS, "epoll_wait failed: %s\n", strerror(errno));
+            broker_log("epoll_wait failed: %s\n", strerror(errno));
             break;
         }
-        broker->now = time(nullptr);
+        broker->now = broker_clock_now();
         for (int i = 0; i < ready; ++i) {
             dispatch(broker, static_cast<Handle *>(events[i].data.ptr), events[i].events);
         }
-        if (broker->now != last_sweep) {
-            sweep(broker);
-            last_sweep = broker->now;
-        }
+        broker_tick(broker);
         broker_reap(broker);
     }
-    dprintf(D_ALWAYS, "nbx_broker stopping\n");
+    broker_log("nbx_broker stopping\n");
     broker_close(broker);
     return 0;
 }

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
-#include "diagnostics/debug_log.h"
+#include "broker/broker_log.h"
 
 namespace nbx_broker {
 
@@ -46,8 +46,7 @@ void start_relay(Broker *broker, Registration *registration, int client_fd, CBAd
     PendingRelay *relay =
         listener < 0 ? nullptr : static_cast<PendingRelay *>(calloc(1, sizeof(PendingRelay)));
     if (relay == nullptr) {
-        dprintf(D_ALWAYS, "can't relay a client of port %d: %s\n", registration->port,
-                strerror(errno));
+        broker_log("can't relay a client of port %d: %s\n", registration->port, strerror(errno));
         if (listener >= 0) close(listener);
         close(client_fd);
         return;
@@ -63,8 +62,8 @@ void start_relay(Broker *broker, Registration *registration, int client_fd, CBAd
         relay_drop(broker, relay);
         return;
     }
-    dprintf(D_FULLDEBUG, "relaying %s to port %d\n", address_text(client.ip, client.port),
-            registration->port);
+    broker_log_full("relaying %s to port %d\n", address_text(client.ip, client.port),
+                    registration->port);
     control_send(broker, registration->manager, CB_CONTACT, kNoAddress, 0, where, 0);
 }
 
@@ -96,7 +95,7 @@ void start_splice(Broker *broker, int client_fd, int server_fd) {
         piped = false;
     }
     if (!piped) {
-        dprintf(D_ALWAYS, "can't join a relayed stream: %s\n", strerror(errno));
+        broker_log("can't join a relayed stream: %s\n", strerror(errno));
         free(splice);
         close(client_fd);
         close(server_fd);
@@ -227,8 +226,8 @@ void sweep_relays(Broker *broker, Registration *registration) {
     for (PendingRelay *relay = registration->pending; relay != nullptr;) {
         PendingRelay *next = relay->next;
         if (broker->now > relay->deadline) {
-            dprintf(D_ALWAYS, "server of port %d never connected for %s\n", registration->port,
-                    address_text(relay->client.ip, relay->client.port));
+            broker_log("server of port %d never connected for %s\n", registration->port,
+                       address_text(relay->client.ip, relay->client.port));
             relay_drop(broker, relay);
         }
         relay = next;
