@@ -113,15 +113,11 @@ void accept_controls(Broker *broker, Handle *listener) {
         int fd = accept4(listener->fd, reinterpret_cast<sockaddr *>(&peer), &length,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            // Said once a second at most: the waiting connection wakes the loop
-            // again at once.
-            static time_t last_said = 0;
-            if ((errno == EMFILE || errno == ENFILE) && broker->now != last_said) {
-                last_said = broker->now;
-                broker_log("out of descriptors: connections left waiting\n");
-            }
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            pause_accepting(broker, listener);
             return;
         }
+        broker->pause_said = false;
         Control *control = static_cast<Control *>(calloc(1, sizeof(Control)));
         if (control == nullptr) {
             close(fd);

@@ -89,6 +89,7 @@ namespace {
 void sweep(Broker *broker) {
     broker_log_tick();
     sweep_controls(broker);
+    sweep_splices(broker);
     for (Registration *r = broker->registrations; r != nullptr;) {
         Registration *next = r->next;
         sweep_relays(broker, r);
@@ -170,6 +171,44 @@ void unwatch_and_close(Broker *broker, Handle *handle) {
     epoll_ctl(broker->epoll_fd, EPOLL_CTL_DEL, handle->fd, nullptr);
     close(handle->fd);
     handle->fd = -1;
+    ++broker->closes;
+}
+
+bool pause_accepting(Broker *broker, Handle *listener) {
+    if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return false;
+    if (!listener->paused) {
+        rewatch(broker, listener, 0);
+        listener->paused = true;
+    }
+    if (!broker->pause_said) {
+        broker_log("out of descriptors (%s): no new connections until one is free\n",
+                   strerror(errno));
+        broker->pause_said = true;
+    }
+    broker->accept_paused = true;
+    broker->closes_seen = broker->closes;
+    return true;
+}
+
+namespace {
+
+void resume(Broker *broker, Handle *listener) {
+    if (!listener->paused || listener->fd < 0) return;
+    listener->paused = false;
+    rewatch(broker, listener, EPOLLIN);
+}
+
+}  // namespace
+
+void resume_accepting(Broker *broker) {
+    broker->accept_paused = false;
+    for (Handle &listener : broker->listeners) resume(broker, &listener);
+    for (Registration *r = broker->registrations; r != nullptr; r = r->next) {
+        if (!r->udp && r->listening) resume(broker, &r->canonical);
+        for (PendingRelay *relay = r->pending; relay != nullptr; relay = relay->next) {
+            resume(broker, &relay->listener);
+        }
+    }
 }
 
 int broker_open(Broker *broker) {
@@ -218,7 +257,11 @@ int broker_run(Broker *broker) {
         for (int i = 0; i < ready; ++i) {
             dispatch(broker, static_cast<Handle *>(events[i].data.ptr), events[i].events);
         }
+        bool second_passed = broker->now != broker->last_sweep;
         broker_tick(broker);
+        if (broker->accept_paused && (broker->closes != broker->closes_seen || second_passed)) {
+            resume_accepting(broker);
+        }
         broker_reap(broker);
     }
     broker_log("nbx_broker stopping\n");

@@ -86,6 +86,22 @@ bool make_pipe(int *read_end, int *write_end) {
     return true;
 }
 
+// A peer that vanishes without a word (its host down, its packets lost)
+// would hold a relayed stream for good: the kernel probes a silent
+// connection and gives up on one whose probes or data go unanswered.
+void keep_alive(Broker *broker, int fd) {
+    int on = 1;
+    int idle = broker->config.keepalive_seconds;
+    int interval = idle < kKeepaliveIntervalMax ? idle : kKeepaliveIntervalMax;
+    int probes = kKeepaliveProbes;
+    unsigned timeout_ms = static_cast<unsigned>(idle + interval * probes) * 1000u;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout_ms, sizeof timeout_ms);
+}
+
 void start_splice(Broker *broker, int client_fd, int server_fd) {
     Splice *splice = static_cast<Splice *>(calloc(1, sizeof(Splice)));
     bool piped = splice != nullptr && make_pipe(&splice->pipe_read[0], &splice->pipe_write[0]);
@@ -106,6 +122,9 @@ void start_splice(Broker *broker, int client_fd, int server_fd) {
     int on = 1;
     setsockopt(client_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(server_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    keep_alive(broker, client_fd);
+    keep_alive(broker, server_fd);
+    splice->last_active = broker->now;
     splice->side[0] = Handle{kSpliceSide, client_fd, splice, 0};
     splice->side[1] = Handle{kSpliceSide, server_fd, splice, 1};
     list_push(&broker->splices, splice);
@@ -165,7 +184,11 @@ void accept_relay_clients(Broker *broker, Registration *registration) {
         socklen_t length = sizeof peer;
         int fd = accept4(registration->canonical.fd, reinterpret_cast<sockaddr *>(&peer), &length,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0) {
+            pause_accepting(broker, &registration->canonical);
+            return;
+        }
+        broker->pause_said = false;
         start_relay(broker, registration, fd, CBAddr{peer.sin_addr, peer.sin_port});
         if (registration->canonical.fd < 0) return;  // the manager went away meanwhile
     }
@@ -173,7 +196,10 @@ void accept_relay_clients(Broker *broker, Registration *registration) {
 
 void relay_server_arrived(Broker *broker, PendingRelay *relay) {
     int server_fd = accept4(relay->listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (server_fd < 0) return;
+    if (server_fd < 0) {
+        pause_accepting(broker, &relay->listener);
+        return;
+    }
     int client_fd = relay->client_fd;
     relay_forget(broker, relay);
     start_splice(broker, client_fd, server_fd);
@@ -194,6 +220,7 @@ void splice_ready(Broker *broker, Splice *splice) {
             return;
         }
         progress = a + b;
+        if (progress > 0) splice->last_active = broker->now;
     }
     if (splice->shut[0] && splice->shut[1]) {
         splice_close(broker, splice);
@@ -231,6 +258,19 @@ void sweep_relays(Broker *broker, Registration *registration) {
             relay_drop(broker, relay);
         }
         relay = next;
+    }
+}
+
+void sweep_splices(Broker *broker) {
+    int idle = broker->config.idle_seconds;
+    if (idle <= 0) return;
+    for (Splice *splice = broker->splices; splice != nullptr;) {
+        Splice *next = splice->next;
+        if (broker->now - splice->last_active >= idle) {
+            broker_log("closing a relayed stream idle for %d s\n", idle);
+            splice_close(broker, splice);
+        }
+        splice = next;
     }
 }
 

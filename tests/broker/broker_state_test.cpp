@@ -81,8 +81,16 @@ TEST_F(BrokerStateTest, FreeingRegistrationsGrowsLinearly) {
         nbx_broker::broker_reap(broker);
     };
     // 3,000 managers at most: the objects then stay in the caches at both
-    // sizes, so the ratio measures the work per registration.
-    EXPECT_LINEAR_GROWTH(30, work);
+    // sizes, so the ratio measures the work per registration. A large run
+    // that short (half a millisecond) is at the mercy of one preemption on a
+    // busy host, so a ratio over the bound is measured again, up to twice;
+    // noise only ever adds time, and a quadratic path fails every time.
+    torvel_test::Growth best = torvel_test::MeasureGrowth(30, work);
+    for (int again = 0; again < 2 && best.ratio > torvel_test::kGrowthBound; ++again) {
+        torvel_test::Growth next = torvel_test::MeasureGrowth(30, work);
+        if (next.ratio < best.ratio) best = next;
+    }
+    EXPECT_LE(best.ratio, torvel_test::kGrowthBound) << best.Describe();
     EXPECT_EQ(nullptr, broker_.registrations);
 }
 
