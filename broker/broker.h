@@ -14,6 +14,7 @@
 #include <stddef.h>
 #include <time.h>
 
+#include "broker/broker_clock.h"
 #include "broker/broker_config.h"
 #include "nbx/broker_message.h"
 #include "nbx/sock_table.h"
@@ -32,6 +33,9 @@ const int kMaxUdpPeers = 256;
 const int kUdpPeerIdleSeconds = 120;
 // Seconds a relay waits for its server to connect in.
 const int kRelayWaitSeconds = 30;
+// Keepalive probes of a relayed stream's sides, and their longest interval.
+const int kKeepaliveProbes = 4;
+const int kKeepaliveIntervalMax = 75;
 // Bytes in flight per direction of a relayed stream (the pipe's size).
 const int kSpliceBytes = 256 * 1024;
 
@@ -53,7 +57,8 @@ struct Handle {
     HandleKind kind;
     int fd;
     void *object;
-    int side;  // which end of a relayed stream
+    int side;             // which end of a relayed stream
+    bool paused = false;  // a listener left unwatched while descriptors run out
 };
 
 struct Registration;
@@ -73,6 +78,7 @@ struct Control {
     Registration *registration;    // a manager's registration
     Registration *passive_server;  // a destination request waiting for ACK
     CBAddr passive_client;
+    Control *passive_prev, *passive_next;  // the server's other waiting requests
     Control *prev, *next;
 };
 
@@ -97,6 +103,7 @@ struct Splice {
     bool eof[2];         // side d has no more to send
     bool shut[2];        // the end of side d's data was passed on
     unsigned events[2];  // what side d is watched for
+    time_t last_active;  // when bytes last moved either way
     Splice *prev, *next;
 };
 
@@ -122,6 +129,7 @@ struct Registration {
     int pending_count;
     UdpPeer *peers;
     int peer_count;
+    Control *passive_waiters;  // destination requests waiting for ACK
     Registration *prev, *next;
 };
 
@@ -133,7 +141,15 @@ struct Broker {
                            {kListenDestination, -1, nullptr, 0}};
     Handle signals = {kSignals, -1, nullptr, 0};
     bool stopping = false;
-    time_t now = 0;
+    time_t now = 0;  // seconds on the broker's monotonic clock
+    time_t last_sweep = 0;
+    // Out of descriptors: listeners stop being watched until a descriptor
+    // closes (or a second passes), since a waiting connection would wake
+    // the loop at once for an accept that cannot succeed.
+    bool accept_paused = false;
+    bool pause_said = false;        // the pause was logged; a new one is said again
+    unsigned long closes = 0;       // descriptors closed by unwatch_and_close
+    unsigned long closes_seen = 0;  // ... when accepting last paused
     int port_cursor = 0;
     Registration **tcp_by_port = nullptr;  // 65536 entries
     Registration **udp_by_port = nullptr;
@@ -170,6 +186,9 @@ void list_remove(T **head, T *item) {
 int broker_open(Broker *broker);
 // Runs until SIGTERM or SIGINT, then closes everything. Returns 0.
 int broker_run(Broker *broker);
+// Reads the clock into broker->now and, once a second, drops stalled
+// peers and idle relays.
+void broker_tick(Broker *broker);
 // Frees what closed during the batch just handled.
 void broker_reap(Broker *broker);
 // Closes every connection, registration and listener and frees the
@@ -181,6 +200,11 @@ bool watch(Broker *broker, Handle *handle, unsigned events);
 void rewatch(Broker *broker, Handle *handle, unsigned events);
 // Removes fd from the epoll set and closes it; the handle's fd becomes -1.
 void unwatch_and_close(Broker *broker, Handle *handle);
+// After an accept failed: when errno says descriptors ran out, stops
+// watching the listener and returns true; false for other errors.
+bool pause_accepting(Broker *broker, Handle *listener);
+// Watches every paused listener again.
+void resume_accepting(Broker *broker);
 // A non-blocking TCP listener on ip:port (port 0: any); -1 on failure.
 int open_listener(in_addr ip, int port, int backlog);
 // The text of an address for log lines. Static buffer.
@@ -207,6 +231,11 @@ Registration *registration_create(Broker *broker, bool udp, CBAddr requested, CB
                                   char mode, Control *manager);
 int registration_listen(Broker *broker, Registration *registration);
 void registration_free(Broker *broker, Registration *registration);
+// A destination request (control) now waits for the ACK of a passive
+// connect to server from client.
+void passive_wait(Registration *server, Control *control, CBAddr client);
+// The request no longer waits (nothing when it did not).
+void passive_forget(Control *control);
 Registration *registration_find(Broker *broker, bool udp, CBAddr canonical);
 
 // tcp_relay.cpp
@@ -216,6 +245,8 @@ void relay_drop(Broker *broker, PendingRelay *relay);
 void splice_ready(Broker *broker, Splice *splice);
 void splice_close(Broker *broker, Splice *splice);
 void sweep_relays(Broker *broker, Registration *registration);
+// Closes relayed streams idle for the configured limit.
+void sweep_splices(Broker *broker);
 
 // udp_relay.cpp
 void udp_from_clients(Broker *broker, Registration *registration);

@@ -150,6 +150,15 @@ int complete_from_configuration(unsigned given, BrokerConfig *config, char *erro
     config->debug = param_boolean("NBX_BROKER_DEBUG", false);
     config->stall_seconds =
         param_integer("NBX_BROKER_STALL_TIMEOUT", kDefaultStallSeconds, 1, 3600);
+    config->log_max_size =
+        param_integer("NBX_BROKER_LOG_MAX_SIZE", kDefaultLogMaxSize, 4096, INT_MAX);
+    config->log_repeat_interval =
+        param_integer("NBX_BROKER_LOG_REPEAT_INTERVAL", kDefaultLogRepeatInterval, 1, 86400);
+    config->idle_seconds =
+        param_integer("NBX_BROKER_IDLE_TIMEOUT", kDefaultIdleSeconds, 0, 365 * 86400);
+    // The kernel takes at most 32767 seconds before the first probe.
+    config->keepalive_seconds =
+        param_integer("NBX_BROKER_KEEPALIVE_TIME", kDefaultKeepaliveSeconds, 1, 32767);
     char *networks = param("NBX_BROKER_PRIVATE_NETWORKS");
     char word[64] = "";
     int parsed = parse_private_networks(networks, &config->topology, word, sizeof word);

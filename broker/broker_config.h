@@ -1,6 +1,8 @@
 // The broker's settings: its public and private addresses, the range its
 // canonical ports come from, its log, whether it stays in the foreground,
-// how long a peer may stall, and which networks are private. Each setting
+// how long a peer may stall, the log's size and rate limits, how long a
+// relayed stream may idle and when its peers are probed, and which
+// networks are private. Each setting
 // comes from the command line or, when the command line leaves it out, from
 // the configuration (NBX_BROKER_* keys); the command line wins.
 #ifndef TORVEL_BROKER_BROKER_CONFIG_H_
@@ -22,6 +24,10 @@ const int kDestinationPort = 65432;
 const int kDefaultPortLow = 40000;
 const int kDefaultPortHigh = 44999;
 const int kDefaultStallSeconds = 10;
+const int kDefaultLogMaxSize = 10 * 1000 * 1000;
+const int kDefaultLogRepeatInterval = 60;
+const int kDefaultIdleSeconds = 3600;
+const int kDefaultKeepaliveSeconds = 300;
 
 struct BrokerConfig {
     in_addr public_ip = {};
@@ -32,6 +38,10 @@ struct BrokerConfig {
     bool foreground = false;
     bool debug = false;  // D_FULLDEBUG lines as well
     int stall_seconds = kDefaultStallSeconds;
+    int log_max_size = kDefaultLogMaxSize;                // bytes before the log moves to ".old"
+    int log_repeat_interval = kDefaultLogRepeatInterval;  // seconds of the burst limit
+    int idle_seconds = kDefaultIdleSeconds;  // a relayed stream with no traffic; 0: no limit
+    int keepalive_seconds = kDefaultKeepaliveSeconds;  // silence before TCP keepalive probes
     Topology topology;
 };
 

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
+#include "broker/broker_log.h"
 #include "broker/message_frame.h"
-#include "diagnostics/debug_log.h"
 
 namespace nbx_broker {
 
@@ -113,15 +113,11 @@ void accept_controls(Broker *broker, Handle *listener) {
         int fd = accept4(listener->fd, reinterpret_cast<sockaddr *>(&peer), &length,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            // Said once a second at most: the waiting connection wakes the loop
-            // again at once.
-            static time_t last_said = 0;
-            if ((errno == EMFILE || errno == ENFILE) && broker->now != last_said) {
-                last_said = broker->now;
-                dprintf(D_ALWAYS, "out of descriptors: connections left waiting\n");
-            }
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            pause_accepting(broker, listener);
             return;
         }
+        broker->pause_said = false;
         Control *control = static_cast<Control *>(calloc(1, sizeof(Control)));
         if (control == nullptr) {
             close(fd);
@@ -168,9 +164,10 @@ bool control_send(Broker *broker, Control *control, char opcode, CBAddr canon, c
 
 void control_drop(Broker *broker, Control *control, const char *why) {
     if (why != nullptr) {
-        dprintf(D_ALWAYS, "dropping %s connection from %s: %s\n", role_name(control->role),
-                address_text(control->peer.ip, control->peer.port), why);
+        broker_log("dropping %s connection from %s: %s\n", role_name(control->role),
+                   address_text(control->peer.ip, control->peer.port), why);
     }
+    passive_forget(control);
     if (control->registration != nullptr) {
         Registration *registration = control->registration;
         control->registration = nullptr;

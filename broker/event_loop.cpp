@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
-#include "diagnostics/debug_log.h"
+#include "broker/broker_log.h"
 
 namespace nbx_broker {
 
@@ -87,7 +87,9 @@ void broker_reap(Broker *broker) {
 namespace {
 
 void sweep(Broker *broker) {
+    broker_log_tick();
     sweep_controls(broker);
+    sweep_splices(broker);
     for (Registration *r = broker->registrations; r != nullptr;) {
         Registration *next = r->next;
         sweep_relays(broker, r);
@@ -169,6 +171,44 @@ void unwatch_and_close(Broker *broker, Handle *handle) {
     epoll_ctl(broker->epoll_fd, EPOLL_CTL_DEL, handle->fd, nullptr);
     close(handle->fd);
     handle->fd = -1;
+    ++broker->closes;
+}
+
+bool pause_accepting(Broker *broker, Handle *listener) {
+    if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return false;
+    if (!listener->paused) {
+        rewatch(broker, listener, 0);
+        listener->paused = true;
+    }
+    if (!broker->pause_said) {
+        broker_log("out of descriptors (%s): no new connections until one is free\n",
+                   strerror(errno));
+        broker->pause_said = true;
+    }
+    broker->accept_paused = true;
+    broker->closes_seen = broker->closes;
+    return true;
+}
+
+namespace {
+
+void resume(Broker *broker, Handle *listener) {
+    if (!listener->paused || listener->fd < 0) return;
+    listener->paused = false;
+    rewatch(broker, listener, EPOLLIN);
+}
+
+}  // namespace
+
+void resume_accepting(Broker *broker) {
+    broker->accept_paused = false;
+    for (Handle &listener : broker->listeners) resume(broker, &listener);
+    for (Registration *r = broker->registrations; r != nullptr; r = r->next) {
+        if (!r->udp && r->listening) resume(broker, &r->canonical);
+        for (PendingRelay *relay = r->pending; relay != nullptr; relay = relay->next) {
+            resume(broker, &relay->listener);
+        }
+    }
 }
 
 int broker_open(Broker *broker) {
@@ -196,26 +236,35 @@ int broker_open(Broker *broker) {
     return 0;
 }
 
+void broker_tick(Broker *broker) {
+    broker->now = broker_clock_now();
+    if (broker->now != broker->last_sweep) {
+        sweep(broker);
+        broker->last_sweep = broker->now;
+    }
+}
+
 int broker_run(Broker *broker) {
     epoll_event events[kBatch];
-    time_t last_sweep = time(nullptr);
+    broker->now = broker->last_sweep = broker_clock_now();
     while (!broker->stopping) {
         int ready = epoll_wait(broker->epoll_fd, events, kBatch, kTickMilliseconds);
         if (ready < 0 && errno != EINTR) {
-            dprintf(D_ALWAYS, "epoll_wait failed: %s\n", strerror(errno));
+            broker_log("epoll_wait failed: %s\n", strerror(errno));
             break;
         }
-        broker->now = time(nullptr);
+        broker->now = broker_clock_now();
         for (int i = 0; i < ready; ++i) {
             dispatch(broker, static_cast<Handle *>(events[i].data.ptr), events[i].events);
         }
-        if (broker->now != last_sweep) {
-            sweep(broker);
-            last_sweep = broker->now;
+        bool second_passed = broker->now != broker->last_sweep;
+        broker_tick(broker);
+        if (broker->accept_paused && (broker->closes != broker->closes_seen || second_passed)) {
+            resume_accepting(broker);
         }
         broker_reap(broker);
     }
-    dprintf(D_ALWAYS, "nbx_broker stopping\n");
+    broker_log("nbx_broker stopping\n");
     broker_close(broker);
     return 0;
 }

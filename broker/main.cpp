@@ -20,6 +20,7 @@
 
 #include "broker/broker.h"
 #include "broker/broker_config.h"
+#include "broker/broker_log.h"
 #include "config/config_sources.h"
 #include "config/config_startup.h"
 #include "config/param.h"
@@ -67,13 +68,15 @@ void raise_descriptor_limit() {
 }
 
 void start_log(const nbx_broker::BrokerConfig &config) {
-    if (config.log_path[0] != '\0') {
-        DebugFile[0] = strdup(config.log_path);
-    } else {
-        DebugFP = stderr;
-    }
-    DebugFlags = D_ALWAYS | (config.debug ? D_FULLDEBUG : 0);
+    // Library code writes through the debug log, which ends the process when
+    // it cannot write; it gets standard error only, never the broker's file.
+    DebugFP = stderr;
+    DebugFlags = D_ALWAYS;
     _torvel_dprintf_works = 1;
+    nbx_broker::broker_log_set_full(config.debug);
+    // A log that cannot be opened now is retried at every line, which are
+    // counted until it can be: it never stops the broker.
+    nbx_broker::broker_log_open(config.log_path, config.log_max_size, config.log_repeat_interval);
 }
 
 // Leaves the terminal: the parent exits at once, the child goes on in a
@@ -133,7 +136,8 @@ int main(int argc, char **argv) {
     if (nbx_broker::broker_open(&broker) != 0) return 1;
     if (!broker.config.foreground) daemonize();
     start_log(broker.config);
-    dprintf(D_ALWAYS, "nbx_broker started: public %s, ports %d-%d\n",
-            inet_ntoa(broker.config.public_ip), broker.config.port_low, broker.config.port_high);
+    nbx_broker::broker_log("nbx_broker started: public %s, ports %d-%d\n",
+                           inet_ntoa(broker.config.public_ip), broker.config.port_low,
+                           broker.config.port_high);
     return nbx_broker::broker_run(&broker);
 }

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
-#include "diagnostics/debug_log.h"
+#include "broker/broker_log.h"
 
 namespace nbx_broker {
 
@@ -121,12 +121,31 @@ Registration *registration_find(Broker *broker, bool udp, CBAddr canonical) {
     return table(broker, udp)[ntohs(canonical.port)];
 }
 
+void passive_wait(Registration *server, Control *control, CBAddr client) {
+    passive_forget(control);
+    control->passive_server = server;
+    control->passive_client = client;
+    control->passive_prev = nullptr;
+    control->passive_next = server->passive_waiters;
+    if (server->passive_waiters != nullptr) server->passive_waiters->passive_prev = control;
+    server->passive_waiters = control;
+}
+
+void passive_forget(Control *control) {
+    Registration *server = control->passive_server;
+    if (server == nullptr) return;
+    if (control->passive_prev != nullptr)
+        control->passive_prev->passive_next = control->passive_next;
+    if (control->passive_next != nullptr)
+        control->passive_next->passive_prev = control->passive_prev;
+    if (server->passive_waiters == control) server->passive_waiters = control->passive_next;
+    control->passive_prev = control->passive_next = nullptr;
+    control->passive_server = nullptr;
+}
+
 void registration_free(Broker *broker, Registration *registration) {
-    dprintf(D_ALWAYS, "%s port %d released\n", registration->udp ? "UDP" : "TCP",
-            registration->port);
-    for (Control *c = broker->controls; c != nullptr; c = c->next) {
-        if (c->passive_server == registration) c->passive_server = nullptr;
-    }
+    broker_log("%s port %d released\n", registration->udp ? "UDP" : "TCP", registration->port);
+    while (registration->passive_waiters != nullptr) passive_forget(registration->passive_waiters);
     if (registration->manager != nullptr) registration->manager->registration = nullptr;
     while (registration->pending != nullptr) relay_drop(broker, registration->pending);
     while (registration->peers != nullptr) udp_peer_close(broker, registration->peers);

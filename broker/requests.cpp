@@ -7,8 +7,8 @@
 #include <string.h>
 
 #include "broker/broker.h"
+#include "broker/broker_log.h"
 #include "broker/topology.h"
-#include "diagnostics/debug_log.h"
 
 namespace nbx_broker {
 
@@ -49,16 +49,16 @@ void answer_bind(Broker *broker, Control *control, const Request &request) {
         registration_create(broker, udp, request.canon, request.physical, request.mode, control);
     if (registration == nullptr) {
         int error = errno;
-        dprintf(D_ALWAYS, "%s registration of %s refused: %s\n", udp ? "UDP" : "TCP",
-                address_text(request.physical.ip, request.physical.port), strerror(error));
+        broker_log("%s registration of %s refused: %s\n", udp ? "UDP" : "TCP",
+                   address_text(request.physical.ip, request.physical.port), strerror(error));
         send_nak(broker, control, error);
         return;
     }
     control->registration = registration;
     CBAddr canonical = {broker->config.public_ip,
                         htons(static_cast<in_port_t>(registration->port))};
-    dprintf(D_ALWAYS, "%s %s registered as port %d\n", udp ? "UDP" : "TCP",
-            address_text(request.physical.ip, request.physical.port), registration->port);
+    broker_log("%s %s registered as port %d\n", udp ? "UDP" : "TCP",
+               address_text(request.physical.ip, request.physical.port), registration->port);
     control_send(broker, control, CB_BIND_OK, canonical, 0, kNoAddress, 0);
 }
 
@@ -109,9 +109,9 @@ Meeting meet(Broker *broker, const Request &request, Registration *server) {
         choose_meeting(broker->config.topology, request.physical.ip, server->physical.ip);
     char client[32];
     strcpy(client, address_text(request.physical.ip, request.physical.port));
-    dprintf(D_ALWAYS, "%s from %s to port %d: %s\n",
-            request.opcode == CB_CONNECT ? "CONNECT" : "INIT_COMM", client, server->port,
-            meeting_name(meeting));
+    broker_log("%s from %s to port %d: %s\n",
+               request.opcode == CB_CONNECT ? "CONNECT" : "INIT_COMM", client, server->port,
+               meeting_name(meeting));
     return meeting;
 }
 
@@ -127,8 +127,7 @@ void answer_connect(Broker *broker, Control *control, const Request &request) {
     if (server == nullptr) return;
     Meeting meeting = meet(broker, request, server);
     if (meeting == kMeetPassive) {
-        control->passive_server = server;
-        control->passive_client = request.physical;
+        passive_wait(server, control, request.physical);
         control_send(broker, control, CB_PASSIVE_CONNECT, kNoAddress, 0, kNoAddress, 0);
         return;
     }
@@ -142,7 +141,7 @@ void answer_connect(Broker *broker, Control *control, const Request &request) {
 void passive_acknowledged(Broker *broker, Control *control) {
     Registration *server = control->passive_server;
     CBAddr client = control->passive_client;
-    control->passive_server = nullptr;
+    passive_forget(control);
     control_drop(broker, control, nullptr);
     if (server->manager == nullptr) return;
     control_send(broker, server->manager, CB_CONTACT, kNoAddress, 0, client, 0);

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
-#include "diagnostics/debug_log.h"
+#include "broker/broker_log.h"
 
 namespace nbx_broker {
 
@@ -46,8 +46,7 @@ void start_relay(Broker *broker, Registration *registration, int client_fd, CBAd
     PendingRelay *relay =
         listener < 0 ? nullptr : static_cast<PendingRelay *>(calloc(1, sizeof(PendingRelay)));
     if (relay == nullptr) {
-        dprintf(D_ALWAYS, "can't relay a client of port %d: %s\n", registration->port,
-                strerror(errno));
+        broker_log("can't relay a client of port %d: %s\n", registration->port, strerror(errno));
         if (listener >= 0) close(listener);
         close(client_fd);
         return;
@@ -63,8 +62,8 @@ void start_relay(Broker *broker, Registration *registration, int client_fd, CBAd
         relay_drop(broker, relay);
         return;
     }
-    dprintf(D_FULLDEBUG, "relaying %s to port %d\n", address_text(client.ip, client.port),
-            registration->port);
+    broker_log_full("relaying %s to port %d\n", address_text(client.ip, client.port),
+                    registration->port);
     control_send(broker, registration->manager, CB_CONTACT, kNoAddress, 0, where, 0);
 }
 
@@ -87,6 +86,22 @@ bool make_pipe(int *read_end, int *write_end) {
     return true;
 }
 
+// A peer that vanishes without a word (its host down, its packets lost)
+// would hold a relayed stream for good: the kernel probes a silent
+// connection and gives up on one whose probes or data go unanswered.
+void keep_alive(Broker *broker, int fd) {
+    int on = 1;
+    int idle = broker->config.keepalive_seconds;
+    int interval = idle < kKeepaliveIntervalMax ? idle : kKeepaliveIntervalMax;
+    int probes = kKeepaliveProbes;
+    unsigned timeout_ms = static_cast<unsigned>(idle + interval * probes) * 1000u;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout_ms, sizeof timeout_ms);
+}
+
 void start_splice(Broker *broker, int client_fd, int server_fd) {
     Splice *splice = static_cast<Splice *>(calloc(1, sizeof(Splice)));
     bool piped = splice != nullptr && make_pipe(&splice->pipe_read[0], &splice->pipe_write[0]);
@@ -96,7 +111,7 @@ void start_splice(Broker *broker, int client_fd, int server_fd) {
         piped = false;
     }
     if (!piped) {
-        dprintf(D_ALWAYS, "can't join a relayed stream: %s\n", strerror(errno));
+        broker_log("can't join a relayed stream: %s\n", strerror(errno));
         free(splice);
         close(client_fd);
         close(server_fd);
@@ -107,6 +122,9 @@ void start_splice(Broker *broker, int client_fd, int server_fd) {
     int on = 1;
     setsockopt(client_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(server_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    keep_alive(broker, client_fd);
+    keep_alive(broker, server_fd);
+    splice->last_active = broker->now;
     splice->side[0] = Handle{kSpliceSide, client_fd, splice, 0};
     splice->side[1] = Handle{kSpliceSide, server_fd, splice, 1};
     list_push(&broker->splices, splice);
@@ -166,7 +184,11 @@ void accept_relay_clients(Broker *broker, Registration *registration) {
         socklen_t length = sizeof peer;
         int fd = accept4(registration->canonical.fd, reinterpret_cast<sockaddr *>(&peer), &length,
                          SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0) {
+            pause_accepting(broker, &registration->canonical);
+            return;
+        }
+        broker->pause_said = false;
         start_relay(broker, registration, fd, CBAddr{peer.sin_addr, peer.sin_port});
         if (registration->canonical.fd < 0) return;  // the manager went away meanwhile
     }
@@ -174,7 +196,10 @@ void accept_relay_clients(Broker *broker, Registration *registration) {
 
 void relay_server_arrived(Broker *broker, PendingRelay *relay) {
     int server_fd = accept4(relay->listener.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (server_fd < 0) return;
+    if (server_fd < 0) {
+        pause_accepting(broker, &relay->listener);
+        return;
+    }
     int client_fd = relay->client_fd;
     relay_forget(broker, relay);
     start_splice(broker, client_fd, server_fd);
@@ -195,6 +220,7 @@ void splice_ready(Broker *broker, Splice *splice) {
             return;
         }
         progress = a + b;
+        if (progress > 0) splice->last_active = broker->now;
     }
     if (splice->shut[0] && splice->shut[1]) {
         splice_close(broker, splice);
@@ -227,11 +253,24 @@ void sweep_relays(Broker *broker, Registration *registration) {
     for (PendingRelay *relay = registration->pending; relay != nullptr;) {
         PendingRelay *next = relay->next;
         if (broker->now > relay->deadline) {
-            dprintf(D_ALWAYS, "server of port %d never connected for %s\n", registration->port,
-                    address_text(relay->client.ip, relay->client.port));
+            broker_log("server of port %d never connected for %s\n", registration->port,
+                       address_text(relay->client.ip, relay->client.port));
             relay_drop(broker, relay);
         }
         relay = next;
+    }
+}
+
+void sweep_splices(Broker *broker) {
+    int idle = broker->config.idle_seconds;
+    if (idle <= 0) return;
+    for (Splice *splice = broker->splices; splice != nullptr;) {
+        Splice *next = splice->next;
+        if (broker->now - splice->last_active >= idle) {
+            broker_log("closing a relayed stream idle for %d s\n", idle);
+            splice_close(broker, splice);
+        }
+        splice = next;
     }
 }
 

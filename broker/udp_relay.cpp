@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "broker/broker.h"
-#include "diagnostics/debug_log.h"
+#include "broker/broker_log.h"
 
 namespace nbx_broker {
 
@@ -54,7 +54,7 @@ UdpPeer *new_peer(Broker *broker, Registration *registration, const sockaddr_in 
     local.sin_family = AF_INET;
     local.sin_addr = broker->config.private_ip;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-        dprintf(D_ALWAYS, "can't relay UDP to port %d: %s\n", registration->port, strerror(errno));
+        broker_log("can't relay UDP to port %d: %s\n", registration->port, strerror(errno));
         if (fd >= 0) close(fd);
         return nullptr;
     }
@@ -72,8 +72,8 @@ UdpPeer *new_peer(Broker *broker, Registration *registration, const sockaddr_in 
         udp_peer_close(broker, peer);
         return nullptr;
     }
-    dprintf(D_FULLDEBUG, "relaying UDP %s to port %d\n",
-            address_text(client.sin_addr, client.sin_port), registration->port);
+    broker_log_full("relaying UDP %s to port %d\n", address_text(client.sin_addr, client.sin_port),
+                    registration->port);
     return peer;
 }
 

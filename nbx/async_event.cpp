@@ -75,7 +75,7 @@ void _CB_handleAsyncEvent(int count, fd_set *read_result, fd_set *write_result) 
     NBX_LOG(D_FULL, "_CB_handleAsyncEvent(rd=%s, wr=%s)\n", read_text,
             _prtfds(count, write_result));
     if (count > FD_SETSIZE) count = FD_SETSIZE;
-    time_t now = time(nullptr);
+    time_t now = _CB_now();
     for (int fd = 0; fd < count && _CB_inTable(fd); ++fd) {
         if (!in_set(fd, read_result)) {
             FdInfo &entry = _CB_fdInfo[fd];
@@ -87,7 +87,7 @@ void _CB_handleAsyncEvent(int count, fd_set *read_result, fd_set *write_result) 
 }
 
 int _CB_checkAsyncEvent(void) {
-    time_t now = time(nullptr);
+    time_t now = _CB_now();
     if (now - _CB_lastCheck <= CB_POLL_INTERVAL) return 0;
     if (_Broker_down_since != 0) _CB_recoverNBXsockets();
     if (now - _CB_lastHeartBeat > CB_HEARTBEAT_INTERVAL) {

@@ -213,13 +213,18 @@ int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip, in_port_t *canon_por
     int got = read_fully(fd, message, 2, deadline);
     if (got <= 0) return got;
     int size = (message[0] << 8) | message[1];
+    // Bytes that are no message fail with EPROTO: errno would otherwise still
+    // hold whatever an earlier call left, EINPROGRESS from the connection to
+    // the broker for one, which callers take for a connection on its way.
     if (size > CB_MSG_MAX) {
         NBX_LOG(D_BASIC, "_CBCrecv: too big msg. size=%d received\n", size);
+        errno = EPROTO;
         return -1;
     }
     // A size below the header would have no opcode to read.
     if (size < CB_MSG_HEADER) {
         NBX_LOG(D_BASIC, "_CBrecv: too small msg. size=%d received\n", size);
+        errno = EPROTO;
         return -1;
     }
     got = read_fully(fd, message + 2, static_cast<size_t>(size - 2), deadline);
@@ -227,6 +232,7 @@ int _CBrecv(int fd, char *opcode, struct in_addr *canon_ip, in_port_t *canon_por
     if (_CB_unstripeMsg(size, reinterpret_cast<const char *>(message), opcode, canon_ip, canon_port,
                         mode, phy_ip, phy_port, dest_ip, dest_port, error) != 0) {
         NBX_LOG(D_BASIC, "_CBrecv: _CB_unstripeMsg failed\n");
+        errno = EPROTO;
         return -1;
     }
     return size;

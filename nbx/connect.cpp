@@ -275,7 +275,7 @@ CBConnectOutcome finish_passive(SockInfo *info, const char *text) {
     if (accepted < 0 && errno == EAGAIN) {
         errno = EINPROGRESS;
         info->error = EINPROGRESS;
-        info->pendingSince = time(nullptr);
+        info->pendingSince = _CB_now();
         return CB_CONNECT_FAILED;
     }
     if (accepted < 0) {

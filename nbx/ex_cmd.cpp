@@ -66,7 +66,7 @@ int handleNBXcommand(int manager) {
     _CB_addrText(canon, info->canon.ip, info->canon.port);
     if (got <= 0) {
         NBX_ERROR("handleNBXcommand(%s): _CBrecv failed", canon);
-        if (_Broker_down_since == 0) _Broker_down_since = time(nullptr);
+        if (_Broker_down_since == 0) _Broker_down_since = _CB_now();
         _CB_rmManager(manager);
         info->manager = NEED_RECOVER;
         return -1;

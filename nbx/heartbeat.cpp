@@ -121,7 +121,7 @@ int _CB_recoverNBXsockets(void) {
         SockInfo *info = owned_record(fd);
         if (info == nullptr || info->manager != NEED_RECOVER) continue;
         if (recover(info) == 0) continue;
-        time_t now = time(nullptr);
+        time_t now = _CB_now();
         NBX_ERROR("_CB_recoverNBXsockets() failed - bailing out");
         _CB_lastRecovery = now;
         if (_Broker_down_app_callback != nullptr && now - _Broker_down_since >= _Broker_down_max) {

@@ -88,10 +88,19 @@ long long micros_of(const struct timeval &tv) {
     return static_cast<long long>(tv.tv_sec) * kMicros + tv.tv_usec;
 }
 
+// Microseconds on the monotonic clock, so that a step of the wall clock
+// neither stretches nor cuts the caller's timeout; false when unreadable.
+bool monotonic_micros(long long *micros) {
+    struct timespec now;
+    if (_CB_clockRead(CLOCK_MONOTONIC, &now) != 0) return false;
+    *micros = static_cast<long long>(now.tv_sec) * kMicros + now.tv_nsec / 1000;
+    return true;
+}
+
 // Heartbeat and, for the application's select, recovery: the work done at
 // the start of every pass.
 void pass_upkeep(bool application) {
-    time_t now = time(nullptr);
+    time_t now = _CB_now();
     if (now - _CB_lastHeartBeat > CB_HEARTBEAT_INTERVAL) {
         _CB_triggerHeartBeat(now);
         _CB_lastHeartBeat = now;
@@ -143,19 +152,19 @@ void log_select_failure(const LoopTexts &texts, int error) {
 // whatever became ready. Returns the system's count, or -1 (logged, errno
 // from the failing call); *spent is the wait's length in microseconds.
 int wait_pass(const LoopTexts &texts, PassSets *pass, struct timeval slice, long long *spent) {
-    struct timeval before, after;
-    if (gettimeofday(&before, nullptr) != 0) {
+    long long before = 0, after = 0;
+    if (!monotonic_micros(&before)) {
         NBX_ERROR("%s", texts.gettimeofday_failed);
         return -1;
     }
     log_sets(texts.calling, pass->count, &pass->rd, &pass->wr, &pass->ex);
     int ready = __real_select(pass->count, &pass->rd, &pass->wr, &pass->ex, &slice);
     int saved = errno;
-    if (gettimeofday(&after, nullptr) != 0) {
+    if (!monotonic_micros(&after)) {
         NBX_ERROR("%s", texts.gettimeofday_failed);
         return -1;
     }
-    *spent = micros_of(after) - micros_of(before);
+    *spent = after - before;
     if (ready < 0) {
         log_select_failure(texts, saved);
         return -1;
@@ -207,7 +216,7 @@ int select_loop(const LoopTexts &texts, int count, fd_set *rd, fd_set *wr, fd_se
     give_back(count, &out_wr, wr);
     give_back(count, &pass.ex, ex);
     log_sets(texts.returning, count, rd, wr, ex);
-    _CB_lastCheck = time(nullptr);
+    _CB_lastCheck = _CB_now();
     return reported;
 }
 

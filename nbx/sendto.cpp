@@ -89,7 +89,7 @@ ssize_t NBX_sendto(int fd, const void *buffer, size_t size, int flags,
         _NBX_errno = NBX_ERRNO_INVALID_ARGUMENT;
         return -1;
     }
-    if (time(nullptr) - _CB_lastCheck > CB_POLL_INTERVAL && _CB_checkAsyncEvent() < 0) {
+    if (_CB_now() - _CB_lastCheck > CB_POLL_INTERVAL && _CB_checkAsyncEvent() < 0) {
         NBX_ERROR("_CB_checkAsyncEvent() failed");
     }
     int type = _CB_fdInfo[fd].type;

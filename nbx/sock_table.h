@@ -104,6 +104,14 @@ extern int _CB_maxfd;        // one above the highest entry in use, or 0
 extern int _CB_initialized;
 extern int _NBX_errno;  // NBX error code of the last brokered operation
 
+// The layer's clock for every time stamp below and every limit measured
+// from one: wall-clock seconds as they were when it was first read, moved
+// on by the monotonic clock since, so a step of the wall clock never
+// stretches or cuts a limit. _CB_clockRead reads the clocks (clock_gettime;
+// a test's stand-in).
+time_t _CB_now(void);
+extern int (*_CB_clockRead)(clockid_t id, struct timespec *now);
+
 extern time_t _CB_lastCheck;
 extern time_t _CB_lastHeartBeat;
 extern time_t _CB_lastFlush;

@@ -2,18 +2,45 @@
 // use, releasing records, hidden descriptors, the one-line record dump, the
 // broker-down handler, and the two address helpers the table's log lines
 // and hand-over records need (sinful text of an address, private-network
-// test). _ipport2str writes one static buffer.
+// test), and the layer's clock. _ipport2str writes one static buffer.
 #include <arpa/inet.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include "nbx/bounded_text.h"
 #include "nbx/generic_log.h"
 #include "nbx/sock_table.h"
 
 #define NBX_LOG_MODULE "util"
+
+int (*_CB_clockRead)(clockid_t id, struct timespec *now) = clock_gettime;
+
+namespace {
+
+const long long kNanos = 1000000000LL;
+
+long long nanos(clockid_t id) {
+    struct timespec now = {0, 0};
+    if (_CB_clockRead(id, &now) != 0) return 0;
+    return static_cast<long long>(now.tv_sec) * kNanos + now.tv_nsec;
+}
+
+}  // namespace
+
+time_t _CB_now(void) {
+    // Wall time minus monotonic time, taken once: afterwards only the
+    // monotonic clock moves the result.
+    static long long offset = 0;
+    static bool have_offset = false;
+    if (!have_offset) {
+        offset = nanos(CLOCK_REALTIME) - nanos(CLOCK_MONOTONIC);
+        have_offset = true;
+    }
+    return static_cast<time_t>((nanos(CLOCK_MONOTONIC) + offset) / kNanos);
+}
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "gtest/gtest.h"
 #include "nbx/broker_message.h"
 #include "tests/broker/broker_harness.h"
+#include "tests/broker/broker_peer.h"
 #include "tests/nbx/broker_test_support.h"
 #include "tests/nbx/nbx_test_support.h"
 #include "tests/support/wait_for.h"
@@ -24,105 +25,22 @@
 namespace {
 
 using broker_harness::Daemon;
+using broker_peer::Ask;
+using broker_peer::Connect;
+using broker_peer::kDestination;
+using broker_peer::kInAgent;
+using broker_peer::kRelayServer;
+using broker_peer::Loopback;
+using broker_peer::Message;
+using broker_peer::Read;
+using broker_peer::Register;
+using broker_peer::Send;
 using broker_test::Hex;
 using nbx_test::ChildReport;
 
-const int kInAgent = 65430;
-const int kRelayServer = 65431;
-const int kDestination = 65432;
-
-CBAddr Loopback(int port) {
-    return CBAddr{{htonl(INADDR_LOOPBACK)}, htons(static_cast<in_port_t>(port))};
-}
-
-// The bytes of one message built by the library's own framing.
-std::string Message(char opcode, CBAddr canon = CBAddr{}, CBAddr physical = CBAddr{},
-                    CBAddr destination = CBAddr{}) {
-    char bytes[CB_MSG_MAX];
-    int size = _CB_stripeMsg(bytes, opcode, canon.ip, canon.port, ACTIVE, physical.ip,
-                             physical.port, destination.ip, destination.port, 0);
-    return std::string(bytes, static_cast<size_t>(size));
-}
-
-int Connect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<in_port_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool Send(int fd, const std::string &bytes) {
-    return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
-// Reads up to want bytes (or until the broker closes) within seconds; hex.
-// " <closed>" is appended when the broker closed the connection.
-std::string Read(int fd, size_t want, int seconds) {
-    std::string got;
-    char buffer[256];
-    for (;;) {
-        if (got.size() >= want) return Hex(got.data(), got.size());
-        pollfd wait = {fd, POLLIN, 0};
-        if (poll(&wait, 1, seconds * 1000) <= 0) return Hex(got.data(), got.size()) + " <silent>";
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) return Hex(got.data(), got.size()) + (got.empty() ? "<closed>" : " <closed>");
-        got.append(buffer, static_cast<size_t>(n));
-    }
-}
-
-// One request and the whole answer up to the broker's close.
-std::string Ask(int port, const std::string &bytes) {
-    int fd = Connect(port);
-    if (fd < 0) return "<no connection>";
-    Send(fd, bytes);
-    std::string answer = Read(fd, 1000, 5);
-    close(fd);
-    return answer;
-}
-
-// A broker in the child's own network namespace on 127.0.0.1; "" or why not.
+// A broker whose stall limit is one second.
 std::string StartBroker(Daemon *broker) {
-    std::string failure = broker_test::EnterPrivateNetwork();
-    if (!failure.empty()) return failure;
-    std::vector<std::string> env =
-        broker_harness::Environment({"_torvel_NBX_BROKER_STALL_TIMEOUT=1"});
-    if (!broker->Start({broker_harness::BuiltProgram("nbx_broker"), "--public", "127.0.0.1",
-                        "--private", "127.0.0.1", "--foreground"},
-                       env) ||
-        broker->WaitFor("nbx_broker started", 10).empty()) {
-        return "the broker did not start: " + broker->all_output();
-    }
-    return "";
-}
-
-// A TCP registration made the way the library makes one: NEW_SOCK at the
-// local broker, then TCP_BIND and LISTEN on a manager connection to the
-// relay server it names. The manager descriptor, or -1; *port receives the
-// canonical port.
-int Register(ChildReport &r, int *port) {
-    std::string relay = Ask(kInAgent, Message(CB_NEW_SOCK));
-    CHILD_EXPECT_EQ(
-        r, Hex(Message(CB_RELAY_SERVER, CBAddr{}, Loopback(kRelayServer)).data(), 9) + " <closed>",
-        relay);
-    int manager = Connect(kRelayServer);
-    Send(manager, Message(CB_TCP_BIND, CBAddr{}, Loopback(5555)));
-    std::string bound = broker_test::Bytes(Read(manager, 9, 5));
-    if (bound.size() != 9 || bound[2] != CB_BIND_OK) {
-        r.Fail(__LINE__, "no BIND_OK");
-        close(manager);
-        return -1;
-    }
-    *port = (static_cast<unsigned char>(bound[7]) << 8) | static_cast<unsigned char>(bound[8]);
-    Send(manager, Message(CB_LISTEN, Loopback(*port)));
-    CHILD_EXPECT_EQ(r, std::string("00 03 4d"), Read(manager, 3, 5));  // ACK
-    return manager;
+    return broker_peer::StartBroker(broker, {"_torvel_NBX_BROKER_STALL_TIMEOUT=1"});
 }
 
 std::string NakNotRegistered() {

@@ -441,6 +441,39 @@ TEST(BrokerStallTest, SilentDestinationBrokerFailsTheConnect) {
     EXPECT_EQ(failures, "");
 }
 
+// A destination broker that answers CONNECT with bytes that are no message
+// (a size above the largest message, an opcode no message has) fails the
+// connect as a system error: errno must say failure, never the EINPROGRESS
+// left over from the connection to the broker, on which a caller would wait
+// for good.
+TEST(BrokerStallTest, MalformedAnswerToConnectFailsWithASystemError) {
+    std::string failures = RunInChild([](ChildReport &r) {
+        alarm(kHangGuardSeconds);
+        if (!InTestNetwork(r)) return;
+        StartBrokeredLayer();
+        _CB_brokerTimeoutMs = 2000;
+        torvel_test::TempDir dir;
+        UseRoutes(dir, "*/0 NBX\n");
+        const std::string answers[] = {std::string("\x00\xff", 2) + std::string(20, 'K'),
+                                       Message('a', "")};
+        for (const std::string &answer : answers) {
+            ScriptedServer dest("127.0.0.1", 65432);
+            dest.Start({{true, 22, answer}});
+            int fd = NBX_socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to = Address("127.0.0.1", 9);
+            errno = 0;
+            CHILD_EXPECT_EQ(r, -1, NBX_connect(fd, Sa(&to), sizeof to));
+            CHILD_EXPECT_EQ(r, EPROTO, errno);
+            CHILD_EXPECT_EQ(r, NBX_ERRNO_SYSTEM, _NBX_errno);
+            CHILD_EXPECT(
+                r, WasLogged("NBX_TCP_connect: can't recv resp to CONNECT from the broker\n"));
+            dest.Finish();
+            NBX_close(fd);
+        }
+    });
+    EXPECT_EQ(failures, "");
+}
+
 // A broker whose accept queue is full never completes the connection: the
 // connect to it gives up in time, and the application's connection is then
 // made directly.

@@ -362,6 +362,48 @@ TEST(BrokeredSelectTest, UnknownCommandIsAnErrorAndLeavesTheSocketAlone) {
     EXPECT_EQ(failures, "");
 }
 
+// The clocks as the layer reads them, with the wall clock and the monotonic
+// clock each moved by a test's shift.
+struct ClockShift {
+    time_t wall = 0;
+    time_t monotonic = 0;
+};
+ClockShift clock_shift;
+
+int shifted_clock(clockid_t id, struct timespec *now) {
+    int result = clock_gettime(id, now);
+    now->tv_sec += id == CLOCK_REALTIME ? clock_shift.wall : clock_shift.monotonic;
+    return result;
+}
+
+// The wall clock steps back an hour while 121 seconds pass: the passive
+// connect's limit of 120 seconds is over all the same.
+TEST(BrokeredSelectTest, PassiveConnectLimitIgnoresAStepOfTheWallClock) {
+    std::string failures = RunInChild([](ChildReport &r) {
+        StartBrokeredLayer();
+        _CB_clockRead = shifted_clock;
+        int port = 0;
+        int waiting = PlainSocket(SOCK_STREAM, "127.0.0.1", &port);
+        SockInfo *info = NewRecord(waiting, TCP, PASSIVE_CONNECTING);
+        int p[2];
+        pipe(p);
+        __real_write(p[1], "!", 1);
+        int count = (waiting > p[0] ? waiting : p[0]) + 1;
+        info->pendingSince = _CB_now();
+        clock_shift.wall = -3600 + 121;
+        clock_shift.monotonic = 121;
+        fd_set rd, wr;
+        FD_ZERO(&rd);
+        FD_ZERO(&wr);
+        FD_SET(p[0], &rd);
+        FD_SET(waiting, &wr);
+        struct timeval zero = {0, 0};
+        CHILD_EXPECT_EQ(r, 2, NBX_select(count, &rd, &wr, nullptr, &zero));
+        CHILD_EXPECT_EQ(r, static_cast<int>(CONN_FAILED), info->status);
+    });
+    EXPECT_EQ(failures, "");
+}
+
 // A passive connect that nobody completes fails after 120 seconds, checked
 // in a pass in which something became ready, and is then writable with
 // SO_ERROR 110.
