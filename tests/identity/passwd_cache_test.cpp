@@ -263,13 +263,20 @@ class PasswdCacheGrowthTest : public testing::Test {
         }
     }
 
-    // Checks work at 1,000 and 100,000 accounts, after a first run at
-    // 100,000: the memory of that size is then the process's own, as the
+    // Checks work at 100 and 10,000 accounts, after a first run at
+    // 10,000: the memory of that size is then the process's own, as the
     // smaller size's is after its warm-up, so fresh pages do not count
-    // against the large run.
+    // against the large run. At these sizes both runs' indexes stay in the
+    // processor's caches, so the check sees growth, not the memory
+    // hierarchy (the old tables grew about 6,000 and 16,000 times here).
     void Check(const std::function<void(size_t)> &work) {
-        work(100000);
-        EXPECT_LINEAR_GROWTH(1000, work);
+#ifdef __SANITIZE_ADDRESS__
+        // Freed memory waits in the sanitizer's quarantine instead of being
+        // reused, so there the large run always pays for fresh pages.
+        GTEST_SKIP() << "growth is not measured under the address sanitizer";
+#endif
+        work(100 * 100);
+        EXPECT_LINEAR_GROWTH(100, work);
     }
 
     std::vector<std::string> names_;
