@@ -46,8 +46,9 @@ void take_lock_file() {
     lock_held = true;
 }
 
-// A level's log is written through this buffer: one level is open at a
-// time, and a buffer of its own spares stdio a status call and an
+// The stream of a level's log takes the rotation's notes through this
+// buffer (lines go out whole with a write of their own): one level is open
+// at a time, and a buffer of its own spares stdio a status call and an
 // allocation for every line.
 char level_buffer[8192];
 

@@ -61,7 +61,8 @@ extern char *DebugFile[D_MAX_LOG_FILES];
 extern int MaxLog[D_MAX_LOG_FILES];
 extern char *DebugLock;
 extern int LockFd;
-// Called with the stream after each line's header, when set.
+// Called after each line's header, when set, with a stream whose text joins
+// the line (a memory stream: the line goes out whole, in one write).
 extern void (*DebugId)(FILE *stream);
 // Returned by dprintf_last_modification; kept for a set-up step to fill.
 extern time_t DebugLastMod;

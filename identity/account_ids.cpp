@@ -35,25 +35,6 @@ char *copy_or_die(const char *text) {
     return copy;
 }
 
-// The effective ids and groups before any switch, once per process.
-void capture_start_ids(IdentityRecord &r) {
-    if (r.start_ids_known) {
-        return;
-    }
-    r.start_euid = geteuid();
-    r.start_egid = getegid();
-    int count = getgroups(0, nullptr);
-    if (count > 0) {
-        r.start_groups = static_cast<gid_t *>(malloc(sizeof(gid_t) * static_cast<size_t>(count)));
-        if (r.start_groups == nullptr) {
-            _torvel_uids_fatal(__LINE__, "Out of memory. Aborting.");
-        }
-        count = getgroups(count, r.start_groups);
-    }
-    r.start_group_count = count > 0 ? count : 0;
-    r.start_ids_known = true;
-}
-
 // One decimal int, as "%d" reads it; false when absent or out of range.
 bool parse_int(const char *&text, int &value) {
     char *end = nullptr;
@@ -107,15 +88,27 @@ void learn_service_groups(IdentityRecord &r) {
     free(r.service_groups);
     r.service_groups = nullptr;
     r.service_group_count = 0;
+    // Reading a user's groups installs them for a moment, which needs
+    // root: a process that gave its effective uid away before its ids were
+    // learned takes uid 0 back for the lookup (its real uid is 0).
+    uid_t euid = geteuid();
+    bool lent = euid != 0 && seteuid(0) == 0;
     int count = pcache()->num_groups(r.service_name);
     if (count > 0) {
         gid_t *list = static_cast<gid_t *>(malloc(sizeof(gid_t) * static_cast<size_t>(count)));
         if (list != nullptr && pcache()->get_groups(r.service_name, count, list)) {
             r.service_groups = list;
             r.service_group_count = count;
-            return;
+        } else {
+            free(list);
         }
-        free(list);
+    }
+    if (lent && seteuid(euid) != 0) {
+        _torvel_uids_fatal(__LINE__, "seteuid(%ld) failed after learning groups, errno: %d",
+                           static_cast<long>(euid), errno);
+    }
+    if (r.service_groups != nullptr) {
+        return;
     }
     r.service_groups = static_cast<gid_t *>(malloc(sizeof(gid_t)));
     if (r.service_groups == nullptr) {
@@ -128,7 +121,9 @@ void learn_service_groups(IdentityRecord &r) {
 // The real ids, the ids before any switch, and the ids of the account
 // named like the distribution (INT_MAX when there is none).
 void learn_own_and_account_ids(IdentityRecord &r, const char *distro) {
-    capture_start_ids(r);
+    if (!r.start_ids.known) {
+        _torvel_read_ids(r.start_ids);  // once per process: before any switch
+    }
     r.my_uid = getuid();
     r.my_gid = getgid();
     r.account_uid = INT_MAX;

@@ -1,6 +1,7 @@
-// The password and group cache: entries keyed by user name, filled from
-// getpwnam/getpwuid and initgroups+getgroups, refreshed on lookup once
-// older than the configured lifetime, and the one process-wide instance.
+// The password and group cache: entries keyed by user name (and user
+// entries by uid too), filled from getpwnam/getpwuid and
+// initgroups+getgroups, refreshed on lookup once older than the configured
+// lifetime, and the one process-wide instance.
 #include "identity/passwd_cache.h"
 
 #include <errno.h>
@@ -17,9 +18,25 @@
 
 namespace {
 
-constexpr int kTableSize = 10;
-
 passwd_cache *the_cache = nullptr;
+
+// A copy of text; the caller delete[]s it.
+char *copy_name(const char *text) {
+    size_t size = strlen(text) + 1;
+    char *copy = new (torvel::or_die) char[size];
+    memcpy(copy, text, size);
+    return copy;
+}
+
+uint32_t name_hash(const char *name) {
+    return _torvel_text_hash(name, false);
+}
+
+// Spreads uids that differ in any bits over the index's low bits.
+uint32_t uid_hash(uid_t uid) {
+    uint32_t h = static_cast<uint32_t>(uid) * 0x9e3779b1u;
+    return h ^ (h >> 16);
+}
 
 // The process's supplementary groups, so that learning a user's groups
 // (which installs them) can be undone. False when they cannot be read.
@@ -45,17 +62,43 @@ int compute_user_hash(const MyString &name, int buckets) {
     return MyStringHash(name, buckets);
 }
 
+struct passwd_cache::UserRecord {
+    char *name;  // new[]
+    uid_entry entry;
+    uid_t indexed_uid;  // the uid it is filed under in users_by_uid
+    UserRecord *next;
+};
+
+struct passwd_cache::GroupRecord {
+    char *name;  // new[]
+    group_entry entry;
+    GroupRecord *next;
+};
+
 passwd_cache::passwd_cache()
-    : refresh_interval(param_integer("PASSWD_CACHE_REFRESH", 300, INT_MIN, INT_MAX)),
-      users_by_name(new (torvel::or_die) HashTable<MyString, uid_entry *>(
-          kTableSize, compute_user_hash, DUPLICATES_REPLACE_VALUE)),
-      groups_by_name(new (torvel::or_die) HashTable<MyString, group_entry *>(
-          kTableSize, compute_user_hash, DUPLICATES_REPLACE_VALUE)) {}
+    : refresh_interval(param_integer("PASSWD_CACHE_REFRESH", 300, INT_MIN, INT_MAX)) {}
 
 passwd_cache::~passwd_cache() {
     reset();
-    delete users_by_name;
-    delete groups_by_name;
+}
+
+passwd_cache::UserRecord *passwd_cache::find_user(const char *name) const {
+    UserRecord * const *found = users_by_name.find(
+        name_hash(name), [name](const UserRecord *r) { return strcmp(r->name, name) == 0; });
+    return found != nullptr ? *found : nullptr;
+}
+
+passwd_cache::GroupRecord *passwd_cache::find_group(const char *name) const {
+    GroupRecord * const *found = groups_by_name.find(
+        name_hash(name), [name](const GroupRecord *r) { return strcmp(r->name, name) == 0; });
+    return found != nullptr ? *found : nullptr;
+}
+
+void passwd_cache::index_uid(UserRecord *record) {
+    users_by_uid.erase(uid_hash(record->indexed_uid),
+                       [record](const UserRecord *r) { return r == record; });
+    record->indexed_uid = record->entry.uid;
+    users_by_uid.insert(uid_hash(record->indexed_uid), record);
 }
 
 bool passwd_cache::too_old(time_t filled_at) const {
@@ -96,15 +139,22 @@ bool passwd_cache::cache_uid(const struct passwd *record) {
     if (record == nullptr || record->pw_name == nullptr) {
         return false;
     }
-    MyString key(record->pw_name);
-    uid_entry *entry = nullptr;
-    if (users_by_name->lookup(key, entry) != 0) {
-        init_uid_entry(entry);
+    UserRecord *user = find_user(record->pw_name);
+    if (user == nullptr) {
+        user = new (torvel::or_die) UserRecord;
+        user->name = copy_name(record->pw_name);
+        user->indexed_uid = record->pw_uid;
+        user->next = users;
+        users = user;
+        users_by_name.insert(name_hash(user->name), user);
+        users_by_uid.insert(uid_hash(user->indexed_uid), user);
     }
-    entry->uid = record->pw_uid;
-    entry->gid = record->pw_gid;
-    entry->filled_at = time(nullptr);
-    users_by_name->insert(key, entry);
+    user->entry.uid = record->pw_uid;
+    user->entry.gid = record->pw_gid;
+    user->entry.filled_at = time(nullptr);
+    if (user->indexed_uid != user->entry.uid) {
+        index_uid(user);
+    }
     return true;
 }
 
@@ -146,16 +196,19 @@ bool passwd_cache::cache_groups(const char *name) {
         dprintf(D_ALWAYS, "cache_groups(): getgroups() failed! errno=%s\n", strerror(error));
         return false;
     }
-    MyString key(name);
-    group_entry *entry = nullptr;
-    if (groups_by_name->lookup(key, entry) != 0) {
-        init_group_entry(entry);
+    GroupRecord *record = find_group(name);
+    if (record == nullptr) {
+        record = new (torvel::or_die) GroupRecord;
+        record->name = copy_name(name);
+        record->entry.group_ids = nullptr;
+        record->next = groups;
+        groups = record;
+        groups_by_name.insert(name_hash(record->name), record);
     }
-    delete[] entry->group_ids;
-    entry->group_ids = list;
-    entry->group_count = static_cast<size_t>(count);
-    entry->filled_at = time(nullptr);
-    groups_by_name->insert(key, entry);
+    delete[] record->entry.group_ids;
+    record->entry.group_ids = list;
+    record->entry.group_count = static_cast<size_t>(count);
+    record->entry.filled_at = time(nullptr);
     return true;
 }
 
@@ -163,15 +216,16 @@ bool passwd_cache::lookup_uid(const char *name, uid_entry *&entry) {
     if (name == nullptr) {
         return false;
     }
-    MyString key(name);
-    if (users_by_name->lookup(key, entry) != 0) {
+    // Records are never removed one by one: a refill keeps the record (a
+    // failed one keeps it as it was, served stale).
+    UserRecord *user = find_user(name);
+    if (user == nullptr) {
         return false;
     }
-    if (too_old(entry->filled_at)) {
-        // A failed refill keeps the old entry, which is served stale.
+    if (too_old(user->entry.filled_at)) {
         cache_uid(name);
-        return users_by_name->lookup(key, entry) == 0;
     }
+    entry = &user->entry;
     return true;
 }
 
@@ -179,14 +233,14 @@ bool passwd_cache::lookup_group(const char *name, group_entry *&entry) {
     if (name == nullptr) {
         return false;
     }
-    MyString key(name);
-    if (groups_by_name->lookup(key, entry) != 0) {
+    GroupRecord *record = find_group(name);
+    if (record == nullptr) {
         return false;
     }
-    if (too_old(entry->filled_at)) {
+    if (too_old(record->entry.filled_at)) {
         cache_groups(name);
-        return groups_by_name->lookup(key, entry) == 0;
     }
+    entry = &record->entry;
     return true;
 }
 
@@ -199,7 +253,9 @@ bool passwd_cache::lookup_uid_entry(const char *name, uid_entry *&entry) {
     }
     // Just filled: read as it is, or a lifetime of zero or less would
     // fill it a second time.
-    if (users_by_name->lookup(MyString(name), entry) == 0) {
+    UserRecord *user = find_user(name);
+    if (user != nullptr) {
+        entry = &user->entry;
         return true;
     }
     dprintf(D_ALWAYS, "Failed to cache user info for user %s\n", name);
@@ -235,19 +291,11 @@ bool passwd_cache::get_user_ids(const char *name, uid_t &uid, gid_t &gid) {
 }
 
 bool passwd_cache::get_user_name(uid_t uid, char *&name) {
-    MyString key;
-    uid_entry *entry = nullptr;
-    bool found = false;
-    users_by_name->startIterations();
-    while (users_by_name->iterate(key, entry)) {
-        if (entry->uid == uid) {
-            found = true;
-            break;
-        }
-    }
-    users_by_name->startIterations();
-    if (found) {
-        name = strdup(key.Value());
+    // Any cached record of the uid, whatever its age.
+    UserRecord * const *found = users_by_uid.find(
+        uid_hash(uid), [uid](const UserRecord *r) { return r->entry.uid == uid; });
+    if (found != nullptr) {
+        name = strdup((*found)->name);
         return name != nullptr;
     }
     struct passwd *record = getpwuid(uid);
@@ -260,24 +308,31 @@ bool passwd_cache::get_user_name(uid_t uid, char *&name) {
     return name != nullptr;
 }
 
-int passwd_cache::num_groups(const char *name) {
+group_entry *passwd_cache::filled_group_entry(const char *name) {
     group_entry *entry = nullptr;
-    if (!lookup_group(name, entry)) {
-        if (!cache_groups(name) || groups_by_name->lookup(MyString(name), entry) != 0) {
-            dprintf(D_ALWAYS, "Failed to cache info for user %s\n", name != nullptr ? name : "");
-            return -1;
-        }
+    if (lookup_group(name, entry)) {
+        return entry;
+    }
+    GroupRecord *record = cache_groups(name) ? find_group(name) : nullptr;
+    if (record == nullptr) {
+        dprintf(D_ALWAYS, "Failed to cache info for user %s\n", name != nullptr ? name : "");
+        return nullptr;
+    }
+    return &record->entry;
+}
+
+int passwd_cache::num_groups(const char *name) {
+    group_entry *entry = filled_group_entry(name);
+    if (entry == nullptr) {
+        return -1;
     }
     return static_cast<int>(entry->group_count);
 }
 
 bool passwd_cache::get_groups(const char *name, size_t size, gid_t *list) {
-    group_entry *entry = nullptr;
-    if (!lookup_group(name, entry)) {
-        if (!cache_groups(name) || groups_by_name->lookup(MyString(name), entry) != 0) {
-            dprintf(D_ALWAYS, "Failed to cache info for user %s\n", name != nullptr ? name : "");
-            return false;
-        }
+    group_entry *entry = filled_group_entry(name);
+    if (entry == nullptr) {
+        return false;
     }
     if (size < entry->group_count) {
         dprintf(D_ALWAYS, "Inadequate size for gid list!\n");
@@ -308,35 +363,38 @@ bool passwd_cache::init_groups(const char *name) {
 }
 
 int passwd_cache::get_uid_entry_age(const char *name) {
-    uid_entry *entry = nullptr;
-    if (name == nullptr || users_by_name->lookup(MyString(name), entry) != 0) {
+    UserRecord *user = name != nullptr ? find_user(name) : nullptr;
+    if (user == nullptr) {
         return -1;
     }
-    return static_cast<int>(time(nullptr) - entry->filled_at);
+    return static_cast<int>(time(nullptr) - user->entry.filled_at);
 }
 
 int passwd_cache::get_group_entry_age(const char *name) {
-    group_entry *entry = nullptr;
-    if (name == nullptr || groups_by_name->lookup(MyString(name), entry) != 0) {
+    GroupRecord *record = name != nullptr ? find_group(name) : nullptr;
+    if (record == nullptr) {
         return -1;
     }
-    return static_cast<int>(time(nullptr) - entry->filled_at);
+    return static_cast<int>(time(nullptr) - record->entry.filled_at);
 }
 
 void passwd_cache::reset() {
-    uid_entry *user = nullptr;
-    users_by_name->startIterations();
-    while (users_by_name->iterate(user)) {
-        delete user;
+    users_by_name.clear();
+    users_by_uid.clear();
+    groups_by_name.clear();
+    while (users != nullptr) {
+        UserRecord *next = users->next;
+        delete[] users->name;
+        delete users;
+        users = next;
     }
-    users_by_name->clear();
-    group_entry *group = nullptr;
-    groups_by_name->startIterations();
-    while (groups_by_name->iterate(group)) {
-        delete[] group->group_ids;
-        delete group;
+    while (groups != nullptr) {
+        GroupRecord *next = groups->next;
+        delete[] groups->name;
+        delete[] groups->entry.group_ids;
+        delete groups;
+        groups = next;
     }
-    groups_by_name->clear();
 }
 
 passwd_cache *pcache() {

@@ -6,13 +6,13 @@
 // groups), so no identity keeps groups of the one before; a switch made
 // only for file access (the debug log's) may keep a list that differs from
 // the state's own only in holding the state's effective gid, which grants
-// the same access. The ids the last
-// calls left in force are remembered, and a switch makes only the calls
-// that change something (every debug line switches to the service account
-// and back, and an id call costs far more than the line's own work); the
-// calls that need root take it first. Every id call is checked: a call
-// refused because the ids were changed behind the record's back is made
-// again from effective uid 0, and one that still fails ends the process
+// the same access. PRIV_UNKNOWN puts back the ids the process had when it
+// last left it. A switch makes only the calls that change something (every
+// debug line switches to the service account and back, and an id call
+// costs far more than the line's own work), judged by the ids the kernel
+// holds when the switch starts, never by what an earlier switch left: the
+// program may have changed them itself. The calls that need root take it
+// first. Every id call is checked, and one that fails ends the process
 // through the fatal-error path, since its caller would otherwise act under
 // ids it did not ask for. Log lines written during a switch switch ids
 // themselves (the debug log writes as the service account), so the steps
@@ -56,105 +56,73 @@ void check_call(int result, const char *call, long id) {
     }
 }
 
-// The ids in force as the last id calls left them; a part that is not
-// known (before the first switch, after a call made elsewhere) is set by
-// the next switch whatever it holds.
-constexpr int kRememberedGroups = 32;
+// The effective ids in force. Read from the kernel at the start of every
+// switch: the program may have changed them itself since the last switch
+// (seteuid(0) in the embedding program), and a record taken on trust would
+// skip a call the switch needs. Within the switch, the switch's own calls
+// keep it; a step that cannot tell what another call did forgets it.
 struct IdsInForce {
-    bool euid_known = false;
+    bool known = false;
     uid_t euid = 0;
-    bool egid_known = false;
     gid_t egid = 0;
-    bool groups_known = false;
-    int group_count = 0;
-    gid_t groups[kRememberedGroups] = {};
 };
 
 IdsInForce in_force;
 
-void forget_ids_in_force() {
-    in_force.euid_known = false;
-    in_force.egid_known = false;
-    in_force.groups_known = false;
+void read_ids_in_force() {
+    in_force.euid = geteuid();
+    in_force.egid = getegid();
+    in_force.known = true;
 }
 
-void set_euid(uid_t uid) {
-    if (in_force.euid_known && in_force.euid == uid) {
-        return;
-    }
-    in_force.euid_known = false;
-    int result = seteuid(uid);
-    if (result != 0 && errno == EPERM && uid != 0) {
-        // Another uid than the record's is in force: from uid 0 again.
-        result = seteuid(0) == 0 ? seteuid(uid) : -1;
-    }
-    check_call(result, "seteuid", static_cast<long>(uid));
-    in_force.euid_known = true;
-    in_force.euid = uid;
+void forget_ids_in_force() {
+    in_force.known = false;
 }
 
 void become_root() {
-    set_euid(0);
+    if (in_force.known && in_force.euid == 0) {
+        return;
+    }
+    in_force.known = false;
+    check_call(seteuid(0), "seteuid", 0);
+    read_ids_in_force();
 }
 
-// Runs a call that needs effective uid 0 after taking it. A refusal with
-// the record saying root is in force means the ids were changed without
-// it: the call is made again after an unconditional step to uid 0.
+void set_euid(uid_t uid) {
+    if (in_force.known && in_force.euid == uid) {
+        return;
+    }
+    // The real and saved uids are 0: from one uid other than 0, only 0
+    // can be reached.
+    if (uid != 0) {
+        become_root();
+    }
+    in_force.known = false;
+    check_call(seteuid(uid), "seteuid", static_cast<long>(uid));
+    read_ids_in_force();
+}
+
+// Runs a call that needs effective uid 0 after taking it.
 template <typename Call>
 void as_root(Call call, const char *name, long id) {
     become_root();
-    int result = call();
-    if (result != 0 && errno == EPERM) {
-        forget_ids_in_force();
-        become_root();
-        result = call();
-    }
-    check_call(result, name, id);
+    check_call(call(), name, id);
 }
 
 void set_egid(gid_t gid) {
-    if (in_force.egid_known && in_force.egid == gid) {
+    if (in_force.known && in_force.egid == gid) {
         return;
     }
-    in_force.egid_known = false;
     as_root([gid] { return setegid(gid); }, "setegid", static_cast<long>(gid));
-    in_force.egid_known = true;
     in_force.egid = gid;
 }
 
-bool groups_in_force(int count, const gid_t *list) {
-    return in_force.groups_known && in_force.group_count == count &&
-           (count == 0 || memcmp(in_force.groups, list, sizeof(gid_t) * count) == 0);
-}
-
-// Whether list is in g, or is g's primary gid.
-bool in_group_set(gid_t g, gid_t primary, int count, const gid_t *list) {
-    return g == primary || std::find(list, list + count, g) != list + count;
-}
-
-// Whether the groups really in force, with gid as the effective gid, grant
-// what list with gid grants: the same set once gid is added to each. The
-// kernel tests the effective gid before the supplementary groups in every
-// access check, so the two lists may differ only in holding gid itself.
-// The list is asked of the kernel, not taken from the record, so a list
-// set elsewhere is never kept for its supposed access; the record learns
-// it.
-bool groups_in_force_grant_as(int count, const gid_t *list, gid_t gid) {
-    gid_t held[kRememberedGroups];
-    int held_count = getgroups(kRememberedGroups, held);
-    if (held_count < 0) {
-        return false;  // more than the record holds: set the list
-    }
-    memcpy(in_force.groups, held, sizeof(gid_t) * static_cast<size_t>(held_count));
-    in_force.group_count = held_count;
-    in_force.groups_known = true;
-    for (int i = 0; i < held_count; ++i) {
-        if (!in_group_set(held[i], gid, count, list)) {
-            return false;
-        }
-    }
-    for (int i = 0; i < count; ++i) {
-        if (!in_group_set(list[i], gid, held_count, held)) {
+// Whether every gid of a is in b, or is *extra when extra is given.
+bool groups_within(int a_count, const gid_t *a, int b_count, const gid_t *b, const gid_t *extra) {
+    for (int i = 0; i < a_count; ++i) {
+        bool found =
+            (extra != nullptr && a[i] == *extra) || std::find(b, b + b_count, a[i]) != b + b_count;
+        if (!found) {
             return false;
         }
     }
@@ -163,26 +131,48 @@ bool groups_in_force_grant_as(int count, const gid_t *list, gid_t gid) {
 
 // How a switch treats the supplementary groups: the state's own list
 // exactly, or (a switch only for file access) any list that grants the
-// same access with the state's gid.
+// same access with the state's gid. The kernel tests the effective gid
+// before the supplementary groups in every access check, so such a list
+// may differ from the state's only in holding that gid.
 enum class GroupRule { kExact, kSameAccess };
+
+constexpr int kComparedGroups = 64;
+
+// Whether the groups the kernel holds (never a record of them, so a list
+// set elsewhere is never kept for its supposed access) serve as list with
+// gid as the effective gid. A longer list than is compared is set again.
+// The groups the switch under way read from the kernel before it made any
+// call, when it did; taken by the state's first step, a group list step.
+const IdSet *groups_just_read = nullptr;
+
+bool groups_in_force_serve(int count, const gid_t *list, gid_t gid, GroupRule rule) {
+    gid_t held_here[kComparedGroups];
+    const gid_t *held = held_here;
+    int held_count;
+    if (groups_just_read != nullptr) {
+        held = groups_just_read->groups;
+        held_count = groups_just_read->group_count;
+        groups_just_read = nullptr;
+    } else {
+        held_count = getgroups(kComparedGroups, held_here);
+    }
+    if (held_count < 0) {
+        return false;
+    }
+    // The same set (the kernel keeps its own order), give or take gid for
+    // a file-access switch.
+    const gid_t *extra = rule == GroupRule::kSameAccess ? &gid : nullptr;
+    return groups_within(held_count, held, count, list, extra) &&
+           groups_within(count, list, held_count, held, extra);
+}
 
 // Installs list, to go with gid as the effective gid.
 void set_group_list(int count, const gid_t *list, gid_t gid, GroupRule rule) {
-    bool keep = rule == GroupRule::kSameAccess ? groups_in_force_grant_as(count, list, gid)
-                                               : groups_in_force(count, list);
-    if (keep) {
+    if (groups_in_force_serve(count, list, gid, rule)) {
         return;
     }
-    in_force.groups_known = false;
     as_root([count, list] { return setgroups(static_cast<size_t>(count), list); }, "setgroups",
             count);
-    if (count <= kRememberedGroups) {
-        if (count > 0) {
-            memcpy(in_force.groups, list, sizeof(gid_t) * count);
-        }
-        in_force.group_count = count;
-        in_force.groups_known = true;
-    }
 }
 
 // The supplementary groups of name as the process's own; when they cannot
@@ -275,13 +265,14 @@ void switch_ids(priv_state s, GroupRule rule) {
     IdentityRecord &r = the_record;
     switch (s) {
         case PRIV_UNKNOWN:
-            // Back to the ids the process had before its first switch.
-            set_group_list(r.start_group_count, r.start_groups, r.start_egid, rule);
-            set_egid(r.start_egid);
-            set_euid(r.start_euid);
+            // Back to the ids the process had when it left this state.
+            set_group_list(r.unknown_ids.group_count, r.unknown_ids.groups, r.unknown_ids.egid,
+                           rule);
+            set_egid(r.unknown_ids.egid);
+            set_euid(r.unknown_ids.euid);
             break;
         case PRIV_ROOT:
-            set_group_list(r.start_group_count, r.start_groups, r.my_gid, rule);
+            set_group_list(r.start_ids.group_count, r.start_ids.groups, r.my_gid, rule);
             set_egid(r.my_gid);
             become_root();
             break;
@@ -304,6 +295,30 @@ void switch_ids(priv_state s, GroupRule rule) {
 
 IdentityRecord &_torvel_identity() {
     return the_record;
+}
+
+void _torvel_read_ids(IdSet &ids) {
+    ids.euid = geteuid();
+    ids.egid = getegid();
+    // getgroups(0, ...) counts without storing, so an empty list asks
+    // for the count first.
+    int count = ids.group_room > 0 ? getgroups(ids.group_room, ids.groups) : -1;
+    while (count < 0) {
+        count = getgroups(0, nullptr);
+        if (count < 0) {
+            id_call_failed("getgroups", 0);
+        }
+        int room = count > 0 ? count : 1;
+        gid_t *groups = static_cast<gid_t *>(realloc(ids.groups, sizeof(gid_t) * room));
+        if (groups == nullptr) {
+            _torvel_uids_fatal(__LINE__, "Out of memory. Aborting.");
+        }
+        ids.groups = groups;
+        ids.group_room = room;
+        count = getgroups(room, groups);  // -1 again if the list grew meanwhile
+    }
+    ids.group_count = count;
+    ids.known = true;
 }
 
 void _torvel_uids_fatal(int line, const char *format, ...) {
@@ -335,8 +350,20 @@ priv_state switch_priv(priv_state s, const char *file, int line, int log_switch,
     _torvel_init_ids_once();
     if (can_switch_ids() && !ids_broken) {
         require_ids(s);
+        if (old == PRIV_UNKNOWN) {
+            _torvel_read_ids(r.unknown_ids);
+            in_force.euid = r.unknown_ids.euid;
+            in_force.egid = r.unknown_ids.egid;
+            in_force.known = true;
+            if (s == PRIV_ROOT || s == PRIV_TORVEL) {
+                groups_just_read = &r.unknown_ids;
+            }
+        } else {
+            read_ids_in_force();
+        }
         r.current_priv = s;
         switch_ids(s, rule);
+        groups_just_read = nullptr;
     } else {
         r.current_priv = s;
     }

@@ -18,6 +18,16 @@ struct PrivHistoryEntry {
 
 constexpr int kPrivHistorySize = 32;
 
+// Effective ids and supplementary groups, as read from the kernel.
+struct IdSet {
+    bool known = false;
+    uid_t euid = 0;
+    gid_t egid = 0;
+    gid_t *groups = nullptr;  // malloc, kept for the process's life
+    int group_count = 0;
+    int group_room = 0;  // slots in groups
+};
+
 struct IdentityRecord {
     priv_state current_priv = PRIV_UNKNOWN;
     int switching_allowed = 1;
@@ -47,15 +57,19 @@ struct IdentityRecord {
     char identifier_text[256] = {};
 
     // The effective ids and groups in force when the ids were learned
-    // (before any switch), which PRIV_UNKNOWN and PRIV_ROOT put back.
-    uid_t start_euid = 0;
-    gid_t start_egid = 0;
-    bool start_ids_known = false;
-    gid_t *start_groups = nullptr;  // malloc, kept for the process's life
-    int start_group_count = 0;
+    // (before any switch), whose groups PRIV_ROOT puts back.
+    IdSet start_ids;
+    // Those in force when the process last left PRIV_UNKNOWN, which a
+    // switch back to it puts back: a program that manages its own ids
+    // keeps them across the library's switches (every debug line makes
+    // two).
+    IdSet unknown_ids;
 };
 
 IdentityRecord &_torvel_identity();
+
+// Fills ids from the kernel (growing its group list as needed).
+void _torvel_read_ids(IdSet &ids);
 
 // init_torvel_ids unless it has run.
 void _torvel_init_ids_once();

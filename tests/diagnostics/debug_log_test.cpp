@@ -72,6 +72,48 @@ TEST_F(DebugLogTest, HeaderModifiers) {
         << Read(path);
 }
 
+// A line far longer than any buffer keeps its header, identification and
+// text in order, in the main log, a category log and a caller's stream;
+// the short line after it is exact too.
+TEST_F(DebugLogTest, LongLineIsWrittenExactly) {
+    std::string path = SetLog(0, "main");
+    std::string config_log = SetLog(13, "config");
+    DebugFlags = D_ALWAYS | D_CONFIG | D_PID;
+    DebugId = WriteId;
+    std::string text(200000, 'x');
+    for (size_t i = 0; i < text.size(); i += 1000) {
+        text[i] = static_cast<char>('a' + i / 1000 % 26);
+    }
+    dprintf(D_CONFIG, "%s|%d\n", text.c_str(), 7);
+    dprintf(D_CONFIG, "short\n");
+    // The header by pattern, the rest (too long for a pattern) exactly.
+    std::string head = std::string(kHeader) + "\\(pid:" + std::to_string(getpid()) + "\\) \\[id] ";
+    for (const std::string &log : {path, config_log}) {
+        std::string written = Read(log);
+        size_t first = written.find("[id] ") + 5;
+        size_t second = written.find("[id] ", first) + 5;
+        ASSERT_TRUE(first > 5 && second > first) << log;
+        EXPECT_TRUE(MatchesWhole(written.substr(0, first), head)) << log;
+        EXPECT_EQ(text + "|7\n", written.substr(first, text.size() + 3)) << log;
+        EXPECT_TRUE(MatchesWhole(
+            written.substr(first + text.size() + 3, second - first - text.size() - 3), head))
+            << log;
+        EXPECT_EQ("short\n", written.substr(second)) << log;
+    }
+
+    free(DebugFile[0]);
+    DebugFile[0] = nullptr;
+    FILE *stream = tmpfile();
+    ASSERT_NE(nullptr, stream);
+    DebugFP = stream;
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    dprintf(D_ALWAYS, "%s\n", text.c_str());
+    rewind(stream);
+    std::string written(text.size() + 10, '\0');
+    written.resize(fread(&written[0], 1, written.size(), stream));
+    EXPECT_EQ(text + "\n", written);
+}
+
 TEST_F(DebugLogTest, OnlySelectedCategoriesAreWritten) {
     std::string path = SetLog(0, "main");
     DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);

@@ -124,6 +124,75 @@ TEST_F(PrivilegesTest, IdsChangedWithoutASwitchAreSetAgain) {
     });
 }
 
+// A program that dropped to its service account by itself, then took
+// ids back behind the library's back (seteuid(0) in the embedding
+// program): a switch whose ids match what the last switch left must still
+// look at the ids really in force, or the program would run as root while
+// it believes it runs as the service account. Each id the program changes
+// (uid, gid, groups) is set again; a log line written meanwhile is written
+// as the service account and leaves the program's ids as they were.
+const char kServiceIds[] = "uid 0/4242/0 gid 0/4242/0 groups 4242,4250";
+
+std::string DropToServiceAccountAndSwitch() {
+    const gid_t service_groups[] = {4242, 4250};
+    ID_CHECK(setgroups(2, service_groups) == 0);
+    ID_CHECK(setegid(4242) == 0 && seteuid(4242) == 0);
+    ID_CHECK(Ids() == kServiceIds);
+    Become(PRIV_ROOT);
+    Become(PRIV_UNKNOWN);  // the ids it had: the service account's
+    ID_CHECK(Ids() == kServiceIds);
+    return std::string();
+}
+
+TEST_F(PrivilegesTest, IdsTakenBackDirectlyAreNotMistakenForTheLastSwitchs) {
+    Expect(true, [] {
+        std::string failed = DropToServiceAccountAndSwitch();
+        ID_CHECK(failed.empty());
+        ID_CHECK(seteuid(0) == 0);
+        Become(PRIV_TORVEL);
+        ID_CHECK(Ids() == kServiceIds);
+        return std::string();
+    });
+    // The gid, then the groups, given to root behind the library's back
+    // while the effective uid stays the service account's.
+    const std::function<bool()> changes[] = {
+        [] { return seteuid(0) == 0 && setegid(0) == 0 && seteuid(4242) == 0; },
+        [] {
+            const gid_t root_group = 0;
+            return seteuid(0) == 0 && setgroups(1, &root_group) == 0 && seteuid(4242) == 0;
+        },
+    };
+    for (const std::function<bool()> &change : changes) {
+        Expect(true, [change] {
+            std::string failed = DropToServiceAccountAndSwitch();
+            ID_CHECK(failed.empty());
+            Become(PRIV_TORVEL);
+            ID_CHECK(change());
+            Become(PRIV_UNKNOWN);
+            ID_CHECK(Ids() == kServiceIds);
+            return std::string();
+        });
+    }
+    torvel_test::TempDir logs("priv_log");
+    ASSERT_EQ(0, chmod(logs.path().c_str(), 0777));
+    std::string log = logs.Path("service.log");
+    Expect(true, [log] {
+        std::string failed = DropToServiceAccountAndSwitch();
+        ID_CHECK(failed.empty());
+        ID_CHECK(seteuid(0) == 0);
+        std::string own = Ids();
+        DebugFile[0] = strdup(log.c_str());
+        DebugFlags = D_ALWAYS;
+        _torvel_dprintf_works = 1;
+        dprintf(D_ALWAYS, "written as the service account\n");
+        struct stat status;
+        ID_CHECK(stat(log.c_str(), &status) == 0);
+        ID_CHECK(status.st_uid == 4242 && status.st_gid == 4242);
+        ID_CHECK(Ids() == own);
+        return std::string();
+    });
+}
+
 // The process's own ids are its real ids when it first learns its ids;
 // root is decided by the real uid of the moment.
 TEST_F(PrivilegesTest, OwnIdsAreTheRealIdsAndRootIsTheRealUid) {
@@ -251,13 +320,15 @@ TEST_F(PrivilegesTest, FileAccessSwitchKeepsOnlyGroupsGrantingTheSameAccess) {
         ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups");
         ID_CHECK(Become(PRIV_UNKNOWN) == PRIV_TORVEL);
         ID_CHECK(Ids() == start);
-        // A list set without a switch is looked at, not taken on trust.
+        // A list set without a switch is looked at, not taken on trust;
+        // the switch back gives the program the list it had set.
         gid_t other = 4310;
         ID_CHECK(setgroups(1, &other) == 0);
         _torvel_set_priv_for_files(PRIV_TORVEL, __FILE__, __LINE__);
         ID_CHECK(Ids() == "uid 0/4302/0 gid 0/4302/0 groups 4302");
         Become(PRIV_UNKNOWN);
-        ID_CHECK(Ids() == start);
+        ID_CHECK(Ids() == start + " 4310");
+        ID_CHECK(setgroups(0, nullptr) == 0);
         // From the user's groups (4301,4310) the list must change.
         ID_CHECK(init_user_ids("idt_user"));
         Become(PRIV_USER);
