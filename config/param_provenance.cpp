@@ -74,6 +74,7 @@ ExtraParamTable::~ExtraParamTable() {
     for (int i = 0; i <= files_.getlast(); ++i) {
         free(files_[i]);
     }
+    ClearWatch();
 }
 
 int ExtraParamTable::find_(const char *name, uint32_t hash) const {
@@ -134,6 +135,10 @@ void ExtraParamTable::add_(const char *name, ExtraParamInfo::ParamSource source,
     if (offset < 0) {
         offset = append_(name, hash);
     }
+    if (watch_index_.size() > 0 &&
+        watch_index_.find(hash, [&](int i) { return same_name(watched_[i], name); }) != nullptr) {
+        watched_changed_ = true;
+    }
     int file_position = file != nullptr ? keep_file_(file) : -1;
     Record *record = record_(offset);  // after append_, which may move the pool
     record->source = source;
@@ -149,6 +154,38 @@ void ExtraParamTable::ClearOldParam(MyString &name) {
         // The record's bytes stay in the pool until the table goes.
         index_.erase(hash, [&](int found) { return found == offset; });
     }
+}
+
+bool ExtraParamTable::WatchName(const char *name, size_t length) {
+    char *lower = strndup(name, length);
+    if (lower == nullptr) {
+        out_of_memory();
+    }
+    strlwr(lower);
+    uint32_t hash = _torvel_text_hash(lower, false);
+    if (watch_index_.find(hash, [&](int i) { return strcmp(watched_[i], lower) == 0; }) !=
+        nullptr) {
+        free(lower);
+        return false;
+    }
+    watched_.add(lower);
+    watch_index_.insert(hash, watched_.getlast());
+    return true;
+}
+
+bool ExtraParamTable::TakeWatchedChange() {
+    bool changed = watched_changed_;
+    watched_changed_ = false;
+    return changed;
+}
+
+void ExtraParamTable::ClearWatch() {
+    for (int i = 0; i <= watched_.getlast(); ++i) {
+        free(watched_[i]);
+    }
+    watched_.truncate(-1);
+    watch_index_.clear();
+    watched_changed_ = false;
 }
 
 void ExtraParamTable::AddFileParam(const char *name, const char *file, int line) {

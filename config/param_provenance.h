@@ -10,6 +10,7 @@
 #ifndef TORVEL_CONFIG_PARAM_PROVENANCE_H_
 #define TORVEL_CONFIG_PARAM_PROVENANCE_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "core/ext_array.h"
@@ -64,6 +65,16 @@ class ExtraParamTable {
     // Removes the record of name (already lower case), if any.
     void ClearOldParam(MyString &name);
 
+    // Library-internal: noticing that a name was assigned. Once a name is
+    // watched (any case), the next record made for it sets a flag that
+    // TakeWatchedChange reports and clears. WatchName is false when the
+    // name was watched already; ClearWatch forgets every name and the flag.
+    // Start-up uses this to learn whether a source it read may have
+    // changed a list of sources.
+    bool WatchName(const char *name, size_t length);
+    bool TakeWatchedChange();
+    void ClearWatch();
+
  private:
     // One name's record in pool_, followed by the name, lower case and
     // terminated. Records and names sit together, in the order the names
@@ -92,6 +103,10 @@ class ExtraParamTable {
     size_t pool_capacity_;
     TextIndex<int, -1> index_;  // name hash (ASCII case folded) -> record offset
     ExtArray<char *> files_;    // malloc'd file names
+
+    TextIndex<int, -1> watch_index_;  // name hash -> position in watched_
+    ExtArray<char *> watched_;        // malloc'd, lower case
+    bool watched_changed_;
 };
 
 // The process's provenance table; null before configuration start-up.
