@@ -267,13 +267,14 @@ void process_one_directory(const char *dir, const char *host, int required) {
     delete[] paths;
 }
 
-// A candidate location is accepted when it can be opened for reading.
+// A candidate location is accepted when it can be opened for reading. The
+// trial open does not wait on a FIFO: reading it refuses it afterwards.
 bool readable_candidate(const char *path) {
-    FILE *f = fopen(path, "re");
-    if (f == nullptr) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    fclose(f);
+    close(fd);
     return true;
 }
 
