@@ -67,7 +67,13 @@ bool same_name(const char *lower, const char *text) {
 
 }  // namespace
 
-ExtraParamTable::ExtraParamTable() : pool_(nullptr), pool_used_(0), pool_capacity_(0), files_(0) {}
+ExtraParamTable::ExtraParamTable()
+    : pool_(nullptr),
+      pool_used_(0),
+      pool_capacity_(0),
+      files_(0),
+      watched_(0),
+      watched_changed_(false) {}
 
 ExtraParamTable::~ExtraParamTable() {
     free(pool_);

@@ -107,6 +107,29 @@ TEST(ParamProvenanceTest, RemovedNamesComeBackAndNeighboursStay) {
     EXPECT_EQ(11, line);
 }
 
+// Watching: only a record of a watched name (in any case) raises the flag,
+// which is taken once; clearing forgets the names.
+TEST(ParamProvenanceTest, WatchedNamesRaiseTheFlagOnce) {
+    ExtraParamTable table;
+    EXPECT_FALSE(table.TakeWatchedChange());
+    EXPECT_TRUE(table.WatchName("Local_Config_File", 17));
+    EXPECT_FALSE(table.WatchName("LOCAL_CONFIG_FILExyz", 17));  // same name, watched already
+    table.AddFileParam("other", "f", 1);
+    EXPECT_FALSE(table.TakeWatchedChange());
+    table.AddFileParam("LOCAL_CONFIG_FILE", "f", 2);
+    EXPECT_TRUE(table.TakeWatchedChange());
+    EXPECT_FALSE(table.TakeWatchedChange());
+    table.AddEnvironmentParam("local_config_file");
+    table.ClearWatch();
+    EXPECT_FALSE(table.TakeWatchedChange());
+    table.AddFileParam("local_config_file", "f", 3);
+    EXPECT_FALSE(table.TakeWatchedChange());
+    MyString file;
+    int line = 0;
+    ASSERT_TRUE(table.GetParam("LOCAL_CONFIG_FILE", file, line));
+    EXPECT_EQ(3, line);
+}
+
 TEST(ExtraParamInfoTest, SetAndGet) {
     ExtraParamInfo info;
     ExtraParamInfo::ParamSource source = ExtraParamInfo::SourceFile;
