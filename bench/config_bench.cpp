@@ -5,7 +5,10 @@
 // bytes with fgets alone (the larger also against the smaller, counter
 // "per_line_vs_10000": 1 means linear; "fgets_per_line_vs_10000" is the
 // same for the fgets loop, which shows what the machine's caches alone make
-// of reading ten times the bytes); and the expansion of one 16 KiB
+// of reading ten times the bytes); the real start-up, config() with its
+// provenance table, from a global source of 10,000 and of 1,000,000 lines
+// against the fgets loop over the same file (counters "seconds", and
+// "per_line_vs_10000" for the larger); and the expansion of one 16 KiB
 // value holding 4,000 references, against copying it (counter "ms" gives
 // its absolute time). Each case reports its time relative to the baseline
 // as the counter "ratio" (CPU time of the case over CPU time of its
@@ -20,6 +23,7 @@
 #include <unordered_map>
 
 #include "bench/baseline_timer.h"
+#include "config/config_startup.h"
 #include "config/macro_expand.h"
 #include "config/macro_table.h"
 #include "config/param.h"
@@ -32,6 +36,7 @@ namespace {
 constexpr int kEntries = 1000;
 constexpr int kLines = 10000;
 constexpr int kLargeLines = 100000;
+constexpr int kStartupLines = 1000000;
 constexpr int kLongReferences = 4000;
 
 void FillConfigTab() {
@@ -112,9 +117,14 @@ struct ConfigFile {
     ~ConfigFile() { unlink(path); }
 };
 
+// Made on first use: the largest takes a second to write.
 ConfigFile &File(int lines) {
     static ConfigFile small(kLines);
     static ConfigFile large(kLargeLines);
+    if (lines == kStartupLines) {
+        static ConfigFile startup(kStartupLines);
+        return startup;
+    }
     return lines == kLines ? small : large;
 }
 
@@ -161,6 +171,35 @@ void BM_ReadConfig100000Lines(benchmark::State &state) {
     }
 }
 
+// What every program does first: config() finds the global source through
+// TORVEL_CONFIG, reads it with the provenance table, and runs the rest of
+// start-up (built-in macros, overrides, the placeholder scan).
+void StartUp(int lines) {
+    setenv("TORVEL_CONFIG", File(lines).path, 1);
+    config(0);
+}
+
+void BM_ConfigStartup10000Lines(benchmark::State &state) {
+    SetCpuRatio(
+        state, 20, [] { StartUp(kLines); }, [] { FgetsOnly(kLines); });
+    state.counters["seconds"] = CpuSecondsPerCall(5, [] { StartUp(kLines); });
+    for (auto _ : state) {
+        StartUp(kLines);
+    }
+}
+
+void BM_ConfigStartup1000000Lines(benchmark::State &state) {
+    double small = CpuSecondsPerCall(5, [] { StartUp(kLines); });
+    SetCpuRatio(
+        state, 2, [] { StartUp(kStartupLines); }, [] { FgetsOnly(kStartupLines); });
+    double large = CpuSecondsPerCall(2, [] { StartUp(kStartupLines); });
+    state.counters["seconds"] = large;
+    state.counters["per_line_vs_10000"] = small > 0 ? large / (100 * small) : 0;
+    for (auto _ : state) {
+        StartUp(kStartupLines);
+    }
+}
+
 // 4,000 references to a one-character value among plain text, 16 KiB in all.
 std::string LongValue() {
     std::string value;
@@ -198,6 +237,8 @@ BENCHMARK(BM_ParamTwoReferences);
 BENCHMARK(BM_BaselineFgets)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadConfig10000Lines)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReadConfig100000Lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConfigStartup10000Lines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConfigStartup1000000Lines)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ExpandLongValue)->Unit(benchmark::kMillisecond);
 
 }  // namespace

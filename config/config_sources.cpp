@@ -18,11 +18,15 @@
 #include "config/param.h"
 #include "config/param_provenance.h"
 #include "config/read_config.h"
+#include "config/subsystem.h"
 #include "config/trusted_source.h"
 #include "config/well_known_names.h"
 #include "core/allocation.h"
+#include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
+#include "core/text_index.h"
+#include "diagnostics/except.h"
 #include "files/path_helpers.h"
 #include "files/stat_info.h"
 
@@ -51,6 +55,131 @@ void fill_source_list(StringList &list, const char *value) {
         list.initializeFromString(value);
     }
 }
+
+// A malloc'd copy of the length bytes at text, terminated.
+char *copy_text(const char *text, size_t length) {
+    char *copy = strndup(text, length);
+    if (copy == nullptr) {
+        EXCEPT("Out of memory reading local configuration sources");
+    }
+    return copy;
+}
+
+// The sources of a list already read, found in constant time.
+class SourceSet {
+ public:
+    SourceSet() : texts_(0) {}
+    ~SourceSet() {
+        for (int i = 0; i <= texts_.getlast(); ++i) {
+            free(texts_[i]);
+        }
+    }
+    SourceSet(const SourceSet &) = delete;
+    SourceSet &operator=(const SourceSet &) = delete;
+
+    void Add(const char *source) {
+        uint32_t hash = _torvel_text_hash(source, false);
+        if (find_(source, hash) == nullptr) {
+            texts_.add(copy_text(source, strlen(source)));
+            index_.insert(hash, texts_.getlast());
+        }
+    }
+    bool Contains(const char *source) const {
+        return find_(source, _torvel_text_hash(source, false)) != nullptr;
+    }
+
+ private:
+    const int *find_(const char *source, uint32_t hash) const {
+        return index_.find(hash, [&](int i) { return strcmp(texts_[i], source) == 0; });
+    }
+
+    ExtArray<char *> texts_;  // malloc'd
+    TextIndex<int, -1> index_;
+};
+
+// What the value of a list of sources is made of: the list's key (and its
+// subsystem form, which param tries first) and every macro its value
+// refers to, directly or through other values. While a source is read,
+// the provenance table notes whether any of them is assigned; a source
+// that assigned none cannot have changed the list, so the list is not
+// expanded again after it (expanding a list of n sources after each of
+// them costs n times its length). A value whose references cannot be
+// listed beforehand ($ENV, $RANDOM_CHOICE, a "$" that does not open a
+// plain "$(NAME)", which could combine with the text around it) makes
+// every source count as a possible change, as does a missing table.
+class ListWatch {
+ public:
+    ~ListWatch() { release_(); }
+
+    void Arm(const char *param_name) {
+        release_();
+        known_ = extra_info != nullptr;
+        if (!known_) {
+            return;
+        }
+        MyString specific;
+        specific.sprintf("%s.%s", mySubSystem, param_name);
+        known_ = follow_(specific.Value()) && follow_(param_name);
+        if (!known_) {
+            release_();
+        }
+    }
+
+    bool MayHaveChanged() { return !known_ || extra_info->TakeWatchedChange(); }
+
+ private:
+    void release_() {
+        if (extra_info != nullptr) {
+            extra_info->ClearWatch();
+        }
+    }
+
+    // Watches name and what its value refers to, without recursion (a
+    // chain of references may be long). False when a value holds a "$"
+    // that is not a plain reference.
+    bool follow_(const char *name) {
+        ExtArray<char *> pending(0);
+        pending.add(copy_text(name, strlen(name)));
+        bool plain = true;
+        while (plain && pending.getlast() >= 0) {
+            int last = pending.getlast();
+            char *next = pending[last];
+            pending.truncate(last - 1);
+            if (extra_info->WatchName(next, strlen(next))) {
+                plain = add_references_(lookup_macro(next, ConfigTab, CONFIG_TABLE_SIZE), pending);
+            }
+            free(next);
+        }
+        for (int i = 0; i <= pending.getlast(); ++i) {
+            free(pending[i]);
+        }
+        return plain;
+    }
+
+    // Adds the names value refers to; false for a "$" that does not begin
+    // "$(NAME)" with NAME made of name characters.
+    static bool add_references_(const char *value, ExtArray<char *> &pending) {
+        for (const char *p = value != nullptr ? strchr(value, '$') : nullptr; p != nullptr;
+             p = strchr(p, '$')) {
+            if (p[1] != '(') {
+                return false;
+            }
+            const char *name = p + 2;
+            const char *end = name;
+            while (_torvel_is_name_char(*end)) {
+                ++end;
+            }
+            if (end == name || *end != ')') {
+                return false;
+            }
+            pending.add(copy_text(name, static_cast<size_t>(end - name)));
+            p = end + 1;
+        }
+        return true;
+    }
+
+    bool known_ = false;
+};
 
 int compare_paths(const void *a, const void *b) {
     return strcmp(*static_cast<char * const *>(a), *static_cast<char * const *>(b));
@@ -138,13 +267,14 @@ void process_one_directory(const char *dir, const char *host, int required) {
     delete[] paths;
 }
 
-// A candidate location is accepted when it can be opened for reading.
+// A candidate location is accepted when it can be opened for reading. The
+// trial open does not wait on a FIFO: reading it refuses it afterwards.
 bool readable_candidate(const char *path) {
-    FILE *f = fopen(path, "re");
-    if (f == nullptr) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    fclose(f);
+    close(fd);
     return true;
 }
 
@@ -191,8 +321,10 @@ void process_locals(const char *param_name, const char *host) {
     if (current == nullptr) {
         return;
     }
+    ListWatch watch;
+    watch.Arm(param_name);
     StringList todo(nullptr, " ,");
-    StringList done(nullptr, " ,");
+    SourceSet done;
     fill_source_list(todo, current);
     todo.rewind();
     const char *source;
@@ -203,24 +335,29 @@ void process_locals(const char *param_name, const char *host) {
         }
         process_config_source(source, "config source", host, required);
         local_config_sources.append(source);
-        done.append(source);
+        done.Add(source);
 
         // A source just read may have redefined the list: follow the new
         // one, less what was read already.
+        if (!watch.MayHaveChanged()) {
+            continue;
+        }
         char *now = param(param_name);
         if (now == nullptr || strcmp(now, current) == 0) {
             free(now);
             continue;
         }
         fill_source_list(todo, now);
-        done.rewind();
-        const char *read;
-        while ((read = done.next()) != nullptr) {
-            todo.remove(read);
+        todo.rewind();
+        for (const char *item = todo.next(); item != nullptr; item = todo.next()) {
+            if (done.Contains(item)) {
+                todo.deleteCurrent();
+            }
         }
         todo.rewind();
         free(current);
         current = now;
+        watch.Arm(param_name);
     }
     free(current);
 }

@@ -5,11 +5,13 @@
 #include "config/read_config.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "config/line_reader.h"
 #include "config/macro_expand.h"
@@ -165,15 +167,16 @@ int store_assignment(const char *source, const char *name, const char *raw_value
                      const Target &to) {
     size_t name_length = identifier_length(name);
     if (name_length == 0) {
+        // The name may be megabytes of anything: only an excerpt is quoted.
         complain(to, "Configuration Error File <%s>, Line %d: Illegal Identifier: <%s>\n", source,
-                 ConfigLineNo, name);
+                 ConfigLineNo, line_excerpt(name).Value());
         return -1;
     }
     if (name_length > static_cast<size_t>(MACRO_NAME_MAX)) {
         complain(to,
                  "Configuration Error File <%s>, Line %d: Name longer than %d characters: "
-                 "<%.64s...>\n",
-                 source, ConfigLineNo, MACRO_NAME_MAX, name);
+                 "<%s>\n",
+                 source, ConfigLineNo, MACRO_NAME_MAX, line_excerpt(name).Value());
         return -1;
     }
     char *value_copy = nullptr;
@@ -346,10 +349,40 @@ int read_opened(const char *source, Source &opened, const Target &to, bool runti
     return result;
 }
 
+// Whether a source with this status may be read as a file: a regular file
+// or /dev/null. A FIFO would block the start until some writer came (and
+// then read whatever it wrote), a terminal would wait for a user, a
+// directory reads as nothing.
+bool readable_kind(const struct stat &info) {
+    if (S_ISREG(info.st_mode)) {
+        return true;
+    }
+    struct stat null_device;
+    return S_ISCHR(info.st_mode) && stat("/dev/null", &null_device) == 0 &&
+           S_ISCHR(null_device.st_mode) && info.st_rdev == null_device.st_rdev;
+}
+
+// Opens a file source without waiting: the open itself never blocks (on a
+// FIFO without a writer it would), and anything but a regular file or
+// /dev/null is refused before any check or read. -1 with a message.
 int open_file(const char *source, Source *opened) {
-    opened->stream = fopen(source, "re");
+    int fd = open(source, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        printf("Can't open file %s\n", source);
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !readable_kind(info)) {
+        fprintf(stderr, "Configuration Error File <%s>: not a regular file\n", source);
+        close(fd);
+        return -1;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    opened->stream =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "r") : nullptr;
     if (opened->stream == nullptr) {
         printf("Can't open file %s\n", source);
+        close(fd);
         return -1;
     }
     return 0;

@@ -20,6 +20,9 @@ class MyString;
 // the service account, or writable by group or others, is refused before
 // any line is read (config/trusted_source.h), with a "Configuration
 // Error File <source>: ..." message.
+// A file source must be a regular file or /dev/null: anything else (a
+// FIFO, a device, a directory) is refused without waiting on it, with
+// "Configuration Error File <source>: not a regular file".
 // Messages: "Can't open ..." and the invalid-command message on standard
 // output, every "Configuration Error ..." on standard error; a malformed
 // line (no operator, "[My Section]") fails without a message of its own.

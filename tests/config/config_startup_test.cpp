@@ -417,6 +417,71 @@ TEST_F(ConfigStartupTest, LocalFileRestatingTheSameListChangesNothing) {
     EXPECT_EQ(r.Value("FROM_B"), "1");
 }
 
+// A list is redefined also when a macro it refers to, directly or through
+// another macro, changes: the expanded list is what counts.
+TEST_F(ConfigStartupTest, LocalFileListFollowsAChangedMacroItRefersTo) {
+    std::string d1 = Dir("d1"), d2 = Dir("d2");
+    Write("d1/b.conf", "FROM = d1\n");
+    Write("d2/b.conf", "FROM = d2\n");
+    std::string a = Write("a.conf", "DIR = " + d2 + "\n");
+    Env("TORVEL_CONFIG", Write("g.conf", "DIR = " + d1 + "\nSECOND = $(DIR)/b.conf\n" +
+                                             "LOCAL_CONFIG_FILE = " + a + " $(SECOND)\n"));
+    ProbeResult r = Run({"--sources", "FROM"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.Value("LOCALS"), a + "," + d2 + "/b.conf");
+    EXPECT_EQ(r.Value("FROM"), "d2");
+}
+
+// param tries "TOOL.LOCAL_CONFIG_FILE" first, and names are case-blind:
+// a source defining either form redefines the list.
+TEST_F(ConfigStartupTest, LocalFileListRedefinedThroughSubsystemKeyOrOtherCase) {
+    std::string a = Path("a.conf"), b = Path("b.conf"), c = Path("c.conf"), d = Path("d.conf");
+    Write("a.conf", "tool.local_config_file = " + a + " " + c + "\n");
+    Write("b.conf", "FROM_B = 1\n");
+    Write("c.conf", "Local_Config_File = " + d + "\nFROM_C = 1\n");
+    Write("d.conf", "FROM_D = 1\n");
+    Env("TORVEL_CONFIG", Write("g.conf", "LOCAL_CONFIG_FILE = " + a + " " + b + "\n"));
+    ProbeResult r = Run({"--sources", "FROM_B", "FROM_C", "FROM_D"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    // c.conf's plain key is hidden by the subsystem key: d.conf is not read.
+    EXPECT_EQ(r.Value("LOCALS"), a + "," + c);
+    EXPECT_TRUE(r.HasLine("FROM_B undefined"));
+    EXPECT_EQ(r.Value("FROM_C"), "1");
+    EXPECT_TRUE(r.HasLine("FROM_D undefined"));
+}
+
+// A list whose references cannot all be known beforehand ($ENV here) is
+// still followed when a source changes what it expands to.
+TEST_F(ConfigStartupTest, LocalFileListWithEnvironmentReferenceIsFollowed) {
+    std::string a = Path("a.conf"), b = Path("b.conf"), c = Path("c.conf");
+    Write("a.conf", "TAIL = " + c + "\n");
+    Write("b.conf", "FROM_B = 1\n");
+    Write("c.conf", "FROM_C = 1\n");
+    Env("FIRST_LOCAL", a);
+    Env("TORVEL_CONFIG",
+        Write("g.conf", "TAIL = " + b + "\nLOCAL_CONFIG_FILE = $ENV(FIRST_LOCAL) $(TAIL)\n"));
+    ProbeResult r = Run({"--sources", "FROM_B", "FROM_C"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.Value("LOCALS"), a + "," + c);
+    EXPECT_TRUE(r.HasLine("FROM_B undefined"));
+    EXPECT_EQ(r.Value("FROM_C"), "1");
+}
+
+// Sources already read are left out of a redefined list wherever they
+// stand in it, each as often as it is named.
+TEST_F(ConfigStartupTest, RedefinedLocalFileListSkipsEverySourceAlreadyRead) {
+    std::string a = Path("a.conf"), b = Path("b.conf"), c = Path("c.conf");
+    Write("a.conf", "N = $(N)a\n");
+    Write("b.conf",
+          "N = $(N)b\nLOCAL_CONFIG_FILE = " + c + " " + a + "," + b + " " + a + " " + c + "\n");
+    Write("c.conf", "N = $(N)c\n");
+    Env("TORVEL_CONFIG", Write("g.conf", "N = g\nLOCAL_CONFIG_FILE = " + a + " " + b + "\n"));
+    ProbeResult r = Run({"--sources", "N"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.Value("N"), "gabcc");
+    EXPECT_EQ(r.Value("LOCALS"), a + "," + b + "," + c + "," + c);
+}
+
 TEST_F(ConfigStartupTest, LocalDirectoryIsReadInByteOrderSkippingSubdirectories) {
     std::string dir = Dir("conf.d");
     // Created in an order that is neither the byte order nor its reverse.

@@ -163,8 +163,9 @@ TEST_F(ReadConfigTest, EmptyNameIsAnIllegalIdentifier) {
 
 TEST_F(ReadConfigTest, NonAsciiNamesAreIllegalValuesAreKept) {
     EXPECT_EQ(-1, Read("caf\xc3\xa9 = 1\n"));
+    // The name is quoted with its bytes outside printable ASCII escaped.
     EXPECT_EQ(
-        "Configuration Error File <" + path_ + ">, Line 1: Illegal Identifier: <caf\xc3\xa9>\n",
+        "Configuration Error File <" + path_ + ">, Line 1: Illegal Identifier: <caf\\xc3\\xa9>\n",
         err_);
     ASSERT_EQ(0, Read("A = caf\xc3\xa9 \xff\n"));
     EXPECT_EQ("caf\xc3\xa9 \xff", Raw("a"));
@@ -185,6 +186,26 @@ TEST_F(ReadConfigTest, OverlongNamesAreRejectedClearly) {
     EXPECT_NE(std::string::npos, err_.find("Line 2: Name longer than 1023 characters"));
 }
 
+// A bad name of megabytes, binary bytes included, is quoted by its first
+// 200 bytes, escaped, with its length.
+TEST_F(ReadConfigTest, HugeBadNameIsQuotedByAnExcerpt) {
+    std::string name = "\x01" + std::string(2 * 1024 * 1024, 'n') + "-";
+    EXPECT_EQ(-1, Read(name + " = 1\n"));
+    std::string quoted =
+        "\\x01" + std::string(199, 'n') + "... (" + std::to_string(name.size()) + " bytes)";
+    EXPECT_EQ(
+        "Configuration Error File <" + path_ + ">, Line 1: Illegal Identifier: <" + quoted + ">\n",
+        err_);
+
+    std::string long_name(2 * 1024 * 1024, 'n');
+    EXPECT_EQ(-1, Read(long_name + " = 1\n"));
+    EXPECT_EQ("Configuration Error File <" + path_ +
+                  ">, Line 1: Name longer than 1023 "
+                  "characters: <" +
+                  std::string(200, 'n') + "... (2097152 bytes)>\n",
+              err_);
+}
+
 TEST_F(ReadConfigTest, OverlongValuesAreStoredWhole) {
     std::string value(200000, 'v');
     ASSERT_EQ(0, Read("A = " + value + "\nB = 1\n"));
@@ -200,8 +221,6 @@ TEST_F(ReadConfigTest, NulBytesAreAnError) {
 }
 
 TEST_F(ReadConfigTest, SourcesWithoutNewlinesStopAtTheLengthBound) {
-    EXPECT_EQ(-1, ReadSource("/dev/zero"));
-    EXPECT_EQ("Configuration Error File </dev/zero>, Line 1: line holds a NUL byte\n", err_);
     EXPECT_EQ(-1, Read("A = 1\nB = " + std::string(LOGICAL_LINE_MAX, 'b') + "\n"));
     EXPECT_EQ("Configuration Error File <" + path_ + ">, Line 2: line longer than 16777216 bytes\n",
               err_);
@@ -283,10 +302,19 @@ TEST_F(ReadConfigTest, MissingFile) {
     EXPECT_EQ("", err_);
 }
 
-TEST_F(ReadConfigTest, DirectoryIsAReadError) {
-    EXPECT_EQ(-1, ReadSource(dir_.path()));
-    EXPECT_EQ(0u, err_.find("Configuration Error File <" + dir_.path() + ">, Line 0: read failed"))
-        << out_ << err_;
+// Only a regular file or /dev/null is read as a file source: a directory,
+// a device, or a FIFO (which would block the start until a writer came) is
+// refused at once, before a line is read.
+TEST_F(ReadConfigTest, SourcesThatAreNotRegularFilesAreRefused) {
+    std::string fifo = dir_.Path("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    for (const std::string &source : {dir_.path(), std::string("/dev/zero"), fifo}) {
+        EXPECT_EQ(-1, ReadSource(source));
+        EXPECT_EQ("Configuration Error File <" + source + ">: not a regular file\n", err_) << out_;
+        EXPECT_EQ(0, ConfigLineNo);
+    }
+    EXPECT_EQ(0, ReadSource("/dev/null"));
+    EXPECT_EQ("", err_);
 }
 
 TEST_F(ReadConfigTest, EmptySourceIsLoggedNotAnError) {
