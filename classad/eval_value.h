@@ -111,6 +111,32 @@ class EvalScratchScope {
 
 // How deeply the evaluation in progress is nested (evaluation.h).
 extern int eval_depth;
+// Steps the top-level evaluation in progress may still take (evaluation.h);
+// negative once it ran out. Full between top-level evaluations.
+extern long eval_steps_left;
+extern long eval_step_limit;
+
+// Around every entry that may begin a top-level evaluation: one that
+// begins at nesting 0 gets the full budget back when it ends, and learns
+// whether it ran out. Entries inside an evaluation change nothing.
+class EvalBudgetScope {
+ public:
+    EvalBudgetScope() : top_(eval_depth == 0) {}
+    ~EvalBudgetScope() {
+        if (top_) {
+            eval_steps_left = eval_step_limit;
+        }
+    }
+    EvalBudgetScope(const EvalBudgetScope &) = delete;
+    EvalBudgetScope &operator=(const EvalBudgetScope &) = delete;
+
+    // Whether this top-level evaluation ran out of steps; its answer is
+    // then ERROR.
+    bool exhausted() const { return top_ && eval_steps_left < 0; }
+
+ private:
+    bool top_;
+};
 // How many evaluations in progress began at a node without marking it
 // (_EvalTree) or at an operand of another node: while there are any, a node
 // inside a tree may be marked while its root is not, and compiled forms,

@@ -924,9 +924,14 @@ bool eval_call_value(Function *call, const AttrList *my, const AttrList *target,
 }
 
 bool Function::FunctionIfThenElse(const AttrList *my, const AttrList *target, EvalResult *result) {
+    EvalBudgetScope budget;
     EvalScratchScope scope;
     EvalValue out = EvalValue::Undefined();
     bool ok = if_then_else(*this, my, target, out);
+    if (budget.exhausted()) {
+        out = EvalValue::Error();
+        ok = false;
+    }
     eval_value_store(out, result);
     return ok;
 }
