@@ -11,6 +11,10 @@
 // A library function is called only when the library itself defines it as
 // a function: dlsym also finds what the library's dependencies define (exit
 // from the C library, say), and dladdr tells which object that was.
+// Each regular-expression call (regexp, regexps, stringList_regexpMember)
+// spends one RegexBudget (core/regex.h) over all its matches and answers
+// ERROR when that runs out before it found its answer: "no match" would let
+// a hostile subject pass a negated test.
 // Process-wide state: classad_debug_function_run, the random generator.
 #include "classad/functions.h"
 
@@ -583,12 +587,13 @@ bool builtin_list_regexp_member(int argc, const EvalValue *argv, EvalValue &out)
         return fail(out);
     }
     StringList items(argv[1].s, argc >= 3 ? argv[2].s : kDefaultDelimiters);
+    RegexBudget budget;  // one for the whole list
     int found = 0;
     items.rewind();
     for (const char *item = items.next(); item != nullptr && !found; item = items.next()) {
-        found = re.match(MyString(item), nullptr);
+        found = re.match(MyString(item), nullptr, &budget);
     }
-    out = EvalValue::Int(found);
+    out = !found && budget.exhausted() ? EvalValue::Error() : EvalValue::Int(found);
     return true;
 }
 
@@ -600,7 +605,9 @@ bool builtin_regexp(int argc, const EvalValue *argv, EvalValue &out) {
     if (!compile_pattern(re, argv[0].s, argc == 3 ? argv[2].s : nullptr)) {
         return fail(out);
     }
-    out = EvalValue::Int(re.match(MyString(argv[1].s), nullptr));
+    RegexBudget budget;
+    bool found = re.match(MyString(argv[1].s), nullptr, &budget);
+    out = budget.exhausted() ? EvalValue::Error() : EvalValue::Int(found);
     return true;
 }
 
@@ -613,9 +620,12 @@ bool builtin_regexps(int argc, const EvalValue *argv, EvalValue &out) {
         return fail(out);
     }
     ExtArray<MyString> groups;
+    RegexBudget budget;
     out = EvalValue::Text("");
-    if (re.match(MyString(argv[1].s), &groups)) {
+    if (re.match(MyString(argv[1].s), &groups, &budget)) {
         out = EvalValue::Text(substitute(argv[2].s, groups));
+    } else if (budget.exhausted()) {
+        out = EvalValue::Error();
     }
     return true;
 }

@@ -572,7 +572,7 @@ TEST_F(EvalBudget, RunawayWorkGrowsWithTheLimitOnly) {
     auto ad = DoublingChain(60);
     ExprTree *tree = nullptr;
     ASSERT_EQ(Parse("A60", tree), 0);
-    EXPECT_LINEAR_GROWTH(1000, [&](size_t limit) {
+    EXPECT_LINEAR_GROWTH(5000, [&](size_t limit) {
         classad_set_eval_step_limit(static_cast<long>(limit) * 10);
         EvalResult r;
         tree->EvalTree(ad.get(), nullptr, &r);
