@@ -117,11 +117,16 @@ extern long eval_steps_left;
 extern long eval_step_limit;
 
 // Around every entry that may begin a top-level evaluation: one that
-// begins at nesting 0 gets the full budget back when it ends, and learns
-// whether it ran out. Entries inside an evaluation change nothing.
+// begins at nesting 0 starts with the full budget, leaves it full when it
+// ends, and learns whether it ran out. Entries inside an evaluation change
+// nothing.
 class EvalBudgetScope {
  public:
-    EvalBudgetScope() : top_(eval_depth == 0) {}
+    EvalBudgetScope() : top_(eval_depth == 0) {
+        if (top_) {
+            eval_steps_left = eval_step_limit;
+        }
+    }
     ~EvalBudgetScope() {
         if (top_) {
             eval_steps_left = eval_step_limit;

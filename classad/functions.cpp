@@ -14,7 +14,9 @@
 // Each regular-expression call (regexp, regexps, stringList_regexpMember)
 // spends one RegexBudget (core/regex.h) over all its matches and answers
 // ERROR when that runs out before it found its answer: "no match" would let
-// a hostile subject pass a negated test.
+// a hostile subject pass a negated test. What it spent is taken from the
+// evaluation's step budget too (evaluation.h), so that many calls in one ad
+// add up to one bound; once that has run out, a call answers ERROR at once.
 // Process-wide state: classad_debug_function_run, the random generator.
 #include "classad/functions.h"
 
@@ -135,6 +137,25 @@ int regex_options(const char *letters) {
         }
     }
     return options;
+}
+
+// Regular-expression work per step of evaluation: a step of evaluation
+// takes about as long as PCRE moving over 128 characters, so a whole call's
+// budget is an eighth of an evaluation's default budget.
+const long kRegexUnitsPerEvalStep = 128;
+
+// Whether the evaluation in progress may still run a regular expression.
+bool regex_allowed(EvalValue &out) {
+    if (eval_steps_left < 0) {
+        out = EvalValue::Error();
+        return false;
+    }
+    return true;
+}
+
+// Charges what a call's matches spent to the evaluation.
+void charge_regex_work(const RegexBudget &budget) {
+    eval_steps_left -= budget.spent() / kRegexUnitsPerEvalStep;
 }
 
 bool compile_pattern(Regex &re, const char *pattern, const char *options) {
@@ -586,6 +607,9 @@ bool builtin_list_regexp_member(int argc, const EvalValue *argv, EvalValue &out)
     if (!compile_pattern(re, argv[0].s, argc == 4 ? argv[3].s : nullptr)) {
         return fail(out);
     }
+    if (!regex_allowed(out)) {
+        return true;
+    }
     StringList items(argv[1].s, argc >= 3 ? argv[2].s : kDefaultDelimiters);
     RegexBudget budget;  // one for the whole list
     int found = 0;
@@ -593,6 +617,7 @@ bool builtin_list_regexp_member(int argc, const EvalValue *argv, EvalValue &out)
     for (const char *item = items.next(); item != nullptr && !found; item = items.next()) {
         found = re.match(MyString(item), nullptr, &budget);
     }
+    charge_regex_work(budget);
     out = !found && budget.exhausted() ? EvalValue::Error() : EvalValue::Int(found);
     return true;
 }
@@ -605,8 +630,12 @@ bool builtin_regexp(int argc, const EvalValue *argv, EvalValue &out) {
     if (!compile_pattern(re, argv[0].s, argc == 3 ? argv[2].s : nullptr)) {
         return fail(out);
     }
+    if (!regex_allowed(out)) {
+        return true;
+    }
     RegexBudget budget;
     bool found = re.match(MyString(argv[1].s), nullptr, &budget);
+    charge_regex_work(budget);
     out = budget.exhausted() ? EvalValue::Error() : EvalValue::Int(found);
     return true;
 }
@@ -619,10 +648,15 @@ bool builtin_regexps(int argc, const EvalValue *argv, EvalValue &out) {
     if (!compile_pattern(re, argv[0].s, argc == 4 ? argv[3].s : nullptr)) {
         return fail(out);
     }
+    if (!regex_allowed(out)) {
+        return true;
+    }
     ExtArray<MyString> groups;
     RegexBudget budget;
+    bool found = re.match(MyString(argv[1].s), &groups, &budget);
+    charge_regex_work(budget);
     out = EvalValue::Text("");
-    if (re.match(MyString(argv[1].s), &groups, &budget)) {
+    if (found) {
         out = EvalValue::Text(substitute(argv[2].s, groups));
     } else if (budget.exhausted()) {
         out = EvalValue::Error();

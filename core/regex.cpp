@@ -107,6 +107,10 @@ RegexBudget::RegexBudget()
       cpu_deadline_(0),
       exhausted_(false) {}
 
+long RegexBudget::spent() const {
+    return units_ >= 0 ? kBudgetUnits - units_ : kBudgetUnits;
+}
+
 int Regex::count_step_(pcre_callout_block *block) {
     RegexBudget &budget = *static_cast<RegexBudget *>(block->callout_data);
     int position = block->current_position;

@@ -28,6 +28,9 @@ class RegexBudget {
     RegexBudget();
     // Whether some match gave up on this budget.
     bool exhausted() const { return exhausted_; }
+    // The steps spent so far, in units of the cost of one character moved
+    // over (a step of the pattern costs 16).
+    long spent() const;
 
  private:
     friend class Regex;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "classad/evaluation.h"
 #include "classad/functions.h"
 #include "config/macro_table.h"
 #include "gtest/gtest.h"
@@ -261,6 +262,22 @@ TEST(BuiltinRegex, HostileSearchesAnswerError) {
     EXPECT_EQ(Eval("regexp(\"^a+$\", S)", ad.get()), "int 1");
     EXPECT_EQ(Eval("regexp(\"b\", S)", ad.get()), "int 0");
     EXPECT_EQ(Eval("size(regexps(\"(a+)\", S, \"\\1\"))", ad.get()), "int 3000");
+}
+
+// Regular-expression work counts against the evaluation's step budget, so
+// an ad cannot multiply the bound of one call by calling many times: with a
+// budget of a thousand steps, a search that takes a few hundred thousand
+// characters' work answers ERROR, and so does the whole evaluation.
+TEST(BuiltinRegex, WorkCountsAgainstTheEvaluationBudget) {
+    auto ad = SubjectAd(1500);  // "a*b": about a million characters moved
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "int 0");
+    EXPECT_EQ(Eval("regexp(\"a*b\", S) + regexp(\"a*b\", S)", ad.get()), "int 0");
+    classad_set_eval_step_limit(1000);
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("isError(regexps(\"a*b\", S, \"x\"))", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("regexp(\"^a\", S)", ad.get()), "int 1");  // cheap searches still answer
+    classad_set_eval_step_limit(0);
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "int 0");
 }
 
 // The same three over subjects of n and 100n characters: the work stops at
