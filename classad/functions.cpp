@@ -711,6 +711,7 @@ const BuiltinEntry kBuiltins[] = {
 // Runs a built-in over results, as the members below do: the arguments are
 // borrowed for the call and the value stored into result.
 bool run_on_results(Builtin builtin, int argc, EvalResult *argv, EvalResult *result) {
+    EvalBudgetScope budget;  // what a call outside any evaluation spent is given back
     EvalScratchScope scope;
     std::vector<EvalValue> values;
     for (int i = 0; i < argc; i++) {

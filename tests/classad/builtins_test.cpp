@@ -276,6 +276,16 @@ TEST(BuiltinRegex, WorkCountsAgainstTheEvaluationBudget) {
     EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "ERROR");
     EXPECT_EQ(Eval("isError(regexps(\"a*b\", S, \"x\"))", ad.get()), "ERROR");
     EXPECT_EQ(Eval("regexp(\"^a\", S)", ad.get()), "int 1");  // cheap searches still answer
+    // A member called on its own after an evaluation ran out is not
+    // charged for that evaluation.
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "ERROR");
+    Function call("regexp");
+    EvalResult args[2];
+    args[0].set_string("^a");
+    args[1].set_string("abc");
+    EvalResult result;
+    EXPECT_TRUE(call.FunctionRegexp(2, args, &result));
+    EXPECT_EQ(classad_eval_test::Describe(result), "int 1");
     classad_set_eval_step_limit(0);
     EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "int 0");
 }
