@@ -13,6 +13,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <vector>
+
 #include "classad/attr_list_list.h"
 #include "classad/eval_value.h"
 #include "classad/expr_tree.h"
@@ -48,6 +50,7 @@ AttrListElem::AttrListElem(ExprTree *t)
       literalLength(0),
       literalText(nullptr),
       dirty(false),
+      evalSteps_(0),
       shadowed(0),
       next(nullptr),
       prev(nullptr) {
@@ -73,6 +76,35 @@ void AttrListElem::noteLiteral_() {
             literalInt = value.i;
             break;
     }
+}
+
+// Counted without recursion: trees built by hand may be deeper than the
+// stack allows.
+long AttrListElem::countEvalSteps_() const {
+    const size_t kNodesPerStep = 8;
+    const size_t kMostSteps = 65535;
+    std::vector<ExprTree *> pending(1, tree);
+    size_t nodes = 0;
+    while (!pending.empty()) {
+        ExprTree *node = pending.back();
+        pending.pop_back();
+        nodes++;
+        if (node->MyType() == LX_FUNCTION) {
+            ListIterator<ExprTree> it(static_cast<Function *>(node)->Arguments());
+            for (ExprTree *arg = it.Next(); arg != nullptr; arg = it.Next()) {
+                pending.push_back(arg);
+            }
+            continue;
+        }
+        for (ExprTree *child : {node->LArg(), node->RArg()}) {
+            if (child != nullptr) {
+                pending.push_back(child);
+            }
+        }
+    }
+    size_t steps = (nodes + kNodesPerStep - 1) / kNodesPerStep;
+    evalSteps_ = static_cast<uint16_t>(steps < kMostSteps ? steps : kMostSteps);
+    return evalSteps_;
 }
 
 AttrListElem::~AttrListElem() {

@@ -21,6 +21,7 @@
 #ifndef TORVEL_CLASSAD_ATTR_LIST_H_
 #define TORVEL_CLASSAD_ATTR_LIST_H_
 
+#include <stdint.h>
 #include <stdio.h>
 #include <strings.h>
 #include <time.h>
@@ -53,6 +54,11 @@ class AttrListElem {
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
 
+    // What one evaluation of the attribute costs from an evaluation's step
+    // budget (evaluation.h): a step for every eight nodes of its tree or
+    // part of them, at most 65535. Counted at the first call.
+    long EvalSteps() const { return evalSteps_ != 0 ? evalSteps_ : countEvalSteps_(); }
+
     // What a reference reads first: the name, then the literal value.
     const char *name;  // the interned name of tree's left Variable
     ExprTree *tree;    // owned AssignOp, the same for the element's life
@@ -70,6 +76,7 @@ class AttrListElem {
         const char *literalText;  // LX_STRING: the tree's interned text
     };
     bool dirty;
+    mutable uint16_t evalSteps_;  // 0 until counted
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
     unsigned shadowed;
@@ -78,6 +85,7 @@ class AttrListElem {
 
  private:
     void noteLiteral_();
+    long countEvalSteps_() const;
 };
 
 // The own attributes of a list: the elements in order, and an index from

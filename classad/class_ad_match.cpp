@@ -24,10 +24,11 @@ bool requirements_hold(const ClassAd &my, const ClassAd &target) {
     if (requirements == nullptr) {
         return false;
     }
+    EvalBudgetScope budget;
     EvalScratchScope scope;
     EvalValue value;
     eval_tree_value(requirements->tree, &my, &target, value);
-    return value.type == LX_INTEGER && value.i != 0;
+    return value.type == LX_INTEGER && value.i != 0 && !budget.exhausted();
 }
 
 }  // namespace

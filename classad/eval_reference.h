@@ -35,11 +35,21 @@ inline void eval_literal_attribute(const AttrListElem *attribute, EvalValue &out
 // assignment. The common attribute, a literal value, is read from the
 // element with the same nesting check, without walking the tree (its
 // assignment cannot be under evaluation: a literal reaches nothing).
+//
+// Any other attribute is paid for from the step budget here, where the
+// walk and the compiled forms both pass, in the same order: only
+// references make the work of an evaluation outgrow the trees it reads,
+// so the budget bounds the whole.
 inline bool eval_attribute(const AttrListElem *attribute, const AttrList *my,
                            const AttrList *target, EvalValue &out) {
-    if (attribute->literalKind != LX_NONE && eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
-        eval_literal_attribute(attribute, out);
-        return true;
+    if (attribute->literalKind != LX_NONE) {
+        if (eval_depth + 1 < CLASSAD_MAX_EVAL_DEPTH) {
+            eval_literal_attribute(attribute, out);
+            return true;
+        }
+    } else if ((eval_steps_left -= attribute->EvalSteps()) < 0) {
+        out = EvalValue::Error();
+        return false;
     }
     return eval_tree_value(attribute->tree, my, target, out);
 }

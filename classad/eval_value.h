@@ -111,6 +111,31 @@ class EvalScratchScope {
 
 // How deeply the evaluation in progress is nested (evaluation.h).
 extern int eval_depth;
+// Steps the top-level evaluation in progress may still take (evaluation.h);
+// negative once it ran out. Full between top-level evaluations.
+extern long eval_steps_left;
+extern long eval_step_limit;
+
+// Around every entry that may begin a top-level evaluation. The budget is
+// full between top-level evaluations; one that spent some (one at nesting
+// 0) fills it again when it ends, so the common evaluation, which reaches
+// no attribute that is no literal, pays a load and a compare. Whether the
+// evaluation ran out is asked before the end; an entry inside an
+// evaluation that ran out answers ERROR too, as the whole evaluation will.
+class EvalBudgetScope {
+ public:
+    EvalBudgetScope() = default;
+    ~EvalBudgetScope() {
+        if (eval_steps_left != eval_step_limit && eval_depth == 0) {
+            eval_steps_left = eval_step_limit;
+        }
+    }
+    EvalBudgetScope(const EvalBudgetScope &) = delete;
+    EvalBudgetScope &operator=(const EvalBudgetScope &) = delete;
+
+    // Whether the evaluation ran out of steps; its answer is then ERROR.
+    bool exhausted() const { return eval_steps_left < 0; }
+};
 // How many evaluations in progress began at a node without marking it
 // (_EvalTree) or at an operand of another node: while there are any, a node
 // inside a tree may be marked while its root is not, and compiled forms,

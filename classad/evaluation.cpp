@@ -36,6 +36,17 @@
 
 int eval_depth = 0;
 int eval_inner_entries = 0;
+long eval_step_limit = CLASSAD_DEFAULT_EVAL_STEPS;
+long eval_steps_left = CLASSAD_DEFAULT_EVAL_STEPS;
+
+void classad_set_eval_step_limit(long steps) {
+    eval_step_limit = steps >= 1 ? steps : CLASSAD_DEFAULT_EVAL_STEPS;
+    eval_steps_left = eval_step_limit;
+}
+
+long classad_eval_step_limit() {
+    return eval_step_limit;
+}
 
 namespace {
 
@@ -384,9 +395,14 @@ namespace {
 template <class Eval>
 bool evaluate_into(ExprTree *tree, const AttrList *my, const AttrList *target, EvalResult *result,
                    Eval eval) {
+    EvalBudgetScope budget;
     EvalScratchScope scope;
     EvalValue v;
     bool ok = eval(tree, my, target, v);
+    if (budget.exhausted()) {
+        v = EvalValue::Error();
+        ok = false;
+    }
     eval_value_store(v, result);
     return ok;
 }
@@ -399,9 +415,14 @@ bool ExprTree::EvalTree(const AttrList *my, EvalResult *result) {
 
 bool ExprTree::EvalTree(const AttrList *my, const AttrList *target, EvalResult *result) {
     // An operator tree goes to its compiled form at once.
+    EvalBudgetScope budget;
     EvalScratchScope scope;
     EvalValue v;
     bool ok = eval_program_run(this, my, target, v) || eval_tree_value(this, my, target, v);
+    if (budget.exhausted()) {
+        v = EvalValue::Error();
+        ok = false;
+    }
     if (v.type == LX_INTEGER) {
         result->set_int(v.i);  // the common result, inline
     } else {

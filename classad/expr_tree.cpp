@@ -25,6 +25,7 @@
 #include "core/my_string.h"
 #include "core/string_list.h"
 #include "core/string_space.h"
+#include "core/text_index.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 
@@ -123,11 +124,96 @@ void display_operand(ExprTree *operand, LexemeType op, bool left) {
     }
 }
 
-// Records a referenced name in `list` unless it is there in any case.
-void add_reference(StringList &list, const char *name) {
-    if (!list.contains_anycase(name)) {
-        list.append(name);
+// Whether a and b are equal as StringList's case-blind membership compares
+// them: ASCII letters without regard to case, every other byte exactly.
+bool same_name(const char *a, const char *b) {
+    for (;; a++, b++) {
+        char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) {
+            return false;
+        }
+        if (x == '\0') {
+            return true;
+        }
     }
+}
+
+// The names the two lists of a GetReferences walk hold, indexed, so that
+// recording a name costs a lookup instead of a pass over the list. The
+// outermost GetReferences call makes the walk from what the lists already
+// hold; the calls it makes down the tree join it. The index borrows the
+// texts: the lists' entries and the names in the tree, which all outlive
+// the walk. One walk at a time.
+class ReferenceWalk {
+ public:
+    ReferenceWalk(StringList &internal, StringList &external) : outer_(current_) {
+        if (current_ != nullptr && current_->internal_ == &internal &&
+            current_->external_ == &external) {
+            return;  // a node below the walk's root: join it
+        }
+        internal_ = &internal;
+        external_ = &external;
+        seed(internal, internal_names_);
+        seed(external, external_names_);
+        current_ = this;
+    }
+    ~ReferenceWalk() { current_ = outer_; }
+    ReferenceWalk(const ReferenceWalk &) = delete;
+    ReferenceWalk &operator=(const ReferenceWalk &) = delete;
+
+    // Appends name to list unless the list holds it in any case.
+    // REQUIRES: name lives as long as the walk.
+    static void add(StringList &list, const char *name) {
+        Names *names = current_ != nullptr ? current_->names_of(list) : nullptr;
+        if (names == nullptr) {
+            if (!list.contains_anycase(name)) {
+                list.append(name);
+            }
+            return;
+        }
+        uint32_t hash = _torvel_text_hash(name, true);
+        auto same = [name](const char *held) { return same_name(held, name); };
+        if (names->find(hash, same) == nullptr) {
+            names->insert(hash, name);
+            list.append(name);
+        }
+    }
+
+ private:
+    using Names = TextIndex<const char *, nullptr>;
+
+    Names *names_of(const StringList &list) {
+        if (&list == internal_) {
+            return &internal_names_;
+        }
+        return &list == external_ ? &external_names_ : nullptr;
+    }
+
+    static void seed(StringList &list, Names &names) {
+        list.rewind();
+        for (const char *entry = list.next(); entry != nullptr; entry = list.next()) {
+            uint32_t hash = _torvel_text_hash(entry, true);
+            if (names.find(hash, [entry](const char *held) { return same_name(held, entry); }) ==
+                nullptr) {
+                names.insert(hash, entry);
+            }
+        }
+    }
+
+    static ReferenceWalk *current_;
+    ReferenceWalk *outer_;
+    StringList *internal_ = nullptr;  // null when this joined another walk
+    StringList *external_ = nullptr;
+    Names internal_names_;
+    Names external_names_;
+};
+
+ReferenceWalk *ReferenceWalk::current_ = nullptr;
+
+// REQUIRES: name lives as long as the GetReferences walk.
+void add_reference(StringList &list, const char *name) {
+    ReferenceWalk::add(list, name);
 }
 
 // Hands child to pending, or deletes it at once when it has no children of
@@ -347,6 +433,7 @@ bool Variable::operator==(ExprTree &other) {
 }
 
 void Variable::GetReferences(const AttrList *ad, StringList &internal, StringList &external) const {
+    ReferenceWalk walk(internal, external);
     const char *dot = strchr(name, '.');
     if (dot != nullptr) {
         bool is_target = dot - name == 6 && strncasecmp(name, "TARGET", 6) == 0;
@@ -357,10 +444,9 @@ void Variable::GetReferences(const AttrList *ad, StringList &internal, StringLis
         add_reference(external, name);  // no ad holds anything
         return;
     }
-    char *recorded = nullptr;
-    bool is_external = ad->IsExternalReference(name, &recorded);
-    add_reference(is_external ? external : internal, recorded != nullptr ? recorded : name);
-    free(recorded);
+    // Without a dot the name is recorded whole: the walk keeps our own text.
+    bool is_external = ad->IsExternalReference(name, nullptr);
+    add_reference(is_external ? external : internal, name);
 }
 
 ExprTree *Variable::DeepCopy() const {
@@ -683,6 +769,7 @@ void BinaryOpBase::Display() {
 
 void BinaryOpBase::GetReferences(const AttrList *ad, StringList &internal,
                                  StringList &external) const {
+    ReferenceWalk walk(internal, external);
     if (lArg != nullptr && type != LX_ASSIGN) {
         lArg->GetReferences(ad, internal, external);
     }
@@ -775,6 +862,7 @@ bool Function::operator==(ExprTree &) {
 }
 
 void Function::GetReferences(const AttrList *ad, StringList &internal, StringList &external) const {
+    ReferenceWalk walk(internal, external);
     ListIterator<ExprTree> it(*arguments);
     ExprTree *arg;
     while ((arg = it.Next()) != nullptr) {

@@ -11,6 +11,12 @@
 // A library function is called only when the library itself defines it as
 // a function: dlsym also finds what the library's dependencies define (exit
 // from the C library, say), and dladdr tells which object that was.
+// Each regular-expression call (regexp, regexps, stringList_regexpMember)
+// spends one RegexBudget (core/regex.h) over all its matches and answers
+// ERROR when that runs out before it found its answer: "no match" would let
+// a hostile subject pass a negated test. What it spent is taken from the
+// evaluation's step budget too (evaluation.h), so that many calls in one ad
+// add up to one bound; once that has run out, a call answers ERROR at once.
 // Process-wide state: classad_debug_function_run, the random generator.
 #include "classad/functions.h"
 
@@ -131,6 +137,25 @@ int regex_options(const char *letters) {
         }
     }
     return options;
+}
+
+// Regular-expression work per step of evaluation: a step of evaluation
+// takes about as long as PCRE moving over 128 characters, so a whole call's
+// budget is an eighth of an evaluation's default budget.
+const long kRegexUnitsPerEvalStep = 128;
+
+// Whether the evaluation in progress may still run a regular expression.
+bool regex_allowed(EvalValue &out) {
+    if (eval_steps_left < 0) {
+        out = EvalValue::Error();
+        return false;
+    }
+    return true;
+}
+
+// Charges what a call's matches spent to the evaluation.
+void charge_regex_work(const RegexBudget &budget) {
+    eval_steps_left -= budget.spent() / kRegexUnitsPerEvalStep;
 }
 
 bool compile_pattern(Regex &re, const char *pattern, const char *options) {
@@ -582,13 +607,18 @@ bool builtin_list_regexp_member(int argc, const EvalValue *argv, EvalValue &out)
     if (!compile_pattern(re, argv[0].s, argc == 4 ? argv[3].s : nullptr)) {
         return fail(out);
     }
+    if (!regex_allowed(out)) {
+        return true;
+    }
     StringList items(argv[1].s, argc >= 3 ? argv[2].s : kDefaultDelimiters);
+    RegexBudget budget;  // one for the whole list
     int found = 0;
     items.rewind();
     for (const char *item = items.next(); item != nullptr && !found; item = items.next()) {
-        found = re.match(MyString(item), nullptr);
+        found = re.match(MyString(item), nullptr, &budget);
     }
-    out = EvalValue::Int(found);
+    charge_regex_work(budget);
+    out = !found && budget.exhausted() ? EvalValue::Error() : EvalValue::Int(found);
     return true;
 }
 
@@ -600,7 +630,13 @@ bool builtin_regexp(int argc, const EvalValue *argv, EvalValue &out) {
     if (!compile_pattern(re, argv[0].s, argc == 3 ? argv[2].s : nullptr)) {
         return fail(out);
     }
-    out = EvalValue::Int(re.match(MyString(argv[1].s), nullptr));
+    if (!regex_allowed(out)) {
+        return true;
+    }
+    RegexBudget budget;
+    bool found = re.match(MyString(argv[1].s), nullptr, &budget);
+    charge_regex_work(budget);
+    out = budget.exhausted() ? EvalValue::Error() : EvalValue::Int(found);
     return true;
 }
 
@@ -612,10 +648,18 @@ bool builtin_regexps(int argc, const EvalValue *argv, EvalValue &out) {
     if (!compile_pattern(re, argv[0].s, argc == 4 ? argv[3].s : nullptr)) {
         return fail(out);
     }
+    if (!regex_allowed(out)) {
+        return true;
+    }
     ExtArray<MyString> groups;
+    RegexBudget budget;
+    bool found = re.match(MyString(argv[1].s), &groups, &budget);
+    charge_regex_work(budget);
     out = EvalValue::Text("");
-    if (re.match(MyString(argv[1].s), &groups)) {
+    if (found) {
         out = EvalValue::Text(substitute(argv[2].s, groups));
+    } else if (budget.exhausted()) {
+        out = EvalValue::Error();
     }
     return true;
 }
@@ -667,6 +711,7 @@ const BuiltinEntry kBuiltins[] = {
 // Runs a built-in over results, as the members below do: the arguments are
 // borrowed for the call and the value stored into result.
 bool run_on_results(Builtin builtin, int argc, EvalResult *argv, EvalResult *result) {
+    EvalBudgetScope budget;  // what a call outside any evaluation spent is given back
     EvalScratchScope scope;
     std::vector<EvalValue> values;
     for (int i = 0; i < argc; i++) {
@@ -924,9 +969,14 @@ bool eval_call_value(Function *call, const AttrList *my, const AttrList *target,
 }
 
 bool Function::FunctionIfThenElse(const AttrList *my, const AttrList *target, EvalResult *result) {
+    EvalBudgetScope budget;
     EvalScratchScope scope;
     EvalValue out = EvalValue::Undefined();
     bool ok = if_then_else(*this, my, target, out);
+    if (budget.exhausted()) {
+        out = EvalValue::Error();
+        ok = false;
+    }
     eval_value_store(out, result);
     return ok;
 }

@@ -7,13 +7,27 @@
 // quantifiers such as (a+)+$, can either run for a very long time or overflow
 // the stack and kill the process. Every match therefore runs with an explicit
 // match limit and a recursion limit derived from the stack size; reaching
-// either is reported by PCRE as an error, which we treat as "no match".
+// either is reported by PCRE as an error, which we treat as giving up.
+//
+// Those limits count per start position, so a search over a long subject
+// may still cost their product with its length; and a repeat of one
+// character ("a*" scanning forward) costs none of their counts. The work
+// bound therefore sits in a callout: patterns are compiled with
+// PCRE_AUTO_CALLOUT, which calls count_step_ before every item PCRE tries
+// at every start position, wherever it backtracks to. Each call charges a
+// step plus the distance the subject position moved since the last call
+// (a scan over characters moves it as far as it read). What one item can do
+// between two calls without moving the position (a repeat of a fixed count
+// that fails partway) is bounded by the item, and the CPU clock, read every
+// few thousand steps, bounds it all. The counted answer is reproducible; the
+// clock only ever stops work that the count let through.
 #include "core/regex.h"
 
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include "diagnostics/except.h"
 
@@ -32,6 +46,24 @@ const int kFallbackFrameSize = 1024;
 
 // Capture groups whose offsets fit on the stack; more go to the heap.
 const int kStackGroups = 16;
+
+// A call of the callout costs this many units, a character moved over one:
+// a callout takes about as long as PCRE's scan over 16 characters. The
+// budget of a call is about 40 ms of steps of either kind on this class of
+// machine; ordinary patterns over ordinary subjects use a tiny fraction.
+const long kUnitsPerStep = 16;
+const long kBudgetUnits = 160L * 1000 * 1000;
+// The CPU clock is read after this many steps, and a call may use this much.
+const unsigned kStepsPerClockRead = 4096;
+const double kCpuSeconds = 0.1;
+
+double thread_cpu_seconds() {
+    struct timespec now;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) {
+        return 0;
+    }
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 [[noreturn]] void regex_fatal(int line, const char *message) {
     _EXCEPT_Line = line;
@@ -67,9 +99,42 @@ void _torvel_regex_limits(pcre_extra *extra) {
     extra->match_limit_recursion = recursion_limit;
 }
 
-Regex::Regex() : pattern(nullptr), exec_options(0) {}
+RegexBudget::RegexBudget()
+    : units_(kBudgetUnits),
+      position_(0),
+      unclocked_(0),
+      clocked_(false),
+      cpu_deadline_(0),
+      exhausted_(false) {}
 
-Regex::Regex(const Regex &copy) : pattern(nullptr), exec_options(0) {
+long RegexBudget::spent() const {
+    return units_ >= 0 ? kBudgetUnits - units_ : kBudgetUnits;
+}
+
+int Regex::count_step_(pcre_callout_block *block) {
+    RegexBudget &budget = *static_cast<RegexBudget *>(block->callout_data);
+    int position = block->current_position;
+    long moved =
+        position > budget.position_ ? position - budget.position_ : budget.position_ - position;
+    budget.position_ = position;
+    budget.units_ -= kUnitsPerStep + moved;
+    if (++budget.unclocked_ >= kStepsPerClockRead) {
+        // The clock starts at the first read: the steps before it are few.
+        budget.unclocked_ = 0;
+        double now = thread_cpu_seconds();
+        if (!budget.clocked_) {
+            budget.clocked_ = true;
+            budget.cpu_deadline_ = now + kCpuSeconds;
+        } else if (now > budget.cpu_deadline_) {
+            budget.units_ = -1;
+        }
+    }
+    return budget.units_ < 0 ? PCRE_ERROR_CALLOUT : 0;
+}
+
+Regex::Regex() : pattern(nullptr), exec_options(0), counted_(false) {}
+
+Regex::Regex(const Regex &copy) : pattern(nullptr), exec_options(0), counted_(false) {
     copy_from_(copy);
 }
 
@@ -87,6 +152,7 @@ Regex::~Regex() {
 
 void Regex::copy_from_(const Regex &copy) {
     exec_options = copy.exec_options;
+    counted_ = copy.counted_;
     pattern = nullptr;
     if (copy.pattern == nullptr) {
         return;
@@ -114,13 +180,44 @@ bool Regex::compile(const MyString &source, const char **errptr, int *erroffset,
     const char *error_text = nullptr;
     int error_offset = 0;
     release_();
-    pattern = pcre_compile(source.Value(), options, errptr != nullptr ? errptr : &error_text,
-                           erroffset != nullptr ? erroffset : &error_offset, nullptr);
+    // The hooks only add items, so a pattern compiles with them exactly when
+    // it compiles at all, unless they make it too large: then it is compiled
+    // as given for its answer, and never matched.
+    counted_ = true;
+    pattern = pcre_compile(source.Value(), options | PCRE_AUTO_CALLOUT, &error_text, &error_offset,
+                           nullptr);
+    if (pattern == nullptr) {
+        counted_ = false;
+        pattern = pcre_compile(source.Value(), options, errptr != nullptr ? errptr : &error_text,
+                               erroffset != nullptr ? erroffset : &error_offset, nullptr);
+    }
     return pattern != nullptr;
 }
 
-bool Regex::match(const MyString &subject, ExtArray<MyString> *groups) {
+// pcre_exec under the limits, with count_step_ charging budget; PCRE's
+// result. REQUIRES: a counted pattern.
+int Regex::exec_(const MyString &subject, int *offsets, int offsets_size, RegexBudget &budget) {
+    pcre_extra extra;
+    _torvel_regex_limits(&extra);
+    extra.flags |= PCRE_EXTRA_CALLOUT_DATA;
+    extra.callout_data = &budget;
+    budget.position_ = 0;
+    int (*outer)(pcre_callout_block *) = pcre_callout;
+    pcre_callout = count_step_;
+    int result = pcre_exec(pattern, &extra, subject.Value(), subject.Length(), 0, exec_options,
+                           offsets, offsets_size);
+    pcre_callout = outer;
+    return result;
+}
+
+bool Regex::match(const MyString &subject, ExtArray<MyString> *groups, RegexBudget *budget) {
     if (pattern == nullptr) {
+        return false;
+    }
+    RegexBudget own;
+    RegexBudget &spent = budget != nullptr ? *budget : own;
+    if (!counted_ || spent.units_ < 0) {
+        spent.exhausted_ = true;
         return false;
     }
     int group_count = 0;
@@ -136,10 +233,11 @@ bool Regex::match(const MyString &subject, ExtArray<MyString> *groups) {
         }
     }
 
-    pcre_extra extra;
-    _torvel_regex_limits(&extra);
-    const int filled = pcre_exec(pattern, &extra, subject.Value(), subject.Length(), 0,
-                                 exec_options, offsets, offsets_size);
+    const int filled = exec_(subject, offsets, offsets_size, spent);
+    if (filled < 0 && filled != PCRE_ERROR_NOMATCH) {
+        spent.units_ = -1;  // a limit, the budget, or a failure: no answer
+        spent.exhausted_ = true;
+    }
     if (groups != nullptr) {
         for (int i = 0; i < filled; ++i) {
             (*groups)[i] = subject.Substr(offsets[2 * i], offsets[2 * i + 1] - 1);

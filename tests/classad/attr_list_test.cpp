@@ -25,6 +25,7 @@
 #include "gtest/gtest.h"
 #include "tests/stream/memory_stream.h"
 #include "tests/support/capture.h"
+#include "tests/support/growth_check.h"
 #include "tests/support/interrupting_timer.h"
 
 namespace {
@@ -424,6 +425,55 @@ TEST(AttrListReferences, ExternalAndInternalNames) {
     list.GetReferences("missing", none_i, none_e);
     EXPECT_TRUE(none_i.isEmpty());
     EXPECT_TRUE(none_e.isEmpty());
+}
+
+// Names already in the lists count as present, case does not matter, and
+// each list keeps the order and spelling of a name's first appearance.
+TEST(AttrListReferences, EachNameOnceInOrderOfFirstSight) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("a = 1", true));
+    ASSERT_TRUE(list.Insert("Q = 2", true));
+    ASSERT_TRUE(list.Insert(
+        "r = z + TARGET.Mem + q + g(Y, target.MEM, MY.New, a) + A + y + TARGET.x + my.new + Z",
+        true));
+    StringList internal("old");
+    StringList external("X");
+    list.GetReferences("r", internal, external);
+    char *in = internal.print_to_string();
+    char *ex = external.print_to_string();
+    EXPECT_STREQ(in, "old,q,New,a");
+    EXPECT_STREQ(ex, "X,z,Mem,Y");
+    free(in);
+    free(ex);
+
+    // A second walk into the same lists adds nothing it already holds.
+    list.GetReferences("r", internal, external);
+    EXPECT_EQ(internal.number(), 4);
+    EXPECT_EQ(external.number(), 4);
+}
+
+// ((a0 + a1) + (a2 + a3)) ... : n distinct names in a tree of height log n.
+std::string SumOfNames(size_t first, size_t end) {
+    if (end - first == 1) {
+        return "a" + std::to_string(first);
+    }
+    size_t middle = first + (end - first) / 2;
+    return "(" + SumOfNames(first, middle) + " + " + SumOfNames(middle, end) + ")";
+}
+
+// Recording a name used to search the whole list for it first.
+TEST(AttrListReferences, GrowsLinearlyWithDistinctNames) {
+    const size_t n = 2000;
+    AttrList small;
+    AttrList large;
+    ASSERT_TRUE(small.Insert(("r = " + SumOfNames(0, n)).c_str(), true));
+    ASSERT_TRUE(large.Insert(("r = " + SumOfNames(0, 100 * n)).c_str(), true));
+    EXPECT_LINEAR_GROWTH(n, [&](size_t size) {
+        StringList internal;
+        StringList external;
+        (size == n ? small : large).GetReferences("r", internal, external);
+        ASSERT_EQ(external.number(), static_cast<int>(size));
+    });
 }
 
 TEST(AttrListText, FileFormSkipsCommentsAndStopsAtTheDelimiter) {

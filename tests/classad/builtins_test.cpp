@@ -11,12 +11,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
+#include "classad/evaluation.h"
 #include "classad/functions.h"
 #include "config/macro_table.h"
 #include "gtest/gtest.h"
 #include "tests/classad/eval_test_util.h"
+#include "tests/support/growth_check.h"
 
 namespace {
 
@@ -226,8 +229,78 @@ TEST(BuiltinRegex, MatchesAndSubstitutions) {
     EXPECT_EQ(Eval("stringlist_regexpMember(\"^B b$\", \"a;B b\", \";\")"), "int 1");
     EXPECT_EQ(Eval("stringlist_regexpMember(\"^B$\", \"a;b\", \";\", \"i\")"), "int 1");
     EXPECT_EQ(Eval("stringlist_regexpMember(\"[\", \"a\")"), "ERROR");
-    // A pattern that backtracks for ages gives up instead of hanging.
-    EXPECT_EQ(Eval("regexp(\"(a+)+$\", \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab\")"), "int 0");
+    // A pattern that backtracks for ages gives up instead of hanging, and
+    // says it has no answer.
+    EXPECT_EQ(Eval("regexp(\"(a+)+$\", \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab\")"), "ERROR");
+}
+
+// An ad holding a subject S of n characters and a list L of ten such items.
+std::unique_ptr<AttrList> SubjectAd(size_t n) {
+    std::string item(n, 'a');
+    std::string list = item;
+    for (int i = 1; i < 10; i++) {
+        list += "," + item;
+    }
+    std::string s = "S = \"" + std::string(n, 'a') + "\"";
+    std::string l = "L = \"" + list + "\"";
+    return Ad({s.c_str(), l.c_str()});
+}
+
+// "a*a*b" over 3,000 characters took seconds, over a list of such items
+// seconds per item. Every regular-expression function gives up within its
+// bound and answers ERROR, not "no match", so that a negated test cannot be
+// passed by a subject built to exhaust it.
+TEST(BuiltinRegex, HostileSearchesAnswerError) {
+    auto ad = SubjectAd(3000);
+    EXPECT_EQ(Eval("regexp(\"a*a*b\", S)", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("regexp(\"a*a*b\", S) == 0", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("regexps(\"a*a*b\", S, \"x\")", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("stringList_regexpMember(\"a*a*b\", L)", ad.get()), "ERROR");
+    // An item that matches before the bound is reached still answers.
+    EXPECT_EQ(Eval("stringList_regexpMember(\"^a|a*a*b\", L)", ad.get()), "int 1");
+    // Ordinary searches over the same subjects are untouched.
+    EXPECT_EQ(Eval("regexp(\"^a+$\", S)", ad.get()), "int 1");
+    EXPECT_EQ(Eval("regexp(\"b\", S)", ad.get()), "int 0");
+    EXPECT_EQ(Eval("size(regexps(\"(a+)\", S, \"\\1\"))", ad.get()), "int 3000");
+}
+
+// Regular-expression work counts against the evaluation's step budget, so
+// an ad cannot multiply the bound of one call by calling many times: with a
+// budget of a thousand steps, a search that takes a few hundred thousand
+// characters' work answers ERROR, and so does the whole evaluation.
+TEST(BuiltinRegex, WorkCountsAgainstTheEvaluationBudget) {
+    auto ad = SubjectAd(1500);  // "a*b": about a million characters moved
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "int 0");
+    EXPECT_EQ(Eval("regexp(\"a*b\", S) + regexp(\"a*b\", S)", ad.get()), "int 0");
+    classad_set_eval_step_limit(1000);
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("isError(regexps(\"a*b\", S, \"x\"))", ad.get()), "ERROR");
+    EXPECT_EQ(Eval("regexp(\"^a\", S)", ad.get()), "int 1");  // cheap searches still answer
+    // A member called on its own after an evaluation ran out is not
+    // charged for that evaluation.
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "ERROR");
+    Function call("regexp");
+    EvalResult args[2];
+    args[0].set_string("^a");
+    args[1].set_string("abc");
+    EvalResult result;
+    EXPECT_TRUE(call.FunctionRegexp(2, args, &result));
+    EXPECT_EQ(classad_eval_test::Describe(result), "int 1");
+    classad_set_eval_step_limit(0);
+    EXPECT_EQ(Eval("regexp(\"a*b\", S)", ad.get()), "int 0");
+}
+
+// The same three over subjects of n and 100n characters: the work stops at
+// the bound instead of growing with the square or cube of the length.
+TEST(BuiltinRegex, HostileWorkStopsGrowingWithTheSubject) {
+    const size_t n = 2000;
+    auto small = SubjectAd(n);
+    auto large = SubjectAd(100 * n);
+    for (const char *call : {"regexp(\"a*a*b\", S)", "regexps(\"a*b\", S, \"x\")",
+                             "stringList_regexpMember(\"a*a*b\", L)"}) {
+        EXPECT_LINEAR_GROWTH(
+            n, [&](size_t size) { Eval(call, size == n ? small.get() : large.get()); });
+    }
 }
 
 TEST(BuiltinMisc, TimeIntervalRandomAndDebug) {

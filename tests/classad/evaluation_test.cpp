@@ -12,15 +12,19 @@
 #include <string.h>
 #include <time.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "classad/class_ad.h"
 #include "classad/eval_result.h"
 #include "classad/expr_tree.h"
 #include "classad/functions.h"
 #include "classad/operators.h"
+#include "classad/parser.h"
 #include "gtest/gtest.h"
 #include "tests/classad/eval_test_util.h"
+#include "tests/support/growth_check.h"
 
 namespace {
 
@@ -459,6 +463,122 @@ TEST(EvalDepth, ChainsWithinTheBoundEvaluate) {
     }
     ASSERT_TRUE(ad.Insert("a500 = 0", false));
     EXPECT_EQ(Eval("a0", &ad), "int 500");
+}
+
+// ---- the step budget ----
+
+// A0 = 1 and Ai = shape over A(i-1) for i = 1 .. k: with a shape naming the
+// previous attribute twice, evaluating Ak reaches attributes 2^k - 1 times.
+std::unique_ptr<ClassAd> DoublingChain(int k, const char *shape = "%s + %s") {
+    std::unique_ptr<ClassAd> ad(new ClassAd);
+    EXPECT_TRUE(ad->Insert("A0 = 1", false));
+    for (int i = 1; i <= k; i++) {
+        std::string previous = "A" + std::to_string(i - 1);
+        char right[128];
+        snprintf(right, sizeof(right), shape, previous.c_str(), previous.c_str());
+        std::string line = "A" + std::to_string(i) + " = " + right;
+        EXPECT_TRUE(ad->Insert(line.c_str(), false)) << line;
+    }
+    return ad;
+}
+
+// Restores the default budget when a test ends, however it ends.
+class EvalBudget : public testing::Test {
+ protected:
+    void TearDown() override { classad_set_eval_step_limit(0); }
+};
+
+// Only nesting was bounded: A60 would have run for ages.
+TEST_F(EvalBudget, HostileDoublingChainAnswersErrorAndTheNextEvaluationStartsAfresh) {
+    auto ad = DoublingChain(60);
+    bool returned = true;
+    EXPECT_EQ(Eval("A60", ad.get(), nullptr, &returned), "ERROR");
+    EXPECT_FALSE(returned);
+    EXPECT_EQ(Eval("A10", ad.get(), nullptr, &returned), "int 1024");
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(classad_eval_step_limit(), CLASSAD_DEFAULT_EVAL_STEPS);
+}
+
+// Running out makes the whole evaluation ERROR, even where the operators
+// would have turned an ERROR part into a value.
+TEST_F(EvalBudget, RunningOutIsErrorWhateverSurroundsIt) {
+    auto ad = DoublingChain(60);
+    classad_set_eval_step_limit(100000);
+    for (const char *text :
+         {"A60 || TRUE", "isError(A60)", "A60 =?= ERROR", "ifThenElse(isError(A60), 1, 2)"}) {
+        EXPECT_EQ(Eval(text, ad.get()), "ERROR") << text;
+    }
+    EXPECT_EQ(Eval("TRUE || A60", ad.get()), "int 1");  // never reaches the chain
+    // The one-list forms and an attribute evaluated by name end alike.
+    int value = 0;
+    EXPECT_EQ(ad->EvalInteger("A60", nullptr, value), 0);
+    EvalResult r;
+    EXPECT_FALSE(ad->Lookup("A60")->EvalTree(ad.get(), &r));
+    EXPECT_EQ(Describe(r), "ERROR");
+}
+
+// Each reach of an attribute that is no literal costs a step (a tree of up
+// to eight nodes); A10 reaches A10 once, A9 twice, ... A1 512 times: 1023
+// steps. The walk and the compiled forms count alike, to the step.
+TEST_F(EvalBudget, LimitIsExactAndTheCompiledFormCountsAsTheWalkDoes) {
+    for (const char *shape : {"%s + %s", "int(%s) + %s"}) {  // compiled / walked
+        auto ad = DoublingChain(10, shape);
+        ExprTree *tree = nullptr;
+        ASSERT_EQ(Parse("A10 * 1", tree), 0);
+        for (long limit : {1023L, 1022L}) {
+            classad_set_eval_step_limit(limit);
+            const char *expected = limit == 1023 ? "int 1024" : "ERROR";
+            EvalResult walked;
+            EvalResult compiled;
+            EXPECT_EQ(tree->_EvalTree(ad.get(), nullptr, &walked), limit == 1023) << shape;
+            EXPECT_EQ(Describe(walked), expected) << shape << " " << limit;
+            EXPECT_EQ(tree->EvalTree(ad.get(), nullptr, &compiled), limit == 1023) << shape;
+            EXPECT_EQ(Describe(compiled), expected) << shape << " " << limit;
+        }
+        delete tree;
+    }
+}
+
+// A large tree costs in proportion to its size, so wide attributes cannot
+// buy cheap doublings: W = A1 + ... + A1 (40 references) has 81 nodes with
+// its assignment, so a reach of it costs 11 steps.
+TEST_F(EvalBudget, WideAttributesCostByTheirSize) {
+    auto ad = DoublingChain(1);
+    std::string line = "W = A1";
+    for (int i = 1; i < 40; i++) {
+        line += " + A1";
+    }
+    ASSERT_TRUE(ad->Insert(line.c_str(), false));
+    classad_set_eval_step_limit(11 + 40);  // W once, A1 40 times (1 each)
+    EXPECT_EQ(Eval("W", ad.get()), "int 80");
+    classad_set_eval_step_limit(11 + 39);
+    EXPECT_EQ(Eval("W", ad.get()), "ERROR");
+}
+
+// Matching evaluates each Requirements as a top-level evaluation of its own.
+TEST_F(EvalBudget, MatchingTreatsAnExhaustedRequirementsAsNoMatch) {
+    auto hostile = DoublingChain(60);
+    classad_set_eval_step_limit(100000);
+    ASSERT_TRUE(hostile->Insert("Requirements = A60 || TRUE", false));
+    auto plain = DoublingChain(3);
+    ASSERT_TRUE(plain->Insert("Requirements = TARGET.A3 == 8 || TRUE", false));
+    EXPECT_EQ(hostile->IsAMatch(plain.get()), 0);
+    EXPECT_EQ(plain->IsAMatch(plain.get()), 1);
+}
+
+// The work of a runaway evaluation is the budget: A60 stops in time
+// proportional to the limit, whatever the chain could have cost.
+TEST_F(EvalBudget, RunawayWorkGrowsWithTheLimitOnly) {
+    auto ad = DoublingChain(60);
+    ExprTree *tree = nullptr;
+    ASSERT_EQ(Parse("A60", tree), 0);
+    EXPECT_LINEAR_GROWTH(5000, [&](size_t limit) {
+        classad_set_eval_step_limit(static_cast<long>(limit) * 10);
+        EvalResult r;
+        tree->EvalTree(ad.get(), nullptr, &r);
+        ASSERT_EQ(r.type, LX_ERROR);
+    });
+    delete tree;
 }
 
 // ---- the floating-point guard ----

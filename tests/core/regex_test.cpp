@@ -1,6 +1,8 @@
 // Regex: compiling, matching with and without groups, option pass-through,
-// copies that outlive their source, and the match/recursion limits that turn
-// runaway patterns into "no match".
+// copies that outlive their source, the match/recursion limits that turn
+// runaway patterns into "no match", and the work bound: hostile patterns
+// give up whatever the subject's length, answers within the bound are
+// PCRE's own.
 #include "core/regex.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +10,11 @@
 #include <sys/resource.h>
 
 #include <string>
+#include <vector>
 
 #include "core/ext_array.h"
 #include "core/my_string.h"
+#include "tests/support/growth_check.h"
 
 namespace {
 
@@ -210,6 +214,153 @@ TEST(RegexLimits, TighterThanDefaultsAndWithinTheStack) {
     EXPECT_GT(extra.match_limit_recursion, 1000UL);  // room for ordinary patterns
     if (stack.rlim_cur != RLIM_INFINITY) {
         EXPECT_LE(extra.match_limit_recursion * frame, stack.rlim_cur / 2);
+    }
+}
+
+// PCRE's guard counts afresh at each start position and not at all inside a
+// repeat of one character: "a*a*b" over 3,000 "a" took seconds, "a*b" over
+// 300,000 took most of a minute. Both now give up, and say so.
+TEST(RegexBound, HostileRepeatsGiveUp) {
+    struct Hostile {
+        const char *pattern;
+        size_t length;
+    } cases[] = {{"a*a*b", 3000}, {"a*b", 300000}, {"(a|aa)*c", 3000}, {"a*a*a*b", 100000}};
+    for (const Hostile &c : cases) {
+        Regex re;
+        ASSERT_TRUE(re.compile(MyString(c.pattern), nullptr, nullptr, 0));
+        MyString subject(std::string(c.length, 'a').c_str());
+        RegexBudget budget;
+        EXPECT_FALSE(re.match(subject, nullptr, &budget)) << c.pattern;
+        EXPECT_TRUE(budget.exhausted()) << c.pattern;
+        EXPECT_FALSE(re.match(subject, nullptr)) << c.pattern;  // a budget of its own
+    }
+}
+
+// One budget bounds all the matches it is passed to: once spent, even a
+// trivial match gives up; a fresh budget answers it.
+TEST(RegexBound, BudgetIsSharedByTheMatchesOfOneCall) {
+    Regex hostile;
+    Regex trivial;
+    ASSERT_TRUE(hostile.compile(MyString("a*a*b"), nullptr, nullptr, 0));
+    ASSERT_TRUE(trivial.compile(MyString("a"), nullptr, nullptr, 0));
+    MyString long_subject(std::string(3000, 'a').c_str());
+    RegexBudget budget;
+    EXPECT_TRUE(trivial.match("a", nullptr, &budget));
+    EXPECT_FALSE(budget.exhausted());
+    EXPECT_FALSE(hostile.match(long_subject, nullptr, &budget));
+    ASSERT_TRUE(budget.exhausted());
+    EXPECT_FALSE(trivial.match("a", nullptr, &budget));
+    RegexBudget fresh;
+    EXPECT_TRUE(trivial.match("a", nullptr, &fresh));
+    EXPECT_FALSE(fresh.exhausted());
+
+    // Ordinary matches leave almost all of a budget: a thousand of them
+    // share one.
+    for (int i = 0; i < 1000; i++) {
+        ASSERT_TRUE(trivial.match("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxa", nullptr, &fresh)) << i;
+    }
+    EXPECT_FALSE(fresh.exhausted());
+}
+
+// The counting hooks change no answer: every pattern here, on every
+// subject, matches as PCRE alone matches it, with the same groups.
+TEST(RegexBound, AnswersWithinTheBoundAreUnchanged) {
+    struct Pattern {
+        const char *text;
+        int options;
+    } patterns[] = {{"(a)(b)?", 0},
+                    {"^ab+c$", 0},
+                    {"(?<=a)b", 0},
+                    {"(\\w+)\\1", 0},
+                    {"a*+b", 0},
+                    {"(?>a+)b", 0},
+                    {"\\((?:[^()]|(?R))*\\)", 0},
+                    {"\\Ga", 0},
+                    {"a(*COMMIT)b|ac", 0},
+                    {"a+(*SKIP)b|.", 0},
+                    {"(?C1)a(?C2)b", 0},
+                    {"^b$", PCRE_MULTILINE},
+                    {"A.C", PCRE_CASELESS | PCRE_DOTALL},
+                    {"a b # c", PCRE_EXTENDED},
+                    {"(x)?(b+)(c)", 0},
+                    {"(a+)+$", 0},
+                    {"[^x]*y", 0},
+                    {"\\bword\\b", 0},
+                    {"(?i)ab|cd", 0},
+                    {"a{2,3}?", 0},
+                    {"(?=.*c)a.", 0},
+                    {"", 0},
+                    {"$", 0},
+                    {"(?:(a)|b)*", 0}};
+    const char *subjects[] = {"",        "ab",    "abbc",        "ac",      "aab",
+                              "a\nb\nc", "A\nc",  "abab",        "foo foo", "((a)(b))",
+                              "aaab",    "xyz",   "a word here", "cdab",    "aaaaaaaaaaaa!",
+                              "abbbcd",  "aaaac", "abc"};
+    for (const Pattern &p : patterns) {
+        const char *error = nullptr;
+        int offset = 0;
+        pcre *raw = pcre_compile(p.text, p.options, &error, &offset, nullptr);
+        ASSERT_NE(raw, nullptr) << p.text;
+        Regex re;
+        ASSERT_TRUE(re.compile(MyString(p.text), nullptr, nullptr, p.options)) << p.text;
+        for (const char *subject : subjects) {
+            int raw_offsets[30];
+            pcre_extra extra;
+            _torvel_regex_limits(&extra);
+            int filled = pcre_exec(raw, &extra, subject, static_cast<int>(strlen(subject)), 0, 0,
+                                   raw_offsets, 30);
+            ExtArray<MyString> groups(4);
+            RegexBudget budget;
+            bool matched = re.match(subject, &groups, &budget);
+            EXPECT_FALSE(budget.exhausted()) << p.text << " on " << subject;
+            EXPECT_EQ(matched, filled > 0) << p.text << " on " << subject;
+            EXPECT_EQ(groups.getlast(), filled > 0 ? filled - 1 : -1)
+                << p.text << " on " << subject;
+            for (int i = 0; i < filled; i++) {
+                std::string expected(subject + raw_offsets[2 * i],
+                                     raw_offsets[2 * i + 1] > raw_offsets[2 * i]
+                                         ? raw_offsets[2 * i + 1] - raw_offsets[2 * i]
+                                         : 0);
+                EXPECT_EQ(groups[i].Value(), expected) << p.text << " on " << subject << " #" << i;
+            }
+        }
+        pcre_free(raw);
+    }
+}
+
+// Syntax answers are PCRE's; a pattern too large to carry the counting
+// hooks still compiles as it is, but every match of it gives up.
+TEST(RegexBound, SyntaxKeptAndOversizedPatternsGiveUp) {
+    Regex re;
+    EXPECT_FALSE(re.compile(MyString("a(b"), nullptr, nullptr, 0));
+    std::string big;
+    for (int i = 0; i < 4000; i++) {
+        big += "ab|";  // plain: about 9 bytes each; with the hooks far more
+    }
+    big += "zz";
+    const char *error = nullptr;
+    int offset = 0;
+    pcre *raw = pcre_compile(big.c_str(), 0, &error, &offset, nullptr);
+    pcre *hooked = pcre_compile(big.c_str(), PCRE_AUTO_CALLOUT, &error, &offset, nullptr);
+    ASSERT_NE(raw, nullptr);
+    ASSERT_EQ(hooked, nullptr) << "the pattern must be too large only with the hooks";
+    pcre_free(raw);
+    ASSERT_TRUE(re.compile(MyString(big.c_str()), nullptr, nullptr, 0));
+    RegexBudget budget;
+    EXPECT_FALSE(re.match("zz", nullptr, &budget));
+    EXPECT_TRUE(budget.exhausted());
+}
+
+// The work of a hostile search stops at the bound however long the subject.
+// (Within 1000 characters of the end PCRE first looks for the "b" the
+// pattern needs, which hides the search there.)
+TEST(RegexBound, HostileWorkStopsGrowingWithTheSubject) {
+    for (const char *pattern : {"a*a*b", "a*b"}) {
+        Regex re;
+        ASSERT_TRUE(re.compile(MyString(pattern), nullptr, nullptr, 0));
+        std::string as(100 * 2000, 'a');
+        EXPECT_LINEAR_GROWTH(
+            2000, [&](size_t n) { re.match(MyString(as.substr(0, n).c_str()), nullptr); });
     }
 }
 
