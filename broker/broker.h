@@ -217,6 +217,13 @@ void splice_ready(Broker *broker, Splice *splice);
 void splice_close(Broker *broker, Splice *splice);
 void sweep_relays(Broker *broker, Registration *registration);
 
+// service.cpp: SIGHUP. The log continues at its path (a rotation moved the
+// old file away).
+void broker_reopen_log(Broker *broker);
+
+// broker_stats.cpp: SIGUSR1. One status line per role into the log.
+void broker_log_status(Broker *broker);
+
 // udp_relay.cpp
 void udp_from_clients(Broker *broker, Registration *registration);
 void udp_from_server(Broker *broker, UdpPeer *peer);

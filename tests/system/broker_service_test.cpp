@@ -1,0 +1,349 @@
+// nbx_broker run as an administrator runs it: in its default, detaching
+// mode, from a process that becomes the subreaper of what it starts (so
+// the detached broker's own exit status is seen), inside a network
+// namespace of its own with only loopback; and, started as root, under a
+// throwaway service account. Covers readiness and its failures, SIGTERM,
+// SIGHUP with a renamed log, inherited descriptors, the pid file, a port
+// range with no usable port, and the switch of account.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/broker/broker_harness.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_for.h"
+
+namespace {
+
+using broker_harness::BuiltProgram;
+using broker_harness::Daemon;
+using broker_harness::Environment;
+using broker_harness::Topology;
+
+// What the subreaper reports through its pipe, one record per event.
+enum ReportKind { kNoNamespace = 1, kStarterExited = 2, kBrokerExited = 3, kNoBroker = 4 };
+struct Report {
+    int kind;
+    int status;  // exit status, or -1 when killed by a signal
+};
+
+int ExitStatus(int wait_status) {
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+}
+
+// Brings up loopback in the calling process's new network namespace.
+bool LoopbackUp() {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    ifreq request;
+    memset(&request, 0, sizeof request);
+    strcpy(request.ifr_name, "lo");
+    bool up = ioctl(s, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ioctl(s, SIOCSIFFLAGS, &request) == 0;
+    close(s);
+    return up;
+}
+
+// Starts the broker without --foreground from a subreaper in a network
+// namespace of its own. The starting process's standard error goes to a
+// file; the detached broker becomes the subreaper's child, whose exit is
+// reported. Everything is killed when the object goes.
+class DetachedBroker {
+ public:
+    // inherited: a file opened as descriptor 9, without close-on-exec, in
+    // the starting process ("" for none).
+    DetachedBroker(const std::vector<std::string> &args, const std::string &scratch,
+                   const std::string &inherited = "") {
+        err_path_ = scratch + "/starter.err";
+        std::vector<std::string> argv = {BuiltProgram("nbx_broker"), "--public", "127.0.0.1",
+                                         "--private", "127.0.0.2"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        // Explicitly root: these tests are about the detaching mode, not
+        // about the account (a machine with a "torvel" account would
+        // otherwise switch to it).
+        std::vector<std::string> env = Environment({"NBX_BROKER_USER=root"});
+        std::vector<char *> a, e;
+        for (std::string &s : argv) a.push_back(&s[0]);
+        a.push_back(nullptr);
+        for (std::string &s : env) e.push_back(&s[0]);
+        e.push_back(nullptr);
+        int err_fd = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int channel[2];
+        if (err_fd < 0 || pipe2(channel, O_CLOEXEC) != 0) return;
+        fflush(nullptr);
+        reaper_ = fork();
+        if (reaper_ == 0) {
+            close(channel[0]);
+            Reap(a.data(), e.data(), err_fd, inherited.c_str(), channel[1]);
+        }
+        close(err_fd);
+        close(channel[1]);
+        reports_ = channel[0];
+    }
+    ~DetachedBroker() {
+        if (broker_ > 0) kill(broker_, SIGKILL);
+        if (reaper_ > 0) {
+            Next(5000);  // lets the subreaper reap what is left
+            kill(reaper_, SIGKILL);
+            waitpid(reaper_, nullptr, 0);
+        }
+        if (reports_ >= 0) close(reports_);
+    }
+    DetachedBroker(const DetachedBroker &) = delete;
+    DetachedBroker &operator=(const DetachedBroker &) = delete;
+
+    // Waits for the starting process's exit: false when the namespace could
+    // not be made (skip). Its status, and the detached broker's pid (-1 when
+    // none is running), are then known.
+    bool WaitForStarter() {
+        Report r = Next(20000);
+        if (r.kind == kNoNamespace) return false;
+        starter_status_ = r.kind == kStarterExited ? r.status : -2;
+        broker_ = ChildOfReaper();
+        return true;
+    }
+    int starter_status() const { return starter_status_; }
+    std::string starter_err() const { return torvel_test::ReadFile(err_path_); }
+    pid_t broker() const { return broker_; }
+
+    // Signals the broker and waits up to timeout_ms for its exit; its exit
+    // status, -1 when killed by a signal, -2 when it did not end in time.
+    int Stop(int sig, int timeout_ms) {
+        if (broker_ <= 0) return -2;
+        kill(broker_, sig);
+        Report r = Next(timeout_ms);
+        if (r.kind != kBrokerExited) return -2;
+        broker_ = -1;
+        return r.status;
+    }
+    // Whether the broker exited on its own within timeout_ms (and how).
+    bool BrokerExited(int timeout_ms, int *status) {
+        Report r = Next(timeout_ms);
+        if (r.kind == kBrokerExited) {
+            *status = r.status;
+            broker_ = -1;
+        }
+        return r.kind == kBrokerExited || r.kind == kNoBroker;
+    }
+
+ private:
+    // The subreaper: only system calls between fork and exit.
+    [[noreturn]] static void Reap(char **argv, char **envp, int err_fd, const char *inherited,
+                                  int report_fd) {
+        prctl(PR_SET_CHILD_SUBREAPER, 1);
+        if (unshare(CLONE_NEWNET) != 0 || !LoopbackUp()) {
+            Send(report_fd, kNoNamespace, 0);
+            _exit(0);
+        }
+        pid_t starter = fork();
+        if (starter == 0) {
+            dup2(err_fd, 2);
+            int null_fd = open("/dev/null", O_RDWR);
+            dup2(null_fd, 0);
+            dup2(null_fd, 1);
+            if (inherited[0] != '\0') {
+                int fd = open(inherited, O_RDONLY);
+                if (fd >= 0 && fd != 9) {
+                    dup2(fd, 9);  // without close-on-exec
+                    close(fd);
+                }
+            }
+            execve(argv[0], argv, envp);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(starter, &status, 0);
+        Send(report_fd, kStarterExited, ExitStatus(status));
+        for (;;) {
+            pid_t pid = waitpid(-1, &status, 0);
+            if (pid < 0 && errno == EINTR) continue;
+            if (pid < 0) break;
+            Send(report_fd, kBrokerExited, ExitStatus(status));
+        }
+        Send(report_fd, kNoBroker, 0);
+        _exit(0);
+    }
+    static void Send(int fd, int kind, int status) {
+        Report r = {kind, status};
+        if (write(fd, &r, sizeof r) != static_cast<ssize_t>(sizeof r)) _exit(1);
+    }
+    // The next report within timeout_ms, kind 0 when none came.
+    Report Next(int timeout_ms) {
+        Report r = {0, 0};
+        pollfd ready = {reports_, POLLIN, 0};
+        if (reports_ >= 0 && poll(&ready, 1, timeout_ms) == 1 &&
+            read(reports_, &r, sizeof r) != static_cast<ssize_t>(sizeof r)) {
+            r.kind = 0;
+        }
+        return r;
+    }
+    // The subreaper's one child left: the detached broker, or -1.
+    pid_t ChildOfReaper() const {
+        std::string children = torvel_test::ReadFile("/proc/" + std::to_string(reaper_) + "/task/" +
+                                                     std::to_string(reaper_) + "/children");
+        return children.empty() ? -1 : static_cast<pid_t>(atoi(children.c_str()));
+    }
+
+    std::string err_path_;
+    pid_t reaper_ = -1;
+    pid_t broker_ = -1;
+    int reports_ = -1;
+    int starter_status_ = -2;
+};
+
+// Whether the network namespace of pid has a TCP listener on port.
+bool Listens(pid_t pid, int port) {
+    std::string table = torvel_test::ReadFile("/proc/" + std::to_string(pid) + "/net/tcp");
+    char local[16];
+    snprintf(local, sizeof local, ":%04X ", port);
+    for (size_t at = table.find(local); at != std::string::npos; at = table.find(local, at + 1)) {
+        // local address, remote address, then the state: 0A is LISTEN.
+        if (table.compare(at + 6 + 13, 3, " 0A") == 0) return true;
+    }
+    return false;
+}
+
+// The targets of the open descriptors of pid, one per line.
+std::string DescriptorTargets(pid_t pid) {
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    std::string all;
+    for (int fd = 0; fd < 1024; ++fd) {
+        char target[PATH_MAX];
+        ssize_t n = readlink((dir + "/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+        if (n > 0) all += std::to_string(fd) + " -> " + std::string(target, n) + "\n";
+    }
+    return all;
+}
+
+class BrokerServiceTest : public ::testing::Test {
+ protected:
+    torvel_test::TempDir scratch_{"broker_service"};
+};
+
+#define WAIT_FOR_STARTER_OR_SKIP(started)                                                    \
+    do {                                                                                     \
+        if (!(started).WaitForStarter()) GTEST_SKIP() << "no network namespace can be made"; \
+    } while (0)
+
+TEST_F(BrokerServiceTest, DetachedBrokerIsReadyWhenItsStarterExitsAndStopsOnSigterm) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        DetachedBroker started({}, scratch_.path());
+        WAIT_FOR_STARTER_OR_SKIP(started);
+        ASSERT_EQ(0, started.starter_status()) << started.starter_err();
+        ASSERT_GT(started.broker(), 0) << "no broker left running";
+        // Ready means listening: nothing to wait for.
+        EXPECT_TRUE(Listens(started.broker(), 65430));
+        EXPECT_TRUE(Listens(started.broker(), 65432));
+        EXPECT_EQ(0, started.Stop(sig, 5000)) << "signal " << sig;
+    }
+}
+
+TEST_F(BrokerServiceTest, DetachedStartThatCannotServeExitsWithTheReason) {
+    std::string log = "/nonexistent/dir/b.log";
+    DetachedBroker no_log({"--log", log}, scratch_.path());
+    WAIT_FOR_STARTER_OR_SKIP(no_log);
+    EXPECT_EQ(44, no_log.starter_status());
+    EXPECT_NE(std::string::npos, no_log.starter_err().find(log + ": No such file or directory"))
+        << no_log.starter_err();
+    int status = 0;
+    EXPECT_TRUE(no_log.BrokerExited(5000, &status));
+    EXPECT_EQ(-1, no_log.broker());
+
+    // An address the namespace does not have: nothing can listen.
+    DetachedBroker no_address({"--public", "192.0.2.7"}, scratch_.path());
+    WAIT_FOR_STARTER_OR_SKIP(no_address);
+    EXPECT_EQ(1, no_address.starter_status());
+    EXPECT_NE(std::string::npos, no_address.starter_err().find("can't listen on <192.0.2.7:65432>"))
+        << no_address.starter_err();
+    EXPECT_TRUE(no_address.BrokerExited(5000, &status));
+}
+
+TEST_F(BrokerServiceTest, SighupReopensARenamedLogAndKeepsServing) {
+    std::string log = scratch_.Path("broker.log");
+    DetachedBroker started({"--log", log}, scratch_.path());
+    WAIT_FOR_STARTER_OR_SKIP(started);
+    ASSERT_EQ(0, started.starter_status()) << started.starter_err();
+    ASSERT_NE(std::string::npos, torvel_test::ReadFile(log).find("nbx_broker started"));
+    ASSERT_EQ(0, rename(log.c_str(), (log + ".1").c_str()));
+
+    kill(started.broker(), SIGHUP);
+    EXPECT_TRUE(torvel_test::WaitUntil(
+        [&] {
+            return torvel_test::ReadFile(log).find("SIGHUP: log reopened") != std::string::npos;
+        },
+        5000))
+        << torvel_test::ReadFile(log + ".1");
+    EXPECT_TRUE(Listens(started.broker(), 65430));
+    EXPECT_EQ(0, started.Stop(SIGTERM, 5000));
+    EXPECT_NE(std::string::npos, torvel_test::ReadFile(log).find("nbx_broker stopping"));
+    EXPECT_EQ(std::string::npos, torvel_test::ReadFile(log + ".1").find("SIGHUP"));
+}
+
+TEST_F(BrokerServiceTest, DescriptorsInheritedFromTheStarterAreClosed) {
+    std::string marker = scratch_.Path("inherited");
+    ASSERT_TRUE(torvel_test::WriteFile(marker, "x"));
+    DetachedBroker started({}, scratch_.path(), marker);
+    WAIT_FOR_STARTER_OR_SKIP(started);
+    ASSERT_EQ(0, started.starter_status()) << started.starter_err();
+    std::string targets = DescriptorTargets(started.broker());
+    EXPECT_EQ(std::string::npos, targets.find(marker)) << targets;
+    // Standard streams on /dev/null, then only the broker's own.
+    EXPECT_EQ(0u, targets.find("0 -> /dev/null\n1 -> /dev/null\n2 -> /dev/null\n")) << targets;
+    EXPECT_EQ(0, started.Stop(SIGTERM, 5000));
+}
+
+TEST_F(BrokerServiceTest, PidFileNamesTheDetachedBroker) {
+    std::string pid_file = scratch_.Path("broker.pid");
+    DetachedBroker started({"--pidfile", pid_file}, scratch_.path());
+    WAIT_FOR_STARTER_OR_SKIP(started);
+    ASSERT_EQ(0, started.starter_status()) << started.starter_err();
+    EXPECT_EQ(std::to_string(started.broker()) + "\n", torvel_test::ReadFile(pid_file));
+    EXPECT_EQ(0, started.Stop(SIGTERM, 5000));
+    EXPECT_EQ("gone", torvel_test::ReadFile(pid_file, "gone"));
+}
+
+TEST_F(BrokerServiceTest, PortRangeWithoutUsablePortIsRefused) {
+    for (const char *where : {"command line", "configuration"}) {
+        bool on_command_line = where[0] == 'c';
+        // Addresses of no host here: an accepted range would end at the
+        // listeners, never bind anything.
+        std::vector<std::string> args = {"--public", "192.0.2.1", "--private", "192.0.2.2",
+                                         "--foreground"};
+        std::vector<std::string> extra;
+        if (on_command_line) {
+            args.insert(args.end(), {"--ports", "65430-65432"});
+        } else {
+            extra.push_back("_torvel_NBX_BROKER_PORT_RANGE=65431-65432");
+        }
+        torvel_test::ProgramOptions options;
+        options.timeout_seconds = 10;
+        torvel_test::ProgramRun run =
+            torvel_test::RunProgram(BuiltProgram("nbx_broker"), args, Environment(extra), options);
+        EXPECT_EQ(on_command_line ? 2 : 1, run.status) << where << ": " << run.err;
+        EXPECT_NE(std::string::npos,
+                  run.err.find(on_command_line ? "no usable port" : "NBX_BROKER_PORT_RANGE"))
+            << where << ": " << run.err;
+    }
+}
+
+}  // namespace
