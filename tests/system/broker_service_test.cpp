@@ -4,12 +4,14 @@
 // namespace of its own with only loopback; and, started as root, under a
 // throwaway service account. Covers readiness and its failures, SIGTERM,
 // SIGHUP with a renamed log, inherited descriptors, the pid file, a port
-// range with no usable port, and the switch of account.
+// range with no usable port, and the switch of account with a relayed
+// connection through the broker that made it.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <net/if.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
@@ -344,6 +346,107 @@ TEST_F(BrokerServiceTest, PortRangeWithoutUsablePortIsRefused) {
                   run.err.find(on_command_line ? "no usable port" : "NBX_BROKER_PORT_RANGE"))
             << where << ": " << run.err;
     }
+}
+
+// A system account made for one test and removed with the object.
+class ThrowawayAccount {
+ public:
+    ThrowawayAccount() : name_("nbxsvc" + std::to_string(getpid())) {
+        made_ = Run("useradd --system --no-create-home --shell /usr/sbin/nologin " + name_);
+    }
+    ~ThrowawayAccount() {
+        if (made_) Run("userdel " + name_);
+    }
+    ThrowawayAccount(const ThrowawayAccount &) = delete;
+    ThrowawayAccount &operator=(const ThrowawayAccount &) = delete;
+    bool made() const { return made_; }
+    const std::string &name() const { return name_; }
+
+ private:
+    static bool Run(const std::string &command) {
+        return system(("PATH=/usr/sbin:/usr/bin:/sbin:/bin " + command + " >/dev/null 2>&1")
+                          .c_str()) == 0;
+    }
+    std::string name_;
+    bool made_ = false;
+};
+
+// The value of a /proc/PID/status field ("Uid", "CapEff", ...), tabs
+// kept, trailing blanks dropped; "?" when the field or the process is
+// missing.
+std::string StatusField(pid_t pid, const std::string &field) {
+    std::string status = torvel_test::ReadFile("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("\n" + field + ":\t");
+    if (at == std::string::npos) return "?";
+    at += field.size() + 3;
+    std::string value = status.substr(at, status.find('\n', at) - at);
+    return value.substr(0, value.find_last_not_of(' ') + 1);
+}
+
+TEST(BrokerAccountTest, StartedAsRootRunsAsTheServiceAccountWithoutCapabilitiesAndRelays) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    ThrowawayAccount account;
+    ASSERT_TRUE(account.made()) << "useradd failed";
+    passwd *entry = getpwnam(account.name().c_str());
+    ASSERT_NE(nullptr, entry);
+    std::string uid = std::to_string(entry->pw_uid), gid = std::to_string(entry->pw_gid);
+    Topology topology(false);
+    if (!topology.failure().empty()) GTEST_SKIP() << topology.failure();
+    torvel_test::TempDir scratch("broker_account");
+    std::string log = scratch.Path("broker.log");
+    std::string route = scratch.Path("route");
+    ASSERT_TRUE(torvel_test::WriteFile(route, "198.51.100.0/24 NBX\n"));
+
+    Daemon broker, server;
+    ASSERT_TRUE(broker.Start(topology.In("b", "nbx_broker",
+                                         {"--public", Topology::kBrokerPublic, "--private",
+                                          Topology::kBrokerPrivate, "--log", log, "--foreground"}),
+                             Environment({"NBX_BROKER_USER=" + account.name(),
+                                          "_torvel_NBX_BROKER_PRIVATE_NETWORKS=10.1.0.0/24"})));
+    ASSERT_TRUE(torvel_test::WaitUntil(
+        [&] { return torvel_test::ReadFile(log).find("nbx_broker started") != std::string::npos; },
+        10000))
+        << broker.all_output();
+    pid_t pid = broker.pid();
+    EXPECT_EQ(uid + "\t" + uid + "\t" + uid + "\t" + uid, StatusField(pid, "Uid"));
+    EXPECT_EQ(gid + "\t" + gid + "\t" + gid + "\t" + gid, StatusField(pid, "Gid"));
+    EXPECT_EQ("", StatusField(pid, "Groups"));
+    EXPECT_EQ("0000000000000000", StatusField(pid, "CapEff"));
+    EXPECT_EQ("0000000000000000", StatusField(pid, "CapPrm"));
+    struct stat log_status;
+    ASSERT_EQ(0, stat(log.c_str(), &log_status));
+    EXPECT_EQ(entry->pw_uid, log_status.st_uid);
+
+    // The account's broker still joins a client to a server it cannot reach.
+    ASSERT_TRUE(server.Start(
+        topology.In("s", "broker_echo_server", {"tcp"}),
+        Environment({"NBX_ENABLE=true", std::string("NBX_INAGENT=") + Topology::kBrokerPrivate})));
+    std::string line = server.WaitFor("canonical ", 10);
+    ASSERT_FALSE(line.empty()) << server.all_output() << torvel_test::ReadFile(log);
+    std::vector<std::string> client =
+        topology.In("c", "broker_echo_client", {"tcp", line.substr(10), "65536"});
+    torvel_test::ProgramRun run = torvel_test::RunProgram(
+        client[0], std::vector<std::string>(client.begin() + 1, client.end()),
+        Environment({"NBX_ENABLE=true", "NBX_ROUTE=" + route}), torvel_test::ProgramOptions());
+    EXPECT_EQ(0, run.status) << run.out << run.err << torvel_test::ReadFile(log);
+    EXPECT_NE(std::string::npos, torvel_test::ReadFile(log).find(": relay"))
+        << torvel_test::ReadFile(log);
+    EXPECT_EQ(0, broker.Stop(SIGTERM, 5));
+}
+
+TEST(BrokerAccountTest, AnAccountThatDoesNotExistEndsTheStart) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    torvel_test::ProgramOptions options;
+    options.timeout_seconds = 10;
+    // Addresses of no host here: the start must end before any listener.
+    torvel_test::ProgramRun run =
+        torvel_test::RunProgram(BuiltProgram("nbx_broker"),
+                                {"--public", "192.0.2.1", "--private", "192.0.2.2", "--foreground"},
+                                Environment({"NBX_BROKER_USER=nbx-no-such-account"}), options);
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("NBX_BROKER_USER names no account: "
+                                              "nbx-no-such-account"))
+        << run.err;
 }
 
 }  // namespace
