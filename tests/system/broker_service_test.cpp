@@ -449,4 +449,51 @@ TEST(BrokerAccountTest, AnAccountThatDoesNotExistEndsTheStart) {
         << run.err;
 }
 
+// The service pieces as cpack installs them (prefix /usr, so the
+// configuration under /etc), then the unit checked by systemd's own tools.
+TEST(BrokerUnitTest, InstalledUnitVerifiesAndIsRatedTwoOrLower) {
+    if (access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";
+    torvel_test::TempDir scratch("broker_unit");
+    std::string root = scratch.Path("root");
+    std::string source = std::string(TORVEL_SOURCE_DIR) + "/broker/service";
+    torvel_test::ProgramRun install = torvel_test::RunProgram(
+        "/bin/sh",
+        {"-c", "cmake -DCMAKE_INSTALL_PREFIX=/usr -DNBX_BROKER_SERVICE_DIR=" + source +
+                   " -DNBX_BROKER_STAGING_DIR=" + scratch.Path("stage") + " -P " + source +
+                   "/install_service_files.cmake"},
+        Environment({"DESTDIR=" + root}), torvel_test::ProgramOptions());
+    ASSERT_EQ(0, install.status) << install.out << install.err;
+    std::string unit = torvel_test::ReadFile(root + "/usr/lib/systemd/system/nbx_broker.service");
+    EXPECT_NE(std::string::npos, unit.find("ExecStart=/usr/sbin/nbx_broker --foreground"));
+    EXPECT_NE(std::string::npos, unit.find("TORVEL_CONFIG=/etc/torvel/nbx_broker.conf"));
+    struct stat conf;
+    ASSERT_EQ(0, stat((root + "/etc/torvel/nbx_broker.conf").c_str(), &conf));
+    EXPECT_EQ(0644u, conf.st_mode & 07777);
+    EXPECT_NE(std::string::npos,
+              torvel_test::ReadFile(root + "/etc/logrotate.d/nbx_broker").find("reload"));
+    EXPECT_EQ(0u, torvel_test::ReadFile(root + "/usr/lib/sysusers.d/torvel.conf")
+                      .find("# The service account"));
+
+    // verify insists that the program exists: point the unit at the built one.
+    std::string program = BuiltProgram("nbx_broker");
+    size_t at = unit.find("/usr/sbin/nbx_broker");
+    unit.replace(at, strlen("/usr/sbin/nbx_broker"), program);
+    std::string checked = scratch.Path("nbx_broker.service");
+    ASSERT_TRUE(torvel_test::WriteFile(checked, unit));
+    torvel_test::ProgramRun verify =
+        torvel_test::RunProgram("/usr/bin/systemd-analyze", {"verify", "--man=no", checked},
+                                Environment({}), torvel_test::ProgramOptions());
+    EXPECT_EQ(0, verify.status) << verify.err;
+    EXPECT_EQ("", verify.out + verify.err);
+    torvel_test::ProgramRun security =
+        torvel_test::RunProgram("/usr/bin/systemd-analyze", {"security", "--offline=true", checked},
+                                Environment({}), torvel_test::ProgramOptions());
+    const std::string marker = "Overall exposure level for nbx_broker.service: ";
+    at = security.out.find(marker);
+    ASSERT_NE(std::string::npos, at) << security.out << security.err;
+    double exposure = strtod(security.out.c_str() + at + marker.size(), nullptr);
+    EXPECT_LE(exposure, 2.0) << security.out;
+    EXPECT_GT(exposure, 0.0) << security.out;
+}
+
 }  // namespace
