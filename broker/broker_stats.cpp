@@ -1,7 +1,13 @@
-// The status lines SIGUSR1 writes into the log: what each role holds now
-// and the descriptors in use against the limit. Reads the broker's lists;
-// changes nothing.
+// The status lines SIGUSR1 writes into the log: per role the connections
+// held now and those refused or dropped since start (by NAK 57, NAK 111,
+// another NAK; stalled, garbage, another reason), the registrations, the
+// relays held now with the bytes relayed each way since start, and the
+// descriptors in use against the limit. The counters are process-wide (one
+// broker per process); the code that refuses, drops or relays calls the
+// one-line hooks below.
 #include <dirent.h>
+#include <errno.h>
+#include <string.h>
 #include <sys/resource.h>
 
 #include "broker/broker.h"
@@ -10,6 +16,17 @@
 namespace nbx_broker {
 
 namespace {
+
+enum Refusal { kNak57, kNak111, kNakOther, kStalled, kGarbage, kDropOther, kRefusals };
+
+struct Counters {
+    unsigned long long refused[3][kRefusals];  // by Role
+    unsigned long long bytes[2][2];            // [udp][0: client to server, 1: back]
+};
+
+Counters counters;
+
+const char * const kRoleNames[3] = {"local broker", "relay server", "destination broker"};
 
 template <class T>
 int list_length(const T *head) {
@@ -28,7 +45,34 @@ int descriptors_in_use() {
     return n - 3;  // ".", ".." and the directory's own
 }
 
+void log_role(Role role, int connections, const char *extra) {
+    const unsigned long long *r = counters.refused[role];
+    dprintf(D_ALWAYS,
+            "status %s: %d connections%s; refused: NAK 57 %llu, NAK 111 %llu, other NAK %llu; "
+            "dropped: stalled %llu, garbage %llu, other %llu\n",
+            kRoleNames[role], connections, extra, r[kNak57], r[kNak111], r[kNakOther], r[kStalled],
+            r[kGarbage], r[kDropOther]);
+}
+
 }  // namespace
+
+void stats_refused(Role role, int nak_error) {
+    Refusal kind = nak_error == CB_NAK_PEER_NOT_REGISTERED ? kNak57
+                   : nak_error == ECONNREFUSED             ? kNak111
+                                                           : kNakOther;
+    ++counters.refused[role][kind];
+}
+
+void stats_dropped(Role role, const char *why) {
+    Refusal kind = strncmp(why, "stalled", 7) == 0   ? kStalled
+                   : strncmp(why, "garbage", 7) == 0 ? kGarbage
+                                                     : kDropOther;
+    ++counters.refused[role][kind];
+}
+
+void stats_relayed(bool udp, int direction, long bytes) {
+    if (bytes > 0) counters.bytes[udp ? 1 : 0][direction] += static_cast<unsigned long long>(bytes);
+}
 
 void broker_log_status(Broker *broker) {
     int controls[3] = {0, 0, 0};
@@ -39,14 +83,18 @@ void broker_log_status(Broker *broker) {
         pending += r->pending_count;
         peers += r->peer_count;
     }
+    char registrations[96];
+    snprintf(registrations, sizeof registrations, ", %d TCP and %d UDP registrations", tcp, udp);
+    log_role(kRoleInAgent, controls[kRoleInAgent], "");
+    log_role(kRoleManager, controls[kRoleManager], registrations);
+    log_role(kRoleDestination, controls[kRoleDestination], "");
+    const unsigned long long(*b)[2] = counters.bytes;
+    dprintf(D_ALWAYS,
+            "status relays: %d TCP streams, %d waiting for their server, %d UDP peers; bytes "
+            "client to server TCP %llu UDP %llu, server to client TCP %llu UDP %llu\n",
+            list_length(broker->splices), pending, peers, b[0][0], b[1][0], b[0][1], b[1][1]);
     rlimit limit = {};
     getrlimit(RLIMIT_NOFILE, &limit);
-    dprintf(D_ALWAYS, "status local broker: %d connections\n", controls[kRoleInAgent]);
-    dprintf(D_ALWAYS, "status relay server: %d managers, %d TCP and %d UDP registrations\n",
-            controls[kRoleManager], tcp, udp);
-    dprintf(D_ALWAYS, "status destination broker: %d connections\n", controls[kRoleDestination]);
-    dprintf(D_ALWAYS, "status relays: %d TCP streams, %d waiting for their server, %d UDP peers\n",
-            list_length(broker->splices), pending, peers);
     dprintf(D_ALWAYS, "status descriptors: %d in use, limit %llu\n", descriptors_in_use(),
             static_cast<unsigned long long>(limit.rlim_cur));
 }

@@ -496,4 +496,59 @@ TEST(BrokerUnitTest, InstalledUnitVerifiesAndIsRatedTwoOrLower) {
     EXPECT_GT(exposure, 0.0) << security.out;
 }
 
+// The number after label in line, or -1 when the label is missing.
+long long CountAfter(const std::string &line, const std::string &label) {
+    size_t at = line.find(label);
+    return at == std::string::npos ? -1 : strtoll(line.c_str() + at + label.size(), nullptr, 10);
+}
+
+TEST(BrokerStatusTest, SigusrOneWritesWhatEachRoleRefusedAndTheBytesRelayedEachWay) {
+    Topology topology(false);
+    if (!topology.failure().empty()) GTEST_SKIP() << topology.failure();
+    torvel_test::TempDir scratch("broker_status");
+    std::string route = scratch.Path("route");
+    ASSERT_TRUE(torvel_test::WriteFile(route, "198.51.100.0/24 NBX\n"));
+    Daemon broker, tcp_server, udp_server;
+    ASSERT_TRUE(broker.Start(
+        topology.In("b", "nbx_broker",
+                    {"--public", Topology::kBrokerPublic, "--private", Topology::kBrokerPrivate,
+                     "--foreground"}),
+        Environment({"NBX_BROKER_USER=root", "_torvel_NBX_BROKER_PRIVATE_NETWORKS=10.1.0.0/24"})));
+    ASSERT_NE("", broker.WaitFor("nbx_broker started", 10)) << broker.all_output();
+    std::vector<std::string> server_env =
+        Environment({"NBX_ENABLE=true", std::string("NBX_INAGENT=") + Topology::kBrokerPrivate});
+    ASSERT_TRUE(tcp_server.Start(topology.In("s", "broker_echo_server", {"tcp"}), server_env));
+    ASSERT_TRUE(udp_server.Start(topology.In("s", "broker_echo_server", {"udp"}), server_env));
+    std::string tcp = tcp_server.WaitFor("canonical ", 10);
+    std::string udp = udp_server.WaitFor("canonical ", 10);
+    ASSERT_FALSE(tcp.empty() || udp.empty()) << broker.all_output();
+    auto client = [&](const std::vector<std::string> &args) {
+        std::vector<std::string> argv = topology.In("c", "broker_echo_client", args);
+        return torvel_test::RunProgram(
+            argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()),
+            Environment({"NBX_ENABLE=true", "NBX_ROUTE=" + route}), torvel_test::ProgramOptions());
+    };
+    torvel_test::ProgramRun stream = client({"tcp", tcp.substr(10), "100000"});
+    EXPECT_EQ(0, stream.status) << stream.out << stream.err;
+    torvel_test::ProgramRun datagrams = client({"udp", udp.substr(10), "10"});
+    EXPECT_EQ(0, datagrams.status) << datagrams.out << datagrams.err;
+    // A canonical address nobody registered: the destination broker refuses
+    // it with NAK 57 before the client goes on (and fails on its own).
+    client({"tcp", std::string(Topology::kBrokerPublic) + ":44999", "10"});
+
+    kill(broker.pid(), SIGUSR1);
+    std::string destination = broker.WaitFor("status destination broker:", 5);
+    EXPECT_EQ(1, CountAfter(destination, "NAK 57 ")) << destination;
+    EXPECT_EQ(0, CountAfter(destination, "NAK 111 ")) << destination;
+    std::string relays = broker.WaitFor("status relays:", 5);
+    EXPECT_EQ(100000, CountAfter(relays, "client to server TCP ")) << relays;
+    EXPECT_EQ(100000, CountAfter(relays, "server to client TCP ")) << relays;
+    EXPECT_GT(CountAfter(relays, "client to server TCP 100000 UDP "), 0) << relays;
+    EXPECT_GT(CountAfter(relays, "server to client TCP 100000 UDP "), 0) << relays;
+    std::string descriptors = broker.WaitFor("status descriptors:", 5);
+    EXPECT_GT(CountAfter(descriptors, "descriptors: "), 3) << descriptors;
+    EXPECT_GT(CountAfter(descriptors, "limit "), 0) << descriptors;
+    EXPECT_EQ(0, broker.Stop(SIGTERM, 5));
+}
+
 }  // namespace
