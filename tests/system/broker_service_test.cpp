@@ -432,6 +432,7 @@ TEST(BrokerAccountTest, StartedAsRootRunsAsTheServiceAccountWithoutCapabilitiesA
     EXPECT_NE(std::string::npos, torvel_test::ReadFile(log).find(": relay"))
         << torvel_test::ReadFile(log);
     EXPECT_EQ(0, broker.Stop(SIGTERM, 5));
+    EXPECT_EQ(std::string::npos, broker.all_output().find("Sanitizer")) << broker.all_output();
 }
 
 TEST(BrokerAccountTest, AnAccountThatDoesNotExistEndsTheStart) {
@@ -549,6 +550,8 @@ TEST(BrokerStatusTest, SigusrOneWritesWhatEachRoleRefusedAndTheBytesRelayedEachW
     EXPECT_GT(CountAfter(descriptors, "descriptors: "), 3) << descriptors;
     EXPECT_GT(CountAfter(descriptors, "limit "), 0) << descriptors;
     EXPECT_EQ(0, broker.Stop(SIGTERM, 5));
+    // A sanitizer build reports into the broker's output.
+    EXPECT_EQ(std::string::npos, broker.all_output().find("Sanitizer")) << broker.all_output();
 }
 
 }  // namespace
