@@ -433,6 +433,20 @@ TEST(BrokerAccountTest, StartedAsRootRunsAsTheServiceAccountWithoutCapabilitiesA
         << torvel_test::ReadFile(log);
     EXPECT_EQ(0, broker.Stop(SIGTERM, 5));
     EXPECT_EQ(std::string::npos, broker.all_output().find("Sanitizer")) << broker.all_output();
+
+    // Started as the account itself, it runs as it, with nothing to give up.
+    std::vector<std::string> as_account =
+        topology.In("b", "nbx_broker",
+                    {"--public", Topology::kBrokerPublic, "--private", Topology::kBrokerPrivate,
+                     "--foreground"});
+    as_account.insert(as_account.begin() + 4,
+                      {"/usr/bin/setpriv", "--reuid=" + uid, "--regid=" + gid, "--clear-groups"});
+    Daemon own;
+    ASSERT_TRUE(own.Start(as_account, Environment({})));
+    ASSERT_NE("", own.WaitFor("nbx_broker started", 10)) << own.all_output();
+    EXPECT_EQ(uid + "\t" + uid + "\t" + uid + "\t" + uid, StatusField(own.pid(), "Uid"));
+    EXPECT_EQ("0000000000000000", StatusField(own.pid(), "CapEff"));
+    EXPECT_EQ(0, own.Stop(SIGTERM, 5)) << own.all_output();
 }
 
 TEST(BrokerAccountTest, AnAccountThatDoesNotExistEndsTheStart) {
