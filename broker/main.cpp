@@ -100,6 +100,8 @@ int open_as_starter(nbx_broker::Broker *broker, nbx_broker::ServiceIdentity *ide
                nbx_broker::switch_to_service_account(*identity, config.log_path, &error));
     if (!ok) {
         fprintf(stderr, "%s\n", error.text);
+        // A pid file must never name a broker that did not start.
+        if (config.pid_path[0] != '\0') unlink(config.pid_path);
         return error.status;
     }
     return 0;
