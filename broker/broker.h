@@ -248,6 +248,17 @@ void sweep_relays(Broker *broker, Registration *registration);
 // Closes relayed streams idle for the configured limit.
 void sweep_splices(Broker *broker);
 
+// service.cpp: SIGHUP. The log continues at its path (a rotation moved the
+// old file away).
+void broker_reopen_log(Broker *broker);
+
+// broker_stats.cpp: SIGUSR1. One status line per role into the log, from
+// counters kept by these hooks. direction 0 is client to server.
+void broker_log_status(Broker *broker);
+void stats_refused(Role role, int nak_error);
+void stats_dropped(Role role, const char *why);
+void stats_relayed(bool udp, int direction, long bytes);
+
 // udp_relay.cpp
 void udp_from_clients(Broker *broker, Registration *registration);
 void udp_from_server(Broker *broker, UdpPeer *peer);

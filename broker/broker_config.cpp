@@ -14,7 +14,7 @@ namespace nbx_broker {
 
 const char kUsage[] =
     "Usage: nbx_broker --public ADDRESS --private ADDRESS [--ports LOW-HIGH]\n"
-    "                  [--log FILE] [--foreground]\n"
+    "                  [--log FILE] [--pidfile FILE] [--foreground]\n"
     "       nbx_broker --help | --version\n";
 
 namespace {
@@ -26,6 +26,18 @@ enum Given : unsigned {
     kGivenPorts = 1u << 2,
     kGivenLog = 1u << 3,
 };
+
+// A path option's value into target; false with error when too long.
+bool copy_path(const char *option, const char *value, char *target, size_t size, char *error,
+               int error_size) {
+    if (strlen(value) >= size) {
+        snprintf(error, static_cast<size_t>(error_size), "%s: path too long: %.40s...", option,
+                 value);
+        return false;
+    }
+    snprintf(target, size, "%s", value);
+    return true;
+}
 
 void set_error(char *error, int error_size, const char *format, const char *detail) {
     snprintf(error, static_cast<size_t>(error_size), format, detail);
@@ -56,14 +68,21 @@ bool apply_option(const char *option, const char *value, BrokerConfig *config, u
             set_error(error, error_size, "not a port range LOW-HIGH: %s", value);
             return false;
         }
+        if (!port_range_usable(config->port_low, config->port_high)) {
+            set_error(error, error_size,
+                      "--ports %s: no usable port (65430-65432 are the broker's own)", value);
+            return false;
+        }
         *given |= kGivenPorts;
         return true;
     }
-    if (strlen(value) >= sizeof config->log_path) {
-        set_error(error, error_size, "log path too long: %.40s...", value);
+    if (strcmp(option, "--pidfile") == 0) {
+        return copy_path(option, value, config->pid_path, sizeof config->pid_path, error,
+                         error_size);
+    }
+    if (!copy_path(option, value, config->log_path, sizeof config->log_path, error, error_size)) {
         return false;
     }
-    snprintf(config->log_path, sizeof config->log_path, "%s", value);
     *given |= kGivenLog;
     return true;
 }
@@ -82,6 +101,23 @@ int key_error(const char *key, char *error, int error_size) {
     return -1;
 }
 
+// The service account: NBX_BROKER_USER from the environment, else the key
+// of that name, else the default. False with error when it is too long.
+bool account_from_settings(BrokerConfig *config, char *error, int error_size) {
+    const char *from_env = getenv("NBX_BROKER_USER");
+    char *from_key = from_env == nullptr ? param("NBX_BROKER_USER") : nullptr;
+    const char *name = from_env != nullptr ? from_env : from_key;
+    bool ok = true;
+    if (name != nullptr) {
+        ok = name[0] != '\0' && strlen(name) < sizeof config->account;
+        if (ok) snprintf(config->account, sizeof config->account, "%s", name);
+        config->account_named = ok;
+    }
+    free(from_key);
+    if (!ok) set_error(error, error_size, "%s", "NBX_BROKER_USER is not valid");
+    return ok;
+}
+
 }  // namespace
 
 bool parse_port_range(const char *text, int *low, int *high) {
@@ -97,6 +133,10 @@ bool parse_port_range(const char *text, int *low, int *high) {
     return true;
 }
 
+bool port_range_usable(int low, int high) {
+    return low < kInAgentPort || high > kDestinationPort;
+}
+
 CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config, unsigned *given,
                                      char *error, int error_size) {
     *given = 0;
@@ -109,7 +149,8 @@ CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config
             continue;
         }
         bool takes_value = strcmp(option, "--public") == 0 || strcmp(option, "--private") == 0 ||
-                           strcmp(option, "--ports") == 0 || strcmp(option, "--log") == 0;
+                           strcmp(option, "--ports") == 0 || strcmp(option, "--log") == 0 ||
+                           strcmp(option, "--pidfile") == 0;
         if (!takes_value) {
             set_error(error, error_size, "unknown option: %s", option);
             return kUsageError;
@@ -136,7 +177,8 @@ int complete_from_configuration(unsigned given, BrokerConfig *config, char *erro
     if ((given & kGivenPorts) == 0) {
         char *ports = param("NBX_BROKER_PORT_RANGE");
         bool bad =
-            ports != nullptr && !parse_port_range(ports, &config->port_low, &config->port_high);
+            ports != nullptr && (!parse_port_range(ports, &config->port_low, &config->port_high) ||
+                                 !port_range_usable(config->port_low, config->port_high));
         free(ports);
         if (bad) return key_error("NBX_BROKER_PORT_RANGE", error, error_size);
     }
@@ -147,6 +189,7 @@ int complete_from_configuration(unsigned given, BrokerConfig *config, char *erro
         free(log);
         if (bad) return key_error("NBX_BROKER_LOG", error, error_size);
     }
+    if (!account_from_settings(config, error, error_size)) return -1;
     config->debug = param_boolean("NBX_BROKER_DEBUG", false);
     config->stall_seconds =
         param_integer("NBX_BROKER_STALL_TIMEOUT", kDefaultStallSeconds, 1, 3600);

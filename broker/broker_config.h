@@ -35,6 +35,11 @@ struct BrokerConfig {
     int port_low = kDefaultPortLow;
     int port_high = kDefaultPortHigh;
     char log_path[PATH_MAX] = "";  // "" writes the log to standard error
+    char pid_path[PATH_MAX] = "";  // "" writes no pid file
+    // The account a broker started as root runs as; account_named when
+    // NBX_BROKER_USER chose it rather than the default.
+    char account[64] = "torvel";
+    bool account_named = false;
     bool foreground = false;
     bool debug = false;  // D_FULLDEBUG lines as well
     int stall_seconds = kDefaultStallSeconds;
@@ -67,6 +72,9 @@ int complete_from_configuration(unsigned given, BrokerConfig *config, char *erro
 
 // "LOW-HIGH" with 1 <= LOW <= HIGH <= 65535; false when it is not that.
 bool parse_port_range(const char *text, int *low, int *high);
+// Whether LOW-HIGH holds a port the broker can hand out: one that is not
+// among its own fixed ports.
+bool port_range_usable(int low, int high);
 
 // The usage text printed by --help and after a usage error.
 extern const char kUsage[];

@@ -164,6 +164,7 @@ bool control_send(Broker *broker, Control *control, char opcode, CBAddr canon, c
 
 void control_drop(Broker *broker, Control *control, const char *why) {
     if (why != nullptr) {
+        stats_dropped(control->role, why);
         broker_log("dropping %s connection from %s: %s\n", role_name(control->role),
                    address_text(control->peer.ip, control->peer.port), why);
     }

@@ -1,7 +1,8 @@
 // The broker's single thread: opening the fixed listeners, the epoll loop
 // that hands every ready descriptor to its owner, the once-a-second sweep
 // for stalled peers and idle relays, freeing what closed during a batch,
-// and the orderly shutdown on SIGTERM or SIGINT.
+// the signals (SIGTERM or SIGINT: orderly shutdown; SIGHUP: reopen the log;
+// SIGUSR1: status lines), all read from a signal descriptor.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -29,8 +30,23 @@ int open_signals() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
     if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
     return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+void signals_ready(Broker *broker, int fd) {
+    signalfd_siginfo info;
+    while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (info.ssi_signo == SIGHUP) {
+            broker_reopen_log(broker);
+        } else if (info.ssi_signo == SIGUSR1) {
+            broker_log_status(broker);
+        } else {
+            broker->stopping = true;
+        }
+    }
 }
 
 void dispatch(Broker *broker, Handle *handle, unsigned events) {
@@ -42,7 +58,7 @@ void dispatch(Broker *broker, Handle *handle, unsigned events) {
             accept_controls(broker, handle);
             break;
         case kSignals:
-            broker->stopping = true;
+            signals_ready(broker, handle->fd);
             break;
         case kControlConn:
             control_ready(broker, static_cast<Control *>(handle->object), events);

@@ -4,12 +4,15 @@
 // destination broker and canonical ports on the public address.
 //
 //   nbx_broker --public ADDRESS --private ADDRESS [--ports LOW-HIGH]
-//              [--log FILE] [--foreground]
+//              [--log FILE] [--pidfile FILE] [--foreground]
 //
-// Exit status: 0 after SIGTERM or SIGINT, 1 when the configuration is
-// invalid or a listener cannot be opened, 2 for bad usage.
+// Start-up order: inherited descriptors closed, settings read, the
+// terminal left (the starting process waits for readiness), then, still
+// as the starting identity, listeners, log and pid file; then the switch
+// for good to the service account, and only then the first log line and
+// the readiness report. Exit statuses are listed in the man page and in
+// service.h.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
 #include <stdio.h>
@@ -21,6 +24,7 @@
 #include "broker/broker.h"
 #include "broker/broker_config.h"
 #include "broker/broker_log.h"
+#include "broker/service.h"
 #include "config/config_sources.h"
 #include "config/config_startup.h"
 #include "config/param.h"
@@ -79,32 +83,37 @@ void start_log(const nbx_broker::BrokerConfig &config) {
     nbx_broker::broker_log_open(config.log_path, config.log_max_size, config.log_repeat_interval);
 }
 
-// Leaves the terminal: the parent exits at once, the child goes on in a
-// session of its own with its standard streams on /dev/null.
-void daemonize() {
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) {
-        perror("ERROR: fork");
-        exit(1);
+// Everything that needs the starting identity (root, for a system
+// service), then the switch away from it. 0, or the exit status after the
+// reason went to standard error.
+int open_as_starter(nbx_broker::Broker *broker, nbx_broker::ServiceIdentity *identity) {
+    const nbx_broker::BrokerConfig &config = broker->config;
+    nbx_broker::StartError error;
+    if (!nbx_broker::choose_identity(config, identity, &error)) {
+        fprintf(stderr, "%s\n", error.text);
+        return error.status;
     }
-    if (pid > 0) _exit(0);
-    setsid();
-    if (chdir("/") != 0) {
-        // Staying in the start directory is harmless.
+    raise_descriptor_limit();
+    signal(SIGPIPE, SIG_IGN);
+    if (nbx_broker::broker_open(broker) != 0) return nbx_broker::kExitStartFailed;
+    bool ok = (config.log_path[0] == '\0' ||
+               nbx_broker::prepare_log_file(config.log_path, *identity, &error)) &&
+              (config.pid_path[0] == '\0' || nbx_broker::write_pid_file(config.pid_path, &error)) &&
+              (!identity->switch_needed ||
+               nbx_broker::switch_to_service_account(*identity, config.log_path, &error));
+    if (!ok) {
+        fprintf(stderr, "%s\n", error.text);
+        // A pid file must never name a broker that did not start.
+        if (config.pid_path[0] != '\0') unlink(config.pid_path);
+        return error.status;
     }
-    int null_fd = open("/dev/null", O_RDWR);
-    if (null_fd >= 0) {
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        if (null_fd > 2) close(null_fd);
-    }
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    nbx_broker::close_inherited_descriptors();
     static nbx_broker::Broker broker;
     unsigned given = 0;
     char error[256] = "";
@@ -118,7 +127,7 @@ int main(int argc, char **argv) {
             return 0;
         case nbx_broker::kUsageError:
             fprintf(stderr, "nbx_broker: %s\n%s", error, nbx_broker::kUsage);
-            return 2;
+            return nbx_broker::kExitUsage;
         case nbx_broker::kRun:
             break;
     }
@@ -130,14 +139,22 @@ int main(int argc, char **argv) {
         if (completed == -2) fputs(nbx_broker::kUsage, stderr);
         return completed == -2 ? 2 : 1;
     }
+    // The signal descriptor and everything else belong to the process that
+    // serves, so the terminal is left first.
+    int readiness = broker.config.foreground ? -1 : nbx_broker::detach_and_wait_for_readiness();
+    nbx_broker::ServiceIdentity identity;
+    int status = open_as_starter(&broker, &identity);
+    if (status != 0) return status;
     settle_service_account();
-    raise_descriptor_limit();
-    signal(SIGPIPE, SIG_IGN);
-    if (nbx_broker::broker_open(&broker) != 0) return 1;
-    if (!broker.config.foreground) daemonize();
     start_log(broker.config);
-    nbx_broker::broker_log("nbx_broker started: public %s, ports %d-%d\n",
+    if (identity.warning[0] != '\0') nbx_broker::broker_log("%s\n", identity.warning);
+    nbx_broker::broker_log("nbx_broker started: public %s, ports %d-%d, uid %u, gid %u\n",
                            inet_ntoa(broker.config.public_ip), broker.config.port_low,
-                           broker.config.port_high);
-    return nbx_broker::broker_run(&broker);
+                           broker.config.port_high, static_cast<unsigned>(getuid()),
+                           static_cast<unsigned>(getgid()));
+    if (readiness >= 0) nbx_broker::report_ready(readiness);
+    status = nbx_broker::broker_run(&broker);
+    // A pid file in a directory the service account cannot write stays.
+    if (broker.config.pid_path[0] != '\0') unlink(broker.config.pid_path);
+    return status;
 }

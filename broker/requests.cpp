@@ -29,6 +29,7 @@ const CBAddr kNoAddress = {{0}, 0};
 // manager connection stays.
 bool send_nak(Broker *broker, Control *control, int error) {
     if (control->role != kRoleManager) control->close_when_flushed = true;
+    stats_refused(control->role, error);
     return control_send(broker, control, CB_NAK, kNoAddress, 0, kNoAddress,
                         static_cast<unsigned char>(error));
 }

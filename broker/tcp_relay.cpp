@@ -164,6 +164,7 @@ int pump(Splice *splice, int d) {
                              SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n > 0) {
             splice->pending[d] -= static_cast<size_t>(n);
+            stats_relayed(false, d, n);
             moved = 1;
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return -1;

@@ -95,8 +95,9 @@ void udp_from_clients(Broker *broker, Registration *registration) {
         server.sin_family = AF_INET;
         server.sin_addr = registration->physical.ip;
         server.sin_port = registration->physical.port;
-        sendto(peer->handle.fd, datagram, static_cast<size_t>(n), MSG_DONTWAIT,
-               reinterpret_cast<sockaddr *>(&server), sizeof server);
+        stats_relayed(true, 0,
+                      sendto(peer->handle.fd, datagram, static_cast<size_t>(n), MSG_DONTWAIT,
+                             reinterpret_cast<sockaddr *>(&server), sizeof server));
     }
 }
 
@@ -106,8 +107,10 @@ void udp_from_server(Broker *broker, UdpPeer *peer) {
         ssize_t n = recv(peer->handle.fd, datagram, sizeof datagram, MSG_DONTWAIT);
         if (n < 0) return;
         peer->last_heard = broker->now;
-        sendto(registration->canonical.fd, datagram, static_cast<size_t>(n), MSG_DONTWAIT,
-               reinterpret_cast<sockaddr *>(&peer->client), sizeof peer->client);
+        stats_relayed(
+            true, 1,
+            sendto(registration->canonical.fd, datagram, static_cast<size_t>(n), MSG_DONTWAIT,
+                   reinterpret_cast<sockaddr *>(&peer->client), sizeof peer->client));
     }
 }
 

@@ -54,6 +54,7 @@ expected_files=(
   share/doc/torvel/README.md share/doc/torvel/NOTICE
   lib/cmake/Torvel/TorvelConfig.cmake lib/cmake/Torvel/TorvelConfigVersion.cmake
   lib/pkgconfig/torvel.pc
+  sbin/nbx_broker lib/systemd/system/nbx_broker.service lib/sysusers.d/torvel.conf
 )
 # The Python module, when the build made one.
 for module in "$build"/python/torvel.cpython-*.so; do
@@ -204,8 +205,13 @@ dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' | sort >"$work/deb_file
 for file in "${expected_files[@]}"; do
   grep -qx "/usr/$file" "$work/deb_files" || fail "not in the package: /usr/$file"
 done
-grep -vE '^/usr(/|$)' "$work/deb_files" >"$work/outside" || true
-[ ! -s "$work/outside" ] || fail "files outside /usr: $(head -3 "$work/outside")"
+# Outside /usr only the broker's configuration and logrotate file, both
+# conffiles.
+broker_conffiles=$'/etc/logrotate.d/nbx_broker\n/etc/torvel/nbx_broker.conf'
+grep -vE '^/usr(/|$)|^/etc/?$|^/etc/(torvel|logrotate\.d)/?$' "$work/deb_files" >"$work/outside" || true
+[ "$(cat "$work/outside")" = "$broker_conffiles" ] || fail "files outside /usr: $(head -3 "$work/outside")"
+dpkg-deb -e "$deb" "$work/control"
+[ "$(cat "$work/control/conffiles")" = "$broker_conffiles" ] || fail "conffiles: $(cat "$work/control/conffiles")"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
