@@ -7,6 +7,7 @@
 // one-line hooks below.
 #include <dirent.h>
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
 
