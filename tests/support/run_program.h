@@ -52,6 +52,22 @@ inline std::vector<std::string> SanitizerEnv() {
     return env;
 }
 
+// SanitizerEnv for a program run under ptrace (strace, gdb): the leak
+// check cannot run there and would fail the program at exit, so it is off.
+inline std::vector<std::string> SanitizerEnvUnderPtrace() {
+    std::vector<std::string> env;
+    bool asan_seen = false;
+    for (std::string entry : SanitizerEnv()) {
+        if (entry.compare(0, 13, "ASAN_OPTIONS=") == 0) {
+            entry += entry.size() > 13 ? ":detect_leaks=0" : "detect_leaks=0";
+            asan_seen = true;
+        }
+        env.push_back(entry);
+    }
+    if (!asan_seen) env.push_back("ASAN_OPTIONS=detect_leaks=0");
+    return env;
+}
+
 namespace run_program_internal {
 
 [[noreturn]] inline void ExecChild(const std::string &program, const std::vector<std::string> &args,

@@ -70,10 +70,13 @@ class ConfigDynamicFaultsTest : public testing::Test {
         return "ENABLE_PERSISTENT_CONFIG = true\nPERSISTENT_CONFIG_DIR = " + pdir_ + "\n";
     }
 
-    std::vector<std::string> Env(const std::string &global) const {
+    std::vector<std::string> Env(const std::string &global, bool under_ptrace = false) const {
         std::vector<std::string> env = {"PATH=/usr/bin:/bin", "TORVEL_CONFIG=" + global,
                                         "TORVEL_CONFIG_ROOT=" + root_, "TORVEL_IDS=65534.65534"};
-        for (const std::string &keep : torvel_test::SanitizerEnv()) env.push_back(keep);
+        for (const std::string &keep :
+             under_ptrace ? torvel_test::SanitizerEnvUnderPtrace() : torvel_test::SanitizerEnv()) {
+            env.push_back(keep);
+        }
         return env;
     }
 
@@ -98,7 +101,7 @@ class ConfigDynamicFaultsTest : public testing::Test {
             "-e",   "inject=" + syscall + ":error=" + error + ":when=" + std::to_string(n),
             kProbe, "STARTD"};
         args.insert(args.end(), steps.begin(), steps.end());
-        ProgramRun run = torvel_test::RunProgram(kStrace, args, Env(global_));
+        ProgramRun run = torvel_test::RunProgram(kStrace, args, Env(global_, true));
         EXPECT_TRUE(run.failure.empty() && !run.timed_out) << run.failure;
         injected->clear();
         for (const std::string &line : Lines(ReadFile(log))) {
@@ -212,6 +215,12 @@ TEST_F(ConfigDynamicFaultsTest, RetriedStoreAfterAFailedTopLevelWriteIsKept) {
     if (access(kStrace, X_OK) != 0) {
         GTEST_SKIP() << "needs strace";
     }
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's own writes (its memory probes) shift the count, so
+    // the second write is not the top-level file's; the sweep above, which
+    // fails every write in turn, covers this case in this build too.
+    GTEST_SKIP() << "write numbering differs under the sanitizer";
+#endif
     ASSERT_TRUE(WriteFile(global_, Persistent()));
     std::string injected;
     ProgramRun run = ProbeWithFault(

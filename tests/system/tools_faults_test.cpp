@@ -66,18 +66,9 @@ class ToolsFaultsTest : public testing::Test {
         std::vector<std::string> env = {
             "PATH=/usr/bin:/bin", "TORVEL_CONFIG=" + config_,
             "TORVEL_IDS=" + std::to_string(getuid()) + "." + std::to_string(getgid())};
-        std::string asan = "ASAN_OPTIONS=";
-        for (const std::string &entry : torvel_test::SanitizerEnv()) {
-            if (entry.compare(0, asan.size(), asan) == 0) {
-                asan = entry + ":";
-            } else {
-                env.push_back(entry);
-            }
-        }
-        if (under_ptrace) {
-            env.push_back(asan + "detect_leaks=0");
-        } else if (asan != "ASAN_OPTIONS=") {
-            env.push_back(asan.substr(0, asan.size() - 1));
+        for (const std::string &entry :
+             under_ptrace ? torvel_test::SanitizerEnvUnderPtrace() : torvel_test::SanitizerEnv()) {
+            env.push_back(entry);
         }
         torvel_test::ProgramOptions options;
         options.child_setup = std::move(child_setup);
