@@ -133,7 +133,7 @@ int main(int argc, char **argv) {
     int completed =
         nbx_broker::complete_from_configuration(given, &broker.config, error, sizeof error);
     if (completed != 0) {
-        fprintf(stderr, "ERROR: %s\n", error);
+        fprintf(stderr, "nbx_broker: %s\n", error);
         if (completed == -2) fputs(nbx_broker::kUsage, stderr);
         return completed == -2 ? 2 : 1;
     }

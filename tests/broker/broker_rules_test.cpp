@@ -212,7 +212,25 @@ TEST(BrokerProgramTest, HelpVersionAndUsageErrors) {
     EXPECT_EQ(0u, bad.err.find("nbx_broker: unknown option '--bogus'\nUsage: ")) << bad.err;
     torvel_test::ProgramRun missing = RunBroker({"--public", "198.51.100.1"});
     EXPECT_EQ(2, missing.status);
-    EXPECT_EQ(0u, missing.err.find("ERROR: both --public and --private"));
+    EXPECT_EQ(0u, missing.err.find("nbx_broker: both --public and --private"));
+}
+
+TEST(BrokerProgramTest, FileErrorsNameTheProgramAndTheFile) {
+    // Loopback serves as both addresses: the listeners open, the files fail.
+    std::vector<std::string> args = {"--foreground", "--public=127.0.0.1", "--private=127.0.0.1"};
+    args.push_back("--log=/nonexistent/broker.log");
+    torvel_test::ProgramRun run = RunBroker(args);
+    EXPECT_EQ(44, run.status);
+    EXPECT_EQ(
+        "nbx_broker: /nonexistent/broker.log: can't open the log: No such file or directory\n",
+        run.err);
+    args.back() = "--pidfile=/nonexistent/broker.pid";
+    run = RunBroker(args);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ(
+        "nbx_broker: /nonexistent/broker.pid: can't write the pid file: No such file or "
+        "directory\n",
+        run.err);
 }
 
 TEST(BrokerProgramTest, ConfigurationFillsWhatTheCommandLineLeavesOut) {
@@ -222,17 +240,17 @@ TEST(BrokerProgramTest, ConfigurationFillsWhatTheCommandLineLeavesOut) {
                                           "_torvel_NBX_BROKER_PRIVATE_ADDRESS=10.1.0.1"};
     torvel_test::ProgramRun run = RunBroker({"--foreground"}, bad_range);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("ERROR: NBX_BROKER_PORT_RANGE is not valid\n", run.err);
+    EXPECT_EQ("nbx_broker: NBX_BROKER_PORT_RANGE is not valid\n", run.err);
     std::vector<std::string> bad_networks = {"_torvel_NBX_BROKER_PRIVATE_NETWORKS=10.0.0.0/8 x"};
     run = RunBroker({"--public", "198.51.100.1", "--private", "10.1.0.1"}, bad_networks);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("ERROR: NBX_BROKER_PRIVATE_NETWORKS: not a network: x\n", run.err);
+    EXPECT_EQ("nbx_broker: NBX_BROKER_PRIVATE_NETWORKS: not a network: x\n", run.err);
     // With every key valid, the broker gets as far as its listeners, and says
     // which it cannot open.
     bad_range[0] = "_torvel_NBX_BROKER_PORT_RANGE=41000-41999";
     run = RunBroker({"--foreground"}, bad_range);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ(0u, run.err.find("ERROR: can't listen on <10.1.0.1:65430>: ")) << run.err;
+    EXPECT_EQ(0u, run.err.find("nbx_broker: can't listen on <10.1.0.1:65430>: ")) << run.err;
 }
 
 }  // namespace
