@@ -166,8 +166,7 @@ bool choose_identity(const BrokerConfig &config, ServiceIdentity *identity, Star
 bool prepare_log_file(const char *path, const ServiceIdentity &identity, StartError *error) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
     if (fd < 0) {
-        fail(error, kExitLogFailed, "nbx_broker: %s: can't open the log: %s", path,
-             strerror(errno));
+        fail(error, kExitLogFailed, "nbx_broker: %s: %s", path, strerror(errno));
         return false;
     }
     struct stat status;
@@ -190,8 +189,7 @@ bool write_pid_file(const char *path, StartError *error) {
     char text[32];
     int length = snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
     if (fd < 0 || write(fd, text, static_cast<size_t>(length)) != length) {
-        fail(error, kExitStartFailed, "nbx_broker: %s: can't write the pid file: %s", path,
-             strerror(errno));
+        fail(error, kExitStartFailed, "nbx_broker: %s: %s", path, strerror(errno));
         if (fd >= 0) close(fd);
         return false;
     }

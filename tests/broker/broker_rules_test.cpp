@@ -221,16 +221,11 @@ TEST(BrokerProgramTest, FileErrorsNameTheProgramAndTheFile) {
     args.push_back("--log=/nonexistent/broker.log");
     torvel_test::ProgramRun run = RunBroker(args);
     EXPECT_EQ(44, run.status);
-    EXPECT_EQ(
-        "nbx_broker: /nonexistent/broker.log: can't open the log: No such file or directory\n",
-        run.err);
+    EXPECT_EQ("nbx_broker: /nonexistent/broker.log: No such file or directory\n", run.err);
     args.back() = "--pidfile=/nonexistent/broker.pid";
     run = RunBroker(args);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ(
-        "nbx_broker: /nonexistent/broker.pid: can't write the pid file: No such file or "
-        "directory\n",
-        run.err);
+    EXPECT_EQ("nbx_broker: /nonexistent/broker.pid: No such file or directory\n", run.err);
 }
 
 TEST(BrokerProgramTest, ConfigurationFillsWhatTheCommandLineLeavesOut) {
