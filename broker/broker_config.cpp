@@ -138,9 +138,10 @@ CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config
         {"--public", true}, {"--private", true}, {"--ports", true},
         {"--log", true},    {"--pidfile", true}, {"--foreground", false},
     };
+    const int kOptionCount = sizeof kOptions / sizeof kOptions[0];
     *given = 0;
     ToolCommandLine line;
-    switch (tool_read_command_line(argc, argv, kOptions, 6, false, &line)) {
+    switch (tool_read_command_line(argc, argv, kOptions, kOptionCount, false, &line)) {
         case kToolHelp:
             return kShowHelp;
         case kToolVersion:

@@ -231,6 +231,7 @@ const ToolOption kOptions[] = {
     {"--print", false},
     {"--match", false},
 };
+const int kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
 bool is_stdin(const char *path) {
     return path != nullptr && strcmp(path, "-") == 0;
@@ -336,7 +337,7 @@ int run(const Request &request) {
 int main(int argc, char **argv) {
     ToolCommandLine line;
     // "-v" is an expression, not an option.
-    ToolRequest asked = tool_read_command_line(argc, argv, kOptions, 4, true, &line);
+    ToolRequest asked = tool_read_command_line(argc, argv, kOptions, kOptionCount, true, &line);
     if (asked == kToolHelp || asked == kToolVersion) {
         return tool_answer(kProgram, asked, kHelp);
     }

@@ -115,6 +115,9 @@ const ModeOption kModes[] = {
     {Mode::kExpand, 0, "TEXT"},
     {Mode::kDump, 0, ""},
 };
+static_assert(sizeof kModes / sizeof kModes[0] == kSubsystemOption &&
+                  kDebugOption + 1 == kOptionCount,
+              "kOptions lists the query options, then --subsystem and --debug");
 
 bool parse_int(const char *text, int &out) {
     char *end = nullptr;
