@@ -1,6 +1,7 @@
 // The broker's command line and its configuration keys. The command line
-// is read first and never consults the configuration; the keys then fill
-// whatever it left out.
+// is read first, by the reader the administrator tools share (GNU rules:
+// "--opt=value", "--" ending options, a bad option named), and never
+// consults the configuration; the keys then fill whatever it left out.
 #include "broker/broker_config.h"
 
 #include <arpa/inet.h>
@@ -9,6 +10,7 @@
 #include <string.h>
 
 #include "config/param.h"
+#include "tools/standard_options.h"
 
 namespace nbx_broker {
 
@@ -41,13 +43,6 @@ bool copy_path(const char *option, const char *value, char *target, size_t size,
 
 void set_error(char *error, int error_size, const char *format, const char *detail) {
     snprintf(error, static_cast<size_t>(error_size), format, detail);
-}
-
-// Takes the value of the option at argv[*i]; false when there is none.
-bool option_value(int argc, char **argv, int *i, const char **value) {
-    if (*i + 1 >= argc) return false;
-    *value = argv[++*i];
-    return true;
 }
 
 // One option that takes a value; false with error on a bad value.
@@ -139,28 +134,35 @@ bool port_range_usable(int low, int high) {
 
 CommandLineResult parse_command_line(int argc, char **argv, BrokerConfig *config, unsigned *given,
                                      char *error, int error_size) {
+    static const ToolOption kOptions[] = {
+        {"--public", true}, {"--private", true}, {"--ports", true},
+        {"--log", true},    {"--pidfile", true}, {"--foreground", false},
+    };
+    const int kOptionCount = sizeof kOptions / sizeof kOptions[0];
     *given = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char *option = argv[i];
-        if (strcmp(option, "--help") == 0) return kShowHelp;
-        if (strcmp(option, "--version") == 0) return kShowVersion;
-        if (strcmp(option, "--foreground") == 0) {
+    ToolCommandLine line;
+    switch (tool_read_command_line(argc, argv, kOptions, kOptionCount, false, &line)) {
+        case kToolHelp:
+            return kShowHelp;
+        case kToolVersion:
+            return kShowVersion;
+        case kToolBadUsage:
+            set_error(error, error_size, "%s", line.error.c_str());
+            return kUsageError;
+        case kToolRun:
+            break;
+    }
+    if (!line.operands.empty()) {
+        set_error(error, error_size, "extra operand %s", tool_quote(line.operands[0]).c_str());
+        return kUsageError;
+    }
+    for (const ToolOptionUse &use : line.uses) {
+        const char *option = kOptions[use.option].name;
+        if (use.value == nullptr) {
             config->foreground = true;
-            continue;
-        }
-        bool takes_value = strcmp(option, "--public") == 0 || strcmp(option, "--private") == 0 ||
-                           strcmp(option, "--ports") == 0 || strcmp(option, "--log") == 0 ||
-                           strcmp(option, "--pidfile") == 0;
-        if (!takes_value) {
-            set_error(error, error_size, "unknown option: %s", option);
+        } else if (!apply_option(option, use.value, config, given, error, error_size)) {
             return kUsageError;
         }
-        const char *value = nullptr;
-        if (!option_value(argc, argv, &i, &value)) {
-            set_error(error, error_size, "%s needs a value", option);
-            return kUsageError;
-        }
-        if (!apply_option(option, value, config, given, error, error_size)) return kUsageError;
     }
     return kRun;
 }

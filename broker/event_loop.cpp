@@ -117,7 +117,7 @@ void sweep(Broker *broker) {
 bool open_fixed(Broker *broker, Handle *handle, HandleKind kind, in_addr ip, int port) {
     *handle = Handle{kind, open_listener(ip, port, 128), nullptr, 0};
     if (handle->fd < 0) {
-        fprintf(stderr, "ERROR: can't listen on %s: %s\n", address_text(ip, htons(port)),
+        fprintf(stderr, "nbx_broker: can't listen on %s: %s\n", address_text(ip, htons(port)),
                 strerror(errno));
         return false;
     }
@@ -232,13 +232,13 @@ int broker_open(Broker *broker) {
     broker->udp_by_port = static_cast<Registration **>(calloc(65536, sizeof(Registration *)));
     broker->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
     if (broker->tcp_by_port == nullptr || broker->udp_by_port == nullptr || broker->epoll_fd < 0) {
-        fprintf(stderr, "ERROR: can't set up the event loop: %s\n", strerror(errno));
+        fprintf(stderr, "nbx_broker: can't set up the event loop: %s\n", strerror(errno));
         return -1;
     }
     broker->port_cursor = broker->config.port_low;
     broker->signals = Handle{kSignals, open_signals(), nullptr, 0};
     if (broker->signals.fd < 0 || !watch(broker, &broker->signals, EPOLLIN)) {
-        fprintf(stderr, "ERROR: can't watch for signals: %s\n", strerror(errno));
+        fprintf(stderr, "nbx_broker: can't watch for signals: %s\n", strerror(errno));
         return -1;
     }
     const BrokerConfig &c = broker->config;

@@ -29,7 +29,7 @@
 #include "config/config_startup.h"
 #include "config/param.h"
 #include "diagnostics/debug_log.h"
-#include "version/torvel_version.h"
+#include "tools/standard_options.h"
 
 const char *mySubSystem = "BROKER";
 
@@ -120,13 +120,11 @@ int main(int argc, char **argv) {
     switch (
         nbx_broker::parse_command_line(argc, argv, &broker.config, &given, error, sizeof error)) {
         case nbx_broker::kShowHelp:
-            fputs(nbx_broker::kUsage, stdout);
-            return 0;
+            return tool_answer("nbx_broker", kToolHelp, nbx_broker::kUsage);
         case nbx_broker::kShowVersion:
-            printf("%s\n", TorvelVersion());
-            return 0;
+            return tool_answer("nbx_broker", kToolVersion, nbx_broker::kUsage);
         case nbx_broker::kUsageError:
-            fprintf(stderr, "nbx_broker: %s\n%s", error, nbx_broker::kUsage);
+            tool_usage_error("nbx_broker", error, nbx_broker::kUsage);
             return nbx_broker::kExitUsage;
         case nbx_broker::kRun:
             break;
@@ -135,7 +133,7 @@ int main(int argc, char **argv) {
     int completed =
         nbx_broker::complete_from_configuration(given, &broker.config, error, sizeof error);
     if (completed != 0) {
-        fprintf(stderr, "ERROR: %s\n", error);
+        fprintf(stderr, "nbx_broker: %s\n", error);
         if (completed == -2) fputs(nbx_broker::kUsage, stderr);
         return completed == -2 ? 2 : 1;
     }

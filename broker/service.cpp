@@ -73,10 +73,9 @@ int wait_for_readiness(pid_t broker, int fd) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) != 0) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) {
-        fprintf(stderr, "ERROR: nbx_broker was killed by signal %d before it was ready\n",
-                WTERMSIG(status));
+        fprintf(stderr, "nbx_broker: killed by signal %d before it was ready\n", WTERMSIG(status));
     } else {
-        fprintf(stderr, "ERROR: nbx_broker ended before it was ready\n");
+        fprintf(stderr, "nbx_broker: ended before it was ready\n");
     }
     return kExitStartFailed;
 }
@@ -107,13 +106,13 @@ void close_inherited_descriptors() {
 int detach_and_wait_for_readiness() {
     int channel[2];
     if (pipe2(channel, O_CLOEXEC) != 0) {
-        perror("ERROR: pipe");
+        perror("nbx_broker: pipe");
         exit(kExitStartFailed);
     }
     fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0) {
-        perror("ERROR: fork");
+        perror("nbx_broker: fork");
         exit(kExitStartFailed);
     }
     if (pid > 0) {
@@ -147,7 +146,7 @@ bool choose_identity(const BrokerConfig &config, ServiceIdentity *identity, Star
     if (geteuid() != 0) return true;
     passwd *account = getpwnam(config.account);
     if (account == nullptr && config.account_named) {
-        fail(error, kExitStartFailed, "ERROR: NBX_BROKER_USER names no account: %s",
+        fail(error, kExitStartFailed, "nbx_broker: NBX_BROKER_USER names no account: %s",
              config.account);
         return false;
     }
@@ -167,7 +166,7 @@ bool choose_identity(const BrokerConfig &config, ServiceIdentity *identity, Star
 bool prepare_log_file(const char *path, const ServiceIdentity &identity, StartError *error) {
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
     if (fd < 0) {
-        fail(error, kExitLogFailed, "ERROR: can't open the log %s: %s", path, strerror(errno));
+        fail(error, kExitLogFailed, "nbx_broker: %s: %s", path, strerror(errno));
         return false;
     }
     struct stat status;
@@ -176,8 +175,9 @@ bool prepare_log_file(const char *path, const ServiceIdentity &identity, StartEr
         status.st_uid != identity.uid) {
         ok = fchown(fd, identity.uid, identity.gid) == 0;
         if (!ok) {
-            fail(error, kExitLogFailed, "ERROR: can't give the log %s to the service account: %s",
-                 path, strerror(errno));
+            fail(error, kExitLogFailed,
+                 "nbx_broker: %s: can't give the log to the service account: %s", path,
+                 strerror(errno));
         }
     }
     close(fd);
@@ -189,8 +189,7 @@ bool write_pid_file(const char *path, StartError *error) {
     char text[32];
     int length = snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
     if (fd < 0 || write(fd, text, static_cast<size_t>(length)) != length) {
-        fail(error, kExitStartFailed, "ERROR: can't write the pid file %s: %s", path,
-             strerror(errno));
+        fail(error, kExitStartFailed, "nbx_broker: %s: %s", path, strerror(errno));
         if (fd >= 0) close(fd);
         return false;
     }
@@ -209,8 +208,8 @@ bool switch_to_service_account(const ServiceIdentity &identity, const char *log_
         getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0 || ruid != u ||
         euid != u || suid != u || rgid != g || egid != g || sgid != g ||
         getgroups(0, nullptr) != 0 || !holds_no_capability()) {
-        fail(error, kExitStartFailed, "ERROR: can't switch to the account %s: %s", identity.name,
-             errno != 0 ? strerror(errno) : "ids or capabilities remain");
+        fail(error, kExitStartFailed, "nbx_broker: can't switch to the account %s: %s",
+             identity.name, errno != 0 ? strerror(errno) : "ids or capabilities remain");
         return false;
     }
     // The library's own log writes switch to its service account: from
@@ -220,14 +219,15 @@ bool switch_to_service_account(const ServiceIdentity &identity, const char *log_
     setenv("TORVEL_IDS", ids, 1);
     if (can_switch_ids()) {
         fail(error, kExitStartFailed, "%s",
-             "ERROR: the library switched ids before the broker gave up root");
+             "nbx_broker: the library switched ids before the broker gave up root");
         return false;
     }
     if (log_path[0] != '\0') {
         int fd = open(log_path, O_WRONLY | O_APPEND | O_CLOEXEC);
         if (fd < 0) {
-            fail(error, kExitLogFailed, "ERROR: the service account can't write the log %s: %s",
-                 log_path, strerror(errno));
+            fail(error, kExitLogFailed,
+                 "nbx_broker: %s: the service account can't write the log: %s", log_path,
+                 strerror(errno));
             return false;
         }
         close(fd);

@@ -14,16 +14,24 @@
 // read as ClassAds (their MyType and TargetType attributes become the ads'
 // types) and one line tells whether they match symmetrically: 1 or 0.
 //
+// Options and EXPRs may come in any order, "--opt=value" as well as
+// "--opt value"; after "--" every word is an EXPR, and a single-dash word
+// ("-v") always is one. Messages are "classad_eval: FILE: reason",
+// "classad_eval: FILE:LINE: ..." for a bad ad line, and for bad usage the
+// reason (naming a bad option) followed by the usage line.
+//
 // Exit status: 0; 1 when an EXPR does not parse, an ad file cannot be read
 // (a read error is not taken for its end) or the answers cannot be written
-// ("classad_eval: write error: REASON"); 2 for bad usage; --help and --version answer first and
-// exit 0. The configuration is not read.
+// ("classad_eval: write error: REASON"); 2 for bad usage; --help and
+// --version answer first and exit 0. The configuration is not read.
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "classad/attr_list.h"
 #include "classad/attr_names.h"
@@ -40,7 +48,7 @@ const char *mySubSystem = "TOOL";
 
 namespace {
 
-// The name of write-error messages.
+// The name that begins every message of the program.
 const char kProgram[] = "classad_eval";
 
 // The usage line: alone on bad usage, first line of --help.
@@ -59,8 +67,10 @@ const char kHelp[] = CLASSAD_EVAL_USAGE
     "  --print EXPR...       the printed form of each parsed EXPR\n"
     "  --match FILE1 FILE2   1 when the two ads match symmetrically, else 0\n"
     "  --help                this text\n"
-    "  --version             the library's version string\n"
+    "  --version             the program's version and the library's version string\n"
     "\n"
+    "Options take their value as --my FILE or --my=FILE; after --, every word is\n"
+    "an EXPR.\n"
     "An ad FILE (\"-\": standard input) holds one \"Name = expression\" per line;\n"
     "blank lines and lines starting with \"#\" are skipped.\n"
     "Each value prints as INTEGER:v, FLOAT:v, STRING:text, TIME:text, UNDEFINED,\n"
@@ -98,8 +108,8 @@ bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
         }
         if (!ad.Insert(text, true)) {
             MyString excerpt = line_excerpt(text, static_cast<size_t>(line + length - text));
-            fprintf(stderr, "ERROR: Line %d of %s is not an attribute assignment: %s\n", number,
-                    path, excerpt.Value());
+            fprintf(stderr, "%s: %s:%d: not an attribute assignment: %s\n", kProgram, path, number,
+                    excerpt.Value());
             ok = false;
             break;
         }
@@ -107,7 +117,7 @@ bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
     // getline gives -1 at the end and on a read error alike.
     int read_errno = errno;
     if (ok && ferror(file)) {
-        fprintf(stderr, "ERROR: Can't read ad file %s: %s\n", path, strerror(read_errno));
+        fprintf(stderr, "%s: %s: %s\n", kProgram, path, strerror(read_errno));
         ok = false;
     }
     free(line);
@@ -119,7 +129,7 @@ bool load_ad(const char *path, AttrList &ad) {
     bool from_stdin = strcmp(path, "-") == 0;
     FILE *file = from_stdin ? stdin : fopen(path, "r");
     if (file == nullptr) {
-        fprintf(stderr, "ERROR: Can't read ad file %s\n", path);
+        fprintf(stderr, "%s: %s: %s\n", kProgram, path, strerror(errno));
         return false;
     }
     bool ok = read_ad_lines(file, from_stdin ? "standard input" : path, ad);
@@ -170,9 +180,9 @@ void print_result(const EvalResult &result) {
 }
 
 // One line per expression: its value with MY = my and TARGET = target.
-int evaluate_all(char **exprs, int count, const AttrList *my, const AttrList *target) {
+int evaluate_all(const std::vector<char *> &exprs, const AttrList *my, const AttrList *target) {
     int status = 0;
-    for (int k = 0; k < count && tool_output_ok(); ++k) {
+    for (size_t k = 0; k < exprs.size() && tool_output_ok(); ++k) {
         ExprTree *tree = parse_or_report(exprs[k]);
         if (tree == nullptr) {
             status = 1;
@@ -187,9 +197,9 @@ int evaluate_all(char **exprs, int count, const AttrList *my, const AttrList *ta
 }
 
 // One line per expression: the printed text of its parsed tree.
-int print_all(char **exprs, int count) {
+int print_all(const std::vector<char *> &exprs) {
     int status = 0;
-    for (int k = 0; k < count && tool_output_ok(); ++k) {
+    for (size_t k = 0; k < exprs.size() && tool_output_ok(); ++k) {
         ExprTree *tree = parse_or_report(exprs[k]);
         if (tree == nullptr) {
             status = 1;
@@ -204,40 +214,84 @@ int print_all(char **exprs, int count) {
     return status;
 }
 
-int usage() {
-    fputs(kUsage, stderr);
-    return 2;
+// What the command line asks for. Paths and exprs borrow argv.
+struct Request {
+    const char *my_path = nullptr;
+    const char *target_path = nullptr;
+    bool print = false;
+    bool match = false;
+    std::vector<char *> exprs;  // the EXPRs, or the two FILEs of --match
+};
+
+enum OptionIndex { kMy, kTarget, kPrint, kMatch };
+
+const ToolOption kOptions[] = {
+    {"--my", true},
+    {"--target", true},
+    {"--print", false},
+    {"--match", false},
+};
+const int kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+bool is_stdin(const char *path) {
+    return path != nullptr && strcmp(path, "-") == 0;
+}
+
+// Fills request from the options read; "" or the reason of bad usage.
+std::string apply_options(const ToolCommandLine &line, Request &request) {
+    for (const ToolOptionUse &use : line.uses) {
+        const char *name = kOptions[use.option].name;
+        const char **path = use.option == kMy       ? &request.my_path
+                            : use.option == kTarget ? &request.target_path
+                                                    : nullptr;
+        bool *flag = use.option == kPrint ? &request.print : &request.match;
+        if ((path != nullptr && *path != nullptr) || (path == nullptr && *flag)) {
+            return "option " + tool_quote(name) + " given twice";
+        }
+        if (path != nullptr) {
+            *path = use.value;
+        } else {
+            *flag = true;
+        }
+    }
+    request.exprs = line.operands;
+    return "";
+}
+
+// The combinations the three forms allow; "" or the reason of bad usage.
+std::string check_request(const Request &request) {
+    bool with_ads = request.my_path != nullptr || request.target_path != nullptr;
+    if (request.print && request.match) {
+        return "options '--print' and '--match' exclude each other";
+    }
+    if ((request.print || request.match) && with_ads) {
+        return std::string("options '--my' and '--target' do not go with ") +
+               (request.print ? "'--print'" : "'--match'");
+    }
+    if (request.match && request.exprs.size() != 2) {
+        return "option '--match' takes two files";
+    }
+    if (request.exprs.empty()) {
+        return "no EXPR given";
+    }
+    // Standard input holds one ad at most.
+    if ((is_stdin(request.my_path) && is_stdin(request.target_path)) ||
+        (request.match && is_stdin(request.exprs[0]) && is_stdin(request.exprs[1]))) {
+        return "standard input can hold only one of the two ads";
+    }
+    return "";
 }
 
 // [--my FILE] [--target FILE] EXPR...
-int run_evaluate(int argc, char **argv) {
-    const char *my_path = nullptr;
-    const char *target_path = nullptr;
-    int i = 1;
-    for (; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--my") == 0 && my_path == nullptr) {
-            my_path = argv[i + 1];
-        } else if (strcmp(argv[i], "--target") == 0 && target_path == nullptr) {
-            target_path = argv[i + 1];
-        } else {
-            break;
-        }
-    }
-    // Standard input holds one ad at most.
-    bool both_stdin = my_path != nullptr && target_path != nullptr && strcmp(my_path, "-") == 0 &&
-                      strcmp(target_path, "-") == 0;
-    // A first EXPR that looks like an option is a repeated or misspelt one.
-    if (i >= argc || strncmp(argv[i], "--", 2) == 0 || both_stdin) {
-        return usage();
-    }
+int run_evaluate(const Request &request) {
     AttrList my;
     AttrList target;
-    if ((my_path != nullptr && !load_ad(my_path, my)) ||
-        (target_path != nullptr && !load_ad(target_path, target))) {
+    if ((request.my_path != nullptr && !load_ad(request.my_path, my)) ||
+        (request.target_path != nullptr && !load_ad(request.target_path, target))) {
         return 1;
     }
-    return evaluate_all(argv + i, argc - i, my_path != nullptr ? &my : nullptr,
-                        target_path != nullptr ? &target : nullptr);
+    return evaluate_all(request.exprs, request.my_path != nullptr ? &my : nullptr,
+                        request.target_path != nullptr ? &target : nullptr);
 }
 
 // Moves the string value of the attribute name into the ad's type (set by
@@ -254,9 +308,6 @@ void take_type(ClassAd &ad, const char *name, void (ClassAd::*set_type)(const ch
 
 // --match FILE1 FILE2
 int run_match(const char *first_path, const char *second_path) {
-    if (strcmp(first_path, "-") == 0 && strcmp(second_path, "-") == 0) {
-        return usage();
-    }
     ClassAd first;
     ClassAd second;
     if (!load_ad(first_path, first) || !load_ad(second_path, second)) {
@@ -270,28 +321,33 @@ int run_match(const char *first_path, const char *second_path) {
     return 0;
 }
 
-int run(int argc, char **argv) {
-    int answered = tool_standard_option(argc, argv, kHelp);
-    if (answered >= 0) {
-        return answered;
+// The program's status; standard output is still open.
+int run(const Request &request) {
+    if (request.print) {
+        return print_all(request.exprs);
     }
-    if (argc < 2) {
-        return usage();
+    if (request.match) {
+        return run_match(request.exprs[0], request.exprs[1]);
     }
-    if (strcmp(argv[1], "--print") == 0) {
-        return argc < 3 ? usage() : print_all(argv + 2, argc - 2);
-    }
-    if (strcmp(argv[1], "--match") == 0) {
-        if (argc != 4) {
-            return usage();
-        }
-        return run_match(argv[2], argv[3]);
-    }
-    return run_evaluate(argc, argv);
+    return run_evaluate(request);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    return tool_finish_output(kProgram, run(argc, argv));
+    ToolCommandLine line;
+    // "-v" is an expression, not an option.
+    ToolRequest asked = tool_read_command_line(argc, argv, kOptions, kOptionCount, true, &line);
+    if (asked == kToolHelp || asked == kToolVersion) {
+        return tool_answer(kProgram, asked, kHelp);
+    }
+    Request request;
+    std::string reason = asked == kToolBadUsage ? line.error : apply_options(line, request);
+    if (reason.empty()) {
+        reason = check_request(request);
+    }
+    if (!reason.empty()) {
+        return tool_usage_error(kProgram, reason, kUsage);
+    }
+    return tool_finish_output(kProgram, run(request));
 }

@@ -11,7 +11,10 @@
 // Exit status: 0, or 1 when a name is undefined (or an expansion fails) or
 // the answer cannot be written ("torvel_config_val: write error: REASON"), 2
 // for bad usage (checked before the configuration is read); --help and
-// --version answer before anything else and exit 0. --subsystem
+// --version answer before anything else and exit 0. Options and NAMEs may
+// come in any order, "--opt=value" as well as "--opt value"; after "--"
+// every word is an operand. Bad usage prints the reason, naming a bad
+// option, and then the usage line. --subsystem
 // points mySubSystem at its argument; --debug writes the debug lines the
 // library kept in memory to standard error before exiting.
 #include <errno.h>
@@ -21,6 +24,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "config/config_startup.h"
 #include "config/macro_table.h"
@@ -36,7 +40,7 @@ const char *mySubSystem = "TOOL";
 
 namespace {
 
-// The name of write-error messages.
+// The name that begins the program's own messages.
 const char kProgram[] = "torvel_config_val";
 
 // The usage line: alone on bad usage, first line of --help.
@@ -63,8 +67,10 @@ const char kHelp[] = CONFIG_VAL_USAGE
     "  --subsystem NAME            look SUBSYSTEM.NAME up before NAME (default TOOL)\n"
     "  --debug                     write the library's saved debug lines to standard error\n"
     "  --help                      this text\n"
-    "  --version                   the library's version string\n"
+    "  --version                   the program's version and the library's version string\n"
     "\n"
+    "Options take their value as --raw NAME or --raw=NAME; after --, every word is\n"
+    "an operand.\n"
     "The configuration is found through TORVEL_CONFIG, /etc/torvel/torvel_config,\n"
     "~torvel/torvel_config or $GLOBUS_LOCATION/etc/torvel_config.\n"
     "Exit status: 0; 1 when a NAME is undefined, an expansion fails or the answer\n"
@@ -72,29 +78,46 @@ const char kHelp[] = CONFIG_VAL_USAGE
 
 enum class Mode { kNames, kWhere, kRaw, kInt, kFloat, kBool, kExpand, kDump };
 
-// One parsed command line. operands borrows argv.
+// One parsed command line. name and operands borrow argv.
 struct Request {
     Mode mode = Mode::kNames;
     bool debug = false;
-    char **operands = nullptr;
-    int operand_count = 0;
+    const char *name = nullptr;    // the query option's NAME or TEXT
+    std::vector<char *> operands;  // the NAMEs, or what follows a query option's NAME
     int int_default = 0, int_min = 0, int_max = 0;
     float float_default = 0, float_min = 0, float_max = 0;
     bool bool_default = false;
 };
 
-// A query option and the exact number of operands it takes.
+// The options, query options first: their index is their place in kModes.
+const ToolOption kOptions[] = {
+    {"--where", true}, {"--raw", true},       {"--int", true},
+    {"--float", true}, {"--bool", true},      {"--expand", true},
+    {"--dump", false}, {"--subsystem", true}, {"--debug", false},
+};
+const int kOptionCount = sizeof kOptions / sizeof kOptions[0];
+const int kSubsystemOption = 7;
+const int kDebugOption = 8;
+
+// A query option's mode, the operands after its NAME and what they are.
 struct ModeOption {
-    const char *option;
     Mode mode;
-    int operands;
+    size_t operands;
+    const char *form;
 };
 
 const ModeOption kModes[] = {
-    {"--where", Mode::kWhere, 1}, {"--raw", Mode::kRaw, 1},   {"--int", Mode::kInt, 4},
-    {"--float", Mode::kFloat, 4}, {"--bool", Mode::kBool, 2}, {"--expand", Mode::kExpand, 1},
-    {"--dump", Mode::kDump, 0},
+    {Mode::kWhere, 0, "NAME"},
+    {Mode::kRaw, 0, "NAME"},
+    {Mode::kInt, 3, "NAME DEFAULT MIN MAX"},
+    {Mode::kFloat, 3, "NAME DEFAULT MIN MAX"},
+    {Mode::kBool, 1, "NAME DEFAULT (true or false)"},
+    {Mode::kExpand, 0, "TEXT"},
+    {Mode::kDump, 0, ""},
 };
+static_assert(sizeof kModes / sizeof kModes[0] == kSubsystemOption &&
+                  kDebugOption + 1 == kOptionCount,
+              "kOptions lists the query options, then --subsystem and --debug");
 
 bool parse_int(const char *text, int &out) {
     char *end = nullptr;
@@ -128,58 +151,65 @@ bool parse_bool(const char *text, bool &out) {
 
 // The DEFAULT MIN MAX (or DEFAULT) operands of the typed queries.
 bool parse_typed_operands(Request &request) {
-    char **ops = request.operands;
+    const std::vector<char *> &ops = request.operands;
     switch (request.mode) {
         case Mode::kInt:
-            return parse_int(ops[1], request.int_default) && parse_int(ops[2], request.int_min) &&
-                   parse_int(ops[3], request.int_max);
+            return parse_int(ops[0], request.int_default) && parse_int(ops[1], request.int_min) &&
+                   parse_int(ops[2], request.int_max);
         case Mode::kFloat:
-            return parse_float(ops[1], request.float_default) &&
-                   parse_float(ops[2], request.float_min) && parse_float(ops[3], request.float_max);
+            return parse_float(ops[0], request.float_default) &&
+                   parse_float(ops[1], request.float_min) && parse_float(ops[2], request.float_max);
         case Mode::kBool:
-            return parse_bool(ops[1], request.bool_default);
+            return parse_bool(ops[0], request.bool_default);
         default:
             return true;
     }
 }
 
-// Reads the command line into request; false for bad usage.
-bool parse_command_line(int argc, char **argv, Request &request) {
-    int i = 1;
-    for (; i < argc; ++i) {
-        if (strcmp(argv[i], "--subsystem") == 0 && i + 1 < argc) {
-            mySubSystem = argv[++i];
-        } else if (strcmp(argv[i], "--debug") == 0) {
+// Fills request from the options read; "" or the reason of bad usage.
+std::string apply_options(const ToolCommandLine &line, Request &request) {
+    int query = -1;
+    bool subsystem_given = false;
+    for (const ToolOptionUse &use : line.uses) {
+        if (use.option == kDebugOption) {
             request.debug = true;
+        } else if (use.option == kSubsystemOption) {
+            if (subsystem_given) {
+                return "option '--subsystem' given twice";
+            }
+            subsystem_given = true;
+            mySubSystem = use.value;
+        } else if (query >= 0) {
+            return "option " + tool_quote(kOptions[use.option].name) + " does not go with " +
+                   tool_quote(kOptions[query].name);
         } else {
-            break;
+            query = use.option;
+            request.mode = kModes[query].mode;
+            request.name = use.value;
         }
     }
-    if (i >= argc) {
-        return false;
-    }
-    request.operands = argv + i + 1;
-    request.operand_count = argc - i - 1;
-    if (argv[i][0] != '-') {
-        request.mode = Mode::kNames;
-        request.operands = argv + i;
-        request.operand_count = argc - i;
+    request.operands = line.operands;
+    if (query < 0) {
         // Configuration names never begin with "-": such a word is a
-        // misplaced or misspelt option.
-        for (int k = 0; k < request.operand_count; ++k) {
-            if (request.operands[k][0] == '-') {
-                return false;
+        // misspelt option.
+        for (char *name : request.operands) {
+            if (name[0] == '-') {
+                return "unknown option " + tool_quote(name);
             }
         }
-        return true;
+        return request.operands.empty() ? "no NAME given" : "";
     }
-    for (const ModeOption &option : kModes) {
-        if (strcmp(argv[i], option.option) == 0) {
-            request.mode = option.mode;
-            return request.operand_count == option.operands && parse_typed_operands(request);
+    const ModeOption &mode = kModes[query];
+    if (request.operands.size() != mode.operands) {
+        if (mode.operands == 0) {
+            return "extra operand " + tool_quote(request.operands[0]);
         }
+        return "option " + tool_quote(kOptions[query].name) + " takes " + mode.form;
     }
-    return false;
+    if (!parse_typed_operands(request)) {
+        return "option " + tool_quote(kOptions[query].name) + " takes " + mode.form + ": bad value";
+    }
+    return "";
 }
 
 // param(name) on its own line, as "name = value" with with_name; false
@@ -214,7 +244,7 @@ void print_location(const char *name) {
 
 int query_names(const Request &request) {
     int status = 0;
-    for (int k = 0; k < request.operand_count && tool_output_ok(); ++k) {
+    for (size_t k = 0; k < request.operands.size() && tool_output_ok(); ++k) {
         if (!print_value(request.operands[k], false)) {
             status = 1;
         }
@@ -254,7 +284,7 @@ int query_dump() {
 }
 
 int run_query(const Request &request) {
-    const char *name = request.operand_count > 0 ? request.operands[0] : nullptr;
+    const char *name = request.name;
     switch (request.mode) {
         case Mode::kNames:
             return query_names(request);
@@ -293,7 +323,7 @@ void write_saved_debug_lines() {
     size_t size = 0;
     FILE *capture = open_memstream(&text, &size);
     if (capture == nullptr) {
-        fprintf(stderr, "ERROR: Can't capture the debug lines\n");
+        fprintf(stderr, "%s: can't capture the debug lines: %s\n", kProgram, strerror(errno));
         return;
     }
     FILE *previous = DebugFP;
@@ -318,14 +348,16 @@ void write_saved_debug_lines() {
 }  // namespace
 
 int main(int argc, char **argv) {
-    int answered = tool_standard_option(argc, argv, kHelp);
-    if (answered >= 0) {
-        return tool_finish_output(kProgram, answered);
+    ToolCommandLine line;
+    // Single-dash words are operands: the numbers of --int and --float.
+    ToolRequest asked = tool_read_command_line(argc, argv, kOptions, kOptionCount, true, &line);
+    if (asked == kToolHelp || asked == kToolVersion) {
+        return tool_answer(kProgram, asked, kHelp);
     }
     Request request;
-    if (!parse_command_line(argc, argv, request)) {
-        fputs(kUsage, stderr);
-        return 2;
+    std::string reason = asked == kToolBadUsage ? line.error : apply_options(line, request);
+    if (!reason.empty()) {
+        return tool_usage_error(kProgram, reason, kUsage);
     }
     config(0);
     int status = run_query(request);

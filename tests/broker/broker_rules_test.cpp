@@ -143,8 +143,43 @@ TEST(BrokerConfigTest, CommandLine) {
     EXPECT_EQ(nbx_broker::kUsageError, Parse({"--public", "broker.example"}, &config, &error));
     EXPECT_EQ("not an IPv4 address: broker.example", error);
     EXPECT_EQ(nbx_broker::kUsageError, Parse({"--ports"}, &config, &error));
-    EXPECT_EQ("--ports needs a value", error);
+    EXPECT_EQ("option '--ports' needs a value", error);
     EXPECT_EQ(nbx_broker::kUsageError, Parse({"--verbose"}, &config, &error));
+    EXPECT_EQ("unknown option '--verbose'", error);
+}
+
+TEST(BrokerConfigTest, CommandLineFollowsGnuRules) {
+    // "--opt=value" as well as "--opt value".
+    BrokerConfig config;
+    std::string error;
+    EXPECT_EQ(nbx_broker::kRun, Parse({"--public=198.51.100.2", "--private=10.1.0.2",
+                                       "--ports=6000-6001", "--pidfile=/tmp/p", "--log="},
+                                      &config, &error))
+        << error;
+    EXPECT_EQ(Ip("198.51.100.2").s_addr, config.public_ip.s_addr);
+    EXPECT_EQ(Ip("10.1.0.2").s_addr, config.private_ip.s_addr);
+    EXPECT_EQ(6000, config.port_low);
+    EXPECT_EQ(6001, config.port_high);
+    EXPECT_STREQ("/tmp/p", config.pid_path);
+    EXPECT_STREQ("", config.log_path);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"--foreground=yes"}, "option '--foreground' takes no value"},
+        {{"--public=broker.example"}, "not an IPv4 address: broker.example"},
+        {{"--pub", "1.2.3.4"}, "unknown option '--pub'"},
+        {{"-f"}, "unknown option '-f'"},
+        {{"stray"}, "extra operand 'stray'"},
+        {{"--", "--foreground"}, "extra operand '--foreground'"},
+        {{"--log", "/tmp/x", "--", "-"}, "extra operand '-'"},
+    };
+    for (const auto &c : bad) {
+        BrokerConfig fresh;
+        EXPECT_EQ(nbx_broker::kUsageError, Parse(c.first, &fresh, &error)) << c.second;
+        EXPECT_EQ(c.second, error);
+    }
+    BrokerConfig fresh;
+    EXPECT_EQ(nbx_broker::kShowVersion,
+              Parse({"--foreground", "--version", "--x"}, &fresh, &error));
+    EXPECT_EQ(nbx_broker::kUsageError, Parse({"--x", "--version"}, &fresh, &error));
 }
 
 torvel_test::ProgramRun RunBroker(const std::vector<std::string> &args,
@@ -164,14 +199,33 @@ TEST(BrokerProgramTest, HelpVersionAndUsageErrors) {
     EXPECT_EQ(0u, help.out.find("Usage: nbx_broker --public ADDRESS --private ADDRESS"));
     torvel_test::ProgramRun version = RunBroker({"--version"});
     EXPECT_EQ(0, version.status);
-    EXPECT_EQ(std::string(TorvelVersion()) + "\n", version.out);
+    // "$TorvelVersion: 6.8.0 Jul 19 2006 $": the package's version is the library's.
+    std::string marker = TorvelVersion();
+    std::string package = marker.substr(16, marker.find(' ', 16) - 16);
+    EXPECT_EQ("nbx_broker (Torvel) " + package + "\n" + marker + "\n", version.out);
     torvel_test::ProgramRun bad = RunBroker({"--public"});
     EXPECT_EQ(2, bad.status);
     EXPECT_EQ("", bad.out);
-    EXPECT_EQ(0u, bad.err.find("nbx_broker: --public needs a value\nUsage: "));
+    EXPECT_EQ(0u, bad.err.find("nbx_broker: option '--public' needs a value\nUsage: "));
+    bad = RunBroker({"--public=198.51.100.1", "--bogus"});
+    EXPECT_EQ(2, bad.status);
+    EXPECT_EQ(0u, bad.err.find("nbx_broker: unknown option '--bogus'\nUsage: ")) << bad.err;
     torvel_test::ProgramRun missing = RunBroker({"--public", "198.51.100.1"});
     EXPECT_EQ(2, missing.status);
-    EXPECT_EQ(0u, missing.err.find("ERROR: both --public and --private"));
+    EXPECT_EQ(0u, missing.err.find("nbx_broker: both --public and --private"));
+}
+
+TEST(BrokerProgramTest, FileErrorsNameTheProgramAndTheFile) {
+    // Loopback serves as both addresses: the listeners open, the files fail.
+    std::vector<std::string> args = {"--foreground", "--public=127.0.0.1", "--private=127.0.0.1"};
+    args.push_back("--log=/nonexistent/broker.log");
+    torvel_test::ProgramRun run = RunBroker(args);
+    EXPECT_EQ(44, run.status);
+    EXPECT_EQ("nbx_broker: /nonexistent/broker.log: No such file or directory\n", run.err);
+    args.back() = "--pidfile=/nonexistent/broker.pid";
+    run = RunBroker(args);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("nbx_broker: /nonexistent/broker.pid: No such file or directory\n", run.err);
 }
 
 TEST(BrokerProgramTest, ConfigurationFillsWhatTheCommandLineLeavesOut) {
@@ -181,17 +235,17 @@ TEST(BrokerProgramTest, ConfigurationFillsWhatTheCommandLineLeavesOut) {
                                           "_torvel_NBX_BROKER_PRIVATE_ADDRESS=10.1.0.1"};
     torvel_test::ProgramRun run = RunBroker({"--foreground"}, bad_range);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("ERROR: NBX_BROKER_PORT_RANGE is not valid\n", run.err);
+    EXPECT_EQ("nbx_broker: NBX_BROKER_PORT_RANGE is not valid\n", run.err);
     std::vector<std::string> bad_networks = {"_torvel_NBX_BROKER_PRIVATE_NETWORKS=10.0.0.0/8 x"};
     run = RunBroker({"--public", "198.51.100.1", "--private", "10.1.0.1"}, bad_networks);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("ERROR: NBX_BROKER_PRIVATE_NETWORKS: not a network: x\n", run.err);
+    EXPECT_EQ("nbx_broker: NBX_BROKER_PRIVATE_NETWORKS: not a network: x\n", run.err);
     // With every key valid, the broker gets as far as its listeners, and says
     // which it cannot open.
     bad_range[0] = "_torvel_NBX_BROKER_PORT_RANGE=41000-41999";
     run = RunBroker({"--foreground"}, bad_range);
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ(0u, run.err.find("ERROR: can't listen on <10.1.0.1:65430>: ")) << run.err;
+    EXPECT_EQ(0u, run.err.find("nbx_broker: can't listen on <10.1.0.1:65430>: ")) << run.err;
 }
 
 }  // namespace

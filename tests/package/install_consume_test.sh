@@ -98,9 +98,10 @@ missing=$(comm -23 <(echo "$needed") <(echo "$provided"))
 [ -z "$missing" ] || fail "libtorvel_plain.a lacks $(echo $missing)"
 
 step "version $version agrees with the library and the package files"
+# --version: "classad_eval (Torvel) VERSION", then the library's marker.
 marker=$("$prefix/bin/classad_eval" --version)
 case "$marker" in
-  "\$TorvelVersion: $version "*) ;;
+  "classad_eval (Torvel) $version"$'\n'"\$TorvelVersion: $version "*) ;;
   *) fail "project version $version but the library says: $marker" ;;
 esac
 pc_version=$(PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config --modversion torvel)

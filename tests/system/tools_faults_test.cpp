@@ -167,7 +167,7 @@ TEST_F(ToolsFaultsTest, AdFilesThatCannotBeReadExitOne) {
         ProgramRun r = Run(kClassadEval, args);
         EXPECT_EQ(1, r.status) << args[0] << " " << args[1];
         EXPECT_EQ("", r.out) << args[0] << " " << args[1];
-        EXPECT_EQ("ERROR: Can't read ad file " + dir + ": Is a directory\n", r.err);
+        EXPECT_EQ("classad_eval: " + dir + ": Is a directory\n", r.err);
     }
 }
 
@@ -184,7 +184,7 @@ TEST_F(ToolsFaultsTest, ReadErrorAtEveryPointOfAnAdFileFails) {
     }
     std::string ad = dir_.Write("ad", text);  // several stdio buffers long
     const std::string answers = "INTEGER:0\nINTEGER:1999\n";
-    const std::string read_error = "ERROR: Can't read ad file " + ad + ": Input/output error\n";
+    const std::string read_error = "classad_eval: " + ad + ": Input/output error\n";
     int file_failures = 0;
     int n = 1;
     for (; n < 400; ++n) {
@@ -220,7 +220,7 @@ TEST_F(ToolsFaultsTest, HugeBadAdLineIsQuotedShortly) {
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_LT(r.err.size(), 1200u);
-    EXPECT_EQ(0u, r.err.find("ERROR: Line 2 of " + ad + " is not an attribute assignment: B = @"))
+    EXPECT_EQ(0u, r.err.find("classad_eval: " + ad + ":2: not an attribute assignment: B = @"))
         << r.err.substr(0, 300);
     std::string tail = "... (" + std::to_string(4 + payload.size()) + " bytes)\n";
     ASSERT_GE(r.err.size(), tail.size());

@@ -263,33 +263,62 @@ TEST_F(ConfigValTest, DumpListsTheTableInIterationOrder) {
 
 TEST_F(ConfigValTest, BadUsageExitsTwoBeforeReadingConfiguration) {
     config_ = dir_.path() + "/does-not-exist";
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--debug"},
-        {"--subsystem"},
-        {"--subsystem", "SCHEDD"},
-        {"--where"},
-        {"--where", "A", "B"},
-        {"--raw"},
-        {"--int", "X", "1", "0"},
-        {"--int", "X", "one", "0", "9"},
-        {"--int", "X", "1", "0", "99999999999"},
-        {"--float", "X", "1", "0", "nine"},
-        {"--bool", "X"},
-        {"--bool", "X", "yes"},
-        {"--expand"},
-        {"--dump", "X"},
-        {"--bogus", "X"},
-        {"X", "--debug"},
+    const std::string four = "takes NAME DEFAULT MIN MAX";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "no NAME given"},
+        {{"--debug"}, "no NAME given"},
+        {{"--subsystem"}, "option '--subsystem' needs a value"},
+        {{"--subsystem", "SCHEDD"}, "no NAME given"},
+        {{"--subsystem=A", "--subsystem", "B", "X"}, "option '--subsystem' given twice"},
+        {{"--where"}, "option '--where' needs a value"},
+        {{"--where", "A", "B"}, "extra operand 'B'"},
+        {{"--where", "A", "--raw", "B"}, "option '--raw' does not go with '--where'"},
+        {{"--raw"}, "option '--raw' needs a value"},
+        {{"--int", "X", "1", "0"}, "option '--int' " + four},
+        {{"--int", "X", "one", "0", "9"}, "option '--int' " + four + ": bad value"},
+        {{"--int", "X", "1", "0", "99999999999"}, "option '--int' " + four + ": bad value"},
+        {{"--float", "X", "1", "0", "nine"}, "option '--float' " + four + ": bad value"},
+        {{"--bool", "X"}, "option '--bool' takes NAME DEFAULT (true or false)"},
+        {{"--bool", "X", "yes"}, "option '--bool' takes NAME DEFAULT (true or false): bad value"},
+        {{"--expand"}, "option '--expand' needs a value"},
+        {{"--dump", "X"}, "extra operand 'X'"},
+        {{"--dump=X"}, "option '--dump' takes no value"},
+        {{"--bogus", "X"}, "unknown option '--bogus'"},
+        {{"X", "--bogus"}, "unknown option '--bogus'"},
+        {{"X", "-Y"}, "unknown option '-Y'"},
     };
-    for (const std::vector<std::string> &args : cases) {
-        RunResult r = Tool(args);
+    for (const auto &c : cases) {
+        RunResult r = Tool(c.first);
         std::string shown;
-        for (const std::string &a : args) shown += " " + a;
+        for (const std::string &a : c.first) shown += " " + a;
         EXPECT_EQ(2, r.status) << shown;
         EXPECT_EQ("", r.out) << shown;
-        EXPECT_EQ(0u, r.err.rfind("Usage: torvel_config_val ", 0)) << shown << ": " << r.err;
-        EXPECT_EQ(1u, Lines(r.err).size()) << shown;
+        std::vector<std::string> lines = Lines(r.err);
+        ASSERT_EQ(2u, lines.size()) << shown << ": " << r.err;
+        EXPECT_EQ("torvel_config_val: " + c.second, lines[0]) << shown;
+        EXPECT_EQ(0u, lines[1].rfind("Usage: torvel_config_val ", 0)) << shown << ": " << r.err;
+    }
+}
+
+TEST_F(ConfigValTest, OptionsTakeEitherValueFormAndMayFollowTheNames) {
+    Global("A = 1\nB = $(A)2\nSCHEDD.A = 7\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--raw", "B"}, "$(A)2\n"},
+        {{"--raw=B"}, "$(A)2\n"},
+        {{"--expand=$(A)3"}, "13\n"},
+        {{"--subsystem=SCHEDD", "A", "B"}, "7\n12\n"},
+        {{"A", "B", "--subsystem", "SCHEDD"}, "7\n12\n"},
+        {{"A", "--debug"}, "1\n"},
+        {{"--", "A"}, "1\n"},
+        {{"--int=A", "-5", "-10", "10"}, "1\n"},
+        {{"--int", "NOPE", "-5", "-10", "10"}, "-5\n"},
+        {{"-1", "-10", "10", "--int", "NOPE"}, "-1\n"},  // the operands may come first
+        {{"--bool=NOPE", "true"}, "true\n"},
+    };
+    for (const auto &c : cases) {
+        RunResult r = Tool(c.first);
+        EXPECT_EQ(0, r.status) << c.first[0] << ": " << r.err;
+        EXPECT_EQ(c.second, r.out) << c.first[0];
     }
 }
 
