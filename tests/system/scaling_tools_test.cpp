@@ -54,7 +54,7 @@ TEST_F(ScalingToolsTest, AdFileByAttributes) {
         return text;
     };
     for (size_t n : {1000, 100000}) AdOf(n, make);  // written outside the timing
-    EXPECT_LINEAR_CPU_GROWTH(1000, [&](size_t n) {
+    EXPECT_LINEAR_GROWTH(1000, [&](size_t n) {
         std::string last = "MY.Attr" + std::to_string(n - 1);
         Evaluate(AdOf(n, make), {"MY.Attr0", last},
                  "INTEGER:0\nINTEGER:" + std::to_string(n - 1) + "\n");
@@ -72,7 +72,7 @@ TEST_F(ScalingToolsTest, AdFileByLines) {
         return text;
     };
     for (size_t n : {1000, 100000}) AdOf(n, make);
-    EXPECT_LINEAR_CPU_GROWTH(1000, [&](size_t n) {
+    EXPECT_LINEAR_GROWTH(1000, [&](size_t n) {
         Evaluate(AdOf(n, make), {"MY.Same"}, "INTEGER:" + std::to_string(n - 1) + "\n");
     });
 }
