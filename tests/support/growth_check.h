@@ -58,11 +58,30 @@ inline double TimeOnce(const std::function<void(size_t)> &work, size_t size, dou
     return clock() - start;
 }
 
-// The small run is repeated (at least 5 times and 20 ms in all) and its
-// fastest time kept: noise only ever adds time, and a too-slow small run
-// would hide growth while a single lucky fast one cannot invent it. The
-// large run is timed once and the faster of two kept only when the first
-// is over the bound, so a linear path pays for one large run.
+// Times work(size) as batches of runs long enough (2 ms at least) that the
+// clock's granularity and jitter cannot matter, and keeps the fastest of 5
+// batches, per run: noise only ever adds time, and a too-slow small run
+// would hide growth while one lucky fast batch cannot invent it.
+inline double FastestRun(const std::function<void(size_t)> &work, size_t size, double (*clock)()) {
+    size_t batch = 1;
+    double batch_seconds = TimeOnce(work, size, clock);
+    while (batch_seconds < 0.002 && batch < (size_t{1} << 20)) {
+        batch *= 2;
+        double start = clock();
+        for (size_t i = 0; i < batch; ++i) work(size);
+        batch_seconds = clock() - start;
+    }
+    double fastest = batch_seconds;
+    for (int batches = 1; batches < 5; ++batches) {
+        double start = clock();
+        for (size_t i = 0; i < batch; ++i) work(size);
+        fastest = std::min(fastest, clock() - start);
+    }
+    return std::max(fastest / static_cast<double>(batch), 1e-12);
+}
+
+// The large run is timed once, and the faster of two kept only when the
+// first is over the bound, so a linear path pays for one large run.
 // clock is CPU time unless the caller passes MonotonicSeconds: on a machine
 // shared with other jobs (a CI run beside a build) wall time stretched a
 // long run far more than a short one.
@@ -71,14 +90,7 @@ inline Growth MeasureGrowth(size_t n, const std::function<void(size_t)> &work,
     Growth growth;
     growth.n = n;
     work(n);  // warm up caches, lazily built tables, the page cache
-    double fastest = TimeOnce(work, n, clock);
-    double spent = fastest;
-    for (int runs = 1; runs < 5 || spent < 0.02; ++runs) {
-        double t = TimeOnce(work, n, clock);
-        fastest = std::min(fastest, t);
-        spent += t;
-    }
-    growth.small_seconds = std::max(fastest, 1e-9);
+    growth.small_seconds = FastestRun(work, n, clock);
     growth.large_seconds = TimeOnce(work, 100 * n, clock);
     if (growth.large_seconds / growth.small_seconds > kGrowthBound) {
         growth.large_seconds = std::min(growth.large_seconds, TimeOnce(work, 100 * n, clock));
