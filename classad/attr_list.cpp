@@ -29,6 +29,16 @@ bool is_assignment(ExprTree *tree) {
            tree->LArg()->MyType() == LX_VARIABLE;
 }
 
+// The index hash of an assignment's name. A name without prefixes (the
+// usual case) is its Variable's scope name, whose hash the Variable worked
+// out when it was built, so inserting does not hash the name again.
+// REQUIRES: is_assignment(tree).
+uint32_t assigned_name_hash(ExprTree *tree) {
+    const VariableBase *variable = static_cast<VariableBase *>(tree->LArg());
+    const VariableBase::Scope &scope = variable->ReferenceScope();
+    return scope.name == variable->Name() ? scope.hash : AttrList::NameHash(variable->Name());
+}
+
 // The elements record of a chain, which is handed out as the address of
 // the record's head.
 AttrListElems *elems_of(void *chain) {
@@ -239,22 +249,26 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
         return false;
     }
     inside_insert = true;
+    const uint32_t hash = assigned_name_hash(tree);
     if (replace) {
-        deleteOwn_(static_cast<VariableBase *>(tree->LArg())->Name());
+        deleteOwn_(static_cast<VariableBase *>(tree->LArg())->Name(), hash);
     }
     AttrListElem *elem = new (torvel::or_die) AttrListElem(tree);
     elem->dirty = true;
-    append_(elem);
+    append_(elem, hash);
     inside_insert = false;
     return true;
 }
 
 void AttrList::append_(AttrListElem *elem) {
+    append_(elem, assigned_name_hash(elem->tree));
+}
+
+void AttrList::append_(AttrListElem *elem, uint32_t hash) {
     elem->prev = elems_.tail;
     elem->next = nullptr;
     (elems_.tail != nullptr ? elems_.tail->next : elems_.head) = elem;
     elems_.tail = elem;
-    const uint32_t hash = NameHash(elem->name);
     AttrListElem *first = find_(elems_, elem->name, hash);
     if (first != nullptr) {
         first->shadowed++;  // appended behind an attribute of the same name
@@ -282,7 +296,10 @@ bool AttrList::Delete(const char *name) {
 }
 
 bool AttrList::deleteOwn_(const char *name) {
-    const uint32_t hash = NameHash(name);
+    return deleteOwn_(name, NameHash(name));
+}
+
+bool AttrList::deleteOwn_(const char *name, uint32_t hash) {
     auto matches = [name](AttrListElem *candidate) { return sameName_(candidate->name, name); };
     AttrListElem **indexed = elems_.index.find(hash, matches);
     if (indexed == nullptr) {

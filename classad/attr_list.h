@@ -383,8 +383,12 @@ class AttrList : public AttrListAbstract {
     // Appends elem to the own elements and indexes it (or counts it as
     // hidden behind the first element of its name).
     void append_(AttrListElem *elem);
+    // The same, for a caller that has the name's hash, NameHash(elem->name).
+    void append_(AttrListElem *elem, uint32_t hash);
     // Unlinks and deletes this list's first element named name.
     bool deleteOwn_(const char *name);
+    // The same, for a caller that has the name's hash, NameHash(name).
+    bool deleteOwn_(const char *name, uint32_t hash);
     // Takes this list out of every AttrListList holding it (no delete).
     void leaveAllLists_();
     // Shared walk of NextExpr / NextName.

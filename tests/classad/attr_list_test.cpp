@@ -107,6 +107,18 @@ TEST(AttrListInsert, NamesMatchWithoutRegardToCaseOnly) {
     EXPECT_EQ("a = 3", ExprText(list, "A"));
 }
 
+// Inserting takes a plain name's hash from its Variable; a name written
+// with a prefix must still be indexed, replaced and found whole.
+TEST(AttrListInsert, PrefixedNamesAreIndexedByTheWholeName) {
+    AttrList list;
+    ASSERT_TRUE(list.Insert("MY.x = 1", true));
+    ASSERT_TRUE(list.Insert("x = 2", true));
+    ASSERT_TRUE(list.Insert("my.X = 3", true));
+    EXPECT_EQ("x = 2\nmy.X = 3\n", Printed(list));
+    EXPECT_EQ("my.X = 3", ExprText(list, "MY.x"));
+    EXPECT_EQ("x = 2", ExprText(list, "X"));
+}
+
 TEST(AttrListInsert, OnlyAssignmentsToPlainNamesAreAccepted) {
     AttrList list;
     EXPECT_FALSE(list.Insert("1 + 2", true));

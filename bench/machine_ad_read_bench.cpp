@@ -1,0 +1,291 @@
+// Reading a pool of generated machine ads (tests/support/machine_ads.h,
+// about 100 attributes and 2 KB of text each) through each reader, beside
+// baselines over the same bytes in the same iteration, in this thread's CPU
+// time:
+//   BM_TextRead     the text form from one file of ads (ClassAd(FILE*, ...)
+//                   over fmemopen), beside memcpy of the text and beside a
+//                   plain tokenizer loop over it;
+//   BM_WireDecode   ClassAd::initFromStream over the pool's wire form,
+//                   beside memcpy of the encoded bytes;
+//   BM_WireEncode   ClassAd::put of the pool, beside memcpy of what it
+//                   writes;
+//   BM_XmlRead      ClassAdXMLParser::ParseClassAds over the pool's XML
+//                   form, beside memcpy and a tag-scanning loop.
+// Each reports its own rate as bytes_per_second, each baseline's rate as
+// "<baseline>_MB_s" and "ratio_<baseline>" (case time over baseline time).
+// BM_TextRead also reports "bytes_per_attr_beyond_text": the heap bytes
+// the pool holds once read (mallinfo2 deltas, string space included) less
+// the bytes of the attributes' own "name = value" texts, per attribute.
+// Every case repeats 3 times and shows mean, median and spread; read the
+// median.
+#include <benchmark/benchmark.h>
+#include <ctype.h>
+#include <malloc.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/baseline_timer.h"
+#include "classad/class_ad.h"
+#include "classad/classad_xml.h"
+#include "tests/stream/memory_stream.h"
+#include "tests/support/machine_ads.h"
+
+const char *mySubSystem = "TOOL";
+
+namespace {
+
+const int kPoolAds = 1000;
+
+struct Pool {
+    std::string text;                         // the ads' text forms, each ended by a "***" line
+    std::string xml;                          // the ads' XML forms, one after the other
+    std::vector<machine_ads::Attribute> all;  // every attribute of every ad
+    MemoryStream wire;                        // the ads' wire forms
+};
+
+const Pool &ThePool() {
+    static Pool *pool = [] {
+        Pool *p = new Pool;
+        p->wire.encode();
+        for (int seed = 0; seed < kPoolAds; seed++) {
+            std::vector<machine_ads::Attribute> ad = machine_ads::Generate(seed);
+            p->text += machine_ads::TextForm(ad) + "***\n";
+            p->xml += machine_ads::XmlForm(ad);
+            machine_ads::PutWireForm(ad, p->wire);
+            p->all.insert(p->all.end(), ad.begin(), ad.end());
+        }
+        return p;
+    }();
+    return *pool;
+}
+
+// A plain tokenizer over ClassAd text: names, numbers, quoted strings and
+// one-byte operators, each counted and its first byte summed, nothing kept.
+size_t Tokenize(const char *p, const char *end) {
+    size_t tokens = 0;
+    size_t sum = 0;
+    while (p < end) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            p++;
+            continue;
+        }
+        tokens++;
+        sum += c;
+        if (isalpha(c) || c == '_') {
+            while (p < end && (isalnum(static_cast<unsigned char>(*p)) || *p == '_' || *p == '.')) {
+                p++;
+            }
+        } else if (isdigit(c)) {
+            while (p < end && (isdigit(static_cast<unsigned char>(*p)) || *p == '.' || *p == 'e' ||
+                               *p == 'E')) {
+                p++;
+            }
+        } else if (c == '"') {
+            for (p++; p < end && *p != '"'; p++) {
+                if (*p == '\\') p++;
+            }
+            p++;
+        } else {
+            p++;
+        }
+    }
+    return tokens + sum;
+}
+
+// Counts the elements of an XML text: every "<...>" tag, nothing kept.
+size_t ScanTags(const char *p, const char *end) {
+    size_t tags = 0;
+    while ((p = static_cast<const char *>(memchr(p, '<', static_cast<size_t>(end - p)))) !=
+           nullptr) {
+        const char *close = static_cast<const char *>(memchr(p, '>', static_cast<size_t>(end - p)));
+        if (close == nullptr) break;
+        tags += static_cast<size_t>(close[-1] == '/') + 1;
+        p = close + 1;
+    }
+    return tags;
+}
+
+// A baseline run after the case in the same iteration.
+struct Baseline {
+    const char *name;
+    std::function<void()> run;
+    double seconds = 0;
+};
+
+// Times work, then each baseline, every iteration, in thread CPU time;
+// work's time is the case's. bytes is what one call of each reads.
+template <class Work>
+void RunBesideBaselines(benchmark::State &state, size_t bytes, Work work,
+                        std::vector<Baseline> baselines) {
+    double work_seconds = 0;
+    for (auto _ : state) {
+        double t0 = ThreadCpuSeconds();
+        work();
+        double t1 = ThreadCpuSeconds();
+        work_seconds += t1 - t0;
+        state.SetIterationTime(t1 - t0);
+        for (Baseline &b : baselines) {
+            double s = ThreadCpuSeconds();
+            b.run();
+            b.seconds += ThreadCpuSeconds() - s;
+        }
+    }
+    double iterations = static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    for (const Baseline &b : baselines) {
+        if (b.seconds > 0 && iterations > 0) {
+            state.counters[std::string(b.name) + "_MB_s"] = bytes * iterations / b.seconds / 1e6;
+            state.counters[std::string("ratio_") + b.name] = work_seconds / b.seconds;
+        }
+    }
+}
+
+Baseline Memcpy(const void *bytes, size_t size) {
+    auto copy = std::make_shared<std::vector<char>>(size);
+    return {"memcpy", [copy, bytes, size] {
+                memcpy(copy->data(), bytes, size);
+                benchmark::DoNotOptimize(copy->data());
+                benchmark::ClobberMemory();
+            }};
+}
+
+// Reads every ad of the pool's text form; the caller deletes them.
+std::vector<ClassAd *> ReadText(const std::string &text) {
+    std::vector<ClassAd *> ads;
+    FILE *file = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+    char delimiter[] = "***";
+    for (;;) {
+        int is_eof = 0, error = 0, empty = 0;
+        ClassAd *ad = new ClassAd(file, delimiter, is_eof, error, empty);
+        if (empty || error) {
+            delete ad;
+            break;
+        }
+        ads.push_back(ad);
+        if (is_eof) break;
+    }
+    fclose(file);
+    return ads;
+}
+
+void DeleteAll(std::vector<ClassAd *> &ads) {
+    for (ClassAd *ad : ads) delete ad;
+    ads.clear();
+}
+
+// Heap bytes the read pool holds per attribute beyond the attributes' own
+// "name = value" texts; -1 when the pool did not read whole.
+double BytesPerAttributeBeyondText(const Pool &pool) {
+    size_t before = mallinfo2().uordblks;
+    std::vector<ClassAd *> ads = ReadText(pool.text);
+    size_t after = mallinfo2().uordblks;
+    size_t read = ads.size();
+    DeleteAll(ads);
+    if (read != static_cast<size_t>(kPoolAds)) {
+        return -1;
+    }
+    double text = 0;
+    for (const machine_ads::Attribute &a : pool.all) {
+        text += static_cast<double>(a.name.size() + 3 + a.value.size());
+    }
+    return (static_cast<double>(after - before) - text) / static_cast<double>(pool.all.size());
+}
+
+void BM_TextRead(benchmark::State &state) {
+    const Pool &pool = ThePool();
+    double beyond = BytesPerAttributeBeyondText(pool);
+    if (beyond < 0) {
+        state.SkipWithError("the text reader lost ads");
+        return;
+    }
+    state.counters["bytes_per_attr_beyond_text"] = beyond;
+    const std::string &text = pool.text;
+    RunBesideBaselines(
+        state, text.size(),
+        [&] {
+            std::vector<ClassAd *> ads = ReadText(text);
+            DeleteAll(ads);
+        },
+        {Memcpy(text.data(), text.size()),
+         {"tokenizer",
+          [&] { benchmark::DoNotOptimize(Tokenize(text.data(), text.data() + text.size())); }}});
+}
+
+void BM_WireDecode(benchmark::State &state) {
+    Pool &pool = const_cast<Pool &>(ThePool());
+    MemoryStream &stream = pool.wire;
+    const std::vector<unsigned char> &bytes = stream.bytes();
+    std::vector<unsigned char> copy(bytes);
+    RunBesideBaselines(state, copy.size(),
+                       [&] {
+                           stream.channel().read_pos = 0;
+                           for (int i = 0; i < kPoolAds; i++) {
+                               ClassAd ad;
+                               if (!ad.initFromStream(stream)) {
+                                   state.SkipWithError("the wire reader failed");
+                                   return;
+                               }
+                           }
+                       },
+                       {Memcpy(copy.data(), copy.size())});
+}
+
+void BM_WireEncode(benchmark::State &state) {
+    const Pool &pool = ThePool();
+    std::vector<ClassAd *> ads = ReadText(pool.text);
+    size_t encoded = 0;
+    {
+        MemoryStream probe;
+        for (ClassAd *ad : ads) ad->put(probe);
+        encoded = probe.bytes().size();
+    }
+    std::vector<char> source(encoded, 'x');
+    RunBesideBaselines(state, encoded,
+                       [&] {
+                           MemoryStream stream;
+                           for (ClassAd *ad : ads) {
+                               if (!ad->put(stream)) {
+                                   state.SkipWithError("the wire writer failed");
+                                   return;
+                               }
+                           }
+                       },
+                       {Memcpy(source.data(), source.size())});
+    DeleteAll(ads);
+}
+
+void BM_XmlRead(benchmark::State &state) {
+    const std::string &xml = ThePool().xml;
+    ClassAdXMLParser parser;
+    RunBesideBaselines(
+        state, xml.size(),
+        [&] {
+            int place = 0;
+            for (int i = 0; i < kPoolAds; i++) {
+                delete parser.ParseClassAds(xml.c_str(), &place);
+            }
+        },
+        {Memcpy(xml.data(), xml.size()),
+         {"tag_scan",
+          [&] { benchmark::DoNotOptimize(ScanTags(xml.data(), xml.data() + xml.size())); }}});
+}
+
+void Setup(benchmark::internal::Benchmark *b) {
+    b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(3)->DisplayAggregatesOnly(true);
+}
+
+}  // namespace
+
+BENCHMARK(BM_TextRead)->Apply(Setup);
+BENCHMARK(BM_WireDecode)->Apply(Setup);
+BENCHMARK(BM_WireEncode)->Apply(Setup);
+BENCHMARK(BM_XmlRead)->Apply(Setup);
+
+BENCHMARK_MAIN();
