@@ -51,9 +51,14 @@ cleanup() {
   if [ "$installed_by_us" -eq 1 ]; then
     dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
   fi
-  if [ "$account_existed" -eq 0 ] && getent passwd torvel >/dev/null; then
-    userdel torvel >/dev/null 2>&1 || true
-    getent group torvel >/dev/null && groupdel torvel >/dev/null 2>&1 || true
+  # userdel fails while another process holds the account files' lock.
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    [ "$account_existed" -eq 0 ] && getent passwd torvel >/dev/null || break
+    userdel torvel >/dev/null 2>&1 || sleep 1
+  done
+  if [ "$account_existed" -eq 0 ] && getent group torvel >/dev/null; then
+    groupdel torvel >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
