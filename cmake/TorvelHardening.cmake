@@ -2,7 +2,7 @@
 # by the top-level list file before any target: the stack protector on
 # functions with arrays or address-taken locals, position-independent
 # executables, and relocations all resolved at start and then made
-# read-only (full RELRO with BIND_NOW). _FORTIFY_SOURCE stays off: see the
+# read-only (full RELRO with BIND_NOW). _FORTIFY_SOURCE=2 is set in the
 # top-level list file. Directories that reset their options (mpi_test/)
 # build no installed program.
 

@@ -57,6 +57,18 @@ extern "C" int dprintf(int flags, const char *format, ...) {
     return 0;
 }
 
+// A program compiled with _FORTIFY_SOURCE has its dprintf calls turned into
+// __dprintf_chk(flags, level, format, ...) by the C library's headers; this
+// definition keeps them on the debug log. The checking level has nothing to
+// check here: the format is the debug log's own.
+extern "C" int __dprintf_chk(int flags, int level, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    _torvel_dprintf_va(flags, format, args);
+    va_end(args);
+    return 0;
+}
+
 extern "C" void _torvel_set_debug_flags(const char *names) {
     DebugFlags |= D_ALWAYS;
     if (names == nullptr) {

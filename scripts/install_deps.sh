@@ -10,7 +10,8 @@ mpich libmpich-dev lam4-dev lam-runtime
 openjdk-17-jdk-headless
 clang-14 libclang-rt-14-dev clang-format-14
 pybind11-dev python3-dev python3-pytest
-util-linux passwd iproute2 strace systemd"
+util-linux passwd iproute2 strace systemd
+lintian adduser"
 
 missing=""
 for p in $PACKAGES; do

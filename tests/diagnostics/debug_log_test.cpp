@@ -122,6 +122,20 @@ TEST_F(DebugLogTest, OnlySelectedCategoriesAreWritten) {
     EXPECT_EQ("shown\n", Read(path));
 }
 
+// Code compiled with _FORTIFY_SOURCE reaches dprintf as
+// __dprintf_chk(flags, level, format, ...); the line still goes to the log,
+// never to the descriptor the C library's function would take flags for.
+extern "C" int __dprintf_chk(int flags, int level, const char *format, ...);
+
+TEST_F(DebugLogTest, FortifiedEntryWritesToTheLog) {
+    std::string path = SetLog(0, "main");
+    DebugFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
+    // The C library's function would write this to descriptor 1.
+    EXPECT_EQ(0, __dprintf_chk(D_ALWAYS, 1, "checked %s %d\n", "line", 7));
+    __dprintf_chk(D_FULLDEBUG, 1, "hidden\n");
+    EXPECT_EQ("checked line 7\n", Read(path));
+}
+
 // The category is tested inline before any call; that test must agree with
 // the function's: flags evaluated once, a line of a category that is off
 // skipped with its arguments, and before set-up every line kept whatever
