@@ -83,7 +83,7 @@ const char * const kDomains[] = {"cs.example.edu", "hep.example.org", "farm.exam
 // The fixed part of every ad's expressions; their operands vary little in a
 // real pool either.
 const char * const kStart[] = {
-    "(KeyboardIdle > 15 * 60) && (LoadAvg - CondorLoadAvg <= 0.3)",
+    "(KeyboardIdle > 15 * 60) && (LoadAvg - TorvelLoadAvg <= 0.3)",
     "TRUE",
     "(TARGET.Owner == \"alice\" || TARGET.Owner == \"bob\") && KeyboardIdle > 600",
     "((MY.Memory >= TARGET.ImageSize / 1024) && (CpuBusyTime < 120))",
@@ -144,9 +144,9 @@ inline std::vector<Attribute> Generate(uint64_t seed) {
     add("Mips", Int(2000 + r.Pick(30000)), 'i');
     add("KFlops", Int(400000 + r.Pick(2000000)), 'i');
     add("LoadAvg", Real(r, 4, 6), 'r');
-    add("CondorLoadAvg", Real(r, 2, 6), 'r');
+    add("TorvelLoadAvg", Real(r, 2, 6), 'r');
     add("TotalLoadAvg", Real(r, 16, 6), 'r');
-    add("TotalCondorLoadAvg", Real(r, 8, 6), 'r');
+    add("TotalTorvelLoadAvg", Real(r, 8, 6), 'r');
     add("KeyboardIdle", Int(r.Pick(1000000)), 'i');
     add("ConsoleIdle", Int(r.Pick(1000000)), 'i');
     add("CpuBusyTime", Int(r.Pick(3600)), 'i');
@@ -194,7 +194,7 @@ inline std::vector<Attribute> Generate(uint64_t seed) {
     add("Department", Quoted(r.Chance(50) ? "physics" : "chemistry"), 's');
     add("Group", Quoted(r.Chance(50) ? "physics" : "biology"), 's');
     add("SlotWeight", "Cpus", 'e');
-    add("CpuBusy", "((LoadAvg - CondorLoadAvg) >= 0.5)", 'e');
+    add("CpuBusy", "((LoadAvg - TorvelLoadAvg) >= 0.5)", 'e');
     add("MachineBusy", "(LoadAvg >= 0.5) || (KeyboardIdle < 900)", 'e');
     add("Start", r.From(kStart), 'e');
     add("Requirements", "START", 'e');
