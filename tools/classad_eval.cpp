@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "classad/ad_file_reader.h"
 #include "classad/attr_list.h"
 #include "classad/attr_names.h"
 #include "classad/class_ad.h"
@@ -78,50 +79,24 @@ const char kHelp[] = CLASSAD_EVAL_USAGE
     "Exit status: 0; 1 when an EXPR does not parse, an ad file cannot be read or\n"
     "the answers cannot be written; 2 for bad usage.\n";
 
-// Skips blanks and tabs, as the attribute-list file form does.
-const char *skip_blanks(const char *s) {
-    while (*s == ' ' || *s == '\t') {
-        ++s;
-    }
-    return s;
-}
-
-// Reads the attribute-list text form from file into ad, one assignment per
-// line, each parsed and inserted (replacing) by the attribute list itself.
+// Reads the whole of file into ad as one ad (blank lines do not end it).
 // False, with a message, at the first line that is not an assignment (the
 // message quotes a bounded excerpt of it) and when reading fails.
 bool read_ad_lines(FILE *file, const char *path, AttrList &ad) {
-    char *line = nullptr;
-    size_t capacity = 0;
-    int number = 0;
-    bool ok = true;
-    ssize_t length;
-    // A read error can end a line early: such a line is not looked at.
-    while ((length = getline(&line, &capacity, file)) >= 0 && !ferror(file)) {
-        ++number;
-        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
-            line[--length] = '\0';
-        }
-        const char *text = skip_blanks(line);
-        if (*text == '\0' || *text == '#') {
-            continue;
-        }
-        if (!ad.Insert(text, true)) {
-            MyString excerpt = line_excerpt(text, static_cast<size_t>(line + length - text));
-            fprintf(stderr, "%s: %s:%d: not an attribute assignment: %s\n", kProgram, path, number,
-                    excerpt.Value());
-            ok = false;
-            break;
-        }
+    AdFileReader reader(file);
+    AdFileReader::Status status = reader.ReadAll(ad);
+    if (status == AdFileReader::kBadLine) {
+        const std::string &line = reader.BadLine();
+        MyString excerpt = line_excerpt(line.data(), line.size());
+        fprintf(stderr, "%s: %s:%d: not an attribute assignment: %s\n", kProgram, path,
+                reader.Line(), excerpt.Value());
+        return false;
     }
-    // getline gives -1 at the end and on a read error alike.
-    int read_errno = errno;
-    if (ok && ferror(file)) {
-        fprintf(stderr, "%s: %s: %s\n", kProgram, path, strerror(read_errno));
-        ok = false;
+    if (status == AdFileReader::kReadError) {
+        fprintf(stderr, "%s: %s: %s\n", kProgram, path, strerror(reader.Errno()));
+        return false;
     }
-    free(line);
-    return ok;
+    return true;
 }
 
 // Fills ad from path ("-": standard input); false with a message on failure.
@@ -294,18 +269,6 @@ int run_evaluate(const Request &request) {
                         request.target_path != nullptr ? &target : nullptr);
 }
 
-// Moves the string value of the attribute name into the ad's type (set by
-// set_type), as reading a ClassAd from a file does; anything else leaves
-// the ad without that type.
-void take_type(ClassAd &ad, const char *name, void (ClassAd::*set_type)(const char *)) {
-    char *value = nullptr;
-    if (ad.EvalString(name, nullptr, &value)) {
-        (ad.*set_type)(value);
-        free(value);
-    }
-    ad.Delete(name);
-}
-
 // --match FILE1 FILE2
 int run_match(const char *first_path, const char *second_path) {
     ClassAd first;
@@ -313,10 +276,8 @@ int run_match(const char *first_path, const char *second_path) {
     if (!load_ad(first_path, first) || !load_ad(second_path, second)) {
         return 1;
     }
-    for (ClassAd *ad : {&first, &second}) {
-        take_type(*ad, ATTR_MY_TYPE, &ClassAd::SetMyTypeName);
-        take_type(*ad, ATTR_TARGET_TYPE, &ClassAd::SetTargetTypeName);
-    }
+    first.TakeTypesFromAttributes();
+    second.TakeTypesFromAttributes();
     tool_printf("%d\n", first.IsAMatch(&second));
     return 0;
 }

@@ -179,11 +179,11 @@ TEST_F(ToolsFaultsTest, ReadErrorAtEveryPointOfAnAdFileFails) {
         GTEST_SKIP() << "strace is not installed";
     }
     std::string text;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 30000; ++i) {
         text += "A_" + std::to_string(i) + " = " + std::to_string(i) + "\n";
     }
-    std::string ad = dir_.Write("ad", text);  // several stdio buffers long
-    const std::string answers = "INTEGER:0\nINTEGER:1999\n";
+    std::string ad = dir_.Write("ad", text);  // several read buffers long
+    const std::string answers = "INTEGER:0\nINTEGER:29999\n";
     const std::string read_error = "classad_eval: " + ad + ": Input/output error\n";
     int file_failures = 0;
     int n = 1;
@@ -191,7 +191,7 @@ TEST_F(ToolsFaultsTest, ReadErrorAtEveryPointOfAnAdFileFails) {
         ProgramRun r = Run(kStrace,
                            {"-f", "-qq", "-o", "/dev/null", "-e", "trace=read", "-e",
                             "inject=read:error=EIO:when=" + std::to_string(n), kClassadEval, "--my",
-                            ad, "MY.A_0", "MY.A_1999"},
+                            ad, "MY.A_0", "MY.A_29999"},
                            nullptr, true);
         ASSERT_FALSE(r.timed_out) << n;
         if (r.err == read_error) {
