@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/gt3_jars.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
@@ -33,71 +34,6 @@ namespace {
 const char kLauncher[] = TORVEL_BINARY_DIR "/launcher/gt3_gahp_launcher";
 const char kDemoConfig[] = TORVEL_BINARY_DIR "/demo/torvel_config";
 const char kDemoTree[] = TORVEL_BINARY_DIR "/demo/gt3";
-
-// The installation's jars in stored order; the launcher walks them from the
-// last entry down.
-const char * const kJars[] = {
-    "axis.jar",
-    "casClients.jar",
-    "cas.jar",
-    "casServer.jar",
-    "casTests.jar",
-    "cog-axis.jar",
-    "cog-jglobus.jar",
-    "cog-tomcat.jar",
-    "commons-collections.jar",
-    "commons-dbcp.jar",
-    "commons-discovery.jar",
-    "commons-logging.jar",
-    "commons-pool.jar",
-    "cryptix32.jar",
-    "cryptix-asn1.jar",
-    "cryptix.jar",
-    "exolabcore-0.3.5.jar",
-    "filestreaming.jar",
-    "gram-rips.jar",
-    "grim.jar",
-    "gt3-gahp.jar",
-    "jaxrpc.jar",
-    "jboss-j2ee.jar",
-    "jce-jdk13-120.jar",
-    "jgss.jar",
-    "jug-1.0.1.jar",
-    "log4j-1.2.8.jar",
-    "mds-aggregator.jar",
-    "mds-db.jar",
-    "mds-index.jar",
-    "mds-providers.jar",
-    "mjs.jar",
-    "mmjfs.jar",
-    "multirft.jar",
-    "ogsa.jar",
-    "ogsa_messaging_jms.jar",
-    "ogsa-samples.jar",
-    "openjms-0.7.5.jar",
-    "opensaml.jar",
-    "pg73jdbc2.jar",
-    "puretls.jar",
-    "saaj.jar",
-    "sdb.jar",
-    "servlet.jar",
-    "wsdl4j.jar",
-    "wsif.jar",
-    "xalan.jar",
-    "xercesImpl.jar",
-    "xindice-1.1b3.jar",
-    "xindice-servicegroup.jar",
-    "xindice-servicegroup-stub.jar",
-    "xml-apis-1.1.jar",
-    "xmldb-api-20021118.jar",
-    "xmldb-api-sdk-20021118.jar",
-    "xmldb-common.jar",
-    "xmldb-xupdate.jar",
-    "xmlParserAPIs.jar",
-    "xmlrpc-1.1.jar",
-    "xmlsec.jar",
-};
-const int kJarCount = sizeof(kJars) / sizeof(kJars[0]);
 
 // Exits with a status of its own so a test can tell that the process really
 // became the script.
@@ -183,8 +119,9 @@ std::string expected_class_path(const std::string &location) {
     if (lib.empty() || lib.back() != '/') lib += '/';
     lib += "lib/";
     std::string value = "CLASSPATH=";
-    for (int i = kJarCount - 1; i >= 0; --i) {
-        value += lib + kJars[i];
+    const std::vector<std::string> &jars = torvel_test::Gt3Jars();
+    for (int i = static_cast<int>(jars.size()) - 1; i >= 0; --i) {
+        value += lib + jars[i];
         if (i > 0) value += ':';
     }
     return value;
@@ -204,7 +141,7 @@ class LauncherTest : public testing::Test {
         java_ = root_ + "/fake_java";
         ASSERT_EQ(mkdir(gt3_.c_str(), 0755), 0);
         ASSERT_EQ(mkdir((gt3_ + "/lib").c_str(), 0755), 0);
-        for (const char *jar : kJars) {
+        for (const std::string &jar : torvel_test::Gt3Jars()) {
             write_file(jar_path(jar), "", 0644);
         }
         write_file(java_, kFakeJavaScript, 0755);
@@ -216,7 +153,7 @@ class LauncherTest : public testing::Test {
         EXPECT_NE(access(root_.c_str(), F_OK), 0) << root_ << " was not removed";
     }
 
-    std::string jar_path(const char *jar) const { return gt3_ + "/lib/" + jar; }
+    std::string jar_path(const std::string &jar) const { return gt3_ + "/lib/" + jar; }
 
     void write_config(const std::string &text) { write_file(config_, text, 0644); }
 
@@ -272,7 +209,7 @@ TEST_F(LauncherTest, ClassPathStartsWithLastJarAndEndsWithFirst) {
     EXPECT_EQ(value.substr(value.size() - tail.size()), tail);
     int separators = 0;
     for (char c : value) separators += c == ':';
-    EXPECT_EQ(separators, kJarCount - 1);
+    EXPECT_EQ(separators, static_cast<int>(torvel_test::Gt3Jars().size()) - 1);
 }
 
 TEST_F(LauncherTest, LocationWithTrailingSlashGetsNoDoubleSlash) {

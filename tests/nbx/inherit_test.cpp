@@ -21,6 +21,7 @@
 #include "nbx/nbx_ops.h"
 #include "nbx/sock_table.h"
 #include "tests/nbx/nbx_test_support.h"
+#include "tests/support/gt3_jars.h"
 
 namespace {
 
@@ -395,75 +396,13 @@ TEST(HandOverEndToEndTest, StageProgramWithoutBrokeringHandsNothingOver) {
     EXPECT_EQ(run.status, 2) << run.out;
 }
 
-// The jars the launcher checks before it execs; empty files serve.
-const char * const kJars[] = {
-    "axis.jar",
-    "casClients.jar",
-    "cas.jar",
-    "casServer.jar",
-    "casTests.jar",
-    "cog-axis.jar",
-    "cog-jglobus.jar",
-    "cog-tomcat.jar",
-    "commons-collections.jar",
-    "commons-dbcp.jar",
-    "commons-discovery.jar",
-    "commons-logging.jar",
-    "commons-pool.jar",
-    "cryptix32.jar",
-    "cryptix-asn1.jar",
-    "cryptix.jar",
-    "exolabcore-0.3.5.jar",
-    "filestreaming.jar",
-    "gram-rips.jar",
-    "grim.jar",
-    "gt3-gahp.jar",
-    "jaxrpc.jar",
-    "jboss-j2ee.jar",
-    "jce-jdk13-120.jar",
-    "jgss.jar",
-    "jug-1.0.1.jar",
-    "log4j-1.2.8.jar",
-    "mds-aggregator.jar",
-    "mds-db.jar",
-    "mds-index.jar",
-    "mds-providers.jar",
-    "mjs.jar",
-    "mmjfs.jar",
-    "multirft.jar",
-    "ogsa.jar",
-    "ogsa_messaging_jms.jar",
-    "ogsa-samples.jar",
-    "openjms-0.7.5.jar",
-    "opensaml.jar",
-    "pg73jdbc2.jar",
-    "puretls.jar",
-    "saaj.jar",
-    "sdb.jar",
-    "servlet.jar",
-    "wsdl4j.jar",
-    "wsif.jar",
-    "xalan.jar",
-    "xercesImpl.jar",
-    "xindice-1.1b3.jar",
-    "xindice-servicegroup.jar",
-    "xindice-servicegroup-stub.jar",
-    "xml-apis-1.1.jar",
-    "xmldb-api-20021118.jar",
-    "xmldb-api-sdk-20021118.jar",
-    "xmldb-common.jar",
-    "xmldb-xupdate.jar",
-    "xmlParserAPIs.jar",
-    "xmlrpc-1.1.jar",
-    "xmlsec.jar",
-};
-
 class LauncherExecTest : public testing::Test {
  protected:
     void SetUp() override {
         ASSERT_EQ(mkdir(dir_.Path("gt3").c_str(), 0755), 0);
         ASSERT_EQ(mkdir(dir_.Path("gt3/lib").c_str(), 0755), 0);
-        for (const char *jar : kJars)
+        // The jars the launcher checks before it execs; empty files serve.
+        for (const std::string &jar : torvel_test::Gt3Jars())
             ASSERT_TRUE(torvel_test::WriteFile(dir_.Path("gt3/lib/") + jar, ""));
         ASSERT_TRUE(torvel_test::WriteFile(dir_.Path("torvel_config"),
                                            std::string("JAVA = ") +
