@@ -3,37 +3,16 @@
 # injected faults, signals, big input), and check growth at n and 100·n.
 import os
 import shutil
-import subprocess
 import sys
 import time
 
 import pytest
 
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from torvel_pytest import binary_dir, child_python  # noqa: E402,F401
+
 # Linear work grows about 100x from n to 100n, quadratic about 10,000x.
 GROWTH_BOUND = 300.0
-
-
-@pytest.fixture
-def binary_dir():
-    path = os.environ.get("TORVEL_BINARY_DIR")
-    if not path:
-        pytest.skip("TORVEL_BINARY_DIR not set (run through ctest)")
-    return path
-
-
-def run_python(code, env_changes=None, unset=(), timeout=60):
-    """Runs code in a fresh interpreter that imports the same module."""
-    env = dict(os.environ)
-    for name in unset:
-        env.pop(name, None)
-    env.update(env_changes or {})
-    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
-                          text=True, timeout=timeout)
-
-
-@pytest.fixture
-def child_python():
-    return run_python
 
 
 @pytest.fixture
