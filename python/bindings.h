@@ -21,6 +21,12 @@ struct ConfigFailure {
     std::string message;
 };
 
+// The module's classes take Python's own metaclass rather than pybind11's,
+// so that they are the plain classes their type stubs declare.
+inline pybind11::metaclass plain_class() {
+    return pybind11::metaclass(reinterpret_cast<PyObject *>(&PyType_Type));
+}
+
 void bind_expressions(pybind11::module_ &m);
 void bind_classads(pybind11::module_ &m);
 void bind_config(pybind11::module_ &m);

@@ -277,12 +277,12 @@ std::vector<int> match_all(ClassAd &job, const py::sequence &machines) {
 }  // namespace
 
 void bind_expressions(py::module_ &m) {
-    py::class_<UndefinedValue>(m, "UndefinedType", "The type of torvel.Undefined.")
+    py::class_<UndefinedValue>(m, "UndefinedType", "The type of torvel.Undefined.", plain_class())
         .def(
             "__repr__", [](const UndefinedValue &) { return "Undefined"; }, "'Undefined'.")
         .def(
             "__bool__", [](const UndefinedValue &) { return false; }, "Always false.");
-    py::class_<ErrorValue>(m, "ErrorType", "The type of torvel.Error.")
+    py::class_<ErrorValue>(m, "ErrorType", "The type of torvel.Error.", plain_class())
         .def(
             "__repr__", [](const ErrorValue &) { return "Error"; }, "'Error'.")
         .def(
@@ -292,7 +292,7 @@ void bind_expressions(py::module_ &m) {
     m.attr("Undefined") = *undefined_object;
     m.attr("Error") = *error_object;
 
-    py::class_<Expr>(m, "Expr", "A parsed ClassAd expression (immutable).")
+    py::class_<Expr>(m, "Expr", "A parsed ClassAd expression (immutable).", plain_class())
         .def(py::init([](const std::string &text) {
                  return Expr{std::shared_ptr<ExprTree>(parse_or_throw(text, "expression"))};
              }),
@@ -449,7 +449,7 @@ void bind_forms(PyClassAd &ads) {
 }  // namespace
 
 void bind_classads(py::module_ &m) {
-    PyClassAd ads(m, "ClassAd", "A ClassAd: typed, ordered attributes.");
+    PyClassAd ads(m, "ClassAd", "A ClassAd: typed, ordered attributes.", plain_class());
     bind_construction(ads);
     bind_attributes(ads);
     bind_forms(ads);

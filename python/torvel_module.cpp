@@ -35,7 +35,7 @@ void set_subsystem(const std::string &name) {
     mySubSystem = subsystem_storage->c_str();
 }
 
-PYBIND11_MODULE(torvel, m) {
+PYBIND11_MODULE(_torvel, m) {
     m.doc() = "ClassAds, expressions and configuration of the Torvel library.";
     install_fatal_trap();
     static py::exception<ParseFailure> parse_error(m, "ParseError", PyExc_ValueError);
