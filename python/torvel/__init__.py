@@ -3,12 +3,14 @@
 The compiled part is torvel._torvel; everything public is re-exported here.
 """
 from torvel._torvel import (
+    AdReader,
     ClassAd,
     ConfigError,
     Error,
     ErrorType,
     Expr,
     ParseError,
+    TorvelError,
     Undefined,
     UndefinedType,
     __version__,
@@ -17,15 +19,17 @@ from torvel._torvel import (
     match_all,
     param,
     param_bool,
+    param_float,
     param_int,
+    read_ads,
     saved_debug_lines,
     version,
     where,
 )
 
 __all__ = [
-    "ClassAd", "ConfigError", "Error", "ErrorType", "Expr", "ParseError",
+    "AdReader", "ClassAd", "ConfigError", "Error", "ErrorType", "Expr", "ParseError", "TorvelError",
     "Undefined", "UndefinedType", "__version__", "expand", "load_config", "match_all",
-    "param", "param_bool", "param_int", "saved_debug_lines",
+    "param", "param_bool", "param_float", "param_int", "read_ads", "saved_debug_lines",
     "version", "where",
 ]

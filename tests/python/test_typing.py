@@ -6,6 +6,7 @@ import sys
 
 TYPED_USE = '''
 import copy
+from collections.abc import Mapping
 import torvel
 
 ad: torvel.ClassAd = torvel.ClassAd("Memory = 64; Name = \\"m1\\"")
@@ -18,6 +19,11 @@ expr: torvel.Expr = ad.lookup("Memory")
 same: bool = copy.deepcopy(ad) == ad
 matched: list[int] = torvel.match_all(ad, [ad])
 limit: int = torvel.param_int("MAX_JOBS", 10)
+ratio: float = torvel.param_float("RATIO", 0.5)
+view: Mapping[str, object] = ad
+names_seen = {torvel.Expr("a + 1"): ad.pop("Cpus", None)}
+for machine in torvel.read_ads("machines.ads"):
+    machine.update(ad, Slot=1)
 try:
     torvel.ClassAd("A = (")
 except torvel.ParseError as e:
