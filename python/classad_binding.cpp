@@ -222,11 +222,14 @@ void set_items(ClassAd &ad, py::handle mapping) {
     }
 }
 
-// An ad from a mapping of values, from a file object (the whole file as
-// one ad), or empty for None.
+// A copy of another ad, an ad from a mapping of values, from a file object
+// (the whole file as one ad), or empty for None.
 std::unique_ptr<ClassAd> ad_from_object(py::object source) {
     if (source.is_none()) {
         return std::make_unique<ClassAd>();
+    }
+    if (py::isinstance<ClassAd>(source)) {
+        return std::make_unique<ClassAd>(source.cast<const ClassAd &>());
     }
     if (py::hasattr(source, "keys")) {
         auto ad = std::make_unique<ClassAd>();

@@ -217,7 +217,7 @@ def test_mutable_mapping_protocol():
     other = torvel.ClassAd()
     other.update(ad)  # another ad's expressions, not their values
     assert str(other.lookup("B")) == "A + 1" and other["E"] == 8
-    assert torvel.ClassAd(ad) == other
+    assert torvel.ClassAd(ad) == ad and other != ad  # a copy has the types too
     ad.clear()
     assert len(ad) == 0 and ad.my_type == "Job"
 
@@ -229,6 +229,8 @@ def test_copies_pickles_and_structural_equality():
     for again in (copy.copy(ad), copy.deepcopy(ad), pickle.loads(pickle.dumps(ad))):
         assert again == ad and list(again) == list(ad) and again.my_type == "Job"
         assert again["Up"] == "AB" and again["Tiny"] == ad["Tiny"] != 0
+    del ad["Tiny"]
+    assert torvel.ClassAd(str(ad)) == ad  # the text form, calls and all
     changed = copy.deepcopy(ad)
     changed["Name"] = torvel.Expr('strcat("a"; "c")')
     assert changed != ad
