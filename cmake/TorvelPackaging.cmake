@@ -155,7 +155,7 @@ torvel_strip_installed(tools "--strip-unneeded"
 torvel_strip_installed(broker "--strip-unneeded" sbin/nbx_broker)
 if(TARGET torvel_module)
   torvel_strip_installed(python "--strip-unneeded"
-    "${TORVEL_PYTHON_INSTALL_DIR}/$<TARGET_FILE_NAME:torvel_module>")
+    "${TORVEL_PYTHON_INSTALL_DIR}/torvel/$<TARGET_FILE_NAME:torvel_module>")
 endif()
 
 # Lintian overrides, each with its reason (cmake/debian/*.lintian-overrides).

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <pybind11/stl.h>
 #include <stdlib.h>
+#include <string.h>
 #include <strings.h>
 
 #include <memory>
@@ -19,6 +20,7 @@
 #include "classad/parser.h"
 #include "core/my_string.h"
 #include "python/bindings.h"
+#include "python/expr_equality.h"
 
 namespace py = pybind11;
 
@@ -98,11 +100,8 @@ ExprTree *value_tree(const std::string &name, py::handle value) {
         return new AssignOp(new Variable(n), new ClassadBoolean(value.cast<bool>() ? 1 : 0));
     }
     if (py::isinstance<py::int_>(value)) {
-        long long i = value.cast<long long>();
-        if (i < INT_MIN || i > INT_MAX) {
-            throw py::value_error("integer out of the 32-bit range of ClassAd values");
-        }
-        return AttrList::ProcToTree(n, LX_INTEGER, static_cast<int>(i), 0, nullptr);
+        int i = int_argument(value, "a ClassAd integer");
+        return AttrList::ProcToTree(n, LX_INTEGER, i, 0, nullptr);
     }
     if (py::isinstance<py::float_>(value)) {
         return AttrList::ProcToTree(n, LX_FLOAT, 0, value.cast<float>(), nullptr);
@@ -137,11 +136,14 @@ void set_item(ClassAd &ad, const std::string &name, py::handle value) {
 }
 
 // The pieces of the text form: lines or ';'-separated assignments, split
-// outside string literals; blank pieces and "#" comment lines dropped.
+// outside string literals and outside parentheses (a call's arguments may
+// be ';'-separated, as the library prints them); blank pieces and "#"
+// comment lines dropped.
 std::vector<std::string> split_assignments(const std::string &text) {
     std::vector<std::string> pieces;
     std::string piece;
     bool quoted = false;
+    int depth = 0;
     auto flush = [&]() {
         size_t first = piece.find_first_not_of(" \t\r");
         if (first != std::string::npos && piece[first] != '#') {
@@ -152,8 +154,9 @@ std::vector<std::string> split_assignments(const std::string &text) {
     };
     for (size_t k = 0; k < text.size(); ++k) {
         char c = text[k];
-        if (!quoted && (c == '\n' || c == ';')) {
+        if (!quoted && (c == '\n' || (c == ';' && depth <= 0))) {
             flush();
+            depth = 0;
             continue;
         }
         piece += c;
@@ -161,6 +164,8 @@ std::vector<std::string> split_assignments(const std::string &text) {
             piece += text[++k];
         } else if (c == '"') {
             quoted = !quoted;
+        } else if (!quoted && (c == '(' || c == ')')) {
+            depth += c == '(' ? 1 : -1;
         }
     }
     flush();
@@ -181,14 +186,6 @@ std::unique_ptr<ClassAd> ad_from_text(const std::string &text) {
     return ad;
 }
 
-std::unique_ptr<ClassAd> ad_from_dict(const py::dict &values) {
-    auto ad = std::make_unique<ClassAd>();
-    for (auto item : values) {
-        set_item(*ad, py::cast<std::string>(item.first), item.second);
-    }
-    return ad;
-}
-
 // The ad's attribute names in its own order.
 std::vector<std::string> names_of(ClassAd &ad) {
     std::vector<std::string> names;
@@ -197,6 +194,52 @@ std::vector<std::string> names_of(ClassAd &ad) {
         names.push_back(name);
     }
     return names;
+}
+
+// Copies of from's attributes into to, replacing those of the same names.
+void copy_attributes(ClassAd &to, ClassAd &from) {
+    for (const std::string &name : names_of(from)) {
+        ExprTree *tree = from.Lookup(name.c_str())->DeepCopy();
+        if (!to.Insert(tree, true)) {
+            delete tree;
+            throw py::value_error("can't assign " + name);
+        }
+    }
+}
+
+// Sets name = value for every item of a mapping, keys() then [name]; from
+// another ad, its expressions rather than their values.
+void set_items(ClassAd &ad, py::handle mapping) {
+    if (py::isinstance<ClassAd>(mapping)) {
+        copy_attributes(ad, mapping.cast<ClassAd &>());
+        return;
+    }
+    for (py::handle name : mapping.attr("keys")()) {
+        if (!py::isinstance<py::str>(name)) {
+            throw py::type_error("ClassAd attribute names are str");
+        }
+        set_item(ad, name.cast<std::string>(), mapping[name]);
+    }
+}
+
+// A copy of another ad, an ad from a mapping of values, from a file object
+// (the whole file as one ad), or empty for None.
+std::unique_ptr<ClassAd> ad_from_object(py::object source) {
+    if (source.is_none()) {
+        return std::make_unique<ClassAd>();
+    }
+    if (py::isinstance<ClassAd>(source)) {
+        return std::make_unique<ClassAd>(source.cast<const ClassAd &>());
+    }
+    if (py::hasattr(source, "keys")) {
+        auto ad = std::make_unique<ClassAd>();
+        set_items(*ad, source);
+        return ad;
+    }
+    if (py::hasattr(source, "read")) {
+        return ad_from_file(source);
+    }
+    throw py::type_error("ClassAd takes a text, a mapping, a file object or nothing");
 }
 
 ExprTree *assignment_or_throw(const ClassAd &ad, const std::string &name) {
@@ -221,7 +264,7 @@ bool same_contents(ClassAd &a, ClassAd &b) {
     for (const std::string &name : names) {
         ExprTree *mine = a.Lookup(name.c_str());
         ExprTree *theirs = b.Lookup(name.c_str());
-        if (theirs == nullptr || !(*mine->RArg() == *theirs->RArg())) {
+        if (theirs == nullptr || !same_tree(mine->RArg(), theirs->RArg())) {
             return false;
         }
     }
@@ -246,6 +289,9 @@ ExprTree *expression_argument(py::handle expr) {
     if (py::isinstance<Expr>(expr)) {
         return expr.cast<Expr &>().tree->DeepCopy();
     }
+    if (!py::isinstance<py::str>(expr)) {
+        throw py::type_error("an expression is a str or a torvel.Expr");
+    }
     return parse_or_throw(expr.cast<std::string>(), "expression");
 }
 
@@ -254,15 +300,16 @@ py::object eval_in(ClassAd &ad, py::handle expr, const ClassAd *target) {
     return evaluate(tree.get(), &ad, target);
 }
 
-std::vector<int> match_all(ClassAd &job, const py::sequence &machines) {
-    // Every argument is checked before the first match, so the loop itself
-    // never calls back into Python.
+std::vector<int> match_all(ClassAd &job, const py::iterable &machines) {
+    // Every argument is taken (and held) before the first match, so the
+    // loop itself never calls back into Python.
+    std::vector<py::object> held;
     std::vector<ClassAd *> ads;
-    ads.reserve(machines.size());
     for (auto machine : machines) {
         if (!py::isinstance<ClassAd>(machine)) {
-            throw py::type_error("match_all takes a sequence of torvel.ClassAd");
+            throw py::type_error("match_all takes an iterable of torvel.ClassAd");
         }
+        held.push_back(py::reinterpret_borrow<py::object>(machine));
         ads.push_back(machine.cast<ClassAd *>());
     }
     std::vector<int> matching;
@@ -277,12 +324,12 @@ std::vector<int> match_all(ClassAd &job, const py::sequence &machines) {
 }  // namespace
 
 void bind_expressions(py::module_ &m) {
-    py::class_<UndefinedValue>(m, "UndefinedType", "The type of torvel.Undefined.")
+    py::class_<UndefinedValue>(m, "UndefinedType", "The type of torvel.Undefined.", plain_class())
         .def(
             "__repr__", [](const UndefinedValue &) { return "Undefined"; }, "'Undefined'.")
         .def(
             "__bool__", [](const UndefinedValue &) { return false; }, "Always false.");
-    py::class_<ErrorValue>(m, "ErrorType", "The type of torvel.Error.")
+    py::class_<ErrorValue>(m, "ErrorType", "The type of torvel.Error.", plain_class())
         .def(
             "__repr__", [](const ErrorValue &) { return "Error"; }, "'Error'.")
         .def(
@@ -292,7 +339,7 @@ void bind_expressions(py::module_ &m) {
     m.attr("Undefined") = *undefined_object;
     m.attr("Error") = *error_object;
 
-    py::class_<Expr>(m, "Expr", "A parsed ClassAd expression (immutable).")
+    py::class_<Expr>(m, "Expr", "A parsed ClassAd expression (immutable).", plain_class())
         .def(py::init([](const std::string &text) {
                  return Expr{std::shared_ptr<ExprTree>(parse_or_throw(text, "expression"))};
              }),
@@ -318,9 +365,13 @@ void bind_expressions(py::module_ &m) {
         .def(
             "__eq__",
             [](const Expr &a, py::object other) {
-                return py::isinstance<Expr>(other) && *a.tree == *other.cast<Expr &>().tree;
+                return py::isinstance<Expr>(other) &&
+                       same_tree(a.tree.get(), other.cast<Expr &>().tree.get());
             },
-            "Whether other is an Expr of the same tree.")
+            "Whether other is an Expr of the same tree (shape, names and values).")
+        .def(
+            "__hash__", [](const Expr &e) { return tree_hash(e.tree.get()); },
+            "A hash that agrees with ==.")
         .def(
             "__copy__", [](const Expr &e) { return e; }, "The same expression (immutable).")
         .def(
@@ -332,14 +383,124 @@ namespace {
 
 using PyClassAd = py::class_<ClassAd, std::unique_ptr<ClassAd>>;
 
+// update(other, **named): a mapping, or else an iterable of pairs.
+void update(ClassAd &ad, py::object other, py::kwargs named) {
+    if (py::hasattr(other, "keys")) {
+        set_items(ad, other);
+    } else if (!other.is_none()) {
+        for (py::handle pair : other) {
+            py::tuple items = py::tuple(py::reinterpret_borrow<py::object>(pair));
+            if (items.size() != 2 || !py::isinstance<py::str>(items[0])) {
+                throw py::type_error("update takes (name, value) pairs");
+            }
+            set_item(ad, items[0].cast<std::string>(), items[1]);
+        }
+    }
+    set_items(ad, named);
+}
+
+// What pickle keeps of an ad: its types and, in order, each attribute's
+// expression as text, except float literals, kept as exact floats (their
+// text has six decimals only).
+py::tuple ad_state(ClassAd &ad) {
+    py::list attributes;
+    for (const std::string &name : names_of(ad)) {
+        ExprTree *value = ad.Lookup(name.c_str())->RArg();
+        py::object kept = value->MyType() == LX_FLOAT
+                              ? py::object(py::float_(static_cast<Float *>(value)->Value()))
+                              : py::object(py::str(print_tree(value)));
+        attributes.append(py::make_tuple(name, kept));
+    }
+    return py::make_tuple(ad.GetMyTypeName(), ad.GetTargetTypeName(), attributes);
+}
+
+std::unique_ptr<ClassAd> ad_from_state(const py::tuple &state) {
+    if (state.size() != 3) {
+        throw py::value_error("not the pickled state of a ClassAd");
+    }
+    auto ad = std::make_unique<ClassAd>();
+    ad->SetMyTypeName(c_text(state[0].cast<std::string>()));
+    ad->SetTargetTypeName(c_text(state[1].cast<std::string>()));
+    for (py::handle item : state[2].cast<py::list>()) {
+        auto pair = item.cast<std::pair<std::string, py::object>>();
+        if (py::isinstance<py::float_>(pair.second)) {
+            set_item(*ad, pair.first, pair.second);
+            continue;
+        }
+        ExprTree *tree =
+            parse_or_throw(pair.first + " = " + pair.second.cast<std::string>(), "attribute");
+        if (!ad->Insert(tree, true)) {
+            delete tree;
+            throw py::value_error("not the pickled state of a ClassAd");
+        }
+    }
+    return ad;
+}
+
+// The value of an attribute evaluated in ad, as a new reference. Integer
+// and string literals, most of an ad, evaluate to themselves: they are
+// taken as they are.
+PyObject *value_of(ExprTree *assignment, ClassAd *ad) {
+    ExprTree *value = assignment->RArg();
+    switch (value->MyType()) {
+        case LX_INTEGER:
+            return PyLong_FromLong(static_cast<Integer *>(value)->Value());
+        case LX_STRING:
+            return PyUnicode_FromString(static_cast<String *>(value)->Value());
+        default:
+            return evaluate(assignment, ad, nullptr).release().ptr();
+    }
+}
+
+// ad[name] straight from the type's mapping slot: the lookup Python code
+// makes most often, without the generic dispatch of a bound method. The
+// same answers and errors as __getitem__.
+PyObject *subscript(PyObject *self, PyObject *key) {
+    try {
+        auto *instance = reinterpret_cast<py::detail::instance *>(self);
+        auto *ad = static_cast<ClassAd *>(instance->get_value_and_holder().value_ptr());
+        if (ad == nullptr || !PyUnicode_Check(key)) {
+            PyErr_SetString(PyExc_TypeError, "ClassAd attribute names are str");
+            return nullptr;
+        }
+        Py_ssize_t size = 0;
+        const char *name = PyUnicode_AsUTF8AndSize(key, &size);
+        if (name == nullptr) {
+            return nullptr;
+        }
+        if (strlen(name) != static_cast<size_t>(size)) {
+            PyErr_SetString(PyExc_ValueError, "embedded null byte");
+            return nullptr;
+        }
+        ExprTree *tree = ad->Lookup(name);
+        if (tree == nullptr) {
+            PyErr_SetObject(PyExc_KeyError, key);
+            return nullptr;
+        }
+        return value_of(tree, ad);
+    } catch (py::error_already_set &e) {
+        e.restore();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+void use_fast_subscript(PyClassAd &ads) {
+    auto *type = reinterpret_cast<PyTypeObject *>(ads.ptr());
+    type->tp_as_mapping->mp_subscript = &subscript;
+    PyType_Modified(type);
+}
+
 // The constructors: empty, from the text form, from a dict, from XML.
 void bind_construction(PyClassAd &ads) {
     ads.def(py::init([]() { return std::make_unique<ClassAd>(); }), "An empty ad.")
         .def(py::init(&ad_from_text), py::arg("text"),
              "An ad from its text form: one assignment per line or ';'-separated. "
              "MyType and TargetType become the ad's types. Raises torvel.ParseError.")
-        .def(py::init(&ad_from_dict), py::arg("values"),
-             "An ad from a dict of int, float, str, bool or torvel.Expr values.")
+        .def(py::init(&ad_from_object), py::arg("source"),
+             "An ad from a mapping of int, float, str, bool or torvel.Expr values, or "
+             "from a file object holding one ad, one assignment per line.")
         .def_static(
             "from_xml",
             [](const std::string &text) {
@@ -399,7 +560,30 @@ void bind_attributes(PyClassAd &ads) {
         .def(
             "__iter__", [](ClassAd &ad) { return py::iter(py::cast(names_of(ad))); },
             "The attribute names in the ad's order (a snapshot).")
-        .def("keys", &names_of, "The attribute names in the ad's order.");
+        .def("update", &update, py::arg("other") = py::none(),
+             "Sets the attributes of a mapping (another ad's expressions), an iterable of "
+             "(name, value) pairs, and keyword arguments.")
+        .def(
+            "clear",
+            [](ClassAd &ad) {
+                for (const std::string &name : names_of(ad)) {
+                    ad.Delete(name.c_str());
+                }
+            },
+            "Removes every attribute (the types stay).");
+}
+
+// The rest of the mutable mapping's methods (keys, items, values, pop,
+// popitem, setdefault) come from collections.abc over the methods above,
+// and ClassAd counts as a MutableMapping.
+void adopt_mapping_mixins(PyClassAd &ads) {
+    py::object mapping = py::module_::import("collections.abc").attr("MutableMapping");
+    // pop's "no default" marker, a private class attribute of MutableMapping.
+    for (const char *name :
+         {"keys", "items", "values", "pop", "popitem", "setdefault", "_MutableMapping__marker"}) {
+        ads.attr(name) = mapping.attr(name);
+    }
+    mapping.attr("register")(ads);
 }
 
 // Evaluation, matching, the type names, the text and XML forms, copies and
@@ -443,16 +627,19 @@ void bind_forms(PyClassAd &ads) {
             [](ClassAd &ad, py::object other) {
                 return py::isinstance<ClassAd>(other) && same_contents(ad, other.cast<ClassAd &>());
             },
-            "Same types and the same attributes with equal expressions, in any order.");
+            "Same types and the same attributes with equal expressions, in any order.")
+        .def(py::pickle(&ad_state, &ad_from_state));
 }
 
 }  // namespace
 
 void bind_classads(py::module_ &m) {
-    PyClassAd ads(m, "ClassAd", "A ClassAd: typed, ordered attributes.");
+    PyClassAd ads(m, "ClassAd", "A ClassAd: typed, ordered attributes.", plain_class());
     bind_construction(ads);
     bind_attributes(ads);
     bind_forms(ads);
+    adopt_mapping_mixins(ads);
+    use_fast_subscript(ads);
 
     m.def("match_all", &match_all, py::arg("job"), py::arg("machines"),
           "The indices of the machines that match job symmetrically, in order.");

@@ -4,6 +4,7 @@
 // source, a placeholder value, an unset $ENV variable); every such call
 // runs under the module's fatal trap (fatal_trap.h), and a trapped failure
 // is raised as torvel.ConfigError with the library's message.
+#include <float.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdio.h>
@@ -142,11 +143,22 @@ py::object param_value(const std::string &name, py::object fallback) {
     return result;
 }
 
-int param_int(const std::string &name, int fallback, int low, int high) {
+int param_int(const std::string &name, py::handle fallback_value, py::handle low_value,
+              py::handle high_value) {
     const char *key = c_text(name);
+    int fallback = int_argument(fallback_value, "default");
+    int low = int_argument(low_value, "min");
+    int high = int_argument(high_value, "max");
     int value = fallback;
     run_lookup([&]() { value = param_integer(key, fallback, low, high); });
     return value;
+}
+
+double param_float_value(const std::string &name, float fallback, float low, float high) {
+    const char *key = c_text(name);
+    float value = fallback;
+    run_lookup([&]() { value = param_float(key, fallback, low, high); });
+    return static_cast<double>(value);
 }
 
 bool param_bool(const std::string &name, bool fallback) {
@@ -271,6 +283,10 @@ void bind_config(py::module_ &m) {
     m.def("param_int", &param_int, py::arg("name"), py::arg("default"), py::arg("min") = INT_MIN,
           py::arg("max") = INT_MAX,
           "The value of name as an int within min..max; default when undefined or not a number.");
+    m.def("param_float", &param_float_value, py::arg("name"), py::arg("default"),
+          py::arg("min") = -FLT_MAX, py::arg("max") = FLT_MAX,
+          "The value of name as a float (single precision) within min..max; default when "
+          "undefined or not a number.");
     m.def("param_bool", &param_bool, py::arg("name"), py::arg("default"),
           "The value of name as a bool (T/t/1, F/f/0); default otherwise.");
     m.def("expand", &expand, py::arg("text"), "text with the configuration's macros expanded.");

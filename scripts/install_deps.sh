@@ -10,6 +10,7 @@ mpich libmpich-dev lam4-dev lam-runtime
 openjdk-17-jdk-headless
 clang-14 libclang-rt-14-dev clang-format-14
 pybind11-dev python3-dev python3-pytest
+python3-venv python3-pip python3-setuptools python3-wheel mypy
 util-linux passwd iproute2 strace systemd
 lintian adduser"
 

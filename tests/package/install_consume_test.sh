@@ -79,7 +79,7 @@ for package in "${packages[@]}"; do
   deb=$work/deb/${package}_${version}-1_amd64.deb
   if [ -f "$deb" ]; then
     debs+=("$deb")
-  elif [ "$package" != python3-torvel ] || ls "$build"/python/torvel.cpython-*.so >/dev/null 2>&1; then
+  elif [ "$package" != python3-torvel ] || ls "$build"/python/torvel/_torvel.cpython-*.so >/dev/null 2>&1; then
     fail "no $deb: $(ls "$work/deb")"
   fi
 done
@@ -150,9 +150,10 @@ expected_files=(
 for package in "${packages[@]}"; do
   expected_files+=("/usr/share/doc/$package/copyright" "/usr/share/doc/$package/changelog.Debian.gz")
 done
-for module in "$build"/python/torvel.cpython-*.so; do
+for module in "$build"/python/torvel/_torvel.cpython-*.so; do
   [ -f "$module" ] || continue
-  expected_files+=("/usr/lib/python3/dist-packages/$(basename "$module")")
+  expected_files+=("/usr/lib/python3/dist-packages/torvel/$(basename "$module")"
+    /usr/lib/python3/dist-packages/torvel/__init__.py /usr/lib/python3/dist-packages/torvel/py.typed)
 done
 for file in "${expected_files[@]}"; do
   [ -f "$file" ] || fail "not installed: $file"
@@ -196,6 +197,14 @@ case "$marker" in
   *) fail "project version $version but classad_eval says: $marker" ;;
 esac
 [ "$(pkg-config --modversion torvel)" = "$version" ] || fail "torvel.pc says $(pkg-config --modversion torvel)"
+if [ -d /usr/lib/python3/dist-packages/torvel ]; then
+  # The packaged module is the package pip installs: torvel with its
+  # compiled part, and the distribution's version.
+  answer=$(cd / && /usr/bin/python3 -c 'import importlib.metadata as m, torvel
+print(torvel.__file__, m.version("torvel"), torvel.__version__)')
+  [ "$answer" = "/usr/lib/python3/dist-packages/torvel/__init__.py $version $version" ] ||
+    fail "the packaged Python module says: $answer"
+fi
 # Consumers keep their own hardening: nothing of the package turns it off.
 pkg-config --cflags torvel | grep -qE -- "-[DU] ?_FORTIFY_SOURCE" && fail "torvel.pc sets fortification: $(pkg-config --cflags torvel)"
 grep -qE -- "-[DU] ?_FORTIFY_SOURCE" /usr/lib/x86_64-linux-gnu/cmake/Torvel/TorvelConfig.cmake && fail "TorvelConfig.cmake sets fortification"

@@ -1,8 +1,10 @@
 # torvel.ClassAd: construction, the mapping behaviour, text and XML round
 # trips, matching, and ownership of ads taken out of containers.
+import collections.abc
 import copy
 import gc
 import os
+import pickle
 import subprocess
 
 import pytest
@@ -57,7 +59,7 @@ def test_from_dict_values():
     assert ad["E"] == 10 and ad.my_type == "Job"
     with pytest.raises(TypeError):
         torvel.ClassAd({"L": [1]})
-    with pytest.raises(ValueError):
+    with pytest.raises(OverflowError):
         torvel.ClassAd({"Big": 2**40})
     with pytest.raises(ValueError):
         torvel.ClassAd({"not a name": 1})
@@ -81,7 +83,7 @@ def test_mapping_behaviour():
     assert "A" not in ad and ad["B"] is torvel.Undefined
     with pytest.raises(KeyError):
         del ad["A"]
-    assert ad.keys() == ["B", "C"]
+    assert list(ad.keys()) == ["B", "C"]
     ad["Loop"] = torvel.Expr("Loop + 1")
     assert ad["Loop"] is torvel.Error
 
@@ -198,3 +200,65 @@ def test_nul_bytes_raise_instead_of_cutting_text_short():
             step()
     assert "A\x00" not in ad and "A" in ad
     assert str(ad) == 'MyType = ""\nTargetType = ""\nA = 1\n'
+
+
+def test_mutable_mapping_protocol():
+    ad = torvel.ClassAd('MyType = "Job"; A = 1; B = A + 1; S = "x"')
+    assert isinstance(ad, collections.abc.MutableMapping)
+    assert list(ad.keys()) == ["A", "B", "S"] and "b" in ad.keys()
+    assert list(ad.values()) == [1, 2, "x"] and list(ad.items())[1] == ("B", 2)
+    assert ad.pop("S") == "x" and "S" not in ad and ad.pop("S", None) is None
+    with pytest.raises(KeyError):
+        ad.pop("S")
+    assert ad.setdefault("C", 5) == 5 and ad.setdefault("C", 6) == 5
+    ad.update({"D": 4}, E=torvel.Expr("D * 2"))
+    ad.update([("F1", 1.5)])
+    assert dict(ad) == {"A": 1, "B": 2, "C": 5, "D": 4, "E": 8, "F1": 1.5}
+    other = torvel.ClassAd()
+    other.update(ad)  # another ad's expressions, not their values
+    assert str(other.lookup("B")) == "A + 1" and other["E"] == 8
+    assert torvel.ClassAd(ad) == ad and other != ad  # a copy has the types too
+    ad.clear()
+    assert len(ad) == 0 and ad.my_type == "Job"
+
+
+def test_copies_pickles_and_structural_equality():
+    ad = torvel.ClassAd('MyType = "Job"; Name = strcat("a"; "b"); Up = toUpper(Name); '
+                        'Half = 0.5; Big = Half * 1000000; Rest = T')
+    ad["Tiny"] = 1e-7  # "%f" prints it as 0.000000
+    for again in (copy.copy(ad), copy.deepcopy(ad), pickle.loads(pickle.dumps(ad))):
+        assert again == ad and list(again) == list(ad) and again.my_type == "Job"
+        assert again["Up"] == "AB" and again["Tiny"] == ad["Tiny"] != 0
+    del ad["Tiny"]
+    assert torvel.ClassAd(str(ad)) == ad  # the text form, calls and all
+    changed = copy.deepcopy(ad)
+    changed["Name"] = torvel.Expr('strcat("a"; "c")')
+    assert changed != ad
+
+
+def test_python_type_errors():
+    ad = torvel.ClassAd("A = 1")
+    for call in (lambda: ad.eval(5), lambda: ad[5], lambda: ad.get(5),
+                 lambda: ad.lookup(None), lambda: torvel.ClassAd(5),
+                 lambda: torvel.ClassAd({5: 1}), lambda: ad.update([("A", 1, 2)]),
+                 lambda: ad.matches("A = 1"), lambda: torvel.Expr(1)):
+        with pytest.raises(TypeError):
+            call()
+    for value in (2**31, -2**31 - 1, 2**100):
+        with pytest.raises(OverflowError):
+            ad["Big"] = value
+    ad["Edge"] = -2**31
+    assert ad["Edge"] == -2**31
+    assert issubclass(torvel.ParseError, (torvel.TorvelError, ValueError))
+    assert issubclass(torvel.ConfigError, (torvel.TorvelError, RuntimeError))
+    with pytest.raises(torvel.TorvelError):
+        torvel.Expr("1 +")
+
+
+def test_match_all_takes_any_iterable():
+    job = torvel.ClassAd(JOB)
+    machines = {64: machine(64), 32: machine(32), 128: machine(128)}
+    assert torvel.match_all(job, (m for m in machines.values())) == [0, 2]
+    assert torvel.match_all(job, machines.values()) == [0, 2]
+    with pytest.raises(TypeError):
+        torvel.match_all(job, 5)

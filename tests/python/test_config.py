@@ -16,6 +16,7 @@ TOOL.SPEC = for tools
 OTHER.SPEC = for others
 PATHS = $(FOO)/baz
 EMPTY =
+RATIO = 0.25
 """
 
 
@@ -47,6 +48,23 @@ def test_param_family(loaded):
     assert torvel.param_bool("YES", False) is True
     assert torvel.param_bool("NO", True) is False
     assert torvel.param_bool("FOO", True) is True
+    assert torvel.param_float("RATIO", 1.0) == 0.25
+    assert torvel.param_float("RATIO", 1.0, 0.5, 2.0) == 0.5
+    assert torvel.param_float("NOT_A_NUMBER", 1.5) == 1.5
+    assert torvel.param_float("NUM", 1.5) == 42.0
+
+
+def test_argument_types_and_ranges(loaded):
+    # Python's own errors, not pybind11's RuntimeError "Unable to cast".
+    for call in (lambda: torvel.param_int("NUM", "1"), lambda: torvel.param_int("NUM", 1.0),
+                 lambda: torvel.param_float("RATIO", "1"), lambda: torvel.param(3)):
+        with pytest.raises(TypeError):
+            call()
+    for call in (lambda: torvel.param_int("NUM", 2**31), lambda: torvel.param_int("NUM", 1, -2**40),
+                 lambda: torvel.param_int("NUM", 1, 0, 2**100)):
+        with pytest.raises(OverflowError):
+            call()
+    assert torvel.param_int("NUM", 2**31 - 1, -2**31) == 42
 
 
 def test_subsystem_specific_values(loaded):

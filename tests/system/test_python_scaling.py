@@ -5,6 +5,7 @@
 # the timed work; a load is part of the work of where().
 import functools
 import gc
+import io
 
 import pytest
 import torvel
@@ -118,3 +119,20 @@ def test_match_all_grows_linearly():
     windows = [machines[k * n:(k + 1) * n] for k in range(100)]
     pick = cold_inputs(n, windows, machines)
     assert_linear_after_warm_up(n, lambda size: torvel.match_all(job, pick(size)))
+
+
+def test_read_ads_grows_linearly():
+    # Many small ads in blocks, from a binary file object as a program
+    # reading a pool's ads would hand them over.
+    def ads_file(count, salt=0):
+        block = "\n\n".join(ad_text(8, salt + k) for k in range(count))
+        return block.encode()
+
+    n = 50
+    data = cold_inputs(n, [ads_file(n, salt) for salt in range(20)], ads_file(100 * n))
+
+    def read_all(size):
+        ads = list(torvel.read_ads(io.BytesIO(data(size))))
+        assert len(ads) == size
+
+    assert_linear_after_warm_up(n, read_all)
