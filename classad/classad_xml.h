@@ -20,6 +20,9 @@
 
 #include <stdio.h>
 
+#include <string>
+#include <unordered_map>
+
 #include "core/my_string.h"
 
 class ClassAd;
@@ -77,7 +80,7 @@ class XMLToken {
     XMLTokenType GetType() const { return type_; }
     void SetType(XMLTokenType type) { type_ = type; }
     // The text of a text token, or null. Borrowed: owned by the token.
-    const char *GetText() const { return has_text_ ? text_.Value() : nullptr; }
+    const char *GetText() const { return has_text_ ? text_.c_str() : nullptr; }
     // Copies text; null forgets the text.
     void SetText(const char *text);
     TagName GetTag() const { return tag_; }
@@ -101,9 +104,10 @@ class XMLToken {
     bool is_end_;
     bool has_text_;
     bool has_attribute_;
-    MyString text_;
-    MyString attribute_name_;
-    MyString attribute_value_;
+    // Kept across Reset so a reused token does not allocate again.
+    std::string text_;
+    std::string attribute_name_;
+    std::string attribute_value_;
 };
 
 // Where the reader takes its bytes from.
@@ -197,6 +201,11 @@ class ClassAdXMLParser {
 
  private:
     ClassAd *_ParseClassAd(XMLSource &source);
+
+    // Whether each attribute name met so far reads as a plain reference;
+    // names repeat across the ads of a document. Bounded: forgotten whole
+    // when full.
+    std::unordered_map<std::string, bool> known_names_;
 };
 
 #endif  // TORVEL_CLASSAD_CLASSAD_XML_H_

@@ -91,7 +91,7 @@ void XMLToken::Reset() {
 
 void XMLToken::SetText(const char *text) {
     has_text_ = text != nullptr;
-    text_ = text != nullptr ? text : "";
+    text_.assign(text != nullptr ? text : "");
 }
 
 bool XMLToken::GetAttribute(const char **name, const char **value) const {
@@ -99,18 +99,18 @@ bool XMLToken::GetAttribute(const char **name, const char **value) const {
         return false;
     }
     if (name != nullptr) {
-        *name = attribute_name_.Value();
+        *name = attribute_name_.c_str();
     }
     if (value != nullptr) {
-        *value = attribute_value_.Value();
+        *value = attribute_value_.c_str();
     }
     return true;
 }
 
 void XMLToken::SetAttribute(const char *name, const char *value) {
     has_attribute_ = name != nullptr && value != nullptr && name[0] != '\0' && value[0] != '\0';
-    attribute_name_ = has_attribute_ ? name : "";
-    attribute_value_ = has_attribute_ ? value : "";
+    attribute_name_.assign(has_attribute_ ? name : "");
+    attribute_value_.assign(has_attribute_ ? value : "");
 }
 
 void XMLToken::Dump() const {
@@ -132,11 +132,11 @@ void XMLToken::Dump() const {
     if (type_ == XMLToken_Tag) {
         printf("IsEnd = %s, Tag = %s", is_end_ ? "true" : "false", _torvel_xml_tag_name(tag_));
         if (has_attribute_) {
-            printf(", %s = %s", attribute_name_.Value(), attribute_value_.Value());
+            printf(", %s = %s", attribute_name_.c_str(), attribute_value_.c_str());
         }
     } else if (type_ == XMLToken_Text) {
-        if (has_text_ && text_.Length() > 0) {
-            printf("Text = %s", text_.Value());
+        if (has_text_ && !text_.empty()) {
+            printf("Text = %s", text_.c_str());
         } else {
             printf("<empty>");
         }
