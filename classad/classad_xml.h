@@ -18,6 +18,7 @@
 #ifndef TORVEL_CLASSAD_CLASSAD_XML_H_
 #define TORVEL_CLASSAD_CLASSAD_XML_H_
 
+#include <limits.h>
 #include <stdio.h>
 
 #include <string>
@@ -124,7 +125,7 @@ class XMLSource {
 
 // Reads a standard stream. Stepping back needs no seekable file (a pipe
 // will do). At the end once the stream's end-of-file indicator is set.
-class FileXMLSource : public XMLSource {
+class FileXMLSource final : public XMLSource {
  public:
     // Borrowed: file must outlive the source; null reads as empty.
     explicit FileXMLSource(FILE *file);
@@ -138,14 +139,24 @@ class FileXMLSource : public XMLSource {
 };
 
 // Reads a NUL-terminated text in memory, ending at the NUL (or after
-// INT_MAX bytes); never steps back before the start.
-class CharXMLSource : public XMLSource {
+// INT_MAX bytes); never steps back before the start. Final and inline: the
+// reader calls it once per byte.
+class CharXMLSource final : public XMLSource {
  public:
     // Borrowed: text must outlive the source; null reads as empty.
-    explicit CharXMLSource(const char *text);
-    int ReadCharacter() override;
-    void PushbackCharacter() override;
-    bool AtEnd() const override;
+    explicit CharXMLSource(const char *text) : text_(text != nullptr ? text : ""), position_(0) {}
+    int ReadCharacter() override {
+        if (AtEnd()) {
+            return -1;
+        }
+        return static_cast<unsigned char>(text_[position_++]);
+    }
+    void PushbackCharacter() override {
+        if (position_ > 0) {
+            position_--;
+        }
+    }
+    bool AtEnd() const override { return position_ == INT_MAX || text_[position_] == '\0'; }
     // Bytes consumed so far.
     int GetCurrentLocation() const { return position_; }
 
@@ -200,8 +211,6 @@ class ClassAdXMLParser {
     ClassAd *ParseClassAds(const char *buffer, int *place);
 
  private:
-    ClassAd *_ParseClassAd(XMLSource &source);
-
     // Whether each attribute name met so far reads as a plain reference;
     // names repeat across the ads of a document. Bounded: forgotten whole
     // when full.

@@ -120,7 +120,8 @@ void parse_tag_body(const std::string &body, XMLToken &token, Scratch &scratch) 
 
 // Reads a tag after its "<". Refused (XMLToken_Invalid) when too long, when
 // holding a NUL byte, or when the input ends before its ">".
-void read_tag(XMLSource &source, XMLToken &token, Scratch &scratch) {
+template <class Source>
+void read_tag(Source &source, XMLToken &token, Scratch &scratch) {
     bool is_end = false;
     int c = source.ReadCharacter();
     if (c == '/') {
@@ -147,7 +148,8 @@ void read_tag(XMLSource &source, XMLToken &token, Scratch &scratch) {
 
 // Reads the next token into token (reset first); false when there is none.
 // In raw mode a text is returned even when it is empty or all blank.
-bool read_token(XMLSource &source, bool raw, XMLToken &token, Scratch &scratch) {
+template <class Source>
+bool read_token(Source &source, bool raw, XMLToken &token, Scratch &scratch) {
     token.Reset();
     if (source.AtEnd()) {
         return false;
@@ -429,36 +431,12 @@ bool handle_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
     return false;
 }
 
-}  // namespace
-
-ClassAdXMLParser::ClassAdXMLParser() {
-    _torvel_xml_check_tag_table();
-}
-
-ClassAd *ClassAdXMLParser::ParseClassAd(const char *text) {
-    CharXMLSource source(text);
-    return _ParseClassAd(source);
-}
-
-ClassAd *ClassAdXMLParser::ParseClassAd(FILE *file) {
-    FileXMLSource source(file);
-    return _ParseClassAd(source);
-}
-
-ClassAd *ClassAdXMLParser::ParseClassAds(const char *buffer, int *place) {
-    if (buffer == nullptr || place == nullptr || *place < 0) {
-        return new (torvel::or_die) ClassAd();
-    }
-    CharXMLSource source(buffer + *place);
-    ClassAd *ad = _ParseClassAd(source);
-    int consumed = source.GetCurrentLocation();
-    *place = consumed > INT_MAX - *place ? INT_MAX : *place + consumed;
-    return ad;
-}
-
-ClassAd *ClassAdXMLParser::_ParseClassAd(XMLSource &source) {
+// Reads one ad from source; a template so that the byte reads of a final
+// source are direct calls.
+template <class Source>
+ClassAd *read_ad(Source &source, NameVerdicts &known_names) {
     ClassAd *ad = new (torvel::or_die) ClassAd();
-    ReaderState state(known_names_);
+    ReaderState state(known_names);
     XMLToken token;
     bool raw = false;
     while (!state.finished && read_token(source, raw, token, state.scratch)) {
@@ -471,5 +449,32 @@ ClassAd *ClassAdXMLParser::_ParseClassAd(XMLSource &source) {
             raw = handle_tag(*ad, state, token);
         }
     }
+    return ad;
+}
+
+}  // namespace
+
+ClassAdXMLParser::ClassAdXMLParser() {
+    _torvel_xml_check_tag_table();
+}
+
+ClassAd *ClassAdXMLParser::ParseClassAd(const char *text) {
+    CharXMLSource source(text);
+    return read_ad(source, known_names_);
+}
+
+ClassAd *ClassAdXMLParser::ParseClassAd(FILE *file) {
+    FileXMLSource source(file);
+    return read_ad(source, known_names_);
+}
+
+ClassAd *ClassAdXMLParser::ParseClassAds(const char *buffer, int *place) {
+    if (buffer == nullptr || place == nullptr || *place < 0) {
+        return new (torvel::or_die) ClassAd();
+    }
+    CharXMLSource source(buffer + *place);
+    ClassAd *ad = read_ad(source, known_names_);
+    int consumed = source.GetCurrentLocation();
+    *place = consumed > INT_MAX - *place ? INT_MAX : *place + consumed;
     return ad;
 }

@@ -2,7 +2,6 @@
 // table with its lookup and order check, the reader's token (XMLToken), and
 // the two byte sources it reads from (a standard stream, a text in memory).
 // The table is constant; nothing here holds other process-wide state.
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -85,8 +84,11 @@ void XMLToken::Reset() {
     type_ = XMLToken_Invalid;
     tag_ = tag_NoTag;
     is_end_ = false;
-    SetText(nullptr);
-    SetAttribute(nullptr, nullptr);
+    has_text_ = false;
+    has_attribute_ = false;
+    text_.clear();
+    attribute_name_.clear();
+    attribute_value_.clear();
 }
 
 void XMLToken::SetText(const char *text) {
@@ -167,25 +169,4 @@ void FileXMLSource::PushbackCharacter() {
 
 bool FileXMLSource::AtEnd() const {
     return file_ == nullptr || feof(file_) != 0;
-}
-
-// ---- CharXMLSource ----
-
-CharXMLSource::CharXMLSource(const char *text) : text_(text != nullptr ? text : ""), position_(0) {}
-
-int CharXMLSource::ReadCharacter() {
-    if (AtEnd()) {
-        return -1;
-    }
-    return static_cast<unsigned char>(text_[position_++]);
-}
-
-void CharXMLSource::PushbackCharacter() {
-    if (position_ > 0) {
-        position_--;
-    }
-}
-
-bool CharXMLSource::AtEnd() const {
-    return position_ == INT_MAX || text_[position_] == '\0';
 }
