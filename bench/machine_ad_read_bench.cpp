@@ -6,7 +6,9 @@
 //                   over fmemopen), beside memcpy of the text and beside a
 //                   plain tokenizer loop over it;
 //   BM_WireDecode   ClassAd::initFromStream over the pool's wire form,
-//                   beside memcpy of the encoded bytes;
+//                   beside memcpy of the encoded bytes and beside inserting
+//                   the same texts and types without a stream (what is
+//                   left of the decode beyond that is the stream's part);
 //   BM_WireEncode   ClassAd::put of the pool, beside memcpy of what it
 //                   writes;
 //   BM_XmlRead      ClassAdXMLParser::ParseClassAds over the pool's XML
@@ -46,6 +48,7 @@ struct Pool {
     std::string text;                         // the ads' text forms, each ended by a "***" line
     std::string xml;                          // the ads' XML forms, one after the other
     std::vector<machine_ads::Attribute> all;  // every attribute of every ad
+    std::vector<size_t> sizes;                // each ad's attribute count
     MemoryStream wire;                        // the ads' wire forms
 };
 
@@ -59,6 +62,7 @@ const Pool &ThePool() {
             p->xml += machine_ads::XmlForm(ad);
             machine_ads::PutWireForm(ad, p->wire);
             p->all.insert(p->all.end(), ad.begin(), ad.end());
+            p->sizes.push_back(ad.size());
         }
         return p;
     }();
@@ -218,6 +222,27 @@ void BM_TextRead(benchmark::State &state) {
           [&] { benchmark::DoNotOptimize(Tokenize(text.data(), text.data() + text.size())); }}});
 }
 
+// Builds every ad of the pool by inserting its "name = value" texts and
+// setting its types, as the wire reader does, with no stream in between.
+Baseline InsertOnly(const Pool &pool) {
+    auto texts = std::make_shared<std::vector<std::string>>();
+    for (const machine_ads::Attribute &a : pool.all) {
+        texts->push_back(a.name + " = " + a.value);
+    }
+    const std::vector<size_t> *sizes = &pool.sizes;
+    return {"insert_only", [texts, sizes] {
+                size_t i = 0;
+                for (size_t size : *sizes) {
+                    ClassAd ad;
+                    for (size_t end = i + size; i < end; i++) {
+                        ad.Insert((*texts)[i].c_str(), true);
+                    }
+                    ad.SetMyTypeName("Machine");
+                    ad.SetTargetTypeName("Job");
+                }
+            }};
+}
+
 void BM_WireDecode(benchmark::State &state) {
     Pool &pool = const_cast<Pool &>(ThePool());
     MemoryStream &stream = pool.wire;
@@ -234,7 +259,7 @@ void BM_WireDecode(benchmark::State &state) {
                                }
                            }
                        },
-                       {Memcpy(copy.data(), copy.size())});
+                       {Memcpy(copy.data(), copy.size()), InsertOnly(pool)});
 }
 
 void BM_WireEncode(benchmark::State &state) {

@@ -32,6 +32,9 @@
 //      would have refused without a window.
 //   3. The window must stay valid until taken back; lending again replaces
 //      the current loan, so take it back first.
+//   4. A string whose terminator lies in the get window is handed to the
+//      caller as a pointer into it, as read_until would hand it: those
+//      bytes must stay in place until the next operation of the transport.
 // The stream never splits a value between the window and a virtual call:
 // a value that does not fit, every value while encryption is on, and raw
 // code_bytes transfers go through write_bytes / read_bytes, which is where
@@ -269,6 +272,7 @@ class Stream {
     int put_string_bytes(const char *data, int len);
     int get_encrypted_string(char *&buffer, int &len);
     int get_plain_string(char *&bytes, int &len);
+    int get_window_string(char *&bytes, int &len);
     int read_string(char *&bytes, int &count);
     // Whether len bytes may go to the put window: they fit and encryption
     // is off.
