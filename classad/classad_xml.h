@@ -20,6 +20,7 @@
 
 #include <limits.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <unordered_map>
@@ -159,6 +160,21 @@ class CharXMLSource final : public XMLSource {
     bool AtEnd() const override { return position_ == INT_MAX || text_[position_] == '\0'; }
     // Bytes consumed so far.
     int GetCurrentLocation() const { return position_; }
+    // Reads the bytes up to the first stop byte, stop included when found,
+    // as ReadCharacter would one at a time, and hands them to take(begin,
+    // length) before the stop byte. Returns whether stop was found.
+    template <class Take>
+    bool ReadThrough(char stop, Take take) {
+        const char *rest = text_ + position_;
+        const char *found = strchrnul(rest, stop);
+        size_t span = static_cast<size_t>(found - rest);
+        size_t left = static_cast<size_t>(INT_MAX - position_);
+        bool stopped = *found == stop && span < left;
+        span = span < left ? span : left;
+        take(rest, span);
+        position_ += static_cast<int>(span) + (stopped ? 1 : 0);
+        return stopped;
+    }
 
  private:
     const char *text_;

@@ -55,6 +55,17 @@ class Collector {
         }
         text_.push_back(static_cast<char>(c));
     }
+    // Add for each of length bytes.
+    void AddSpan(const char *bytes, size_t length) {
+        if (refused_) {
+            return;
+        }
+        if (memchr(bytes, 0, length) != nullptr || text_.size() + length > limit_) {
+            refused_ = true;
+            return;
+        }
+        text_.append(bytes, length);
+    }
     bool Refused() const { return refused_; }
     const std::string &Text() const { return text_; }
     bool Empty() const { return text_.empty() && !refused_; }
@@ -76,6 +87,26 @@ struct Scratch {
     std::string assignment;
 };
 
+// Reads bytes into into up to the first stop byte, which is consumed;
+// returns whether it was found before the end.
+template <class Source>
+bool read_through(Source &source, char stop, Collector &into) {
+    int c;
+    while ((c = source.ReadCharacter()) != -1) {
+        if (c == stop) {
+            return true;
+        }
+        into.Add(c);
+    }
+    return false;
+}
+
+// The same over memory, a span at a time.
+bool read_through(CharXMLSource &source, char stop, Collector &into) {
+    return source.ReadThrough(
+        stop, [&into](const char *bytes, size_t length) { into.AddSpan(bytes, length); });
+}
+
 // Sets the element name, end flag and XML attribute of a tag from the text
 // between "<" (or "</") and ">".
 void parse_tag_body(const std::string &body, XMLToken &token, Scratch &scratch) {
@@ -91,12 +122,12 @@ void parse_tag_body(const std::string &body, XMLToken &token, Scratch &scratch) 
     while (i < length && is_xml_space(body[i])) {
         i++;
     }
-    std::string &name = scratch.name;
-    name.clear();
+    int name_start = i;
     while (i < length && body[i] != '=' && !is_xml_space(body[i]) && body[i] != '/') {
-        name += body[i];
         i++;
     }
+    std::string &name = scratch.name;
+    name.assign(body, static_cast<size_t>(name_start), static_cast<size_t>(i - name_start));
     while (i < length && is_xml_space(body[i])) {
         i++;
     }
@@ -109,12 +140,15 @@ void parse_tag_body(const std::string &body, XMLToken &token, Scratch &scratch) 
     }
     std::string &value = scratch.value;
     value.clear();
-    while (i < length && !is_xml_space(body[i]) && body[i] != '/') {
-        if (body[i] != '"') {
-            value += body[i];
+    // Quotes are dropped wherever they stand; the rest goes in whole runs.
+    int run = i;
+    for (; i < length && !is_xml_space(body[i]) && body[i] != '/'; i++) {
+        if (body[i] == '"') {
+            value.append(body, static_cast<size_t>(run), static_cast<size_t>(i - run));
+            run = i + 1;
         }
-        i++;
     }
+    value.append(body, static_cast<size_t>(run), static_cast<size_t>(i - run));
     token.SetAttribute(name.c_str(), value.c_str());
 }
 
@@ -133,11 +167,12 @@ void read_tag(Source &source, XMLToken &token, Scratch &scratch) {
     }
     Collector &body = scratch.tag;
     body.Reset();
-    while (c != -1 && c != '>') {
+    bool closed = c == '>';
+    if (c != -1 && !closed) {
         body.Add(c);
-        c = source.ReadCharacter();
+        closed = read_through(source, '>', body);
     }
-    if (c == -1 || body.Refused()) {
+    if (!closed || body.Refused()) {
         token.SetType(XMLToken_Invalid);
         return;
     }
@@ -171,12 +206,8 @@ bool read_token(Source &source, bool raw, XMLToken &token, Scratch &scratch) {
         source.PushbackCharacter();
     } else if (c != -1) {
         text.Add(c);
-        while ((c = source.ReadCharacter()) != -1) {
-            if (c == '<') {
-                source.PushbackCharacter();
-                break;
-            }
-            text.Add(c);
+        if (read_through(source, '<', text)) {
+            source.PushbackCharacter();
         }
     }
     if (text.Refused()) {
