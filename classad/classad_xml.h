@@ -162,7 +162,8 @@ class CharXMLSource final : public XMLSource {
     int GetCurrentLocation() const { return position_; }
     // Reads the bytes up to the first stop byte, stop included when found,
     // as ReadCharacter would one at a time, and hands them to take(begin,
-    // length) before the stop byte. Returns whether stop was found.
+    // length) before the stop byte; they never hold a NUL. Returns whether
+    // stop was found.
     template <class Take>
     bool ReadThrough(char stop, Take take) {
         const char *rest = text_ + position_;

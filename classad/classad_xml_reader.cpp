@@ -56,11 +56,12 @@ class Collector {
         text_.push_back(static_cast<char>(c));
     }
     // Add for each of length bytes.
+    // REQUIRES: no NUL among them (the memory source ends at its NUL).
     void AddSpan(const char *bytes, size_t length) {
         if (refused_) {
             return;
         }
-        if (memchr(bytes, 0, length) != nullptr || text_.size() + length > limit_) {
+        if (text_.size() + length > limit_) {
             refused_ = true;
             return;
         }
