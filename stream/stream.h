@@ -283,14 +283,15 @@ class Stream {
     int get_plain_string(char *&bytes, int &len);
     int get_window_string(char *&bytes, int &len);
     int read_string(char *&bytes, int &count);
-    // Whether len bytes may go to the put window: they fit and encryption
-    // is off.
     void set_crypto_flag(bool on) {
         crypto_mode_ = on;
         words_through_windows_ = !on && _code == portable;
         note_word_put_end();
     }
+    // Follows every change of the put window and of words_through_windows_.
     void note_word_put_end() { word_put_end_ = words_through_windows_ ? put_end_ : nullptr; }
+    // Whether len bytes may go to the put window: they fit and encryption
+    // is off.
     bool put_window_fits(int len) const { return len <= put_end_ - put_next_ && !crypto_mode_; }
     bool get_window_holds(int len) const { return len <= get_end_ - get_next_ && !crypto_mode_; }
     // All len bytes into the put window when they fit and encryption is
