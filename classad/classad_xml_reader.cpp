@@ -11,6 +11,11 @@
 // Strings are built as trees from their decoded text (not re-parsed from a
 // quoted text), so every string the writer writes, double quotes included,
 // reads back unchanged.
+//
+// Reading is meant to keep pace with the insert it feeds: the buffers of
+// the tokens are reused from token to token, memory is scanned a run at a
+// time, and whether a name reads as an attribute reference is decided once
+// per name for the parser's life.
 #include <limits.h>
 #include <string.h>
 
@@ -22,7 +27,6 @@
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
-#include "core/my_string.h"
 
 namespace {
 
