@@ -6,9 +6,12 @@
 //                   over fmemopen), beside memcpy of the text and beside a
 //                   plain tokenizer loop over it;
 //   BM_WireDecode   ClassAd::initFromStream over the pool's wire form,
-//                   beside memcpy of the encoded bytes;
+//                   beside memcpy of the encoded bytes and beside inserting
+//                   the same texts and types without a stream (what is
+//                   left of the decode beyond that is the stream's part);
 //   BM_WireEncode   ClassAd::put of the pool, beside memcpy of what it
-//                   writes;
+//                   writes and beside printing every attribute's text
+//                   without a stream;
 //   BM_XmlRead      ClassAdXMLParser::ParseClassAds over the pool's XML
 //                   form, beside memcpy and a tag-scanning loop.
 // Each reports its own rate as bytes_per_second, each baseline's rate as
@@ -23,6 +26,7 @@
 #include <malloc.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <functional>
@@ -33,6 +37,7 @@
 #include "bench/baseline_timer.h"
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
+#include "classad/expr_tree.h"
 #include "tests/stream/memory_stream.h"
 #include "tests/support/machine_ads.h"
 
@@ -46,6 +51,7 @@ struct Pool {
     std::string text;                         // the ads' text forms, each ended by a "***" line
     std::string xml;                          // the ads' XML forms, one after the other
     std::vector<machine_ads::Attribute> all;  // every attribute of every ad
+    std::vector<size_t> sizes;                // each ad's attribute count
     MemoryStream wire;                        // the ads' wire forms
 };
 
@@ -59,6 +65,7 @@ const Pool &ThePool() {
             p->xml += machine_ads::XmlForm(ad);
             machine_ads::PutWireForm(ad, p->wire);
             p->all.insert(p->all.end(), ad.begin(), ad.end());
+            p->sizes.push_back(ad.size());
         }
         return p;
     }();
@@ -218,6 +225,27 @@ void BM_TextRead(benchmark::State &state) {
           [&] { benchmark::DoNotOptimize(Tokenize(text.data(), text.data() + text.size())); }}});
 }
 
+// Builds every ad of the pool by inserting its "name = value" texts and
+// setting its types, as the wire reader does, with no stream in between.
+Baseline InsertOnly(const Pool &pool) {
+    auto texts = std::make_shared<std::vector<std::string>>();
+    for (const machine_ads::Attribute &a : pool.all) {
+        texts->push_back(a.name + " = " + a.value);
+    }
+    const std::vector<size_t> *sizes = &pool.sizes;
+    return {"insert_only", [texts, sizes] {
+                size_t i = 0;
+                for (size_t size : *sizes) {
+                    ClassAd ad;
+                    for (size_t end = i + size; i < end; i++) {
+                        ad.Insert((*texts)[i].c_str(), true);
+                    }
+                    ad.SetMyTypeName("Machine");
+                    ad.SetTargetTypeName("Job");
+                }
+            }};
+}
+
 void BM_WireDecode(benchmark::State &state) {
     Pool &pool = const_cast<Pool &>(ThePool());
     MemoryStream &stream = pool.wire;
@@ -234,7 +262,22 @@ void BM_WireDecode(benchmark::State &state) {
                                }
                            }
                        },
-                       {Memcpy(copy.data(), copy.size())});
+                       {Memcpy(copy.data(), copy.size()), InsertOnly(pool)});
+}
+
+// Prints every attribute of ads to a new text, as the wire writer does
+// before sending it.
+Baseline PrintOnly(const std::vector<ClassAd *> &ads) {
+    return {"print_only", [&ads] {
+                for (ClassAd *ad : ads) {
+                    ad->ResetExpr();
+                    for (ExprTree *tree = ad->NextExpr(); tree != nullptr; tree = ad->NextExpr()) {
+                        char *text = nullptr;
+                        tree->PrintToNewStr(&text);
+                        free(text);
+                    }
+                }
+            }};
 }
 
 void BM_WireEncode(benchmark::State &state) {
@@ -257,7 +300,7 @@ void BM_WireEncode(benchmark::State &state) {
                                }
                            }
                        },
-                       {Memcpy(source.data(), source.size())});
+                       {Memcpy(source.data(), source.size()), PrintOnly(ads)});
     DeleteAll(ads);
 }
 

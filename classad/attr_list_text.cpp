@@ -243,14 +243,10 @@ bool AttrList::initFromStream(Stream &stream) {
         return false;
     }
     for (int i = 0; i < count; ++i) {
+        // Borrowed from the stream until its next read: no copy per text.
         char *text = nullptr;
-        if (!stream.get(text)) {
-            free(text);
-            return false;
-        }
-        bool inserted = Insert(text, true);
-        free(text);
-        if (!inserted) {
+        int length = 0;
+        if (!stream.get(text, length) || !Insert(text, true)) {
             return false;
         }
     }

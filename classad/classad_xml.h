@@ -18,7 +18,12 @@
 #ifndef TORVEL_CLASSAD_CLASSAD_XML_H_
 #define TORVEL_CLASSAD_CLASSAD_XML_H_
 
+#include <limits.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <unordered_map>
 
 #include "core/my_string.h"
 
@@ -77,7 +82,7 @@ class XMLToken {
     XMLTokenType GetType() const { return type_; }
     void SetType(XMLTokenType type) { type_ = type; }
     // The text of a text token, or null. Borrowed: owned by the token.
-    const char *GetText() const { return has_text_ ? text_.Value() : nullptr; }
+    const char *GetText() const { return has_text_ ? text_.c_str() : nullptr; }
     // Copies text; null forgets the text.
     void SetText(const char *text);
     TagName GetTag() const { return tag_; }
@@ -101,9 +106,10 @@ class XMLToken {
     bool is_end_;
     bool has_text_;
     bool has_attribute_;
-    MyString text_;
-    MyString attribute_name_;
-    MyString attribute_value_;
+    // Kept across Reset so a reused token does not allocate again.
+    std::string text_;
+    std::string attribute_name_;
+    std::string attribute_value_;
 };
 
 // Where the reader takes its bytes from.
@@ -120,7 +126,7 @@ class XMLSource {
 
 // Reads a standard stream. Stepping back needs no seekable file (a pipe
 // will do). At the end once the stream's end-of-file indicator is set.
-class FileXMLSource : public XMLSource {
+class FileXMLSource final : public XMLSource {
  public:
     // Borrowed: file must outlive the source; null reads as empty.
     explicit FileXMLSource(FILE *file);
@@ -134,16 +140,42 @@ class FileXMLSource : public XMLSource {
 };
 
 // Reads a NUL-terminated text in memory, ending at the NUL (or after
-// INT_MAX bytes); never steps back before the start.
-class CharXMLSource : public XMLSource {
+// INT_MAX bytes); never steps back before the start. Final and inline: the
+// reader calls it once per byte.
+class CharXMLSource final : public XMLSource {
  public:
     // Borrowed: text must outlive the source; null reads as empty.
-    explicit CharXMLSource(const char *text);
-    int ReadCharacter() override;
-    void PushbackCharacter() override;
-    bool AtEnd() const override;
+    explicit CharXMLSource(const char *text) : text_(text != nullptr ? text : ""), position_(0) {}
+    int ReadCharacter() override {
+        if (AtEnd()) {
+            return -1;
+        }
+        return static_cast<unsigned char>(text_[position_++]);
+    }
+    void PushbackCharacter() override {
+        if (position_ > 0) {
+            position_--;
+        }
+    }
+    bool AtEnd() const override { return position_ == INT_MAX || text_[position_] == '\0'; }
     // Bytes consumed so far.
     int GetCurrentLocation() const { return position_; }
+    // Reads the bytes up to the first stop byte, stop included when found,
+    // as ReadCharacter would one at a time, and hands them to take(begin,
+    // length) before the stop byte; they never hold a NUL. Returns whether
+    // stop was found.
+    template <class Take>
+    bool ReadThrough(char stop, Take take) {
+        const char *rest = text_ + position_;
+        const char *found = strchrnul(rest, stop);
+        size_t span = static_cast<size_t>(found - rest);
+        size_t left = static_cast<size_t>(INT_MAX - position_);
+        bool stopped = *found == stop && span < left;
+        span = span < left ? span : left;
+        take(rest, span);
+        position_ += static_cast<int>(span) + (stopped ? 1 : 0);
+        return stopped;
+    }
 
  private:
     const char *text_;
@@ -196,7 +228,10 @@ class ClassAdXMLParser {
     ClassAd *ParseClassAds(const char *buffer, int *place);
 
  private:
-    ClassAd *_ParseClassAd(XMLSource &source);
+    // Whether each attribute name met so far reads as a plain reference;
+    // names repeat across the ads of a document. Bounded: forgotten whole
+    // when full.
+    std::unordered_map<std::string, bool> known_names_;
 };
 
 #endif  // TORVEL_CLASSAD_CLASSAD_XML_H_

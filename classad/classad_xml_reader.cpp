@@ -11,15 +11,22 @@
 // Strings are built as trees from their decoded text (not re-parsed from a
 // quoted text), so every string the writer writes, double quotes included,
 // reads back unchanged.
+//
+// Reading is meant to keep pace with the insert it feeds: the buffers of
+// the tokens are reused from token to token, memory is scanned a run at a
+// time, and whether a name reads as an attribute reference is decided once
+// per name for the parser's life.
 #include <limits.h>
 #include <string.h>
+
+#include <string>
+#include <unordered_map>
 
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
-#include "core/my_string.h"
 
 namespace {
 
@@ -33,33 +40,82 @@ bool is_xml_space(int c) {
 // ---- tokenizer ----
 
 // Collects bytes into a bounded text; once a byte is refused (a NUL, or the
-// bound reached) the token is marked refused and nothing more is kept.
+// bound reached) the token is marked refused and nothing more is kept. One
+// collector serves every token of a read, so its buffer is allocated once.
 class Collector {
  public:
-    explicit Collector(int limit) : limit_(limit), refused_(false) {}
+    explicit Collector(size_t limit) : limit_(limit), refused_(false) {}
+    void Reset() {
+        text_.clear();
+        refused_ = false;
+    }
     void Add(int c) {
         if (refused_) {
             return;
         }
-        if (c == 0 || text_.Length() >= limit_) {
+        if (c == 0 || text_.size() >= limit_) {
             refused_ = true;
             return;
         }
-        text_ += static_cast<char>(c);
+        text_.push_back(static_cast<char>(c));
+    }
+    // Add for each of length bytes.
+    // REQUIRES: no NUL among them (the memory source ends at its NUL).
+    void AddSpan(const char *bytes, size_t length) {
+        if (refused_) {
+            return;
+        }
+        if (text_.size() + length > limit_) {
+            refused_ = true;
+            return;
+        }
+        text_.append(bytes, length);
     }
     bool Refused() const { return refused_; }
-    const MyString &Text() const { return text_; }
-    bool Empty() const { return text_.Length() == 0 && !refused_; }
+    const std::string &Text() const { return text_; }
+    bool Empty() const { return text_.empty() && !refused_; }
 
  private:
-    int limit_;
+    size_t limit_;
     bool refused_;
-    MyString text_;
+    std::string text_;
 };
+
+// The buffers the tokenizer and the value builders reuse from token to
+// token.
+struct Scratch {
+    Collector tag{kXMLMaxTagLength};
+    Collector text{kXMLMaxTextLength};
+    std::string name;
+    std::string value;
+    std::string decoded;
+    std::string assignment;
+};
+
+// Reads bytes into into up to the first stop byte, which is consumed;
+// returns whether it was found before the end.
+template <class Source>
+bool read_through(Source &source, char stop, Collector &into) {
+    int c;
+    while ((c = source.ReadCharacter()) != -1) {
+        if (c == stop) {
+            return true;
+        }
+        into.Add(c);
+    }
+    return false;
+}
+
+// The same over memory, a span at a time.
+bool read_through(CharXMLSource &source, char stop, Collector &into) {
+    return source.ReadThrough(
+        stop, [&into](const char *bytes, size_t length) { into.AddSpan(bytes, length); });
+}
 
 // Sets the element name, end flag and XML attribute of a tag from the text
 // between "<" (or "</") and ">".
-void parse_tag_body(const char *body, int length, XMLToken &token) {
+void parse_tag_body(const std::string &body, XMLToken &token, Scratch &scratch) {
+    const int length = static_cast<int>(body.size());
     if (length > 0 && body[length - 1] == '/') {
         token.SetIsEnd(true);  // an empty element
     }
@@ -67,15 +123,16 @@ void parse_tag_body(const char *body, int length, XMLToken &token) {
     while (i < length && !is_xml_space(body[i]) && body[i] != '/') {
         i++;
     }
-    token.SetTag(_torvel_xml_tag_lookup(body, i));
+    token.SetTag(_torvel_xml_tag_lookup(body.data(), i));
     while (i < length && is_xml_space(body[i])) {
         i++;
     }
-    MyString name;
+    int name_start = i;
     while (i < length && body[i] != '=' && !is_xml_space(body[i]) && body[i] != '/') {
-        name += body[i];
         i++;
     }
+    std::string &name = scratch.name;
+    name.assign(body, static_cast<size_t>(name_start), static_cast<size_t>(i - name_start));
     while (i < length && is_xml_space(body[i])) {
         i++;
     }
@@ -86,19 +143,24 @@ void parse_tag_body(const char *body, int length, XMLToken &token) {
     while (i < length && is_xml_space(body[i])) {
         i++;
     }
-    MyString value;
-    while (i < length && !is_xml_space(body[i]) && body[i] != '/') {
-        if (body[i] != '"') {
-            value += body[i];
+    std::string &value = scratch.value;
+    value.clear();
+    // Quotes are dropped wherever they stand; the rest goes in whole runs.
+    int run = i;
+    for (; i < length && !is_xml_space(body[i]) && body[i] != '/'; i++) {
+        if (body[i] == '"') {
+            value.append(body, static_cast<size_t>(run), static_cast<size_t>(i - run));
+            run = i + 1;
         }
-        i++;
     }
-    token.SetAttribute(name.Value(), value.Value());
+    value.append(body, static_cast<size_t>(run), static_cast<size_t>(i - run));
+    token.SetAttribute(name.c_str(), value.c_str());
 }
 
 // Reads a tag after its "<". Refused (XMLToken_Invalid) when too long, when
 // holding a NUL byte, or when the input ends before its ">".
-void read_tag(XMLSource &source, XMLToken &token) {
+template <class Source>
+void read_tag(Source &source, XMLToken &token, Scratch &scratch) {
     bool is_end = false;
     int c = source.ReadCharacter();
     if (c == '/') {
@@ -108,28 +170,32 @@ void read_tag(XMLSource &source, XMLToken &token) {
     while (c != -1 && is_xml_space(c)) {
         c = source.ReadCharacter();
     }
-    Collector body(kXMLMaxTagLength);
-    while (c != -1 && c != '>') {
+    Collector &body = scratch.tag;
+    body.Reset();
+    bool closed = c == '>';
+    if (c != -1 && !closed) {
         body.Add(c);
-        c = source.ReadCharacter();
+        closed = read_through(source, '>', body);
     }
-    if (c == -1 || body.Refused()) {
+    if (!closed || body.Refused()) {
         token.SetType(XMLToken_Invalid);
         return;
     }
     token.SetType(XMLToken_Tag);
     token.SetIsEnd(is_end);
-    parse_tag_body(body.Text().Value(), body.Text().Length(), token);
+    parse_tag_body(body.Text(), token, scratch);
 }
 
 // Reads the next token into token (reset first); false when there is none.
 // In raw mode a text is returned even when it is empty or all blank.
-bool read_token(XMLSource &source, bool raw, XMLToken &token) {
+template <class Source>
+bool read_token(Source &source, bool raw, XMLToken &token, Scratch &scratch) {
     token.Reset();
     if (source.AtEnd()) {
         return false;
     }
-    Collector text(kXMLMaxTextLength);
+    Collector &text = scratch.text;
+    text.Reset();
     int c;
     while ((c = source.ReadCharacter()) != -1 && is_xml_space(c)) {
         text.Add(c);
@@ -138,19 +204,15 @@ bool read_token(XMLSource &source, bool raw, XMLToken &token) {
         return false;
     }
     if (c == '<' && !raw) {
-        read_tag(source, token);  // the blanks before a tag are dropped
+        read_tag(source, token, scratch);  // the blanks before a tag are dropped
         return true;
     }
     if (c == '<') {
         source.PushbackCharacter();
     } else if (c != -1) {
         text.Add(c);
-        while ((c = source.ReadCharacter()) != -1) {
-            if (c == '<') {
-                source.PushbackCharacter();
-                break;
-            }
-            text.Add(c);
+        if (read_through(source, '<', text)) {
+            source.PushbackCharacter();
         }
     }
     if (text.Refused()) {
@@ -158,7 +220,7 @@ bool read_token(XMLSource &source, bool raw, XMLToken &token) {
         return true;
     }
     token.SetType(XMLToken_Text);
-    token.SetText(text.Text().Value());
+    token.SetText(text.Text().c_str());
     return true;
 }
 
@@ -174,7 +236,13 @@ const Entity kEntities[] = {
     {"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''},
 };
 
-void decode_entities(const char *text, MyString &out) {
+// text with its entities decoded: text itself when it holds none, else
+// out's buffer.
+const char *decode_entities(const char *text, std::string &out) {
+    if (strchr(text, '&') == nullptr) {
+        return text;
+    }
+    out.clear();
     for (const char *p = text; *p != '\0';) {
         bool decoded = false;
         if (*p == '&') {
@@ -191,14 +259,35 @@ void decode_entities(const char *text, MyString &out) {
             out += *p++;
         }
     }
+    return out.c_str();
 }
 
 // Whether name reads as exactly one attribute reference of that name.
-bool is_attribute_name(const char *name) {
+bool parses_as_attribute_name(const char *name) {
     ExprTree *tree = nullptr;
     bool ok = Parse(name, tree) == 0 && tree != nullptr && tree->MyType() == LX_VARIABLE &&
               strcmp(static_cast<VariableBase *>(tree)->Name(), name) == 0;
     delete tree;
+    return ok;
+}
+
+typedef std::unordered_map<std::string, bool> NameVerdicts;
+
+// Enough for every attribute name of a pool's ads; a document with more
+// distinct names only parses them again.
+const size_t kMaxKnownNames = 4096;
+
+// parses_as_attribute_name, remembered in known.
+bool is_attribute_name(const std::string &name, NameVerdicts &known) {
+    NameVerdicts::const_iterator found = known.find(name);
+    if (found != known.end()) {
+        return found->second;
+    }
+    bool ok = parses_as_attribute_name(name.c_str());
+    if (known.size() >= kMaxKnownNames) {
+        known.clear();
+    }
+    known.emplace(name, ok);
     return ok;
 }
 
@@ -221,14 +310,14 @@ void insert_value(ClassAd &ad, const char *name, ExprTree *value) {
     }
 }
 
-// Parses "name = text" and inserts it; dropped when it does not parse as an
-// assignment to exactly that name. The parsed assignment is inserted as it
-// is, unless its value is a string that names a type.
-void insert_text(ClassAd &ad, const char *name, const MyString &text) {
-    MyString assignment;
-    assignment.sprintf("%s = %s", name, text.Value());
+// Parses "name = text" (built in assignment) and inserts it; dropped when it
+// does not parse as an assignment to exactly that name. The parsed
+// assignment is inserted as it is, unless its value is a string that names
+// a type.
+void insert_text(ClassAd &ad, const char *name, const char *text, std::string &assignment) {
+    assignment.assign(name).append(" = ").append(text);
     ExprTree *tree = nullptr;
-    if (Parse(assignment.Value(), tree) != 0 || tree == nullptr || tree->MyType() != LX_ASSIGN ||
+    if (Parse(assignment.c_str(), tree) != 0 || tree == nullptr || tree->MyType() != LX_ASSIGN ||
         tree->LArg() == nullptr || tree->LArg()->MyType() != LX_VARIABLE ||
         tree->RArg() == nullptr ||
         strcmp(static_cast<VariableBase *>(tree->LArg())->Name(), name) != 0) {
@@ -245,31 +334,49 @@ void insert_text(ClassAd &ad, const char *name, const MyString &text) {
 
 // text enclosed in quote, where a quote already present at either end is
 // not doubled.
-MyString enclose(const MyString &text, char quote) {
-    MyString out;
-    if (text.Length() == 0 || text[0] != quote) {
+std::string enclose(const char *text, char quote) {
+    size_t length = strlen(text);
+    std::string out;
+    if (length == 0 || text[0] != quote) {
         out += quote;
     }
     out += text;
-    if (text.Length() == 0 || text[text.Length() - 1] != quote) {
+    if (length == 0 || text[length - 1] != quote) {
         out += quote;
     }
     return out;
 }
 
+// ---- state machine ----
+
+struct ReaderState {
+    explicit ReaderState(NameVerdicts &names) : known_names(names) {}
+    bool in_ad = false;
+    bool in_attribute = false;
+    bool finished = false;
+    std::string name;  // of the current attribute; empty when none
+    TagName kind = tag_NoTag;
+    NameVerdicts &known_names;
+    Scratch scratch;
+
+    bool named() const { return !name.empty(); }
+    bool has_attribute_name() { return named() && is_attribute_name(name, known_names); }
+};
+
 // A text token inside an attribute with a name and a value kind.
-void text_value(ClassAd &ad, const char *name, TagName kind, const char *raw) {
-    if (!is_attribute_name(name)) {
+void text_value(ClassAd &ad, ReaderState &state, const char *raw) {
+    if (!state.has_attribute_name()) {
         return;
     }
-    MyString text;
-    decode_entities(raw, text);
-    switch (kind) {
+    const char *name = state.name.c_str();
+    const char *text = decode_entities(raw, state.scratch.decoded);
+    std::string &assignment = state.scratch.assignment;
+    switch (state.kind) {
         case tag_String:
-            insert_value(ad, name, new (torvel::or_die) String(text.Value()));
+            insert_value(ad, name, new (torvel::or_die) String(text));
             break;
         case tag_Time:
-            insert_text(ad, name, enclose(text, '\''));
+            insert_text(ad, name, enclose(text, '\'').c_str(), assignment);
             break;
         case tag_Undefined:
             insert_value(ad, name, new (torvel::or_die) Undefined());
@@ -281,34 +388,23 @@ void text_value(ClassAd &ad, const char *name, TagName kind, const char *raw) {
         case tag_Integer:
         case tag_Real:
         case tag_Expr:
-            insert_text(ad, name, text);
+            insert_text(ad, name, text, assignment);
             break;
         default:
             break;  // booleans, lists and no kind insert nothing
     }
 }
 
-// ---- state machine ----
-
-struct ReaderState {
-    bool in_ad = false;
-    bool in_attribute = false;
-    bool finished = false;
-    MyString name;  // of the current attribute; empty when none
-    TagName kind = tag_NoTag;
-};
-
 // A tag inside an attribute. Returns whether the next token is raw.
 bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
-    const char *name = state.name.Value();
-    bool named = state.name.Length() > 0;
+    const char *name = state.name.c_str();
     switch (token.GetTag()) {
         case tag_Bool: {
             state.kind = tag_Bool;
             const char *attribute = nullptr;
             const char *value = nullptr;
-            if (named && token.GetAttribute(&attribute, &value) && strcmp(attribute, "v") == 0 &&
-                is_attribute_name(name)) {
+            if (state.named() && token.GetAttribute(&attribute, &value) &&
+                strcmp(attribute, "v") == 0 && state.has_attribute_name()) {
                 insert_value(ad, name,
                              new (torvel::or_die) ClassadBoolean(strcmp(value, "t") == 0 ? 1 : 0));
             }
@@ -323,7 +419,7 @@ bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
         case tag_Error:
             // These are empty elements: their value is the element itself.
             state.kind = token.GetTag();
-            if (named && is_attribute_name(name)) {
+            if (state.has_attribute_name()) {
                 insert_value(ad, name,
                              token.GetTag() == tag_Undefined
                                  ? static_cast<ExprTree *>(new (torvel::or_die) Undefined())
@@ -356,7 +452,7 @@ bool handle_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
     if (tag == tag_Attribute) {
         state.in_attribute = !token.GetIsEnd();
         state.kind = tag_NoTag;
-        state.name = "";
+        state.name.clear();
         const char *attribute = nullptr;
         const char *value = nullptr;
         if (state.in_attribute && token.GetAttribute(&attribute, &value) &&
@@ -371,6 +467,27 @@ bool handle_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
     return false;
 }
 
+// Reads one ad from source; a template so that the byte reads of a final
+// source are direct calls.
+template <class Source>
+ClassAd *read_ad(Source &source, NameVerdicts &known_names) {
+    ClassAd *ad = new (torvel::or_die) ClassAd();
+    ReaderState state(known_names);
+    XMLToken token;
+    bool raw = false;
+    while (!state.finished && read_token(source, raw, token, state.scratch)) {
+        raw = false;
+        if (token.GetType() == XMLToken_Text) {
+            if (state.in_attribute && state.named() && state.kind != tag_NoTag) {
+                text_value(*ad, state, token.GetText());
+            }
+        } else if (token.GetType() == XMLToken_Tag) {
+            raw = handle_tag(*ad, state, token);
+        }
+    }
+    return ad;
+}
+
 }  // namespace
 
 ClassAdXMLParser::ClassAdXMLParser() {
@@ -379,12 +496,12 @@ ClassAdXMLParser::ClassAdXMLParser() {
 
 ClassAd *ClassAdXMLParser::ParseClassAd(const char *text) {
     CharXMLSource source(text);
-    return _ParseClassAd(source);
+    return read_ad(source, known_names_);
 }
 
 ClassAd *ClassAdXMLParser::ParseClassAd(FILE *file) {
     FileXMLSource source(file);
-    return _ParseClassAd(source);
+    return read_ad(source, known_names_);
 }
 
 ClassAd *ClassAdXMLParser::ParseClassAds(const char *buffer, int *place) {
@@ -392,26 +509,8 @@ ClassAd *ClassAdXMLParser::ParseClassAds(const char *buffer, int *place) {
         return new (torvel::or_die) ClassAd();
     }
     CharXMLSource source(buffer + *place);
-    ClassAd *ad = _ParseClassAd(source);
+    ClassAd *ad = read_ad(source, known_names_);
     int consumed = source.GetCurrentLocation();
     *place = consumed > INT_MAX - *place ? INT_MAX : *place + consumed;
-    return ad;
-}
-
-ClassAd *ClassAdXMLParser::_ParseClassAd(XMLSource &source) {
-    ClassAd *ad = new (torvel::or_die) ClassAd();
-    ReaderState state;
-    XMLToken token;
-    bool raw = false;
-    while (!state.finished && read_token(source, raw, token)) {
-        raw = false;
-        if (token.GetType() == XMLToken_Text) {
-            if (state.in_attribute && state.name.Length() > 0 && state.kind != tag_NoTag) {
-                text_value(*ad, state.name.Value(), state.kind, token.GetText());
-            }
-        } else if (token.GetType() == XMLToken_Tag) {
-            raw = handle_tag(*ad, state, token);
-        }
-    }
     return ad;
 }

@@ -2,7 +2,6 @@
 // table with its lookup and order check, the reader's token (XMLToken), and
 // the two byte sources it reads from (a standard stream, a text in memory).
 // The table is constant; nothing here holds other process-wide state.
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -85,13 +84,16 @@ void XMLToken::Reset() {
     type_ = XMLToken_Invalid;
     tag_ = tag_NoTag;
     is_end_ = false;
-    SetText(nullptr);
-    SetAttribute(nullptr, nullptr);
+    has_text_ = false;
+    has_attribute_ = false;
+    text_.clear();
+    attribute_name_.clear();
+    attribute_value_.clear();
 }
 
 void XMLToken::SetText(const char *text) {
     has_text_ = text != nullptr;
-    text_ = text != nullptr ? text : "";
+    text_.assign(text != nullptr ? text : "");
 }
 
 bool XMLToken::GetAttribute(const char **name, const char **value) const {
@@ -99,18 +101,18 @@ bool XMLToken::GetAttribute(const char **name, const char **value) const {
         return false;
     }
     if (name != nullptr) {
-        *name = attribute_name_.Value();
+        *name = attribute_name_.c_str();
     }
     if (value != nullptr) {
-        *value = attribute_value_.Value();
+        *value = attribute_value_.c_str();
     }
     return true;
 }
 
 void XMLToken::SetAttribute(const char *name, const char *value) {
     has_attribute_ = name != nullptr && value != nullptr && name[0] != '\0' && value[0] != '\0';
-    attribute_name_ = has_attribute_ ? name : "";
-    attribute_value_ = has_attribute_ ? value : "";
+    attribute_name_.assign(has_attribute_ ? name : "");
+    attribute_value_.assign(has_attribute_ ? value : "");
 }
 
 void XMLToken::Dump() const {
@@ -132,11 +134,11 @@ void XMLToken::Dump() const {
     if (type_ == XMLToken_Tag) {
         printf("IsEnd = %s, Tag = %s", is_end_ ? "true" : "false", _torvel_xml_tag_name(tag_));
         if (has_attribute_) {
-            printf(", %s = %s", attribute_name_.Value(), attribute_value_.Value());
+            printf(", %s = %s", attribute_name_.c_str(), attribute_value_.c_str());
         }
     } else if (type_ == XMLToken_Text) {
-        if (has_text_ && text_.Length() > 0) {
-            printf("Text = %s", text_.Value());
+        if (has_text_ && !text_.empty()) {
+            printf("Text = %s", text_.c_str());
         } else {
             printf("<empty>");
         }
@@ -167,25 +169,4 @@ void FileXMLSource::PushbackCharacter() {
 
 bool FileXMLSource::AtEnd() const {
     return file_ == nullptr || feof(file_) != 0;
-}
-
-// ---- CharXMLSource ----
-
-CharXMLSource::CharXMLSource(const char *text) : text_(text != nullptr ? text : ""), position_(0) {}
-
-int CharXMLSource::ReadCharacter() {
-    if (AtEnd()) {
-        return -1;
-    }
-    return static_cast<unsigned char>(text_[position_++]);
-}
-
-void CharXMLSource::PushbackCharacter() {
-    if (position_ > 0) {
-        position_--;
-    }
-}
-
-bool CharXMLSource::AtEnd() const {
-    return position_ == INT_MAX || text_[position_] == '\0';
 }

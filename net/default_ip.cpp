@@ -20,16 +20,24 @@ namespace {
 
 const char kIpAddrSuffix[] = "IpAddr";
 
+// Called for every attribute of every ad sent: lengths are compared before
+// any text.
 bool carries_address(const char *attr) {
-    static const char * const kNames[] = {"MyAddress", "TransferSocket", "Capability", "ClaimId"};
-    for (const char *name : kNames) {
-        if (strcmp(attr, name) == 0) {
+    struct Name {
+        const char *text;
+        size_t length;
+    };
+    static const Name kNames[] = {
+        {"MyAddress", 9}, {"TransferSocket", 14}, {"Capability", 10}, {"ClaimId", 7}};
+    size_t length = strlen(attr);
+    for (const Name &name : kNames) {
+        if (name.length == length && memcmp(attr, name.text, length) == 0) {
             return true;
         }
     }
-    size_t length = strlen(attr);
     size_t suffix = sizeof kIpAddrSuffix - 1;
-    return length >= suffix && strcasecmp(attr + length - suffix, kIpAddrSuffix) == 0;
+    return length >= suffix && (attr[length - 1] | 0x20) == 'r' &&
+           strcasecmp(attr + length - suffix, kIpAddrSuffix) == 0;
 }
 
 // The first occurrence of address in text that stands alone: not preceded

@@ -25,6 +25,7 @@ Stream::Stream(stream_code form)
       decrypt_buffer_(nullptr),
       put_next_(nullptr),
       put_end_(nullptr),
+      word_put_end_(nullptr),
       get_next_(nullptr),
       get_end_(nullptr) {}
 

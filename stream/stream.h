@@ -32,6 +32,9 @@
 //      would have refused without a window.
 //   3. The window must stay valid until taken back; lending again replaces
 //      the current loan, so take it back first.
+//   4. A string whose terminator lies in the get window is handed to the
+//      caller as a pointer into it, as read_until would hand it: those
+//      bytes must stay in place until the next operation of the transport.
 // The stream never splits a value between the window and a virtual call:
 // a value that does not fit, every value while encryption is on, and raw
 // code_bytes transfers go through write_bytes / read_bytes, which is where
@@ -52,6 +55,8 @@
 #include <sys/vfs.h>
 #include <utime.h>
 
+#include <new>
+
 #include "crypto/crypt_base.h"
 #include "crypto/key_info.h"
 #include "stream/stream_types.h"
@@ -62,6 +67,11 @@ extern int getcount;
 
 class Stream {
  public:
+    // An 8-byte value as it lies on the wire, at any alignment.
+    struct WireWord {
+        uint64_t big_endian;
+    } __attribute__((packed));
+
     enum stream_code : int { internal = 0, portable = 1, text = 2 };
 
     // Largest string (terminator included) sent or accepted, and largest
@@ -240,10 +250,12 @@ class Stream {
     void lend_put_window(unsigned char *begin, unsigned char *end) {
         put_next_ = begin;
         put_end_ = end;
+        note_word_put_end();
     }
     unsigned char *take_put_window() {
         unsigned char *next = put_next_;
         put_next_ = put_end_ = nullptr;
+        note_word_put_end();
         return next;
     }
     void lend_get_window(const unsigned char *begin, const unsigned char *end) {
@@ -269,13 +281,17 @@ class Stream {
     int put_string_bytes(const char *data, int len);
     int get_encrypted_string(char *&buffer, int &len);
     int get_plain_string(char *&bytes, int &len);
+    int get_window_string(char *&bytes, int &len);
     int read_string(char *&bytes, int &count);
-    // Whether len bytes may go to the put window: they fit and encryption
-    // is off.
     void set_crypto_flag(bool on) {
         crypto_mode_ = on;
         words_through_windows_ = !on && _code == portable;
+        note_word_put_end();
     }
+    // Follows every change of the put window and of words_through_windows_.
+    void note_word_put_end() { word_put_end_ = words_through_windows_ ? put_end_ : nullptr; }
+    // Whether len bytes may go to the put window: they fit and encryption
+    // is off.
     bool put_window_fits(int len) const { return len <= put_end_ - put_next_ && !crypto_mode_; }
     bool get_window_holds(int len) const { return len <= get_end_ - get_next_ && !crypto_mode_; }
     // All len bytes into the put window when they fit and encryption is
@@ -304,12 +320,18 @@ class Stream {
     // when the value must take the general road (another form, no room,
     // encryption on) and nothing moved.
     bool put_window_be64(uint64_t value) {
-        if (!words_through_windows_ || put_end_ - put_next_ < 8) {
+        // One comparison covers the form, encryption and room: with words
+        // off the end is null and the difference negative.
+        intptr_t room =
+            reinterpret_cast<intptr_t>(word_put_end_) - reinterpret_cast<intptr_t>(put_next_);
+        if (room < 8) {
             return false;
         }
-        uint64_t wire = htobe64(value);
-        memcpy(put_next_, &wire, sizeof(wire));
-        put_next_ += sizeof(wire);
+        // Stored as a word object, not as bytes: a byte store may alias
+        // anything, and would make every caller reload this stream's
+        // window and the counters after each value.
+        new (put_next_) WireWord{htobe64(value)};
+        put_next_ += sizeof(WireWord);
         return true;
     }
     bool get_window_be64(uint64_t &value) {
@@ -419,6 +441,8 @@ class Stream {
     // The windows lent by the transport; empty (both null) when none.
     unsigned char *put_next_;
     unsigned char *put_end_;
+    // put_end_ while 8-byte words may go through the put window, else null.
+    unsigned char *word_put_end_;
     const unsigned char *get_next_;
     const unsigned char *get_end_;
 };

@@ -36,6 +36,14 @@ int string_form_result(Stream::stream_code form) {
     }
 }
 
+bool received_length_allowed(int count) {
+    if (count > Stream::max_string_length) {
+        dprintf(D_NETWORK, "Stream::get(char *) refused a string of %d bytes\n", count);
+        return false;
+    }
+    return true;
+}
+
 char *copy_of(const char *bytes, int len) {
     char *copy = static_cast<char *>(malloc(static_cast<size_t>(len)));
     if (copy != nullptr) {
@@ -126,9 +134,39 @@ int Stream::get_encrypted_string(char *&buffer, int &len) {
     return kReadString;
 }
 
+// A string wholly inside the get window, read there without a virtual call;
+// -1 when the window does not hold one whole (nothing is consumed then).
+int Stream::get_window_string(char *&bytes, int &len) {
+    if (!get_window_holds(1)) {
+        return -1;
+    }
+    if (*get_next_ == kNullMarker) {
+        get_next_++;
+        return kReadNull;
+    }
+    size_t room = static_cast<size_t>(get_end_ - get_next_);
+    const void *end = memchr(get_next_, '\0', room);
+    if (end == nullptr) {
+        return -1;
+    }
+    const unsigned char *start = get_next_;
+    int count = static_cast<int>(static_cast<const unsigned char *>(end) - start) + 1;
+    get_next_ += count;
+    if (!received_length_allowed(count)) {
+        return kReadFailed;
+    }
+    bytes = const_cast<char *>(reinterpret_cast<const char *>(start));
+    len = count;
+    return kReadString;
+}
+
 // Unencrypted form: the marker byte, or the bytes up to the terminator. On
 // kReadString bytes points into the concrete stream's buffer.
 int Stream::get_plain_string(char *&bytes, int &len) {
+    int from_window = get_window_string(bytes, len);
+    if (from_window >= 0) {
+        return from_window;
+    }
     char first;
     if (!peek_byte(first)) {
         dprintf(D_NETWORK, "Stream::get(char *) failed to peek\n");
@@ -147,8 +185,7 @@ int Stream::get_plain_string(char *&bytes, int &len) {
         dprintf(D_NETWORK, "Stream::get(char *) failed to read a string\n");
         return kReadFailed;
     }
-    if (count > max_string_length) {
-        dprintf(D_NETWORK, "Stream::get(char *) refused a string of %d bytes\n", count);
+    if (!received_length_allowed(count)) {
         return kReadFailed;
     }
     // Guard against a transport that breaks its read_until contract.

@@ -364,6 +364,19 @@ TEST_F(ClassAdXMLTest, RefusesUnterminatedAndOversizedTokens) {
     EXPECT_EQ("MyType = \"\"\nTargetType = \"\"\nok = 2\n", Printed(*Read(long_text)));
     std::string fits = "<c><a n=\"big\"><s>" + std::string(1000, 'z') + "</s></a></c>";
     EXPECT_NE(nullptr, Read(fits)->Lookup("big"));
+    // Memory is read a run at a time, a file a byte at a time: both keep a
+    // text of exactly the bound and refuse one byte more.
+    for (size_t size : {static_cast<size_t>(kXMLMaxTextLength), kXMLMaxTextLength + size_t{1}}) {
+        std::string text = "<c><a n=\"big\"><s> " + std::string(size - 1, 'z') + "</s></a></c>";
+        bool kept = size <= static_cast<size_t>(kXMLMaxTextLength);
+        EXPECT_EQ(kept, Read(text)->Lookup("big") != nullptr) << size;
+        FILE *file = tmpfile();
+        ASSERT_EQ(text.size(), fwrite(text.data(), 1, text.size(), file));
+        rewind(file);
+        AdPtr from_file(parser_.ParseClassAd(file));
+        fclose(file);
+        EXPECT_EQ(kept, from_file->Lookup("big") != nullptr) << size;
+    }
 }
 
 TEST_F(ClassAdXMLTest, NulBytesInAFileDropTheirToken) {
