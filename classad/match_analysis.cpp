@@ -415,8 +415,10 @@ void count_matches(Context &ctx, MatchAnalysis &out) {
         ClassAd &machine = *ctx.pool[m];
         ctx.states[m].type_ok = ctx.job.AcceptsTypeOf(machine);
         ctx.states[m].machine_ok = (ctx.job >= machine) != 0;
-        out.matches += ctx.job.IsAMatch(&machine);
-        out.job_accepts += machine >= ctx.job;
+        bool job_ok = (machine >= ctx.job) != 0;
+        // IsAMatch is exactly both sides; asked once each.
+        out.matches += job_ok && ctx.states[m].machine_ok;
+        out.job_accepts += job_ok;
         out.machines_accept += ctx.states[m].machine_ok;
     }
 }
