@@ -67,16 +67,18 @@ bool WritePool(const char *path) {
     return fclose(file) == 0;
 }
 
-// The pool file, written once per run.
+// The pool file, written at the first call of PoolPath; "" until then.
+std::string pool_path;
+
 const char *PoolPath() {
-    static std::string path = [] {
+    if (pool_path.empty()) {
         char name[] = "/tmp/pool_match_bench_XXXXXX";
         int fd = mkstemp(name);
         if (fd >= 0) close(fd);
         WritePool(name);
-        return std::string(name);
-    }();
-    return path.c_str();
+        pool_path = name;
+    }
+    return pool_path.c_str();
 }
 
 using Pool = std::vector<std::unique_ptr<ClassAd>>;
@@ -192,6 +194,6 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    unlink(PoolPath());
+    if (!pool_path.empty()) unlink(pool_path.c_str());
     return 0;
 }
