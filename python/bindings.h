@@ -24,6 +24,7 @@ struct ConfigFailure {
 void bind_expressions(pybind11::module_ &m);
 void bind_classads(pybind11::module_ &m);
 void bind_config(pybind11::module_ &m);
+void bind_analysis(pybind11::module_ &m);
 
 // text as the library's C string. Raises ValueError("embedded null byte"),
 // as Python's os functions do, when text holds a NUL, which the library

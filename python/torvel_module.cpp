@@ -60,6 +60,7 @@ PYBIND11_MODULE(torvel, m) {
     bind_expressions(m);
     bind_classads(m);
     bind_config(m);
+    bind_analysis(m);
     m.attr("__version__") = TORVEL_MODULE_VERSION;
     m.def(
         "version", []() { return std::string(TorvelVersion()); }, "The library's version string.");
