@@ -87,96 +87,90 @@ void json_string(const std::string &text, std::string &out) {
     out += '"';
 }
 
-void json_key(const char *key, std::string &out) {
-    out += '"';
-    out += key;
-    out += "\":";
-}
+// Writes one object's members into out, the commas between them, and the
+// closing brace when it goes out of scope.
+class JsonObject {
+ public:
+    explicit JsonObject(std::string &out) : out_(out) { out_ += '{'; }
+    ~JsonObject() { out_ += '}'; }
+    JsonObject(const JsonObject &) = delete;
+    JsonObject &operator=(const JsonObject &) = delete;
 
-void json_count(const char *key, long value, std::string &out) {
-    json_key(key, out);
-    out += std::to_string(value);
-}
-
-void json_text(const char *key, const std::string &value, bool null_when_empty, std::string &out) {
-    json_key(key, out);
-    if (null_when_empty && value.empty()) {
-        out += "null";
-    } else {
-        json_string(value, out);
+    JsonObject &Count(const char *key, long value) {
+        Key(key) += std::to_string(value);
+        return *this;
     }
-}
-
-void json_number(const char *key, double value, std::string &out) {
-    json_key(key, out);
-    out += isfinite(value) ? FormatMatchValue(value) : "null";
-}
-
-// "key":[item,...] with each item written by write.
-template <class T, class F>
-void json_array(const char *key, const std::vector<T> &items, F write, std::string &out) {
-    json_key(key, out);
-    out += '[';
-    for (size_t k = 0; k < items.size(); ++k) {
-        if (k > 0) out += ',';
-        out += '{';
-        write(items[k], out);
-        out += '}';
+    JsonObject &Flag(const char *key, bool value) {
+        Key(key) += value ? "true" : "false";
+        return *this;
     }
-    out += ']';
+    // "" is null when null_when_empty.
+    JsonObject &Text(const char *key, const std::string &value, bool null_when_empty = false) {
+        Key(key);
+        if (null_when_empty && value.empty()) {
+            out_ += "null";
+        } else {
+            json_string(value, out_);
+        }
+        return *this;
+    }
+    JsonObject &Number(const char *key, double value) {
+        Key(key) += isfinite(value) ? FormatMatchValue(value) : "null";
+        return *this;
+    }
+    // key: an array of one object per item, written by write(item, object).
+    template <class T, class F>
+    JsonObject &Array(const char *key, const std::vector<T> &items, F write) {
+        Key(key) += '[';
+        for (size_t k = 0; k < items.size(); ++k) {
+            if (k > 0) out_ += ',';
+            JsonObject item(out_);
+            write(items[k], item);
+        }
+        out_ += ']';
+        return *this;
+    }
+
+ private:
+    std::string &Key(const char *key) {
+        if (!first_) out_ += ',';
+        first_ = false;
+        out_ += '"';
+        out_ += key;
+        out_ += "\":";
+        return out_;
+    }
+
+    std::string &out_;
+    bool first_ = true;
+};
+
+void json_clause(const ClauseAnalysis &c, JsonObject &o) {
+    o.Text("text", c.text)
+        .Count("satisfied", c.satisfied)
+        .Count("rejected_alone", c.rejected_alone)
+        .Count("undefined", c.undefined)
+        .Count("error", c.error)
+        .Array("missing", c.missing,
+               [](const MissingAttribute &m, JsonObject &i) {
+                   i.Text("name", m.name).Count("machines", m.machines);
+               })
+        .Text("attribute", c.attribute, true)
+        .Array(
+            "thresholds", c.thresholds,
+            [](const ThresholdValue &t, JsonObject &i) {
+                i.Count("percent", t.percent).Number("value", t.value).Count("matches", t.matches);
+            })
+        .Array("common_values", c.common_values, [](const CommonValue &v, JsonObject &i) {
+            i.Text("value", v.value).Count("machines", v.machines);
+        });
 }
 
-void json_clause(const ClauseAnalysis &c, std::string &out) {
-    json_text("text", c.text, false, out);
-    out += ',';
-    json_count("satisfied", c.satisfied, out);
-    out += ',';
-    json_count("rejected_alone", c.rejected_alone, out);
-    out += ',';
-    json_count("undefined", c.undefined, out);
-    out += ',';
-    json_count("error", c.error, out);
-    out += ',';
-    json_array(
-        "missing", c.missing,
-        [](const MissingAttribute &m, std::string &o) {
-            json_text("name", m.name, false, o);
-            o += ',';
-            json_count("machines", m.machines, o);
-        },
-        out);
-    out += ',';
-    json_text("attribute", c.attribute, true, out);
-    out += ',';
-    json_array(
-        "thresholds", c.thresholds,
-        [](const ThresholdValue &t, std::string &o) {
-            json_count("percent", t.percent, o);
-            o += ',';
-            json_number("value", t.value, o);
-            o += ',';
-            json_count("matches", t.matches, o);
-        },
-        out);
-    out += ',';
-    json_array(
-        "common_values", c.common_values,
-        [](const CommonValue &v, std::string &o) {
-            json_text("value", v.value, false, o);
-            o += ',';
-            json_count("machines", v.machines, o);
-        },
-        out);
-}
-
-void json_refusal(const RefusalGroup &g, std::string &out) {
-    json_text("requirements", g.requirements, false, out);
-    out += ',';
-    json_count("machines", g.machines, out);
-    out += ',';
-    json_text("failed_clause", g.failed_clause, false, out);
-    out += ',';
-    json_count("failed_machines", g.failed_machines, out);
+void json_refusal(const RefusalGroup &g, JsonObject &o) {
+    o.Text("requirements", g.requirements)
+        .Count("machines", g.machines)
+        .Text("failed_clause", g.failed_clause)
+        .Count("failed_machines", g.failed_machines);
 }
 
 }  // namespace
@@ -200,23 +194,17 @@ std::string MatchReportText(const MatchAnalysis &a) {
 }
 
 std::string MatchReportJson(const MatchAnalysis &a) {
-    std::string out = "{";
-    json_count("pool", a.pool, out);
-    out += ',';
-    json_count("matches", a.matches, out);
-    out += ',';
-    json_count("job_accepts", a.job_accepts, out);
-    out += ',';
-    json_count("machines_accept", a.machines_accept, out);
-    out += ',';
-    json_key("job_has_requirements", out);
-    out += a.job_has_requirements ? "true" : "false";
-    out += ',';
-    json_array("clauses", a.clauses, json_clause, out);
-    out += ',';
-    json_array("refusals", a.refusals, json_refusal, out);
-    out += ',';
-    json_text("suggestion", a.suggestion, true, out);
-    out += "}\n";
-    return out;
+    std::string out;
+    {
+        JsonObject o(out);
+        o.Count("pool", a.pool)
+            .Count("matches", a.matches)
+            .Count("job_accepts", a.job_accepts)
+            .Count("machines_accept", a.machines_accept)
+            .Flag("job_has_requirements", a.job_has_requirements)
+            .Array("clauses", a.clauses, json_clause)
+            .Array("refusals", a.refusals, json_refusal)
+            .Text("suggestion", a.suggestion, true);
+    }
+    return out + "\n";
 }
