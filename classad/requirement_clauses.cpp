@@ -2,24 +2,19 @@
 // references of a clause to the two ads of a match.
 #include "classad/requirement_clauses.h"
 
+#include <math.h>
 #include <stdlib.h>
 
 #include "classad/attr_list.h"
+#include "classad/eval_result.h"
 #include "classad/expr_tree.h"
 
 namespace {
 
-// A parenthesised group: an AddOp without left operand.
-bool is_group(ExprTree *node) {
-    return node->MyType() == LX_ADD && node->LArg() == nullptr && node->RArg() != nullptr;
-}
-
 // The conjunction inside nested groups around node, or null.
 ExprTree *conjunction_inside(ExprTree *node) {
-    while (is_group(node)) {
-        node = node->RArg();
-    }
-    return node->MyType() == LX_AND ? node : nullptr;
+    node = WithoutGroups(node);
+    return node != nullptr && node->MyType() == LX_AND ? node : nullptr;
 }
 
 // Where a reference looks in the end: the ad its scope names, after any
@@ -113,4 +108,27 @@ std::string PrintedText(ExprTree *tree) {
     std::string out = text != nullptr ? text : "";
     free(text);
     return out;
+}
+
+ExprTree *WithoutGroups(ExprTree *node) {
+    // A parenthesised group is an AddOp without left operand.
+    while (node != nullptr && node->MyType() == LX_ADD && node->LArg() == nullptr) {
+        node = node->RArg();
+    }
+    return node;
+}
+
+ClauseTruth EvaluateClause(ExprTree *clause, const AttrList &my, const AttrList &target) {
+    EvalResult result;
+    clause->EvalTree(&my, &target, &result);
+    switch (result.type) {
+        case LX_INTEGER:
+            return result.i != 0 ? kClauseTrue : kClauseFalse;
+        case LX_FLOAT:
+            return result.f != 0 || isnan(result.f) ? kClauseTrue : kClauseFalse;
+        case LX_UNDEFINED:
+            return kClauseUndefined;
+        default:
+            return kClauseError;
+    }
 }

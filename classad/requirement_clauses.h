@@ -1,9 +1,9 @@
 // The parts of a Requirements expression that match analysis looks at: its
-// top-level "&&" clauses, the attribute references of a clause, and where
-// each reference looks when an expression is evaluated with one ad as MY
-// and another as TARGET. Reads the trees and ads only; nothing is
-// evaluated here. The walks use explicit stacks, so a tree of any shape
-// (thousands of clauses) is split without deep recursion.
+// top-level "&&" clauses, the attribute references of a clause, where each
+// reference looks when an expression is evaluated with one ad as MY and
+// another as TARGET, and what a clause's value counts as in a conjunction.
+// The walks use explicit stacks, so a tree of any shape (thousands of
+// clauses) is split without deep recursion.
 #ifndef TORVEL_CLASSAD_REQUIREMENT_CLAUSES_H_
 #define TORVEL_CLASSAD_REQUIREMENT_CLAUSES_H_
 
@@ -36,5 +36,16 @@ bool ReferenceReadsTarget(const Variable &reference, const AttrList *my);
 
 // The printed text of tree ("" for null).
 std::string PrintedText(ExprTree *tree);
+
+// node without the parenthesised groups around it.
+ExprTree *WithoutGroups(ExprTree *node);
+
+// What "&&" makes of a clause's value: a number is true unless 0,
+// UNDEFINED stays, anything else is ERROR.
+enum ClauseTruth { kClauseTrue, kClauseFalse, kClauseUndefined, kClauseError };
+
+// clause evaluated by the library's evaluator with my as MY and target as
+// TARGET.
+ClauseTruth EvaluateClause(ExprTree *clause, const AttrList &my, const AttrList &target);
 
 #endif  // TORVEL_CLASSAD_REQUIREMENT_CLAUSES_H_
