@@ -239,18 +239,29 @@ TEST_F(MatchAnalysisTest, RefusingMachinesAreGroupedWithTheClauseTheyFail) {
         "MyType = \"Machine\"\nTargetType = \"Job\"\nName = \"c\"\nMemory = 8192\n"
         "Start = TRUE\nKeyboardIdle = 10\nRequirements = Start\n\n"
         "MyType = \"Machine\"\nTargetType = \"Job\"\nName = \"d\"\nMemory = 8192\n"
-        "Start = TRUE\nRequirements = TARGET.ImageSize < 100\n";
+        "Start = TRUE\nRequirements = TARGET.ImageSize < 100\n\n"
+        "MyType = \"Machine\"\nTargetType = \"Other\"\nName = \"e\"\nMemory = 8192\n"
+        "Requirements = TRUE\n";
     Pool pool = ReadAds(kPool);
     std::unique_ptr<ClassAd> job = Job("TARGET.Memory >= 4096");
     MatchAnalysis a = AnalyzeMatch(*job, Borrowed(pool));
     EXPECT_EQ(1, a.matches);
-    ASSERT_EQ(2u, a.refusals.size());
+    ASSERT_EQ(3u, a.refusals.size());
     EXPECT_EQ("Start", a.refusals[0].requirements);
     EXPECT_EQ(2, a.refusals[0].machines);
     EXPECT_EQ("Start: TARGET.Owner == \"bob\"", a.refusals[0].failed_clause);
     EXPECT_EQ(1, a.refusals[0].failed_machines);  // ties keep the first seen
     EXPECT_EQ("TARGET.ImageSize < 100", a.refusals[1].failed_clause);
-    EXPECT_EQ("", a.suggestion);  // something matches
+    EXPECT_EQ("TRUE", a.refusals[2].requirements);
+    EXPECT_EQ("", a.refusals[2].failed_clause);  // refused by its type
+    EXPECT_EQ("", a.suggestion);                 // something matches
+    // Without Requirements the job matches nothing, and has no clauses.
+    job->Delete("Requirements");
+    a = AnalyzeMatch(*job, Borrowed(pool));
+    EXPECT_FALSE(a.job_has_requirements);
+    EXPECT_TRUE(a.clauses.empty());
+    EXPECT_EQ(0, a.matches);
+    EXPECT_EQ(1, a.machines_accept);
 }
 
 TEST_F(MatchAnalysisTest, MatchPoolRanksBestFirstAndKeepsFileOrderForTies) {
