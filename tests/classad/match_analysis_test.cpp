@@ -221,7 +221,9 @@ TEST_F(MatchAnalysisTest, EqualityListsTheMostCommonValues) {
             count += Truth("TARGET.Arch == " + values[k].value, *job, *machine) == 1;
         }
         EXPECT_EQ(count, values[k].machines) << values[k].value;
-        if (k > 0) EXPECT_GE(values[k - 1].machines, values[k].machines);
+        if (k > 0) {
+            EXPECT_GE(values[k - 1].machines, values[k].machines);
+        }
         total += count;
     }
     EXPECT_EQ(400, total);
@@ -270,7 +272,9 @@ TEST_F(MatchAnalysisTest, MatchPoolRanksBestFirstAndKeepsFileOrderForTies) {
     EXPECT_EQ(CountMatches(*job, *pool_), static_cast<long>(ranked.size()));
     for (size_t k = 1; k < ranked.size(); ++k) {
         EXPECT_GE(ranked[k - 1].rank, ranked[k].rank);
-        if (ranked[k - 1].rank == ranked[k].rank) EXPECT_LT(ranked[k - 1].index, ranked[k].index);
+        if (ranked[k - 1].rank == ranked[k].rank) {
+            EXPECT_LT(ranked[k - 1].index, ranked[k].index);
+        }
     }
     ASSERT_FALSE(ranked.empty());
     EXPECT_EQ(1, ranked.front().rank);
