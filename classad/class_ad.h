@@ -57,6 +57,11 @@ class ClassAd : public AttrList {
     int GetTargetTypeNumber() const { return targetNumber_; }
     // Whether the target type is "Any" (any case), which accepts every ad.
     bool TargetsAnyType() const { return targetAny_; }
+    // Whether this ad accepts partner's type: the target type is partner's
+    // type, or "Any". Two ads without types accept each other.
+    bool AcceptsTypeOf(const ClassAd &partner) const {
+        return targetNumber_ == partner.myNumber_ || targetAny_;
+    }
 
     // The AssignOp of "Requirements" / "Rank", or null; borrowed.
     ExprTree *GetRequirements() const;

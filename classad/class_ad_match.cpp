@@ -9,12 +9,6 @@
 
 namespace {
 
-// Whether ad accepts partner's type: ad's target type is partner's type,
-// or "Any". Two ads without types accept each other (-1 == -1).
-bool accepts(const ClassAd &ad, const ClassAd &partner) {
-    return ad.GetTargetTypeNumber() == partner.GetMyTypeNumber() || ad.TargetsAnyType();
-}
-
 // Whether MY.Requirements holds (is a non-zero integer) with my as MY and
 // target as TARGET. The reference MY.Requirements looks in my only and is
 // UNDEFINED when my lacks it, so the attribute is evaluated directly.
@@ -34,14 +28,14 @@ bool requirements_hold(const ClassAd &my, const ClassAd &target) {
 }  // namespace
 
 int ClassAd::IsAMatch(ClassAd *other) {
-    if (other == nullptr || !accepts(*this, *other) || !accepts(*other, *this)) {
+    if (other == nullptr || !AcceptsTypeOf(*other) || !other->AcceptsTypeOf(*this)) {
         return 0;
     }
     return requirements_hold(*this, *other) && requirements_hold(*other, *this) ? 1 : 0;
 }
 
 int operator>=(ClassAd &a, ClassAd &b) {
-    return accepts(b, a) && requirements_hold(b, a) ? 1 : 0;
+    return b.AcceptsTypeOf(a) && requirements_hold(b, a) ? 1 : 0;
 }
 
 int operator<=(ClassAd &a, ClassAd &b) {

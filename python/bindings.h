@@ -34,11 +34,18 @@ void bind_expressions(pybind11::module_ &m);
 void bind_classads(pybind11::module_ &m);
 void bind_ad_reading(pybind11::module_ &m);
 void bind_config(pybind11::module_ &m);
+void bind_analysis(pybind11::module_ &m);
 
 class ClassAd;
 // The one ad a whole file object holds (blank lines do not end it).
 // Raises torvel.ParseError naming the line, or the file's own error.
 std::unique_ptr<ClassAd> ad_from_file(pybind11::handle file);
+
+// The ads of items, each held in held while the caller uses them; raises
+// TypeError naming function for anything that is not a ClassAd. Taking them
+// all first keeps the caller's loop from calling back into Python.
+std::vector<ClassAd *> classads_of(const pybind11::iterable &items, const char *function,
+                                   std::vector<pybind11::object> &held);
 
 // value as a C int: TypeError when it is not a Python int, OverflowError
 // when it is out of range. what names it in the message.

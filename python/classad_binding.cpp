@@ -300,18 +300,26 @@ py::object eval_in(ClassAd &ad, py::handle expr, const ClassAd *target) {
     return evaluate(tree.get(), &ad, target);
 }
 
-std::vector<int> match_all(ClassAd &job, const py::iterable &machines) {
-    // Every argument is taken (and held) before the first match, so the
-    // loop itself never calls back into Python.
-    std::vector<py::object> held;
+}  // namespace
+
+std::vector<ClassAd *> classads_of(const py::iterable &items, const char *function,
+                                   std::vector<py::object> &held) {
     std::vector<ClassAd *> ads;
-    for (auto machine : machines) {
-        if (!py::isinstance<ClassAd>(machine)) {
-            throw py::type_error("match_all takes an iterable of torvel.ClassAd");
+    for (auto item : items) {
+        if (!py::isinstance<ClassAd>(item)) {
+            throw py::type_error(std::string(function) + " takes an iterable of torvel.ClassAd");
         }
-        held.push_back(py::reinterpret_borrow<py::object>(machine));
-        ads.push_back(machine.cast<ClassAd *>());
+        held.push_back(py::reinterpret_borrow<py::object>(item));
+        ads.push_back(item.cast<ClassAd *>());
     }
+    return ads;
+}
+
+namespace {
+
+std::vector<int> match_all(ClassAd &job, const py::iterable &machines) {
+    std::vector<py::object> held;
+    std::vector<ClassAd *> ads = classads_of(machines, "match_all", held);
     std::vector<int> matching;
     for (size_t k = 0; k < ads.size(); ++k) {
         if (job.IsAMatch(ads[k])) {

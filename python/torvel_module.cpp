@@ -89,6 +89,7 @@ PYBIND11_MODULE(_torvel, m) {
     bind_classads(m);
     bind_ad_reading(m);
     bind_config(m);
+    bind_analysis(m);
     m.attr("__version__") = TORVEL_MODULE_VERSION;
     m.def(
         "version", []() { return std::string(TorvelVersion()); }, "The library's version string.");

@@ -14,6 +14,7 @@ from torvel._torvel import (
     Undefined,
     UndefinedType,
     __version__,
+    analyze,
     expand,
     load_config,
     match_all,
@@ -29,7 +30,7 @@ from torvel._torvel import (
 
 __all__ = [
     "AdReader", "ClassAd", "ConfigError", "Error", "ErrorType", "Expr", "ParseError", "TorvelError",
-    "Undefined", "UndefinedType", "__version__", "expand", "load_config", "match_all",
+    "Undefined", "UndefinedType", "__version__", "analyze", "expand", "load_config", "match_all",
     "param", "param_bool", "param_float", "param_int", "read_ads", "saved_debug_lines",
     "version", "where",
 ]

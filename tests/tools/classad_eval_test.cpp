@@ -252,6 +252,82 @@ TEST_F(ClassadEvalTest, MatchIsSymmetricAndTyped) {
         << r.err;
 }
 
+// The worked example shipped in examples/pool: ten machines, three jobs.
+std::string Example(const char *name) {
+    return std::string(TORVEL_SOURCE_DIR "/examples/pool/") + name;
+}
+
+TEST_F(ClassadEvalTest, MatchAllListsByRankThenFileOrderAndExitsByTheAnswer) {
+    std::string pool = Example("machines.ads");
+    RunResult r = Eval({"--match-all", Example("job_matches.ad"), pool});
+    EXPECT_EQ(0, r.status) << r.err;
+    // Rank is TARGET.Memory; beta and theta tie, as do the two alpha slots.
+    EXPECT_EQ(
+        "slot1@iota.example.org 65536\n"
+        "slot1@gamma.example.org 16384\n"
+        "slot1@beta.example.org 8192\n"
+        "slot1@theta.example.org 8192\n"
+        "slot1@alpha.example.org 4096\n"
+        "slot2@alpha.example.org 4096\n",
+        r.out);
+    r = Eval({"--limit", "2", "--match-all", Example("job_matches.ad"), pool});
+    EXPECT_EQ(2u, Lines(r.out).size()) << r.out;
+    r = Eval({"--match-all", "--count", Example("job_matches.ad"), pool});
+    EXPECT_EQ("6\n", r.out);
+    r = Eval({"--match-all", "--count", Example("job_too_big.ad"), pool});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("0\n", r.out);
+    // Ads without a Name go by their position; the pool may be standard input.
+    r = Eval({"--match-all", Example("job_matches.ad"), "-"},
+             "MyType = \"Machine\"\nTargetType = \"Job\"\nArch = \"X86_64\"\n"
+             "OpSys = \"LINUX\"\nMemory = 1\nRequirements = TRUE\n\n"
+             "MyType = \"Machine\"\nTargetType = \"Job\"\nArch = \"X86_64\"\n"
+             "OpSys = \"LINUX\"\nMemory = 5000\nRequirements = TRUE\n");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("#2 5000\n", r.out);
+}
+
+TEST_F(ClassadEvalTest, MatchAllExitsTwoForUnreadableInput) {
+    std::string job = Example("job_matches.ad");
+    std::string garbage = dir_.Write("garbage.ads", "Memory = 1\n\n\x01\xff garbage (\n");
+    RunResult r = Eval({"--match-all", job, garbage});
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(0u, r.err.find("classad_eval: " + garbage + ":3: not an attribute assignment: "))
+        << r.err;
+    r = Eval({"--match-all", job, dir_.path() + "/absent"});
+    EXPECT_EQ(2, r.status);
+    // A Requirements too deep to parse is a bad line, not a crash.
+    std::string deep = "Requirements = TARGET.Memory > 0";
+    for (int k = 0; k < 10000; ++k) deep += " && TARGET.Memory > 0";
+    r = Eval({"--match-all", dir_.Write("deep.ad", deep + "\n"), Example("machines.ads")});
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("deep.ad:1: not an attribute assignment")) << r.err;
+    r = Eval({"--analyze", job, garbage});
+    EXPECT_EQ(1, r.status);
+}
+
+TEST_F(ClassadEvalTest, AnalyzeNamesTheMisspelledAttributeAndTheBlockingClause) {
+    std::string pool = Example("machines.ads");
+    RunResult r = Eval({"--analyze", Example("job_misspelled.ad"), pool});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Matching both ways: 0\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("      missing: TARGET.Memroy (10 machines)\n"))
+        << r.out;
+    r = Eval({"--analyze", Example("job_too_big.ad"), pool});
+    EXPECT_NE(std::string::npos,
+              r.out.find("Suggestion: dropping `TARGET.Memory >= MY.RequestMemory` would match 7 "
+                         "machines; 65536 would match 1\n"))
+        << r.out;
+    // Eta wants only alice's jobs.
+    EXPECT_NE(std::string::npos, r.out.find("  1 machine: Start\n      fails Start: TARGET.Owner "
+                                            "== \"alice\" (1)\n"))
+        << r.out;
+    r = Eval({"--analyze", "--json", Example("job_matches.ad"), pool});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.out.find("{\"pool\":10,\"matches\":6,")) << r.out;
+}
+
 TEST_F(ClassadEvalTest, BadUsageNamesTheFaultThenShowsTheUsageAndExitsTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "no EXPR given"},
@@ -271,6 +347,16 @@ TEST_F(ClassadEvalTest, BadUsageNamesTheFaultThenShowsTheUsageAndExitsTwo) {
         {{"--bogus", "1"}, "unknown option '--bogus'"},
         {{"1", "--x"}, "unknown option '--x'"},
         {{"--print=yes", "1"}, "option '--print' takes no value"},
+        {{"--match-all", "a"}, "option '--match-all' takes two files"},
+        {{"--analyze", "a", "b", "c"}, "option '--analyze' takes two files"},
+        {{"--analyze", "--match-all", "a", "b"},
+         "options '--match-all' and '--analyze' exclude each other"},
+        {{"--limit", "2", "a", "b"}, "option '--limit' goes only with '--match-all'"},
+        {{"--analyze", "--count", "a", "b"}, "option '--count' goes only with '--match-all'"},
+        {{"--match-all", "--json", "a", "b"}, "option '--json' goes only with '--analyze'"},
+        {{"--match-all", "--limit=-1", "a", "b"}, "option '--limit' takes a count, not '-1'"},
+        {{"--match-all", "--limit", "2x", "a", "b"}, "option '--limit' takes a count, not '2x'"},
+        {{"--match-all", "-", "-"}, "standard input can hold only one of the two ads"},
     };
     for (const auto &c : cases) {
         RunResult r = Eval(c.first);

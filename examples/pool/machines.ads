@@ -1,0 +1,131 @@
+# Ten machines of a small pool: one ad per block, blocks separated by blank lines.
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@alpha.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 4096
+Cpus = 4
+Disk = 1000000
+KeyboardIdle = 300
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot2@alpha.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 4096
+Cpus = 4
+Disk = 2000000
+KeyboardIdle = 600
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@beta.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 8192
+Cpus = 8
+Disk = 3000000
+KeyboardIdle = 900
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@gamma.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 16384
+Cpus = 16
+Disk = 4000000
+KeyboardIdle = 1200
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@delta.example.org"
+Arch = "AARCH64"
+OpSys = "LINUX"
+Memory = 8192
+Cpus = 8
+Disk = 5000000
+KeyboardIdle = 1500
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@epsilon.example.org"
+Arch = "X86_64"
+OpSys = "OSX"
+Memory = 8192
+Cpus = 8
+Disk = 6000000
+KeyboardIdle = 1800
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@zeta.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 2048
+Cpus = 2
+Disk = 7000000
+KeyboardIdle = 2100
+Start = TRUE
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@eta.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 32768
+Cpus = 32
+Disk = 8000000
+KeyboardIdle = 2400
+Start = TARGET.Owner == "alice"
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@theta.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 8192
+Cpus = 8
+Disk = 9000000
+KeyboardIdle = 2700
+Start = KeyboardIdle > 15 * 60
+Requirements = Start
+Rank = 0
+
+MyType = "Machine"
+TargetType = "Job"
+Name = "slot1@iota.example.org"
+Arch = "X86_64"
+OpSys = "LINUX"
+Memory = 65536
+Cpus = 64
+Disk = 10000000
+KeyboardIdle = 3000
+Start = TRUE
+Requirements = Start
+Rank = 0
