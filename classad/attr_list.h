@@ -27,6 +27,7 @@
 #include <time.h>
 
 #include "classad/lexeme_type.h"
+#include "core/allocation.h"
 #include "core/text_index.h"
 
 class AttrList;
@@ -42,17 +43,37 @@ enum {
     ATTRLISTREP = 1,     // an AttrListRep standing for one
 };
 
-// One attribute: an owned AssignOp tree whose left operand is a Variable.
+struct LiteralAssignment;
+
+// One attribute: an owned AssignOp tree whose left operand is a Variable,
+// or, for an attribute read as "name = literal", the name and the value
+// alone until something asks for the tree.
 class AttrListElem {
  public:
     // Takes ownership of tree. REQUIRES: tree is an AssignOp over a Variable.
     explicit AttrListElem(ExprTree *tree);
+    // The attribute assignment holds, without a tree yet; hash is
+    // AttrList::NameHash of its name. REQUIRES: the name is a plain one.
+    AttrListElem(const LiteralAssignment &assignment, uint32_t hash);
     ~AttrListElem();
     AttrListElem(const AttrListElem &) = delete;
     AttrListElem &operator=(const AttrListElem &) = delete;
 
+    // Elements come from the node pool, like the trees.
+    static void *operator new(size_t size);
+    static void *operator new(size_t size, torvel::OrDie);
+    static void operator delete(void *p, size_t size);
+
+    // A copy of the same attribute (a deep copy of its tree, if it has
+    // one), clean, unlinked.
+    AttrListElem *Copy() const;
+
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
+
+    // The owned AssignOp, built at the first call for an attribute kept
+    // without one; the same for the element's life from then on.
+    ExprTree *Tree() const { return tree_ != nullptr ? tree_ : buildTree_(); }
 
     // What one evaluation of the attribute costs from an evaluation's step
     // budget (evaluation.h): a step for every eight nodes of its tree or
@@ -61,7 +82,11 @@ class AttrListElem {
 
     // What a reference reads first: the name, then the literal value.
     const char *name;  // the interned name of tree's left Variable
-    ExprTree *tree;    // owned AssignOp, the same for the element's life
+
+ private:
+    mutable ExprTree *tree_;  // owned; null until built for a literal kept alone
+
+ public:
     // The right side's value when it is a literal, so that evaluation reads
     // it here instead of walking the tree: its kind as a reference passes
     // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
@@ -76,6 +101,13 @@ class AttrListElem {
         const char *literalText;  // LX_STRING: the tree's interned text
     };
     bool dirty;
+
+ private:
+    // Without a tree: the kind of the literal node to build (LX_BOOL is
+    // told from LX_INTEGER only here); LX_NONE with a tree.
+    uint8_t builtKind_;
+
+ public:
     mutable uint16_t evalSteps_;  // 0 until counted
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
@@ -86,6 +118,14 @@ class AttrListElem {
  private:
     void noteLiteral_();
     long countEvalSteps_() const;
+    ExprTree *buildTree_() const;
+
+    // Without a tree from the start: the interned name's and string's
+    // slots this element holds (-1 for none).
+    int nameSlot_;
+    int textSlot_;
+
+    friend class AttrList;
 };
 
 // The own attributes of a list: the elements in order, and an index from
@@ -380,6 +420,9 @@ class AttrList : public AttrListAbstract {
             hash, [name](AttrListElem *candidate) { return sameName_(candidate->name, name); });
         return found != nullptr ? *found : nullptr;
     }
+    // Inserts elem as Insert(tree, replace) does. REQUIRES: hash is
+    // NameHash(elem->name).
+    void insert_(AttrListElem *elem, uint32_t hash, bool replace);
     // Appends elem to the own elements and indexes it (or counts it as
     // hidden behind the first element of its name).
     void append_(AttrListElem *elem);

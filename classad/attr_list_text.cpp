@@ -133,7 +133,7 @@ bool AttrList::fPrint(FILE *file) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->tree);
+            char *line = print_tree(e->Tree());
             fprintf(file, "%s\n", line != nullptr ? line : "");
             free(line);
         }
@@ -146,7 +146,7 @@ bool AttrList::sPrint(MyString &out) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->tree);
+            char *line = print_tree(e->Tree());
             out += line;
             out += '\n';
             free(line);
@@ -161,7 +161,7 @@ void AttrList::dPrint(int flags) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->tree);
+            char *line = print_tree(e->Tree());
             dprintf(line_flags, "%s\n", line != nullptr ? line : "");
             free(line);
         }
@@ -213,7 +213,7 @@ bool AttrList::put(Stream &stream) {
     }
     for (int pass = 0; pass < 2; ++pass) {
         for (AttrListElem *e = pass == 0 ? parent : elems_.head; e != nullptr; e = e->next) {
-            char *text = print_tree(e->tree);
+            char *text = print_tree(e->Tree());
             if (text == nullptr) {
                 return false;
             }

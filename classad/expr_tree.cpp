@@ -39,6 +39,9 @@ namespace {
 // tear down a space for each. Reachable for the whole run.
 StringSpace *spare_space = nullptr;
 
+// Names InternName remembers: a power of two, a few times the names of an ad.
+const uint32_t kRecentNames = 1024;
+
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
 const int kNumberBufferSize = 64;
@@ -270,6 +273,15 @@ Variable::Scope resolve_scope(const char *ref) {
 static_assert(sizeof(ExprTree) == 16, "the compiled form's number fits in the padding");
 
 ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false), programHigh_(0), programLow_(0) {
+    HoldStringSpace();
+}
+
+ExprTree::~ExprTree() {
+    EvalMark::forgetProgram(this);
+    ReleaseStringSpace();
+}
+
+void ExprTree::HoldStringSpace() {
     if (string_space_references++ == 0) {
         string_space =
             spare_space != nullptr ? spare_space : new (torvel::or_die) StringSpace(256, true);
@@ -277,10 +289,9 @@ ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false), programHigh_(
     }
 }
 
-ExprTree::~ExprTree() {
-    EvalMark::forgetProgram(this);
+void ExprTree::ReleaseStringSpace() {
     if (--string_space_references == 0) {
-        // Every node has released its texts by now; a space that still
+        // Every holder has released its texts by now; a space that still
         // holds some was used by others and goes.
         if (string_space->numberOfStrings() == 0 && spare_space == nullptr) {
             spare_space = string_space;
@@ -326,6 +337,26 @@ int ExprTree::intern_(const char *text, const char *&canonical) {
     // ADOPT_DUPLICATE never changes or keeps the caller's pointer.
     int slot = string_space->getCanonical(copy, ADOPT_DUPLICATE);
     canonical = slot >= 0 ? string_space->textOf(slot) : "";
+    return slot;
+}
+
+int ExprTree::InternName(const char *name, uint32_t hash, const char *&canonical) {
+    // Direct-mapped by hash. An entry is trusted only while its slot still
+    // holds that very text, checked by address before the text is read.
+    struct Recent {
+        int slot;
+        const char *text;
+    };
+    static Recent recent[kRecentNames];
+    Recent &entry = recent[hash & (kRecentNames - 1)];
+    if (entry.text != nullptr && string_space->textOf(entry.slot) == entry.text &&
+        strcmp(entry.text, name) == 0 && string_space->holdByIndex(entry.slot, entry.text)) {
+        canonical = entry.text;
+        return entry.slot;
+    }
+    int slot = intern_(name, canonical);
+    entry.slot = slot;
+    entry.text = slot >= 0 ? canonical : nullptr;
     return slot;
 }
 

@@ -96,6 +96,20 @@ class ExprTree {
     static StringSpace *string_space;
     static int string_space_references;
 
+    // Texts held outside any node (attribute lists keep literal attributes
+    // without a tree until one is asked for). HoldStringSpace keeps the
+    // space alive as a node does, until ReleaseStringSpace. Intern takes a
+    // reference on text's slot and returns it, with the canonical text;
+    // InternName does the same for an attribute name whose case-blind hash
+    // (AttrList::NameHash) the caller has, remembering recent names so that
+    // the names every ad repeats are not looked up again.
+    // ReleaseInterned gives a slot's reference back (-1 is ignored).
+    static void HoldStringSpace();
+    static void ReleaseStringSpace();
+    static int Intern(const char *text, const char *&canonical) { return intern_(text, canonical); }
+    static int InternName(const char *name, uint32_t hash, const char *&canonical);
+    static void ReleaseInterned(int slot) { releaseInterned_(slot); }
+
     // Internal: writes the printed text at end and returns the new end (no
     // terminator); lengthOf_ is its exact length. `followed` says an
     // operator follows the node in the text, so a negative integer there

@@ -186,6 +186,18 @@ void StringSpace::disposeByIndex(int slot) {
     release_(slot);
 }
 
+bool StringSpace::holdByIndex(int slot, const char *canonical) {
+    if (slot < 0 || slot > topUsedSlot) {
+        return false;
+    }
+    SSStringEnt &ent = (*table)[slot];
+    if (!ent.occupied || ent.text != canonical) {
+        return false;
+    }
+    ent.references++;
+    return true;
+}
+
 void StringSpace::release_(int slot) {
     if (slot < 0 || slot > topUsedSlot || !(*table)[slot].occupied) {
         return;  // not a slot in use: nothing holds a reference on it

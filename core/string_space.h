@@ -61,6 +61,9 @@ class StringSpace {
 
     // Releases one reference of slot, as if a handle on it were destroyed.
     void disposeByIndex(int slot);
+    // Takes one more reference of slot when it is in use with exactly that
+    // canonical text (compared by address, never read); whether it was.
+    bool holdByIndex(int slot, const char *canonical);
 
     // Empties the space; handles still pointing into it are not told.
     void purge();
