@@ -443,6 +443,15 @@ void ExprTree::GetReferences(const AttrList *, StringList &, StringList &) const
 // ---- Variable ----
 
 Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
+    if (n != nullptr && strchr(n, '.') == nullptr) {
+        // A plain name, the usual case: its own scope, hashed once.
+        uint32_t hash = AttrList::NameHash(n);
+        stringSpaceIndex = InternName(n, hash, name);
+        scope_ = resolve_scope(name);
+        scope_.hash = hash;
+        scopeSlot_ = -1;
+        return;
+    }
     stringSpaceIndex = intern_(n, name);
     scope_ = resolve_scope(name);
     // The name after the prefixes is interned too, so attribute lists can

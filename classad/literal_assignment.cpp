@@ -4,6 +4,7 @@
 #include "classad/literal_assignment.h"
 
 #include <string.h>
+#include <strings.h>
 
 #include "classad/scanner.h"
 #include "core/allocation.h"
@@ -33,9 +34,103 @@ bool is_literal(LexemeType kind) {
            kind == LX_UNDEFINED || kind == LX_ERROR;
 }
 
+const char *skip_space(const char *p) {
+    while (*p == ' ' || ScannerIsSpace(*p)) {
+        p++;
+    }
+    return p;
+}
+
+bool is_letter(char c) {
+    char lower = static_cast<char>(c | 0x20);
+    return lower >= 'a' && lower <= 'z';
+}
+
+bool continues_plain_name(char c) {
+    return is_letter(c) || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether the n characters at s spell a word the scanner takes for a
+// keyword (in any case).
+bool is_keyword(const char *s, size_t n) {
+    static const char * const kWords[] = {"error", "undefined", "true", "t", "false", "f"};
+    for (const char *word : kWords) {
+        if (strlen(word) == n && strncasecmp(s, word, n) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The value and its kind from the token; false when it is no literal.
+bool take_value(const Token &value, bool negated, LiteralAssignment &out) {
+    LexemeType kind = value.type;
+    if (negated ? kind != LX_INTEGER && kind != LX_FLOAT : !is_literal(kind)) {
+        return false;
+    }
+    out.kind = kind;
+    out.text = value.text;
+    out.intValue = 0;
+    out.floatValue = 0;
+    if (kind == LX_FLOAT) {
+        out.floatValue = negated ? -value.floatVal : value.floatVal;
+    } else if (kind != LX_STRING) {
+        // Wraps as the scanner's values do.
+        unsigned v = static_cast<unsigned>(value.intVal);
+        out.intValue = static_cast<int>(negated ? 0u - v : v);
+    }
+    return true;
+}
+
+enum Shape {
+    OTHER_SHAPE,  // may still be a literal assignment: ask the tokens
+    LITERAL,
+    NOT_LITERAL,
+};
+
+// The common shape read directly: a plain name that is no keyword, a lone
+// "=", a value the scanner reads as one literal token, then only white
+// space.
+Shape scan_direct(const char *text, LiteralAssignment &out) {
+    Tokens &t = tokens();
+    const char *p = skip_space(text);
+    const char *start = p;
+    if (!is_letter(*p) && *p != '_') {
+        return OTHER_SHAPE;
+    }
+    while (continues_plain_name(*p)) {
+        p++;
+    }
+    size_t n = static_cast<size_t>(p - start);
+    if (*p == '.' || is_keyword(start, n)) {
+        return OTHER_SHAPE;
+    }
+    p = skip_space(p);
+    if (p[0] != '=' || p[1] == '=' || ((p[1] == '?' || p[1] == '!') && p[2] == '=')) {
+        return OTHER_SHAPE;
+    }
+    p = skip_space(p + 1);
+    if (*p == '-') {
+        return OTHER_SHAPE;
+    }
+    t.name.setText(start, static_cast<int>(n));
+    char *cursor = const_cast<char *>(p);  // the scanner only reads
+    t.value.reset();
+    Scanner(cursor, t.value);
+    if (!take_value(t.value, false, out)) {
+        return NOT_LITERAL;
+    }
+    out.name = t.name.text;
+    return *skip_space(cursor) == '\0' ? LITERAL : NOT_LITERAL;
+}
+
 }  // namespace
 
 bool ScanLiteralAssignment(const char *text, LiteralAssignment &out) {
+    Shape shape = scan_direct(text, out);
+    if (shape != OTHER_SHAPE) {
+        return shape == LITERAL;
+    }
     Tokens &t = tokens();
     char *cursor = const_cast<char *>(text);  // the scanner only reads
     if (scan(cursor, t.name) != LX_VARIABLE || strchr(t.name.text, '.') != nullptr ||
@@ -45,25 +140,11 @@ bool ScanLiteralAssignment(const char *text, LiteralAssignment &out) {
     LexemeType kind = scan(cursor, t.value);
     bool negated = kind == LX_SUB;
     if (negated) {
-        kind = scan(cursor, t.value);
-        if (kind != LX_INTEGER && kind != LX_FLOAT) {
-            return false;
-        }
+        scan(cursor, t.value);
     }
-    if (!is_literal(kind)) {
+    if (!take_value(t.value, negated, out)) {
         return false;
     }
     out.name = t.name.text;
-    out.kind = kind;
-    out.text = t.value.text;
-    out.intValue = 0;
-    out.floatValue = 0;
-    if (kind == LX_FLOAT) {
-        out.floatValue = negated ? -t.value.floatVal : t.value.floatVal;
-    } else if (kind != LX_STRING) {
-        // Wraps as the scanner's values do.
-        unsigned v = static_cast<unsigned>(t.value.intVal);
-        out.intValue = static_cast<int>(negated ? 0u - v : v);
-    }
     return scan(cursor, t.other) == LX_EOF;
 }

@@ -91,7 +91,10 @@ bool may_be_keyword(char c) {
 
 void scan_word(char *&s, Token &token) {
     for (const Keyword &k : kKeywords) {
-        if (may_be_keyword(*s) && matches_keyword(s, k)) {
+        if (!may_be_keyword(*s)) {
+            break;
+        }
+        if (matches_keyword(s, k)) {
             token.type = k.type;
             token.intVal = k.value;
             token.length += k.length;

@@ -55,7 +55,8 @@ uint32_t StringSpace::hashOf_(const char *text) const {
 }
 
 int StringSpace::find_(const char *text, uint32_t hash) const {
-    const ExtArray<SSStringEnt> &slots = *table;
+    // Indexed slots are all in use, within the table.
+    const SSStringEnt *slots = table->getarray();
     const int *found = keyIndex->find(hash, [&](int slot) {
         const char *key = slots[slot].text;
         return caseSensitive ? strcmp(key, text) == 0 : same_folded(key, text);
@@ -190,7 +191,7 @@ bool StringSpace::holdByIndex(int slot, const char *canonical) {
     if (slot < 0 || slot > topUsedSlot) {
         return false;
     }
-    SSStringEnt &ent = (*table)[slot];
+    SSStringEnt &ent = table->getarray()[slot];
     if (!ent.occupied || ent.text != canonical) {
         return false;
     }
@@ -199,10 +200,10 @@ bool StringSpace::holdByIndex(int slot, const char *canonical) {
 }
 
 void StringSpace::release_(int slot) {
-    if (slot < 0 || slot > topUsedSlot || !(*table)[slot].occupied) {
+    if (slot < 0 || slot > topUsedSlot || !table->getarray()[slot].occupied) {
         return;  // not a slot in use: nothing holds a reference on it
     }
-    SSStringEnt &ent = (*table)[slot];
+    SSStringEnt &ent = table->getarray()[slot];
     if (--ent.references > 0) {
         return;
     }
@@ -281,7 +282,7 @@ const char *StringSpace::textOf(int slot) const {
     if (slot < 0 || slot > topUsedSlot) {
         return nullptr;
     }
-    const SSStringEnt &ent = (*static_cast<const ExtArray<SSStringEnt> *>(table))[slot];
+    const SSStringEnt &ent = table->getarray()[slot];
     return ent.occupied ? ent.text : nullptr;
 }
 
