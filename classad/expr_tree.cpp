@@ -39,8 +39,9 @@ namespace {
 // tear down a space for each. Reachable for the whole run.
 StringSpace *spare_space = nullptr;
 
-// Names InternName remembers: a power of two, a few times the names of an ad.
-const uint32_t kRecentNames = 1024;
+// Sets of names InternName remembers: a power of two, a few times the
+// names of an ad.
+const uint32_t kRecentNames = 512;
 
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
@@ -341,22 +342,26 @@ int ExprTree::intern_(const char *text, const char *&canonical) {
 }
 
 int ExprTree::InternName(const char *name, uint32_t hash, const char *&canonical) {
-    // Direct-mapped by hash. An entry is trusted only while its slot still
-    // holds that very text, checked by address before the text is read.
+    // Two ways per set, the newer first, so that two names of one set do
+    // not push each other out. An entry is trusted only while its slot
+    // still holds that very text, checked by address before it is read.
     struct Recent {
         int slot;
         const char *text;
     };
-    static Recent recent[kRecentNames];
-    Recent &entry = recent[hash & (kRecentNames - 1)];
-    if (entry.text != nullptr && string_space->textOf(entry.slot) == entry.text &&
-        strcmp(entry.text, name) == 0 && string_space->holdByIndex(entry.slot, entry.text)) {
-        canonical = entry.text;
-        return entry.slot;
+    static Recent recent[kRecentNames][2];
+    Recent *set = recent[hash & (kRecentNames - 1)];
+    for (int way = 0; way < 2; way++) {
+        const Recent &entry = set[way];
+        if (entry.text != nullptr && string_space->textOf(entry.slot) == entry.text &&
+            strcmp(entry.text, name) == 0 && string_space->holdByIndex(entry.slot, entry.text)) {
+            canonical = entry.text;
+            return entry.slot;
+        }
     }
     int slot = intern_(name, canonical);
-    entry.slot = slot;
-    entry.text = slot >= 0 ? canonical : nullptr;
+    set[1] = set[0];
+    set[0] = {slot, slot >= 0 ? canonical : nullptr};
     return slot;
 }
 

@@ -4,7 +4,6 @@
 #include "classad/literal_assignment.h"
 
 #include <string.h>
-#include <strings.h>
 
 #include "classad/scanner.h"
 #include "core/allocation.h"
@@ -34,8 +33,13 @@ bool is_literal(LexemeType kind) {
            kind == LX_UNDEFINED || kind == LX_ERROR;
 }
 
+// The scanner's white space: the POSIX locale's.
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 const char *skip_space(const char *p) {
-    while (*p == ' ' || ScannerIsSpace(*p)) {
+    while (is_space(*p)) {
         p++;
     }
     return p;
@@ -50,16 +54,31 @@ bool continues_plain_name(char c) {
     return is_letter(c) || (c >= '0' && c <= '9') || c == '_';
 }
 
-// Whether the n characters at s spell a word the scanner takes for a
-// keyword (in any case).
-bool is_keyword(const char *s, size_t n) {
-    static const char * const kWords[] = {"error", "undefined", "true", "t", "false", "f"};
-    for (const char *word : kWords) {
-        if (strlen(word) == n && strncasecmp(s, word, n) == 0) {
-            return true;
+// Whether the n letters at s spell word (lower case) in any case.
+bool spells(const char *s, size_t n, const char *word) {
+    for (size_t i = 0; i < n; i++) {
+        if ((s[i] | 0x20) != word[i]) {
+            return false;
         }
     }
-    return false;
+    return true;
+}
+
+// Whether the n name characters at s spell a word the scanner takes for a
+// keyword (in any case).
+bool is_keyword(const char *s, size_t n) {
+    switch (n) {
+        case 1:
+            return spells(s, n, "t") || spells(s, n, "f");
+        case 4:
+            return spells(s, n, "true");
+        case 5:
+            return spells(s, n, "error") || spells(s, n, "false");
+        case 9:
+            return spells(s, n, "undefined");
+        default:
+            return false;
+    }
 }
 
 // The value and its kind from the token; false when it is no literal.

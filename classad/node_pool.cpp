@@ -35,11 +35,7 @@ const size_t kLine = 64;
 // The class of a size: 0 for 1..16 bytes, 1 up to 32, 2 up to 64, 3 up to
 // 128.
 size_t class_of(size_t size) {
-    size_t cls = 0;
-    for (size_t limit = 16; limit < size; limit *= 2) {
-        cls++;
-    }
-    return cls;
+    return size <= 16 ? 0 : size <= 32 ? 1 : size <= 64 ? 2 : 3;
 }
 
 struct FreeNode {

@@ -163,6 +163,18 @@ bool is_escaped_quote(const char *p) {
 
 void scan_string(char *&s, Token &token) {
     char *body = s + 1;
+    // Most strings hold no backslash: then the text is the body as it is.
+    const char *end = body;
+    while (*end != '\0' && *end != '"' && *end != '\\') {
+        end++;
+    }
+    if (*end == '"') {
+        token.setText(body, static_cast<int>(end - body));
+        token.type = LX_STRING;
+        token.length += static_cast<int>(end + 1 - s);
+        s = const_cast<char *>(end) + 1;
+        return;
+    }
     // First pass: find the end and the length of the unescaped text.
     int n = 0;
     const char *p = body;

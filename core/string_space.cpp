@@ -15,7 +15,7 @@
 
 namespace {
 
-const StringSpace::SSStringEnt kEmptySlot = {false, 0, nullptr, ADOPT_BORROW, false};
+const StringSpace::SSStringEnt kEmptySlot = {false, false, 0, nullptr, ADOPT_BORROW, 0};
 
 char folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -67,10 +67,10 @@ int StringSpace::find_(const char *text, uint32_t hash) const {
 // ---- the released-slot heap ----
 
 void StringSpace::pushFree_(int slot) {
-    ExtArray<int> &heap = *freeSlots;
     (*table)[slot].queued = true;
     int i = freeSlotCount++;
-    heap[i] = slot;
+    (*freeSlots)[i] = slot;  // grows the heap when full
+    int *heap = freeSlots->getarray();
     while (i > 0 && heap[(i - 1) / 2] > heap[i]) {
         int parent = (i - 1) / 2;
         int t = heap[parent];
@@ -81,8 +81,8 @@ void StringSpace::pushFree_(int slot) {
 }
 
 void StringSpace::popFree_() {
-    ExtArray<int> &heap = *freeSlots;
-    (*table)[heap[0]].queued = false;
+    int *heap = freeSlots->getarray();  // freeSlotCount > 0 entries
+    table->getarray()[heap[0]].queued = false;
     heap[0] = heap[--freeSlotCount];
     for (int i = 0;;) {
         int least = i;
@@ -104,8 +104,8 @@ void StringSpace::popFree_() {
 int StringSpace::lowestFree_() {
     // Every slot above topUsedSlot is free; below it, only released ones.
     while (freeSlotCount > 0) {
-        int slot = (*freeSlots)[0];
-        if (slot <= topUsedSlot && !(*table)[slot].occupied) {
+        int slot = freeSlots->getarray()[0];
+        if (slot <= topUsedSlot && !table->getarray()[slot].occupied) {
             return slot;
         }
         popFree_();
@@ -157,6 +157,7 @@ int StringSpace::getCanonical(char *&text, StringSpaceAdoptionMethod how) {
     ent.occupied = true;
     ent.references = 1;
     ent.ownership = how;
+    ent.hash = hash;
     number_of_slots_filled++;
     if (slot > topUsedSlot) {
         topUsedSlot = slot;
@@ -207,8 +208,7 @@ void StringSpace::release_(int slot) {
     if (--ent.references > 0) {
         return;
     }
-    keyIndex->erase(hashOf_(ent.text != nullptr ? ent.text : ""),
-                    [slot](int candidate) { return candidate == slot; });
+    keyIndex->erase(ent.hash, [slot](int candidate) { return candidate == slot; });
     releaseText_(ent);
     const bool queued = ent.queued;
     ent = kEmptySlot;

@@ -31,10 +31,11 @@ class StringSpace {
     // One slot of the table.
     struct SSStringEnt {
         bool occupied;
+        bool queued;  // the slot is in the heap of released slots
         int references;
         char *text;
         StringSpaceAdoptionMethod ownership;
-        bool queued;  // the slot is in the heap of released slots
+        uint32_t hash;  // of the key, kept for the release
     };
 
     // size is the number of strings the space is expected to hold: a hint
