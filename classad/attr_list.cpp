@@ -359,11 +359,14 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
 
 void AttrList::insert_(AttrListElem *elem, uint32_t hash, bool replace) {
     inside_insert = true;
-    if (replace) {
-        deleteOwn_(elem->name, hash);
-    }
     elem->dirty = true;
-    append_(elem, hash);
+    if (replace && !deleteOwn_(elem->name, hash)) {
+        // No attribute of the name: indexed without looking again.
+        link_(elem);
+        elems_.index.insert(hash, elem);
+    } else {
+        append_(elem, hash);
+    }
     inside_insert = false;
 }
 
@@ -371,11 +374,15 @@ void AttrList::append_(AttrListElem *elem) {
     append_(elem, elem->tree_ != nullptr ? assigned_name_hash(elem->tree_) : NameHash(elem->name));
 }
 
-void AttrList::append_(AttrListElem *elem, uint32_t hash) {
+void AttrList::link_(AttrListElem *elem) {
     elem->prev = elems_.tail;
     elem->next = nullptr;
     (elems_.tail != nullptr ? elems_.tail->next : elems_.head) = elem;
     elems_.tail = elem;
+}
+
+void AttrList::append_(AttrListElem *elem, uint32_t hash) {
+    link_(elem);
     AttrListElem *first = find_(elems_, elem->name, hash);
     if (first != nullptr) {
         first->shadowed++;  // appended behind an attribute of the same name

@@ -420,6 +420,8 @@ class AttrList : public AttrListAbstract {
             hash, [name](AttrListElem *candidate) { return sameName_(candidate->name, name); });
         return found != nullptr ? *found : nullptr;
     }
+    // Links elem in last, without indexing it.
+    void link_(AttrListElem *elem);
     // Inserts elem as Insert(tree, replace) does. REQUIRES: hash is
     // NameHash(elem->name).
     void insert_(AttrListElem *elem, uint32_t hash, bool replace);

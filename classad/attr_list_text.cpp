@@ -37,7 +37,8 @@ bool is_blank(char c) {
 }
 
 bool starts_with(const char *line, const char *delimiter, size_t length) {
-    return delimiter != nullptr && strncmp(line, delimiter, length) == 0;
+    return delimiter != nullptr && (length == 0 || line[0] == delimiter[0]) &&
+           strncmp(line, delimiter, length) == 0;
 }
 
 bool is_schedd() {

@@ -33,25 +33,9 @@ bool is_literal(LexemeType kind) {
            kind == LX_UNDEFINED || kind == LX_ERROR;
 }
 
-// The scanner's white space: the POSIX locale's.
-bool is_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-const char *skip_space(const char *p) {
-    while (is_space(*p)) {
-        p++;
-    }
-    return p;
-}
-
 bool is_letter(char c) {
     char lower = static_cast<char>(c | 0x20);
     return lower >= 'a' && lower <= 'z';
-}
-
-bool continues_plain_name(char c) {
-    return is_letter(c) || (c >= '0' && c <= '9') || c == '_';
 }
 
 // Whether the n letters at s spell word (lower case) in any case.
@@ -112,23 +96,21 @@ enum Shape {
 // space.
 Shape scan_direct(const char *text, LiteralAssignment &out) {
     Tokens &t = tokens();
-    const char *p = skip_space(text);
+    const char *p = ScannerSkipSpace(text);
     const char *start = p;
     if (!is_letter(*p) && *p != '_') {
         return OTHER_SHAPE;
     }
-    while (continues_plain_name(*p)) {
-        p++;
-    }
+    p = ScannerPlainNameEnd(p);
     size_t n = static_cast<size_t>(p - start);
     if (*p == '.' || is_keyword(start, n)) {
         return OTHER_SHAPE;
     }
-    p = skip_space(p);
+    p = ScannerSkipSpace(p);
     if (p[0] != '=' || p[1] == '=' || ((p[1] == '?' || p[1] == '!') && p[2] == '=')) {
         return OTHER_SHAPE;
     }
-    p = skip_space(p + 1);
+    p = ScannerSkipSpace(p + 1);
     if (*p == '-') {
         return OTHER_SHAPE;
     }
@@ -140,7 +122,7 @@ Shape scan_direct(const char *text, LiteralAssignment &out) {
         return NOT_LITERAL;
     }
     out.name = t.name.text;
-    return *skip_space(cursor) == '\0' ? LITERAL : NOT_LITERAL;
+    return *ScannerSkipSpace(cursor) == '\0' ? LITERAL : NOT_LITERAL;
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ enum CharClass : unsigned char {
     CC_SPACE = 1,
     CC_DIGIT = 2,
     CC_ALPHA = 4,
-    CC_NAME = 8,  // continues an identifier: letters, digits, "_" and "."
+    CC_NAME = 8,    // continues an identifier: letters, digits, "_" and "."
+    CC_PLAIN = 16,  // continues a plain name: the same without "."
 };
 
 struct ClassTable {
@@ -34,7 +35,8 @@ struct ClassTable {
             bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
             bits[c] = static_cast<unsigned char>(
                 (space ? CC_SPACE : 0) | (digit ? CC_DIGIT : 0) | (alpha ? CC_ALPHA : 0) |
-                (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0));
+                (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0) |
+                (alpha || digit || c == '_' ? CC_PLAIN : 0));
         }
     }
 };
@@ -307,6 +309,20 @@ void Token::setText(const char *s, int n) {
 
 bool ScannerIsSpace(char c) {
     return is_space(c);
+}
+
+const char *ScannerSkipSpace(const char *p) {
+    while (is_space(*p)) {
+        p++;
+    }
+    return p;
+}
+
+const char *ScannerPlainNameEnd(const char *p) {
+    while (has_class(*p, CC_PLAIN)) {
+        p++;
+    }
+    return p;
 }
 
 void Scanner(char *&cursor, Token &token) {
