@@ -5,6 +5,9 @@
 //   BM_TextRead     the text form from one file of ads (ClassAd(FILE*, ...)
 //                   over fmemopen), beside memcpy of the text and beside a
 //                   plain tokenizer loop over it;
+//   BM_AdFileRead   the same ads separated by blank lines, read by the
+//                   ad-file reader (AdFileReader::NextClassAd over
+//                   fmemopen), beside the same two baselines;
 //   BM_WireDecode   ClassAd::initFromStream over the pool's wire form,
 //                   beside memcpy of the encoded bytes;
 //   BM_WireEncode   ClassAd::put of the pool, beside memcpy of what it
@@ -32,6 +35,7 @@
 #include <vector>
 
 #include "bench/baseline_timer.h"
+#include "classad/ad_file_reader.h"
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
 #include "classad/node_pool.h"
@@ -46,6 +50,7 @@ const int kPoolAds = 1000;
 
 struct Pool {
     std::string text;                         // the ads' text forms, each ended by a "***" line
+    std::string blocks;                       // the same separated by blank lines
     std::string xml;                          // the ads' XML forms, one after the other
     std::vector<machine_ads::Attribute> all;  // every attribute of every ad
     MemoryStream wire;                        // the ads' wire forms
@@ -58,6 +63,7 @@ const Pool &ThePool() {
         for (int seed = 0; seed < kPoolAds; seed++) {
             std::vector<machine_ads::Attribute> ad = machine_ads::Generate(seed);
             p->text += machine_ads::TextForm(ad) + "***\n";
+            p->blocks += machine_ads::TextForm(ad) + "\n";
             p->xml += machine_ads::XmlForm(ad);
             machine_ads::PutWireForm(ad, p->wire);
             p->all.insert(p->all.end(), ad.begin(), ad.end());
@@ -228,6 +234,49 @@ void BM_TextRead(benchmark::State &state) {
           [&] { benchmark::DoNotOptimize(Tokenize(text.data(), text.data() + text.size())); }}});
 }
 
+// Reads every ad of the pool's blocks with the ad-file reader; the caller
+// deletes them. Empty when a block does not read.
+std::vector<ClassAd *> ReadBlocks(const std::string &blocks) {
+    std::vector<ClassAd *> ads;
+    FILE *file = fmemopen(const_cast<char *>(blocks.data()), blocks.size(), "r");
+    AdFileReader reader(file);
+    for (;;) {
+        ClassAd *ad = new ClassAd;
+        AdFileReader::Status status = reader.NextClassAd(*ad);
+        if (status != AdFileReader::kAd) {
+            delete ad;
+            if (status != AdFileReader::kEnd) {
+                DeleteAll(ads);
+            }
+            break;
+        }
+        ads.push_back(ad);
+    }
+    fclose(file);
+    return ads;
+}
+
+void BM_AdFileRead(benchmark::State &state) {
+    const std::string &blocks = ThePool().blocks;
+    std::vector<ClassAd *> probe = ReadBlocks(blocks);
+    bool whole = probe.size() == static_cast<size_t>(kPoolAds);
+    DeleteAll(probe);
+    if (!whole) {
+        state.SkipWithError("the ad-file reader lost ads");
+        return;
+    }
+    RunBesideBaselines(
+        state, blocks.size(),
+        [&] {
+            std::vector<ClassAd *> ads = ReadBlocks(blocks);
+            DeleteAll(ads);
+        },
+        {Memcpy(blocks.data(), blocks.size()),
+         {"tokenizer", [&] {
+              benchmark::DoNotOptimize(Tokenize(blocks.data(), blocks.data() + blocks.size()));
+          }}});
+}
+
 void BM_WireDecode(benchmark::State &state) {
     Pool &pool = const_cast<Pool &>(ThePool());
     MemoryStream &stream = pool.wire;
@@ -294,6 +343,7 @@ void Setup(benchmark::internal::Benchmark *b) {
 }  // namespace
 
 BENCHMARK(BM_TextRead)->Apply(Setup);
+BENCHMARK(BM_AdFileRead)->Apply(Setup);
 BENCHMARK(BM_WireDecode)->Apply(Setup);
 BENCHMARK(BM_WireEncode)->Apply(Setup);
 BENCHMARK(BM_XmlRead)->Apply(Setup);
