@@ -88,7 +88,7 @@ AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
       nameSlot_(-1),
       textSlot_(-1) {
     ExprTree::HoldStringSpace();
-    nameSlot_ = ExprTree::InternName(a.name, hash, name);
+    nameSlot_ = ExprTree::InternHashed(a.name, hash, name);
     switch (a.kind) {
         case LX_FLOAT:
             literalFloat = a.floatValue;

@@ -39,9 +39,9 @@ namespace {
 // tear down a space for each. Reachable for the whole run.
 StringSpace *spare_space = nullptr;
 
-// Sets of names InternName remembers: a power of two, a few times the
-// names of an ad.
-const uint32_t kRecentNames = 512;
+// Sets of texts InternHashed remembers: a power of two, a few times the
+// names and values of an ad.
+const uint32_t kRecentTexts = 512;
 
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
@@ -341,25 +341,33 @@ int ExprTree::intern_(const char *text, const char *&canonical) {
     return slot;
 }
 
-int ExprTree::InternName(const char *name, uint32_t hash, const char *&canonical) {
-    // Two ways per set, the newer first, so that two names of one set do
-    // not push each other out. An entry is trusted only while its slot
-    // still holds that very text, checked by address before it is read.
+int ExprTree::Intern(const char *text, const char *&canonical) {
+    text = text != nullptr ? text : "";
+    return InternHashed(text, _torvel_text_hash(text, false), canonical);
+}
+
+int ExprTree::InternHashed(const char *text, uint32_t hash, const char *&canonical) {
+    // Two ways per set, the newer first, so that two texts of one set do
+    // not push each other out. An entry's slot is held only while it still
+    // holds that very text (compared by address), and only then is the
+    // text read, to confirm it.
     struct Recent {
         int slot;
         const char *text;
     };
-    static Recent recent[kRecentNames][2];
-    Recent *set = recent[hash & (kRecentNames - 1)];
+    static Recent recent[kRecentTexts][2];
+    Recent *set = recent[hash & (kRecentTexts - 1)];
     for (int way = 0; way < 2; way++) {
         const Recent &entry = set[way];
-        if (entry.text != nullptr && string_space->textOf(entry.slot) == entry.text &&
-            strcmp(entry.text, name) == 0 && string_space->holdByIndex(entry.slot, entry.text)) {
-            canonical = entry.text;
-            return entry.slot;
+        if (entry.text != nullptr && string_space->holdByIndex(entry.slot, entry.text)) {
+            if (strcmp(entry.text, text) == 0) {
+                canonical = entry.text;
+                return entry.slot;
+            }
+            string_space->disposeByIndex(entry.slot);  // the reference just taken
         }
     }
-    int slot = intern_(name, canonical);
+    int slot = intern_(text, canonical);
     set[1] = set[0];
     set[0] = {slot, slot >= 0 ? canonical : nullptr};
     return slot;
@@ -451,7 +459,7 @@ Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
     if (n != nullptr && strchr(n, '.') == nullptr) {
         // A plain name, the usual case: its own scope, hashed once.
         uint32_t hash = AttrList::NameHash(n);
-        stringSpaceIndex = InternName(n, hash, name);
+        stringSpaceIndex = InternHashed(n, hash, name);
         scope_ = resolve_scope(name);
         scope_.hash = hash;
         scopeSlot_ = -1;
@@ -567,7 +575,7 @@ char *Float::printAt_(char *end, bool) {
 // ---- String ----
 
 String::String(const char *text) : ExprTree(LX_STRING), value(nullptr) {
-    stringSpaceIndex = intern_(text, value);
+    stringSpaceIndex = Intern(text, value);
 }
 
 String::~String() {

@@ -98,16 +98,17 @@ class ExprTree {
 
     // Texts held outside any node (attribute lists keep literal attributes
     // without a tree until one is asked for). HoldStringSpace keeps the
-    // space alive as a node does, until ReleaseStringSpace. Intern takes a
-    // reference on text's slot and returns it, with the canonical text;
-    // InternName does the same for an attribute name whose case-blind hash
-    // (AttrList::NameHash) the caller has, remembering recent names so that
-    // the names every ad repeats are not looked up again.
+    // space alive as a node does, until ReleaseStringSpace. InternHashed
+    // takes a reference on text's slot and returns it, with the canonical
+    // text, given a hash of text (any well-mixed one, such as
+    // AttrList::NameHash): it remembers recent texts by that hash, so that
+    // the names and values every ad repeats are not looked up again. Intern
+    // does the same with a hash of its own (null is taken as "").
     // ReleaseInterned gives a slot's reference back (-1 is ignored).
     static void HoldStringSpace();
     static void ReleaseStringSpace();
-    static int Intern(const char *text, const char *&canonical) { return intern_(text, canonical); }
-    static int InternName(const char *name, uint32_t hash, const char *&canonical);
+    static int Intern(const char *text, const char *&canonical);
+    static int InternHashed(const char *text, uint32_t hash, const char *&canonical);
     static void ReleaseInterned(int slot) { releaseInterned_(slot); }
 
     // Internal: writes the printed text at end and returns the new end (no
