@@ -109,6 +109,7 @@ AttrListElem *AttrListElem::Copy() const {
     }
     LiteralAssignment a;
     a.name = name;
+    a.nameLength = strlen(name);
     a.kind = static_cast<LexemeType>(builtKind_);
     a.intValue = literalInt;
     a.floatValue = literalFloat;
@@ -118,7 +119,7 @@ AttrListElem *AttrListElem::Copy() const {
     } else if (a.kind != LX_STRING) {
         a.floatValue = 0;
     }
-    return new (torvel::or_die) AttrListElem(a, AttrList::NameHash(name));
+    return new (torvel::or_die) AttrListElem(a, AttrList::NameHash(name, a.nameLength));
 }
 
 void *AttrListElem::operator new(size_t size) {
@@ -333,7 +334,7 @@ bool AttrList::Insert(const char *text, bool replace) {
     LiteralAssignment literal;
     if (text != nullptr && ScanLiteralAssignment(text, literal)) {
         // Most attributes: no tree until one is asked for.
-        const uint32_t hash = NameHash(literal.name);
+        const uint32_t hash = NameHash(literal.name, literal.nameLength);
         insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);
         return true;
     }

@@ -274,6 +274,10 @@ class AttrList : public AttrListAbstract {
     // The hash lookups use for name: equal for names that differ only in
     // the case of letters. REQUIRES: name is not null.
     static uint32_t NameHash(const char *name) { return _torvel_text_hash(name, true); }
+    // The same for a name of known length.
+    static uint32_t NameHash(const char *name, size_t length) {
+        return _torvel_text_hash_n(name, length, true);
+    }
 
     // Literal lookups: 1 when the attribute exists and its right side is a
     // literal of an accepted kind, else 0 with the output unchanged.

@@ -122,6 +122,7 @@ Shape scan_direct(const char *text, LiteralAssignment &out) {
         return NOT_LITERAL;
     }
     out.name = t.name.text;
+    out.nameLength = n;
     return *ScannerSkipSpace(cursor) == '\0' ? LITERAL : NOT_LITERAL;
 }
 
@@ -147,5 +148,6 @@ bool ScanLiteralAssignment(const char *text, LiteralAssignment &out) {
         return false;
     }
     out.name = t.name.text;
+    out.nameLength = strlen(out.name);
     return scan(cursor, t.other) == LX_EOF;
 }

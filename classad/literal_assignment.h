@@ -7,10 +7,13 @@
 #ifndef TORVEL_CLASSAD_LITERAL_ASSIGNMENT_H_
 #define TORVEL_CLASSAD_LITERAL_ASSIGNMENT_H_
 
+#include <stddef.h>
+
 #include "classad/lexeme_type.h"
 
 struct LiteralAssignment {
     const char *name;  // NUL-terminated; borrowed until the next scan
+    size_t nameLength;
     // LX_INTEGER, LX_BOOL (intValue 1 or 0), LX_FLOAT, LX_STRING,
     // LX_UNDEFINED or LX_ERROR.
     LexemeType kind;

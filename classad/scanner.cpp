@@ -125,6 +125,33 @@ float to_float(double d) {
     return static_cast<float>(d);
 }
 
+// A decimal of at most 15 digits without an exponent, digits at start up
+// to dot and after it: its value is exactly its digits as an integer (below
+// 2^53) over a power of ten (exact up to 10^22), and one division rounds
+// that as strtod would. False, with nothing set, for any other number.
+bool exact_decimal(const char *start, const char *dot, double &value, char *&end) {
+    static const double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const int kMostDigits = 15;
+    const char *p = dot + 1;
+    while (is_digit(*p)) {
+        p++;
+    }
+    long fraction_digits = p - dot - 1;
+    if (*p == 'e' || *p == 'E' || (dot - start) + fraction_digits > kMostDigits) {
+        return false;
+    }
+    uint64_t digits = 0;
+    for (const char *q = start; q < p; q++) {
+        if (q != dot) {
+            digits = digits * 10 + static_cast<uint64_t>(*q - '0');
+        }
+    }
+    value = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
+    end = const_cast<char *>(p);
+    return true;
+}
+
 void scan_number(char *&s, Token &token) {
     char *start = s;
     char *p = s;
@@ -133,16 +160,25 @@ void scan_number(char *&s, Token &token) {
     }
     if (*p == '.') {
         char *end = nullptr;
-        double d = strtod_l(start, &end, c_locale());
+        double d = 0;
+        if (!exact_decimal(start, p, d, end)) {
+            d = strtod_l(start, &end, c_locale());
+        }
         token.type = LX_FLOAT;
         token.floatVal = to_float(d);
         token.length += static_cast<int>(end - start);
         s = end;
         return;
     }
-    // Saturate at the 64-bit limit; the value is the low 32 bits.
+    // Saturate at the 64-bit limit; the value is the low 32 bits. Up to 18
+    // digits cannot reach it.
     int64_t v = 0;
-    for (const char *q = start; q < p; q++) {
+    const int kSafeDigits = 18;
+    const char *q = start;
+    for (const char *safe_end = p - start <= kSafeDigits ? p : start; q < safe_end; q++) {
+        v = v * 10 + (*q - '0');
+    }
+    for (; q < p; q++) {
         int digit = *q - '0';
         if (v > (INT64_MAX - digit) / 10) {
             v = INT64_MAX;

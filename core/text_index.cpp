@@ -29,8 +29,7 @@ uint64_t mix_word(uint64_t h, uint64_t w) {
 
 }  // namespace
 
-uint32_t _torvel_text_hash(const char *text, bool fold) {
-    size_t n = strlen(text);
+uint32_t _torvel_text_hash_n(const char *text, size_t n, bool fold) {
     uint64_t h = 0xCBF29CE484222325ULL ^ n;
     const char *p = text;
     for (; n >= 8; n -= 8, p += 8) {
@@ -39,8 +38,12 @@ uint32_t _torvel_text_hash(const char *text, bool fold) {
         h = mix_word(h, fold ? fold_word(w) : w);
     }
     if (n > 0) {
+        // The last bytes as the low bytes of a word, as a little-endian
+        // load of them padded with zeros would give.
         uint64_t w = 0;
-        memcpy(&w, p, n);
+        for (size_t i = 0; i < n; i++) {
+            w |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+        }
         h = mix_word(h, fold ? fold_word(w) : w);
     }
     h ^= h >> 33;
@@ -49,4 +52,8 @@ uint32_t _torvel_text_hash(const char *text, bool fold) {
     h *= 0x85EBCA6B2C4F1A35ULL;
     h ^= h >> 32;
     return static_cast<uint32_t>(h);
+}
+
+uint32_t _torvel_text_hash(const char *text, bool fold) {
+    return _torvel_text_hash_n(text, strlen(text), fold);
 }
