@@ -134,31 +134,51 @@ void AttrListElem::operator delete(void *p, size_t size) {
     classad_node_free(p, size);
 }
 
-// The tree the parser would have built from the attribute's text.
-ExprTree *AttrListElem::buildTree_() const {
-    ExprTree *value = nullptr;
+// The literal node the parser would have built for the value.
+ExprTree *AttrListElem::literalNode_() const {
     switch (builtKind_) {
         case LX_INTEGER:
-            value = new (torvel::or_die) Integer(literalInt);
-            break;
+            return new (torvel::or_die) Integer(literalInt);
         case LX_BOOL:
-            value = new (torvel::or_die) ClassadBoolean(literalInt);
-            break;
+            return new (torvel::or_die) ClassadBoolean(literalInt);
         case LX_FLOAT:
-            value = new (torvel::or_die) Float(literalFloat);
-            break;
+            return new (torvel::or_die) Float(literalFloat);
         case LX_STRING:
-            value = new (torvel::or_die) String(literalText);
-            break;
+            return new (torvel::or_die) String(literalText);
         case LX_UNDEFINED:
-            value = new (torvel::or_die) Undefined();
-            break;
+            return new (torvel::or_die) Undefined();
         default:
-            value = new (torvel::or_die) Error();
-            break;
+            return new (torvel::or_die) Error();
     }
-    tree_ = new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), value);
+}
+
+// The tree the parser would have built from the attribute's text.
+ExprTree *AttrListElem::buildTree_() const {
+    tree_ = new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), literalNode_());
     return tree_;
+}
+
+char *AttrListElem::PrintToNewStr() const {
+    char *text = nullptr;
+    if (tree_ != nullptr) {
+        tree_->PrintToNewStr(&text);
+        return text;
+    }
+    // Printed as the assignment prints, its name and operator as they are:
+    // no tree is kept for it.
+    ExprTree *value = literalNode_();
+    const char *op = BinaryOpBase::OperatorText(LX_ASSIGN);
+    size_t name_length = strlen(name);
+    size_t op_length = strlen(op);
+    text = static_cast<char *>(
+        malloc(name_length + op_length + static_cast<size_t>(value->lengthOf_(false)) + 1));
+    if (text != nullptr) {
+        memcpy(text, name, name_length);
+        memcpy(text + name_length, op, op_length);
+        *value->printAt_(text + name_length + op_length, false) = '\0';
+    }
+    delete value;
+    return text;
 }
 
 // Kept in the element so that a reference reads it without the tree.

@@ -75,6 +75,10 @@ class AttrListElem {
     // without one; the same for the element's life from then on.
     ExprTree *Tree() const { return tree_ != nullptr ? tree_ : buildTree_(); }
 
+    // The attribute's printed text, as its tree prints, in a malloc buffer
+    // the caller frees; null only when memory is exhausted. Builds no tree.
+    char *PrintToNewStr() const;
+
     // What one evaluation of the attribute costs from an evaluation's step
     // budget (evaluation.h): a step for every eight nodes of its tree or
     // part of them, at most 65535. Counted at the first call.
@@ -119,6 +123,7 @@ class AttrListElem {
     void noteLiteral_();
     long countEvalSteps_() const;
     ExprTree *buildTree_() const;
+    ExprTree *literalNode_() const;
 
     // Without a tree from the start: the interned name's and string's
     // slots this element holds (-1 for none).

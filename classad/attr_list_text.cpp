@@ -24,14 +24,6 @@
 
 namespace {
 
-// The printed text of tree in a malloc buffer the caller free()s; null only
-// when memory is exhausted.
-char *print_tree(ExprTree *tree) {
-    char *text = nullptr;
-    tree->PrintToNewStr(&text);
-    return text;
-}
-
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
@@ -134,7 +126,7 @@ bool AttrList::fPrint(FILE *file) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->Tree());
+            char *line = e->PrintToNewStr();
             fprintf(file, "%s\n", line != nullptr ? line : "");
             free(line);
         }
@@ -147,7 +139,7 @@ bool AttrList::sPrint(MyString &out) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->Tree());
+            char *line = e->PrintToNewStr();
             out += line;
             out += '\n';
             free(line);
@@ -162,7 +154,7 @@ void AttrList::dPrint(int flags) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->Tree());
+            char *line = e->PrintToNewStr();
             dprintf(line_flags, "%s\n", line != nullptr ? line : "");
             free(line);
         }
@@ -170,22 +162,22 @@ void AttrList::dPrint(int flags) {
 }
 
 bool AttrList::fPrintExpr(FILE *file, const char *name) {
-    ExprTree *tree = file != nullptr ? Lookup(name) : nullptr;
-    if (tree == nullptr) {
+    AttrListElem *e = file != nullptr ? LookupElem(name) : nullptr;
+    if (e == nullptr) {
         return false;
     }
-    char *line = print_tree(tree);
+    char *line = e->PrintToNewStr();
     fprintf(file, "%s\n", line != nullptr ? line : "");
     free(line);
     return true;
 }
 
 char *AttrList::sPrintExpr(char *buffer, unsigned size, const char *name) {
-    ExprTree *tree = Lookup(name);
-    if (tree == nullptr) {
+    AttrListElem *e = LookupElem(name);
+    if (e == nullptr) {
         return nullptr;
     }
-    char *text = print_tree(tree);
+    char *text = e->PrintToNewStr();
     if (text == nullptr) {
         EXCEPT("Out of memory");
     }
@@ -214,7 +206,7 @@ bool AttrList::put(Stream &stream) {
     }
     for (int pass = 0; pass < 2; ++pass) {
         for (AttrListElem *e = pass == 0 ? parent : elems_.head; e != nullptr; e = e->next) {
-            char *text = print_tree(e->Tree());
+            char *text = e->PrintToNewStr();
             if (text == nullptr) {
                 return false;
             }

@@ -141,8 +141,9 @@ std::string TreeText(ExprTree *tree) {
 }
 
 // Literal assignments are kept without a tree until one is asked for: the
-// element holds what the parsed tree would give, the tree built later is
-// the parsed one, and a copy made before or after the tree agrees. Each
+// element holds what the parsed tree would give, prints as it prints, the
+// tree built later is the parsed one, and a copy made before or after the
+// tree agrees. Each
 // text is checked against the parser, shapes near the literal one too.
 TEST(AttrListInsert, TextsReadAsTheParserReadsThem) {
     const char * const kTexts[] = {"A = 1",
@@ -213,6 +214,7 @@ TEST(AttrListInsert, TextsReadAsTheParserReadsThem) {
             EXPECT_EQ(eager->literalInt, lazy->literalInt);
         }
         AttrList copied_before(read);
+        EXPECT_EQ(TreeText(parsed) + "\n", Printed(read));  // printed without a tree
         ExprTree *tree = read.Lookup(name);
         ASSERT_NE(nullptr, tree);
         EXPECT_EQ(tree, read.Lookup(name));  // built once
