@@ -1,15 +1,17 @@
 // AttrList: the attribute store of a ClassAd, an ordered list of
 // "name = expression" assignments whose names are compared without regard
 // to case. Each attribute is held as its parsed AssignOp tree, with a dirty
-// flag. A list may be chained under a parent list whose attributes show
+// flag; an attribute read from text as "name = literal" (most of an ad)
+// keeps only its name and value until its tree is asked for (Lookup), and
+// prints without one. A list may be chained under a parent list whose attributes show
 // through it; it has two iteration cursors, three text forms, a wire form
 // over a Stream, and constructors from a file of lines and from a delimited
 // string. AttrListAbstract and AttrListRep are the membership records that
 // let one attribute list belong to several AttrListLists at once
 // (classad/attr_list_list.h).
 //
-// Ownership: every element owns its AssignOp tree; deleting an element or
-// clearing the list deletes the trees. A chained child borrows its parent's
+// Ownership: every element owns its AssignOp tree, once it has one; deleting
+// an element or clearing the list deletes the trees. A chained child borrows its parent's
 // element list: the parent must outlive the chain (unchain first), and
 // iteration that has entered the parent must not outlive a change of the
 // parent. Destroying an attribute list also takes it out of every

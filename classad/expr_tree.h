@@ -13,9 +13,9 @@
 //
 // Process-wide state: every name (Variable, Function) and text (String,
 // ISOTime) is interned in ExprTree::string_space, which exists exactly while
-// at least one node does (ExprTree::string_space_references counts the
-// nodes). Printing, copying, comparing and collecting references recurse
-// over the tree; the parser never builds a tree deeper than
+// at least one node, or other holder (HoldStringSpace), does
+// (ExprTree::string_space_references counts them). Printing, copying, comparing and collecting
+// references recurse over the tree; the parser never builds a tree deeper than
 // CLASSAD_MAX_PARSE_DEPTH (classad/parser.h). Not safe for concurrent use.
 //
 // The evaluation members (EvalTree, every _EvalTree, the Variable scope
