@@ -5,6 +5,9 @@
 //   BM_TextRead     the text form from one file of ads (ClassAd(FILE*, ...)
 //                   over fmemopen), beside memcpy of the text and beside a
 //                   plain tokenizer loop over it;
+//   BM_AdFileRead   the same ads separated by blank lines, read by the
+//                   ad-file reader (AdFileReader::NextClassAd over
+//                   fmemopen), beside the same two baselines;
 //   BM_WireDecode   ClassAd::initFromStream over the pool's wire form,
 //                   beside memcpy of the encoded bytes and beside inserting
 //                   the same texts and types without a stream (what is
@@ -17,7 +20,8 @@
 // Each reports its own rate as bytes_per_second, each baseline's rate as
 // "<baseline>_MB_s" and "ratio_<baseline>" (case time over baseline time).
 // BM_TextRead also reports "bytes_per_attr_beyond_text": the heap bytes
-// the pool holds once read (mallinfo2 deltas, string space included) less
+// the pool holds once read (mallinfo2 deltas, string space included, the
+// node pool's pieces in use instead of its blocks) less
 // the bytes of the attributes' own "name = value" texts, per attribute.
 // Every case repeats 3 times and shows mean, median and spread; read the
 // median.
@@ -35,9 +39,11 @@
 #include <vector>
 
 #include "bench/baseline_timer.h"
+#include "classad/ad_file_reader.h"
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
+#include "classad/node_pool.h"
 #include "tests/stream/memory_stream.h"
 #include "tests/support/machine_ads.h"
 
@@ -49,6 +55,7 @@ const int kPoolAds = 1000;
 
 struct Pool {
     std::string text;                         // the ads' text forms, each ended by a "***" line
+    std::string blocks;                       // the same separated by blank lines
     std::string xml;                          // the ads' XML forms, one after the other
     std::vector<machine_ads::Attribute> all;  // every attribute of every ad
     std::vector<size_t> sizes;                // each ad's attribute count
@@ -62,6 +69,7 @@ const Pool &ThePool() {
         for (int seed = 0; seed < kPoolAds; seed++) {
             std::vector<machine_ads::Attribute> ad = machine_ads::Generate(seed);
             p->text += machine_ads::TextForm(ad) + "***\n";
+            p->blocks += machine_ads::TextForm(ad) + "\n";
             p->xml += machine_ads::XmlForm(ad);
             machine_ads::PutWireForm(ad, p->wire);
             p->all.insert(p->all.end(), ad.begin(), ad.end());
@@ -187,12 +195,20 @@ void DeleteAll(std::vector<ClassAd *> &ads) {
     ads.clear();
 }
 
+// The heap bytes in use, counting of the node pool's blocks only the
+// pieces handed out: what freed nodes leave in the pool is no one's.
+double HeapBytesHeld() {
+    ClassadNodePoolUse nodes = classad_node_pool_use();
+    return static_cast<double>(mallinfo2().uordblks) - static_cast<double>(nodes.blocks) +
+           static_cast<double>(nodes.in_use);
+}
+
 // Heap bytes the read pool holds per attribute beyond the attributes' own
 // "name = value" texts; -1 when the pool did not read whole.
 double BytesPerAttributeBeyondText(const Pool &pool) {
-    size_t before = mallinfo2().uordblks;
+    double before = HeapBytesHeld();
     std::vector<ClassAd *> ads = ReadText(pool.text);
-    size_t after = mallinfo2().uordblks;
+    double after = HeapBytesHeld();
     size_t read = ads.size();
     DeleteAll(ads);
     if (read != static_cast<size_t>(kPoolAds)) {
@@ -202,7 +218,7 @@ double BytesPerAttributeBeyondText(const Pool &pool) {
     for (const machine_ads::Attribute &a : pool.all) {
         text += static_cast<double>(a.name.size() + 3 + a.value.size());
     }
-    return (static_cast<double>(after - before) - text) / static_cast<double>(pool.all.size());
+    return (after - before - text) / static_cast<double>(pool.all.size());
 }
 
 void BM_TextRead(benchmark::State &state) {
@@ -244,6 +260,49 @@ Baseline InsertOnly(const Pool &pool) {
                     ad.SetTargetTypeName("Job");
                 }
             }};
+}
+
+// Reads every ad of the pool's blocks with the ad-file reader; the caller
+// deletes them. Empty when a block does not read.
+std::vector<ClassAd *> ReadBlocks(const std::string &blocks) {
+    std::vector<ClassAd *> ads;
+    FILE *file = fmemopen(const_cast<char *>(blocks.data()), blocks.size(), "r");
+    AdFileReader reader(file);
+    for (;;) {
+        ClassAd *ad = new ClassAd;
+        AdFileReader::Status status = reader.NextClassAd(*ad);
+        if (status != AdFileReader::kAd) {
+            delete ad;
+            if (status != AdFileReader::kEnd) {
+                DeleteAll(ads);
+            }
+            break;
+        }
+        ads.push_back(ad);
+    }
+    fclose(file);
+    return ads;
+}
+
+void BM_AdFileRead(benchmark::State &state) {
+    const std::string &blocks = ThePool().blocks;
+    std::vector<ClassAd *> probe = ReadBlocks(blocks);
+    bool whole = probe.size() == static_cast<size_t>(kPoolAds);
+    DeleteAll(probe);
+    if (!whole) {
+        state.SkipWithError("the ad-file reader lost ads");
+        return;
+    }
+    RunBesideBaselines(
+        state, blocks.size(),
+        [&] {
+            std::vector<ClassAd *> ads = ReadBlocks(blocks);
+            DeleteAll(ads);
+        },
+        {Memcpy(blocks.data(), blocks.size()),
+         {"tokenizer", [&] {
+              benchmark::DoNotOptimize(Tokenize(blocks.data(), blocks.data() + blocks.size()));
+          }}});
 }
 
 void BM_WireDecode(benchmark::State &state) {
@@ -327,6 +386,7 @@ void Setup(benchmark::internal::Benchmark *b) {
 }  // namespace
 
 BENCHMARK(BM_TextRead)->Apply(Setup);
+BENCHMARK(BM_AdFileRead)->Apply(Setup);
 BENCHMARK(BM_WireDecode)->Apply(Setup);
 BENCHMARK(BM_WireEncode)->Apply(Setup);
 BENCHMARK(BM_XmlRead)->Apply(Setup);

@@ -18,6 +18,8 @@
 #include "classad/attr_list_list.h"
 #include "classad/eval_value.h"
 #include "classad/expr_tree.h"
+#include "classad/literal_assignment.h"
+#include "classad/node_pool.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
 #include "core/strnewp.h"
@@ -50,27 +52,139 @@ AttrListElems *elems_of(void *chain) {
 
 // ---- AttrListElem, AttrListRep ----
 
-// The literal's length lives in former padding: elements stay this small.
-static_assert(sizeof(void *) != 8 || sizeof(AttrListElem) == 56, "AttrListElem grew");
+// The literal's length lives in former padding; the two slots are what an
+// element kept without a tree needs.
+static_assert(sizeof(void *) != 8 || sizeof(AttrListElem) == 64, "AttrListElem grew");
 
 AttrListElem::AttrListElem(ExprTree *t)
     : name(static_cast<VariableBase *>(t->LArg())->Name()),
-      tree(t),
+      tree_(t),
       literalKind(LX_NONE),
       literalLength(0),
       literalText(nullptr),
       dirty(false),
+      builtKind_(LX_NONE),
       evalSteps_(0),
       shadowed(0),
       next(nullptr),
-      prev(nullptr) {
+      prev(nullptr),
+      nameSlot_(-1),
+      textSlot_(-1) {
     noteLiteral_();
+}
+
+AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
+    : name(nullptr),
+      tree_(nullptr),
+      literalKind(a.kind == LX_BOOL ? LX_INTEGER : a.kind),
+      literalLength(0),
+      literalText(nullptr),
+      dirty(false),
+      builtKind_(static_cast<uint8_t>(a.kind)),
+      evalSteps_(0),
+      shadowed(0),
+      next(nullptr),
+      prev(nullptr),
+      nameSlot_(-1),
+      textSlot_(-1) {
+    ExprTree::HoldStringSpace();
+    nameSlot_ = ExprTree::InternHashed(a.name, hash, name);
+    switch (a.kind) {
+        case LX_FLOAT:
+            literalFloat = a.floatValue;
+            break;
+        case LX_STRING:
+            textSlot_ = ExprTree::Intern(a.text, literalText);
+            literalLength = static_cast<unsigned>(strlen(literalText));
+            break;
+        default:
+            literalInt = a.intValue;
+            break;
+    }
+}
+
+AttrListElem *AttrListElem::Copy() const {
+    if (tree_ != nullptr) {
+        return new (torvel::or_die) AttrListElem(tree_->DeepCopy());
+    }
+    LiteralAssignment a;
+    a.name = name;
+    a.nameLength = strlen(name);
+    a.kind = static_cast<LexemeType>(builtKind_);
+    a.intValue = literalInt;
+    a.floatValue = literalFloat;
+    a.text = literalText;
+    if (a.kind == LX_FLOAT) {
+        a.intValue = 0;
+    } else if (a.kind != LX_STRING) {
+        a.floatValue = 0;
+    }
+    return new (torvel::or_die) AttrListElem(a, AttrList::NameHash(name, a.nameLength));
+}
+
+void *AttrListElem::operator new(size_t size) {
+    return classad_node_alloc(size);
+}
+
+void *AttrListElem::operator new(size_t size, torvel::OrDie) {
+    return classad_node_alloc(size);
+}
+
+void AttrListElem::operator delete(void *p, size_t size) {
+    classad_node_free(p, size);
+}
+
+// The literal node the parser would have built for the value.
+ExprTree *AttrListElem::literalNode_() const {
+    switch (builtKind_) {
+        case LX_INTEGER:
+            return new (torvel::or_die) Integer(literalInt);
+        case LX_BOOL:
+            return new (torvel::or_die) ClassadBoolean(literalInt);
+        case LX_FLOAT:
+            return new (torvel::or_die) Float(literalFloat);
+        case LX_STRING:
+            return new (torvel::or_die) String(literalText);
+        case LX_UNDEFINED:
+            return new (torvel::or_die) Undefined();
+        default:
+            return new (torvel::or_die) Error();
+    }
+}
+
+// The tree the parser would have built from the attribute's text.
+ExprTree *AttrListElem::buildTree_() const {
+    tree_ = new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), literalNode_());
+    return tree_;
+}
+
+char *AttrListElem::PrintToNewStr() const {
+    char *text = nullptr;
+    if (tree_ != nullptr) {
+        tree_->PrintToNewStr(&text);
+        return text;
+    }
+    // Printed as the assignment prints, its name and operator as they are:
+    // no tree is kept for it.
+    ExprTree *value = literalNode_();
+    const char *op = BinaryOpBase::OperatorText(LX_ASSIGN);
+    size_t name_length = strlen(name);
+    size_t op_length = strlen(op);
+    text = static_cast<char *>(
+        malloc(name_length + op_length + static_cast<size_t>(value->lengthOf_(false)) + 1));
+    if (text != nullptr) {
+        memcpy(text, name, name_length);
+        memcpy(text + name_length, op, op_length);
+        *value->printAt_(text + name_length + op_length, false) = '\0';
+    }
+    delete value;
+    return text;
 }
 
 // Kept in the element so that a reference reads it without the tree.
 void AttrListElem::noteLiteral_() {
     EvalValue value;
-    if (!eval_attribute_literal(tree->RArg(), value)) {
+    if (!eval_attribute_literal(tree_->RArg(), value)) {
         return;
     }
     literalKind = value.type;
@@ -93,7 +207,7 @@ void AttrListElem::noteLiteral_() {
 long AttrListElem::countEvalSteps_() const {
     const size_t kNodesPerStep = 8;
     const size_t kMostSteps = 65535;
-    std::vector<ExprTree *> pending(1, tree);
+    std::vector<ExprTree *> pending(1, Tree());
     size_t nodes = 0;
     while (!pending.empty()) {
         ExprTree *node = pending.back();
@@ -118,7 +232,12 @@ long AttrListElem::countEvalSteps_() const {
 }
 
 AttrListElem::~AttrListElem() {
-    delete tree;
+    delete tree_;
+    if (builtKind_ != LX_NONE) {
+        ExprTree::ReleaseInterned(textSlot_);
+        ExprTree::ReleaseInterned(nameSlot_);
+        ExprTree::ReleaseStringSpace();
+    }
 }
 
 AttrListRep::AttrListRep(AttrList *list, AttrListList *in)
@@ -204,7 +323,7 @@ void AttrList::leaveAllLists_() {
 
 void AttrList::copyElements_(const AttrList &other) {
     for (AttrListElem *e = other.elems_.head; e != nullptr; e = e->next) {
-        append_(new (torvel::or_die) AttrListElem(e->tree->DeepCopy()));
+        append_(e->Copy());
     }
 }
 
@@ -232,6 +351,13 @@ void AttrList::exchange_(AttrList &other) {
 // ---- changing attributes ----
 
 bool AttrList::Insert(const char *text, bool replace) {
+    LiteralAssignment literal;
+    if (text != nullptr && ScanLiteralAssignment(text, literal)) {
+        // Most attributes: no tree until one is asked for.
+        const uint32_t hash = NameHash(literal.name, literal.nameLength);
+        insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);
+        return true;
+    }
     ExprTree *tree = nullptr;
     if (text == nullptr || Parse(text, tree) != 0 || tree == nullptr) {
         delete tree;
@@ -248,27 +374,36 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     if (!is_assignment(tree)) {
         return false;
     }
-    inside_insert = true;
-    const uint32_t hash = assigned_name_hash(tree);
-    if (replace) {
-        deleteOwn_(static_cast<VariableBase *>(tree->LArg())->Name(), hash);
-    }
-    AttrListElem *elem = new (torvel::or_die) AttrListElem(tree);
-    elem->dirty = true;
-    append_(elem, hash);
-    inside_insert = false;
+    insert_(new (torvel::or_die) AttrListElem(tree), assigned_name_hash(tree), replace);
     return true;
 }
 
-void AttrList::append_(AttrListElem *elem) {
-    append_(elem, assigned_name_hash(elem->tree));
+void AttrList::insert_(AttrListElem *elem, uint32_t hash, bool replace) {
+    inside_insert = true;
+    elem->dirty = true;
+    if (replace && !deleteOwn_(elem->name, hash)) {
+        // No attribute of the name: indexed without looking again.
+        link_(elem);
+        elems_.index.insert(hash, elem);
+    } else {
+        append_(elem, hash);
+    }
+    inside_insert = false;
 }
 
-void AttrList::append_(AttrListElem *elem, uint32_t hash) {
+void AttrList::append_(AttrListElem *elem) {
+    append_(elem, elem->tree_ != nullptr ? assigned_name_hash(elem->tree_) : NameHash(elem->name));
+}
+
+void AttrList::link_(AttrListElem *elem) {
     elem->prev = elems_.tail;
     elem->next = nullptr;
     (elems_.tail != nullptr ? elems_.tail->next : elems_.head) = elem;
     elems_.tail = elem;
+}
+
+void AttrList::append_(AttrListElem *elem, uint32_t hash) {
+    link_(elem);
     AttrListElem *first = find_(elems_, elem->name, hash);
     if (first != nullptr) {
         first->shadowed++;  // appended behind an attribute of the same name
@@ -353,7 +488,7 @@ AttrListElem *AttrList::LookupElem(const char *name) const {
 
 ExprTree *AttrList::Lookup(const char *name) const {
     AttrListElem *e = LookupElem(name);
-    return e != nullptr ? e->tree : nullptr;
+    return e != nullptr ? e->Tree() : nullptr;
 }
 
 ExprTree *AttrList::Lookup(const ExprTree *variable) const {
@@ -435,7 +570,7 @@ void AttrList::ResetExpr() {
 
 ExprTree *AttrList::NextExpr() {
     AttrListElem *e = nextElem_(ptrExpr, ptrExprInChain);
-    return e != nullptr ? e->tree : nullptr;
+    return e != nullptr ? e->Tree() : nullptr;
 }
 
 ExprTree *AttrList::NextDirtyExpr() {
@@ -450,7 +585,7 @@ ExprTree *AttrList::NextDirtyExpr() {
     }
     AttrListElem *e = ptrExpr;
     ptrExpr = e->next;
-    return e->tree;
+    return e->Tree();
 }
 
 void AttrList::ResetName() {
@@ -510,7 +645,7 @@ void AttrList::ChainCollapse(bool copy) {
         if (find_(elems_, e->name, NameHash(e->name)) != nullptr) {
             continue;
         }
-        Insert(copy ? e->tree->DeepCopy() : e->tree, false);
+        Insert(copy ? e->Tree()->DeepCopy() : e->Tree(), false);
     }
 }
 

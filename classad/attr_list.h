@@ -1,15 +1,17 @@
 // AttrList: the attribute store of a ClassAd, an ordered list of
 // "name = expression" assignments whose names are compared without regard
 // to case. Each attribute is held as its parsed AssignOp tree, with a dirty
-// flag. A list may be chained under a parent list whose attributes show
+// flag; an attribute read from text as "name = literal" (most of an ad)
+// keeps only its name and value until its tree is asked for (Lookup), and
+// prints without one. A list may be chained under a parent list whose attributes show
 // through it; it has two iteration cursors, three text forms, a wire form
 // over a Stream, and constructors from a file of lines and from a delimited
 // string. AttrListAbstract and AttrListRep are the membership records that
 // let one attribute list belong to several AttrListLists at once
 // (classad/attr_list_list.h).
 //
-// Ownership: every element owns its AssignOp tree; deleting an element or
-// clearing the list deletes the trees. A chained child borrows its parent's
+// Ownership: every element owns its AssignOp tree, once it has one; deleting
+// an element or clearing the list deletes the trees. A chained child borrows its parent's
 // element list: the parent must outlive the chain (unchain first), and
 // iteration that has entered the parent must not outlive a change of the
 // parent. Destroying an attribute list also takes it out of every
@@ -27,6 +29,7 @@
 #include <time.h>
 
 #include "classad/lexeme_type.h"
+#include "core/allocation.h"
 #include "core/text_index.h"
 
 class AttrList;
@@ -42,17 +45,41 @@ enum {
     ATTRLISTREP = 1,     // an AttrListRep standing for one
 };
 
-// One attribute: an owned AssignOp tree whose left operand is a Variable.
+struct LiteralAssignment;
+
+// One attribute: an owned AssignOp tree whose left operand is a Variable,
+// or, for an attribute read as "name = literal", the name and the value
+// alone until something asks for the tree.
 class AttrListElem {
  public:
     // Takes ownership of tree. REQUIRES: tree is an AssignOp over a Variable.
     explicit AttrListElem(ExprTree *tree);
+    // The attribute assignment holds, without a tree yet; hash is
+    // AttrList::NameHash of its name. REQUIRES: the name is a plain one.
+    AttrListElem(const LiteralAssignment &assignment, uint32_t hash);
     ~AttrListElem();
     AttrListElem(const AttrListElem &) = delete;
     AttrListElem &operator=(const AttrListElem &) = delete;
 
+    // Elements come from the node pool, like the trees.
+    static void *operator new(size_t size);
+    static void *operator new(size_t size, torvel::OrDie);
+    static void operator delete(void *p, size_t size);
+
+    // A copy of the same attribute (a deep copy of its tree, if it has
+    // one), clean, unlinked.
+    AttrListElem *Copy() const;
+
     bool IsDirty() const { return dirty; }
     void SetDirty(bool d) { dirty = d; }
+
+    // The owned AssignOp, built at the first call for an attribute kept
+    // without one; the same for the element's life from then on.
+    ExprTree *Tree() const { return tree_ != nullptr ? tree_ : buildTree_(); }
+
+    // The attribute's printed text, as its tree prints, in a malloc buffer
+    // the caller frees; null only when memory is exhausted. Builds no tree.
+    char *PrintToNewStr() const;
 
     // What one evaluation of the attribute costs from an evaluation's step
     // budget (evaluation.h): a step for every eight nodes of its tree or
@@ -61,7 +88,11 @@ class AttrListElem {
 
     // What a reference reads first: the name, then the literal value.
     const char *name;  // the interned name of tree's left Variable
-    ExprTree *tree;    // owned AssignOp, the same for the element's life
+
+ private:
+    mutable ExprTree *tree_;  // owned; null until built for a literal kept alone
+
+ public:
     // The right side's value when it is a literal, so that evaluation reads
     // it here instead of walking the tree: its kind as a reference passes
     // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
@@ -76,6 +107,13 @@ class AttrListElem {
         const char *literalText;  // LX_STRING: the tree's interned text
     };
     bool dirty;
+
+ private:
+    // Without a tree: the kind of the literal node to build (LX_BOOL is
+    // told from LX_INTEGER only here); LX_NONE with a tree.
+    uint8_t builtKind_;
+
+ public:
     mutable uint16_t evalSteps_;  // 0 until counted
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
@@ -86,6 +124,15 @@ class AttrListElem {
  private:
     void noteLiteral_();
     long countEvalSteps_() const;
+    ExprTree *buildTree_() const;
+    ExprTree *literalNode_() const;
+
+    // Without a tree from the start: the interned name's and string's
+    // slots this element holds (-1 for none).
+    int nameSlot_;
+    int textSlot_;
+
+    friend class AttrList;
 };
 
 // The own attributes of a list: the elements in order, and an index from
@@ -234,6 +281,10 @@ class AttrList : public AttrListAbstract {
     // The hash lookups use for name: equal for names that differ only in
     // the case of letters. REQUIRES: name is not null.
     static uint32_t NameHash(const char *name) { return _torvel_text_hash(name, true); }
+    // The same for a name of known length.
+    static uint32_t NameHash(const char *name, size_t length) {
+        return _torvel_text_hash_n(name, length, true);
+    }
 
     // Literal lookups: 1 when the attribute exists and its right side is a
     // literal of an accepted kind, else 0 with the output unchanged.
@@ -380,6 +431,11 @@ class AttrList : public AttrListAbstract {
             hash, [name](AttrListElem *candidate) { return sameName_(candidate->name, name); });
         return found != nullptr ? *found : nullptr;
     }
+    // Links elem in last, without indexing it.
+    void link_(AttrListElem *elem);
+    // Inserts elem as Insert(tree, replace) does. REQUIRES: hash is
+    // NameHash(elem->name).
+    void insert_(AttrListElem *elem, uint32_t hash, bool replace);
     // Appends elem to the own elements and indexes it (or counts it as
     // hidden behind the first element of its name).
     void append_(AttrListElem *elem);

@@ -24,20 +24,13 @@
 
 namespace {
 
-// The printed text of tree in a malloc buffer the caller free()s; null only
-// when memory is exhausted.
-char *print_tree(ExprTree *tree) {
-    char *text = nullptr;
-    tree->PrintToNewStr(&text);
-    return text;
-}
-
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
 bool starts_with(const char *line, const char *delimiter, size_t length) {
-    return delimiter != nullptr && strncmp(line, delimiter, length) == 0;
+    return delimiter != nullptr && (length == 0 || line[0] == delimiter[0]) &&
+           strncmp(line, delimiter, length) == 0;
 }
 
 bool is_schedd() {
@@ -133,7 +126,7 @@ bool AttrList::fPrint(FILE *file) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->tree);
+            char *line = e->PrintToNewStr();
             fprintf(file, "%s\n", line != nullptr ? line : "");
             free(line);
         }
@@ -146,7 +139,7 @@ bool AttrList::sPrint(MyString &out) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->tree);
+            char *line = e->PrintToNewStr();
             out += line;
             out += '\n';
             free(line);
@@ -161,7 +154,7 @@ void AttrList::dPrint(int flags) {
         AttrListElem *first =
             pass == 0 ? (chainedAttrs != nullptr ? chainedAttrs->head : nullptr) : elems_.head;
         for (AttrListElem *e = first; e != nullptr; e = e->next) {
-            char *line = print_tree(e->tree);
+            char *line = e->PrintToNewStr();
             dprintf(line_flags, "%s\n", line != nullptr ? line : "");
             free(line);
         }
@@ -169,22 +162,22 @@ void AttrList::dPrint(int flags) {
 }
 
 bool AttrList::fPrintExpr(FILE *file, const char *name) {
-    ExprTree *tree = file != nullptr ? Lookup(name) : nullptr;
-    if (tree == nullptr) {
+    AttrListElem *e = file != nullptr ? LookupElem(name) : nullptr;
+    if (e == nullptr) {
         return false;
     }
-    char *line = print_tree(tree);
+    char *line = e->PrintToNewStr();
     fprintf(file, "%s\n", line != nullptr ? line : "");
     free(line);
     return true;
 }
 
 char *AttrList::sPrintExpr(char *buffer, unsigned size, const char *name) {
-    ExprTree *tree = Lookup(name);
-    if (tree == nullptr) {
+    AttrListElem *e = LookupElem(name);
+    if (e == nullptr) {
         return nullptr;
     }
-    char *text = print_tree(tree);
+    char *text = e->PrintToNewStr();
     if (text == nullptr) {
         EXCEPT("Out of memory");
     }
@@ -213,7 +206,7 @@ bool AttrList::put(Stream &stream) {
     }
     for (int pass = 0; pass < 2; ++pass) {
         for (AttrListElem *e = pass == 0 ? parent : elems_.head; e != nullptr; e = e->next) {
-            char *text = print_tree(e->tree);
+            char *text = e->PrintToNewStr();
             if (text == nullptr) {
                 return false;
             }

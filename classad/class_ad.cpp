@@ -26,11 +26,16 @@ AttrList *entry_list(AttrListAbstract *entry) {
 }
 
 // The type named by the string value of attribute name, or the empty type.
+// A literal is read from the attribute itself, so no tree is built for it.
 AdType *type_from(const ClassAd &ad, const char *name) {
-    ExprTree *tree = ad.Lookup(name);
+    const AttrListElem *attribute = ad.LookupElem(name);
+    if (attribute != nullptr && attribute->literalKind != LX_NONE) {
+        return new (torvel::or_die)
+            AdType(attribute->literalKind == LX_STRING ? attribute->literalText : nullptr);
+    }
     EvalResult value;
-    if (tree != nullptr) {
-        tree->EvalTree(&ad, nullptr, &value);
+    if (attribute != nullptr) {
+        attribute->Tree()->EvalTree(&ad, nullptr, &value);
     }
     return new (torvel::or_die) AdType(value.type == LX_STRING ? value.s : nullptr);
 }

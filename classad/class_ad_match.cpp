@@ -21,7 +21,7 @@ bool requirements_hold(const ClassAd &my, const ClassAd &target) {
     EvalBudgetScope budget;
     EvalScratchScope scope;
     EvalValue value;
-    eval_tree_value(requirements->tree, &my, &target, value);
+    eval_tree_value(requirements->Tree(), &my, &target, value);
     return value.type == LX_INTEGER && value.i != 0 && !budget.exhausted();
 }
 

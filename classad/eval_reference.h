@@ -51,7 +51,7 @@ inline bool eval_attribute(const AttrListElem *attribute, const AttrList *my,
         out = EvalValue::Error();
         return false;
     }
-    return eval_tree_value(attribute->tree, my, target, out);
+    return eval_tree_value(attribute->Tree(), my, target, out);
 }
 
 // The value of a reference with the given scope, as a Variable's

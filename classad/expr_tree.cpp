@@ -39,6 +39,10 @@ namespace {
 // tear down a space for each. Reachable for the whole run.
 StringSpace *spare_space = nullptr;
 
+// Sets of texts InternHashed remembers: a power of two, a few times the
+// names and values of an ad.
+const uint32_t kRecentTexts = 512;
+
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
 // Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
 const int kNumberBufferSize = 64;
@@ -270,6 +274,15 @@ Variable::Scope resolve_scope(const char *ref) {
 static_assert(sizeof(ExprTree) == 16, "the compiled form's number fits in the padding");
 
 ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false), programHigh_(0), programLow_(0) {
+    HoldStringSpace();
+}
+
+ExprTree::~ExprTree() {
+    EvalMark::forgetProgram(this);
+    ReleaseStringSpace();
+}
+
+void ExprTree::HoldStringSpace() {
     if (string_space_references++ == 0) {
         string_space =
             spare_space != nullptr ? spare_space : new (torvel::or_die) StringSpace(256, true);
@@ -277,10 +290,9 @@ ExprTree::ExprTree(LexemeType kind) : type(kind), evalFlag(false), programHigh_(
     }
 }
 
-ExprTree::~ExprTree() {
-    EvalMark::forgetProgram(this);
+void ExprTree::ReleaseStringSpace() {
     if (--string_space_references == 0) {
-        // Every node has released its texts by now; a space that still
+        // Every holder has released its texts by now; a space that still
         // holds some was used by others and goes.
         if (string_space->numberOfStrings() == 0 && spare_space == nullptr) {
             spare_space = string_space;
@@ -326,6 +338,38 @@ int ExprTree::intern_(const char *text, const char *&canonical) {
     // ADOPT_DUPLICATE never changes or keeps the caller's pointer.
     int slot = string_space->getCanonical(copy, ADOPT_DUPLICATE);
     canonical = slot >= 0 ? string_space->textOf(slot) : "";
+    return slot;
+}
+
+int ExprTree::Intern(const char *text, const char *&canonical) {
+    text = text != nullptr ? text : "";
+    return InternHashed(text, _torvel_text_hash(text, false), canonical);
+}
+
+int ExprTree::InternHashed(const char *text, uint32_t hash, const char *&canonical) {
+    // Two ways per set, the newer first, so that two texts of one set do
+    // not push each other out. An entry's slot is held only while it still
+    // holds that very text (compared by address), and only then is the
+    // text read, to confirm it.
+    struct Recent {
+        int slot;
+        const char *text;
+    };
+    static Recent recent[kRecentTexts][2];
+    Recent *set = recent[hash & (kRecentTexts - 1)];
+    for (int way = 0; way < 2; way++) {
+        const Recent &entry = set[way];
+        if (entry.text != nullptr && string_space->holdByIndex(entry.slot, entry.text)) {
+            if (strcmp(entry.text, text) == 0) {
+                canonical = entry.text;
+                return entry.slot;
+            }
+            string_space->disposeByIndex(entry.slot);  // the reference just taken
+        }
+    }
+    int slot = intern_(text, canonical);
+    set[1] = set[0];
+    set[0] = {slot, slot >= 0 ? canonical : nullptr};
     return slot;
 }
 
@@ -412,6 +456,15 @@ void ExprTree::GetReferences(const AttrList *, StringList &, StringList &) const
 // ---- Variable ----
 
 Variable::Variable(const char *n) : ExprTree(LX_VARIABLE), name(nullptr) {
+    if (n != nullptr && strchr(n, '.') == nullptr) {
+        // A plain name, the usual case: its own scope, hashed once.
+        uint32_t hash = AttrList::NameHash(n);
+        stringSpaceIndex = InternHashed(n, hash, name);
+        scope_ = resolve_scope(name);
+        scope_.hash = hash;
+        scopeSlot_ = -1;
+        return;
+    }
     stringSpaceIndex = intern_(n, name);
     scope_ = resolve_scope(name);
     // The name after the prefixes is interned too, so attribute lists can
@@ -522,7 +575,7 @@ char *Float::printAt_(char *end, bool) {
 // ---- String ----
 
 String::String(const char *text) : ExprTree(LX_STRING), value(nullptr) {
-    stringSpaceIndex = intern_(text, value);
+    stringSpaceIndex = Intern(text, value);
 }
 
 String::~String() {

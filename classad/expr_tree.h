@@ -13,9 +13,9 @@
 //
 // Process-wide state: every name (Variable, Function) and text (String,
 // ISOTime) is interned in ExprTree::string_space, which exists exactly while
-// at least one node does (ExprTree::string_space_references counts the
-// nodes). Printing, copying, comparing and collecting references recurse
-// over the tree; the parser never builds a tree deeper than
+// at least one node, or other holder (HoldStringSpace), does
+// (ExprTree::string_space_references counts them). Printing, copying, comparing and collecting
+// references recurse over the tree; the parser never builds a tree deeper than
 // CLASSAD_MAX_PARSE_DEPTH (classad/parser.h). Not safe for concurrent use.
 //
 // The evaluation members (EvalTree, every _EvalTree, the Variable scope
@@ -95,6 +95,21 @@ class ExprTree {
 
     static StringSpace *string_space;
     static int string_space_references;
+
+    // Texts held outside any node (attribute lists keep literal attributes
+    // without a tree until one is asked for). HoldStringSpace keeps the
+    // space alive as a node does, until ReleaseStringSpace. InternHashed
+    // takes a reference on text's slot and returns it, with the canonical
+    // text, given a hash of text (any well-mixed one, such as
+    // AttrList::NameHash): it remembers recent texts by that hash, so that
+    // the names and values every ad repeats are not looked up again. Intern
+    // does the same with a hash of its own (null is taken as "").
+    // ReleaseInterned gives a slot's reference back (-1 is ignored).
+    static void HoldStringSpace();
+    static void ReleaseStringSpace();
+    static int Intern(const char *text, const char *&canonical);
+    static int InternHashed(const char *text, uint32_t hash, const char *&canonical);
+    static void ReleaseInterned(int slot) { releaseInterned_(slot); }
 
     // Internal: writes the printed text at end and returns the new end (no
     // terminator); lengthOf_ is its exact length. `followed` says an

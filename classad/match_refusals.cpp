@@ -55,7 +55,7 @@ std::string failed_clause_of(const ClassAd &machine, const ClassAd &job) {
             return path + PrintedText(failing);
         }
         path += PrintedText(WithoutGroups(failing)) + ": ";
-        expr = named->tree->RArg();
+        expr = named->Tree()->RArg();
     }
     return path + PrintedText(expr);
 }

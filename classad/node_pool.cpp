@@ -35,11 +35,7 @@ const size_t kLine = 64;
 // The class of a size: 0 for 1..16 bytes, 1 up to 32, 2 up to 64, 3 up to
 // 128.
 size_t class_of(size_t size) {
-    size_t cls = 0;
-    for (size_t limit = 16; limit < size; limit *= 2) {
-        cls++;
-    }
-    return cls;
+    return size <= 16 ? 0 : size <= 32 ? 1 : size <= 64 ? 2 : 3;
 }
 
 struct FreeNode {
@@ -55,6 +51,8 @@ struct Pool {
     Block *blocks = nullptr;  // every block, so all stay reachable
     char *cursor = nullptr;   // unused tail of the newest block
     char *end = nullptr;
+    size_t in_use = 0;       // bytes of the pieces handed out
+    size_t block_bytes = 0;  // bytes of every block
 };
 
 Pool &pool() {
@@ -77,6 +75,7 @@ void *carve(Pool &p, size_t bytes) {
         Block *block = reinterpret_cast<Block *>(start);
         block->next = p.blocks;
         p.blocks = block;
+        p.block_bytes += kBlockSize + kLine;
         p.cursor = start + kLine;
         p.end = start + kBlockSize;
     }
@@ -93,6 +92,7 @@ void *classad_node_alloc(size_t size) {
     }
     Pool &p = pool();
     size_t cls = class_of(size);
+    p.in_use += static_cast<size_t>(16) << cls;
     FreeNode *node = p.free[cls];
     if (node != nullptr) {
         p.free[cls] = node->next;
@@ -111,7 +111,13 @@ void classad_node_free(void *ptr, size_t size) {
     }
     Pool &p = pool();
     size_t cls = class_of(size);
+    p.in_use -= static_cast<size_t>(16) << cls;
     FreeNode *node = static_cast<FreeNode *>(ptr);
     node->next = p.free[cls];
     p.free[cls] = node;
+}
+
+ClassadNodePoolUse classad_node_pool_use() {
+    const Pool &p = pool();
+    return {p.in_use, p.block_bytes};
 }

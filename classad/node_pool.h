@@ -20,4 +20,13 @@ void *classad_node_alloc(size_t size);
 // Returns a node's memory. REQUIRES: p came from classad_node_alloc(size).
 void classad_node_free(void *p, size_t size);
 
+// What the pool holds, for measuring: the bytes of the pieces handed out
+// and not returned (in their size classes), and the bytes of the blocks it
+// took from the heap.
+struct ClassadNodePoolUse {
+    size_t in_use;
+    size_t blocks;
+};
+ClassadNodePoolUse classad_node_pool_use();
+
 #endif  // TORVEL_CLASSAD_NODE_POOL_H_

@@ -22,7 +22,8 @@ enum CharClass : unsigned char {
     CC_SPACE = 1,
     CC_DIGIT = 2,
     CC_ALPHA = 4,
-    CC_NAME = 8,  // continues an identifier: letters, digits, "_" and "."
+    CC_NAME = 8,    // continues an identifier: letters, digits, "_" and "."
+    CC_PLAIN = 16,  // continues a plain name: the same without "."
 };
 
 struct ClassTable {
@@ -34,7 +35,8 @@ struct ClassTable {
             bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
             bits[c] = static_cast<unsigned char>(
                 (space ? CC_SPACE : 0) | (digit ? CC_DIGIT : 0) | (alpha ? CC_ALPHA : 0) |
-                (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0));
+                (alpha || digit || c == '_' || c == '.' ? CC_NAME : 0) |
+                (alpha || digit || c == '_' ? CC_PLAIN : 0));
         }
     }
 };
@@ -91,7 +93,10 @@ bool may_be_keyword(char c) {
 
 void scan_word(char *&s, Token &token) {
     for (const Keyword &k : kKeywords) {
-        if (may_be_keyword(*s) && matches_keyword(s, k)) {
+        if (!may_be_keyword(*s)) {
+            break;
+        }
+        if (matches_keyword(s, k)) {
             token.type = k.type;
             token.intVal = k.value;
             token.length += k.length;
@@ -120,6 +125,33 @@ float to_float(double d) {
     return static_cast<float>(d);
 }
 
+// A decimal of at most 15 digits without an exponent, digits at start up
+// to dot and after it: its value is exactly its digits as an integer (below
+// 2^53) over a power of ten (exact up to 10^22), and one division rounds
+// that as strtod would. False, with nothing set, for any other number.
+bool exact_decimal(const char *start, const char *dot, double &value, char *&end) {
+    static const double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const int kMostDigits = 15;
+    const char *p = dot + 1;
+    while (is_digit(*p)) {
+        p++;
+    }
+    long fraction_digits = p - dot - 1;
+    if (*p == 'e' || *p == 'E' || (dot - start) + fraction_digits > kMostDigits) {
+        return false;
+    }
+    uint64_t digits = 0;
+    for (const char *q = start; q < p; q++) {
+        if (q != dot) {
+            digits = digits * 10 + static_cast<uint64_t>(*q - '0');
+        }
+    }
+    value = static_cast<double>(digits) / kPowersOfTen[fraction_digits];
+    end = const_cast<char *>(p);
+    return true;
+}
+
 void scan_number(char *&s, Token &token) {
     char *start = s;
     char *p = s;
@@ -128,16 +160,25 @@ void scan_number(char *&s, Token &token) {
     }
     if (*p == '.') {
         char *end = nullptr;
-        double d = strtod_l(start, &end, c_locale());
+        double d = 0;
+        if (!exact_decimal(start, p, d, end)) {
+            d = strtod_l(start, &end, c_locale());
+        }
         token.type = LX_FLOAT;
         token.floatVal = to_float(d);
         token.length += static_cast<int>(end - start);
         s = end;
         return;
     }
-    // Saturate at the 64-bit limit; the value is the low 32 bits.
+    // Saturate at the 64-bit limit; the value is the low 32 bits. Up to 18
+    // digits cannot reach it.
     int64_t v = 0;
-    for (const char *q = start; q < p; q++) {
+    const int kSafeDigits = 18;
+    const char *q = start;
+    for (const char *safe_end = p - start <= kSafeDigits ? p : start; q < safe_end; q++) {
+        v = v * 10 + (*q - '0');
+    }
+    for (; q < p; q++) {
         int digit = *q - '0';
         if (v > (INT64_MAX - digit) / 10) {
             v = INT64_MAX;
@@ -160,6 +201,18 @@ bool is_escaped_quote(const char *p) {
 
 void scan_string(char *&s, Token &token) {
     char *body = s + 1;
+    // Most strings hold no backslash: then the text is the body as it is.
+    const char *end = body;
+    while (*end != '\0' && *end != '"' && *end != '\\') {
+        end++;
+    }
+    if (*end == '"') {
+        token.setText(body, static_cast<int>(end - body));
+        token.type = LX_STRING;
+        token.length += static_cast<int>(end + 1 - s);
+        s = const_cast<char *>(end) + 1;
+        return;
+    }
     // First pass: find the end and the length of the unescaped text.
     int n = 0;
     const char *p = body;
@@ -292,6 +345,20 @@ void Token::setText(const char *s, int n) {
 
 bool ScannerIsSpace(char c) {
     return is_space(c);
+}
+
+const char *ScannerSkipSpace(const char *p) {
+    while (is_space(*p)) {
+        p++;
+    }
+    return p;
+}
+
+const char *ScannerPlainNameEnd(const char *p) {
+    while (has_class(*p, CC_PLAIN)) {
+        p++;
+    }
+    return p;
 }
 
 void Scanner(char *&cursor, Token &token) {

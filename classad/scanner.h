@@ -46,5 +46,9 @@ void Scanner(char *&cursor, Token &token);
 
 // Whether the scanner skips c as white space before a token.
 bool ScannerIsSpace(char c);
+// The first character at or after p that is no such white space.
+const char *ScannerSkipSpace(const char *p);
+// The end of the run of letters, digits and "_" at p (p itself when none).
+const char *ScannerPlainNameEnd(const char *p);
 
 #endif  // TORVEL_CLASSAD_SCANNER_H_

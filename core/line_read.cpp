@@ -1,10 +1,12 @@
-// The EINTR-proof getline. Bytes are taken one at a time from the stream's
-// buffer with the stream locked once, which costs little next to the read
-// calls that fill it, and leaves no partial line behind when a read fails.
+// The EINTR-proof getline. The stream is locked once; what its buffer holds
+// is taken a line at a time where the C library lets us see the buffer, and
+// a byte at a time otherwise, which also refills it and leaves no partial
+// line behind when a read fails.
 #include "core/line_read.h"
 
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -42,6 +44,35 @@ int next_byte(FILE *file) {
     }
 }
 
+#if defined(__GLIBC__)
+// The bytes of the stream's buffer up to and including the first newline
+// (or all of them), appended to *line and taken from the buffer: the common
+// case, a whole line already buffered, costs one memchr and one memcpy.
+// Whether a newline ended them. REQUIRES: file is locked by the caller.
+bool take_buffered(FILE *file, char **line, size_t *capacity, size_t &length,
+                   bool &short_of_memory) {
+    char *start = file->_IO_read_ptr;
+    size_t available = static_cast<size_t>(file->_IO_read_end - start);
+    if (file->_IO_read_ptr == nullptr || available == 0) {
+        return false;
+    }
+    const char *newline = static_cast<const char *>(memchr(start, '\n', available));
+    size_t n = newline != nullptr ? static_cast<size_t>(newline - start) + 1 : available;
+    if (!reserve(line, capacity, length + n + 1)) {
+        short_of_memory = true;
+        return false;
+    }
+    memcpy(*line + length, start, n);
+    length += n;
+    file->_IO_read_ptr = start + n;
+    return newline != nullptr;
+}
+#else
+bool take_buffered(FILE *, char **, size_t *, size_t &, bool &) {
+    return false;
+}
+#endif
+
 }  // namespace
 
 ssize_t _torvel_getline(char **line, size_t *capacity, FILE *file) {
@@ -53,6 +84,13 @@ ssize_t _torvel_getline(char **line, size_t *capacity, FILE *file) {
     size_t length = 0;
     bool short_of_memory = false;
     for (;;) {
+        if (take_buffered(file, line, capacity, length, short_of_memory)) {
+            break;
+        }
+        if (short_of_memory) {
+            break;
+        }
+        // The buffer is empty: a byte at a time refills it.
         int c = next_byte(file);
         if (c == EOF) {
             break;

@@ -15,7 +15,7 @@
 
 namespace {
 
-const StringSpace::SSStringEnt kEmptySlot = {false, 0, nullptr, ADOPT_BORROW, false};
+const StringSpace::SSStringEnt kEmptySlot = {false, false, 0, nullptr, ADOPT_BORROW, 0};
 
 char folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -55,7 +55,8 @@ uint32_t StringSpace::hashOf_(const char *text) const {
 }
 
 int StringSpace::find_(const char *text, uint32_t hash) const {
-    const ExtArray<SSStringEnt> &slots = *table;
+    // Indexed slots are all in use, within the table.
+    const SSStringEnt *slots = table->getarray();
     const int *found = keyIndex->find(hash, [&](int slot) {
         const char *key = slots[slot].text;
         return caseSensitive ? strcmp(key, text) == 0 : same_folded(key, text);
@@ -66,10 +67,10 @@ int StringSpace::find_(const char *text, uint32_t hash) const {
 // ---- the released-slot heap ----
 
 void StringSpace::pushFree_(int slot) {
-    ExtArray<int> &heap = *freeSlots;
     (*table)[slot].queued = true;
     int i = freeSlotCount++;
-    heap[i] = slot;
+    (*freeSlots)[i] = slot;  // grows the heap when full
+    int *heap = freeSlots->getarray();
     while (i > 0 && heap[(i - 1) / 2] > heap[i]) {
         int parent = (i - 1) / 2;
         int t = heap[parent];
@@ -80,8 +81,8 @@ void StringSpace::pushFree_(int slot) {
 }
 
 void StringSpace::popFree_() {
-    ExtArray<int> &heap = *freeSlots;
-    (*table)[heap[0]].queued = false;
+    int *heap = freeSlots->getarray();  // freeSlotCount > 0 entries
+    table->getarray()[heap[0]].queued = false;
     heap[0] = heap[--freeSlotCount];
     for (int i = 0;;) {
         int least = i;
@@ -103,8 +104,8 @@ void StringSpace::popFree_() {
 int StringSpace::lowestFree_() {
     // Every slot above topUsedSlot is free; below it, only released ones.
     while (freeSlotCount > 0) {
-        int slot = (*freeSlots)[0];
-        if (slot <= topUsedSlot && !(*table)[slot].occupied) {
+        int slot = freeSlots->getarray()[0];
+        if (slot <= topUsedSlot && !table->getarray()[slot].occupied) {
             return slot;
         }
         popFree_();
@@ -156,6 +157,7 @@ int StringSpace::getCanonical(char *&text, StringSpaceAdoptionMethod how) {
     ent.occupied = true;
     ent.references = 1;
     ent.ownership = how;
+    ent.hash = hash;
     number_of_slots_filled++;
     if (slot > topUsedSlot) {
         topUsedSlot = slot;
@@ -186,16 +188,27 @@ void StringSpace::disposeByIndex(int slot) {
     release_(slot);
 }
 
+bool StringSpace::holdByIndex(int slot, const char *canonical) {
+    if (slot < 0 || slot > topUsedSlot) {
+        return false;
+    }
+    SSStringEnt &ent = table->getarray()[slot];
+    if (!ent.occupied || ent.text != canonical) {
+        return false;
+    }
+    ent.references++;
+    return true;
+}
+
 void StringSpace::release_(int slot) {
-    if (slot < 0 || slot > topUsedSlot || !(*table)[slot].occupied) {
+    if (slot < 0 || slot > topUsedSlot || !table->getarray()[slot].occupied) {
         return;  // not a slot in use: nothing holds a reference on it
     }
-    SSStringEnt &ent = (*table)[slot];
+    SSStringEnt &ent = table->getarray()[slot];
     if (--ent.references > 0) {
         return;
     }
-    keyIndex->erase(hashOf_(ent.text != nullptr ? ent.text : ""),
-                    [slot](int candidate) { return candidate == slot; });
+    keyIndex->erase(ent.hash, [slot](int candidate) { return candidate == slot; });
     releaseText_(ent);
     const bool queued = ent.queued;
     ent = kEmptySlot;
@@ -269,7 +282,7 @@ const char *StringSpace::textOf(int slot) const {
     if (slot < 0 || slot > topUsedSlot) {
         return nullptr;
     }
-    const SSStringEnt &ent = (*static_cast<const ExtArray<SSStringEnt> *>(table))[slot];
+    const SSStringEnt &ent = table->getarray()[slot];
     return ent.occupied ? ent.text : nullptr;
 }
 

@@ -31,10 +31,11 @@ class StringSpace {
     // One slot of the table.
     struct SSStringEnt {
         bool occupied;
+        bool queued;  // the slot is in the heap of released slots
         int references;
         char *text;
         StringSpaceAdoptionMethod ownership;
-        bool queued;  // the slot is in the heap of released slots
+        uint32_t hash;  // of the key, kept for the release
     };
 
     // size is the number of strings the space is expected to hold: a hint
@@ -61,6 +62,9 @@ class StringSpace {
 
     // Releases one reference of slot, as if a handle on it were destroyed.
     void disposeByIndex(int slot);
+    // Takes one more reference of slot when it is in use with exactly that
+    // canonical text (compared by address, never read); whether it was.
+    bool holdByIndex(int slot, const char *canonical);
 
     // Empties the space; handles still pointing into it are not told.
     void purge();

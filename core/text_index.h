@@ -24,6 +24,9 @@
 // letters A-Z hash as a-z, so texts equal under strcasecmp (in the C locale)
 // hash alike. REQUIRES: text is not null.
 uint32_t _torvel_text_hash(const char *text, bool fold);
+// The same for the n bytes at text, for a caller that knows the length:
+// equal to _torvel_text_hash of those bytes NUL-terminated.
+uint32_t _torvel_text_hash_n(const char *text, size_t n, bool fold);
 
 template <class Value, Value kEmpty>
 class TextIndex {

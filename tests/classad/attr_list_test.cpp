@@ -131,6 +131,121 @@ TEST(AttrListInsert, OnlyAssignmentsToPlainNamesAreAccepted) {
     EXPECT_EQ("", Printed(list));
 }
 
+// The printed text of a tree.
+std::string TreeText(ExprTree *tree) {
+    char *text = nullptr;
+    tree->PrintToNewStr(&text);
+    std::string out = text != nullptr ? text : "";
+    free(text);
+    return out;
+}
+
+// Literal assignments are kept without a tree until one is asked for: the
+// element holds what the parsed tree would give, prints as it prints, the
+// tree built later is the parsed one, and a copy made before or after the
+// tree agrees. Each
+// text is checked against the parser, shapes near the literal one too.
+TEST(AttrListInsert, TextsReadAsTheParserReadsThem) {
+    const char * const kTexts[] = {"A = 1",
+                                   "a=-1",
+                                   " A\t=\t- 2147483648 \n",
+                                   "A = 99999999999999999999",
+                                   "A = 007",
+                                   "A = 1.5",
+                                   "A = -0.25",
+                                   "A = 1.",
+                                   "A = 1e5",
+                                   "A = \"s\"",
+                                   "A = \"\"",
+                                   "A = \"x\\\"y\"",
+                                   "A = \"a\\\\\"",
+                                   "A = \"unterminated",
+                                   "A = \"",
+                                   "A = TRUE",
+                                   "A = f",
+                                   "A = Undefined",
+                                   "A = error",
+                                   "A = 't'",
+                                   "Tx = T",
+                                   "TRUE = 1",
+                                   "T = 1",
+                                   "_a_1 = 2",
+                                   "MY.A = 1",
+                                   "A.b = 1",
+                                   "A == 1",
+                                   "A =?= 1",
+                                   "A =!= 1",
+                                   "A = 1 + 2",
+                                   "A = 1 B",
+                                   "A = B",
+                                   "A = -B",
+                                   "A = - \"s\"",
+                                   "A = (1)",
+                                   "A(1) = 2",
+                                   "A = ",
+                                   "= 1"};
+    for (const char *text : kTexts) {
+        SCOPED_TRACE(text);
+        ExprTree *parsed = nullptr;
+        bool parses = Parse(text, parsed) == 0 && parsed != nullptr;
+        bool assignment = parses && parsed->MyType() == LX_ASSIGN && parsed->LArg() != nullptr &&
+                          parsed->LArg()->MyType() == LX_VARIABLE;
+        AttrList read;
+        EXPECT_EQ(assignment, read.Insert(text, true));
+        if (!assignment) {
+            delete parsed;
+            continue;
+        }
+        const char *name = static_cast<Variable *>(parsed->LArg())->Name();
+        AttrList built;  // the element made from the parsed tree
+        ASSERT_TRUE(built.Insert(parsed->DeepCopy(), true));
+        AttrListElem *lazy = read.LookupElem(name);
+        AttrListElem *eager = built.LookupElem(name);
+        ASSERT_NE(nullptr, lazy);
+        ASSERT_NE(nullptr, eager);
+        EXPECT_STREQ(eager->name, lazy->name);
+        EXPECT_EQ(eager->literalKind, lazy->literalKind);
+        if (eager->literalKind == LX_STRING) {
+            EXPECT_STREQ(eager->literalText, lazy->literalText);
+            EXPECT_EQ(eager->literalLength, lazy->literalLength);
+        } else if (eager->literalKind == LX_FLOAT) {
+            EXPECT_EQ(eager->literalFloat, lazy->literalFloat);
+        } else if (eager->literalKind != LX_NONE) {
+            EXPECT_EQ(eager->literalInt, lazy->literalInt);
+        }
+        AttrList copied_before(read);
+        EXPECT_EQ(TreeText(parsed) + "\n", Printed(read));  // printed without a tree
+        ExprTree *tree = read.Lookup(name);
+        ASSERT_NE(nullptr, tree);
+        EXPECT_EQ(tree, read.Lookup(name));  // built once
+        EXPECT_EQ(TreeText(parsed), TreeText(tree));
+        EXPECT_TRUE(*parsed == *tree);
+        AttrList copied_after(read);
+        EXPECT_EQ(TreeText(parsed), ExprText(copied_before, name));
+        EXPECT_EQ(TreeText(parsed), ExprText(copied_after, name));
+        delete parsed;
+    }
+}
+
+// Names are interned through a memory of recent names; a name whose slot
+// was given up, and whose slot and text memory now hold another name, is
+// interned afresh.
+TEST(AttrListInsert, NamesReadAfterTheirSlotWasReusedKeepTheirText) {
+    AttrList keeper;  // keeps the string space
+    ASSERT_TRUE(keeper.Insert("Keep = 1", true));
+    {
+        AttrList gone;
+        ASSERT_TRUE(gone.Insert("Alpha = 1", true));
+    }
+    AttrList reuser;
+    ASSERT_TRUE(reuser.Insert("Betaa = 2", true));
+    AttrList again;
+    ASSERT_TRUE(again.Insert("Alpha = 3", true));
+    EXPECT_EQ("Alpha = 3\n", Printed(again));
+    EXPECT_EQ("Betaa = 2\n", Printed(reuser));
+    EXPECT_EQ(nullptr, again.LookupElem("Betaa"));
+}
+
 TEST(AttrListChain, ParentShowsThroughAndDeleteMasksIt) {
     AttrList parent;
     ASSERT_TRUE(parent.Insert("x = 1", true));

@@ -5,8 +5,10 @@
 #include "classad/scanner.h"
 
 #include <locale.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -175,6 +177,28 @@ TEST_F(ScannerTest, Floats) {
     EXPECT_EQ(16777216.0f, ScanOne("16777217.0").floatVal);
     // Out of single-precision range: an infinity, not undefined behaviour.
     EXPECT_TRUE(__builtin_isinf(ScanOne("1.0e300").floatVal));
+}
+
+// Short decimals are converted without strtod: every one, of any split
+// between whole and fractional digits, must come out as strtod makes it.
+TEST_F(ScannerTest, DecimalsConvertAsStrtodDoes) {
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; i++) {
+        int digits = 1 + static_cast<int>(random() % 18);
+        int point = 1 + static_cast<int>(random() % digits);  // a digit comes first
+        std::string text;
+        for (int d = 0; d < digits; d++) {
+            text += d == point ? "." : "";
+            text += static_cast<char>('0' + random() % 10);
+        }
+        text += point == digits ? "." : "";
+        text += i % 7 == 0 ? "5e-2" : "";
+        SCOPED_TRACE(text);
+        Scanned s = ScanOne(text);
+        EXPECT_EQ(LX_FLOAT, s.type);
+        EXPECT_EQ(static_cast<float>(strtod(text.c_str(), nullptr)), s.floatVal);
+        EXPECT_EQ(static_cast<int>(text.size()), s.consumed);
+    }
 }
 
 TEST_F(ScannerTest, FloatsIgnoreTheProcessLocale) {

@@ -191,6 +191,22 @@ TEST_F(StringSpaceTest, HandlesCountReferences) {
     handle.dispose();  // an empty handle does nothing
 }
 
+TEST_F(StringSpaceTest, HoldByIndexTakesAReferenceOnTheSameTextOnly) {
+    int slot = Dup("held");
+    const char *canonical = space_.textOf(slot);
+    EXPECT_TRUE(space_.holdByIndex(slot, canonical));
+    EXPECT_EQ(2, space_.referencesOf(slot));
+    char elsewhere[] = "held";  // equal text at another address
+    EXPECT_FALSE(space_.holdByIndex(slot, elsewhere));
+    EXPECT_FALSE(space_.holdByIndex(slot + 1, canonical));
+    EXPECT_FALSE(space_.holdByIndex(-1, canonical));
+    EXPECT_EQ(2, space_.referencesOf(slot));
+    space_.disposeByIndex(slot);
+    space_.disposeByIndex(slot);
+    EXPECT_FALSE(space_.holdByIndex(slot, canonical));  // no longer in use
+    EXPECT_EQ(0, space_.numberOfStrings());
+}
+
 TEST_F(StringSpaceTest, NewHandleForm) {
     char text[] = "ptr";
     char *p = text;

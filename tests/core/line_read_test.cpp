@@ -53,6 +53,32 @@ TEST(LineReadTest, LinesWithNulAndLongLines) {
     fclose(file);
 }
 
+// Lines are taken from the stream's buffer a piece at a time: a line that
+// spans several refills of a tiny buffer still comes whole, and the stream
+// stands right after it.
+TEST(LineReadTest, LinesSpanningBufferRefillsComeWhole) {
+    std::string text = "one\n" + std::string(37, 'y') + "\n\nlast";
+    FILE *file = fmemopen(&text[0], text.size(), "r");
+    ASSERT_NE(file, nullptr);
+    char buffer[4];
+    ASSERT_EQ(0, setvbuf(file, buffer, _IOFBF, sizeof buffer));
+    char *line = nullptr;
+    size_t capacity = 0;
+    std::vector<std::string> lines;
+    ssize_t length;
+    while ((length = _torvel_getline(&line, &capacity, file)) >= 0) {
+        lines.push_back(std::string(line, static_cast<size_t>(length)));
+        if (lines.size() == 1) {
+            EXPECT_EQ('y', getc(file));  // the next byte is the next line's
+            ungetc('y', file);
+        }
+    }
+    free(line);
+    fclose(file);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"one\n", std::string(37, 'y') + "\n", "\n", "last"}));
+}
+
 // readLine used fgets, which gives up a partly read line on EINTR.
 TEST(LineReadTest, ReadLineGoesOnAfterInterrupts) {
     SlowPipe pipe(kPieces);

@@ -88,6 +88,15 @@ TEST(TextHashTest, FoldsAsciiLettersOnly) {
     // Every byte counts, in order.
     EXPECT_NE(_torvel_text_hash("ab", true), _torvel_text_hash("ba", true));
     EXPECT_NE(_torvel_text_hash("", true), _torvel_text_hash("a", true));
+    // Texts longer than a word: letters fold in each part, and a difference
+    // in any part, or in the length alone, tells texts apart.
+    EXPECT_EQ(_torvel_text_hash("TotalVirtualMemoryZ", true),
+              _torvel_text_hash("totalvirtualmemoryz", true));
+    EXPECT_NE(_torvel_text_hash("TotalVirtualMemoryZ", false),
+              _torvel_text_hash("TotalVirtualMemoryz", false));
+    EXPECT_NE(_torvel_text_hash("abcdefgh[", true), _torvel_text_hash("abcdefgh{", true));
+    EXPECT_NE(_torvel_text_hash("abcdefghi", true), _torvel_text_hash("abcdefgi", true));
+    EXPECT_NE(_torvel_text_hash("abcdefgh", true), _torvel_text_hash("abcdefg", true));
 }
 
 TEST(TextHashTest, LowBitsSpreadNearNames) {
