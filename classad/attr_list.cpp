@@ -158,29 +158,6 @@ ExprTree *AttrListElem::buildTree_() const {
     return tree_;
 }
 
-char *AttrListElem::PrintToNewStr() const {
-    char *text = nullptr;
-    if (tree_ != nullptr) {
-        tree_->PrintToNewStr(&text);
-        return text;
-    }
-    // Printed as the assignment prints, its name and operator as they are:
-    // no tree is kept for it.
-    ExprTree *value = literalNode_();
-    const char *op = BinaryOpBase::OperatorText(LX_ASSIGN);
-    size_t name_length = strlen(name);
-    size_t op_length = strlen(op);
-    text = static_cast<char *>(
-        malloc(name_length + op_length + static_cast<size_t>(value->lengthOf_(false)) + 1));
-    if (text != nullptr) {
-        memcpy(text, name, name_length);
-        memcpy(text + name_length, op, op_length);
-        *value->printAt_(text + name_length + op_length, false) = '\0';
-    }
-    delete value;
-    return text;
-}
-
 // Kept in the element so that a reference reads it without the tree.
 void AttrListElem::noteLiteral_() {
     EvalValue value;

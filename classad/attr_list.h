@@ -80,6 +80,11 @@ class AttrListElem {
     // The attribute's printed text, as its tree prints, in a malloc buffer
     // the caller frees; null only when memory is exhausted. Builds no tree.
     char *PrintToNewStr() const;
+    // Room enough for the printed text (no terminator), and the text
+    // written at end, returning its end (no terminator). Build no tree.
+    // REQUIRES for PrintAt: PrintRoom() bytes at end.
+    size_t PrintRoom() const;
+    char *PrintAt(char *end) const;
 
     // What one evaluation of the attribute costs from an evaluation's step
     // budget (evaluation.h): a step for every eight nodes of its tree or

@@ -5,10 +5,13 @@
 // Reads the process-wide subsystem name (mySubSystem): the "SCHEDD"
 // subsystem adds its clock to every list it sends.
 #include <errno.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#include <vector>
 
 #include "classad/attr_list.h"
 #include "classad/attr_names.h"
@@ -35,6 +38,29 @@ bool starts_with(const char *line, const char *delimiter, size_t length) {
 
 bool is_schedd() {
     return mySubSystem != nullptr && strcmp(mySubSystem, "SCHEDD") == 0;
+}
+
+// Sends e's printed text, the host's default address in it replaced by the
+// stream's own where it carries one.
+bool put_printed(const AttrListElem &e, std::vector<char> &buffer, Stream &stream) {
+    size_t room = e.PrintRoom() + 1;
+    if (buffer.size() < room) {
+        buffer.resize(room);
+    }
+    char *end = e.PrintAt(buffer.data());
+    *end = '\0';
+    char *replaced = nullptr;
+    ConvertDefaultIPToSocketIP(e.name, buffer.data(), &replaced, stream);
+    if (replaced != nullptr) {
+        int sent = stream.put(replaced);
+        free(replaced);
+        return sent != 0;
+    }
+    ptrdiff_t length = end - buffer.data();
+    if (length >= Stream::max_string_length) {
+        return stream.put(buffer.data()) != 0;  // refused, and logged, as too long
+    }
+    return stream.put(buffer.data(), static_cast<int>(length) + 1) != 0;
 }
 
 }  // namespace
@@ -204,16 +230,11 @@ bool AttrList::put(Stream &stream) {
     if (!stream.code(count)) {
         return false;
     }
+    // Each text is printed into one buffer reused for the whole list.
+    std::vector<char> buffer;
     for (int pass = 0; pass < 2; ++pass) {
         for (AttrListElem *e = pass == 0 ? parent : elems_.head; e != nullptr; e = e->next) {
-            char *text = e->PrintToNewStr();
-            if (text == nullptr) {
-                return false;
-            }
-            ConvertDefaultIPToSocketIP(e->name, &text, stream);
-            int sent = stream.put(text);
-            free(text);
-            if (!sent) {
+            if (!put_printed(*e, buffer, stream)) {
                 return false;
             }
         }

@@ -18,9 +18,9 @@
 
 #include "classad/attr_list.h"
 #include "classad/eval_value.h"
+#include "classad/literal_text.h"
 #include "classad/node_pool.h"
 #include "core/allocation.h"
-#include "core/c_locale.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
@@ -44,26 +44,14 @@ StringSpace *spare_space = nullptr;
 const uint32_t kRecentTexts = 512;
 
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
-// Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
-const int kNumberBufferSize = 64;
+const int kNumberBufferSize = literal_text::kNumberRoom;
 
-// "%f" of v in the "C" locale; returns the length.
 int format_float(char *buf, float v) {
-    locale_t previous = uselocale(c_locale());
-    int n = snprintf(buf, kNumberBufferSize, "%f", static_cast<double>(v));
-    uselocale(previous);
-    return n;
+    return literal_text::FormatFloat(buf, v);
 }
 
-// "%d", except that a negative value followed by an operator prints as its
-// unsigned 32-bit equivalent, which reads back as the same value (only a
-// literal of 2^31 or more, wrapped by the scanner, gets there in parsed
-// trees; a folded negative literal always ends its expression).
 int format_int(char *buf, int v, bool followed) {
-    if (v < 0 && followed) {
-        return snprintf(buf, kNumberBufferSize, "%u", static_cast<unsigned int>(v));
-    }
-    return snprintf(buf, kNumberBufferSize, "%d", v);
+    return literal_text::FormatInt(buf, v, followed);
 }
 
 char *put_text(char *end, const char *text, size_t n) {
@@ -558,7 +546,7 @@ ExprTree *Float::DeepCopy() const {
 
 void Float::Display() {
     char scratch[kNumberBufferSize];
-    format_float(scratch, value);
+    scratch[format_float(scratch, value)] = '\0';
     display_text(scratch);
 }
 
@@ -597,23 +585,11 @@ void String::Display() {
 }
 
 int String::lengthOf_(bool) {
-    int n = 2;
-    for (const char *p = value; *p != '\0'; p++) {
-        n += *p == '"' ? 2 : 1;
-    }
-    return n;
+    return static_cast<int>(literal_text::QuotedLength(value));
 }
 
 char *String::printAt_(char *end, bool) {
-    *end++ = '"';
-    for (const char *p = value; *p != '\0'; p++) {
-        if (*p == '"') {
-            *end++ = '\\';
-        }
-        *end++ = *p;
-    }
-    *end++ = '"';
-    return end;
+    return literal_text::PrintQuoted(end, value);
 }
 
 // ---- ISOTime ----
