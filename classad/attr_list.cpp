@@ -312,6 +312,8 @@ void AttrList::exchange_(AttrList &other) {
     };
     // A child chained to either list sees the elements that list now holds,
     // with their index.
+    dropWireText_();
+    other.dropWireText_();
     swap(elems_.head, other.elems_.head);
     swap(elems_.tail, other.elems_.tail);
     elems_.index.swap(other.elems_.index);
@@ -373,6 +375,7 @@ void AttrList::append_(AttrListElem *elem) {
 }
 
 void AttrList::link_(AttrListElem *elem) {
+    dropWireText_();
     elem->prev = elems_.tail;
     elem->next = nullptr;
     (elems_.tail != nullptr ? elems_.tail->next : elems_.head) = elem;
@@ -430,6 +433,7 @@ bool AttrList::deleteOwn_(const char *name, uint32_t hash) {
     } else {
         elems_.index.erase(hash, [e](AttrListElem *candidate) { return candidate == e; });
     }
+    dropWireText_();
     (e->prev != nullptr ? e->prev->next : elems_.head) = e->next;
     (e->next != nullptr ? e->next->prev : elems_.tail) = e->prev;
     if (ptrExpr == e && !ptrExprInChain) {
@@ -443,6 +447,7 @@ bool AttrList::deleteOwn_(const char *name, uint32_t hash) {
 }
 
 void AttrList::clear() {
+    dropWireText_();
     chainedAttrs = nullptr;
     while (elems_.head != nullptr) {
         AttrListElem *next_elem = elems_.head->next;

@@ -46,6 +46,7 @@ enum {
 };
 
 struct LiteralAssignment;
+struct WireText;
 
 // One attribute: an owned AssignOp tree whose left operand is a Variable,
 // or, for an attribute read as "name = literal", the name and the value
@@ -461,6 +462,10 @@ class AttrList : public AttrListAbstract {
     AttrListElem *ptrName;  // name cursor
     bool ptrNameInChain;
     int seq;
+    // The own attributes' texts as put sent them, for the next put; null
+    // until then, and dropped at any change of the own attributes.
+    WireText *wireText_ = nullptr;
+    void dropWireText_();
     // Last, what every lookup reads, beside what a ClassAd adds for
     // matching (classad/class_ad.h).
     bool inside_insert;

@@ -98,6 +98,18 @@ int Stream::put(const char *data, int len) {
     return early >= 0 ? early : put_string_bytes(data, len);
 }
 
+int Stream::put_texts(const char *texts, int len) {
+    if (string_form_result(_code) < 0 && !crypto_mode_) {
+        return put_raw(texts, len);
+    }
+    for (const char *text = texts; text < texts + len; text += strlen(text) + 1) {
+        if (!put(text)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 // Encrypted form: the length int, then exactly that many bytes. On
 // kReadString buffer is a new malloc()ed string of len bytes.
 int Stream::get_encrypted_string(char *&buffer, int &len) {
