@@ -95,11 +95,15 @@ bool CarriesAddress(const char *attr) {
     return carries_address(attr);
 }
 
+// The stream's side first: the default address is formatted anew at each
+// call.
 bool RewritesDefaultIP(Stream &s) {
-    const char *my = my_ip_string();
     const char *sock = s.my_ip_str();
-    return my != nullptr && sock != nullptr && strcmp(my, sock) != 0 &&
-           strcmp(sock, "127.0.0.1") != 0;
+    if (sock == nullptr || strcmp(sock, "127.0.0.1") == 0) {
+        return false;
+    }
+    const char *my = my_ip_string();
+    return my != nullptr && strcmp(my, sock) != 0;
 }
 
 const char *get_mySubSystem() {
