@@ -6,15 +6,17 @@
 // Printing computes the exact length first, then writes every node at the
 // end of the text so far (printAt_), so a tree prints in one pass and one
 // allocation. Both carry whether an operator follows the node, which only
-// a negative integer cares about (see format_int). Numbers are formatted in the "C" locale whatever
-// the process locale, so the printed text always reads back.
+// a negative integer cares about (see format_int). Numbers are formatted
+// by hand (literal_text.h), as "%d" and "%f" print in the "C" locale
+// whatever the process locale, so the printed text always reads back.
 #include "classad/expr_tree.h"
 
-#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+
+#include <array>
 
 #include "classad/attr_list.h"
 #include "classad/eval_value.h"
@@ -752,6 +754,22 @@ bool BinaryOpBase::operator==(ExprTree &other) {
     return rArg == nullptr ? orr == nullptr : (orr != nullptr && *rArg == *orr);
 }
 
+namespace {
+
+// The length of OperatorText(kind), measured once for every kind.
+int operator_length(LexemeType kind) {
+    static const auto lengths = [] {
+        std::array<uint8_t, LX_NONE + 1> measured{};
+        for (int k = 0; k <= LX_NONE; k++) {
+            measured[k] = static_cast<uint8_t>(strlen(BinaryOpBase::OperatorText(LexemeType(k))));
+        }
+        return measured;
+    }();
+    return lengths[kind];
+}
+
+}  // namespace
+
 // The left operand is followed by this node's operator, except for "=",
 // which ends an expression as far as a unary minus is concerned.
 int BinaryOpBase::lengthOf_(bool followed) {
@@ -760,7 +778,7 @@ int BinaryOpBase::lengthOf_(bool followed) {
     }
     int left = lArg != nullptr ? lArg->lengthOf_(type != LX_ASSIGN) : 0;
     int right = rArg != nullptr ? rArg->lengthOf_(followed) : 0;
-    return left + static_cast<int>(strlen(OperatorText(type))) + right;
+    return left + operator_length(type) + right;
 }
 
 char *BinaryOpBase::printAt_(char *end, bool followed) {

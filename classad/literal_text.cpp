@@ -94,21 +94,28 @@ int FormatFloat(char *buf, float v) {
     return n;
 }
 
+// Runs between quotes are copied whole: most texts have no quote at all.
 size_t QuotedLength(const char *text) {
-    size_t n = 2;
-    for (const char *p = text; *p != '\0'; p++) {
-        n += *p == '"' ? 2 : 1;
+    size_t n = strlen(text) + 2;
+    for (const char *quote = strchr(text, '"'); quote != nullptr; quote = strchr(quote + 1, '"')) {
+        n++;
     }
     return n;
 }
 
 char *PrintQuoted(char *end, const char *text) {
     *end++ = '"';
-    for (const char *p = text; *p != '\0'; p++) {
-        if (*p == '"') {
-            *end++ = '\\';
+    for (;;) {
+        const char *stop = strchrnul(text, '"');
+        size_t run = static_cast<size_t>(stop - text);
+        memcpy(end, text, run);
+        end += run;
+        if (*stop == '\0') {
+            break;
         }
-        *end++ = *p;
+        *end++ = '\\';
+        *end++ = '"';
+        text = stop + 1;
     }
     *end++ = '"';
     return end;

@@ -781,6 +781,7 @@ TEST_F(AttrListWireTest, EachPutSendsTheListAsItIsThen) {
             [&] { list.Insert("a = 3", false); },
             [&] { list.Delete("a"); },
             [&] { list.Assign("s", "text"); },
+            [&] { list.Assign("long", std::string(2000, 'x').c_str()); },  // over 1 KB in all
             [&] { list.ChainToAd(&parent); },
             [&] { parent.Insert("p = 4", true); },
             [&] { list.unchain(); },
