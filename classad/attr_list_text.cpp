@@ -1,6 +1,8 @@
 // AttrList text and wire forms: reading a file of lines and a delimited
 // string, printing to a file, a string or the debug log, and the attribute
-// count plus attribute texts sent over a Stream.
+// count plus attribute texts sent over a Stream (the texts printed at a
+// list's first put are kept and sent whole by the next, until the list
+// changes).
 //
 // Reads the process-wide subsystem name (mySubSystem): the "SCHEDD"
 // subsystem adds its clock to every list it sends.

@@ -103,6 +103,9 @@ int Stream::put(const char *data, int len) {
 }
 
 int Stream::put_texts(const char *texts, int len) {
+    if (len == 0) {
+        return 1;
+    }
     if (string_form_result(_code) < 0 && !crypto_mode_) {
         // A window is staging the transport copies again: a block worth a
         // call of its own goes to the transport at once.
