@@ -158,29 +158,6 @@ ExprTree *AttrListElem::buildTree_() const {
     return tree_;
 }
 
-char *AttrListElem::PrintToNewStr() const {
-    char *text = nullptr;
-    if (tree_ != nullptr) {
-        tree_->PrintToNewStr(&text);
-        return text;
-    }
-    // Printed as the assignment prints, its name and operator as they are:
-    // no tree is kept for it.
-    ExprTree *value = literalNode_();
-    const char *op = BinaryOpBase::OperatorText(LX_ASSIGN);
-    size_t name_length = strlen(name);
-    size_t op_length = strlen(op);
-    text = static_cast<char *>(
-        malloc(name_length + op_length + static_cast<size_t>(value->lengthOf_(false)) + 1));
-    if (text != nullptr) {
-        memcpy(text, name, name_length);
-        memcpy(text + name_length, op, op_length);
-        *value->printAt_(text + name_length + op_length, false) = '\0';
-    }
-    delete value;
-    return text;
-}
-
 // Kept in the element so that a reference reads it without the tree.
 void AttrListElem::noteLiteral_() {
     EvalValue value;
@@ -335,6 +312,8 @@ void AttrList::exchange_(AttrList &other) {
     };
     // A child chained to either list sees the elements that list now holds,
     // with their index.
+    dropWireText_();
+    other.dropWireText_();
     swap(elems_.head, other.elems_.head);
     swap(elems_.tail, other.elems_.tail);
     elems_.index.swap(other.elems_.index);
@@ -396,6 +375,7 @@ void AttrList::append_(AttrListElem *elem) {
 }
 
 void AttrList::link_(AttrListElem *elem) {
+    dropWireText_();
     elem->prev = elems_.tail;
     elem->next = nullptr;
     (elems_.tail != nullptr ? elems_.tail->next : elems_.head) = elem;
@@ -453,6 +433,7 @@ bool AttrList::deleteOwn_(const char *name, uint32_t hash) {
     } else {
         elems_.index.erase(hash, [e](AttrListElem *candidate) { return candidate == e; });
     }
+    dropWireText_();
     (e->prev != nullptr ? e->prev->next : elems_.head) = e->next;
     (e->next != nullptr ? e->next->prev : elems_.tail) = e->prev;
     if (ptrExpr == e && !ptrExprInChain) {
@@ -466,6 +447,7 @@ bool AttrList::deleteOwn_(const char *name, uint32_t hash) {
 }
 
 void AttrList::clear() {
+    dropWireText_();
     chainedAttrs = nullptr;
     while (elems_.head != nullptr) {
         AttrListElem *next_elem = elems_.head->next;

@@ -46,6 +46,7 @@ enum {
 };
 
 struct LiteralAssignment;
+struct WireText;
 
 // One attribute: an owned AssignOp tree whose left operand is a Variable,
 // or, for an attribute read as "name = literal", the name and the value
@@ -80,6 +81,11 @@ class AttrListElem {
     // The attribute's printed text, as its tree prints, in a malloc buffer
     // the caller frees; null only when memory is exhausted. Builds no tree.
     char *PrintToNewStr() const;
+    // Room enough for the printed text (no terminator), and the text
+    // written at end, returning its end (no terminator). Build no tree.
+    // REQUIRES for PrintAt: PrintRoom() bytes at end.
+    size_t PrintRoom() const;
+    char *PrintAt(char *end) const;
 
     // What one evaluation of the attribute costs from an evaluation's step
     // budget (evaluation.h): a step for every eight nodes of its tree or
@@ -456,6 +462,10 @@ class AttrList : public AttrListAbstract {
     AttrListElem *ptrName;  // name cursor
     bool ptrNameInChain;
     int seq;
+    // The own attributes' texts as put sent them, for the next put; null
+    // until then, and dropped at any change of the own attributes.
+    WireText *wireText_ = nullptr;
+    void dropWireText_();
     // Last, what every lookup reads, beside what a ClassAd adds for
     // matching (classad/class_ad.h).
     bool inside_insert;

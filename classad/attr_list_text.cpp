@@ -1,26 +1,41 @@
 // AttrList text and wire forms: reading a file of lines and a delimited
 // string, printing to a file, a string or the debug log, and the attribute
-// count plus attribute texts sent over a Stream.
+// count plus attribute texts sent over a Stream (the texts printed at a
+// list's first put are kept and sent whole by the next, until the list
+// changes).
 //
 // Reads the process-wide subsystem name (mySubSystem): the "SCHEDD"
 // subsystem adds its clock to every list it sends.
 #include <errno.h>
+#include <limits.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#include <vector>
 
 #include "classad/attr_list.h"
 #include "classad/attr_names.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "config/subsystem.h"
+#include "core/allocation.h"
 #include "core/line_read.h"
 #include "core/my_string.h"
 #include "diagnostics/debug_log.h"
 #include "diagnostics/except.h"
 #include "net/default_ip.h"
 #include "stream/stream.h"
+
+// The texts a list's own attributes send, one after another with their
+// terminators: printed at the first put, copied whole at the next.
+struct WireText {
+    std::vector<char> bytes;
+    int count = 0;
+    bool addresses = false;  // some attribute the stream may rewrite is among them
+};
 
 namespace {
 
@@ -35,6 +50,95 @@ bool starts_with(const char *line, const char *delimiter, size_t length) {
 
 bool is_schedd() {
     return mySubSystem != nullptr && strcmp(mySubSystem, "SCHEDD") == 0;
+}
+
+// Prints e at the end of bytes, with its terminator; returns its length.
+size_t print_appended(const AttrListElem &e, std::vector<char> &bytes) {
+    size_t start = bytes.size();
+    bytes.resize(start + e.PrintRoom() + 1);
+    char *end = e.PrintAt(bytes.data() + start);
+    *end = '\0';
+    size_t length = static_cast<size_t>(end - (bytes.data() + start));
+    bytes.resize(start + length + 1);
+    return length;
+}
+
+// Null when a text is one no put accepts: those go one by one, to be
+// refused there.
+WireText *print_wire_text(const AttrListElem *first) {
+    WireText *kept = new (torvel::or_die) WireText;
+    for (const AttrListElem *e = first; e != nullptr; e = e->next) {
+        size_t start = kept->bytes.size();
+        size_t length = print_appended(*e, kept->bytes);
+        bool marked = static_cast<unsigned char>(kept->bytes[start]) == 0xAD;
+        if (marked || length >= static_cast<size_t>(Stream::max_string_length) ||
+            kept->bytes.size() > static_cast<size_t>(INT_MAX)) {
+            delete kept;
+            return nullptr;
+        }
+        kept->addresses = kept->addresses || CarriesAddress(e->name);
+        kept->count++;
+    }
+    kept->bytes.shrink_to_fit();
+    return kept;
+}
+
+// The schedd's clock, sent after its lists' attributes.
+bool put_server_time(Stream &stream) {
+    if (!is_schedd()) {
+        return true;
+    }
+    MyString server_time;
+    server_time.sprintf("%s = %ld", ATTR_SERVER_TIME, static_cast<long>(time(nullptr)));
+    return stream.put(server_time.Value()) != 0;
+}
+
+// Sends e's printed text, the host's default address in it replaced by the
+// stream's own where it carries one.
+bool put_printed(const AttrListElem &e, std::vector<char> &buffer, Stream &stream) {
+    size_t room = e.PrintRoom() + 1;
+    if (buffer.size() < room) {
+        buffer.resize(room);
+    }
+    char *end = e.PrintAt(buffer.data());
+    *end = '\0';
+    char *replaced = nullptr;
+    ConvertDefaultIPToSocketIP(e.name, buffer.data(), &replaced, stream);
+    if (replaced != nullptr) {
+        int sent = stream.put(replaced);
+        free(replaced);
+        return sent != 0;
+    }
+    ptrdiff_t length = end - buffer.data();
+    if (length >= Stream::max_string_length) {
+        return stream.put(buffer.data()) != 0;  // refused, and logged, as too long
+    }
+    return stream.put(buffer.data(), static_cast<int>(length) + 1) != 0;
+}
+
+// The count, then every attribute printed anew: the parent's, then the
+// own.
+bool put_each(const AttrListElem *parent, const AttrListElem *own, Stream &stream) {
+    int count = is_schedd() ? 1 : 0;
+    for (const AttrListElem *e = parent; e != nullptr; e = e->next) {
+        ++count;
+    }
+    for (const AttrListElem *e = own; e != nullptr; e = e->next) {
+        ++count;
+    }
+    if (!stream.code(count)) {
+        return false;
+    }
+    // Each text is printed into one buffer reused for the whole list.
+    std::vector<char> buffer;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const AttrListElem *e = pass == 0 ? parent : own; e != nullptr; e = e->next) {
+            if (!put_printed(*e, buffer, stream)) {
+                return false;
+            }
+        }
+    }
+    return put_server_time(stream);
 }
 
 }  // namespace
@@ -192,40 +296,24 @@ char *AttrList::sPrintExpr(char *buffer, unsigned size, const char *name) {
 // ---- wire form ----
 
 bool AttrList::put(Stream &stream) {
-    int count = is_schedd() ? 1 : 0;
-    AttrListElem *parent = chainedAttrs != nullptr ? chainedAttrs->head : nullptr;
-    for (AttrListElem *e = parent; e != nullptr; e = e->next) {
-        ++count;
-    }
-    for (AttrListElem *e = elems_.head; e != nullptr; e = e->next) {
-        ++count;
+    if (chainedAttrs == nullptr && wireText_ == nullptr) {
+        wireText_ = print_wire_text(elems_.head);
     }
     stream.encode();
-    if (!stream.code(count)) {
-        return false;
+    if (chainedAttrs == nullptr && wireText_ != nullptr &&
+        !(wireText_->addresses && RewritesDefaultIP(stream))) {
+        const std::vector<char> &bytes = wireText_->bytes;
+        int count = wireText_->count + (is_schedd() ? 1 : 0);
+        return stream.code(count) &&
+               stream.put_texts(bytes.data(), static_cast<int>(bytes.size())) &&
+               put_server_time(stream);
     }
-    for (int pass = 0; pass < 2; ++pass) {
-        for (AttrListElem *e = pass == 0 ? parent : elems_.head; e != nullptr; e = e->next) {
-            char *text = e->PrintToNewStr();
-            if (text == nullptr) {
-                return false;
-            }
-            ConvertDefaultIPToSocketIP(e->name, &text, stream);
-            int sent = stream.put(text);
-            free(text);
-            if (!sent) {
-                return false;
-            }
-        }
-    }
-    if (is_schedd()) {
-        MyString server_time;
-        server_time.sprintf("%s = %ld", ATTR_SERVER_TIME, static_cast<long>(time(nullptr)));
-        if (!stream.put(server_time.Value())) {
-            return false;
-        }
-    }
-    return true;
+    return put_each(chainedAttrs != nullptr ? chainedAttrs->head : nullptr, elems_.head, stream);
+}
+
+void AttrList::dropWireText_() {
+    delete wireText_;
+    wireText_ = nullptr;
 }
 
 bool AttrList::initFromStream(Stream &stream) {

@@ -6,21 +6,23 @@
 // Printing computes the exact length first, then writes every node at the
 // end of the text so far (printAt_), so a tree prints in one pass and one
 // allocation. Both carry whether an operator follows the node, which only
-// a negative integer cares about (see format_int). Numbers are formatted in the "C" locale whatever
-// the process locale, so the printed text always reads back.
+// a negative integer cares about (see format_int). Numbers are formatted
+// by hand (literal_text.h), as "%d" and "%f" print in the "C" locale
+// whatever the process locale, so the printed text always reads back.
 #include "classad/expr_tree.h"
 
-#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
+#include <array>
+
 #include "classad/attr_list.h"
 #include "classad/eval_value.h"
+#include "classad/literal_text.h"
 #include "classad/node_pool.h"
 #include "core/allocation.h"
-#include "core/c_locale.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
@@ -44,26 +46,14 @@ StringSpace *spare_space = nullptr;
 const uint32_t kRecentTexts = 512;
 
 const int kDisplayFlags = static_cast<int>(D_ALWAYS | D_NOHEADER);
-// Longest "%f" of a float (sign, 39 digits, point, 6 decimals) or "%d".
-const int kNumberBufferSize = 64;
+const int kNumberBufferSize = literal_text::kNumberRoom;
 
-// "%f" of v in the "C" locale; returns the length.
 int format_float(char *buf, float v) {
-    locale_t previous = uselocale(c_locale());
-    int n = snprintf(buf, kNumberBufferSize, "%f", static_cast<double>(v));
-    uselocale(previous);
-    return n;
+    return literal_text::FormatFloat(buf, v);
 }
 
-// "%d", except that a negative value followed by an operator prints as its
-// unsigned 32-bit equivalent, which reads back as the same value (only a
-// literal of 2^31 or more, wrapped by the scanner, gets there in parsed
-// trees; a folded negative literal always ends its expression).
 int format_int(char *buf, int v, bool followed) {
-    if (v < 0 && followed) {
-        return snprintf(buf, kNumberBufferSize, "%u", static_cast<unsigned int>(v));
-    }
-    return snprintf(buf, kNumberBufferSize, "%d", v);
+    return literal_text::FormatInt(buf, v, followed);
 }
 
 char *put_text(char *end, const char *text, size_t n) {
@@ -558,7 +548,7 @@ ExprTree *Float::DeepCopy() const {
 
 void Float::Display() {
     char scratch[kNumberBufferSize];
-    format_float(scratch, value);
+    scratch[format_float(scratch, value)] = '\0';
     display_text(scratch);
 }
 
@@ -597,23 +587,11 @@ void String::Display() {
 }
 
 int String::lengthOf_(bool) {
-    int n = 2;
-    for (const char *p = value; *p != '\0'; p++) {
-        n += *p == '"' ? 2 : 1;
-    }
-    return n;
+    return static_cast<int>(literal_text::QuotedLength(value));
 }
 
 char *String::printAt_(char *end, bool) {
-    *end++ = '"';
-    for (const char *p = value; *p != '\0'; p++) {
-        if (*p == '"') {
-            *end++ = '\\';
-        }
-        *end++ = *p;
-    }
-    *end++ = '"';
-    return end;
+    return literal_text::PrintQuoted(end, value);
 }
 
 // ---- ISOTime ----
@@ -776,6 +754,22 @@ bool BinaryOpBase::operator==(ExprTree &other) {
     return rArg == nullptr ? orr == nullptr : (orr != nullptr && *rArg == *orr);
 }
 
+namespace {
+
+// The length of OperatorText(kind), measured once for every kind.
+int operator_length(LexemeType kind) {
+    static const auto lengths = [] {
+        std::array<uint8_t, LX_NONE + 1> measured{};
+        for (int k = 0; k <= LX_NONE; k++) {
+            measured[k] = static_cast<uint8_t>(strlen(BinaryOpBase::OperatorText(LexemeType(k))));
+        }
+        return measured;
+    }();
+    return lengths[kind];
+}
+
+}  // namespace
+
 // The left operand is followed by this node's operator, except for "=",
 // which ends an expression as far as a unary minus is concerned.
 int BinaryOpBase::lengthOf_(bool followed) {
@@ -784,7 +778,7 @@ int BinaryOpBase::lengthOf_(bool followed) {
     }
     int left = lArg != nullptr ? lArg->lengthOf_(type != LX_ASSIGN) : 0;
     int right = rArg != nullptr ? rArg->lengthOf_(followed) : 0;
-    return left + static_cast<int>(strlen(OperatorText(type))) + right;
+    return left + operator_length(type) + right;
 }
 
 char *BinaryOpBase::printAt_(char *end, bool followed) {

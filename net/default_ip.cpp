@@ -60,15 +60,11 @@ const char *find_address(const char *text, const char *address) {
 void ConvertDefaultIPToSocketIP(const char *attr, const char *expr, char **new_expr_string,
                                 Stream &s) {
     *new_expr_string = nullptr;
-    if (!carries_address(attr)) {
+    if (!carries_address(attr) || !RewritesDefaultIP(s)) {
         return;
     }
     const char *my = my_ip_string();
     const char *sock = s.my_ip_str();
-    if (my == nullptr || sock == nullptr || strcmp(my, sock) == 0 ||
-        strcmp(sock, "127.0.0.1") == 0) {
-        return;
-    }
     const char *at = find_address(expr, my);
     if (at == nullptr) {
         return;
@@ -93,6 +89,21 @@ void ConvertDefaultIPToSocketIP(const char *attr, char **expr, Stream &s) {
         free(*expr);
         *expr = new_expr;
     }
+}
+
+bool CarriesAddress(const char *attr) {
+    return carries_address(attr);
+}
+
+// The stream's side first: the default address is formatted anew at each
+// call.
+bool RewritesDefaultIP(Stream &s) {
+    const char *sock = s.my_ip_str();
+    if (sock == nullptr || strcmp(sock, "127.0.0.1") == 0) {
+        return false;
+    }
+    const char *my = my_ip_string();
+    return my != nullptr && strcmp(my, sock) != 0;
 }
 
 const char *get_mySubSystem() {

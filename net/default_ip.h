@@ -19,6 +19,12 @@ void ConvertDefaultIPToSocketIP(const char *attr, const char *expr, char **new_e
 // is free()d. REQUIRES: *expr is a malloc'd text.
 void ConvertDefaultIPToSocketIP(const char *attr, char **expr, Stream &s);
 
+// Whether attr is such an address attribute, and whether s rewrites the
+// default address at all (the default and local addresses are known and
+// differ, and the local one is not the loopback address).
+bool CarriesAddress(const char *attr);
+bool RewritesDefaultIP(Stream &s);
+
 // The process-wide subsystem name (mySubSystem).
 const char *get_mySubSystem();
 

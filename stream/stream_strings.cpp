@@ -10,6 +10,10 @@
 #include "stream/stream.h"
 
 namespace {
+
+// Texts of this many bytes or more skip the put window.
+constexpr int kDirectTexts = 1024;
+
 constexpr unsigned char kNullMarker = 0xAD;
 
 // Return values of the internal string readers.
@@ -96,6 +100,26 @@ int Stream::put(const char *s) {
 int Stream::put(const char *data, int len) {
     int early = string_form_result(_code);
     return early >= 0 ? early : put_string_bytes(data, len);
+}
+
+int Stream::put_texts(const char *texts, int len) {
+    if (len == 0) {
+        return 1;
+    }
+    if (string_form_result(_code) < 0 && !crypto_mode_) {
+        // A window is staging the transport copies again: a block worth a
+        // call of its own goes to the transport at once.
+        if (len >= kDirectTexts) {
+            return write_bytes(texts, len) == len ? 1 : 0;
+        }
+        return put_raw(texts, len);
+    }
+    for (const char *text = texts; text < texts + len; text += strlen(text) + 1) {
+        if (!put(text)) {
+            return 0;
+        }
+    }
+    return 1;
 }
 
 // Encrypted form: the length int, then exactly that many bytes. On

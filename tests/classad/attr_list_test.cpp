@@ -11,6 +11,7 @@
 #include <strings.h>
 #include <time.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -735,6 +736,65 @@ TEST_F(AttrListWireTest, PutSendsTheCountAndEachText) {
     ASSERT_TRUE(copy.initFromStream(again));
     EXPECT_EQ("p = 1\na = 1\ns = \"x y\"\n", Printed(copy));
     list.unchain();
+}
+
+// What a list's first put printed is sent again by the next, so every
+// change of the list in between must show in what the next put sends,
+// through a plain stream and an encrypted one alike.
+TEST_F(AttrListWireTest, EachPutSendsTheListAsItIsThen) {
+    unsigned char raw[24];
+    for (int i = 0; i < 24; i++) raw[i] = static_cast<unsigned char>(i * 7 + 1);
+    KeyInfo key(raw, 24, CIPHER_3DES);
+    for (bool encrypted : {false, true}) {
+        SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+        // The texts sent, one a line, as Printed shows a list.
+        auto sent = [&](AttrList &list) {
+            MemoryChannel channel;
+            MemoryStream out{Stream::portable, &channel}, in{Stream::portable, &channel};
+            if (encrypted) {
+                EXPECT_TRUE(out.set_crypto_key(true, &key, "k"));
+                EXPECT_TRUE(in.set_crypto_key(true, &key, "k"));
+            }
+            EXPECT_TRUE(list.put(out));
+            out.take_back_windows();
+            in.decode();
+            int count = -1;
+            EXPECT_TRUE(in.code(count));
+            std::string texts;
+            for (int i = 0; i < count; i++) {
+                char *text = nullptr;
+                EXPECT_TRUE(in.get(text));
+                texts += std::string(text != nullptr ? text : "<none>") + "\n";
+                free(text);
+            }
+            EXPECT_EQ(0u, in.channel().available());
+            return texts;
+        };
+        AttrList list, parent, other;
+        ASSERT_TRUE(list.Insert("a = 1", true));
+        ASSERT_TRUE(list.Insert("r = a + 2.5", true));
+        ASSERT_TRUE(parent.Insert("p = \"q\"", true));
+        ASSERT_TRUE(other.Insert("o = TRUE", true));
+        std::vector<std::function<void()>> changes = {
+            [] {},
+            [&] { list.Insert("a = 2", true); },
+            [&] { list.Insert("a = 3", false); },
+            [&] { list.Delete("a"); },
+            [&] { list.Assign("s", "text"); },
+            [&] { list.Assign("long", std::string(2000, 'x').c_str()); },  // over 1 KB in all
+            [&] { list.ChainToAd(&parent); },
+            [&] { parent.Insert("p = 4", true); },
+            [&] { list.unchain(); },
+            [&] { list = other; },
+            [&] { list.clear(); },
+            [&] { list.Insert("z = UNDEFINED", true); },
+        };
+        for (size_t i = 0; i < changes.size(); i++) {
+            changes[i]();
+            EXPECT_EQ(Printed(list), sent(list)) << "after change " << i;
+            EXPECT_EQ(Printed(list), sent(list)) << "sent again after change " << i;
+        }
+    }
 }
 
 TEST_F(AttrListWireTest, ScheddAddsServerTimeAndFailuresReport) {

@@ -6,6 +6,8 @@
 
 #include <limits.h>
 #include <locale.h>
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "classad/attr_list.h"
+#include "classad/literal_text.h"
 #include "core/my_string.h"
 #include "core/string_list.h"
 #include "core/string_space.h"
@@ -88,6 +91,45 @@ TEST_F(ExprTreeTest, LeavesPrintExactly) {
     for (auto &c : cases) {
         EXPECT_EQ(c.text, Printed(c.tree));
         delete c.tree;
+    }
+}
+
+// Numbers are formatted by hand: every float prints as "%f" of its value,
+// every int as "%d" (or "%u" before an operator), over a stride of all
+// float bit patterns and the edges: subnormals, exact halves of a
+// millionth, the hand path's upper end and beyond it.
+TEST_F(ExprTreeTest, NumbersPrintAsTheLibraryFormatsThem) {
+    std::vector<uint32_t> patterns;
+    for (uint64_t bits = 0; bits <= UINT32_MAX; bits += 40009) {
+        patterns.push_back(static_cast<uint32_t>(bits));
+    }
+    const float kEdges[] = {0.0f,        -0.0f,    0.0078125f, 0.0234375f,       1.0e-6f,
+                            5.0e-7f,     1.0f / 3, 0.5f,       1099511627776.0f, 1099511562240.0f,
+                            16777216.0f, 3.0e38f,  1.0e-45f,   -1.5e-7f,         4.5e-7f};
+    for (float edge : kEdges) {
+        uint32_t bits;
+        memcpy(&bits, &edge, sizeof bits);
+        patterns.push_back(bits);
+        patterns.push_back(bits ^ 0x80000000u);
+        patterns.push_back(bits + 1);
+    }
+    for (uint32_t bits : patterns) {
+        float v;
+        memcpy(&v, &bits, sizeof v);
+        char expected[literal_text::kNumberRoom];
+        snprintf(expected, sizeof expected, "%f", static_cast<double>(v));
+        Float tree(v);
+        ASSERT_EQ(expected, Printed(&tree)) << "bits " << bits;
+    }
+    const int kInts[] = {0, 1, -1, 9, 10, -10, 99, 100, 123456789, INT_MAX, INT_MIN, -2147483647};
+    for (int v : kInts) {
+        for (bool followed : {false, true}) {
+            char expected[32];
+            snprintf(expected, sizeof expected, v < 0 && followed ? "%u" : "%d", v);
+            char got[literal_text::kNumberRoom];
+            std::string text(got, static_cast<size_t>(literal_text::FormatInt(got, v, followed)));
+            EXPECT_EQ(expected, text) << v << (followed ? " followed" : "");
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "classad/class_ad.h"
 #include "config/macro_table.h"
 #include "gtest/gtest.h"
 #include "net/address_string.h"
@@ -354,6 +355,19 @@ TEST_F(HostIdentityTest, OutgoingAddressAttributesNameTheConnection) {
         AddressedStream loop("127.0.0.1");
         ConvertDefaultIPToSocketIP("MyAddress", "10.0.0.5", &fresh, loop);
         out += fresh == nullptr ? "null\n" : "set\n";
+        // An ad sent first where nothing is rewritten keeps its texts; the
+        // next stream that rewrites still rewrites them.
+        ClassAd ad;
+        ad.Insert("MyAddress = \"<10.0.0.5:9618>\"", true);
+        for (Stream *s : {static_cast<Stream *>(&loop), static_cast<Stream *>(&stream)}) {
+            if (!ad.put(*s)) return std::string("put failed");
+            s->decode();
+            ClassAd back;
+            if (!back.initFromStream(*s)) return std::string("read failed");
+            char *text = back.sPrintExpr(nullptr, 0, "MyAddress");
+            out += std::string(text) + "\n";
+            free(text);
+        }
         return out;
     });
     EXPECT_EQ(0, r.status) << r.err;
@@ -364,7 +378,9 @@ TEST_F(HostIdentityTest, OutgoingAddressAttributesNameTheConnection) {
         "\"<192.0.2.99:9618>\"\n"
         "\"<10.0.0.55:9618>#1\"\n"
         "\"<10.0.0.55:1> <192.0.2.99:2>\"\n"
-        "null\nnull\n",
+        "null\nnull\n"
+        "MyAddress = \"<10.0.0.5:9618>\"\n"
+        "MyAddress = \"<192.0.2.99:9618>\"\n",
         r.out);
 }
 
