@@ -353,9 +353,7 @@ void AttrList::exchange_(AttrList &other) {
 bool AttrList::Insert(const char *text, bool replace) {
     LiteralAssignment literal;
     if (text != nullptr && ScanLiteralAssignment(text, literal)) {
-        // Most attributes: no tree until one is asked for.
-        const uint32_t hash = NameHash(literal.name, literal.nameLength);
-        insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);
+        Insert(literal, replace);  // most attributes: no tree until asked
         return true;
     }
     ExprTree *tree = nullptr;
@@ -376,6 +374,11 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     }
     insert_(new (torvel::or_die) AttrListElem(tree), assigned_name_hash(tree), replace);
     return true;
+}
+
+void AttrList::Insert(const LiteralAssignment &literal, bool replace) {
+    const uint32_t hash = NameHash(literal.name, literal.nameLength);
+    insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);
 }
 
 void AttrList::insert_(AttrListElem *elem, uint32_t hash, bool replace) {

@@ -227,6 +227,10 @@ class AttrList : public AttrListAbstract {
     // of the same name (if any) is deleted first. Takes ownership of tree
     // on success only. False unless tree is an AssignOp over a Variable.
     bool Insert(ExprTree *tree, bool replace);
+    // Inserts "name = literal" as Insert(text, replace) inserts its text,
+    // without a tree until one is asked for. REQUIRES: the name is a plain
+    // one (a single attribute reference without a prefix, no keyword).
+    void Insert(const LiteralAssignment &literal, bool replace);
     // Removes this list's first attribute named name; in a chained list,
     // also masks a parent attribute of that name with "name = UNDEFINED".
     // Whether anything was removed or masked.
