@@ -20,6 +20,7 @@
 #include "classad/expr_tree.h"
 #include "classad/literal_assignment.h"
 #include "classad/node_pool.h"
+#include "classad/parse_cache.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
 #include "core/strnewp.h"
@@ -357,7 +358,7 @@ bool AttrList::Insert(const char *text, bool replace) {
         return true;
     }
     ExprTree *tree = nullptr;
-    if (text == nullptr || Parse(text, tree) != 0 || tree == nullptr) {
+    if (text == nullptr || ParseRepeated(text, tree) != 0 || tree == nullptr) {
         delete tree;
         return false;
     }

@@ -26,6 +26,7 @@
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
 #include "classad/literal_assignment.h"
+#include "classad/parse_cache.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
 
@@ -352,9 +353,9 @@ void insert_text(ClassAd &ad, const char *name, const char *text, std::string &a
         return;  // most values: no tree until one is asked for
     }
     ExprTree *tree = nullptr;
-    if (Parse(assignment.c_str(), tree) != 0 || tree == nullptr || tree->MyType() != LX_ASSIGN ||
-        tree->LArg() == nullptr || tree->LArg()->MyType() != LX_VARIABLE ||
-        tree->RArg() == nullptr ||
+    if (ParseRepeated(assignment.c_str(), tree) != 0 || tree == nullptr ||
+        tree->MyType() != LX_ASSIGN || tree->LArg() == nullptr ||
+        tree->LArg()->MyType() != LX_VARIABLE || tree->RArg() == nullptr ||
         strcmp(static_cast<VariableBase *>(tree->LArg())->Name(), name) != 0) {
         delete tree;
         return;

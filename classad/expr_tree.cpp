@@ -19,6 +19,7 @@
 #include "classad/attr_list.h"
 #include "classad/eval_value.h"
 #include "classad/node_pool.h"
+#include "classad/parse_cache.h"
 #include "core/allocation.h"
 #include "core/c_locale.h"
 #include "core/ext_array.h"
@@ -291,6 +292,11 @@ void ExprTree::HoldStringSpace() {
 }
 
 void ExprTree::ReleaseStringSpace() {
+    if (string_space_references > 1 && string_space_references - 1 == RepeatedParseReferences()) {
+        // Only the kept parses would hold the space: they go first, and
+        // with them (their last node) the space.
+        ForgetRepeatedParses();
+    }
     if (--string_space_references == 0) {
         // Every holder has released its texts by now; a space that still
         // holds some was used by others and goes.
