@@ -508,8 +508,24 @@ void Variable::GetReferences(const AttrList *ad, StringList &internal, StringLis
     add_reference(is_external ? external : internal, name);
 }
 
+// Nothing is hashed or looked up again: the slots this node holds are held
+// once more (a slot that cannot be is interned afresh).
+Variable::Variable(const Variable &other)
+    : ExprTree(LX_VARIABLE),
+      name(other.name),
+      stringSpaceIndex(other.stringSpaceIndex),
+      scope_(other.scope_),
+      scopeSlot_(other.scopeSlot_) {
+    if (!string_space->holdByIndex(stringSpaceIndex, name)) {
+        stringSpaceIndex = intern_(other.name, name);
+    }
+    if (scopeSlot_ >= 0 && !string_space->holdByIndex(scopeSlot_, scope_.name)) {
+        scopeSlot_ = intern_(other.scope_.name, scope_.name);
+    }
+}
+
 ExprTree *Variable::DeepCopy() const {
-    Variable *copy = new (torvel::or_die) Variable(name);
+    Variable *copy = new (torvel::or_die) Variable(*this);
     CopyBaseExprTree(copy);
     return copy;
 }
