@@ -377,6 +377,27 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     return true;
 }
 
+namespace {
+
+// How many attributes the last ad read had: most ads of a program are
+// alike. Bounded, so that one huge ad does not size every later one.
+uint32_t last_read_size = 0;
+const uint32_t kLargestReadHint = 1024;
+
+}  // namespace
+
+void AttrList::StartRead() {
+    elems_.index.reserve(last_read_size);
+}
+
+void AttrList::EndRead() {
+    uint32_t size = elems_.index.size();
+    if (size > 0) {  // an empty read (the end of a file) tells nothing
+        last_read_size = size < kLargestReadHint ? size : kLargestReadHint;
+    }
+    elems_.index.fit();
+}
+
 void AttrList::Insert(const LiteralAssignment &literal, bool replace) {
     const uint32_t hash = NameHash(literal.name, literal.nameLength);
     insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);

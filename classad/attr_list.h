@@ -223,6 +223,12 @@ class AttrList : public AttrListAbstract {
     // Parses text and inserts the tree; false when it does not parse or is
     // not an assignment to a plain name.
     bool Insert(const char *text, bool replace);
+    // Around the reading of a whole ad into this list: the index is sized
+    // at once for as many attributes as the last ad read had (the ads a
+    // program reads are mostly alike), and trimmed after when this one
+    // has far fewer.
+    void StartRead();
+    void EndRead();
     // Appends tree, marked dirty; with replace, this list's own attribute
     // of the same name (if any) is deleted first. Takes ownership of tree
     // on success only. False unless tree is an AssignOp over a Variable.

@@ -522,6 +522,7 @@ bool handle_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
 template <class Source>
 ClassAd *read_ad(Source &source, NameVerdicts &known_names) {
     ClassAd *ad = new (torvel::or_die) ClassAd();
+    ad->StartRead();
     ReaderState state(known_names);
     XMLToken token;
     bool raw = false;
@@ -535,6 +536,7 @@ ClassAd *read_ad(Source &source, NameVerdicts &known_names) {
             raw = handle_tag(*ad, state, token);
         }
     }
+    ad->EndRead();
     return ad;
 }
 
