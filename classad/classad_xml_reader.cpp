@@ -347,11 +347,11 @@ bool insert_literal(ClassAd &ad, const char *name, LexemeType kind, int intValue
 // assignment is inserted as it is, unless its value is a string that names
 // a type.
 void insert_text(ClassAd &ad, const char *name, const char *text, std::string &assignment) {
-    assignment.assign(name).append(" = ").append(text);
     LiteralAssignment literal;
-    if (ScanLiteralAssignment(assignment.c_str(), literal) && insert_literal(ad, name, literal)) {
+    if (ScanLiteralValue(text, literal) && insert_literal(ad, name, literal)) {
         return;  // most values: no tree until one is asked for
     }
+    assignment.assign(name).append(" = ").append(text);
     ExprTree *tree = nullptr;
     if (ParseRepeated(assignment.c_str(), tree) != 0 || tree == nullptr ||
         tree->MyType() != LX_ASSIGN || tree->LArg() == nullptr ||
