@@ -37,6 +37,13 @@ Entry *entries() {
 int held = 0;
 bool changing = false;
 
+// A program that drops each ad before reading the next forgets the kept
+// trees before any is asked for again; keeping them is then pure cost.
+// After such a forgetting nothing is kept for a while.
+int hits = 0;     // since the last forgetting
+int resting = 0;  // parses left that keep nothing
+const int kRestingParses = 4096;
+
 // Counted as the change in the space's references, one per node.
 void keep(Entry &entry, const ExprTree &tree) {
     changing = true;
@@ -68,10 +75,13 @@ int ParseRepeated(const char *text, ExprTree *&tree) {
     if (entry.tree != nullptr && entry.hash == hash && entry.text.size() == length &&
         memcmp(entry.text.data(), text, length) == 0) {
         tree = entry.tree->DeepCopy();
+        hits++;
         return 0;
     }
     int result = Parse(text, tree);
-    if (result == 0 && tree != nullptr) {
+    if (resting > 0) {
+        resting--;
+    } else if (result == 0 && tree != nullptr) {
         drop(entry);
         keep(entry, *tree);
         entry.hash = hash;
@@ -89,6 +99,10 @@ void ForgetRepeatedParses() {
         return;
     }
     changing = true;
+    if (hits == 0) {
+        resting = kRestingParses;
+    }
+    hits = 0;
     Entry *table = entries();
     for (uint32_t i = 0; i < kEntries; i++) {
         if (table[i].tree != nullptr) {

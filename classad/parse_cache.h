@@ -9,7 +9,9 @@
 // The kept trees hold the string space as any node does, but they alone
 // never keep it: once nothing else holds it they are dropped
 // (ForgetRepeatedParses), so the space goes with the last tree or ad of
-// the program's own, as it does without them.
+// the program's own, as it does without them. When they are dropped
+// before any was asked for again (each ad dropped before the next is
+// read), nothing is kept for the next few thousand parses.
 #ifndef TORVEL_CLASSAD_PARSE_CACHE_H_
 #define TORVEL_CLASSAD_PARSE_CACHE_H_
 
