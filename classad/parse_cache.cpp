@@ -66,6 +66,10 @@ void drop(Entry &entry) {
 }  // namespace
 
 int ParseRepeated(const char *text, ExprTree *&tree) {
+    if (resting > 0) {
+        resting--;  // nothing is kept to look for
+        return Parse(text, tree);
+    }
     size_t length = text != nullptr ? strlen(text) : 0;
     if (length == 0 || length > kLongestText) {
         return Parse(text, tree);
@@ -79,9 +83,7 @@ int ParseRepeated(const char *text, ExprTree *&tree) {
         return 0;
     }
     int result = Parse(text, tree);
-    if (resting > 0) {
-        resting--;
-    } else if (result == 0 && tree != nullptr) {
+    if (result == 0 && tree != nullptr) {
         drop(entry);
         keep(entry, *tree);
         entry.hash = hash;
