@@ -25,7 +25,8 @@
 // node pool's pieces in use instead of its blocks) less
 // the bytes of the attributes' own "name = value" texts, per attribute.
 // Every case repeats 3 times and shows mean, median and spread; read the
-// median.
+// median. "--write_ads=PATH" (alone) writes the blank-line separated ads
+// to PATH instead of running.
 #include <benchmark/benchmark.h>
 #include <ctype.h>
 #include <malloc.h>
@@ -411,4 +412,22 @@ BENCHMARK(BM_WireDecode)->Apply(Setup);
 BENCHMARK(BM_WireEncode)->Arg(0)->Arg(1)->Apply(Setup);
 BENCHMARK(BM_XmlRead)->Apply(Setup);
 
-BENCHMARK_MAIN();
+// "--write_ads=PATH" writes the pool's ads as the ad-file reader reads them
+// (blank-line separated) to PATH and runs nothing, so that
+// bench/python_bench.py reads the very same ads.
+int main(int argc, char **argv) {
+    const char kWriteAds[] = "--write_ads=";
+    if (argc == 2 && strncmp(argv[1], kWriteAds, sizeof kWriteAds - 1) == 0) {
+        FILE *out = fopen(argv[1] + sizeof kWriteAds - 1, "w");
+        const std::string &blocks = ThePool().blocks;
+        bool ok = out != nullptr && fwrite(blocks.data(), 1, blocks.size(), out) == blocks.size();
+        return out != nullptr && fclose(out) == 0 && ok ? 0 : 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

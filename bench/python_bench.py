@@ -6,11 +6,17 @@
 Reports ad["Memory"] against a dict lookup (ratio), match_all over
 10,000 machine ads (the C++ figure to compare with comes from
 build/bench/classad_match_bench), and param() per call for a key whose
-value holds a macro, beside one whose value holds none (ratio).
+value holds a macro, beside one whose value holds none (ratio), and
+torvel.read_ads over a file of the generated machine ads that
+build/bench/machine_ad_read_bench writes (TORVEL_BENCH_DIR names another
+directory of built benchmarks), beside reading the file's bytes and beside
+json.loads of the same ads as JSON.
 """
+import json
 import os
 import random
 import statistics
+import subprocess
 import tempfile
 import timeit
 
@@ -82,7 +88,54 @@ def param_time():
     print(f"param('PLAIN') {plain * 1e6:8.2f} us (no macro)   ratio {macro / plain:.1f}")
 
 
+def json_form(text):
+    """The ads of text as one JSON array of objects: literal values as JSON
+    values, expressions as their text."""
+    ads = []
+    for block in text.split("\n\n"):
+        ad = {}
+        for line in block.splitlines():
+            name, _, value = line.partition(" = ")
+            literal = {"TRUE": "true", "FALSE": "false"}.get(value, value)
+            try:
+                ad[name] = json.loads(literal)
+            except ValueError:
+                ad[name] = value
+        if ad:
+            ads.append(ad)
+    return json.dumps(ads)
+
+
+def read_ads_rate():
+    bench_dir = os.environ.get("TORVEL_BENCH_DIR", "build/bench")
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "machine_ads")
+        subprocess.run([os.path.join(bench_dir, "machine_ad_read_bench"),
+                        "--write_ads=" + path], check=True)
+        with open(path, "rb") as f:
+            data = f.read()
+        count = sum(1 for _ in torvel.read_ads(path))
+        size = len(data)
+
+        def raw_read():
+            with open(path, "rb") as f:
+                f.read()
+
+        ads_time = median_time(lambda: sum(1 for _ in torvel.read_ads(path)), 1, repeat=7)
+        raw_time = median_time(raw_read, 1, repeat=7)
+    as_json = json_form(data.decode())
+    json_time = median_time(lambda: json.loads(as_json), 1, repeat=7)
+    print(f"read_ads over {count} ads ({size / 1e6:.2f} MB): {size / ads_time / 1e6:6.1f} MB/s, "
+          f"{ads_time / count * 1e6:.1f} us per ad")
+    print(f"raw read of the file:      {size / raw_time / 1e6:8.1f} MB/s   "
+          f"ratio {ads_time / raw_time:.1f}")
+    print(f"json.loads of the same ads ({len(as_json) / 1e6:.2f} MB): "
+          f"{len(as_json) / json_time / 1e6:6.1f} MB/s, {json_time / count * 1e6:.1f} us per ad   "
+          f"ratio {ads_time / json_time:.2f}")
+
+
 if __name__ == "__main__":
+    read_ads_rate()
     lookup_ratio()
     match_all_time()
     param_time()

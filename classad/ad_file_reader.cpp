@@ -78,6 +78,13 @@ AdFileReader::Status AdFileReader::ReadBlock(AttrList &ad, bool whole_file) {
     if (status_ == kBadLine || status_ == kReadError || status_ == kEnd) {
         return status_ == kEnd && whole_file ? kAd : status_;
     }
+    ad.StartRead();
+    Status status = readLines_(ad, whole_file);
+    ad.EndRead();
+    return status;
+}
+
+AdFileReader::Status AdFileReader::readLines_(AttrList &ad, bool whole_file) {
     bool started = false;
     while (NextLine()) {
         const char *text = skip_blanks(line_.c_str());

@@ -61,6 +61,8 @@ class AdFileReader {
     // or on a read error (status_ then says which).
     bool NextLine();
     Status ReadBlock(AttrList &ad, bool whole_file);
+    // ReadBlock's reading of the lines.
+    Status readLines_(AttrList &ad, bool whole_file);
 
     ReadFunction read_;
     std::string buffer_;

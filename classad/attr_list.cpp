@@ -20,6 +20,7 @@
 #include "classad/expr_tree.h"
 #include "classad/literal_assignment.h"
 #include "classad/node_pool.h"
+#include "classad/parse_cache.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
 #include "core/strnewp.h"
@@ -332,13 +333,11 @@ void AttrList::exchange_(AttrList &other) {
 bool AttrList::Insert(const char *text, bool replace) {
     LiteralAssignment literal;
     if (text != nullptr && ScanLiteralAssignment(text, literal)) {
-        // Most attributes: no tree until one is asked for.
-        const uint32_t hash = NameHash(literal.name, literal.nameLength);
-        insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);
+        Insert(literal, replace);  // most attributes: no tree until asked
         return true;
     }
     ExprTree *tree = nullptr;
-    if (text == nullptr || Parse(text, tree) != 0 || tree == nullptr) {
+    if (text == nullptr || ParseRepeated(text, tree) != 0 || tree == nullptr) {
         delete tree;
         return false;
     }
@@ -355,6 +354,32 @@ bool AttrList::Insert(ExprTree *tree, bool replace) {
     }
     insert_(new (torvel::or_die) AttrListElem(tree), assigned_name_hash(tree), replace);
     return true;
+}
+
+namespace {
+
+// How many attributes the last ad read had: most ads of a program are
+// alike. Bounded, so that one huge ad does not size every later one.
+uint32_t last_read_size = 0;
+const uint32_t kLargestReadHint = 1024;
+
+}  // namespace
+
+void AttrList::StartRead() {
+    elems_.index.reserve(last_read_size);
+}
+
+void AttrList::EndRead() {
+    uint32_t size = elems_.index.size();
+    if (size > 0) {  // an empty read (the end of a file) tells nothing
+        last_read_size = size < kLargestReadHint ? size : kLargestReadHint;
+    }
+    elems_.index.fit();
+}
+
+void AttrList::Insert(const LiteralAssignment &literal, bool replace) {
+    const uint32_t hash = NameHash(literal.name, literal.nameLength);
+    insert_(new (torvel::or_die) AttrListElem(literal, hash), hash, replace);
 }
 
 void AttrList::insert_(AttrListElem *elem, uint32_t hash, bool replace) {

@@ -229,10 +229,20 @@ class AttrList : public AttrListAbstract {
     // Parses text and inserts the tree; false when it does not parse or is
     // not an assignment to a plain name.
     bool Insert(const char *text, bool replace);
+    // Around the reading of a whole ad into this list: the index is sized
+    // at once for as many attributes as the last ad read had (the ads a
+    // program reads are mostly alike), and trimmed after when this one
+    // has far fewer.
+    void StartRead();
+    void EndRead();
     // Appends tree, marked dirty; with replace, this list's own attribute
     // of the same name (if any) is deleted first. Takes ownership of tree
     // on success only. False unless tree is an AssignOp over a Variable.
     bool Insert(ExprTree *tree, bool replace);
+    // Inserts "name = literal" as Insert(text, replace) inserts its text,
+    // without a tree until one is asked for. REQUIRES: the name is a plain
+    // one (a single attribute reference without a prefix, no keyword).
+    void Insert(const LiteralAssignment &literal, bool replace);
     // Removes this list's first attribute named name; in a chained list,
     // also masks a parent attribute of that name with "name = UNDEFINED".
     // Whether anything was removed or masked.

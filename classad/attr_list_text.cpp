@@ -152,6 +152,7 @@ AttrList::AttrList(FILE *file, char *delimiter, int &isEOF, int &error, int &emp
     const size_t delimiter_length = delimiter != nullptr ? strlen(delimiter) : 0;
     char *line = nullptr;
     size_t capacity = 0;
+    StartRead();
     while (true) {
         errno = 0;
         if (file == nullptr || _torvel_getline(&line, &capacity, file) < 0) {
@@ -183,6 +184,7 @@ AttrList::AttrList(FILE *file, char *delimiter, int &isEOF, int &error, int &emp
         }
         empty = 0;
     }
+    EndRead();
     free(line);
 }
 
@@ -323,13 +325,16 @@ bool AttrList::initFromStream(Stream &stream) {
     if (!stream.code(count)) {
         return false;
     }
+    StartRead();
     for (int i = 0; i < count; ++i) {
         // Borrowed from the stream until its next read: no copy per text.
         char *text = nullptr;
         int length = 0;
         if (!stream.get(text, length) || !Insert(text, true)) {
+            EndRead();
             return false;
         }
     }
+    EndRead();
     return true;
 }

@@ -25,6 +25,8 @@
 #include "classad/class_ad.h"
 #include "classad/classad_xml.h"
 #include "classad/expr_tree.h"
+#include "classad/literal_assignment.h"
+#include "classad/parse_cache.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
 
@@ -310,16 +312,50 @@ void insert_value(ClassAd &ad, const char *name, ExprTree *value) {
     }
 }
 
+// Whether name = a string value would name one of the ad's types.
+bool names_type(const char *name) {
+    return strcmp(name, kMyTypeName) == 0 || strcmp(name, kTargetTypeName) == 0;
+}
+
+// Inserts name = literal as the text reader does, without a tree; false
+// (nothing done) when the name has a prefix or a string names a type,
+// which the tree paths handle.
+bool insert_literal(ClassAd &ad, const char *name, LiteralAssignment &literal) {
+    if (strchr(name, '.') != nullptr || (literal.kind == LX_STRING && names_type(name))) {
+        return false;
+    }
+    literal.name = name;
+    literal.nameLength = strlen(name);
+    ad.Insert(literal, true);
+    return true;
+}
+
+// The same for a literal of kind with no value of its own (UNDEFINED,
+// ERROR), a boolean (intValue), or a string (text).
+bool insert_literal(ClassAd &ad, const char *name, LexemeType kind, int intValue,
+                    const char *text) {
+    LiteralAssignment literal;
+    literal.kind = kind;
+    literal.intValue = intValue;
+    literal.floatValue = 0;
+    literal.text = text;
+    return insert_literal(ad, name, literal);
+}
+
 // Parses "name = text" (built in assignment) and inserts it; dropped when it
 // does not parse as an assignment to exactly that name. The parsed
 // assignment is inserted as it is, unless its value is a string that names
 // a type.
 void insert_text(ClassAd &ad, const char *name, const char *text, std::string &assignment) {
+    LiteralAssignment literal;
+    if (ScanLiteralValue(text, literal) && insert_literal(ad, name, literal)) {
+        return;  // most values: no tree until one is asked for
+    }
     assignment.assign(name).append(" = ").append(text);
     ExprTree *tree = nullptr;
-    if (Parse(assignment.c_str(), tree) != 0 || tree == nullptr || tree->MyType() != LX_ASSIGN ||
-        tree->LArg() == nullptr || tree->LArg()->MyType() != LX_VARIABLE ||
-        tree->RArg() == nullptr ||
+    if (ParseRepeated(assignment.c_str(), tree) != 0 || tree == nullptr ||
+        tree->MyType() != LX_ASSIGN || tree->LArg() == nullptr ||
+        tree->LArg()->MyType() != LX_VARIABLE || tree->RArg() == nullptr ||
         strcmp(static_cast<VariableBase *>(tree->LArg())->Name(), name) != 0) {
         delete tree;
         return;
@@ -329,6 +365,24 @@ void insert_text(ClassAd &ad, const char *name, const char *text, std::string &a
         delete tree;
     } else if (!ad.Insert(tree, true)) {
         delete tree;
+    }
+}
+
+// name = UNDEFINED or ERROR, as tag says.
+void insert_empty(ClassAd &ad, const char *name, TagName tag) {
+    LexemeType kind = tag == tag_Undefined ? LX_UNDEFINED : LX_ERROR;
+    if (!insert_literal(ad, name, kind, 0, nullptr)) {
+        insert_value(ad, name,
+                     kind == LX_UNDEFINED
+                         ? static_cast<ExprTree *>(new (torvel::or_die) Undefined())
+                         : new (torvel::or_die) Error());
+    }
+}
+
+// name = a boolean of value (1 or 0).
+void insert_bool(ClassAd &ad, const char *name, int value) {
+    if (!insert_literal(ad, name, LX_BOOL, value, nullptr)) {
+        insert_value(ad, name, new (torvel::or_die) ClassadBoolean(value));
     }
 }
 
@@ -373,16 +427,16 @@ void text_value(ClassAd &ad, ReaderState &state, const char *raw) {
     std::string &assignment = state.scratch.assignment;
     switch (state.kind) {
         case tag_String:
-            insert_value(ad, name, new (torvel::or_die) String(text));
+            if (!insert_literal(ad, name, LX_STRING, 0, text)) {
+                insert_value(ad, name, new (torvel::or_die) String(text));
+            }
             break;
         case tag_Time:
             insert_text(ad, name, enclose(text, '\'').c_str(), assignment);
             break;
         case tag_Undefined:
-            insert_value(ad, name, new (torvel::or_die) Undefined());
-            break;
         case tag_Error:
-            insert_value(ad, name, new (torvel::or_die) Error());
+            insert_empty(ad, name, state.kind);
             break;
         case tag_Number:
         case tag_Integer:
@@ -405,8 +459,7 @@ bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
             const char *value = nullptr;
             if (state.named() && token.GetAttribute(&attribute, &value) &&
                 strcmp(attribute, "v") == 0 && state.has_attribute_name()) {
-                insert_value(ad, name,
-                             new (torvel::or_die) ClassadBoolean(strcmp(value, "t") == 0 ? 1 : 0));
+                insert_bool(ad, name, strcmp(value, "t") == 0 ? 1 : 0);
             }
             return false;
         }
@@ -420,10 +473,7 @@ bool value_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
             // These are empty elements: their value is the element itself.
             state.kind = token.GetTag();
             if (state.has_attribute_name()) {
-                insert_value(ad, name,
-                             token.GetTag() == tag_Undefined
-                                 ? static_cast<ExprTree *>(new (torvel::or_die) Undefined())
-                                 : new (torvel::or_die) Error());
+                insert_empty(ad, name, token.GetTag());
             }
             return false;
         case tag_Number:
@@ -472,6 +522,7 @@ bool handle_tag(ClassAd &ad, ReaderState &state, const XMLToken &token) {
 template <class Source>
 ClassAd *read_ad(Source &source, NameVerdicts &known_names) {
     ClassAd *ad = new (torvel::or_die) ClassAd();
+    ad->StartRead();
     ReaderState state(known_names);
     XMLToken token;
     bool raw = false;
@@ -485,6 +536,7 @@ ClassAd *read_ad(Source &source, NameVerdicts &known_names) {
             raw = handle_tag(*ad, state, token);
         }
     }
+    ad->EndRead();
     return ad;
 }
 

@@ -22,6 +22,7 @@
 #include "classad/eval_value.h"
 #include "classad/literal_text.h"
 #include "classad/node_pool.h"
+#include "classad/parse_cache.h"
 #include "core/allocation.h"
 #include "core/ext_array.h"
 #include "core/my_string.h"
@@ -281,6 +282,11 @@ void ExprTree::HoldStringSpace() {
 }
 
 void ExprTree::ReleaseStringSpace() {
+    if (string_space_references > 1 && string_space_references - 1 == RepeatedParseReferences()) {
+        // Only the kept parses would hold the space: they go first, and
+        // with them (their last node) the space.
+        ForgetRepeatedParses();
+    }
     if (--string_space_references == 0) {
         // Every holder has released its texts by now; a space that still
         // holds some was used by others and goes.
@@ -492,8 +498,24 @@ void Variable::GetReferences(const AttrList *ad, StringList &internal, StringLis
     add_reference(is_external ? external : internal, name);
 }
 
+// Nothing is hashed or looked up again: the slots this node holds are held
+// once more (a slot that cannot be is interned afresh).
+Variable::Variable(const Variable &other)
+    : ExprTree(LX_VARIABLE),
+      name(other.name),
+      stringSpaceIndex(other.stringSpaceIndex),
+      scope_(other.scope_),
+      scopeSlot_(other.scopeSlot_) {
+    if (!string_space->holdByIndex(stringSpaceIndex, name)) {
+        stringSpaceIndex = intern_(other.name, name);
+    }
+    if (scopeSlot_ >= 0 && !string_space->holdByIndex(scopeSlot_, scope_.name)) {
+        scopeSlot_ = intern_(other.scope_.name, scope_.name);
+    }
+}
+
 ExprTree *Variable::DeepCopy() const {
-    Variable *copy = new (torvel::or_die) Variable(name);
+    Variable *copy = new (torvel::or_die) Variable(*this);
     CopyBaseExprTree(copy);
     return copy;
 }

@@ -201,6 +201,10 @@ class Variable : public ExprTree {
     int stringSpaceIndex;
     Scope scope_;
     int scopeSlot_;  // interned scope_.name when it differs from name, else -1
+
+ private:
+    // DeepCopy's: the same texts, each with a reference of its own.
+    explicit Variable(const Variable &other);
 };
 using VariableBase = Variable;
 

@@ -126,7 +126,23 @@ Shape scan_direct(const char *text, LiteralAssignment &out) {
     return *ScannerSkipSpace(cursor) == '\0' ? LITERAL : NOT_LITERAL;
 }
 
+// The value's tokens from cursor on: a literal (a number may be negated),
+// then the end.
+bool scan_value(char *cursor, LiteralAssignment &out) {
+    Tokens &t = tokens();
+    LexemeType kind = scan(cursor, t.value);
+    bool negated = kind == LX_SUB;
+    if (negated) {
+        scan(cursor, t.value);
+    }
+    return take_value(t.value, negated, out) && scan(cursor, t.other) == LX_EOF;
+}
+
 }  // namespace
+
+bool ScanLiteralValue(const char *text, LiteralAssignment &out) {
+    return scan_value(const_cast<char *>(text), out);  // the scanner only reads
+}
 
 bool ScanLiteralAssignment(const char *text, LiteralAssignment &out) {
     Shape shape = scan_direct(text, out);
@@ -136,18 +152,10 @@ bool ScanLiteralAssignment(const char *text, LiteralAssignment &out) {
     Tokens &t = tokens();
     char *cursor = const_cast<char *>(text);  // the scanner only reads
     if (scan(cursor, t.name) != LX_VARIABLE || strchr(t.name.text, '.') != nullptr ||
-        scan(cursor, t.other) != LX_ASSIGN) {
-        return false;
-    }
-    LexemeType kind = scan(cursor, t.value);
-    bool negated = kind == LX_SUB;
-    if (negated) {
-        scan(cursor, t.value);
-    }
-    if (!take_value(t.value, negated, out)) {
+        scan(cursor, t.other) != LX_ASSIGN || !scan_value(cursor, out)) {
         return false;
     }
     out.name = t.name.text;
     out.nameLength = strlen(out.name);
-    return scan(cursor, t.other) == LX_EOF;
+    return true;
 }

@@ -25,5 +25,9 @@ struct LiteralAssignment {
 // Whether text is such an assignment (white space around any token), with
 // its parts in out.
 bool ScanLiteralAssignment(const char *text, LiteralAssignment &out);
+// Whether text alone is such a literal (white space around it, a minus
+// sign before a number), with its kind and value in out; out's name is
+// left as it is.
+bool ScanLiteralValue(const char *text, LiteralAssignment &out);
 
 #endif  // TORVEL_CLASSAD_LITERAL_ASSIGNMENT_H_

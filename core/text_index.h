@@ -107,6 +107,21 @@ class TextIndex {
 
     uint32_t size() const { return count_; }
 
+    // Makes room for n values in all without growing again.
+    void reserve(uint32_t n) {
+        if (n * 4 > capacity_() * 3) {
+            rehash_(capacity_for_(n));
+        }
+    }
+    // Gives back the room beyond what the values held need, when the
+    // table is more than twice as large as that.
+    void fit() {
+        uint32_t capacity = capacity_for_(count_);
+        if (slots_ != inline_ && capacity * 2 < capacity_()) {
+            rehash_(capacity);
+        }
+    }
+
  private:
     struct Slot {
         uint32_t hash;
@@ -141,11 +156,31 @@ class TextIndex {
         slots_[i].value = value;
     }
 
-    void grow_() {
+    void grow_() { rehash_(capacity_() * 2); }
+
+    // The smallest capacity, at least the inline one, that holds n values.
+    static uint32_t capacity_for_(uint32_t n) {
+        uint32_t capacity = kInline;
+        while (n * 4 > capacity * 3) {
+            capacity *= 2;
+        }
+        return capacity;
+    }
+
+    // Moves every value to a table of capacity slots (the inline slots when
+    // capacity is theirs). REQUIRES: capacity holds count_ values.
+    void rehash_(uint32_t capacity) {
         Slot *old = slots_;
         uint32_t old_capacity = capacity_();
-        uint32_t capacity = old_capacity * 2;
-        slots_ = new (torvel::or_die) Slot[capacity];
+        Slot copy[kInline];
+        if (old == inline_) {
+            // The inline slots may be reused below: their values move first.
+            for (uint32_t i = 0; i < kInline; i++) {
+                copy[i] = inline_[i];
+            }
+            old = copy;
+        }
+        slots_ = capacity == kInline ? inline_ : new (torvel::or_die) Slot[capacity];
         mask_ = capacity - 1;
         for (uint32_t i = 0; i < capacity; i++) {
             slots_[i].value = kEmpty;
@@ -155,7 +190,7 @@ class TextIndex {
                 place_(old[i].hash, old[i].value);
             }
         }
-        if (old != inline_) {
+        if (old != copy) {
             delete[] old;
         }
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "classad/expr_tree.h"
+#include "classad/parse_cache.h"
 #include "classad/scanner.h"
 #include "gtest/gtest.h"
 #include "tests/classad/classad_test_util.h"
@@ -220,6 +221,42 @@ TEST_F(ParserTest, TheTextIsNeverChangedAndParsesAreIndependent) {
     EXPECT_EQ(5, FailsAt("x = 1 2"));
     EXPECT_EQ("(= y 3)", ShapeOf("y = 3"));
     EXPECT_EQ(LX_NONE, nextToken()->type);
+}
+
+TEST_F(ParserTest, RepeatedTextsGiveEqualTreesOfTheirOwn) {
+    // Enough distinct texts that kept trees are replaced, each parsed twice
+    // and again after the others.
+    std::vector<std::string> texts = {"Start = (KeyboardIdle > 15 * 60) && (LoadAvg <= 0.3)",
+                                      "Rank = -TARGET.ImageSize / 1000.0",
+                                      "x = ifThenElse(TARGET.Owner == \"alice\", 86400, 0)"};
+    for (int i = 0; i < 600; i++) {
+        texts.push_back("a" + std::to_string(i) + " = b + " + std::to_string(i));
+    }
+    for (int pass = 0; pass < 2; pass++) {
+        for (const std::string &text : texts) {
+            TreePtr expected = ParseText(text);
+            ExprTree *first = nullptr;
+            ExprTree *second = nullptr;
+            ASSERT_NE(nullptr, expected) << text;
+            ASSERT_EQ(0, ParseRepeated(text.c_str(), first)) << text;
+            ASSERT_EQ(0, ParseRepeated(text.c_str(), second));
+            TreePtr kept(second);
+            ASSERT_NE(first, second);
+            ASSERT_TRUE(SameTree(expected.get(), first)) << text;
+            delete first;  // the other copy stays whole
+            ASSERT_TRUE(SameTree(expected.get(), second)) << text;
+            ASSERT_EQ(Print(expected.get()), Print(second));
+        }
+    }
+    // Failures are answered as Parse answers them, every time.
+    for (int i = 0; i < 2; i++) {
+        ExprTree *tree = nullptr;
+        EXPECT_EQ(5, ParseRepeated("x = 1 2", tree));
+        EXPECT_EQ(nullptr, tree);
+    }
+    // The kept trees alone do not keep the string space.
+    EXPECT_EQ(0, ExprTree::string_space_references);
+    EXPECT_EQ(nullptr, ExprTree::string_space);
 }
 
 TEST_F(ParserTest, TokenAccessHonoursTheLookAheadFlag) {

@@ -1,5 +1,5 @@
-// Tests of TextIndex and the text hash: random inserts, finds and erases
-// checked against a plain model, with hashes forced to collide so that
+// Tests of TextIndex and the text hash: random inserts, finds, erases,
+// reserves and trims checked against a plain model, with hashes forced to collide so that
 // probe runs wrap around the end of the table and removals must shift
 // entries back; and the folding rule of the hash.
 #include "core/text_index.h"
@@ -46,6 +46,13 @@ TEST(TextIndexTest, MatchesAModelThroughGrowthAndRemoval) {
             EXPECT_EQ(present, index.erase(hash_of(key), [key](int v) { return v == key; }));
             model.erase(key);
         }
+        // Sized ahead and trimmed now and then, into the inline slots and
+        // out of them, with runs that wrap.
+        if (step % 211 == 0) {
+            index.reserve(static_cast<uint32_t>(random() % 700));
+        } else if (step % 157 == 0) {
+            index.fit();
+        }
         if (step % 97 == 0) {
             ASSERT_EQ(model.size(), index.size());
             for (int k = 0; k < 600; k++) {
@@ -75,6 +82,27 @@ TEST(TextIndexTest, FoundValuesCanBeReplacedInPlaceAndClearForgets) {
     EXPECT_FALSE(Has(other, 7));
     other.insert(hash_of(3), 3);  // usable again after clear
     EXPECT_TRUE(Has(other, 3));
+}
+
+TEST(TextIndexTest, TrimmedBackIntoItselfAndSizedOutAgain) {
+    Index index;
+    for (int k = 0; k < 100; k++) {
+        index.insert(hash_of(k), k);
+    }
+    for (int k = 3; k < 100; k++) {
+        ASSERT_TRUE(index.erase(hash_of(k), [k](int v) { return v == k; }));
+    }
+    for (int round = 0; round < 2; round++) {
+        index.fit();  // down to the inline slots
+        for (int k = 0; k < 3; k++) {
+            EXPECT_TRUE(Has(index, k)) << k << " round " << round;
+        }
+        index.reserve(50);
+        for (int k = 0; k < 3; k++) {
+            EXPECT_TRUE(Has(index, k)) << k << " round " << round;
+        }
+    }
+    EXPECT_FALSE(Has(index, 3));
 }
 
 TEST(TextHashTest, FoldsAsciiLettersOnly) {
