@@ -69,9 +69,8 @@ AttrListElem::AttrListElem(ExprTree *t)
       shadowed(0),
       next(nullptr),
       prev(nullptr),
-      nameSlot_(-1),
-      textSlot_(-1) {
-    noteLiteral_();
+      slots_{-1, -1} {
+    noteLiteral_(tree_);
 }
 
 AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
@@ -86,16 +85,15 @@ AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
       shadowed(0),
       next(nullptr),
       prev(nullptr),
-      nameSlot_(-1),
-      textSlot_(-1) {
+      slots_{-1, -1} {
     ExprTree::HoldStringSpace();
-    nameSlot_ = ExprTree::InternHashed(a.name, hash, name);
+    slots_.name = ExprTree::InternHashed(a.name, hash, name);
     switch (a.kind) {
         case LX_FLOAT:
             literalFloat = a.floatValue;
             break;
         case LX_STRING:
-            textSlot_ = ExprTree::Intern(a.text, literalText);
+            slots_.text = ExprTree::Intern(a.text, literalText);
             literalLength = static_cast<unsigned>(strlen(literalText));
             break;
         default:
@@ -104,9 +102,29 @@ AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
     }
 }
 
+AttrListElem::AttrListElem(SharedParse *shared)
+    : name(static_cast<VariableBase *>(shared->tree->LArg())->Name()),
+      tree_(nullptr),
+      literalKind(LX_NONE),
+      literalLength(0),
+      literalText(nullptr),
+      dirty(false),
+      builtKind_(LX_EXPR),
+      evalSteps_(0),
+      shadowed(0),
+      next(nullptr),
+      prev(nullptr),
+      shared_(shared) {
+    noteLiteral_(shared->tree);
+}
+
 AttrListElem *AttrListElem::Copy() const {
     if (tree_ != nullptr) {
         return new (torvel::or_die) AttrListElem(tree_->DeepCopy());
+    }
+    if (builtKind_ == LX_EXPR) {
+        HoldSharedParse(shared_);
+        return new (torvel::or_die) AttrListElem(shared_);
     }
     LiteralAssignment a;
     a.name = name;
@@ -155,14 +173,25 @@ ExprTree *AttrListElem::literalNode_() const {
 
 // The tree the parser would have built from the attribute's text.
 ExprTree *AttrListElem::buildTree_() const {
-    tree_ = new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), literalNode_());
+    if (builtKind_ == LX_EXPR) {
+        tree_ = shared_->tree->DeepCopy();
+    } else {
+        tree_ = new (torvel::or_die) AssignOp(new (torvel::or_die) Variable(name), literalNode_());
+    }
     return tree_;
 }
 
+ExprTree *AttrListElem::treeOrShared_() const {
+    if (tree_ != nullptr) {
+        return tree_;
+    }
+    return builtKind_ == LX_EXPR ? shared_->tree : nullptr;
+}
+
 // Kept in the element so that a reference reads it without the tree.
-void AttrListElem::noteLiteral_() {
+void AttrListElem::noteLiteral_(ExprTree *tree) {
     EvalValue value;
-    if (!eval_attribute_literal(tree_->RArg(), value)) {
+    if (!eval_attribute_literal(tree->RArg(), value)) {
         return;
     }
     literalKind = value.type;
@@ -185,7 +214,10 @@ void AttrListElem::noteLiteral_() {
 long AttrListElem::countEvalSteps_() const {
     const size_t kNodesPerStep = 8;
     const size_t kMostSteps = 65535;
-    std::vector<ExprTree *> pending(1, Tree());
+    // A shared parse has the shape the tree will have: it is counted
+    // without building one.
+    ExprTree *tree = treeOrShared_();
+    std::vector<ExprTree *> pending(1, tree != nullptr ? tree : Tree());
     size_t nodes = 0;
     while (!pending.empty()) {
         ExprTree *node = pending.back();
@@ -211,9 +243,11 @@ long AttrListElem::countEvalSteps_() const {
 
 AttrListElem::~AttrListElem() {
     delete tree_;
-    if (builtKind_ != LX_NONE) {
-        ExprTree::ReleaseInterned(textSlot_);
-        ExprTree::ReleaseInterned(nameSlot_);
+    if (builtKind_ == LX_EXPR) {
+        ReleaseSharedParse(shared_);
+    } else if (builtKind_ != LX_NONE) {
+        ExprTree::ReleaseInterned(slots_.text);
+        ExprTree::ReleaseInterned(slots_.name);
         ExprTree::ReleaseStringSpace();
     }
 }
@@ -337,14 +371,31 @@ bool AttrList::Insert(const char *text, bool replace) {
         return true;
     }
     ExprTree *tree = nullptr;
-    if (text == nullptr || ParseRepeated(text, tree) != 0 || tree == nullptr) {
+    SharedParse *shared = nullptr;
+    if (text == nullptr || ParseShared(text, shared, tree) != 0) {
         delete tree;
         return false;
     }
-    if (!Insert(tree, replace)) {
+    if (shared != nullptr) {
+        if (Insert(shared, replace)) {
+            return true;
+        }
+        ReleaseSharedParse(shared);
+        return false;
+    }
+    if (tree == nullptr || !Insert(tree, replace)) {
         delete tree;
         return false;
     }
+    return true;
+}
+
+bool AttrList::Insert(SharedParse *shared, bool replace) {
+    if (!is_assignment(shared->tree)) {
+        return false;
+    }
+    const uint32_t hash = assigned_name_hash(shared->tree);
+    insert_(new (torvel::or_die) AttrListElem(shared), hash, replace);
     return true;
 }
 
@@ -396,7 +447,8 @@ void AttrList::insert_(AttrListElem *elem, uint32_t hash, bool replace) {
 }
 
 void AttrList::append_(AttrListElem *elem) {
-    append_(elem, elem->tree_ != nullptr ? assigned_name_hash(elem->tree_) : NameHash(elem->name));
+    ExprTree *tree = elem->treeOrShared_();
+    append_(elem, tree != nullptr ? assigned_name_hash(tree) : NameHash(elem->name));
 }
 
 void AttrList::link_(AttrListElem *elem) {

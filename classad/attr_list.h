@@ -3,9 +3,10 @@
 // to case. Each attribute is held as its parsed AssignOp tree, with a dirty
 // flag; an attribute read from text as "name = literal" (most of an ad)
 // keeps only its name and value until its tree is asked for (Lookup), and
-// prints without one. A list may be chained under a parent list whose attributes show
-// through it; it has two iteration cursors, three text forms, a wire form
-// over a Stream, and constructors from a file of lines and from a delimited
+// prints without one; one whose text repeats a parse kept for the pool's
+// ads (classad/parse_cache.h) shares that parse until then. A list may be
+// chained under a parent list whose attributes show through it; it has two iteration cursors, three
+// text forms, a wire form over a Stream, and constructors from a file of lines and from a delimited
 // string. AttrListAbstract and AttrListRep are the membership records that
 // let one attribute list belong to several AttrListLists at once
 // (classad/attr_list_list.h).
@@ -46,11 +47,13 @@ enum {
 };
 
 struct LiteralAssignment;
+struct SharedParse;
 struct WireText;
 
 // One attribute: an owned AssignOp tree whose left operand is a Variable,
-// or, for an attribute read as "name = literal", the name and the value
-// alone until something asks for the tree.
+// or, until something asks for the tree, for an attribute read as "name =
+// literal" the name and the value alone, and for one whose text was parsed
+// before a share of that kept parse.
 class AttrListElem {
  public:
     // Takes ownership of tree. REQUIRES: tree is an AssignOp over a Variable.
@@ -58,6 +61,9 @@ class AttrListElem {
     // The attribute assignment holds, without a tree yet; hash is
     // AttrList::NameHash of its name. REQUIRES: the name is a plain one.
     AttrListElem(const LiteralAssignment &assignment, uint32_t hash);
+    // Takes over the caller's hold on shared. REQUIRES: its tree is an
+    // AssignOp over a Variable.
+    explicit AttrListElem(SharedParse *shared);
     ~AttrListElem();
     AttrListElem(const AttrListElem &) = delete;
     AttrListElem &operator=(const AttrListElem &) = delete;
@@ -115,8 +121,9 @@ class AttrListElem {
     bool dirty;
 
  private:
-    // Without a tree: the kind of the literal node to build (LX_BOOL is
-    // told from LX_INTEGER only here); LX_NONE with a tree.
+    // Without a tree of its own from the start: the kind of the literal
+    // node to build (LX_BOOL is told from LX_INTEGER only here), or LX_EXPR
+    // for a shared parse to copy; LX_NONE with a tree from the start.
     uint8_t builtKind_;
 
  public:
@@ -128,15 +135,25 @@ class AttrListElem {
     AttrListElem *prev;
 
  private:
-    void noteLiteral_();
+    void noteLiteral_(ExprTree *tree);
     long countEvalSteps_() const;
     ExprTree *buildTree_() const;
     ExprTree *literalNode_() const;
+    // The tree the element prints and counts: its own, or the shared one;
+    // null for a literal kept alone.
+    ExprTree *treeOrShared_() const;
 
-    // Without a tree from the start: the interned name's and string's
-    // slots this element holds (-1 for none).
-    int nameSlot_;
-    int textSlot_;
+    struct Slots {
+        int name;
+        int text;
+    };
+    union {
+        // A literal kept alone: the interned name's and string's slots
+        // this element holds (-1 for none).
+        Slots slots_;
+        // LX_EXPR: the shared parse held; its tree's name is name.
+        SharedParse *shared_;
+    };
 
     friend class AttrList;
 };
@@ -243,6 +260,10 @@ class AttrList : public AttrListAbstract {
     // without a tree until one is asked for. REQUIRES: the name is a plain
     // one (a single attribute reference without a prefix, no keyword).
     void Insert(const LiteralAssignment &literal, bool replace);
+    // Inserts a kept parse as Insert(tree, replace) inserts a tree, taking
+    // over the caller's hold on it on success only. False unless its tree
+    // is an AssignOp over a Variable.
+    bool Insert(SharedParse *shared, bool replace);
     // Removes this list's first attribute named name; in a chained list,
     // also masks a parent attribute of that name with "name = UNDEFINED".
     // Whether anything was removed or masked.

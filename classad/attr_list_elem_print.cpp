@@ -1,6 +1,6 @@
-// Printing one attribute: through its tree when it has one, else straight
-// from the literal it keeps, as the tree would print, without building a
-// node.
+// Printing one attribute: through its tree when it has one (or the shared
+// parse it holds instead), else straight from the literal it keeps, as the tree would print,
+// without building a node.
 #include <stdlib.h>
 #include <string.h>
 
@@ -16,8 +16,8 @@ const size_t kAssignLength = sizeof kAssign - 1;
 }  // namespace
 
 size_t AttrListElem::PrintRoom() const {
-    if (tree_ != nullptr) {
-        return static_cast<size_t>(tree_->lengthOf_(false));
+    if (ExprTree *tree = treeOrShared_()) {
+        return static_cast<size_t>(tree->lengthOf_(false));
     }
     size_t n = strlen(name) + kAssignLength;
     switch (builtKind_) {
@@ -34,8 +34,8 @@ size_t AttrListElem::PrintRoom() const {
 }
 
 char *AttrListElem::PrintAt(char *end) const {
-    if (tree_ != nullptr) {
-        return tree_->printAt_(end, false);
+    if (ExprTree *tree = treeOrShared_()) {
+        return tree->printAt_(end, false);
     }
     size_t name_length = strlen(name);
     memcpy(end, name, name_length);

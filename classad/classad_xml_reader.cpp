@@ -353,19 +353,25 @@ void insert_text(ClassAd &ad, const char *name, const char *text, std::string &a
     }
     assignment.assign(name).append(" = ").append(text);
     ExprTree *tree = nullptr;
-    if (ParseRepeated(assignment.c_str(), tree) != 0 || tree == nullptr ||
-        tree->MyType() != LX_ASSIGN || tree->LArg() == nullptr ||
-        tree->LArg()->MyType() != LX_VARIABLE || tree->RArg() == nullptr ||
-        strcmp(static_cast<VariableBase *>(tree->LArg())->Name(), name) != 0) {
+    SharedParse *shared = nullptr;
+    if (ParseShared(assignment.c_str(), shared, tree) != 0) {
         delete tree;
         return;
     }
-    if (tree->RArg()->MyType() == LX_STRING) {
-        insert_value(ad, name, tree->RArg()->DeepCopy());
-        delete tree;
-    } else if (!ad.Insert(tree, true)) {
-        delete tree;
+    ExprTree *parsed = shared != nullptr ? shared->tree : tree;
+    if (parsed == nullptr || parsed->MyType() != LX_ASSIGN || parsed->LArg() == nullptr ||
+        parsed->LArg()->MyType() != LX_VARIABLE || parsed->RArg() == nullptr ||
+        strcmp(static_cast<VariableBase *>(parsed->LArg())->Name(), name) != 0) {
+        // not an assignment to exactly that name
+    } else if (parsed->RArg()->MyType() == LX_STRING) {
+        insert_value(ad, name, parsed->RArg()->DeepCopy());
+    } else if (shared != nullptr ? ad.Insert(shared, true) : ad.Insert(tree, true)) {
+        return;  // the ad holds the parse now
     }
+    if (shared != nullptr) {
+        ReleaseSharedParse(shared);
+    }
+    delete tree;
 }
 
 // name = UNDEFINED or ERROR, as tag says.

@@ -1,7 +1,6 @@
 // The kept trees: a direct-mapped table keyed by the text's hash, each
-// entry the text and the tree its parse gave (never evaluated or handed
-// out; callers get copies). A text parsed again is compared whole before
-// its tree is copied.
+// entry the text and the shared parse it gave. A text parsed again is
+// compared whole before its parse is used.
 #include "classad/parse_cache.h"
 
 #include <stdint.h>
@@ -24,7 +23,7 @@ const size_t kLongestText = 256;
 struct Entry {
     uint32_t hash = 0;
     std::string text;
-    ExprTree *tree = nullptr;  // owned; null while the entry is free
+    SharedParse *shared = nullptr;  // held; null while the entry is free
 };
 
 Entry *entries() {
@@ -32,64 +31,98 @@ Entry *entries() {
     return table;
 }
 
-// The string-space references of the kept trees' nodes, and whether they
-// are changing (kept, dropped or all forgotten) right now.
+// The string-space references of the trees the table holds, and whether
+// they are changing (kept, dropped or all forgotten) right now.
 int held = 0;
 bool changing = false;
 
-// A program that drops each ad before reading the next forgets the kept
-// trees before any is asked for again; keeping them is then pure cost.
-// After such a forgetting nothing is kept for a while.
-int hits = 0;     // since the last forgetting
-int resting = 0;  // parses left that keep nothing
-const int kRestingParses = 4096;
-
-// Counted as the change in the space's references, one per node.
-void keep(Entry &entry, const ExprTree &tree) {
+// Parse's answer, with the string-space references the tree holds counted
+// as the change it made; no forgetting starts meanwhile.
+int parse_counted(const char *text, ExprTree *&tree, int &references) {
+    bool was_changing = changing;
     changing = true;
     int before = ExprTree::string_space_references;
-    entry.tree = tree.DeepCopy();
-    held += ExprTree::string_space_references - before;
-    changing = false;
+    int result = Parse(text, tree);
+    references = ExprTree::string_space_references - before;
+    changing = was_changing;
+    return result;
 }
 
 void drop(Entry &entry) {
     bool was_changing = changing;
     changing = true;
-    int before = ExprTree::string_space_references;
-    delete entry.tree;
-    entry.tree = nullptr;
-    held -= before - ExprTree::string_space_references;
+    held -= entry.shared->spaceReferences;
+    SharedParse *shared = entry.shared;
+    entry.shared = nullptr;
+    ReleaseSharedParse(shared);
     changing = was_changing;
+}
+
+// The entry of a text that is kept, or may be: null when it is not.
+Entry *entry_for(const char *text, size_t length, uint32_t &hash) {
+    if (length == 0 || length > kLongestText) {
+        return nullptr;
+    }
+    hash = _torvel_text_hash_n(text, length, false);
+    return &entries()[hash & (kEntries - 1)];
+}
+
+bool holds(const Entry &entry, const char *text, size_t length, uint32_t hash) {
+    return entry.shared != nullptr && entry.hash == hash && entry.text.size() == length &&
+           memcmp(entry.text.data(), text, length) == 0;
 }
 
 }  // namespace
 
-int ParseRepeated(const char *text, ExprTree *&tree) {
-    if (resting > 0) {
-        resting--;  // nothing is kept to look for
-        return Parse(text, tree);
-    }
+int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree) {
+    shared = nullptr;
     size_t length = text != nullptr ? strlen(text) : 0;
-    if (length == 0 || length > kLongestText) {
+    uint32_t hash = 0;
+    Entry *entry = entry_for(text, length, hash);
+    if (entry == nullptr) {
         return Parse(text, tree);
     }
-    const uint32_t hash = _torvel_text_hash_n(text, length, false);
-    Entry &entry = entries()[hash & (kEntries - 1)];
-    if (entry.tree != nullptr && entry.hash == hash && entry.text.size() == length &&
-        memcmp(entry.text.data(), text, length) == 0) {
-        tree = entry.tree->DeepCopy();
-        hits++;
+    if (holds(*entry, text, length, hash)) {
+        shared = entry->shared;
+        HoldSharedParse(shared);
         return 0;
     }
-    int result = Parse(text, tree);
-    if (result == 0 && tree != nullptr) {
-        drop(entry);
-        keep(entry, *tree);
-        entry.hash = hash;
-        entry.text.assign(text, length);
+    int references = 0;
+    int result = parse_counted(text, tree, references);
+    if (result != 0 || tree == nullptr) {
+        return result;
+    }
+    if (entry->shared != nullptr) {
+        drop(*entry);
+    }
+    shared = new (torvel::or_die) SharedParse{tree, 2, references};
+    tree = nullptr;
+    entry->shared = shared;
+    entry->hash = hash;
+    entry->text.assign(text, length);
+    held += references;
+    return 0;
+}
+
+int ParseRepeated(const char *text, ExprTree *&tree) {
+    SharedParse *shared = nullptr;
+    int result = ParseShared(text, shared, tree);
+    if (shared != nullptr) {
+        tree = shared->tree->DeepCopy();
+        ReleaseSharedParse(shared);
     }
     return result;
+}
+
+void HoldSharedParse(SharedParse *shared) {
+    shared->holders++;
+}
+
+void ReleaseSharedParse(SharedParse *shared) {
+    if (--shared->holders == 0) {
+        delete shared->tree;
+        delete shared;
+    }
 }
 
 int RepeatedParseReferences() {
@@ -101,13 +134,9 @@ void ForgetRepeatedParses() {
         return;
     }
     changing = true;
-    if (hits == 0) {
-        resting = kRestingParses;
-    }
-    hits = 0;
     Entry *table = entries();
     for (uint32_t i = 0; i < kEntries; i++) {
-        if (table[i].tree != nullptr) {
+        if (table[i].shared != nullptr) {
             drop(table[i]);
         }
     }

@@ -1,30 +1,48 @@
 // Parsing attribute texts that repeat: the ads of a pool carry the same
 // expressions ("Requirements = START", the Start and Rank policies) ad after
 // ad, so the tree parsed for a text is kept and later parses of the very
-// same text get a copy of it instead of scanning and parsing again. The
-// answers are those of Parse; only successful parses are kept, of texts of
-// bounded length, in a bounded table. Shares process-wide state, like the
-// parser: not reentrant.
+// same text are answered from it instead of scanning and parsing again:
+// with a copy of it (ParseRepeated), or with the kept parse itself, shared
+// (ParseShared), which attribute lists hold instead of a tree of their own
+// until one is asked for. The answers are those of Parse; only successful
+// parses are kept, of texts of bounded length, in a bounded table. Shares
+// process-wide state, like the parser: not reentrant.
 //
-// The kept trees hold the string space as any node does, but they alone
-// never keep it: once nothing else holds it they are dropped
+// The kept trees hold the string space as any node does, but the table
+// alone never keeps it: once nothing else holds it the table forgets them
 // (ForgetRepeatedParses), so the space goes with the last tree or ad of
-// the program's own, as it does without them. When they are dropped
-// before any was asked for again (each ad dropped before the next is
-// read), nothing is kept for the next few thousand parses.
+// the program's own, as it does without them. Keeping a parse costs next
+// to nothing (the tree is the one parsed, not a copy), so a program that
+// drops each ad before reading the next loses little by it.
 #ifndef TORVEL_CLASSAD_PARSE_CACHE_H_
 #define TORVEL_CLASSAD_PARSE_CACHE_H_
 
 class ExprTree;
 
+// One kept parse, shared by the table and by whoever asked for it. Its tree
+// is never evaluated, changed or handed out: users copy it.
+struct SharedParse {
+    ExprTree *tree;       // owned
+    int holders;          // the table's entry, if it still has it, and each user
+    int spaceReferences;  // the string-space references tree holds (its nodes)
+};
+
 // Parse(text, tree), answered from the kept trees when text was parsed
 // before.
 int ParseRepeated(const char *text, ExprTree *&tree);
+// Parse's answer for text; on success either shared is a kept parse the
+// caller now holds (ReleaseSharedParse when done) and tree is null, or,
+// when the text is not kept (too long, or nothing kept for now), tree is
+// the caller's own parse and shared is null.
+int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree);
+void HoldSharedParse(SharedParse *shared);
+// Deletes the parse with its last holder.
+void ReleaseSharedParse(SharedParse *shared);
 
-// How many references to the string space the kept trees hold (0 while
-// they are changing).
+// How many references to the string space the table's kept trees hold (0
+// while they are changing).
 int RepeatedParseReferences();
-// Drops every kept tree.
+// Drops the table's hold on every kept tree.
 void ForgetRepeatedParses();
 
 #endif  // TORVEL_CLASSAD_PARSE_CACHE_H_

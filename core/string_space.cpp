@@ -101,6 +101,15 @@ void StringSpace::popFree_() {
     }
 }
 
+void StringSpace::forgetFreeSlots_() {
+    const int *heap = freeSlots->getarray();
+    SSStringEnt *slots = table->getarray();
+    for (int i = 0; i < freeSlotCount; i++) {
+        slots[heap[i]].queued = false;
+    }
+    freeSlotCount = 0;
+}
+
 int StringSpace::lowestFree_() {
     // Every slot above topUsedSlot is free; below it, only released ones.
     while (freeSlotCount > 0) {
@@ -225,7 +234,11 @@ void StringSpace::release_(int slot) {
     if (lowestFreeSlot >= slot) {
         lowestFreeSlot = slot;
     }
-    if (topUsedSlot == slot) {
+    if (number_of_slots_filled == 0) {
+        forgetFreeSlots_();  // all stale now: dropped at once, not popped one by one
+        topUsedSlot = -1;
+        lowestFreeSlot = 0;
+    } else if (topUsedSlot == slot) {
         while (topUsedSlot >= 0 && !(*table)[topUsedSlot].occupied) {
             topUsedSlot--;
         }

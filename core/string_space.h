@@ -92,6 +92,8 @@ class StringSpace {
     // dropped when they reach the top.
     void pushFree_(int slot);
     void popFree_();
+    // Empties the heap (a space left empty has no holes to fill).
+    void forgetFreeSlots_();
     // The lowest slot not in use. REQUIRES: topUsedSlot is up to date.
     int lowestFree_();
 

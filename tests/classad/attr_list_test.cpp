@@ -12,12 +12,14 @@
 #include <time.h>
 
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "classad/class_ad.h"
 #include "classad/expr_tree.h"
+#include "classad/parse_cache.h"
 #include "classad/parser.h"
 #include "config/subsystem.h"
 #include "core/my_string.h"
@@ -245,6 +247,64 @@ TEST(AttrListInsert, NamesReadAfterTheirSlotWasReusedKeepTheirText) {
     EXPECT_EQ("Alpha = 3\n", Printed(again));
     EXPECT_EQ("Betaa = 2\n", Printed(reuser));
     EXPECT_EQ(nullptr, again.LookupElem("Betaa"));
+}
+
+// An expression text read again (the same policy in every ad of a pool)
+// shares the first reading's parse: no node is built for it until its
+// tree is asked for, and then the ad gets a tree of its own. Lists that
+// still share a parse the table has let go of (600 other texts parsed
+// since) keep it whole, and the last list to go takes the string space
+// with it.
+TEST(AttrListInsert, RepeatedExpressionsShareOneParseUntilAsked) {
+    const char * const kTexts[] = {"Start = (KeyboardIdle > 15 * 60) && (LoadAvg <= 0.3)",
+                                   "Rank = Mips * 2", "Twice = Rank + 1"};
+    ASSERT_EQ(0, ExprTree::string_space_references);
+    std::vector<std::unique_ptr<AttrList>> lists;
+    for (int i = 0; i < 3; i++) {
+        int before = ExprTree::string_space_references;
+        lists.push_back(std::make_unique<AttrList>());
+        for (const char *text : kTexts) {
+            ASSERT_TRUE(lists.back()->Insert(text, true)) << text;
+        }
+        if (i > 0) {
+            EXPECT_EQ(before, ExprTree::string_space_references) << "nodes built for list " << i;
+        }
+    }
+    AttrList &second = *lists[1];
+    int before = ExprTree::string_space_references;
+    ExprTree *tree = second.Lookup("Start");
+    ASSERT_NE(nullptr, tree);
+    EXPECT_LT(before, ExprTree::string_space_references);  // a tree of its own now
+    EXPECT_NE(tree, lists[0]->Lookup("Start"));
+    EXPECT_EQ(tree, second.Lookup("Start"));
+    AttrList copy(*lists[2]);
+    for (int i = 0; i < 600; i++) {  // the table lets go of every shared parse
+        ExprTree *other = nullptr;
+        ASSERT_EQ(0, ParseRepeated(("a" + std::to_string(i) + " = b + 1").c_str(), other));
+        delete other;
+    }
+    ExprTree *parsed = nullptr;
+    ASSERT_EQ(0, Parse(kTexts[0], parsed));
+    const std::string start_text = TreeText(parsed);
+    delete parsed;
+    lists.erase(lists.begin());
+    for (AttrList *list : {lists[0].get(), lists[1].get(), &copy}) {
+        EXPECT_EQ(start_text, ExprText(*list, "Start"));
+        ASSERT_TRUE(list->Insert("KeyboardIdle = 1000", true));
+        ASSERT_TRUE(list->Insert("LoadAvg = 0.1", true));
+        ASSERT_TRUE(list->Insert("Mips = 5", true));
+        int start = 0;
+        int twice = 0;
+        EXPECT_EQ(1, list->EvalBool("Start", nullptr, start));
+        EXPECT_EQ(1, start);
+        EXPECT_EQ(1, list->EvalInteger("Twice", list, twice));
+        EXPECT_EQ(11, twice);
+    }
+    lists.clear();
+    EXPECT_LT(0, ExprTree::string_space_references);  // the copy still holds it
+    copy.clear();
+    EXPECT_EQ(0, ExprTree::string_space_references);
+    EXPECT_EQ(nullptr, ExprTree::string_space);
 }
 
 TEST(AttrListChain, ParentShowsThroughAndDeleteMasksIt) {

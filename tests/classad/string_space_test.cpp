@@ -9,6 +9,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -152,6 +153,34 @@ TEST_F(StringSpaceTest, SlotsAreReusedLowestFirst) {
     std::string dump = Dump(space_);
     EXPECT_EQ("String space dump:  3 strings\n#000 s0 (1)\n#001 n1 (1)\n#002 s2 (1)\n\nDone\n",
               dump);
+}
+
+// A space emptied in any order (as the last ad of a program goes) starts
+// again from slot 0, and holes made after that are filled lowest first.
+TEST_F(StringSpaceTest, AnEmptiedSpaceStartsAgainFromSlotZero) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 3; round++) {
+        std::vector<std::string> texts;
+        std::vector<int> slots;
+        for (int i = 0; i < 50; i++) {
+            texts.push_back("r" + std::to_string(round) + "t" + std::to_string(i));
+            slots.push_back(Dup(texts.back().c_str()));
+            ASSERT_EQ(i, slots.back()) << "round " << round;
+        }
+        std::shuffle(slots.begin(), slots.end(), random);
+        for (int slot : slots) {
+            space_.disposeByIndex(slot);
+        }
+        ASSERT_EQ(0, space_.numberOfStrings());
+    }
+    EXPECT_EQ(0, Dup("a"));
+    EXPECT_EQ(1, Dup("b"));
+    EXPECT_EQ(2, Dup("c"));
+    space_.disposeByIndex(1);
+    space_.disposeByIndex(0);
+    EXPECT_EQ(0, Dup("d"));
+    EXPECT_EQ(1, Dup("e"));
+    EXPECT_EQ(3, Dup("f"));
 }
 
 TEST_F(StringSpaceTest, TheTableGrowsPastItsFirstSlots) {
