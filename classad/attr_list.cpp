@@ -425,7 +425,8 @@ void AttrList::EndRead() {
     if (size > 0) {  // an empty read (the end of a file) tells nothing
         last_read_size = size < kLargestReadHint ? size : kLargestReadHint;
     }
-    elems_.index.fit();
+    // A read ad is mostly looked up from now on: its index is kept small.
+    elems_.index.compact();
 }
 
 void AttrList::Insert(const LiteralAssignment &literal, bool replace) {

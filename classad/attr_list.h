@@ -248,8 +248,7 @@ class AttrList : public AttrListAbstract {
     bool Insert(const char *text, bool replace);
     // Around the reading of a whole ad into this list: the index is sized
     // at once for as many attributes as the last ad read had (the ads a
-    // program reads are mostly alike), and trimmed after when this one
-    // has far fewer.
+    // program reads are mostly alike), and compacted after.
     void StartRead();
     void EndRead();
     // Appends tree, marked dirty; with replace, this list's own attribute

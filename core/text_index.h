@@ -1,9 +1,12 @@
 // TextIndex<Value, kEmpty>: a hash index from texts to small values (a
 // pointer, a slot number) that grows with its contents, and the text hash it
 // is used with. Open addressing with linear probing: the table holds at most
-// three quarters of its slots and doubles when it would hold more; removal
+// three quarters of its slots and doubles when it would hold more (a table
+// that will mostly be read may be compacted to seven eighths); removal
 // shifts later entries back instead of leaving markers, so lookups never
-// slow down with churn.
+// slow down with churn. The hashes lie in an array of their own, beside the
+// values: a probe reads four bytes a slot, and a slot costs four bytes more
+// than its value, with no padding.
 //
 // The index keeps each value with the hash of its key, not the key itself:
 // the caller compares candidates with a predicate of its own, so one index
@@ -31,7 +34,9 @@ uint32_t _torvel_text_hash_n(const char *text, size_t n, bool fold);
 template <class Value, Value kEmpty>
 class TextIndex {
  public:
-    TextIndex() : slots_(inline_), mask_(kInline - 1), count_(0) { empty_inline_(); }
+    TextIndex() : hashes_(inlineHashes_), values_(inlineValues_), mask_(kInline - 1), count_(0) {
+        emptyInline_();
+    }
     ~TextIndex() { release_(); }
     TextIndex(const TextIndex &) = delete;
     TextIndex &operator=(const TextIndex &) = delete;
@@ -42,13 +47,14 @@ class TextIndex {
     // when there is none.
     template <class Match>
     Value *find(uint32_t hash, Match matches) const {
-        for (uint32_t i = hash & mask_;; i = (i + 1) & mask_) {
-            Slot &slot = slots_[i];
-            if (slot.value == kEmpty) {
-                return nullptr;
+        const uint32_t stored = stored_(hash);
+        for (uint32_t i = stored & mask_;; i = (i + 1) & mask_) {
+            const uint32_t h = hashes_[i];
+            if (h == stored && matches(values_[i])) {
+                return &values_[i];
             }
-            if (slot.hash == hash && matches(slot.value)) {
-                return &slot.value;
+            if (h == kFree) {
+                return nullptr;
             }
         }
     }
@@ -59,7 +65,7 @@ class TextIndex {
         if ((count_ + 1) * 4 > capacity_() * 3) {
             grow_();
         }
-        place_(hash, value);
+        place_(stored_(hash), value);
         count_++;
     }
 
@@ -70,9 +76,7 @@ class TextIndex {
         if (found == nullptr) {
             return false;
         }
-        Slot *slot =
-            reinterpret_cast<Slot *>(reinterpret_cast<char *>(found) - offsetof(Slot, value));
-        removeAt_(static_cast<uint32_t>(slot - slots_));
+        removeAt_(static_cast<uint32_t>(found - values_));
         count_--;
         return true;
     }
@@ -80,29 +84,29 @@ class TextIndex {
     // Forgets every value and frees the table.
     void clear() {
         release_();
-        slots_ = inline_;
-        empty_inline_();
+        hashes_ = inlineHashes_;
+        values_ = inlineValues_;
+        emptyInline_();
         mask_ = kInline - 1;
         count_ = 0;
     }
 
     void swap(TextIndex &other) {
         // The inline slots stay with their index: their contents move.
-        Slot *heap = slots_ != inline_ ? slots_ : nullptr;
-        Slot *other_heap = other.slots_ != other.inline_ ? other.slots_ : nullptr;
+        const bool heap = hashes_ != inlineHashes_;
+        const bool other_heap = other.hashes_ != other.inlineHashes_;
+        uint32_t *hashes = hashes_;
+        Value *values = values_;
         for (uint32_t i = 0; i < kInline; i++) {
-            Slot slot = inline_[i];
-            inline_[i] = other.inline_[i];
-            other.inline_[i] = slot;
+            exchange_(inlineHashes_[i], other.inlineHashes_[i]);
+            exchange_(inlineValues_[i], other.inlineValues_[i]);
         }
-        slots_ = other_heap != nullptr ? other_heap : inline_;
-        other.slots_ = heap != nullptr ? heap : other.inline_;
-        uint32_t mask = mask_;
-        uint32_t count = count_;
-        mask_ = other.mask_;
-        count_ = other.count_;
-        other.mask_ = mask;
-        other.count_ = count;
+        hashes_ = other_heap ? other.hashes_ : inlineHashes_;
+        values_ = other_heap ? other.values_ : inlineValues_;
+        other.hashes_ = heap ? hashes : other.inlineHashes_;
+        other.values_ = heap ? values : other.inlineValues_;
+        exchange_(mask_, other.mask_);
+        exchange_(count_, other.count_);
     }
 
     uint32_t size() const { return count_; }
@@ -110,58 +114,76 @@ class TextIndex {
     // Makes room for n values in all without growing again.
     void reserve(uint32_t n) {
         if (n * 4 > capacity_() * 3) {
-            rehash_(capacity_for_(n));
+            rehash_(capacity_for_(n, 3, 4));
         }
     }
     // Gives back the room beyond what the values held need, when the
     // table is more than twice as large as that.
     void fit() {
-        uint32_t capacity = capacity_for_(count_);
-        if (slots_ != inline_ && capacity * 2 < capacity_()) {
+        uint32_t capacity = capacity_for_(count_, 3, 4);
+        if (!isInline_() && capacity * 2 < capacity_()) {
+            rehash_(capacity);
+        }
+    }
+    // Gives back every slot a table seven eighths full would not need: for
+    // a table that will mostly be read from now on (lookups probe a few
+    // slots more; the next insert grows it back).
+    void compact() {
+        uint32_t capacity = capacity_for_(count_, 7, 8);
+        if (!isInline_() && capacity < capacity_()) {
             rehash_(capacity);
         }
     }
 
  private:
-    struct Slot {
-        uint32_t hash;
-        Value value;
-    };
-
     // A small index keeps its slots inside itself: its lookups go from the
     // owner straight to a slot, without a separate table to reach.
     static const uint32_t kInline = 8;
+    // The stored hash of a free slot; a hash of 0 is stored as 1.
+    static const uint32_t kFree = 0;
+
+    static uint32_t stored_(uint32_t hash) { return hash != kFree ? hash : 1; }
+    template <class T>
+    static void exchange_(T &a, T &b) {
+        T t = a;
+        a = b;
+        b = t;
+    }
 
     uint32_t capacity_() const { return mask_ + 1; }
+    bool isInline_() const { return hashes_ == inlineHashes_; }
 
-    void empty_inline_() {
+    void emptyInline_() {
         for (uint32_t i = 0; i < kInline; i++) {
-            inline_[i].value = kEmpty;
+            inlineHashes_[i] = kFree;
+            inlineValues_[i] = kEmpty;
         }
     }
 
     void release_() {
-        if (slots_ != inline_) {
-            delete[] slots_;
+        if (!isInline_()) {
+            delete[] reinterpret_cast<char *>(values_);
         }
     }
 
-    // Stores value in the first free slot from its home. REQUIRES: a free slot.
-    void place_(uint32_t hash, Value value) {
-        uint32_t i = hash & mask_;
-        while (slots_[i].value != kEmpty) {
+    // Stores value in the first free slot from its home. REQUIRES: a free
+    // slot; stored is stored_() of the hash.
+    void place_(uint32_t stored, Value value) {
+        uint32_t i = stored & mask_;
+        while (hashes_[i] != kFree) {
             i = (i + 1) & mask_;
         }
-        slots_[i].hash = hash;
-        slots_[i].value = value;
+        hashes_[i] = stored;
+        values_[i] = value;
     }
 
     void grow_() { rehash_(capacity_() * 2); }
 
-    // The smallest capacity, at least the inline one, that holds n values.
-    static uint32_t capacity_for_(uint32_t n) {
+    // The smallest capacity, at least the inline one, that holds n values
+    // filled to at most numerator/denominator.
+    static uint32_t capacity_for_(uint32_t n, uint32_t numerator, uint32_t denominator) {
         uint32_t capacity = kInline;
-        while (n * 4 > capacity * 3) {
+        while (n * denominator > capacity * numerator) {
             capacity *= 2;
         }
         return capacity;
@@ -170,28 +192,43 @@ class TextIndex {
     // Moves every value to a table of capacity slots (the inline slots when
     // capacity is theirs). REQUIRES: capacity holds count_ values.
     void rehash_(uint32_t capacity) {
-        Slot *old = slots_;
-        uint32_t old_capacity = capacity_();
-        Slot copy[kInline];
-        if (old == inline_) {
+        static_assert(alignof(Value) >= alignof(uint32_t), "the hashes follow the values");
+        uint32_t *old_hashes = hashes_;
+        Value *old_values = values_;
+        const bool was_inline = isInline_();
+        const uint32_t old_capacity = capacity_();
+        uint32_t inline_hashes[kInline];
+        Value inline_values[kInline];
+        if (was_inline) {
             // The inline slots may be reused below: their values move first.
             for (uint32_t i = 0; i < kInline; i++) {
-                copy[i] = inline_[i];
+                inline_hashes[i] = inlineHashes_[i];
+                inline_values[i] = inlineValues_[i];
             }
-            old = copy;
+            old_hashes = inline_hashes;
+            old_values = inline_values;
         }
-        slots_ = capacity == kInline ? inline_ : new (torvel::or_die) Slot[capacity];
+        if (capacity == kInline) {
+            hashes_ = inlineHashes_;
+            values_ = inlineValues_;
+        } else {
+            // One block: the values, then the hashes.
+            char *block = new (torvel::or_die) char[capacity * (sizeof(Value) + sizeof(uint32_t))];
+            values_ = reinterpret_cast<Value *>(block);
+            hashes_ = reinterpret_cast<uint32_t *>(block + capacity * sizeof(Value));
+        }
         mask_ = capacity - 1;
         for (uint32_t i = 0; i < capacity; i++) {
-            slots_[i].value = kEmpty;
+            hashes_[i] = kFree;
+            values_[i] = kEmpty;
         }
         for (uint32_t i = 0; i < old_capacity; i++) {
-            if (old[i].value != kEmpty) {
-                place_(old[i].hash, old[i].value);
+            if (old_hashes[i] != kFree) {
+                place_(old_hashes[i], old_values[i]);
             }
         }
-        if (old != copy) {
-            delete[] old;
+        if (!was_inline) {
+            delete[] reinterpret_cast<char *>(old_values);
         }
     }
 
@@ -199,22 +236,26 @@ class TextIndex {
     // that may not stay behind the hole (its home lies at or before it,
     // cyclically), so that every entry stays reachable from its home.
     void removeAt_(uint32_t hole) {
-        for (uint32_t i = (hole + 1) & mask_; slots_[i].value != kEmpty; i = (i + 1) & mask_) {
-            uint32_t home = slots_[i].hash & mask_;
+        for (uint32_t i = (hole + 1) & mask_; hashes_[i] != kFree; i = (i + 1) & mask_) {
+            uint32_t home = hashes_[i] & mask_;
             // Distances from home: the entry may move to hole when hole is
             // no further from home than i is.
             if (((hole - home) & mask_) < ((i - home) & mask_)) {
-                slots_[hole] = slots_[i];
+                hashes_[hole] = hashes_[i];
+                values_[hole] = values_[i];
                 hole = i;
             }
         }
-        slots_[hole].value = kEmpty;
+        hashes_[hole] = kFree;
+        values_[hole] = kEmpty;
     }
 
-    Slot *slots_;    // capacity_() slots, a power of two: inline_ or new[]
-    uint32_t mask_;  // capacity - 1
+    uint32_t *hashes_;  // capacity_() slots, a power of two: inline or in one block with values_
+    Value *values_;     // the block's start when not inline
+    uint32_t mask_;     // capacity - 1
     uint32_t count_;
-    Slot inline_[kInline];
+    uint32_t inlineHashes_[kInline];
+    Value inlineValues_[kInline];
 };
 
 #endif  // TORVEL_CORE_TEXT_INDEX_H_

@@ -18,11 +18,12 @@ namespace {
 
 using Index = TextIndex<int, -1>;
 
-// Keys are ints stored as the values themselves; hash_of gives five
-// distinct hashes, each shared by many keys, whose home slots are the last
-// five of any table, so that every probe run wraps around the end.
+// Keys are ints stored as the values themselves; hash_of gives six
+// distinct hashes, each shared by many keys: five whose home slots are the
+// last five of any table, so that every probe run wraps around the end,
+// and 0, which the index stores as it stores 1.
 uint32_t hash_of(int key) {
-    return 0xffffffffu - static_cast<uint32_t>(key % 5);
+    return key % 6 == 5 ? 0 : 0xffffffffu - static_cast<uint32_t>(key % 6);
 }
 
 bool Has(const Index &index, int key) {
@@ -52,6 +53,8 @@ TEST(TextIndexTest, MatchesAModelThroughGrowthAndRemoval) {
             index.reserve(static_cast<uint32_t>(random() % 700));
         } else if (step % 157 == 0) {
             index.fit();
+        } else if (step % 131 == 0) {
+            index.compact();
         }
         if (step % 97 == 0) {
             ASSERT_EQ(model.size(), index.size());
@@ -103,6 +106,31 @@ TEST(TextIndexTest, TrimmedBackIntoItselfAndSizedOutAgain) {
         }
     }
     EXPECT_FALSE(Has(index, 3));
+}
+
+// A compacted table finds every value it holds and no other, and takes
+// inserts and removals again.
+TEST(TextIndexTest, CompactedTableFindsEverythingAndGrowsOnInsert) {
+    using Pointers = TextIndex<const int *, nullptr>;
+    static const int kKeys[100] = {};
+    for (uint32_t n : {1u, 7u, 8u, 9u, 57u, 100u}) {
+        Pointers index;
+        index.reserve(n);
+        for (uint32_t k = 0; k < n; k++) {
+            index.insert(hash_of(static_cast<int>(k)), &kKeys[k]);
+        }
+        index.compact();
+        for (uint32_t k = 0; k < n; k++) {
+            const int *key = &kKeys[k];
+            ASSERT_NE(nullptr, index.find(hash_of(static_cast<int>(k)),
+                                          [key](const int *v) { return v == key; }))
+                << n << " " << k;
+        }
+        EXPECT_EQ(nullptr, index.find(hash_of(0), [](const int *) { return false; }));
+        index.insert(hash_of(99), &kKeys[99]);
+        ASSERT_TRUE(index.erase(hash_of(99), [](const int *v) { return v == &kKeys[99]; }));
+        EXPECT_EQ(n, index.size());
+    }
 }
 
 TEST(TextHashTest, FoldsAsciiLettersOnly) {
