@@ -114,7 +114,14 @@ int StringSpace::lowestFree_() {
     // Every slot above topUsedSlot is free; below it, only released ones.
     while (freeSlotCount > 0) {
         int slot = freeSlots->getarray()[0];
-        if (slot <= topUsedSlot && !table->getarray()[slot].occupied) {
+        if (slot > topUsedSlot) {
+            // The least entry lies above the top, so every entry does: all
+            // are dropped at once rather than popped one by one (the slots
+            // of an ad just deleted, say).
+            forgetFreeSlots_();
+            break;
+        }
+        if (!table->getarray()[slot].occupied) {
             return slot;
         }
         popFree_();
@@ -234,11 +241,7 @@ void StringSpace::release_(int slot) {
     if (lowestFreeSlot >= slot) {
         lowestFreeSlot = slot;
     }
-    if (number_of_slots_filled == 0) {
-        forgetFreeSlots_();  // all stale now: dropped at once, not popped one by one
-        topUsedSlot = -1;
-        lowestFreeSlot = 0;
-    } else if (topUsedSlot == slot) {
+    if (topUsedSlot == slot) {
         while (topUsedSlot >= 0 && !(*table)[topUsedSlot].occupied) {
             topUsedSlot--;
         }

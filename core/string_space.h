@@ -92,7 +92,7 @@ class StringSpace {
     // dropped when they reach the top.
     void pushFree_(int slot);
     void popFree_();
-    // Empties the heap (a space left empty has no holes to fill).
+    // Empties the heap (when every entry in it is stale).
     void forgetFreeSlots_();
     // The lowest slot not in use. REQUIRES: topUsedSlot is up to date.
     int lowestFree_();
