@@ -24,6 +24,7 @@
 #include "classad/parser.h"
 #include "core/allocation.h"
 #include "core/strnewp.h"
+#include "diagnostics/except.h"
 
 namespace {
 
@@ -118,7 +119,28 @@ AttrListElem::AttrListElem(SharedParse *shared)
     noteLiteral_(shared->tree);
 }
 
+AttrListElem::AttrListElem(const char *text, const KnownAssignment &known)
+    : name(nullptr),
+      tree_(nullptr),
+      literalKind(LX_NONE),
+      literalLength(0),
+      literalText(nullptr),
+      dirty(false),
+      builtKind_(LX_ASSIGN),
+      evalSteps_(0),
+      shadowed(0),
+      next(nullptr),
+      prev(nullptr),
+      slots_{-1, -1} {
+    ExprTree::HoldStringSpace();
+    slots_.name = ExprTree::InternHashed(known.name, known.nameHash, name);
+    slots_.text = ExprTree::Intern(text, literalText);
+}
+
 AttrListElem *AttrListElem::Copy() const {
+    if (builtKind_ == LX_ASSIGN) {
+        parseKeptText_();
+    }
     if (tree_ != nullptr) {
         return new (torvel::or_die) AttrListElem(tree_->DeepCopy());
     }
@@ -173,6 +195,12 @@ ExprTree *AttrListElem::literalNode_() const {
 
 // The tree the parser would have built from the attribute's text.
 ExprTree *AttrListElem::buildTree_() const {
+    if (builtKind_ == LX_ASSIGN) {
+        parseKeptText_();
+        if (tree_ != nullptr) {
+            return tree_;
+        }
+    }
     if (builtKind_ == LX_EXPR) {
         tree_ = shared_->tree->DeepCopy();
     } else {
@@ -185,7 +213,46 @@ ExprTree *AttrListElem::treeOrShared_() const {
     if (tree_ != nullptr) {
         return tree_;
     }
+    if (builtKind_ == LX_ASSIGN) {
+        parseKeptText_();
+        if (tree_ != nullptr) {
+            return tree_;
+        }
+    }
     return builtKind_ == LX_EXPR ? shared_->tree : nullptr;
+}
+
+void AttrListElem::parseKeptText_() const {
+    // Elements are only ever made with new, never const: what changes is
+    // how the same attribute is held.
+    AttrListElem *self = const_cast<AttrListElem *>(this);
+    SharedParse *shared = nullptr;
+    ExprTree *tree = nullptr;
+    if (ParseShared(literalText, shared, tree) != 0 || (shared == nullptr && tree == nullptr)) {
+        EXCEPT("An attribute text that parsed before no longer parses: %s", literalText);
+    }
+    // The parse holds the name and the space now; the element's own
+    // holds go (the slots first: shared_ takes their place).
+    ExprTree::ReleaseInterned(slots_.text);
+    ExprTree::ReleaseInterned(slots_.name);
+    self->literalText = nullptr;
+    if (shared != nullptr) {
+        self->shared_ = shared;
+        self->builtKind_ = LX_EXPR;
+    } else {
+        tree_ = tree;
+        self->builtKind_ = LX_NONE;
+    }
+    self->name = static_cast<VariableBase *>(treeOrShared_()->LArg())->Name();
+    ExprTree::ReleaseStringSpace();
+}
+
+uint32_t AttrListElem::nameHash_() const {
+    if (builtKind_ == LX_ASSIGN) {
+        return AttrList::NameHash(name);  // not parsed for this
+    }
+    ExprTree *tree = treeOrShared_();
+    return tree != nullptr ? assigned_name_hash(tree) : AttrList::NameHash(name);
 }
 
 // Kept in the element so that a reference reads it without the tree.
@@ -372,9 +439,14 @@ bool AttrList::Insert(const char *text, bool replace) {
     }
     ExprTree *tree = nullptr;
     SharedParse *shared = nullptr;
-    if (text == nullptr || ParseShared(text, shared, tree) != 0) {
+    KnownAssignment known;
+    if (text == nullptr || ParseShared(text, shared, tree, &known) != 0) {
         delete tree;
         return false;
+    }
+    if (known.name != nullptr) {  // parsed before: kept as text until asked for
+        insert_(new (torvel::or_die) AttrListElem(text, known), known.nameHash, replace);
+        return true;
     }
     if (shared != nullptr) {
         if (Insert(shared, replace)) {
@@ -448,8 +520,7 @@ void AttrList::insert_(AttrListElem *elem, uint32_t hash, bool replace) {
 }
 
 void AttrList::append_(AttrListElem *elem) {
-    ExprTree *tree = elem->treeOrShared_();
-    append_(elem, tree != nullptr ? assigned_name_hash(tree) : NameHash(elem->name));
+    append_(elem, elem->nameHash_());
 }
 
 void AttrList::link_(AttrListElem *elem) {

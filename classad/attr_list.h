@@ -46,14 +46,16 @@ enum {
     ATTRLISTREP = 1,     // an AttrListRep standing for one
 };
 
+struct KnownAssignment;
 struct LiteralAssignment;
 struct SharedParse;
 struct WireText;
 
 // One attribute: an owned AssignOp tree whose left operand is a Variable,
 // or, until something asks for the tree, for an attribute read as "name =
-// literal" the name and the value alone, and for one whose text was parsed
-// before a share of that kept parse.
+// literal" the name and the value alone, for one whose text was parsed
+// before a share of that kept parse, or that text itself when the parse is
+// no longer kept (parsed again when asked for).
 class AttrListElem {
  public:
     // Takes ownership of tree. REQUIRES: tree is an AssignOp over a Variable.
@@ -64,6 +66,9 @@ class AttrListElem {
     // Takes over the caller's hold on shared. REQUIRES: its tree is an
     // AssignOp over a Variable.
     explicit AttrListElem(SharedParse *shared);
+    // The attribute text, known to parse as known says (parsed when asked
+    // for). REQUIRES: text is what ParseShared filled known for.
+    AttrListElem(const char *text, const KnownAssignment &known);
     ~AttrListElem();
     AttrListElem(const AttrListElem &) = delete;
     AttrListElem &operator=(const AttrListElem &) = delete;
@@ -117,13 +122,15 @@ class AttrListElem {
         int literalInt;           // LX_INTEGER (a boolean literal too)
         float literalFloat;       // LX_FLOAT
         const char *literalText;  // LX_STRING: the tree's interned text
+        // (LX_NONE, kept as text: the attribute's whole text, interned)
     };
     bool dirty;
 
  private:
     // Without a tree of its own from the start: the kind of the literal
-    // node to build (LX_BOOL is told from LX_INTEGER only here), or LX_EXPR
-    // for a shared parse to copy; LX_NONE with a tree from the start.
+    // node to build (LX_BOOL is told from LX_INTEGER only here), LX_EXPR
+    // for a shared parse to copy, or LX_ASSIGN for a text to parse; LX_NONE
+    // with a tree of its own.
     uint8_t builtKind_;
 
  public:
@@ -139,17 +146,22 @@ class AttrListElem {
     long countEvalSteps_() const;
     ExprTree *buildTree_() const;
     ExprTree *literalNode_() const;
-    // The tree the element prints and counts: its own, or the shared one;
-    // null for a literal kept alone.
+    // The tree the element prints and counts: its own, or the shared one
+    // (a text kept is parsed first); null for a literal kept alone.
     ExprTree *treeOrShared_() const;
+    // Turns an element kept as text into one sharing its parse (or with a
+    // tree of its own, when the parse is not kept).
+    void parseKeptText_() const;
+    // AttrList::NameHash(name), from the tree when there is one.
+    uint32_t nameHash_() const;
 
     struct Slots {
         int name;
         int text;
     };
     union {
-        // A literal kept alone: the interned name's and string's slots
-        // this element holds (-1 for none).
+        // A literal kept alone, or a text: the interned name's and
+        // string's (or text's) slots this element holds (-1 for none).
         Slots slots_;
         // LX_EXPR: the shared parse held; its tree's name is name.
         SharedParse *shared_;

@@ -1,6 +1,7 @@
 // The kept trees: a direct-mapped table keyed by the text's hash, each
-// entry the text and the shared parse it gave. A text parsed again is
-// compared whole before its parse is used.
+// entry the text, the shared parse it gave (until forgotten) and whether it
+// is an attribute's assignment. A text parsed again is compared whole
+// before its entry is used.
 #include "classad/parse_cache.h"
 
 #include <stdint.h>
@@ -8,6 +9,7 @@
 
 #include <string>
 
+#include "classad/eval_value.h"
 #include "classad/expr_tree.h"
 #include "classad/parser.h"
 #include "core/allocation.h"
@@ -22,8 +24,12 @@ const size_t kLongestText = 256;
 
 struct Entry {
     uint32_t hash = 0;
-    std::string text;
-    SharedParse *shared = nullptr;  // held; null while the entry is free
+    std::string text;               // empty while the entry is free
+    SharedParse *shared = nullptr;  // held; null when forgotten
+    // When text is a plain "name = expression" whose value is no literal:
+    // the name, and its hash.
+    std::string assignedName;
+    uint32_t nameHash = 0;
 };
 
 Entry *entries() {
@@ -68,14 +74,36 @@ Entry *entry_for(const char *text, size_t length, uint32_t &hash) {
 }
 
 bool holds(const Entry &entry, const char *text, size_t length, uint32_t hash) {
-    return entry.shared != nullptr && entry.hash == hash && entry.text.size() == length &&
+    return !entry.text.empty() && entry.hash == hash && entry.text.size() == length &&
            memcmp(entry.text.data(), text, length) == 0;
+}
+
+// Notes in entry whether tree is a plain "name = expression" whose value is
+// no literal (what an attribute list may keep as text).
+void note_assignment(Entry &entry, ExprTree *tree) {
+    entry.assignedName.clear();
+    EvalValue literal;
+    if (tree->MyType() != LX_ASSIGN || tree->LArg() == nullptr ||
+        tree->LArg()->MyType() != LX_VARIABLE || tree->RArg() == nullptr ||
+        eval_attribute_literal(tree->RArg(), literal)) {
+        return;
+    }
+    const VariableBase *variable = static_cast<VariableBase *>(tree->LArg());
+    const VariableBase::Scope &scope = variable->ReferenceScope();
+    if (scope.name != variable->Name()) {
+        return;  // a prefixed name
+    }
+    entry.assignedName = variable->Name();
+    entry.nameHash = scope.hash;
 }
 
 }  // namespace
 
-int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree) {
+int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree, KnownAssignment *known) {
     shared = nullptr;
+    if (known != nullptr) {
+        known->name = nullptr;
+    }
     size_t length = text != nullptr ? strlen(text) : 0;
     uint32_t hash = 0;
     Entry *entry = entry_for(text, length, hash);
@@ -83,9 +111,17 @@ int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree) {
         return Parse(text, tree);
     }
     if (holds(*entry, text, length, hash)) {
-        shared = entry->shared;
-        HoldSharedParse(shared);
-        return 0;
+        if (entry->shared != nullptr) {
+            shared = entry->shared;
+            HoldSharedParse(shared);
+            return 0;
+        }
+        if (known != nullptr && !entry->assignedName.empty()) {
+            tree = nullptr;
+            known->name = entry->assignedName.c_str();
+            known->nameHash = entry->nameHash;
+            return 0;
+        }
     }
     int references = 0;
     int result = parse_counted(text, tree, references);
@@ -100,6 +136,7 @@ int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree) {
     entry->shared = shared;
     entry->hash = hash;
     entry->text.assign(text, length);
+    note_assignment(*entry, shared->tree);
     held += references;
     return 0;
 }
@@ -120,8 +157,12 @@ void HoldSharedParse(SharedParse *shared) {
 
 void ReleaseSharedParse(SharedParse *shared) {
     if (--shared->holders == 0) {
-        delete shared->tree;
+        delete shared->tree;  // its last node's release forgets, if need be
         delete shared;
+    } else if (!changing && ExprTree::string_space_references == held) {
+        // The last holder of the space besides the table was a user of a
+        // kept parse, which held no reference of its own.
+        ForgetRepeatedParses();
     }
 }
 

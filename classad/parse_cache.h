@@ -11,11 +11,15 @@
 // The kept trees hold the string space as any node does, but the table
 // alone never keeps it: once nothing else holds it the table forgets them
 // (ForgetRepeatedParses), so the space goes with the last tree or ad of
-// the program's own, as it does without them. Keeping a parse costs next
-// to nothing (the tree is the one parsed, not a copy), so a program that
-// drops each ad before reading the next loses little by it.
+// the program's own, as it does without them. The texts are remembered
+// still, with what their parse was (KnownAssignment), so that a program
+// that drops each ad before reading the next need not parse the next
+// ad's expressions before they are asked for. Keeping a parse costs next
+// to nothing: the tree is the one parsed, not a copy.
 #ifndef TORVEL_CLASSAD_PARSE_CACHE_H_
 #define TORVEL_CLASSAD_PARSE_CACHE_H_
+
+#include <stdint.h>
 
 class ExprTree;
 
@@ -30,11 +34,23 @@ struct SharedParse {
 // Parse(text, tree), answered from the kept trees when text was parsed
 // before.
 int ParseRepeated(const char *text, ExprTree *&tree);
+// What is known of a text parsed before whose tree the table no longer
+// keeps: it parsed as "name = expression" with a plain name and a value
+// that is no literal. name is the Variable's name (valid until the next
+// parse), nameHash its case-blind text hash.
+struct KnownAssignment {
+    const char *name;
+    uint32_t nameHash;
+};
+
 // Parse's answer for text; on success either shared is a kept parse the
 // caller now holds (ReleaseSharedParse when done) and tree is null, or,
-// when the text is not kept (too long, or nothing kept for now), tree is
-// the caller's own parse and shared is null.
-int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree);
+// when the text is not kept (too long), tree is the caller's own parse and
+// shared is null. With known given, a text known as above is not parsed
+// again: both are null and known is filled (its name null otherwise), for
+// a caller that keeps the text and parses it only when asked.
+int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree,
+                KnownAssignment *known = nullptr);
 void HoldSharedParse(SharedParse *shared);
 // Deletes the parse with its last holder.
 void ReleaseSharedParse(SharedParse *shared);
