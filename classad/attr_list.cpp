@@ -445,7 +445,7 @@ bool AttrList::Insert(const char *text, bool replace) {
         return false;
     }
     if (known.name != nullptr) {  // parsed before: kept as text until asked for
-        insert_(new (torvel::or_die) AttrListElem(text, known), known.nameHash, replace);
+        Insert(text, known, replace);
         return true;
     }
     if (shared != nullptr) {
@@ -460,6 +460,10 @@ bool AttrList::Insert(const char *text, bool replace) {
         return false;
     }
     return true;
+}
+
+void AttrList::Insert(const char *text, const KnownAssignment &known, bool replace) {
+    insert_(new (torvel::or_die) AttrListElem(text, known), known.nameHash, replace);
 }
 
 bool AttrList::Insert(SharedParse *shared, bool replace) {

@@ -271,6 +271,10 @@ class AttrList : public AttrListAbstract {
     // without a tree until one is asked for. REQUIRES: the name is a plain
     // one (a single attribute reference without a prefix, no keyword).
     void Insert(const LiteralAssignment &literal, bool replace);
+    // Inserts text as Insert(text, replace) does, for a text that
+    // ParseShared found known as an assignment (known filled): kept as
+    // text until its tree is asked for.
+    void Insert(const char *text, const KnownAssignment &known, bool replace);
     // Inserts a kept parse as Insert(tree, replace) inserts a tree, taking
     // over the caller's hold on it on success only. False unless its tree
     // is an AssignOp over a Variable.

@@ -354,8 +354,15 @@ void insert_text(ClassAd &ad, const char *name, const char *text, std::string &a
     assignment.assign(name).append(" = ").append(text);
     ExprTree *tree = nullptr;
     SharedParse *shared = nullptr;
-    if (ParseShared(assignment.c_str(), shared, tree) != 0) {
+    KnownAssignment known;
+    if (ParseShared(assignment.c_str(), shared, tree, &known) != 0) {
         delete tree;
+        return;
+    }
+    if (known.name != nullptr) {  // parsed before, value no literal: kept as text
+        if (strcmp(known.name, name) == 0) {
+            ad.Insert(assignment.c_str(), known, true);
+        }
         return;
     }
     ExprTree *parsed = shared != nullptr ? shared->tree : tree;

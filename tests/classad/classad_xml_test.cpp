@@ -349,6 +349,39 @@ TEST_F(ClassAdXMLTest, DropsValuesThatDoNotParse) {
     EXPECT_EQ("MyType = \"\"\nTargetType = \"\"\nX = 2\n", Printed(*twice));
 }
 
+// Ads read one at a time, each gone (with the string space) before the
+// next: expressions met before are kept as text until asked for, and
+// answer as the first reading did; a text that is no assignment to its
+// element's name is dropped every time.
+TEST_F(ClassAdXMLTest, ExpressionsReadAgainAfterTheLastAdWentAnswerAlike) {
+    const std::string xml =
+        "<c><a n=\"Start\"><e>(KeyboardIdle &gt; 900) &amp;&amp; (Mips &gt;= 5)</e></a>"
+        "<a n=\"Mips\"><i>7</i></a><a n=\"Rank\"><e>Mips * 2</e></a>"
+        "<a n=\"b\"><e>x = 2</e></a><a n=\"KeyboardIdle\"><i>1000</i></a></c>";
+    std::string first;
+    {
+        AdPtr ad = Read(xml);
+        ASSERT_NE(nullptr, ad);
+        first = Printed(*ad);
+    }
+    EXPECT_EQ(std::string::npos, first.find("\nb = "));
+    for (int round = 0; round < 2; round++) {
+        ASSERT_EQ(0, ExprTree::string_space_references);
+        AdPtr ad = Read(xml);
+        ASSERT_NE(nullptr, ad);
+        int rank = 0;
+        int start = 0;
+        if (round == 0) {
+            EXPECT_EQ(first, Printed(*ad));
+        }
+        EXPECT_EQ(1, ad->EvalInteger("Rank", nullptr, rank));
+        EXPECT_EQ(14, rank);
+        EXPECT_EQ(1, ad->EvalBool("Start", nullptr, start));
+        EXPECT_EQ(1, start);
+        EXPECT_EQ(first, Printed(*ad));
+    }
+}
+
 TEST_F(ClassAdXMLTest, RefusesUnterminatedAndOversizedTokens) {
     // An unterminated tag at the end is not taken as a tag.
     AdPtr cut = Read("<c><a n=\"x\"><i>5</i></a><a n=\"y\"");
