@@ -58,35 +58,15 @@ AttrListElems *elems_of(void *chain) {
 // element kept without a tree needs.
 static_assert(sizeof(void *) != 8 || sizeof(AttrListElem) == 64, "AttrListElem grew");
 
+// Every member not named below has its default (attr_list.h).
 AttrListElem::AttrListElem(ExprTree *t)
-    : name(static_cast<VariableBase *>(t->LArg())->Name()),
-      tree_(t),
-      literalKind(LX_NONE),
-      literalLength(0),
-      literalText(nullptr),
-      dirty(false),
-      builtKind_(LX_NONE),
-      evalSteps_(0),
-      shadowed(0),
-      next(nullptr),
-      prev(nullptr),
-      slots_{-1, -1} {
+    : name(static_cast<VariableBase *>(t->LArg())->Name()), tree_(t) {
     noteLiteral_(tree_);
 }
 
 AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
-    : name(nullptr),
-      tree_(nullptr),
-      literalKind(a.kind == LX_BOOL ? LX_INTEGER : a.kind),
-      literalLength(0),
-      literalText(nullptr),
-      dirty(false),
-      builtKind_(static_cast<uint8_t>(a.kind)),
-      evalSteps_(0),
-      shadowed(0),
-      next(nullptr),
-      prev(nullptr),
-      slots_{-1, -1} {
+    : literalKind(a.kind == LX_BOOL ? LX_INTEGER : a.kind),
+      builtKind_(static_cast<uint8_t>(a.kind)) {
     ExprTree::HoldStringSpace();
     slots_.name = ExprTree::InternHashed(a.name, hash, name);
     switch (a.kind) {
@@ -105,33 +85,12 @@ AttrListElem::AttrListElem(const LiteralAssignment &a, uint32_t hash)
 
 AttrListElem::AttrListElem(SharedParse *shared)
     : name(static_cast<VariableBase *>(shared->tree->LArg())->Name()),
-      tree_(nullptr),
-      literalKind(LX_NONE),
-      literalLength(0),
-      literalText(nullptr),
-      dirty(false),
       builtKind_(LX_EXPR),
-      evalSteps_(0),
-      shadowed(0),
-      next(nullptr),
-      prev(nullptr),
       shared_(shared) {
     noteLiteral_(shared->tree);
 }
 
-AttrListElem::AttrListElem(const char *text, const KnownAssignment &known)
-    : name(nullptr),
-      tree_(nullptr),
-      literalKind(LX_NONE),
-      literalLength(0),
-      literalText(nullptr),
-      dirty(false),
-      builtKind_(LX_ASSIGN),
-      evalSteps_(0),
-      shadowed(0),
-      next(nullptr),
-      prev(nullptr),
-      slots_{-1, -1} {
+AttrListElem::AttrListElem(const char *text, const KnownAssignment &known) : builtKind_(LX_ASSIGN) {
     ExprTree::HoldStringSpace();
     slots_.name = ExprTree::InternHashed(known.name, known.nameHash, name);
     slots_.text = ExprTree::Intern(text, literalText);

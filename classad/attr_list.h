@@ -104,42 +104,42 @@ class AttrListElem {
     long EvalSteps() const { return evalSteps_ != 0 ? evalSteps_ : countEvalSteps_(); }
 
     // What a reference reads first: the name, then the literal value.
-    const char *name;  // the interned name of tree's left Variable
+    const char *name = nullptr;  // the interned name of tree's left Variable
 
  private:
-    mutable ExprTree *tree_;  // owned; null until built for a literal kept alone
+    mutable ExprTree *tree_ = nullptr;  // owned; null until built for an attribute kept without
 
  public:
     // The right side's value when it is a literal, so that evaluation reads
     // it here instead of walking the tree: its kind as a reference passes
     // it on (LX_INTEGER, LX_FLOAT, LX_STRING, LX_UNDEFINED or LX_ERROR), or
     // LX_NONE when the right side is no literal.
-    LexemeType literalKind;
+    LexemeType literalKind = LX_NONE;
     // LX_STRING: the length of literalText, so that texts of other lengths
     // compare unequal without reading them (it fills what was padding).
-    unsigned literalLength;
+    unsigned literalLength = 0;
     union {
-        int literalInt;           // LX_INTEGER (a boolean literal too)
-        float literalFloat;       // LX_FLOAT
-        const char *literalText;  // LX_STRING: the tree's interned text
+        int literalInt;                     // LX_INTEGER (a boolean literal too)
+        float literalFloat;                 // LX_FLOAT
+        const char *literalText = nullptr;  // LX_STRING: the tree's interned text
         // (LX_NONE, kept as text: the attribute's whole text, interned)
     };
-    bool dirty;
+    bool dirty = false;
 
  private:
     // Without a tree of its own from the start: the kind of the literal
     // node to build (LX_BOOL is told from LX_INTEGER only here), LX_EXPR
     // for a shared parse to copy, or LX_ASSIGN for a text to parse; LX_NONE
     // with a tree of its own.
-    uint8_t builtKind_;
+    uint8_t builtKind_ = LX_NONE;
 
  public:
-    mutable uint16_t evalSteps_;  // 0 until counted
+    mutable uint16_t evalSteps_ = 0;  // 0 until counted
     // On the first element of a name in its list (the one lookups find):
     // how many later elements of that name it hides. 0 on the others.
-    unsigned shadowed;
-    AttrListElem *next;
-    AttrListElem *prev;
+    unsigned shadowed = 0;
+    AttrListElem *next = nullptr;
+    AttrListElem *prev = nullptr;
 
  private:
     void noteLiteral_(ExprTree *tree);
@@ -162,7 +162,7 @@ class AttrListElem {
     union {
         // A literal kept alone, or a text: the interned name's and
         // string's (or text's) slots this element holds (-1 for none).
-        Slots slots_;
+        Slots slots_ = {-1, -1};
         // LX_EXPR: the shared parse held; its tree's name is name.
         SharedParse *shared_;
     };
