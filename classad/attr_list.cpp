@@ -97,11 +97,12 @@ AttrListElem::AttrListElem(const char *text, const KnownAssignment &known) : bui
 }
 
 AttrListElem *AttrListElem::Copy() const {
-    if (builtKind_ == LX_ASSIGN) {
-        parseKeptText_();
-    }
     if (tree_ != nullptr) {
         return new (torvel::or_die) AttrListElem(tree_->DeepCopy());
+    }
+    if (builtKind_ == LX_ASSIGN) {  // the copy keeps the text too
+        return new (torvel::or_die)
+            AttrListElem(literalText, KnownAssignment{name, AttrList::NameHash(name)});
     }
     if (builtKind_ == LX_EXPR) {
         HoldSharedParse(shared_);

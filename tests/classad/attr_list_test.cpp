@@ -340,6 +340,7 @@ TEST(AttrListInsert, ExpressionsReadAgainAfterTheLastAdWentAreParsedWhenAsked) {
             EXPECT_EQ(start_text, ExprText(list, "Start"));
         } else if (round == 1) {
             copy = std::make_unique<AttrList>(list);
+            EXPECT_EQ(4, ExprTree::string_space_references);  // copied as texts
             EXPECT_EQ(start_text, ExprText(*copy, "Start"));
         } else {
             ExprTree *tree = list.Lookup("Start");
