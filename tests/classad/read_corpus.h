@@ -97,9 +97,10 @@ inline std::string DescribeAttribute(ClassAd *ad, ExprTree *tree) {
 }
 
 // The records of the ad of seed as the reader of form reads it now.
-inline std::vector<std::string> Describe(uint64_t seed, const std::string &form) {
+// The records of ad, read from the ad of seed by the reader of form (null
+// when it did not read).
+inline std::vector<std::string> DescribeRead(ClassAd *ad, uint64_t seed, const std::string &form) {
     std::vector<std::string> lines;
-    ClassAd *ad = Read(seed, form);
     if (ad == nullptr) {
         lines.push_back("unreadable\t" + form);
         return lines;
@@ -114,6 +115,12 @@ inline std::vector<std::string> Describe(uint64_t seed, const std::string &form)
                     eval_corpus::Escape(ad->GetTargetTypeName()) + "\t" +
                     std::to_string(attributes.size()));
     lines.insert(lines.end(), attributes.begin(), attributes.end());
+    return lines;
+}
+
+inline std::vector<std::string> Describe(uint64_t seed, const std::string &form) {
+    ClassAd *ad = Read(seed, form);
+    std::vector<std::string> lines = DescribeRead(ad, seed, form);
     delete ad;
     return lines;
 }
