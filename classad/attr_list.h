@@ -90,10 +90,11 @@ class AttrListElem {
     ExprTree *Tree() const { return tree_ != nullptr ? tree_ : buildTree_(); }
 
     // The attribute's printed text, as its tree prints, in a malloc buffer
-    // the caller frees; null only when memory is exhausted. Builds no tree.
+    // the caller frees; null only when memory is exhausted. Builds no tree
+    // of the element's own (a text kept is parsed into a shared parse).
     char *PrintToNewStr() const;
     // Room enough for the printed text (no terminator), and the text
-    // written at end, returning its end (no terminator). Build no tree.
+    // written at end, returning its end (no terminator). The same.
     // REQUIRES for PrintAt: PrintRoom() bytes at end.
     size_t PrintRoom() const;
     char *PrintAt(char *end) const;
