@@ -93,7 +93,7 @@ AttrListElem::AttrListElem(SharedParse *shared)
 AttrListElem::AttrListElem(const char *text, const KnownAssignment &known) : builtKind_(LX_ASSIGN) {
     ExprTree::HoldStringSpace();
     slots_.name = ExprTree::InternHashed(known.name, known.nameHash, name);
-    slots_.text = ExprTree::Intern(text, literalText);
+    slots_.text = ExprTree::InternHashed(text, known.textHash, literalText);
 }
 
 AttrListElem *AttrListElem::Copy() const {
@@ -101,8 +101,9 @@ AttrListElem *AttrListElem::Copy() const {
         return new (torvel::or_die) AttrListElem(tree_->DeepCopy());
     }
     if (builtKind_ == LX_ASSIGN) {  // the copy keeps the text too
-        return new (torvel::or_die)
-            AttrListElem(literalText, KnownAssignment{name, AttrList::NameHash(name)});
+        return new (torvel::or_die) AttrListElem(
+            literalText,
+            KnownAssignment{name, AttrList::NameHash(name), _torvel_text_hash(literalText, false)});
     }
     if (builtKind_ == LX_EXPR) {
         HoldSharedParse(shared_);

@@ -120,6 +120,7 @@ int ParseShared(const char *text, SharedParse *&shared, ExprTree *&tree, KnownAs
             tree = nullptr;
             known->name = entry->assignedName.c_str();
             known->nameHash = entry->nameHash;
+            known->textHash = hash;
             return 0;
         }
     }

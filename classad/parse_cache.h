@@ -37,10 +37,13 @@ int ParseRepeated(const char *text, ExprTree *&tree);
 // What is known of a text parsed before whose tree the table no longer
 // keeps: it parsed as "name = expression" with a plain name and a value
 // that is no literal. name is the Variable's name (valid until the next
-// parse), nameHash its case-blind text hash.
+// parse), nameHash its case-blind text hash, textHash the whole text's
+// hash (_torvel_text_hash, not folded), so that keeping the text does not
+// hash it again.
 struct KnownAssignment {
     const char *name;
     uint32_t nameHash;
+    uint32_t textHash;
 };
 
 // Parse's answer for text; on success either shared is a kept parse the

@@ -1,5 +1,6 @@
 # torvel.read_ads and ClassAd(file): the long form of ad files, one ad per
 # block of lines, from paths and from text or binary file objects.
+import copy
 import io
 import pathlib
 
@@ -77,3 +78,22 @@ def test_classad_from_a_file_object_is_one_ad():
         torvel.ClassAd(io.BytesIO(b"A = 1\n3 4\n"))
     with pytest.raises(TypeError):
         torvel.ClassAd(io.StringIO("A = 1\n")).update(io.StringIO("B = 2\n"))
+
+
+def test_policies_of_ads_dropped_one_by_one_answer_as_the_first(tmp_path):
+    # Each ad is let go before the next is read, as a loop over a pool does;
+    # the policy texts every ad repeats must print, copy and evaluate in
+    # every ad as they do in the first.
+    policy = "Start = (Memory > 1000) && (Cpus >= 2)\nTwice = Memory * 2\n"
+    path = tmp_path / "pool"
+    path.write_text("".join(f"Name = \"slot{i}\"\nMemory = {500 * i}\nCpus = {i % 4}\n{policy}\n"
+                            for i in range(300)))
+    first_text = None
+    for i, ad in enumerate(torvel.read_ads(path)):
+        text = str(ad.lookup("Start"))
+        first_text = first_text or text
+        assert text == first_text
+        assert ad["Twice"] == 1000 * i
+        assert ad["Start"] == (500 * i > 1000 and i % 4 >= 2)
+        assert copy.deepcopy(ad) == ad
+    assert i == 299
