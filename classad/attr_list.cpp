@@ -103,7 +103,7 @@ AttrListElem *AttrListElem::Copy() const {
     if (builtKind_ == LX_ASSIGN) {  // the copy keeps the text too
         return new (torvel::or_die) AttrListElem(
             literalText,
-            KnownAssignment{name, AttrList::NameHash(name), _torvel_text_hash(literalText, false)});
+            KnownAssignment{name, AttrList::NameHash(name), _torvel_text_hash(literalText, true)});
     }
     if (builtKind_ == LX_EXPR) {
         HoldSharedParse(shared_);
@@ -454,7 +454,7 @@ const uint32_t kLargestReadHint = 1024;
 }  // namespace
 
 void AttrList::StartRead() {
-    elems_.index.reserve(last_read_size);
+    elems_.index.reserveToRead(last_read_size);
 }
 
 void AttrList::EndRead() {

@@ -330,16 +330,21 @@ void ExprTree::CopyBaseExprTree(ExprTree *target) const {
 }
 
 int ExprTree::intern_(const char *text, const char *&canonical) {
-    char *copy = const_cast<char *>(text != nullptr ? text : "");
+    text = text != nullptr ? text : "";
+    return internHashed_(text, _torvel_text_hash(text, true), canonical);
+}
+
+int ExprTree::internHashed_(const char *text, uint32_t hash, const char *&canonical) {
+    char *copy = const_cast<char *>(text);
     // ADOPT_DUPLICATE never changes or keeps the caller's pointer.
-    int slot = string_space->getCanonical(copy, ADOPT_DUPLICATE);
+    int slot = string_space->getCanonicalHashed(copy, hash, ADOPT_DUPLICATE);
     canonical = slot >= 0 ? string_space->textOf(slot) : "";
     return slot;
 }
 
 int ExprTree::Intern(const char *text, const char *&canonical) {
     text = text != nullptr ? text : "";
-    return InternHashed(text, _torvel_text_hash(text, false), canonical);
+    return InternHashed(text, _torvel_text_hash(text, true), canonical);
 }
 
 int ExprTree::InternHashed(const char *text, uint32_t hash, const char *&canonical) {
@@ -363,7 +368,7 @@ int ExprTree::InternHashed(const char *text, uint32_t hash, const char *&canonic
             string_space->disposeByIndex(entry.slot);  // the reference just taken
         }
     }
-    int slot = intern_(text, canonical);
+    int slot = internHashed_(text, hash, canonical);
     set[1] = set[0];
     set[0] = {slot, slot >= 0 ? canonical : nullptr};
     return slot;

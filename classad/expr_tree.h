@@ -100,10 +100,12 @@ class ExprTree {
     // without a tree until one is asked for). HoldStringSpace keeps the
     // space alive as a node does, until ReleaseStringSpace. InternHashed
     // takes a reference on text's slot and returns it, with the canonical
-    // text, given a hash of text (any well-mixed one, such as
-    // AttrList::NameHash): it remembers recent texts by that hash, so that
-    // the names and values every ad repeats are not looked up again. Intern
-    // does the same with a hash of its own (null is taken as "").
+    // text, given text's case-blind hash (_torvel_text_hash(text, true), as
+    // AttrList::NameHash gives for a name; the string space hashes alike):
+    // it remembers recent texts by that hash, so that the names and values
+    // every ad repeats are not looked up again, and a text new to the space
+    // is not hashed again. Intern does the same with a hash of its own (null
+    // is taken as "").
     // ReleaseInterned gives a slot's reference back (-1 is ignored).
     static void HoldStringSpace();
     static void ReleaseStringSpace();
@@ -127,6 +129,7 @@ class ExprTree {
     // Interns text (null is taken as ""); returns the slot, and the
     // canonical text through canonical.
     static int intern_(const char *text, const char *&canonical);
+    static int internHashed_(const char *text, uint32_t hash, const char *&canonical);
     static void releaseInterned_(int slot);
     // Deletes a subtree without recursion (children are queued).
     static void disposeTree_(ExprTree *tree);

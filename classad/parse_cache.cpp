@@ -69,7 +69,7 @@ Entry *entry_for(const char *text, size_t length, uint32_t &hash) {
     if (length == 0 || length > kLongestText) {
         return nullptr;
     }
-    hash = _torvel_text_hash_n(text, length, false);
+    hash = _torvel_text_hash_n(text, length, true);
     return &entries()[hash & (kEntries - 1)];
 }
 

@@ -38,8 +38,8 @@ int ParseRepeated(const char *text, ExprTree *&tree);
 // keeps: it parsed as "name = expression" with a plain name and a value
 // that is no literal. name is the Variable's name (valid until the next
 // parse), nameHash its case-blind text hash, textHash the whole text's
-// hash (_torvel_text_hash, not folded), so that keeping the text does not
-// hash it again.
+// case-blind hash (_torvel_text_hash(text, true), as the table and the
+// string space take it), so that keeping the text does not hash it again.
 struct KnownAssignment {
     const char *name;
     uint32_t nameHash;

@@ -50,8 +50,10 @@ StringSpace::~StringSpace() {
     delete freeSlots;
 }
 
-uint32_t StringSpace::hashOf_(const char *text) const {
-    return _torvel_text_hash(text, !caseSensitive);
+uint32_t StringSpace::hashOf_(const char *text) {
+    // Folded whatever the space's case rule (the keys are compared by it):
+    // a caller's case-blind hash of a name then serves the space as well.
+    return _torvel_text_hash(text, true);
 }
 
 int StringSpace::find_(const char *text, uint32_t hash) const {
@@ -148,7 +150,10 @@ int StringSpace::getCanonical(char *&text, StringSpaceAdoptionMethod how) {
     if (text == nullptr) {
         return -1;
     }
-    const uint32_t hash = hashOf_(text);
+    return getCanonicalHashed(text, hashOf_(text), how);
+}
+
+int StringSpace::getCanonicalHashed(char *&text, uint32_t hash, StringSpaceAdoptionMethod how) {
     int slot = find_(text, hash);
     if (slot >= 0) {
         if (how == ADOPT_MALLOC) {
@@ -158,12 +163,12 @@ int StringSpace::getCanonical(char *&text, StringSpaceAdoptionMethod how) {
             delete[] text;
             text = nullptr;
         }
-        (*table)[slot].references++;
+        table->getarray()[slot].references++;  // an indexed slot lies within the table
         return slot;
     }
 
     slot = lowestFreeSlot;
-    SSStringEnt &ent = (*table)[slot];
+    SSStringEnt &ent = (*table)[slot];  // may grow the table
     if (how == ADOPT_DUPLICATE) {
         ent.text = strdup(text);
     } else {

@@ -52,6 +52,10 @@ class StringSpace {
     // when an equal string is already present); with ADOPT_BORROW the pointer
     // is nulled when stored; with ADOPT_DUPLICATE the caller keeps its text.
     int getCanonical(char *&text, StringSpaceAdoptionMethod how = ADOPT_DUPLICATE);
+    // The same for a caller that has hashed text already. REQUIRES: text is
+    // not null; hash is _torvel_text_hash(text, true), the space's
+    // hash of every text, case-sensitive or not.
+    int getCanonicalHashed(char *&text, uint32_t hash, StringSpaceAdoptionMethod how);
     // The same, and sets handle to (slot, this space), or to (-1, no space)
     // on failure. The handle's previous reference is not released.
     int getCanonical(char *&text, SSString &handle,
@@ -85,7 +89,7 @@ class StringSpace {
     void release_(int slot);
     // The slot holding text (folded when not case-sensitive), or -1.
     int find_(const char *text, uint32_t hash) const;
-    uint32_t hashOf_(const char *text) const;
+    static uint32_t hashOf_(const char *text);
     static void releaseText_(SSStringEnt &ent);
     // The released-slot heap: a min-heap of slot numbers, each slot at most
     // once. Entries that were reused or lie above topUsedSlot are stale and

@@ -39,10 +39,22 @@ uint32_t _torvel_text_hash_n(const char *text, size_t n, bool fold) {
     }
     if (n > 0) {
         // The last bytes as the low bytes of a word, as a little-endian
-        // load of them padded with zeros would give.
-        uint64_t w = 0;
-        for (size_t i = 0; i < n; i++) {
-            w |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+        // load of them padded with zeros would give, read without a byte
+        // loop and never beyond the text: the word ending at the text's end
+        // when the text is that long, else overlapping loads.
+        uint64_t w;
+        if (p - text >= 8) {
+            memcpy(&w, p + n - 8, 8);
+            w >>= 8 * (8 - n);
+        } else if (n >= 4) {
+            uint32_t low, high;
+            memcpy(&low, p, 4);
+            memcpy(&high, p + n - 4, 4);
+            w = low | static_cast<uint64_t>(high) << (8 * (n - 4));
+        } else {
+            w = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) |
+                static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << (8 * (n / 2)) |
+                static_cast<uint64_t>(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
         }
         h = mix_word(h, fold ? fold_word(w) : w);
     }

@@ -2,7 +2,8 @@
 // pointer, a slot number) that grows with its contents, and the text hash it
 // is used with. Open addressing with linear probing: the table holds at most
 // three quarters of its slots and doubles when it would hold more (a table
-// that will mostly be read may be compacted to seven eighths); removal
+// that will mostly be read may be filled, or compacted, to seven eighths);
+// the block last freed is kept for the next table of its size; removal
 // shifts later entries back instead of leaving markers, so lookups never
 // slow down with churn. The hashes lie in an array of their own, beside the
 // values: a probe reads four bytes a slot, and a slot costs four bytes more
@@ -34,7 +35,12 @@ uint32_t _torvel_text_hash_n(const char *text, size_t n, bool fold);
 template <class Value, Value kEmpty>
 class TextIndex {
  public:
-    TextIndex() : hashes_(inlineHashes_), values_(inlineValues_), mask_(kInline - 1), count_(0) {
+    TextIndex()
+        : hashes_(inlineHashes_),
+          values_(inlineValues_),
+          mask_(kInline - 1),
+          count_(0),
+          growAt_(limit_(kInline, 3, 4)) {
         emptyInline_();
     }
     ~TextIndex() { release_(); }
@@ -62,7 +68,7 @@ class TextIndex {
     // Adds value under hash. REQUIRES: value != kEmpty; no value with an
     // equal key is stored (the caller looks first).
     void insert(uint32_t hash, Value value) {
-        if ((count_ + 1) * 4 > capacity_() * 3) {
+        if (count_ + 1 > growAt_) {
             grow_();
         }
         place_(stored_(hash), value);
@@ -89,6 +95,7 @@ class TextIndex {
         emptyInline_();
         mask_ = kInline - 1;
         count_ = 0;
+        growAt_ = limit_(kInline, 3, 4);
     }
 
     void swap(TextIndex &other) {
@@ -107,14 +114,27 @@ class TextIndex {
         other.values_ = heap ? values : other.inlineValues_;
         exchange_(mask_, other.mask_);
         exchange_(count_, other.count_);
+        exchange_(growAt_, other.growAt_);
     }
 
     uint32_t size() const { return count_; }
 
     // Makes room for n values in all without growing again.
     void reserve(uint32_t n) {
-        if (n * 4 > capacity_() * 3) {
-            rehash_(capacity_for_(n, 3, 4));
+        if (n > growAt_) {
+            rehash_(capacity_for_(n, 3, 4), 3, 4);
+        }
+    }
+    // Makes room for n values filled to at most seven eighths, as compact
+    // would leave them, for a table about to be filled and then mostly
+    // read: it is then not built twice. Inserts fill the room to seven
+    // eighths before it grows.
+    void reserveToRead(uint32_t n) {
+        uint32_t capacity = capacity_for_(n, 7, 8);
+        if (capacity > capacity_()) {
+            rehash_(capacity, 7, 8);
+        } else if (limit_(capacity_(), 7, 8) > growAt_) {
+            growAt_ = limit_(capacity_(), 7, 8);
         }
     }
     // Gives back the room beyond what the values held need, when the
@@ -122,7 +142,7 @@ class TextIndex {
     void fit() {
         uint32_t capacity = capacity_for_(count_, 3, 4);
         if (!isInline_() && capacity * 2 < capacity_()) {
-            rehash_(capacity);
+            rehash_(capacity, 3, 4);
         }
     }
     // Gives back every slot a table seven eighths full would not need: for
@@ -131,7 +151,9 @@ class TextIndex {
     void compact() {
         uint32_t capacity = capacity_for_(count_, 7, 8);
         if (!isInline_() && capacity < capacity_()) {
-            rehash_(capacity);
+            rehash_(capacity, 3, 4);
+        } else {
+            growAt_ = limit_(capacity_(), 3, 4);  // the next insert grows it back
         }
     }
 
@@ -139,6 +161,8 @@ class TextIndex {
     // A small index keeps its slots inside itself: its lookups go from the
     // owner straight to a slot, without a separate table to reach.
     static const uint32_t kInline = 8;
+    // The largest block kept for reuse, in slots.
+    static const uint32_t kLargestSpare = 4096;
     // The stored hash of a free slot; a hash of 0 is stored as 1.
     static const uint32_t kFree = 0;
 
@@ -162,8 +186,30 @@ class TextIndex {
 
     void release_() {
         if (!isInline_()) {
-            delete[] reinterpret_cast<char *>(values_);
+            freeBlock_(reinterpret_cast<char *>(values_), capacity_());
         }
+    }
+    // A block of capacity slots: the one last freed, when it has that size
+    // (a program that reads ad after ad, dropping each, builds the same
+    // table each time), else a new one.
+    static char *takeBlock_(uint32_t capacity) {
+        if (spareBlock_ != nullptr && spareCapacity_ == capacity) {
+            char *block = spareBlock_;
+            spareBlock_ = nullptr;
+            return block;
+        }
+        return new (torvel::or_die) char[capacity * (sizeof(Value) + sizeof(uint32_t))];
+    }
+    // Keeps block as the spare in place of the last (reachable for the
+    // whole run) unless it is large, which is freed.
+    static void freeBlock_(char *block, uint32_t capacity) {
+        if (capacity > kLargestSpare) {
+            delete[] block;
+            return;
+        }
+        delete[] spareBlock_;
+        spareBlock_ = block;
+        spareCapacity_ = capacity;
     }
 
     // Stores value in the first free slot from its home. REQUIRES: a free
@@ -177,7 +223,11 @@ class TextIndex {
         values_[i] = value;
     }
 
-    void grow_() { rehash_(capacity_() * 2); }
+    void grow_() { rehash_(capacity_() * 2, 3, 4); }
+    // The most values capacity slots hold filled to numerator/denominator.
+    static uint32_t limit_(uint32_t capacity, uint32_t numerator, uint32_t denominator) {
+        return capacity / denominator * numerator;
+    }
 
     // The smallest capacity, at least the inline one, that holds n values
     // filled to at most numerator/denominator.
@@ -190,8 +240,9 @@ class TextIndex {
     }
 
     // Moves every value to a table of capacity slots (the inline slots when
-    // capacity is theirs). REQUIRES: capacity holds count_ values.
-    void rehash_(uint32_t capacity) {
+    // capacity is theirs), which then grows beyond numerator/denominator
+    // full. REQUIRES: capacity holds count_ values so filled.
+    void rehash_(uint32_t capacity, uint32_t numerator, uint32_t denominator) {
         static_assert(alignof(Value) >= alignof(uint32_t), "the hashes follow the values");
         uint32_t *old_hashes = hashes_;
         Value *old_values = values_;
@@ -213,11 +264,12 @@ class TextIndex {
             values_ = inlineValues_;
         } else {
             // One block: the values, then the hashes.
-            char *block = new (torvel::or_die) char[capacity * (sizeof(Value) + sizeof(uint32_t))];
+            char *block = takeBlock_(capacity);
             values_ = reinterpret_cast<Value *>(block);
             hashes_ = reinterpret_cast<uint32_t *>(block + capacity * sizeof(Value));
         }
         mask_ = capacity - 1;
+        growAt_ = limit_(capacity, numerator, denominator);
         for (uint32_t i = 0; i < capacity; i++) {
             hashes_[i] = kFree;
             values_[i] = kEmpty;
@@ -228,7 +280,7 @@ class TextIndex {
             }
         }
         if (!was_inline) {
-            delete[] reinterpret_cast<char *>(old_values);
+            freeBlock_(reinterpret_cast<char *>(old_values), old_capacity);
         }
     }
 
@@ -254,6 +306,9 @@ class TextIndex {
     Value *values_;     // the block's start when not inline
     uint32_t mask_;     // capacity - 1
     uint32_t count_;
+    uint32_t growAt_;  // the most values held before the table grows
+    static inline char *spareBlock_ = nullptr;
+    static inline uint32_t spareCapacity_ = 0;
     uint32_t inlineHashes_[kInline];
     Value inlineValues_[kInline];
 };

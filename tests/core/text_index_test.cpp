@@ -7,6 +7,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <map>
 #include <random>
@@ -55,6 +56,12 @@ TEST(TextIndexTest, MatchesAModelThroughGrowthAndRemoval) {
             index.fit();
         } else if (step % 131 == 0) {
             index.compact();
+        } else if (step % 173 == 0) {
+            index.reserveToRead(static_cast<uint32_t>(random() % 700));
+        } else if (step % 59 == 0) {
+            // Another table's block, freed, is the next one taken.
+            Index other;
+            for (int k = 0; k < static_cast<int>(random() % 300); k++) other.insert(hash_of(k), k);
         }
         if (step % 97 == 0) {
             ASSERT_EQ(model.size(), index.size());
@@ -153,6 +160,38 @@ TEST(TextHashTest, FoldsAsciiLettersOnly) {
     EXPECT_NE(_torvel_text_hash("abcdefgh[", true), _torvel_text_hash("abcdefgh{", true));
     EXPECT_NE(_torvel_text_hash("abcdefghi", true), _torvel_text_hash("abcdefgi", true));
     EXPECT_NE(_torvel_text_hash("abcdefgh", true), _torvel_text_hash("abcdefg", true));
+}
+
+TEST(TextHashTest, EveryByteOfEveryLengthCountsAndNothingBeyondIt) {
+    // The last bytes of a text are read in words that may overlap: a change
+    // of any one byte must still change the hash, a change past the end
+    // must not, and the length-bounded form must agree with the terminated
+    // one, the text lying anywhere in a buffer.
+    char buffer[64];
+    for (size_t length = 0; length <= 40; length++) {
+        for (size_t offset = 0; offset < 8; offset++) {
+            char *text = buffer + offset;
+            memset(buffer, 'q', sizeof buffer);
+            for (size_t i = 0; i < length; i++) text[i] = static_cast<char>('a' + i % 26);
+            const uint32_t plain = _torvel_text_hash_n(text, length, false);
+            text[length] = 'Z';
+            ASSERT_EQ(plain, _torvel_text_hash_n(text, length, false)) << length << " " << offset;
+            ASSERT_EQ(_torvel_text_hash_n(text, length, true),
+                      _torvel_text_hash_n(text, length, false))
+                << length;
+            text[length] = '\0';
+            ASSERT_EQ(plain, _torvel_text_hash(text, false)) << length << " " << offset;
+            for (size_t i = 0; i < length; i++) {
+                char was = text[i];
+                text[i] = static_cast<char>(was - 'a' + 'A');
+                EXPECT_EQ(plain, _torvel_text_hash_n(text, length, true)) << length << " " << i;
+                text[i] = '#';
+                EXPECT_NE(plain, _torvel_text_hash_n(text, length, false)) << length << " " << i;
+                EXPECT_NE(plain, _torvel_text_hash_n(text, length, true)) << length << " " << i;
+                text[i] = was;
+            }
+        }
+    }
 }
 
 TEST(TextHashTest, LowBitsSpreadNearNames) {
