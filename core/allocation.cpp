@@ -3,6 +3,7 @@
 #include "core/allocation.h"
 
 #include <errno.h>
+#include <stdlib.h>
 
 #include <new>
 
@@ -18,6 +19,14 @@ namespace {
 }
 
 }  // namespace
+
+void *torvel::MallocOrDie(std::size_t size) {
+    void *memory = malloc(size);
+    if (memory == nullptr) {
+        out_of_memory(size);
+    }
+    return memory;
+}
 
 void *operator new(std::size_t size, torvel::OrDie) {
     void *memory = ::operator new(size, std::nothrow);

@@ -16,6 +16,11 @@ struct OrDie {};
 inline constexpr OrDie or_die{};
 }  // namespace torvel
 
+namespace torvel {
+// malloc(size) for memory released with free, or the fatal-error path.
+void *MallocOrDie(std::size_t size);
+}  // namespace torvel
+
 void *operator new(std::size_t size, torvel::OrDie);
 void *operator new[](std::size_t size, torvel::OrDie);
 // Called only when a constructor throws after the allocation succeeded.

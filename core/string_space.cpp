@@ -133,8 +133,8 @@ int StringSpace::lowestFree_() {
 
 void StringSpace::releaseText_(SSStringEnt &ent) {
     switch (ent.ownership) {
-        case ADOPT_DUPLICATE:
         case ADOPT_MALLOC:
+        case ADOPT_DUPLICATE:
             free(ent.text);
             break;
         case ADOPT_NEW_ARRAY:
@@ -170,7 +170,11 @@ int StringSpace::getCanonicalHashed(char *&text, uint32_t hash, StringSpaceAdopt
     slot = lowestFreeSlot;
     SSStringEnt &ent = (*table)[slot];  // may grow the table
     if (how == ADOPT_DUPLICATE) {
-        ent.text = strdup(text);
+        // strdup, with an exhausted heap ending the process rather than
+        // leaving a slot in use without a text.
+        const size_t size = strlen(text) + 1;
+        ent.text = static_cast<char *>(torvel::MallocOrDie(size));
+        memcpy(ent.text, text, size);
     } else {
         ent.text = text;
         text = nullptr;

@@ -53,8 +53,8 @@ class StringSpace {
     // is nulled when stored; with ADOPT_DUPLICATE the caller keeps its text.
     int getCanonical(char *&text, StringSpaceAdoptionMethod how = ADOPT_DUPLICATE);
     // The same for a caller that has hashed text already. REQUIRES: text is
-    // not null; hash is _torvel_text_hash(text, true), the space's
-    // hash of every text, case-sensitive or not.
+    // not null; hash is _torvel_text_hash(text, true), the space's hash of
+    // every text, case-sensitive or not.
     int getCanonicalHashed(char *&text, uint32_t hash, StringSpaceAdoptionMethod how);
     // The same, and sets handle to (slot, this space), or to (-1, no space)
     // on failure. The handle's previous reference is not released.

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -357,6 +358,30 @@ TEST_F(StringSpaceTest, RandomChurnReusesTheLowestFreeSlot) {
         ASSERT_NE(std::string::npos, at);
         EXPECT_EQ(last, dump.substr(at, strlen(last)));
     }
+}
+
+TEST(StringSpaceDeathTest, ACopyTheHeapCannotHoldEndsTheProcess) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator does not honour the address-space limit";
+#else
+    // Once the text exists, the address space is capped so that no second
+    // copy of it fits: the slot must not be taken without a text.
+    EXPECT_EXIT(
+        {
+            const size_t size = size_t{64} << 20;
+            StringSpace space(64, true);
+            char *text = static_cast<char *>(malloc(size));
+            if (text == nullptr) exit(0);
+            memset(text, 'x', size - 1);
+            text[size - 1] = '\0';
+            struct rlimit limit;
+            getrlimit(RLIMIT_AS, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(size + (size >> 1));
+            setrlimit(RLIMIT_AS, &limit);
+            space.getCanonical(text, ADOPT_DUPLICATE);
+        },
+        testing::ExitedWithCode(4), "Out of memory");
+#endif
 }
 
 }  // namespace

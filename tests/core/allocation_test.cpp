@@ -1,10 +1,12 @@
-// The allocation policy: `new (torvel::or_die)` gives usable memory that plain
-// delete frees, and an exhausted heap ends the process through the
+// The allocation policy: `new (torvel::or_die)` and MallocOrDie give usable memory that
+// delete (or free) frees, and an exhausted heap ends the process through the
 // fatal-error path rather than throwing out of the library.
 #include "core/allocation.h"
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
@@ -28,6 +30,11 @@ TEST(AllocationTest, ObjectsAndArraysAreFreedWithPlainDelete) {
     char *text = new (torvel::or_die) char[6]();
     EXPECT_EQ(std::string(text), "");
     delete[] text;
+
+    char *bytes = static_cast<char *>(torvel::MallocOrDie(6));  // freed with free
+    memcpy(bytes, "bytes", 6);
+    EXPECT_EQ(std::string(bytes), "bytes");
+    free(bytes);
 }
 
 TEST(AllocationDeathTest, ExhaustedHeapEndsTheProcessWithAMessage) {
@@ -38,6 +45,7 @@ TEST(AllocationDeathTest, ExhaustedHeapEndsTheProcessWithAMessage) {
     volatile size_t huge = SIZE_MAX / 2;
     EXPECT_EXIT({ delete[] new (torvel::or_die) char[huge]; }, testing::ExitedWithCode(4),
                 "Out of memory");
+    EXPECT_EXIT(free(torvel::MallocOrDie(huge)), testing::ExitedWithCode(4), "Out of memory");
 #endif
 }
 
