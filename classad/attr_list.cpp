@@ -563,20 +563,10 @@ bool AttrList::deleteOwn_(const char *name, uint32_t hash) {
 void AttrList::clear() {
     dropWireText_();
     chainedAttrs = nullptr;
-    // Deleted last first: the string-space slots a list took as it was
-    // built then go back from the space's top, where the space keeps no
-    // record of free slots.
-    AttrListElem *last_first = nullptr;
     while (elems_.head != nullptr) {
         AttrListElem *next_elem = elems_.head->next;
-        elems_.head->next = last_first;
-        last_first = elems_.head;
+        delete elems_.head;
         elems_.head = next_elem;
-    }
-    while (last_first != nullptr) {
-        AttrListElem *next_elem = last_first->next;
-        delete last_first;
-        last_first = next_elem;
     }
     elems_.tail = nullptr;
     elems_.index.clear();
