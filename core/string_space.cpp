@@ -69,9 +69,13 @@ int StringSpace::find_(const char *text, uint32_t hash) const {
 // ---- the released-slot heap ----
 
 void StringSpace::pushFree_(int slot) {
-    (*table)[slot].queued = true;
+    table->getarray()[slot].queued = true;  // a slot in use until now
     int i = freeSlotCount++;
-    (*freeSlots)[i] = slot;  // grows the heap when full
+    if (i < freeSlots->getsize()) {
+        freeSlots->getarray()[i] = slot;
+    } else {
+        (*freeSlots)[i] = slot;  // grows the heap
+    }
     int *heap = freeSlots->getarray();
     while (i > 0 && heap[(i - 1) / 2] > heap[i]) {
         int parent = (i - 1) / 2;
@@ -251,7 +255,8 @@ void StringSpace::release_(int slot) {
         lowestFreeSlot = slot;
     }
     if (topUsedSlot == slot) {
-        while (topUsedSlot >= 0 && !(*table)[topUsedSlot].occupied) {
+        const SSStringEnt *slots = table->getarray();  // up to topUsedSlot
+        while (topUsedSlot >= 0 && !slots[topUsedSlot].occupied) {
             topUsedSlot--;
         }
     } else if (!ent.queued) {
