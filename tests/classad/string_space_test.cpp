@@ -138,8 +138,22 @@ TEST_F(StringSpaceTest, CaseBlindSpaceKeepsTheFirstCase) {
 }
 
 TEST_F(StringSpaceTest, CaseSensitiveSpaceSeparatesCases) {
-    EXPECT_NE(Dup("Abc"), Dup("abc"));
+    // The space hashes every text case-blind, so these two always share a
+    // hash: each must still be found, and released, as itself.
+    int upper = Dup("Abc");
+    int lower = Dup("abc");
+    EXPECT_NE(upper, lower);
     EXPECT_EQ(2, space_.numberOfStrings());
+    EXPECT_EQ(lower, Dup("abc"));
+    EXPECT_EQ(upper, Dup("Abc"));
+    space_.disposeByIndex(upper);
+    space_.disposeByIndex(upper);
+    EXPECT_EQ(nullptr, space_.textOf(upper));
+    EXPECT_EQ(lower, Dup("abc"));
+    EXPECT_EQ(3, space_.referencesOf(lower));
+    int again = Dup("Abc");
+    EXPECT_STREQ("Abc", space_.textOf(again));
+    EXPECT_NE(lower, again);
 }
 
 TEST_F(StringSpaceTest, SlotsAreReusedLowestFirst) {
