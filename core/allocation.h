@@ -14,9 +14,6 @@
 namespace torvel {
 struct OrDie {};
 inline constexpr OrDie or_die{};
-}  // namespace torvel
-
-namespace torvel {
 // malloc(size) for memory released with free, or the fatal-error path.
 void *MallocOrDie(std::size_t size);
 }  // namespace torvel

@@ -137,8 +137,8 @@ int StringSpace::lowestFree_() {
 
 void StringSpace::releaseText_(SSStringEnt &ent) {
     switch (ent.ownership) {
-        case ADOPT_MALLOC:
         case ADOPT_DUPLICATE:
+        case ADOPT_MALLOC:
             free(ent.text);
             break;
         case ADOPT_NEW_ARRAY:

@@ -133,8 +133,8 @@ class TextIndex {
         uint32_t capacity = capacity_for_(n, 7, 8);
         if (capacity > capacity_()) {
             rehash_(capacity, 7, 8);
-        } else if (limit_(capacity_(), 7, 8) > growAt_) {
-            growAt_ = limit_(capacity_(), 7, 8);
+        } else {
+            growAt_ = limit_(capacity_(), 7, 8);  // never below what it was
         }
     }
     // Gives back the room beyond what the values held need, when the
